@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# Installs what the build needs (Debian packages, as root) and builds everything.
+# Quick when everything is already there.
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+
+packages=(g++ clang libclang-rt-14-dev cmake ninja-build pkg-config
+          libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
+          qt6-base-dev qt6-base-dev-tools libgl-dev libglx-dev
+          xvfb xauth fonts-dejavu-core)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "setup: installing ${missing[*]}"
+  sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  export DEBIAN_FRONTEND=noninteractive
+  $sudo apt-get update -qq
+  $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+configure() {  # build-dir, extra cmake args...
+  local dir=$1; shift
+  if [ ! -f "$root/$dir/build.ninja" ]; then
+    cmake -S "$root" -B "$root/$dir" -G Ninja "$@" >/dev/null
+  fi
+}
+
+jobs=$(nproc)
+configure build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake --build "$root/build" -j "$jobs"
+
+if [ "${SERFLASH_SKIP_CHECK_BUILDS:-0}" != 1 ]; then
+  configure build-san -DCMAKE_BUILD_TYPE=Debug -DSERFLASH_SANITIZE=ON -DSERFLASH_BUILD_GUI=OFF
+  cmake --build "$root/build-san" -j "$jobs"
+  configure build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
+            -DSERFLASH_FUZZ=ON -DSERFLASH_BUILD_GUI=OFF
+  cmake --build "$root/build-fuzz" -j "$jobs" --target fuzzers
+fi

@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Sets everything up and runs every test: the normal build, the sanitizer build and a short
+# fuzzing run of every file reader.
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+"$root/scripts/setup.sh"
+export QT_QPA_PLATFORM=offscreen
+ctest --test-dir "$root/build" --output-on-failure -j "$(nproc)"
+ctest --test-dir "$root/build-san" --output-on-failure -j "$(nproc)"
+"$root/scripts/fuzz.sh" 30

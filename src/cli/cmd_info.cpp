@@ -1,0 +1,12 @@
+#include "cli/commands.h"
+
+#include <CLI/CLI.hpp>
+
+namespace serflash::cli {
+
+command_runner add_info_command(CLI::App& app) {
+    app.add_subcommand("info", "(not yet available)");
+    return [] { return 1; };
+}
+
+} // namespace serflash::cli

@@ -1,0 +1,19 @@
+#pragma once
+// Each subcommand of the serflash program registers itself on the application and returns
+// the function that runs it once the command line is parsed.
+#include <functional>
+
+namespace CLI {
+class App;
+}
+
+namespace serflash::cli {
+
+using command_runner = std::function<int()>;
+
+command_runner add_info_command(CLI::App& app);
+command_runner add_synth_command(CLI::App& app);
+command_runner add_scan_command(CLI::App& app);
+command_runner add_demo_command(CLI::App& app);
+
+} // namespace serflash::cli

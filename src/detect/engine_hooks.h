@@ -1,0 +1,46 @@
+#pragma once
+// The only way the engine reaches a front end: a table of callbacks, each with a do-nothing
+// default. The engine never includes a toolkit header.
+#include "detect/scan_settings.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace serflash::detect {
+
+struct scan_progress {
+    int file_index = 0;        // row of the file in the batch
+    int file_count = 0;
+    std::int32_t threshold = 0;
+    std::int32_t frame = 0;    // frame examined last
+    std::int32_t start_frame = 0;
+    std::int32_t end_frame = 0;
+};
+
+struct engine_hooks {
+    // A message the desktop program shows in a message box (caption, text).
+    std::function<void(const std::string& caption, const std::string& text)> message;
+    // "Threshold at present" shows a new pass's threshold.
+    std::function<void(std::int32_t threshold)> threshold_shown;
+    // Field "frame No." shows a frame number (end of a file's scan).
+    std::function<void(std::int32_t frame)> frame_shown;
+    // The batch marks the row it scans.
+    std::function<void(int row)> row_marked;
+    // Progress during a scan; called at most once per examined frame.
+    std::function<void(const scan_progress&)> progress;
+    // The three mask switches, asked once per packet.
+    std::function<mask_switches()> switches;
+    // The image window should repaint (no-op while there is none).
+    std::function<void()> repaint;
+    // True when the user asked the batch to stop after the current frame.
+    std::function<bool()> stop_requested;
+
+    void say(const std::string& caption, const std::string& text) const {
+        if (message) message(caption, text);
+    }
+    mask_switches ask_switches() const { return switches ? switches() : mask_switches{}; }
+    bool should_stop() const { return stop_requested && stop_requested(); }
+};
+
+} // namespace serflash::detect

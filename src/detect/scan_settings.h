@@ -1,0 +1,66 @@
+#pragma once
+// The complete parameter set with which one SER file is scanned.
+#include <array>
+#include <cstdint>
+
+namespace serflash::ui {
+class dialog_fields;
+class scan_table;
+} // namespace serflash::ui
+
+namespace serflash::detect {
+
+// A corner packed as the panel stores it: x (column) in the low 16 bits, y (row) in the high
+// 16 bits, both signed.
+using packed_point = std::int32_t;
+inline std::int16_t point_x(packed_point p) {
+    return static_cast<std::int16_t>(static_cast<std::uint32_t>(p) & 0xFFFFU);
+}
+inline std::int16_t point_y(packed_point p) {
+    return static_cast<std::int16_t>((static_cast<std::uint32_t>(p) >> 16) & 0xFFFFU);
+}
+inline packed_point pack_point(std::int32_t x, std::int32_t y) {
+    return static_cast<packed_point>((static_cast<std::uint32_t>(y) << 16) | (static_cast<std::uint32_t>(x) & 0xFFFFU));
+}
+
+struct mask_switches {
+    bool red = false;    // "Mask around RED pixels"
+    bool blue = false;   // "Mask around BLUE pixels"
+    bool stars = false;  // "Mask stars"
+};
+
+struct scan_settings {
+    // From the file's row of the scan table.
+    std::int32_t start_frame = 0;
+    std::int32_t end_frame = 0;
+    std::int32_t max_det_frames = 0;
+    std::int32_t packet_size = 200;
+    std::int32_t blue_level = 500;
+    std::int32_t red_level = 3800;
+    std::int32_t brightness = 4;
+    // From the control panel.
+    std::int32_t threshold = 60;
+    std::int32_t threshold_step = 3;
+    std::int32_t pct_top = 25;
+    std::int32_t pct_bottom = 25;
+    std::int32_t pct_left = 25;
+    std::int32_t pct_right = 25;
+    std::array<packed_point, 4> mask_ul{};
+    std::array<packed_point, 4> mask_lr{};
+    std::int32_t red_mask_half = 10;
+    std::int32_t blue_mask_half = 10;
+    std::int32_t star_mask_half = 10;
+    std::int32_t star_half_width = 10;
+    std::int32_t star_threshold = 30;
+    std::int32_t scatter_v = 20;
+    std::int32_t scatter_h = 100;
+};
+
+// Fills the settings of the file in scan-table row `row` from that row's cells (atoi) and the
+// panel's fields (dialog-number rules; mask coordinates keep their low 16 bits, signed).
+scan_settings load_scan_settings(const ui::scan_table& table, int row, const ui::dialog_fields& fields);
+
+// The switches as the panel's check boxes hold them.
+mask_switches read_mask_switches(const ui::dialog_fields& fields);
+
+} // namespace serflash::detect

@@ -1,0 +1,51 @@
+#pragma once
+// Thin file-system layer: every file the program reads or writes goes through it,
+// so tests can substitute failing or in-memory files.
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace serflash::platform {
+
+class input_file {
+public:
+    virtual ~input_file() = default;
+    // Reads up to n bytes at the current position; returns the bytes read (short at end of file).
+    virtual std::size_t read(void* dst, std::size_t n) = 0;
+    // Positions at an absolute byte offset; false when the position cannot be set.
+    virtual bool seek(std::int64_t pos) = 0;
+    virtual std::int64_t tell() const = 0;
+    // Size of the file in bytes, -1 when unknown.
+    virtual std::int64_t size() const = 0;
+};
+
+class output_file {
+public:
+    virtual ~output_file() = default;
+    // Writes all n bytes or returns false.
+    virtual bool write(const void* src, std::size_t n) = 0;
+    // Flushes and closes; false when anything written could not be stored.
+    virtual bool close() = 0;
+};
+
+enum class write_mode { truncate, append };
+
+class file_system {
+public:
+    virtual ~file_system() = default;
+    // On failure these return null and, when error is given, a short reason (strerror text).
+    virtual std::unique_ptr<input_file> open_read(const std::string& path, std::string* error = nullptr) = 0;
+    virtual std::unique_ptr<output_file> open_write(const std::string& path, write_mode mode,
+                                                    std::string* error = nullptr) = 0;
+    // Creates one folder; false when it could not be created (including when it exists).
+    virtual bool make_dir(const std::string& path, std::string* error = nullptr) = 0;
+    virtual bool exists(const std::string& path) = 0;
+    // Renames; never replaces an existing target (false then).
+    virtual bool rename_no_replace(const std::string& from, const std::string& to, std::string* error = nullptr) = 0;
+};
+
+// The real file system of the machine.
+file_system& native_file_system();
+
+} // namespace serflash::platform

@@ -1,0 +1,82 @@
+#pragma once
+// Reader of SER video files: the 178-byte header and frames of one plane of 8 or 16 bits.
+#include "platform/file_io.h"
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+
+namespace serflash::ser {
+
+inline constexpr std::int64_t header_size = 178;
+
+struct ser_header {
+    std::array<char, 14> FileID{};
+    std::int32_t LuID = 0;
+    std::int32_t ColorID = 0;
+    std::int32_t LittleEndian = 0;
+    std::int32_t ImageWidth = 0;
+    std::int32_t ImageHeight = 0;
+    std::int32_t PixelDepthPerPlane = 0;
+    std::int32_t FrameCount = 0;
+    std::array<char, 40> Observer{};
+    std::array<char, 40> Instrument{};
+    std::array<char, 40> Telescope{};
+    std::int64_t Datetime = 0;
+    std::int64_t DatetimeUTC = 0;
+};
+
+// Bytes per sample: 1 for depth 8, else 2.
+std::int64_t bytes_per_sample(std::int32_t depth);
+
+class ser_reader {
+public:
+    explicit ser_reader(std::unique_ptr<platform::input_file> file);
+
+    // Parses the header from byte 0 (bytes missing from a short file read as 0), sets the
+    // geometry and rebuilds header_text (13 lines, CR LF, code page 932 separators).
+    // Leaves the stream at byte 178.
+    const std::string& read_ser_header();
+    const std::string& header_text() const { return header_text_; }
+    const ser_header& header() const { return header_; }
+
+    std::int32_t width() const { return header_.ImageWidth; }
+    std::int32_t height() const { return header_.ImageHeight; }
+    std::int32_t depth() const { return header_.PixelDepthPerPlane; }
+    std::int32_t frame_count() const { return header_.FrameCount; }
+    // W x H as a count of samples (valid only after check_geometry() passed).
+    std::size_t samples_per_frame() const;
+    std::int64_t frame_bytes() const;
+
+    // Why this file's header cannot be used to size buffers, or empty when it can: W and H
+    // positive, W x H x bytes per sample within a sane memory budget.
+    std::string check_geometry() const;
+    // Whole frames really present in the file (from its size), at most FrameCount when
+    // FrameCount is positive; never negative.
+    std::int32_t frames_present() const;
+
+    // Shift (kept within 0..15) applied to 16-bit samples as they are read.
+    void set_bit_shift(std::int32_t shift);
+    std::int32_t bit_shift() const { return bit_shift_; }
+
+    // Reads the frame at the current position into frame_buf (W x H samples) with one read;
+    // bytes beyond the end of the file read as 0. Depths other than 8 and 16 give zeros and
+    // do not move the stream.
+    void read_frame(std::span<std::uint16_t> frame_buf);
+    // Positions at the start of frame k: 178 + k x W x H x b in 64-bit arithmetic.
+    void seek_frame(std::int32_t k);
+    std::int64_t position() const;
+
+    platform::input_file& file() { return *file_; }
+
+private:
+    std::unique_ptr<platform::input_file> file_;
+    ser_header header_{};
+    std::string header_text_;
+    std::int32_t bit_shift_ = 0;
+    std::int64_t pos_ = 0;
+};
+
+} // namespace serflash::ser

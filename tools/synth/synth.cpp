@@ -1,0 +1,1 @@
+#include "synth/synth.h"
