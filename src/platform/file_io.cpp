@@ -136,3 +136,36 @@ file_system& native_file_system() {
 }
 
 } // namespace serflash::platform
+
+namespace serflash::platform {
+namespace {
+class memory_input final : public input_file {
+public:
+    explicit memory_input(std::vector<std::uint8_t> bytes) : bytes_(std::move(bytes)) {}
+    std::size_t read(void* dst, std::size_t n) override {
+        const std::int64_t total = static_cast<std::int64_t>(bytes_.size());
+        if (pos_ >= total) return 0;
+        const std::size_t avail = static_cast<std::size_t>(total - pos_);
+        const std::size_t k = n < avail ? n : avail;
+        std::memcpy(dst, bytes_.data() + pos_, k);
+        pos_ += static_cast<std::int64_t>(k);
+        return k;
+    }
+    bool seek(std::int64_t pos) override {
+        if (pos < 0) return false;
+        pos_ = pos;
+        return true;
+    }
+    std::int64_t tell() const override { return pos_; }
+    std::int64_t size() const override { return static_cast<std::int64_t>(bytes_.size()); }
+
+private:
+    std::vector<std::uint8_t> bytes_;
+    std::int64_t pos_ = 0;
+};
+} // namespace
+
+std::unique_ptr<input_file> make_memory_input(std::vector<std::uint8_t> bytes) {
+    return std::make_unique<memory_input>(std::move(bytes));
+}
+} // namespace serflash::platform

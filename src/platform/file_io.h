@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace serflash::platform {
 
@@ -48,4 +49,9 @@ public:
 // The real file system of the machine.
 file_system& native_file_system();
 
+} // namespace serflash::platform
+
+namespace serflash::platform {
+// An input file over bytes held in memory (tests, generated samples).
+std::unique_ptr<input_file> make_memory_input(std::vector<std::uint8_t> bytes);
 } // namespace serflash::platform
