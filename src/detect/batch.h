@@ -1,0 +1,67 @@
+#pragma once
+// The batch run behind "Start scan": every listed file in table order, each into its own
+// results folder with a summary file, passes at successive thresholds and snapshots.
+#include "detect/engine_hooks.h"
+#include "detect/scan_state.h"
+#include "platform/file_io.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace serflash::ui {
+class dialog_fields;
+class scan_table;
+} // namespace serflash::ui
+
+namespace serflash::detect {
+
+// Runs the threshold passes over one opened, prepared file (the scan command). The reference
+// implementation is run_scan; faster ones with identical output can be plugged in.
+using file_scanner = std::function<void(scan_state&)>;
+
+struct local_time {
+    int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, millisecond = 0;
+};
+
+enum class file_outcome { scanned, skipped_depth, failed, stopped, not_reached };
+
+struct file_report {
+    std::string path;
+    file_outcome outcome = file_outcome::not_reached;
+    std::string result_dir;      // the folder the results are in after the scan (renamed or not)
+    std::int32_t final_threshold = 0;
+    std::int32_t last_frame = 0;  // cur_frame at the end
+    std::int32_t det_frames = 0;  // as written in the closing block
+    std::int32_t det_count = 0;
+    std::string problem;          // why the file was not (fully) scanned
+};
+
+struct batch_request {
+    const ui::scan_table* table = nullptr;
+    const ui::dialog_fields* fields = nullptr;  // the panel's values (including the mask switches)
+    std::int32_t bit_shift = 0;                 // the shift in force for 16-bit samples
+    std::string results_parent = ".";           // where the results folders are created
+    platform::file_system* fs = nullptr;        // null: the machine's file system
+    engine_hooks hooks;
+    file_scanner scanner;                       // null: run_scan
+    std::function<local_time()> clock;          // null: the local wall clock
+};
+
+struct batch_report {
+    local_time start, end;
+    std::vector<file_report> files;
+    bool stopped = false;      // the user stopped the batch
+    bool empty_table = false;  // "Error: There is no file to scan."
+    // The closing message: "Month_Day %02d_%02d  %02dh%02dm%02ds\n..." of start and end.
+    std::string times_message() const;
+    bool all_scanned() const;
+};
+
+batch_report run_batch(const batch_request& request);
+
+// The reference scan command over one file (threshold passes, closing block, folder rename).
+void run_scan(scan_state& st);
+
+} // namespace serflash::detect
