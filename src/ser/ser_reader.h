@@ -7,10 +7,15 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <vector>
 
 namespace serflash::ser {
 
 inline constexpr std::int64_t header_size = 178;
+// Largest frame a header may describe (8192 x 8192). Scanning keeps about 26 bytes per sample
+// (16-bit frame, two double maps, star map, 32-bit display bitmap), so this bounds a scan's
+// memory to under 2 GiB while covering the largest astronomy sensors made.
+inline constexpr std::int64_t max_samples_per_frame = std::int64_t{1} << 26;
 
 struct ser_header {
     std::array<char, 14> FileID{};
@@ -56,6 +61,10 @@ public:
     // Whole frames really present in the file (from its size), at most FrameCount when
     // FrameCount is positive; never negative.
     std::int32_t frames_present() const;
+    // Bytes after the last of FrameCount whole frames (0 when the file is not longer than that).
+    std::int64_t trailing_bytes() const;
+    // Bytes after the header (0 for a file shorter than the header).
+    std::int64_t data_bytes() const;
 
     // Shift (kept within 0..15) applied to 16-bit samples as they are read.
     void set_bit_shift(std::int32_t shift);
@@ -77,6 +86,7 @@ private:
     std::string header_text_;
     std::int32_t bit_shift_ = 0;
     std::int64_t pos_ = 0;
+    std::vector<std::uint8_t> scratch_;  // 8-bit frame bytes, reused from frame to frame
 };
 
 } // namespace serflash::ser
