@@ -1,0 +1,129 @@
+#include "detect/scan_state.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace serflash::detect {
+namespace {
+
+// Rows and columns of the inner area, [first, last] inclusive; empty when last < first.
+struct inner_area {
+    std::int32_t first_row, last_row, first_col, last_col;
+};
+inner_area inner(const scan_state& st) { return {10, st.height() - 11, 10, st.width() - 11}; }
+
+std::size_t at(const scan_state& st, std::int32_t row, std::int32_t col) {
+    return static_cast<std::size_t>(row) * static_cast<std::size_t>(st.width()) + static_cast<std::size_t>(col);
+}
+
+} // namespace
+
+void mask_square(scan_state& st, std::int32_t row, std::int32_t col, std::int32_t half) {
+    if (half < 0) return;
+    // 64-bit bounds: a huge half size is clipped to the image, never looped over.
+    const std::int64_t r0 = std::max<std::int64_t>(0, std::int64_t{row} - half);
+    const std::int64_t r1 = std::min<std::int64_t>(st.height() - 1, std::int64_t{row} + half);
+    const std::int64_t c0 = std::max<std::int64_t>(0, std::int64_t{col} - half);
+    const std::int64_t c1 = std::min<std::int64_t>(st.width() - 1, std::int64_t{col} + half);
+    for (std::int64_t r = r0; r <= r1; ++r)
+        for (std::int64_t c = c0; c <= c1; ++c)
+            st.sigma_map[at(st, static_cast<std::int32_t>(r), static_cast<std::int32_t>(c))] = mask_value;
+}
+
+void mask_rect(scan_state& st, packed_point ul, packed_point lr) {
+    const auto clamp_to = [](std::int32_t v, std::int32_t size) {
+        if (v < 0) v = 0;
+        if (v >= size) v = size - 1;
+        return v;
+    };
+    const std::int32_t w = st.width();
+    const std::int32_t h = st.height();
+    const std::int32_t x_ul = clamp_to(point_x(ul), w);
+    const std::int32_t y_ul = clamp_to(point_y(ul), h);
+    const std::int32_t x_lr = clamp_to(point_x(lr), w);
+    const std::int32_t y_lr = clamp_to(point_y(lr), h);
+    const std::int32_t x0 = std::min(x_ul, x_lr), x1 = std::max(x_ul, x_lr);
+    const std::int32_t y0 = std::min(y_ul, y_lr), y1 = std::max(y_ul, y_lr);
+    for (std::int32_t y = y0; y <= y1; ++y)
+        for (std::int32_t x = x0; x <= x1; ++x) st.sigma_map[at(st, y, x)] = mask_value;
+}
+
+int is_star(const scan_state& st, std::int32_t row, std::int32_t col) {
+    const std::int32_t s = st.settings.star_half_width;
+    if (s <= 0) return 0;  // the ring is the centre alone or empty: fewer than two pixels
+    const std::int32_t w = st.width();
+    const std::int32_t h = st.height();
+    const std::int64_t top = std::int64_t{row} - s, bottom = std::int64_t{row} + s;
+    const std::int64_t left = std::int64_t{col} - s, right = std::int64_t{col} + s;
+    const std::int64_t c0 = std::max<std::int64_t>(0, left), c1 = std::min<std::int64_t>(w - 1, right);
+
+    std::int32_t k = 0;
+    double sum = 0.0;
+    double sum_sq = 0.0;
+    const auto take = [&](std::int64_t r, std::int64_t c) {
+        const double m = st.mean_map[at(st, static_cast<std::int32_t>(r), static_cast<std::int32_t>(c))];
+        ++k;
+        sum += m;
+        sum_sq += m * m;
+    };
+    const auto full_row = [&](std::int64_t r) {
+        if (r < 0 || r >= h) return;
+        for (std::int64_t c = c0; c <= c1; ++c) take(r, c);
+    };
+    full_row(top);
+    const bool left_in = left >= 0;
+    const bool right_in = right < w;
+    if (left_in || right_in) {
+        const std::int64_t r0 = std::max<std::int64_t>(0, top + 1), r1 = std::min<std::int64_t>(h - 1, bottom - 1);
+        for (std::int64_t r = r0; r <= r1; ++r) {
+            if (left_in) take(r, left);
+            if (right_in) take(r, right);
+        }
+    }
+    full_row(bottom);
+    if (k < 2) return 0;
+
+    const double kd = static_cast<double>(k);
+    const double avg = sum / kd;
+    const double sd = std::sqrt((sum_sq - (kd * avg) * avg) / static_cast<double>(k - 1));
+    const double a = st.mean_map[at(st, row, col)] - avg;
+    if (!(a > sd * static_cast<double>(st.settings.star_threshold) / 10.0)) return 0;
+
+    const std::int32_t neighbour_row[4] = {row, row, row - 1, row + 1};
+    const std::int32_t neighbour_col[4] = {col - 1, col + 1, col, col};
+    const std::int32_t pct[4] = {st.settings.pct_left, st.settings.pct_right, st.settings.pct_top,
+                                 st.settings.pct_bottom};
+    for (int i = 0; i < 4; ++i) {
+        const double m = st.mean_map[at(st, neighbour_row[i], neighbour_col[i])];
+        if (!((m - avg) / a * 100.0 >= static_cast<double>(pct[i]))) return 0;
+    }
+    return 1;
+}
+
+void apply_masks(scan_state& st, const mask_switches& sw) {
+    const inner_area a = inner(st);
+    const scan_settings& cfg = st.settings;
+    const double red = static_cast<double>(cfg.red_level);
+    const double blue = static_cast<double>(cfg.blue_level);
+    if (sw.red) {
+        for (std::int32_t j = a.first_row; j <= a.last_row; ++j)
+            for (std::int32_t c = a.first_col; c <= a.last_col; ++c)
+                if (st.mean_map[at(st, j, c)] > red) mask_square(st, j, c, cfg.red_mask_half);
+    }
+    if (sw.blue) {
+        for (std::int32_t j = a.first_row; j <= a.last_row; ++j)
+            for (std::int32_t c = a.first_col; c <= a.last_col; ++c)
+                if (st.mean_map[at(st, j, c)] < blue) mask_square(st, j, c, cfg.blue_mask_half);
+    }
+    if (sw.stars) {
+        for (std::int32_t j = a.first_row; j <= a.last_row; ++j)
+            for (std::int32_t c = a.first_col; c <= a.last_col; ++c)
+                if (st.star_map[at(st, j, c)] != 0) mask_square(st, j, c, cfg.star_mask_half);
+        for (std::int32_t j = a.first_row; j <= a.last_row; ++j)
+            for (std::int32_t c = a.first_col; c <= a.last_col; ++c)
+                st.star_map[at(st, j, c)] = is_star(st, j, c) != 0 ? 1 : 0;
+    }
+    for (std::size_t k = 0; k < 4; ++k) mask_rect(st, cfg.mask_ul[k], cfg.mask_lr[k]);
+}
+
+} // namespace serflash::detect

@@ -1,0 +1,44 @@
+#include "detect/scan_state.h"
+
+#include <cmath>
+#include <new>
+
+namespace serflash::detect {
+
+bool compute_packet_stats(scan_state& st) {
+    const std::size_t pixels = st.reader->samples_per_frame();
+    std::vector<std::int64_t> sum;
+    std::vector<std::int64_t> sum_sq;
+    try {
+        sum.assign(pixels, 0);
+        sum_sq.assign(pixels, 0);
+        st.frame_buf.resize(pixels);
+        st.mean_map.resize(pixels);
+        st.sigma_map.resize(pixels);
+    } catch (const std::bad_alloc&) {
+        st.hooks.say("compute_packet_stats", "Not enough memory for the packet statistics; the scan of this file stops.");
+        return false;
+    }
+
+    st.reader->seek_frame(st.cur_frame);
+    for (std::int32_t f = 0; f < st.settings.packet_size; ++f) {
+        st.reader->read_frame(st.frame_buf);
+        for (std::size_t p = 0; p < pixels; ++p) {
+            const std::int64_t x = st.frame_buf[p];
+            sum[p] += x;
+            sum_sq[p] += x * x;
+        }
+    }
+
+    const double n = static_cast<double>(st.settings.packet_size);
+    const double d = static_cast<double>(st.settings.packet_size - 1);
+    for (std::size_t p = 0; p < pixels; ++p) {
+        const double mean = static_cast<double>(sum[p]) / n;
+        const double var = (static_cast<double>(sum_sq[p]) - (n * mean) * mean) / d;
+        st.mean_map[p] = mean;
+        st.sigma_map[p] = std::sqrt(var);
+    }
+    return true;
+}
+
+} // namespace serflash::detect

@@ -1,0 +1,112 @@
+#include "display/render.h"
+
+#include <cstring>
+#include <new>
+
+namespace serflash::display {
+namespace {
+
+void put_u16(std::uint8_t* p, std::uint16_t v) {
+    p[0] = static_cast<std::uint8_t>(v & 0xFFU);
+    p[1] = static_cast<std::uint8_t>(v >> 8);
+}
+void put_u32(std::uint8_t* p, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>((v >> (8 * i)) & 0xFFU);
+}
+void put_i32(std::uint8_t* p, std::int32_t v) { put_u32(p, static_cast<std::uint32_t>(v)); }
+
+} // namespace
+
+std::array<std::uint8_t, 40> bitmap_info::bytes() const {
+    std::array<std::uint8_t, 40> b{};
+    put_u32(&b[0], biSize);
+    put_i32(&b[4], biWidth);
+    put_i32(&b[8], biHeight);
+    put_u16(&b[12], biPlanes);
+    put_u16(&b[14], biBitCount);
+    put_u32(&b[16], biCompression);
+    put_u32(&b[20], biSizeImage);
+    put_i32(&b[24], biXPelsPerMeter);
+    put_i32(&b[28], biYPelsPerMeter);
+    put_u32(&b[32], biClrUsed);
+    put_u32(&b[36], biClrImportant);
+    return b;
+}
+
+std::array<std::uint8_t, 14> bmp_file_header(const bitmap_info& info) {
+    std::array<std::uint8_t, 14> h{};
+    h[0] = 'B';
+    h[1] = 'M';
+    put_u32(&h[2], 54U + info.biSizeImage);
+    put_u32(&h[10], 54U);
+    return h;
+}
+
+bool prep_for_display(display_bitmap& bmp, std::int32_t width, std::int32_t height) {
+    bmp.disp_buf = {};
+    bmp.disp_info = bitmap_info{};
+    bmp.disp_info.biSize = 40;
+    bmp.disp_info.biWidth = width;
+    bmp.disp_info.biHeight = -height;
+    bmp.disp_info.biPlanes = 1;
+    bmp.disp_info.biBitCount = 32;
+    bmp.disp_info.biCompression = 0;
+    bmp.disp_info.biXPelsPerMeter = 3704;
+    bmp.disp_info.biYPelsPerMeter = 3704;
+    // The image size must fit the header's 32-bit field and the file's 32-bit size field.
+    const std::int64_t bytes = std::int64_t{width} * std::int64_t{height} * 4;
+    if (width <= 0 || height <= 0 || bytes > std::int64_t{0xFFFFFFFF} - 54) {
+        bmp.disp_info.biSizeImage = 0;
+        return width >= 0 && height >= 0 && bytes == 0;
+    }
+    try {
+        bmp.disp_buf.resize(static_cast<std::size_t>(bytes));
+    } catch (const std::bad_alloc&) {
+        bmp.disp_info.biSizeImage = 0;
+        return false;
+    }
+    bmp.disp_info.biSizeImage = static_cast<std::uint32_t>(bytes);
+    return true;
+}
+
+void render_frame(display_bitmap& bmp, std::span<const std::uint16_t> frame_buf, const render_levels& levels,
+                  bool marks, const std::function<void()>& repaint) {
+    const std::int32_t w = bmp.width();
+    const std::int32_t h = bmp.height();
+    const std::size_t pixels = (w > 0 && h > 0) ? static_cast<std::size_t>(w) * static_cast<std::size_t>(h) : 0;
+    if (pixels > 0 && bmp.disp_buf.size() >= pixels * 4 && frame_buf.size() >= pixels) {
+        const double gain = static_cast<double>(levels.brightness);
+        const std::int32_t blue = levels.blue_level;
+        const std::int32_t red = levels.red_level;
+        std::uint8_t* out = bmp.disp_buf.data();
+        const std::uint16_t* in = frame_buf.data();
+        for (std::size_t i = 0; i < pixels; ++i) {
+            const std::uint16_t s = in[i];
+            double v = static_cast<double>(s) * gain / 1000.0;
+            if (v < 0.0) v = 0.0;
+            if (v > 255.0) v = 255.0;
+            auto g = static_cast<std::uint8_t>(static_cast<int>(v));
+            std::uint8_t b = g, gr = g, r = g;
+            if (marks) {
+                if (s < blue) {
+                    b = 255;
+                    gr = 0;
+                    r = 0;
+                }
+                if (s > red) {
+                    b = 0;
+                    gr = 0;
+                    r = 255;
+                }
+            }
+            std::uint8_t* px = out + 4 * i;
+            px[0] = b;
+            px[1] = gr;
+            px[2] = r;
+            px[3] = 0;
+        }
+    }
+    if (repaint) repaint();
+}
+
+} // namespace serflash::display

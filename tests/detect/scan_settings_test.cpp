@@ -1,0 +1,99 @@
+#include "detect/scan_settings.h"
+
+#include "ui/control_ids.h"
+#include "ui/dialog_fields.h"
+#include "ui/scan_table.h"
+
+#include <gtest/gtest.h>
+
+namespace serflash::detect {
+namespace {
+
+namespace id = ui::id;
+
+ui::dialog_fields panel_defaults() {
+    ui::dialog_fields f;
+    f.set_int(id::INITIAL_THRESHOLD, 60);
+    f.set_int(id::THRESHOLD_STEP, 3);
+    for (int p : {id::PCT_TOP, id::PCT_BOTTOM, id::PCT_LEFT, id::PCT_RIGHT}) f.set_int(p, 25);
+    for (const auto& m : id::MASK_FIELDS)
+        for (int fid : m) f.set_int(fid, 0);
+    for (int h : {id::RED_MASK_HALF, id::BLUE_MASK_HALF, id::STAR_MASK_HALF, id::STAR_HALF_WIDTH}) f.set_int(h, 10);
+    f.set_int(id::STAR_THRESHOLD, 30);
+    f.set_int(id::SCATTER_V, 20);
+    f.set_int(id::SCATTER_H, 100);
+    return f;
+}
+
+TEST(LoadScanSettings, TakesRowAndPanelValues) {
+    ui::scan_table t;
+    t.insert_row(ui::default_row("a.ser", 1000, 16, 0));
+    t.insert_row(ui::default_row("b.ser", 150, 8, 0));
+    t.list_file = 2;
+    auto f = panel_defaults();
+    f.set_int(id::PCT_LEFT, 11);
+    f.set_int(id::PCT_RIGHT, 12);
+    f.set_int(id::PCT_TOP, 13);
+    f.set_int(id::PCT_BOTTOM, 14);
+    f.set_int(id::SCATTER_H, 77);
+
+    const auto a = load_scan_settings(t, 0, f);
+    EXPECT_EQ(a.start_frame, 0);
+    EXPECT_EQ(a.end_frame, 999);
+    EXPECT_EQ(a.max_det_frames, 11);
+    EXPECT_EQ(a.packet_size, 200);
+    EXPECT_EQ(a.blue_level, 500);
+    EXPECT_EQ(a.red_level, 3800);
+    EXPECT_EQ(a.brightness, 4);
+    EXPECT_EQ(a.threshold, 60);
+    EXPECT_EQ(a.threshold_step, 3);
+    EXPECT_EQ(a.pct_left, 11);
+    EXPECT_EQ(a.pct_right, 12);
+    EXPECT_EQ(a.pct_top, 13);
+    EXPECT_EQ(a.pct_bottom, 14);
+    EXPECT_EQ(a.scatter_v, 20);
+    EXPECT_EQ(a.scatter_h, 77);
+
+    // Every row value is read anew for the next file.
+    const auto b = load_scan_settings(t, 1, f);
+    EXPECT_EQ(b.end_frame, 149);
+    EXPECT_EQ(b.packet_size, 150);
+    EXPECT_EQ(b.red_level, 255);
+    EXPECT_EQ(b.brightness, 1000);
+}
+
+TEST(LoadScanSettings, PanelTextRules) {
+    ui::scan_table t;
+    t.insert_row(ui::default_row("a.ser", 100, 16, 0));
+    t.list_file = 1;
+    t.set_cell(0, ui::col_max, "12abc");
+    auto f = panel_defaults();
+    f.set_text(id::THRESHOLD_STEP, "");
+    f.set_text(id::INITIAL_THRESHOLD, "6O");  // a letter O: not a number
+    f.set_int(id::MASK_FIELDS[1][0], 65536 + 5);
+    f.set_int(id::MASK_FIELDS[1][1], -1);
+    f.set_int(id::MASK_FIELDS[1][2], 65535);  // low 16 bits as signed: -1
+    f.set_int(id::MASK_FIELDS[1][3], 300);
+    const auto s = load_scan_settings(t, 0, f);
+    EXPECT_EQ(s.max_det_frames, 12);
+    EXPECT_EQ(s.threshold_step, 0);
+    EXPECT_EQ(s.threshold, 0);
+    EXPECT_EQ(point_x(s.mask_ul[1]), 5);
+    EXPECT_EQ(point_y(s.mask_ul[1]), -1);
+    EXPECT_EQ(point_x(s.mask_lr[1]), -1);
+    EXPECT_EQ(point_y(s.mask_lr[1]), 300);
+    EXPECT_EQ(s.mask_ul[0], 0);
+}
+
+TEST(MaskSwitches, FollowTheCheckBoxes) {
+    ui::dialog_fields f;
+    EXPECT_FALSE(read_mask_switches(f).red);
+    f.set_checked(id::MASK_STARS_ON, true);
+    const auto sw = read_mask_switches(f);
+    EXPECT_TRUE(sw.stars);
+    EXPECT_FALSE(sw.red);
+    EXPECT_FALSE(sw.blue);
+}
+
+} // namespace
+} // namespace serflash::detect
