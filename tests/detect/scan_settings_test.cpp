@@ -28,6 +28,7 @@ ui::dialog_fields panel_defaults() {
 TEST(LoadScanSettings, TakesRowAndPanelValues) {
     ui::scan_table t;
     t.insert_row(ui::default_row("a.ser", 1000, 16, 0));
+    t.list_file = 1;
     t.insert_row(ui::default_row("b.ser", 150, 8, 0));
     t.list_file = 2;
     auto f = panel_defaults();
