@@ -1,0 +1,236 @@
+#include "ui/image_view.h"
+
+#include "ui/control_ids.h"
+#include "ui/dialog_fields.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <limits>
+
+namespace serflash::ui {
+namespace {
+
+constexpr std::uint32_t colour_bits = 0x00FFFFFFU;
+
+std::int16_t to_i16(std::int64_t v) {
+    return static_cast<std::int16_t>(std::clamp<std::int64_t>(v, std::numeric_limits<std::int16_t>::min(),
+                                                              std::numeric_limits<std::int16_t>::max()));
+}
+
+// The low 16 bits, as the window system packs a coordinate.
+std::int16_t wrap_i16(std::int32_t v) {
+    return static_cast<std::int16_t>(static_cast<std::uint16_t>(static_cast<std::uint32_t>(v) & 0xFFFFU));
+}
+
+// Which fields the press fixes and empties, and which the release writes, per mask.
+struct mask_rule {
+    int radio;
+    int x_field;  // receives X at the release
+    int y_field;  // receives Y at the release
+};
+constexpr mask_rule mask_rules[4] = {
+    {id::MASK_SELECT_0, id::MASK_FIELDS[0][2], id::MASK_FIELDS[0][3]},
+    {id::MASK_SELECT_1, id::MASK_FIELDS[1][0], id::MASK_FIELDS[1][3]},
+    {id::MASK_SELECT_2, id::MASK_FIELDS[2][2], id::MASK_FIELDS[2][1]},
+    {id::MASK_SELECT_3, id::MASK_FIELDS[3][0], id::MASK_FIELDS[3][1]},
+};
+
+} // namespace
+
+void invert_outline(std::span<std::uint32_t> pixels, int width, int height, const outline& o) {
+    if (width <= 0 || height <= 0) return;
+    const int half = outline_pen_width / 2;
+    const int x0 = std::min(o.a.x, o.b.x), x1 = std::max(o.a.x, o.b.x);
+    const int y0 = std::min(o.a.y, o.b.y), y1 = std::max(o.a.y, o.b.y);
+    const int top = std::max(y0 - half, 0), bottom = std::min(y1 + half, height - 1);
+    const int left = std::max(x0 - half, 0), right = std::min(x1 + half, width - 1);
+    auto invert = [&](int x, int y) {
+        pixels[static_cast<std::size_t>(y) * static_cast<std::size_t>(width) + static_cast<std::size_t>(x)] ^=
+            colour_bits;
+    };
+    for (int y = top; y <= bottom; ++y) {
+        const bool on_horizontal = (y >= y0 - half && y <= y0 + half) || (y >= y1 - half && y <= y1 + half);
+        if (on_horizontal) {
+            for (int x = left; x <= right; ++x) invert(x, y);
+            continue;
+        }
+        // Left band, then the right band without the pixels the left one already took.
+        const int l_end = std::min(x0 + half, right);
+        for (int x = left; x <= l_end; ++x) invert(x, y);
+        for (int x = std::max(x1 - half, std::max(l_end + 1, left)); x <= right; ++x) invert(x, y);
+    }
+}
+
+void blit_dropping(std::span<std::uint32_t> client, int client_w, const display::display_bitmap& bmp, int disp_w,
+                   int disp_h) {
+    const int w = bmp.width(), h = bmp.height();
+    if (w <= 0 || h <= 0 || disp_w <= 0 || disp_h <= 0) return;
+    if (bmp.disp_buf.size() < static_cast<std::size_t>(w) * static_cast<std::size_t>(h) * 4U) return;
+    for (int dy = 0; dy < disp_h; ++dy) {
+        const auto sy = static_cast<std::size_t>(static_cast<std::int64_t>(dy) * h / disp_h);
+        for (int dx = 0; dx < disp_w; ++dx) {
+            const auto sx = static_cast<std::size_t>(static_cast<std::int64_t>(dx) * w / disp_w);
+            const std::uint8_t* px = &bmp.disp_buf[(sy * static_cast<std::size_t>(w) + sx) * 4U];
+            client[static_cast<std::size_t>(dy) * static_cast<std::size_t>(client_w) + static_cast<std::size_t>(dx)] =
+                0xFF000000U | (std::uint32_t{px[2]} << 16) | (std::uint32_t{px[1]} << 8) | std::uint32_t{px[0]};
+        }
+    }
+}
+
+void image_view::open(std::int32_t width, std::int32_t height, std::int32_t zoom_div) {
+    width_ = width;
+    height_ = height;
+    zoom_div_ = zoom_div < 1 ? 1 : zoom_div;
+    disp_w_ = width_ > 0 ? width_ / zoom_div_ : 0;
+    disp_h_ = height_ > 0 ? height_ / zoom_div_ : 0;
+    drag_on_ = false;
+    drag_anchor_ = {};
+    drag_last_ = {};
+    overlay_.clear();
+    painted_masks_.clear();
+}
+
+bool image_view::inside(view_point p) const {
+    return p.x >= 0 && p.y >= 0 && p.x < client_w() && p.y < client_h();
+}
+
+view_point image_view::clamp_to_image(view_point p) const {
+    std::int32_t x = p.x < 0 ? 0 : p.x;
+    std::int32_t y = p.y < 0 ? 0 : p.y;
+    if (x >= disp_w_) x = disp_w_ - 1;
+    if (y >= disp_h_) y = disp_h_ - 1;
+    return {to_i16(x), to_i16(y)};
+}
+
+void image_view::draw_xor(const outline& o) {
+    // Inverting twice restores: a second copy of an outline cancels the first.
+    const auto it = std::find(overlay_.begin(), overlay_.end(), o);
+    if (it != overlay_.end()) {
+        overlay_.erase(it);
+    } else {
+        overlay_.push_back(o);
+    }
+}
+
+void image_view::mouse_move(view_point p, dialog_fields& fields, std::span<const std::uint16_t> frame_buf) {
+    if (!inside(p)) return;
+    std::int32_t xi = wrap_i16(p.x * zoom_div_);
+    std::int32_t yi = wrap_i16(p.y * zoom_div_);
+    if (xi < 0) xi = 0;
+    if (xi >= width_) xi = width_ - 1;
+    if (yi < 0) yi = 0;
+    if (yi >= height_) yi = height_ - 1;
+    const bool has_sample = xi >= 0 && yi >= 0 &&
+                            static_cast<std::size_t>(yi) * static_cast<std::size_t>(width_) +
+                                    static_cast<std::size_t>(xi) < frame_buf.size();
+    fields.set_uint(id::READOUT_X, static_cast<std::uint32_t>(xi));
+    fields.set_uint(id::READOUT_Y, static_cast<std::uint32_t>(yi));
+    if (has_sample) {
+        fields.set_text(id::READOUT_VALUE,
+                        readout_text(frame_buf[static_cast<std::size_t>(yi) * static_cast<std::size_t>(width_) +
+                                               static_cast<std::size_t>(xi)]));
+    } else {
+        fields.set_text(id::READOUT_VALUE, "");
+    }
+    if (drag_on_) {
+        draw_xor({drag_anchor_, drag_last_});
+        draw_xor({drag_anchor_, p});
+        drag_last_ = p;
+    }
+}
+
+void image_view::right_down(view_point p, dialog_fields& fields) {
+    // A frame shown with no pixels (smaller than the divisor) has no corner to drag to.
+    if (!inside(p) || disp_w_ <= 0 || disp_h_ <= 0) return;
+    drag_on_ = true;
+    p = clamp_to_image(p);
+    drag_last_ = p;
+    const std::int16_t right = to_i16(disp_w_ - 1), bottom = to_i16(disp_h_ - 1);
+    const auto w1 = static_cast<std::uint32_t>(width_ - 1), h1 = static_cast<std::uint32_t>(height_ - 1);
+    if (fields.checked(id::MASK_SELECT_0)) {
+        const auto& f = id::MASK_FIELDS[0];
+        drag_anchor_ = {0, 0};
+        fields.set_uint(f[0], 0);
+        fields.set_uint(f[1], 0);
+        fields.set_text(f[2], "");
+        fields.set_text(f[3], "");
+    }
+    if (fields.checked(id::MASK_SELECT_1)) {
+        const auto& f = id::MASK_FIELDS[1];
+        drag_anchor_ = {right, 0};
+        fields.set_text(f[0], "");
+        fields.set_uint(f[1], 0);
+        fields.set_uint(f[2], w1);
+        fields.set_text(f[3], "");
+    }
+    if (fields.checked(id::MASK_SELECT_2)) {
+        const auto& f = id::MASK_FIELDS[2];
+        drag_anchor_ = {0, bottom};
+        fields.set_uint(f[0], 0);
+        fields.set_text(f[1], "");
+        fields.set_text(f[2], "");
+        fields.set_uint(f[3], h1);
+    }
+    if (fields.checked(id::MASK_SELECT_3)) {
+        const auto& f = id::MASK_FIELDS[3];
+        drag_anchor_ = {right, bottom};
+        fields.set_text(f[0], "");
+        fields.set_text(f[1], "");
+        fields.set_uint(f[2], w1);
+        fields.set_uint(f[3], h1);
+    }
+    draw_xor({drag_anchor_, p});
+}
+
+void image_view::right_up(view_point p, dialog_fields& fields) {
+    if (!inside(p) || !drag_on_) return;
+    drag_on_ = false;
+    p = clamp_to_image(p);
+    const auto x = static_cast<std::uint32_t>(p.x * zoom_div_);
+    const auto y = static_cast<std::uint32_t>(p.y * zoom_div_);
+    for (const auto& rule : mask_rules) {
+        if (!fields.checked(rule.radio)) continue;
+        fields.set_uint(rule.x_field, x);
+        fields.set_uint(rule.y_field, y);
+    }
+}
+
+void image_view::frame_repainted(const dialog_fields& fields) {
+    overlay_.clear();
+    if (drag_on_) overlay_.push_back({drag_anchor_, drag_last_});
+    painted_masks_ = mask_outlines(fields);
+}
+
+std::vector<outline> image_view::mask_outlines(const dialog_fields& fields) const {
+    std::vector<outline> out;
+    if (!fields.checked(id::SHOW_MASK_AREAS)) return out;
+    for (const auto& f : id::MASK_FIELDS) {
+        auto coord = [&](int field) { return to_i16(fields.get_int(field) / zoom_div_); };
+        out.push_back({{coord(f[0]), coord(f[1])}, {coord(f[2]), coord(f[3])}});
+    }
+    return out;
+}
+
+std::vector<std::uint32_t> image_view::compose(const display::display_bitmap& bmp) const {
+    const int cw = client_w(), ch = client_h();
+    std::vector<std::uint32_t> client(static_cast<std::size_t>(cw) * static_cast<std::size_t>(ch), white_pixel);
+    if (bmp.width() == width_ && bmp.height() == height_) blit_dropping(client, cw, bmp, disp_w_, disp_h_);
+    for (const auto& o : painted_masks_) invert_outline(client, cw, ch, o);
+    for (const auto& o : overlay_) invert_outline(client, cw, ch, o);
+    return client;
+}
+
+std::string readout_text(std::uint16_t sample) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%6d", static_cast<int>(sample));
+    return buf;
+}
+
+std::int32_t read_zoom_choice(const dialog_fields& fields) {
+    if (fields.checked(id::ZOOM_100)) return 1;
+    if (fields.checked(id::ZOOM_50)) return 2;
+    if (fields.checked(id::ZOOM_33)) return 3;
+    return 4;
+}
+
+} // namespace serflash::ui

@@ -1,0 +1,108 @@
+#pragma once
+// Toolkit-free logic of the image window "SER movie frame": the shown size at 1/zoom_div,
+// the pointer read-out, the right-button drag that sets a manual mask, and the inverted
+// outlines over the frame. The windowing layer only forwards pointer events and paints the
+// pixels that compose() returns.
+#include "display/render.h"
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace serflash::ui {
+
+class dialog_fields;
+
+inline constexpr int image_margin = 10;     // white margin right of and below the frame
+inline constexpr int outline_pen_width = 3;
+inline constexpr std::uint32_t white_pixel = 0xFFFFFFFFU;  // 0xAARRGGBB
+
+// A position in the window's client area, in display pixels. The windowing layer delivers
+// points as signed 16-bit pairs, so coordinates are kept in that range.
+struct view_point {
+    std::int16_t x = 0;
+    std::int16_t y = 0;
+    friend bool operator==(const view_point&, const view_point&) = default;
+};
+
+// An outline with opposite corners a and b, drawn by inverting the pixels under it.
+struct outline {
+    view_point a;
+    view_point b;
+    friend bool operator==(const outline&, const outline&) = default;
+};
+
+// Inverts every colour bit of each pixel under the 3-pixel outline of (a, b), each pixel once,
+// clipped to the buffer. Inverting the same outline twice restores the pixels.
+void invert_outline(std::span<std::uint32_t> pixels, int width, int height, const outline& o);
+
+// Copies a display bitmap shown at 1/zoom_div by dropping rows and columns (no smoothing)
+// into the top-left disp_w x disp_h pixels of a client buffer, as 0xFFRRGGBB.
+void blit_dropping(std::span<std::uint32_t> client, int client_w, const display::display_bitmap& bmp,
+                   int disp_w, int disp_h);
+
+class image_view {
+public:
+    // Sets up the view of a W x H frame at 1/zoom_div and forgets any drag and outline.
+    void open(std::int32_t width, std::int32_t height, std::int32_t zoom_div);
+
+    std::int32_t zoom_div() const { return zoom_div_; }
+    std::int32_t disp_w() const { return disp_w_; }
+    std::int32_t disp_h() const { return disp_h_; }
+    int client_w() const { return disp_w_ + image_margin; }
+    int client_h() const { return disp_h_ + image_margin; }
+    // Pointer events outside the client area never reach the window (no capture).
+    bool inside(view_point p) const;
+
+    // Each event handler ignores points outside the client area.
+    // Read-out into fields 1090, 1091, 1092; moves the drag outline while a drag is on.
+    void mouse_move(view_point p, dialog_fields& fields, std::span<const std::uint16_t> frame_buf);
+    // Starts a drag for the mask chosen by radio buttons 1120..1123: writes its fixed corner
+    // and empties the two fields the release will set.
+    void right_down(view_point p, dialog_fields& fields);
+    // Ends a drag: writes the released corner, in image pixels, into the chosen mask's fields.
+    void right_up(view_point p, dialog_fields& fields);
+
+    bool dragging() const { return drag_on_; }
+    view_point drag_anchor() const { return drag_anchor_; }
+    view_point drag_last() const { return drag_last_; }
+
+    // A new frame was painted over everything: outlines drawn since are gone, except the
+    // outline of a drag under way, which stays so the next move removes it cleanly. The mask
+    // outlines are drawn as the fields hold them now and stay until the next frame paint.
+    void frame_repainted(const dialog_fields& fields);
+    const std::vector<outline>& painted_masks() const { return painted_masks_; }
+    // Outlines drawn outside a paint and still on the screen, in drawing order.
+    const std::vector<outline>& overlay() const { return overlay_; }
+    // Outlines of the four manual masks as the fields hold them (image pixels / zoom_div),
+    // or none when "Show manual mask areas" is off.
+    std::vector<outline> mask_outlines(const dialog_fields& fields) const;
+
+    // The client area as it shows now: the frame, the white margins, the mask outlines of the
+    // last frame paint and the outlines drawn since, each inverting what lies under it.
+    std::vector<std::uint32_t> compose(const display::display_bitmap& bmp) const;
+
+private:
+    view_point clamp_to_image(view_point p) const;
+    void draw_xor(const outline& o);
+
+    std::int32_t width_ = 0;
+    std::int32_t height_ = 0;
+    std::int32_t zoom_div_ = 1;
+    std::int32_t disp_w_ = 0;
+    std::int32_t disp_h_ = 0;
+    bool drag_on_ = false;
+    view_point drag_anchor_;
+    view_point drag_last_;
+    std::vector<outline> overlay_;
+    std::vector<outline> painted_masks_;
+};
+
+// "%6d" of a sample, as field 1092 shows it.
+std::string readout_text(std::uint16_t sample);
+
+// zoom_div from the "Display size" radio buttons: 1 for 100%, 2 for 50%, 3 for 33%, else 4.
+std::int32_t read_zoom_choice(const dialog_fields& fields);
+
+} // namespace serflash::ui

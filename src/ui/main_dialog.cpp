@@ -1,0 +1,393 @@
+#include "ui/main_dialog.h"
+
+#include "ui/control_ids.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace serflash::ui {
+namespace {
+
+constexpr int column_right_edges[column_count - 1] = {20, 120, 185, 225, 280, 320, 360, 400, 440};
+
+constexpr const char* caption_add = "IDC_BUTTON_ADD";
+constexpr const char* caption_batch = "IDC_BUTTON_FILE_TO_FILE";
+constexpr int max_shift = 15;  // the reader takes shifts 0..15
+
+std::string join_path(const std::string& folder, const std::string& name) {
+    return (!folder.empty() && folder.back() == '/') ? folder + name : folder + "/" + name;
+}
+
+int frame_step(int stepper_id) {
+    switch (stepper_id) {
+    case id::STEP_1: return 1;
+    case id::STEP_50: return 50;
+    case id::STEP_500: return 500;
+    case id::STEP_5000: return 5000;
+    default: return 0;
+    }
+}
+
+std::string time_line(const detect::local_time& t) {
+    char line[64];
+    std::snprintf(line, sizeof line, "Month_Day %02d_%02d  %02dh%02dm%02ds", t.month, t.day, t.hour, t.minute, t.second);
+    return line;
+}
+
+} // namespace
+
+int column_at_x(int x) {
+    for (int c = 0; c < column_count - 1; ++c)
+        if (x < column_right_edges[c]) return c;
+    return column_count - 1;
+}
+
+std::string row_problem(const scan_table& table, int row) {
+    const std::int32_t frames = table.get_cell_int(row, col_frames);
+    const std::int32_t start = table.get_cell_int(row, col_start);
+    const std::int32_t stop = table.get_cell_int(row, col_stop);
+    const std::int32_t pack = table.get_cell_int(row, col_pack);
+    std::string why;
+    if (pack < 1) {
+        why = "the packet size (pack.) must be at least 1";
+    } else if (start < 0) {
+        why = "the start frame must not be negative";
+    } else if (stop > frames - 1) {
+        why = "the stop frame lies beyond the last frame of the file";
+    } else if (static_cast<std::int64_t>(stop) - start + 1 < pack) {
+        why = "the frames from start to stop must hold at least one packet";
+    }
+    if (why.empty()) return why;
+    char head[128];
+    std::snprintf(head, sizeof head, "Row %d (start %d, stop %d, pack. %d): ", row + 1, start, stop, pack);
+    return head + table.cell(row, col_name) + ": " + why + ".";
+}
+
+main_dialog::main_dialog(panel_platform& platform, folder_access& folders, platform::file_system& fs)
+    : platform_(platform), folders_(folders), fs_(fs) {}
+
+void main_dialog::init() {
+    fields.set_int(id::BIT_SHIFT, 0);
+    fields.set_int(id::INITIAL_THRESHOLD, 60);
+    fields.set_int(id::THRESHOLD_STEP, 3);
+    for (int f : {id::PCT_TOP, id::PCT_BOTTOM, id::PCT_RIGHT, id::PCT_LEFT}) fields.set_int(f, 25);
+    for (int f : {id::MASK_RED_ON, id::MASK_BLUE_ON, id::MASK_STARS_ON, id::SHOW_RED_BLUE}) fields.set_checked(f, false);
+    for (int f : {id::RED_MASK_HALF, id::BLUE_MASK_HALF, id::STAR_MASK_HALF}) fields.set_int(f, 10);
+    fields.set_int(id::STAR_THRESHOLD, 30);
+    fields.set_int(id::STAR_HALF_WIDTH, 10);
+    for (const auto& mask : id::MASK_FIELDS)
+        for (int f : mask) fields.set_int(f, 0);
+    fields.check_radio(id::MASK_SELECT_0, id::MASK_SELECT_3, id::MASK_SELECT_0);
+    fields.set_checked(id::SHOW_MASK_AREAS, false);
+    fields.set_int(id::SCATTER_V, 20);
+    fields.set_int(id::SCATTER_H, 100);
+    fields.check_radio(id::ZOOM_100, id::ZOOM_25, id::ZOOM_100);
+    list_folder(folders_.current_dir(), false);
+    table.list_file = 0;
+}
+
+void main_dialog::command(int command_id) {
+    switch (command_id) {
+    case id::SHOW_FRAME: show_frame(); break;
+    case id::OPEN_FOLDER: open_folder(); break;
+    case id::IDC_BUTTON_ADD: add_file(); break;
+    case id::IDC_BUTTON_REMOVE: remove_file(); break;
+    case id::IDCANCEL: shut_down(); break;
+    default: break;
+    }
+}
+
+bool main_dialog::list_folder(const std::string& dir, bool all_files) {
+    std::string error;
+    std::vector<dir_item> items;
+    if (!folders_.read_dir(dir, items, &error) || !folders_.change_dir(dir, &error)) {
+        platform_.message_box("Open folder", "The folder cannot be listed:\n" + dir + "\n" + error);
+        return false;
+    }
+    const std::string listed = folders_.current_dir();
+    folder_entries_ = make_listing(listed, items, all_files, folders_.roots());
+    folder_selection_ = -1;
+    fields.set_text(id::FOLDER_NAME, listed);
+    return true;
+}
+
+void main_dialog::open_folder() {
+    const auto chosen = platform_.choose_folder("Select a folder");
+    if (!chosen || chosen->empty()) return;
+    list_folder(*chosen, true);
+}
+
+void main_dialog::folder_double_click(int index) {
+    if (index < 0 || static_cast<std::size_t>(index) >= folder_entries_.size()) return;
+    folder_selection_ = index;
+    const folder_entry entry = folder_entries_[static_cast<std::size_t>(index)];
+    if (entry.kind == entry_kind::file) {
+        command(id::IDC_BUTTON_ADD);
+    } else {
+        list_folder(entry.target, true);
+    }
+}
+
+bool main_dialog::open_for_display(const std::string& path, const std::string& caption,
+                                   const std::string& open_error) {
+    fp1_.reset();
+    auto file = fs_.open_read(path);
+    if (!file) {
+        platform_.message_box(caption, open_error);
+        return false;
+    }
+    auto reader = std::make_unique<ser::ser_reader>(std::move(file));
+    reader->read_ser_header();
+    if (const std::string problem = reader->check_geometry(); !problem.empty()) {
+        platform_.message_box(caption, "Error: " + path + "\n" + problem);
+        return false;
+    }
+    fp1_ = std::move(reader);
+    return true;
+}
+
+void main_dialog::init_image_window() {
+    const std::int32_t w = fp1_->width(), h = fp1_->height();
+    view.open(w, h, read_zoom_choice(fields));
+    frame_buf_.assign(fp1_->samples_per_frame(), 0);
+    close_image_window();
+    image_window_ = platform_.create_image_window(view.client_w(), view.client_h());
+    if (!image_window_) platform_.message_box("InitInstance0", "Error: g_img.hwin is empty.");
+    if (!display::prep_for_display(disp_, w, h))
+        platform_.message_box("prep_for_display()", "Error: the display bitmap cannot be allocated.");
+}
+
+void main_dialog::close_image_window() {
+    if (image_window_) platform_.destroy_image_window();
+    image_window_ = false;
+}
+
+void main_dialog::render(int row) {
+    display::render_levels levels;
+    levels.blue_level = table.get_cell_int(row, col_blue);
+    levels.red_level = table.get_cell_int(row, col_red);
+    levels.brightness = table.get_cell_int(row, col_brt);
+    display::render_frame(disp_, frame_buf_, levels, fields.checked(id::SHOW_RED_BLUE), [this] {
+        if (!image_window_) return;
+        view.frame_repainted(fields);
+        platform_.repaint_image();
+    });
+}
+
+void main_dialog::add_file() {
+    if (table.list_file > 0) table.clear_selection();
+    if (folder_selection_ >= 0 && static_cast<std::size_t>(folder_selection_) < folder_entries_.size()) {
+        const auto& entry = folder_entries_[static_cast<std::size_t>(folder_selection_)];
+        sel_name_ = entry.kind == entry_kind::file ? entry.target : entry.label;
+    }
+    const auto slot = static_cast<std::size_t>(table.list_file);
+    const std::string path = join_path(fields.text(id::FOLDER_NAME), sel_name_);
+    if (path.size() > max_path_chars) {
+        platform_.message_box(caption_add, "Error: the path of the file is longer than 259 characters:\n" + path);
+        return;
+    }
+    table.file_path[slot] = path;
+    const bool is_file = folder_selection_ < 0 ||
+                         folder_entries_[static_cast<std::size_t>(folder_selection_)].kind == entry_kind::file;
+    const std::string open_error = "Error in fopen_s ( &fp1, file_path[list_file], \"rb\" )";
+    if (!is_file) {  // a folder or root entry names no readable file
+        fp1_.reset();
+        platform_.message_box(caption_add, open_error);
+        return;
+    }
+    if (!open_for_display(path, caption_add, open_error)) return;
+    fields.set_int(id::IMAGE_WIDTH, fp1_->width());
+    fields.set_int(id::IMAGE_HEIGHT, fp1_->height());
+    bit_shift_ = std::clamp(fields.get_int(id::BIT_SHIFT), 0, max_shift);
+    fp1_->set_bit_shift(bit_shift_);
+    table.insert_row(default_row(sel_name_, fp1_->frames_present(), fp1_->depth(), bit_shift_));
+    init_image_window();
+    fp1_->seek_frame(0);
+    fp1_->read_frame(frame_buf_);
+    cur_frame_ = 0;
+    fields.set_int(id::FRAME_NO, 0);
+    render(table.list_file);
+    platform_.set_image_caption(path);
+    if (table.list_file < max_listed_files) {
+        ++table.list_file;
+        table.mark_row(table.list_file - 1);
+        return;
+    }
+    char text[256];
+    std::snprintf(text, sizeof text, "The number of SER files >= %3d\nThe following files will overwrite!",
+                  max_listed_files);
+    platform_.message_box(caption_add, text);
+}
+
+void main_dialog::remove_file() {
+    if (table.list_file < 1) return;
+    int row = -1;
+    for (int i = 0; i < table.list_file; ++i) {
+        if (table.rows[static_cast<std::size_t>(i)].focused) {
+            row = i;
+            break;
+        }
+    }
+    if (row < 0) return;
+    const bool was_marked = row == table.find_marked_row();
+    table.delete_row(row);
+    for (int i = row + 1; i < table.list_file; ++i)
+        table.file_path[static_cast<std::size_t>(i - 1)] = table.file_path[static_cast<std::size_t>(i)];
+    --table.list_file;
+    if (was_marked || table.list_file == 0) {
+        close_image_window();
+        cur_frame_ = 0;
+        fields.set_int(id::FRAME_NO, 0);
+    }
+    table.clear_selection();
+}
+
+void main_dialog::set_focused_row(int row) {
+    for (std::size_t i = 0; i < table.rows.size(); ++i) {
+        table.rows[i].focused = static_cast<int>(i) == row;
+        table.rows[i].selected = static_cast<int>(i) == row;
+    }
+}
+
+void main_dialog::show_frame() {
+    const int row = table.find_marked_row();
+    if (row < 0 || !fp1_) return;
+    cur_frame_ = fields.get_int(id::FRAME_NO);
+    const std::int32_t last = table.get_cell_int(row, col_frames) - 1;
+    if (cur_frame_ > last) cur_frame_ = last;
+    if (cur_frame_ < 0) cur_frame_ = 0;  // also for a file without frames
+    fields.set_uint(id::FRAME_NO, static_cast<std::uint32_t>(cur_frame_));
+    if (frame_buf_.empty()) frame_buf_.assign(fp1_->samples_per_frame(), 0);
+    fp1_->set_bit_shift(bit_shift_);
+    fp1_->seek_frame(cur_frame_);
+    fp1_->read_frame(frame_buf_);
+    render(row);
+}
+
+void main_dialog::frame_stepper(int stepper_id, int delta) {
+    if (table.find_marked_row() < 0) return;
+    const auto step = static_cast<std::uint32_t>(frame_step(stepper_id));
+    std::uint32_t v = fields.get_uint(id::FRAME_NO);
+    if (delta < 0) v += step;
+    if (delta > 0) v -= step;  // may wrap; "Show frame" then reads it as 0
+    fields.set_uint(id::FRAME_NO, v);
+    command(id::SHOW_FRAME);
+}
+
+void main_dialog::bit_shift_stepper(int delta) {
+    std::int64_t v = static_cast<std::int32_t>(fields.get_uint(id::BIT_SHIFT));
+    if (delta < 0) ++v;
+    if (delta > 0) --v;
+    v = std::clamp<std::int64_t>(v, 0, 8);
+    bit_shift_ = static_cast<std::int32_t>(v);
+    fields.set_int(id::BIT_SHIFT, bit_shift_);
+    command(id::SHOW_FRAME);
+}
+
+void main_dialog::table_double_click(int x, int row) {
+    // Rows past the counted ones have no path entry of their own: nothing to show or edit.
+    if (row < 0 || row >= table.list_file) return;
+    const int col = column_at_x(x);
+    if (col == col_name) {
+        show_file(row);
+    } else if (col >= col_start) {
+        edit_value(row, col);
+    }
+}
+
+void main_dialog::show_file(int row) {
+    if (row < 0 || row >= table.list_file) return;
+    const std::string path = table.file_path[static_cast<std::size_t>(row)];
+    if (!open_for_display(path, "show_file", "Error in fopen_s")) return;
+    fp1_->set_bit_shift(bit_shift_);
+    init_image_window();
+    fp1_->seek_frame(0);
+    fp1_->read_frame(frame_buf_);
+    cur_frame_ = 0;
+    fields.set_int(id::FRAME_NO, 0);
+    render(row);
+    platform_.set_image_caption(path);
+    table.mark_row(row);
+}
+
+void main_dialog::edit_value(int row, int col) {
+    std::string value_text = table.cell(row, col);
+    if (!platform_.edit_value(value_text)) return;
+    if (value_text.size() > max_cell_chars) value_text.resize(max_cell_chars);
+    const std::int64_t frames = table.get_cell_int(row, col_frames);
+    const std::int64_t start = table.get_cell_int(row, col_start);
+    const std::int64_t stop = table.get_cell_int(row, col_stop);
+    const std::int64_t pack = table.get_cell_int(row, col_pack);
+    const std::int64_t v = atoi_text(value_text);
+    bool accepted = true;
+    switch (col) {
+    case col_start: accepted = stop - v + 1 >= pack; break;
+    case col_stop: accepted = v <= frames - 1 && v - start + 1 >= pack; break;
+    case col_pack: accepted = stop - start + 1 >= v; break;
+    default: break;
+    }
+    if (accepted) table.set_cell(row, col, value_text);
+}
+
+std::optional<batch_job> main_dialog::begin_batch() {
+    for (int f : {id::FRAME_NO, id::READOUT_X, id::READOUT_Y, id::READOUT_VALUE}) fields.set_text(f, "");
+    if (table.list_file == 0) {
+        platform_.message_box(caption_batch, "Error: There is no file to scan.");
+        return std::nullopt;
+    }
+    for (int row = 0; row < table.list_file; ++row) {
+        if (const std::string problem = row_problem(table, row); !problem.empty()) {
+            platform_.message_box(caption_batch, "Error: this row cannot be scanned.\n" + problem);
+            return std::nullopt;
+        }
+    }
+    close_image_window();
+    fp1_.reset();  // each file of the run is opened by the run itself
+    batch_job job{table, fields, bit_shift_};
+    job.fields.on_change = nullptr;  // the copy must not echo into the panel
+    return job;
+}
+
+void main_dialog::batch_row_marked(int row) { table.mark_row(row); }
+
+void main_dialog::batch_threshold(std::int32_t threshold) { fields.set_int(id::THRESHOLD_AT_PRESENT, threshold); }
+
+void main_dialog::batch_frame(std::int32_t frame) { fields.set_int(id::FRAME_NO, frame); }
+
+void main_dialog::end_batch(const detect::batch_report& report) {
+    frame_buf_.clear();
+    frame_buf_.shrink_to_fit();
+    if (report.empty_table) return;
+    const std::string times = time_line(report.start) + "\n" + time_line(report.end);
+    if (report.stopped) {
+        platform_.message_box("The scans were stopped!",
+                              "The batch was stopped by the user; the files after the current one were not "
+                              "scanned.\n" +
+                                  times);
+        return;
+    }
+    platform_.message_box("The scans of all SER files completed!", times);
+}
+
+void main_dialog::shut_down() {
+    close_image_window();
+    fp1_.reset();
+    frame_buf_.clear();
+    disp_ = {};
+}
+
+void main_dialog::image_mouse_move(view_point p) {
+    const bool dragging = view.dragging();
+    const auto before = view.overlay();
+    view.mouse_move(p, fields, frame_buf_);
+    if (dragging && view.overlay() != before) platform_.repaint_image();
+}
+
+void main_dialog::image_right_down(view_point p) {
+    view.right_down(p, fields);
+    platform_.repaint_image();
+}
+
+void main_dialog::image_right_up(view_point p) { view.right_up(p, fields); }
+
+} // namespace serflash::ui

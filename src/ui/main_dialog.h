@@ -1,0 +1,128 @@
+#pragma once
+// The control panel's state and commands, free of any toolkit: its fields, the scan table, the
+// folder list, the file on display with its frame and display bitmap, and the image window's
+// logic. The windowing layer mirrors the fields and forwards clicks, key presses and pointer
+// events here; whatever it must show comes back through panel_platform.
+#include "detect/batch.h"
+#include "display/render.h"
+#include "platform/file_io.h"
+#include "ser/ser_reader.h"
+#include "ui/dialog_fields.h"
+#include "ui/folder_list.h"
+#include "ui/image_view.h"
+#include "ui/panel_platform.h"
+#include "ui/scan_table.h"
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace serflash::ui {
+
+// The scan table's column under a point x of the list view (fixed column widths; scrolling
+// and resized columns are not taken into account).
+int column_at_x(int x);
+
+// Why a counted row cannot be scanned (a frame range without a whole packet, a packet of no
+// frames, frames outside the file), or empty when it can.
+std::string row_problem(const scan_table& table, int row);
+
+// Everything a batch run works on, copied from the panel when the run starts: the panel is
+// locked while it runs, so the copy is what the panel holds.
+struct batch_job {
+    scan_table table;
+    dialog_fields fields;
+    std::int32_t bit_shift = 0;
+};
+
+class main_dialog {
+public:
+    main_dialog(panel_platform& platform, folder_access& folders, platform::file_system& fs);
+
+    dialog_fields fields;
+    scan_table table;
+    image_view view;
+
+    // Dialog start-up: every field to its default, the folder list of the current directory.
+    void init();
+
+    // Commands of the panel: "Show frame", "Open folder", Add, Remove, and IDCANCEL (shut-down).
+    void command(int id);
+    // Up-down notifications: delta < 0 is the up arrow (forward in the file).
+    void frame_stepper(int stepper_id, int delta);
+    void bit_shift_stepper(int delta);
+
+    // Folder list.
+    const std::vector<folder_entry>& folder_entries() const { return folder_entries_; }
+    void select_folder_entry(int index) { folder_selection_ = index; }
+    int folder_selection() const { return folder_selection_; }
+    void folder_double_click(int index);
+    // Lists a folder (every file when all_files, else *.ser) and makes it the current directory.
+    bool list_folder(const std::string& dir, bool all_files);
+
+    // Scan table.
+    void set_focused_row(int row);  // the row the user last clicked or moved to; -1 for none
+    // A double-click at x (list view client coordinates) on row `row` (-1: below the rows).
+    void table_double_click(int x, int row);
+    void show_file(int row);
+
+    // Batch run: checks the table and prepares the panel (empty read-outs, no image window),
+    // then returns what the run needs; nothing when there is nothing sound to scan.
+    std::optional<batch_job> begin_batch();
+    // Progress of the run, applied on the panel's thread.
+    void batch_row_marked(int row);
+    void batch_threshold(std::int32_t threshold);
+    void batch_frame(std::int32_t frame);
+    // The run ended: buffers released and the closing message shown.
+    void end_batch(const detect::batch_report& report);
+
+    // Image window events.
+    void image_mouse_move(view_point p);
+    void image_right_down(view_point p);
+    void image_right_up(view_point p);
+    // The client area's pixels as 0xFFRRGGBB, client_w x client_h.
+    std::vector<std::uint32_t> image_pixels() const { return view.compose(disp_); }
+    bool image_window_open() const { return image_window_; }
+
+    // The file on display.
+    bool file_open() const { return fp1_ != nullptr; }
+    const ser::ser_reader* open_file() const { return fp1_.get(); }
+    const std::vector<std::uint16_t>& frame_buf() const { return frame_buf_; }
+    const display::display_bitmap& display() const { return disp_; }
+    std::int32_t cur_frame() const { return cur_frame_; }
+    std::int32_t bit_shift() const { return bit_shift_; }
+    const std::string& sel_name() const { return sel_name_; }
+
+private:
+    void add_file();
+    void remove_file();
+    void show_frame();
+    void open_folder();
+    void shut_down();
+    void edit_value(int row, int col);
+    // Opens a path as the file on display and reads its header; reports failures under caption.
+    bool open_for_display(const std::string& path, const std::string& caption, const std::string& open_error);
+    // Sizes the view and buffers for the open file and replaces the image window.
+    void init_image_window();
+    void render(int row);
+    void close_image_window();
+
+    panel_platform& platform_;
+    folder_access& folders_;
+    platform::file_system& fs_;
+
+    std::vector<folder_entry> folder_entries_;
+    int folder_selection_ = -1;
+    std::string sel_name_;
+
+    std::unique_ptr<ser::ser_reader> fp1_;
+    std::vector<std::uint16_t> frame_buf_;
+    display::display_bitmap disp_;
+    std::int32_t cur_frame_ = 0;
+    std::int32_t bit_shift_ = 0;
+    bool image_window_ = false;
+};
+
+} // namespace serflash::ui

@@ -1,0 +1,199 @@
+#include "ui/image_view.h"
+
+#include "ui/control_ids.h"
+#include "ui/dialog_fields.h"
+
+#include <gtest/gtest.h>
+
+namespace serflash::ui {
+namespace {
+
+struct view_fixture : ::testing::Test {
+    dialog_fields fields;
+    image_view view;
+    std::vector<std::uint16_t> frame;
+
+    void open(int w, int h, int zoom, int mask) {
+        view.open(w, h, zoom);
+        frame.assign(static_cast<std::size_t>(w * h), 0);
+        for (int i = 0; i < w * h; ++i) frame[static_cast<std::size_t>(i)] = static_cast<std::uint16_t>(i % 60000);
+        for (const auto& m : id::MASK_FIELDS)
+            for (int f : m) fields.set_int(f, 0);
+        fields.check_radio(id::MASK_SELECT_0, id::MASK_SELECT_3, id::MASK_SELECT_0 + mask);
+    }
+    std::array<std::string, 4> mask_texts(int mask) const {
+        const auto& f = id::MASK_FIELDS[mask];
+        return {fields.text(f[0]), fields.text(f[1]), fields.text(f[2]), fields.text(f[3])};
+    }
+    void drag(view_point from, view_point to) {
+        view.right_down(from, fields);
+        view.mouse_move(to, fields, frame);
+        view.right_up(to, fields);
+    }
+};
+
+TEST_F(view_fixture, SizeByDivisor) {
+    view.open(1000, 600, 3);
+    EXPECT_EQ(view.disp_w(), 333);
+    EXPECT_EQ(view.disp_h(), 200);
+    EXPECT_EQ(view.client_w(), 343);
+    EXPECT_EQ(view.client_h(), 210);
+    const std::pair<int, int> choices[] = {{id::ZOOM_100, 1}, {id::ZOOM_50, 2}, {id::ZOOM_33, 3}, {id::ZOOM_25, 4}};
+    for (auto [radio, div] : choices) {
+        fields.check_radio(id::ZOOM_100, id::ZOOM_25, radio);
+        EXPECT_EQ(read_zoom_choice(fields), div);
+    }
+    fields.check_radio(id::ZOOM_100, id::ZOOM_25, 0);
+    EXPECT_EQ(read_zoom_choice(fields), 4);
+}
+
+TEST_F(view_fixture, ReadOutScalesAndClampsInTheMargins) {
+    open(640, 480, 2, 0);
+    frame[40 * 640 + 20] = 123;
+    view.mouse_move({10, 20}, fields, frame);
+    EXPECT_EQ(fields.text(id::READOUT_X), "20");
+    EXPECT_EQ(fields.text(id::READOUT_Y), "40");
+    EXPECT_EQ(fields.text(id::READOUT_VALUE), "   123");
+    view.mouse_move({329, 249}, fields, frame);  // right and bottom margin
+    EXPECT_EQ(fields.text(id::READOUT_X), "639");
+    EXPECT_EQ(fields.text(id::READOUT_Y), "479");
+    EXPECT_EQ(fields.text(id::READOUT_VALUE), readout_text(frame[479 * 640 + 639]));
+    view.mouse_move({330, 5}, fields, frame);  // outside the window: not delivered
+    EXPECT_EQ(fields.text(id::READOUT_X), "639");
+    EXPECT_FALSE(view.dragging());
+    EXPECT_TRUE(view.overlay().empty());
+}
+
+struct drag_case {
+    int mask;
+    int zoom;
+    std::array<const char*, 4> expected;
+};
+
+TEST_F(view_fixture, EachMaskTakesTheReleasedCorner) {
+    const drag_case cases[] = {
+        {0, 1, {"0", "0", "100", "50"}},
+        {1, 2, {"200", "0", "639", "100"}},
+        {2, 1, {"0", "50", "100", "479"}},
+        {3, 1, {"100", "50", "639", "479"}},
+    };
+    for (const auto& c : cases) {
+        open(640, 480, c.zoom, c.mask);
+        drag({300, 200}, {100, 50});
+        const auto got = mask_texts(c.mask);
+        for (int i = 0; i < 4; ++i) EXPECT_EQ(got[i], c.expected[i]) << "mask " << c.mask << " field " << i;
+        for (int other = 0; other < 4; ++other)
+            if (other != c.mask) {
+                EXPECT_EQ(mask_texts(other), (std::array<std::string, 4>{"0", "0", "0", "0"}));
+            }
+        EXPECT_FALSE(view.dragging());
+    }
+}
+
+TEST_F(view_fixture, PressEmptiesTheFieldsTheReleaseSets) {
+    open(640, 480, 1, 1);
+    view.right_down({700, 500}, fields);  // in the margin: not delivered
+    EXPECT_FALSE(view.dragging());
+    view.right_down({645, 485}, fields);  // margin, inside the window: clamped
+    EXPECT_TRUE(view.dragging());
+    EXPECT_EQ(view.drag_last(), (view_point{639, 479}));
+    EXPECT_EQ(view.drag_anchor(), (view_point{639, 0}));
+    EXPECT_EQ(mask_texts(1), (std::array<std::string, 4>{"", "0", "639", ""}));
+    EXPECT_EQ(view.overlay(), (std::vector<outline>{{{639, 0}, {639, 479}}}));
+    fields.set_checked(id::SHOW_MASK_AREAS, true);
+    const auto outlines = view.mask_outlines(fields);  // empty fields read as 0
+    EXPECT_EQ(outlines[1], (outline{{0, 0}, {639, 0}}));
+}
+
+TEST_F(view_fixture, ReleaseInTheMarginIsClampedToTheShownImage) {
+    open(1000, 600, 3, 0);
+    drag({10, 10}, {340, 205});
+    EXPECT_EQ(mask_texts(0), (std::array<std::string, 4>{"0", "0", "996", "597"}));
+}
+
+TEST_F(view_fixture, ReleaseOutsideTheWindowLeavesTheDragOn) {
+    open(640, 480, 1, 0);
+    view.right_down({10, 10}, fields);
+    view.mouse_move({100, 100}, fields, frame);
+    EXPECT_EQ(view.overlay(), (std::vector<outline>{{{0, 0}, {100, 100}}}));
+    view.right_up({900, 100}, fields);
+    EXPECT_TRUE(view.dragging());
+    EXPECT_EQ(fields.text(id::MASK_FIELDS[0][2]), "");
+    view.mouse_move({120, 60}, fields, frame);  // back inside: the outline follows
+    EXPECT_EQ(view.overlay(), (std::vector<outline>{{{0, 0}, {120, 60}}}));
+    view.right_up({120, 60}, fields);
+    EXPECT_FALSE(view.dragging());
+    EXPECT_EQ(mask_texts(0), (std::array<std::string, 4>{"0", "0", "120", "60"}));
+    EXPECT_EQ(view.overlay().size(), 1U);  // stays until the next frame paint
+    view.right_up({120, 60}, fields);      // idle: nothing
+    view.frame_repainted(fields);
+    EXPECT_TRUE(view.overlay().empty());
+}
+
+TEST(InvertOutline, ThreePixelsWideAndUndoneByASecondPass) {
+    const int w = 20, h = 16;
+    std::vector<std::uint32_t> px(w * h, 0xFF102030U);
+    const auto original = px;
+    const outline o{{12, 10}, {3, 2}};
+    invert_outline(px, w, h, o);
+    int inverted = 0;
+    for (auto v : px) inverted += v == (0xFF102030U ^ 0x00FFFFFFU);
+    // Outer box 12 x 11 less the inner box 6 x 5, each pixel inverted once.
+    EXPECT_EQ(inverted, 12 * 11 - 6 * 5);
+    EXPECT_EQ(px[2 * w + 3] & 0xFF000000U, 0xFF000000U);
+    EXPECT_NE(px[1 * w + 2], original[1 * w + 2]);  // the pen reaches one pixel outside
+    EXPECT_EQ(px[6 * w + 7], original[6 * w + 7]);  // inside stays
+    invert_outline(px, w, h, o);
+    EXPECT_EQ(px, original);
+    invert_outline(px, w, h, {{-50, -50}, {100, 100}});  // clipped: nothing visible, no overrun
+    EXPECT_EQ(px, original);
+}
+
+TEST(Compose, FrameDroppedRowsWhiteMarginsAndMaskOutlines) {
+    display::display_bitmap bmp;
+    ASSERT_TRUE(display::prep_for_display(bmp, 8, 6));
+    for (int i = 0; i < 48; ++i) {
+        bmp.disp_buf[static_cast<std::size_t>(i) * 4] = static_cast<std::uint8_t>(i);
+        bmp.disp_buf[static_cast<std::size_t>(i) * 4 + 1] = 0;
+        bmp.disp_buf[static_cast<std::size_t>(i) * 4 + 2] = 0;
+        bmp.disp_buf[static_cast<std::size_t>(i) * 4 + 3] = 0;
+    }
+    dialog_fields fields;
+    image_view view;
+    view.open(8, 6, 2);
+    auto px = view.compose(bmp);
+    ASSERT_EQ(px.size(), 14U * 13U);
+    EXPECT_EQ(px[0], 0xFF000000U);
+    EXPECT_EQ(px[1], 0xFF000002U);           // column 2 of the frame
+    EXPECT_EQ(px[1 * 14 + 3], 0xFF000000U | (2 * 8 + 6));  // row 2, column 6
+    EXPECT_EQ(px[4], white_pixel);           // right margin
+    EXPECT_EQ(px[3 * 14], white_pixel);      // bottom margin
+
+    // Two masks with the same rectangle invert each other away; one alone shows.
+    fields.set_checked(id::SHOW_MASK_AREAS, true);
+    for (int m = 0; m < 4; ++m)
+        for (int f = 0; f < 4; ++f) fields.set_int(id::MASK_FIELDS[m][f], 0);
+    const int same[4] = {2, 2, 12, 10};
+    for (int f = 0; f < 4; ++f) {
+        fields.set_int(id::MASK_FIELDS[0][f], same[f]);
+        fields.set_int(id::MASK_FIELDS[1][f], same[f]);
+    }
+    fields.set_int(id::MASK_FIELDS[2][0], 0);  // masks 2 and 3: points at (0, 0), the same
+    view.frame_repainted(fields);
+    EXPECT_EQ(view.compose(bmp), px);
+    fields.set_int(id::MASK_FIELDS[1][2], 14);
+    view.frame_repainted(fields);
+    const auto shown = view.compose(bmp);
+    EXPECT_NE(shown, px);
+    // Mask 0's right edge runs at x = 6, mask 1's at x = 7; their left edges cancel.
+    EXPECT_EQ(shown[3 * 14 + 5], px[3 * 14 + 5] ^ 0x00FFFFFFU);
+    EXPECT_EQ(shown[3 * 14 + 6], px[3 * 14 + 6]);
+    EXPECT_EQ(shown[3 * 14 + 8], px[3 * 14 + 8] ^ 0x00FFFFFFU);
+    EXPECT_EQ(shown[3 * 14 + 1], px[3 * 14 + 1]);
+    fields.set_checked(id::SHOW_MASK_AREAS, false);
+    view.frame_repainted(fields);
+    EXPECT_EQ(view.compose(bmp), px);
+}
+
+} // namespace
+} // namespace serflash::ui

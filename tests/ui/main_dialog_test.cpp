@@ -1,0 +1,373 @@
+#include "panel_fakes.h"
+#include "ui/control_ids.h"
+
+#include <gtest/gtest.h>
+
+namespace serflash::ui {
+namespace {
+
+using testing::panel;
+using testing::ser_file;
+using cells = std::array<std::string, column_count>;
+
+TEST(PanelStartUp, EveryFieldHasItsDefault) {
+    panel p;
+    p.put("m1.ser", ser_file(4, 4, 16, 2));
+    p.folders.dirs["/data"].push_back({"notes.txt", false});
+    p.folders.dirs["/data"].push_back({"night1", true});
+    p.start();
+    const auto& f = p.dlg.fields;
+    EXPECT_EQ(f.text(id::BIT_SHIFT), "0");
+    EXPECT_EQ(f.text(id::INITIAL_THRESHOLD), "60");
+    EXPECT_EQ(f.text(id::THRESHOLD_STEP), "3");
+    for (int i : {id::PCT_TOP, id::PCT_BOTTOM, id::PCT_LEFT, id::PCT_RIGHT}) EXPECT_EQ(f.text(i), "25") << i;
+    for (const auto& mask : id::MASK_FIELDS)
+        for (int i : mask) EXPECT_EQ(f.text(i), "0") << i;
+    for (int i : {id::RED_MASK_HALF, id::BLUE_MASK_HALF, id::STAR_MASK_HALF, id::STAR_HALF_WIDTH})
+        EXPECT_EQ(f.text(i), "10") << i;
+    EXPECT_EQ(f.text(id::STAR_THRESHOLD), "30");
+    EXPECT_EQ(f.text(id::SCATTER_V), "20");
+    EXPECT_EQ(f.text(id::SCATTER_H), "100");
+    EXPECT_TRUE(f.checked(id::ZOOM_100));
+    EXPECT_TRUE(f.checked(id::MASK_SELECT_0));
+    for (int i : {id::ZOOM_50, id::ZOOM_33, id::ZOOM_25, id::MASK_SELECT_1, id::MASK_SELECT_2, id::MASK_SELECT_3,
+                  id::MASK_RED_ON, id::MASK_BLUE_ON, id::MASK_STARS_ON, id::SHOW_RED_BLUE, id::SHOW_MASK_AREAS})
+        EXPECT_FALSE(f.checked(i)) << i;
+    for (int i : {id::FRAME_NO, id::IMAGE_WIDTH, id::IMAGE_HEIGHT, id::READOUT_X, id::READOUT_Y, id::READOUT_VALUE,
+                  id::THRESHOLD_AT_PRESENT})
+        EXPECT_EQ(f.text(i), "") << i;
+    EXPECT_EQ(f.text(id::FOLDER_NAME), "/data");
+    // *.ser files, folders and roots, each told apart; other files are not listed.
+    EXPECT_GE(p.entry("m1.ser"), 0);
+    EXPECT_GE(p.entry("[night1]"), 0);
+    EXPECT_GE(p.entry("[..]"), 0);
+    EXPECT_GE(p.entry("[-/-]"), 0);
+    EXPECT_GE(p.entry("[-/home/obs-]"), 0);
+    EXPECT_EQ(p.entry("notes.txt"), -1);
+    EXPECT_EQ(p.dlg.table.list_file, 0);
+    EXPECT_FALSE(p.platform.window_open);
+}
+
+TEST(FolderList, EnteringFoldersListsEverythingAndMovesTheCurrentDirectory) {
+    panel p;
+    p.folders.dirs["/data/night1"] = {{"a.ser", false}, {"b.avi", false}, {".hidden", false}};
+    p.folders.dirs["/data"].push_back({"night1", true});
+    p.start();
+    p.dlg.folder_double_click(p.entry("[night1]"));
+    EXPECT_EQ(p.folders.cwd, "/data/night1");
+    EXPECT_EQ(p.dlg.fields.text(id::FOLDER_NAME), "/data/night1");
+    EXPECT_GE(p.entry("a.ser"), 0);
+    EXPECT_GE(p.entry("b.avi"), 0);
+    EXPECT_EQ(p.entry(".hidden"), -1);
+    p.dlg.folder_double_click(p.entry("[..]"));
+    EXPECT_EQ(p.folders.cwd, "/data");
+    p.folders.dirs["/"] = {};
+    p.dlg.folder_double_click(p.entry("[-/-]"));
+    EXPECT_EQ(p.dlg.fields.text(id::FOLDER_NAME), "/");
+    EXPECT_EQ(p.entry("[..]"), -1);  // the root has no parent
+    p.platform.folder_choice = "/nowhere";
+    p.dlg.command(id::OPEN_FOLDER);
+    ASSERT_EQ(p.platform.messages.size(), 1U);
+    EXPECT_EQ(p.dlg.fields.text(id::FOLDER_NAME), "/");  // unchanged
+    p.platform.folder_choice.reset();
+    p.dlg.command(id::OPEN_FOLDER);  // cancelled
+    EXPECT_EQ(p.platform.messages.size(), 1U);
+}
+
+TEST(AddFile, RowDefaultsWindowAndFirstFrame) {
+    panel p;
+    p.put("m1.ser", ser_file(40, 30, 16, 1000));
+    p.put("m2.ser", ser_file(8, 6, 8, 150));
+    p.start();
+    p.dlg.fields.check_radio(id::ZOOM_100, id::ZOOM_25, id::ZOOM_50);
+    p.add("m1.ser");
+    EXPECT_EQ(p.dlg.table.rows[0].cells, (cells{"1", "m1.ser", "1000", "0", "999", "11", "200", "500", "3800", "4"}));
+    EXPECT_EQ(p.dlg.table.file_path[0], "/data/m1.ser");
+    EXPECT_EQ(p.platform.caption, "/data/m1.ser");
+    EXPECT_EQ(p.platform.client_w, 30);  // 40 / 2 + the margin
+    EXPECT_EQ(p.platform.client_h, 25);
+    EXPECT_EQ(p.dlg.fields.text(id::IMAGE_WIDTH), "40");
+    EXPECT_EQ(p.dlg.fields.text(id::IMAGE_HEIGHT), "30");
+    EXPECT_EQ(p.dlg.fields.text(id::FRAME_NO), "0");
+    EXPECT_EQ(p.dlg.frame_buf()[3 * 40 + 5], 8);  // frame 0 at (5, 3)
+    EXPECT_EQ(p.dlg.display().disp_buf[(3 * 40 + 5) * 4], 0);  // 8 x 4 / 1000 truncates to 0
+    p.dlg.fields.set_text(id::BIT_SHIFT, "5");  // ignored for 8-bit files
+    p.add("m2.ser");
+    EXPECT_EQ(p.dlg.table.rows[1].cells, (cells{"1", "m2.ser", "150", "0", "149", "2", "150", "0", "255", "1000"}));
+    EXPECT_EQ(p.dlg.table.rows[0].cells[col_mark], "");
+    EXPECT_EQ(p.dlg.table.list_file, 2);
+    EXPECT_EQ(p.platform.windows_created, 2);
+    EXPECT_TRUE(p.platform.messages.empty());
+}
+
+TEST(AddFile, TypedBitShiftGivesTheBrightnessAndStaysReadable) {
+    panel p;
+    p.put("m.ser", ser_file(4, 4, 16, 3));
+    p.start();
+    const std::pair<const char*, const char*> cases[] = {{"3", "31"}, {"8", "1000"}, {"10", "4000"}, {"99", "128000"},
+                                                         {"-4", "4"}};
+    for (const auto& [typed, brt] : cases) {
+        p.dlg.fields.set_text(id::BIT_SHIFT, typed);
+        p.add("m.ser");
+        EXPECT_EQ(p.dlg.table.cell(p.dlg.table.list_file - 1, col_brt), brt) << typed;
+        EXPECT_GE(p.dlg.bit_shift(), 0);
+        EXPECT_LE(p.dlg.bit_shift(), 15);
+    }
+}
+
+TEST(AddFile, FailuresAddNoRow) {
+    panel p;
+    p.put("gone.ser", {});
+    p.folders.dirs["/data"].push_back({"sub", true});
+    p.start();
+    p.files.files.erase("/data/gone.ser");
+    p.add("gone.ser");
+    ASSERT_EQ(p.platform.messages.size(), 1U);
+    EXPECT_EQ(p.platform.messages[0],
+              std::make_pair(std::string("IDC_BUTTON_ADD"),
+                             std::string("Error in fopen_s ( &fp1, file_path[list_file], \"rb\" )")));
+    EXPECT_EQ(p.dlg.table.list_file, 0);
+    EXPECT_TRUE(p.dlg.table.rows.empty());
+
+    p.dlg.select_folder_entry(p.entry("[sub]"));  // a folder is no file
+    p.dlg.command(id::IDC_BUTTON_ADD);
+    EXPECT_EQ(p.platform.messages.size(), 2U);
+
+    p.dlg.fields.set_text(id::FOLDER_NAME, "/" + std::string(252, 'd'));  // 253 + "/" + 8 > 259
+    p.dlg.select_folder_entry(p.entry("gone.ser"));
+    p.dlg.command(id::IDC_BUTTON_ADD);
+    ASSERT_EQ(p.platform.messages.size(), 3U);
+    EXPECT_NE(p.platform.messages[2].second.find("259"), std::string::npos);
+    EXPECT_TRUE(p.dlg.table.rows.empty());
+
+    p.files.files["/data/gone.ser"] = ser_file(0, 5, 16, 2);  // no width: cannot be shown
+    p.dlg.fields.set_text(id::FOLDER_NAME, "/data");
+    p.dlg.command(id::IDC_BUTTON_ADD);
+    EXPECT_EQ(p.platform.messages.size(), 4U);
+    EXPECT_TRUE(p.dlg.table.rows.empty());
+    EXPECT_FALSE(p.dlg.file_open());
+}
+
+TEST(AddFile, TheFortyFirstIsShownButNotListed) {
+    panel p;
+    for (int i = 0; i < 42; ++i) p.put("f" + std::to_string(100 + i) + ".ser", ser_file(4, 4, 16, 2));
+    p.start();
+    for (int i = 0; i < 40; ++i) p.add("f" + std::to_string(100 + i) + ".ser");
+    EXPECT_EQ(p.dlg.table.find_marked_row(), 39);
+    p.add("f140.ser");
+    ASSERT_EQ(p.platform.messages.size(), 1U);
+    EXPECT_EQ(p.platform.messages[0].first, "IDC_BUTTON_ADD");
+    EXPECT_EQ(p.platform.messages[0].second, "The number of SER files >=  40\nThe following files will overwrite!");
+    EXPECT_EQ(p.dlg.table.list_file, 40);
+    EXPECT_EQ(p.dlg.table.find_marked_row(), 39);
+    EXPECT_EQ(p.dlg.table.file_path[40], "/data/f140.ser");
+    EXPECT_EQ(p.platform.caption, "/data/f140.ser");
+    p.add("f141.ser");
+    ASSERT_EQ(p.dlg.table.rows.size(), 42U);
+    EXPECT_EQ(p.dlg.table.cell(40, col_name), "f141.ser");  // each one lands at position 40
+    EXPECT_EQ(p.dlg.table.cell(41, col_name), "f140.ser");
+    const int windows = p.platform.windows_created;
+    p.dlg.table_double_click(50, 41);  // an uncounted row reads nothing outside the table
+    p.dlg.table_double_click(430, 40);
+    EXPECT_EQ(p.platform.windows_created, windows);
+    EXPECT_EQ(p.platform.value_dialogs, 0);
+}
+
+struct edit_case {
+    int col;
+    const char* typed;
+    bool accepted;
+};
+
+TEST(ValueEditing, AcceptsOnlyValuesThatKeepAPacketInRange) {
+    panel p;
+    p.put("m.ser", ser_file(4, 4, 16, 1000));
+    p.start();
+    p.add("m.ser");
+    const edit_case cases[] = {
+        {col_start, "800", true}, {col_start, "801", false}, {col_stop, "199", true},  {col_stop, "198", false},
+        {col_stop, "1000", false}, {col_pack, "1000", true}, {col_pack, "1001", false}, {col_max, "12abc", true},
+        {col_blue, "-5", true},    {col_red, "x", true},      {col_brt, "7", true},
+    };
+    for (const auto& c : cases) {
+        p.dlg.table.set_cell(0, col_start, "0");
+        p.dlg.table.set_cell(0, col_stop, "999");
+        p.dlg.table.set_cell(0, col_pack, "200");
+        const std::string before = p.dlg.table.cell(0, c.col);
+        p.platform.typed_value = c.typed;
+        const int inside_column[column_count] = {10, 50, 150, 200, 250, 300, 340, 380, 420, 460};
+        p.dlg.table_double_click(inside_column[c.col], 0);
+        EXPECT_EQ(p.platform.value_shown, before) << c.col << " " << c.typed;
+        EXPECT_EQ(p.dlg.table.cell(0, c.col), c.accepted ? c.typed : before) << c.col << " " << c.typed;
+    }
+    EXPECT_EQ(p.dlg.table.get_cell_int(0, col_max), 12);
+    p.platform.typed_value.reset();  // Cancel
+    p.dlg.table_double_click(500, 0);
+    EXPECT_EQ(p.dlg.table.cell(0, col_brt), "7");
+    EXPECT_TRUE(p.platform.messages.empty());  // refusals are silent
+}
+
+TEST(TableDoubleClick, ColumnsByPosition) {
+    EXPECT_EQ(column_at_x(0), 0);
+    EXPECT_EQ(column_at_x(19), 0);
+    EXPECT_EQ(column_at_x(20), 1);
+    EXPECT_EQ(column_at_x(119), 1);
+    EXPECT_EQ(column_at_x(120), 2);
+    EXPECT_EQ(column_at_x(439), 8);
+    EXPECT_EQ(column_at_x(440), 9);
+    EXPECT_EQ(column_at_x(500), 9);
+
+    panel p;
+    p.put("a.ser", ser_file(6, 4, 16, 5));
+    p.put("b.ser", ser_file(8, 4, 16, 5));
+    p.start();
+    p.add("a.ser");
+    p.add("b.ser");
+    p.platform.typed_value = "77";
+    p.dlg.table_double_click(120, 0);  // frames: nothing
+    p.dlg.table_double_click(10, 0);   // mark: nothing
+    p.dlg.table_double_click(50, -1);  // below the rows: nothing
+    EXPECT_EQ(p.platform.value_dialogs, 0);
+    EXPECT_EQ(p.dlg.table.find_marked_row(), 1);
+    p.dlg.table_double_click(119, 0);  // the name shows that file
+    EXPECT_EQ(p.dlg.table.find_marked_row(), 0);
+    EXPECT_EQ(p.platform.caption, "/data/a.ser");
+    EXPECT_EQ(p.platform.client_w, 16);
+    p.dlg.table_double_click(500, 0);
+    EXPECT_EQ(p.platform.value_dialogs, 1);
+    EXPECT_EQ(p.dlg.table.cell(0, col_brt), "77");
+}
+
+TEST(RemoveFile, MarkedOnlyAndOtherRows) {
+    panel p;
+    for (const char* n : {"a.ser", "b.ser", "c.ser"}) p.put(n, ser_file(4, 4, 16, 5));
+    p.start();
+    for (const char* n : {"a.ser", "b.ser", "c.ser"}) p.add(n);
+    p.dlg.command(id::IDC_BUTTON_REMOVE);  // no focused row
+    EXPECT_EQ(p.dlg.table.list_file, 3);
+
+    p.dlg.fields.set_text(id::FRAME_NO, "3");
+    p.dlg.set_focused_row(0);  // not the marked row
+    p.dlg.command(id::IDC_BUTTON_REMOVE);
+    EXPECT_EQ(p.dlg.table.list_file, 2);
+    EXPECT_EQ(p.dlg.table.file_path[0], "/data/b.ser");
+    EXPECT_EQ(p.dlg.table.file_path[1], "/data/c.ser");
+    EXPECT_EQ(p.dlg.table.find_marked_row(), 1);  // the mark moved with c.ser
+    EXPECT_TRUE(p.platform.window_open);
+    EXPECT_EQ(p.dlg.fields.text(id::FRAME_NO), "3");
+    EXPECT_FALSE(p.dlg.table.rows[0].focused);  // selection cleared
+
+    p.dlg.set_focused_row(1);
+    p.dlg.command(id::IDC_BUTTON_REMOVE);
+    EXPECT_FALSE(p.platform.window_open);
+    EXPECT_EQ(p.dlg.fields.text(id::FRAME_NO), "0");
+    EXPECT_EQ(p.dlg.table.find_marked_row(), -1);
+
+    p.dlg.table_double_click(50, 0);  // show b.ser, then remove the only row
+    p.dlg.set_focused_row(0);
+    p.dlg.command(id::IDC_BUTTON_REMOVE);
+    EXPECT_EQ(p.dlg.table.list_file, 0);
+    EXPECT_FALSE(p.platform.window_open);
+}
+
+TEST(ShowFrame, ClampsTheFrameNumber) {
+    panel p;
+    p.put("m.ser", ser_file(4, 4, 16, 500));
+    p.start();
+    p.dlg.command(id::SHOW_FRAME);  // nothing marked: nothing happens
+    EXPECT_EQ(p.dlg.fields.text(id::FRAME_NO), "");
+    p.add("m.ser");
+    const std::pair<const char*, const char*> cases[] = {
+        {"abc", "0"}, {"100000", "499"}, {"-7", "0"}, {"123", "123"}, {"", "0"}};
+    for (const auto& [typed, shown] : cases) {
+        p.dlg.fields.set_text(id::FRAME_NO, typed);
+        p.dlg.command(id::SHOW_FRAME);
+        EXPECT_EQ(p.dlg.fields.text(id::FRAME_NO), shown) << typed;
+        const int k = std::stoi(shown);
+        EXPECT_EQ(p.dlg.frame_buf()[1 * 4 + 2], (k * 7 + 3) & 0xFFFF) << typed;
+    }
+}
+
+TEST(Steppers, FrameStepsAndBitShift) {
+    panel p;
+    p.put("m.ser", ser_file(4, 4, 16, 500));
+    p.start();
+    p.dlg.frame_stepper(id::STEP_50, -1);  // no file yet: the field is not touched
+    EXPECT_EQ(p.dlg.fields.text(id::FRAME_NO), "");
+    p.dlg.bit_shift_stepper(-1);  // the bit shift still steps
+    EXPECT_EQ(p.dlg.fields.text(id::BIT_SHIFT), "1");
+    EXPECT_EQ(p.dlg.bit_shift(), 1);
+    p.dlg.fields.set_text(id::BIT_SHIFT, "0");
+    p.add("m.ser");
+    p.dlg.frame_stepper(id::STEP_1, -1);
+    EXPECT_EQ(p.dlg.fields.text(id::FRAME_NO), "1");
+    p.dlg.frame_stepper(id::STEP_500, -1);
+    EXPECT_EQ(p.dlg.fields.text(id::FRAME_NO), "499");
+    p.dlg.frame_stepper(id::STEP_5000, 1);
+    EXPECT_EQ(p.dlg.fields.text(id::FRAME_NO), "0");
+    p.dlg.fields.set_text(id::FRAME_NO, "30");
+    p.dlg.frame_stepper(id::STEP_50, 1);
+    EXPECT_EQ(p.dlg.fields.text(id::FRAME_NO), "0");
+    p.dlg.frame_stepper(id::STEP_50, -1);
+    EXPECT_EQ(p.dlg.fields.text(id::FRAME_NO), "50");
+    EXPECT_EQ(p.dlg.frame_buf()[0], 350);
+
+    p.dlg.fields.set_text(id::BIT_SHIFT, "8");
+    p.dlg.bit_shift_stepper(-1);
+    EXPECT_EQ(p.dlg.fields.text(id::BIT_SHIFT), "8");
+    EXPECT_EQ(p.dlg.frame_buf()[0], 350 >> 8);  // re-read with the shift
+    p.dlg.bit_shift_stepper(1);
+    EXPECT_EQ(p.dlg.fields.text(id::BIT_SHIFT), "7");
+    EXPECT_EQ(p.dlg.frame_buf()[0], 350 >> 7);
+    p.dlg.fields.set_text(id::BIT_SHIFT, "0");
+    p.dlg.bit_shift_stepper(1);
+    EXPECT_EQ(p.dlg.fields.text(id::BIT_SHIFT), "0");
+    EXPECT_EQ(p.dlg.table.cell(0, col_brt), "4");  // the row is not changed
+}
+
+TEST(BatchStart, RefusesWhatCannotBeScanned) {
+    panel p;
+    p.put("m.ser", ser_file(4, 4, 16, 300));
+    p.start();
+    EXPECT_FALSE(p.dlg.begin_batch());
+    ASSERT_EQ(p.platform.messages.size(), 1U);
+    EXPECT_EQ(p.platform.messages[0].first, "IDC_BUTTON_FILE_TO_FILE");
+    EXPECT_EQ(p.platform.messages[0].second, "Error: There is no file to scan.");
+
+    p.add("m.ser");
+    p.dlg.fields.set_text(id::READOUT_X, "5");
+    for (const char* pack : {"0", "-3"}) {
+        p.platform.typed_value = pack;
+        p.dlg.table_double_click(330, 0);  // accepted by the editor
+        ASSERT_EQ(p.dlg.table.cell(0, col_pack), pack);
+        EXPECT_FALSE(p.dlg.begin_batch());
+        EXPECT_NE(p.platform.messages.back().second.find("packet"), std::string::npos);
+    }
+    p.dlg.table.set_cell(0, col_pack, "200");
+    p.dlg.table.set_cell(0, col_start, "-1");
+    EXPECT_FALSE(p.dlg.begin_batch());
+    p.dlg.table.set_cell(0, col_start, "0");
+    EXPECT_TRUE(p.platform.window_open);
+    const auto job = p.dlg.begin_batch();
+    ASSERT_TRUE(job);
+    EXPECT_FALSE(p.platform.window_open);
+    EXPECT_EQ(p.dlg.fields.text(id::READOUT_X), "");
+    EXPECT_EQ(job->table.list_file, 1);
+    EXPECT_EQ(job->fields.text(id::INITIAL_THRESHOLD), "60");
+
+    detect::batch_report report;
+    report.start = {2026, 12, 7, 9, 5, 3, 0};
+    report.end = {2026, 12, 7, 10, 15, 59, 0};
+    p.dlg.end_batch(report);
+    EXPECT_EQ(p.platform.messages.back(),
+              std::make_pair(std::string("The scans of all SER files completed!"),
+                             std::string("Month_Day 12_07  09h05m03s\nMonth_Day 12_07  10h15m59s")));
+    report.stopped = true;
+    p.dlg.end_batch(report);
+    EXPECT_NE(p.platform.messages.back().second.find("stopped"), std::string::npos);
+    p.dlg.command(id::SHOW_FRAME);  // no file on display after a run: nothing is read
+    EXPECT_TRUE(p.dlg.frame_buf().empty());
+}
+
+} // namespace
+} // namespace serflash::ui
