@@ -1,12 +1,195 @@
 #include "cli/commands.h"
+#include "synth/synth.h"
 
 #include <CLI/CLI.hpp>
 
+#include <charconv>
+#include <iostream>
+#include <memory>
+#include <string>
+#include <vector>
+
 namespace serflash::cli {
+namespace {
+
+// "x,y,frame[,amplitude[,frames]]"; amplitude_default fills a missing amplitude.
+bool parse_flash(const std::string& text, double amplitude_default, synth::flash_spec& f) {
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    for (std::size_t comma; (comma = text.find(',', start)) != std::string::npos; start = comma + 1)
+        parts.push_back(text.substr(start, comma - start));
+    parts.push_back(text.substr(start));
+    if (parts.size() < 3 || parts.size() > 5) return false;
+    const auto whole = [](const std::string& s, std::int32_t& v) {
+        const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
+        return ec == std::errc{} && end == s.data() + s.size() && !s.empty();
+    };
+    if (!whole(parts[0], f.x) || !whole(parts[1], f.y) || !whole(parts[2], f.frame)) return false;
+    f.amplitude = amplitude_default;
+    f.frames = 1;
+    if (parts.size() >= 4) {
+        try {
+            std::size_t used = 0;
+            f.amplitude = std::stod(parts[3], &used);
+            if (used != parts[3].size()) return false;
+        } catch (const std::exception&) {
+            return false;
+        }
+    }
+    return parts.size() < 5 || whole(parts[4], f.frames);
+}
+
+struct synth_options {
+    std::string out;
+    synth::params given;  // values typed; level options left out take the depth's defaults
+    std::vector<std::string> flashes;
+    bool no_bright = false;
+    bool no_dark = false;
+    std::vector<std::pair<CLI::Option*, double synth::params::*>> levels;
+};
+
+void print_truth(const synth::params& p, const synth::ground_truth& t) {
+    std::cout << "frames written: " << t.frames_written << " whole frames";
+    if (p.cut_bytes > 0) std::cout << " and one cut short by " << p.cut_bytes << " bytes";
+    std::cout << "\n";
+    for (const auto& f : t.flashes)
+        std::cout << "flash: x " << f.x << ", y " << f.y << ", frame " << f.frame << ", amplitude " << f.amplitude
+                  << ", frames " << f.frames << "\n";
+    const auto points = [](const char* what, const std::vector<synth::point>& pts) {
+        if (pts.empty()) return;
+        std::cout << what << ":";
+        for (const auto& q : pts) std::cout << " " << q.x << "," << q.y;
+        std::cout << "\n";
+    };
+    points("stars", t.stars);
+    points("hot pixels", t.hot_pixels);
+    if (p.burst_frame >= 0)
+        std::cout << "burst: " << t.burst_points.size() << " bright points in frame " << p.burst_frame << "\n";
+}
+
+} // namespace
 
 command_runner add_synth_command(CLI::App& app) {
-    app.add_subcommand("synth", "(not yet available)");
-    return [] { return 1; };
+    auto* cmd = app.add_subcommand(
+        "synth", "Write a made-up SER video with known flashes, for trying out and testing the scan");
+    auto o = std::make_shared<synth_options>();
+    synth::params& g = o->given;
+    cmd->add_option("out", o->out, "SER file to write (replaced if it exists)")->required();
+
+    cmd->add_option("--width", g.width, "Samples per row")->capture_default_str();
+    cmd->add_option("--height", g.height, "Rows per frame")->capture_default_str();
+    cmd->add_option("--depth", g.depth, "Bits per sample: 8 or 16 (16-bit levels are those of a 12-bit camera)")
+        ->capture_default_str();
+    cmd->add_option("--frames", g.frames, "Number of frames")->capture_default_str();
+    cmd->add_option("--seed", g.seed, "Seed: the same seed and options always give the same file")
+        ->capture_default_str();
+
+    const auto level = [&](const std::string& name, double synth::params::*field, const std::string& help) {
+        auto* opt = cmd->add_option(name, g.*field, help);
+        o->levels.emplace_back(opt, field);
+    };
+    level("--background", &synth::params::background, "Sky level in counts (default 1200, 8-bit 60)");
+    level("--gradient", &synth::params::gradient, "Rise of the sky level across the frame (default 200, 8-bit 10)");
+    level("--noise", &synth::params::noise, "Noise of the sky, standard deviation in counts (default 20, 8-bit 3)");
+    level("--shot-noise", &synth::params::shot_noise,
+          "Photon noise: extra variance per count of signal (default 0.3, 8-bit 0.02)");
+    level("--bright-level", &synth::params::bright_level,
+          "Level of the bright limb coming in from the right (default 3950, 8-bit 245)");
+    level("--dark-level", &synth::params::dark_level,
+          "Level of the dark patch in the lower left corner (default 250, 8-bit 8)");
+    cmd->add_flag("--no-bright-region", o->no_bright, "Leave out the bright limb");
+    cmd->add_flag("--no-dark-region", o->no_dark, "Leave out the dark patch");
+
+    cmd->add_option("--stars", g.stars, "Number of stars (round spots a few pixels wide that twinkle and wander)")
+        ->capture_default_str();
+    level("--star-peak", &synth::params::star_peak, "Peak of a star above the sky (default 900, 8-bit 60)");
+    level("--star-size", &synth::params::star_sigma, "Radius of a star spot in pixels (Gaussian sigma, default 1.2)");
+    level("--star-jitter", &synth::params::star_jitter, "Wander of the stars from frame to frame in pixels (default 0.25)");
+    level("--star-flicker", &synth::params::star_flicker,
+          "Twinkling of the stars as a fraction of their peak (default 0.08)");
+    cmd->add_option("--hot-pixels", g.hot_pixels, "Number of hot pixels (single pixels that are always bright)")
+        ->capture_default_str();
+    level("--hot-level", &synth::params::hot_level, "Level of the hot pixels (default 4000, 8-bit 250)");
+
+    cmd->add_option("--flash", o->flashes,
+                    "X,Y,FRAME[,AMPLITUDE[,FRAMES]]: an impact flash centred on column X, row Y, starting in "
+                    "frame FRAME (frames count from 0), AMPLITUDE counts above the sky at its peak "
+                    "(default 600, 8-bit 40) and lasting FRAMES frames (default 1). Repeat for more flashes")
+        ->expected(1)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    level("--flash-size", &synth::params::flash_sigma,
+          "Radius of a flash spot in pixels (Gaussian sigma, default 0.8: each neighbour gets 46 % of the peak)");
+
+    cmd->add_option("--burst-frame", g.burst_frame,
+                    "Frame hit by a burst of many bright points all over the image (as a cosmic-ray shower or "
+                    "a satellite glint would give); -1 for none")
+        ->capture_default_str();
+    cmd->add_option("--burst-points", g.burst_points, "Number of bright points in the burst")->capture_default_str();
+    level("--burst-amplitude", &synth::params::burst_amplitude,
+          "Typical peak of the burst points (default 1500, 8-bit 120)");
+
+    cmd->add_option("--cut-bytes", g.cut_bytes,
+                    "Leave this many bytes off the end of the last frame, as when a capture is cut short")
+        ->capture_default_str();
+    cmd->add_option("--extra-bytes", g.extra_bytes, "Append this many bytes of other data after the last frame")
+        ->capture_default_str();
+    cmd->add_option("--header-frames", g.header_frame_count,
+                    "Frame count written into the header; -1 writes the real number")
+        ->capture_default_str();
+
+    cmd->add_option("--file-id", g.file_id, "FileID text of the header (14 bytes at most)")->capture_default_str();
+    cmd->add_option("--observer", g.observer, "Observer text (40 bytes at most)")->capture_default_str();
+    cmd->add_option("--instrument", g.instrument, "Instrument (camera) text (40 bytes at most)")
+        ->capture_default_str();
+    cmd->add_option("--telescope", g.telescope, "Telescope text (40 bytes at most)")->capture_default_str();
+    cmd->add_option("--datetime", g.datetime, "Start time, local, in 100-nanosecond ticks since the year 1")
+        ->capture_default_str();
+    cmd->add_option("--datetime-utc", g.datetime_utc, "Start time, UTC, in 100-nanosecond ticks since the year 1")
+        ->capture_default_str();
+
+    return [o] {
+        synth::params p = synth::default_params(o->given.depth);
+        for (const auto& [opt, field] : o->levels) p.*field = opt->count() > 0 ? o->given.*field : p.*field;
+        const synth::params& typed = o->given;
+        p.width = typed.width;
+        p.height = typed.height;
+        p.frames = typed.frames;
+        p.seed = typed.seed;
+        p.stars = typed.stars;
+        p.hot_pixels = typed.hot_pixels;
+        p.burst_frame = typed.burst_frame;
+        p.burst_points = typed.burst_points;
+        p.cut_bytes = typed.cut_bytes;
+        p.extra_bytes = typed.extra_bytes;
+        p.header_frame_count = typed.header_frame_count;
+        p.file_id = typed.file_id;
+        p.observer = typed.observer;
+        p.instrument = typed.instrument;
+        p.telescope = typed.telescope;
+        p.datetime = typed.datetime;
+        p.datetime_utc = typed.datetime_utc;
+        p.bright_region = !o->no_bright;
+        p.dark_region = !o->no_dark;
+        const double amplitude_default = p.depth == 8 ? 40.0 : 600.0;
+        for (const std::string& text : o->flashes) {
+            synth::flash_spec f;
+            if (!parse_flash(text, amplitude_default, f)) {
+                std::cerr << "serflash synth: --flash " << text
+                          << ": expected X,Y,FRAME[,AMPLITUDE[,FRAMES]], for example 320,240,15,800\n";
+                return 2;
+            }
+            p.flashes.push_back(f);
+        }
+        const synth::result r = synth::write_ser(platform::native_file_system(), o->out, p);
+        if (!r.ok) {
+            std::cerr << "serflash synth: " << r.error << "\n";
+            return 1;
+        }
+        std::cout << "wrote " << o->out << ": " << p.width << " x " << p.height << " samples, " << p.depth
+                  << " bits\n";
+        print_truth(p, r.truth);
+        return 0;
+    };
 }
 
 } // namespace serflash::cli

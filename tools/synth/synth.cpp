@@ -1,1 +1,361 @@
 #include "synth/synth.h"
+
+#include "ser/ser_reader.h"
+#include "ser/ser_writer.h"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstring>
+
+namespace serflash::synth {
+namespace {
+
+std::uint64_t splitmix64(std::uint64_t& state) {
+    std::uint64_t z = (state += 0x9e3779b97f4a7c15ULL);
+    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
+    z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
+    return z ^ (z >> 31);
+}
+
+// xoshiro256**: small, fast and the same on every machine.
+class random_source {
+public:
+    explicit random_source(std::uint64_t seed) {
+        for (auto& s : state_) s = splitmix64(seed);
+    }
+    std::uint64_t next() {
+        const std::uint64_t result = std::rotl(state_[1] * 5, 7) * 9;
+        const std::uint64_t t = state_[1] << 17;
+        state_[2] ^= state_[0];
+        state_[3] ^= state_[1];
+        state_[1] ^= state_[2];
+        state_[0] ^= state_[3];
+        state_[2] ^= t;
+        state_[3] = std::rotl(state_[3], 45);
+        return result;
+    }
+    // Uniform in [0, 1).
+    double uniform() { return static_cast<double>(next() >> 11) * 0x1.0p-53; }
+    // Uniform in (0, 1), safe for a logarithm.
+    double uniform_open() { return (static_cast<double>(next() >> 11) + 0.5) * 0x1.0p-53; }
+    std::int32_t below(std::int32_t n) {
+        return static_cast<std::int32_t>(uniform() * static_cast<double>(n));
+    }
+
+private:
+    std::uint64_t state_[4]{};
+};
+
+// Standard normal numbers by the ziggurat method (128 layers): one table look-up and one
+// multiplication for nearly every number, which keeps a 1000-frame file fast to make.
+class normal_source {
+public:
+    normal_source() {
+        const double m1 = 2147483648.0;
+        const double v = 9.91256303526217e-3;  // area of each layer
+        double d = tail_start;
+        double t = d;
+        const double q = v / std::exp(-0.5 * d * d);
+        limit_[0] = static_cast<std::uint32_t>(d / q * m1);
+        limit_[1] = 0;
+        width_[0] = q / m1;
+        width_[127] = d / m1;
+        height_[0] = 1.0;
+        height_[127] = std::exp(-0.5 * d * d);
+        for (int i = 126; i >= 1; --i) {
+            d = std::sqrt(-2.0 * std::log(v / d + std::exp(-0.5 * d * d)));
+            limit_[i + 1] = static_cast<std::uint32_t>(d / t * m1);
+            t = d;
+            height_[i] = std::exp(-0.5 * d * d);
+            width_[i] = d / m1;
+        }
+    }
+
+    double draw(random_source& rng) const {
+        for (;;) {
+            const auto bits = static_cast<std::uint32_t>(rng.next() >> 32);
+            const auto hz = static_cast<std::int32_t>(bits);
+            const std::uint32_t layer = bits & 127u;
+            const std::uint32_t magnitude = hz < 0 ? 0u - bits : bits;
+            const double x = hz * width_[layer];
+            if (magnitude < limit_[layer]) return x;
+            if (layer == 0) {
+                double xt = 0;
+                double y = 0;
+                do {
+                    xt = -std::log(rng.uniform_open()) / tail_start;
+                    y = -std::log(rng.uniform_open());
+                } while (y + y < xt * xt);
+                return hz > 0 ? tail_start + xt : -tail_start - xt;
+            }
+            if (height_[layer] + rng.uniform() * (height_[layer - 1] - height_[layer]) < std::exp(-0.5 * x * x))
+                return x;
+        }
+    }
+
+private:
+    static constexpr double tail_start = 3.442619855899;
+    std::uint32_t limit_[128]{};
+    double width_[128]{};
+    double height_[128]{};
+};
+
+class memory_output final : public platform::output_file {
+public:
+    explicit memory_output(std::vector<std::uint8_t>& bytes) : bytes_(bytes) {}
+    bool write(const void* src, std::size_t n) override {
+        const auto* p = static_cast<const std::uint8_t*>(src);
+        bytes_.insert(bytes_.end(), p, p + n);
+        return true;
+    }
+    bool close() override { return true; }
+
+private:
+    std::vector<std::uint8_t>& bytes_;
+};
+
+struct scene {
+    std::vector<float> level;  // noise-free sky, regions and hot pixels
+    std::vector<float> spread; // noise standard deviation per pixel
+    std::vector<point> star_centres;
+};
+
+bool in_bright_region(const params& p, double x, double y) {
+    if (!p.bright_region) return false;
+    const double cx = 1.45 * p.width;
+    const double cy = 0.5 * p.height;
+    const double r = 0.6 * p.width;
+    return std::hypot(x - cx, y - cy) < r + 3.0;
+}
+
+bool in_dark_region(const params& p, double x, double y) {
+    return p.dark_region && x < 0.22 * p.width && y > 0.72 * p.height;
+}
+
+double sky_level(const params& p, double x, double y) {
+    const double fx = x / p.width - 0.5;
+    const double fy = y / p.height - 0.5;
+    double v = p.background + p.gradient * (0.7 * fx + 0.3 * fy);
+    if (p.bright_region) {
+        const double d = std::hypot(x - 1.45 * p.width, y - 0.5 * p.height);
+        const double edge = std::clamp((0.6 * p.width - d) / 3.0 + 0.5, 0.0, 1.0);  // soft limb
+        const double texture = 1.0 + 0.01 * std::sin(x / 7.0) * std::cos(y / 9.0);
+        v += edge * (p.bright_level * texture - v);
+    }
+    if (in_dark_region(p, x, y)) v = p.dark_level;
+    return v;
+}
+
+// A place for a point source, away from the edges, the flashes, the regions and what is there.
+point place(const params& p, random_source& rng, const std::vector<point>& taken) {
+    const std::int32_t mx = p.width > 40 ? 12 : 0;
+    const std::int32_t my = p.height > 40 ? 12 : 0;
+    point best;
+    for (int attempt = 0; attempt < 60; ++attempt) {
+        const point c{mx + rng.below(p.width - 2 * mx), my + rng.below(p.height - 2 * my)};
+        best = c;
+        const auto near = [&](point o) { return std::abs(o.x - c.x) < 9 && std::abs(o.y - c.y) < 9; };
+        const auto region_near = [&](double dx, double dy) {
+            return in_bright_region(p, c.x + dx, c.y + dy) || in_dark_region(p, c.x + dx, c.y + dy);
+        };
+        if (region_near(0, 0) || region_near(9, 0) || region_near(-9, 0) || region_near(0, 9) || region_near(0, -9))
+            continue;
+        if (std::any_of(taken.begin(), taken.end(), near)) continue;
+        if (std::any_of(p.flashes.begin(), p.flashes.end(), [&](const flash_spec& f) { return near({f.x, f.y}); }))
+            continue;
+        break;
+    }
+    return best;
+}
+
+void add_spot(std::vector<float>& frame, const params& p, double cx, double cy, double peak, double sigma) {
+    const std::int32_t radius = static_cast<std::int32_t>(std::ceil(3.5 * sigma)) + 1;
+    const auto x0 = static_cast<std::int32_t>(std::floor(cx));
+    const auto y0 = static_cast<std::int32_t>(std::floor(cy));
+    const double k = -0.5 / (sigma * sigma);
+    for (std::int32_t y = std::max(0, y0 - radius); y <= std::min(p.height - 1, y0 + radius); ++y) {
+        for (std::int32_t x = std::max(0, x0 - radius); x <= std::min(p.width - 1, x0 + radius); ++x) {
+            const double dx = x - cx;
+            const double dy = y - cy;
+            const auto i = static_cast<std::size_t>(y) * static_cast<std::size_t>(p.width) + static_cast<std::size_t>(x);
+            frame[i] += static_cast<float>(peak * std::exp(k * (dx * dx + dy * dy)));
+        }
+    }
+}
+
+std::int64_t frame_bytes_of(const params& p) {
+    return std::int64_t{p.width} * p.height * ser::bytes_per_sample(p.depth);
+}
+
+bool generate(const params& p, platform::output_file& out, ground_truth& truth) {
+    random_source rng(p.seed);
+    const normal_source normal;
+    const std::size_t w = static_cast<std::size_t>(p.width);
+    const std::size_t n = w * static_cast<std::size_t>(p.height);
+
+    // Where everything sits: drawn first, so the layout of a seed does not depend on the frame count.
+    truth = {};
+    truth.flashes = p.flashes;
+    std::vector<point> taken;
+    for (std::int32_t i = 0; i < p.hot_pixels; ++i) taken.push_back(place(p, rng, taken));
+    truth.hot_pixels.assign(taken.begin(), taken.end());
+    for (std::int32_t i = 0; i < p.stars; ++i) {
+        taken.push_back(place(p, rng, taken));
+        truth.stars.push_back(taken.back());
+    }
+    if (p.burst_frame >= 0)
+        for (std::int32_t i = 0; i < p.burst_points; ++i)
+            truth.burst_points.push_back({rng.below(p.width), rng.below(p.height)});
+
+    std::vector<float> level(n);
+    std::vector<float> spread(n);
+    for (std::int32_t y = 0; y < p.height; ++y) {
+        for (std::int32_t x = 0; x < p.width; ++x) {
+            const double v = sky_level(p, x, y);
+            const std::size_t i = static_cast<std::size_t>(y) * w + static_cast<std::size_t>(x);
+            level[i] = static_cast<float>(v);
+            spread[i] = static_cast<float>(std::sqrt(p.noise * p.noise + p.shot_noise * std::max(v, 0.0)));
+        }
+    }
+    for (const point& h : truth.hot_pixels) {
+        const std::size_t i = static_cast<std::size_t>(h.y) * w + static_cast<std::size_t>(h.x);
+        level[i] = static_cast<float>(p.hot_level);
+        spread[i] = static_cast<float>(p.noise);
+    }
+
+    ser::ser_header h = ser::make_header(p.width, p.height, p.depth, p.header_frame_count < 0 ? p.frames : p.header_frame_count);
+    ser::set_text(h.FileID, p.file_id);
+    ser::set_text(h.Observer, p.observer);
+    ser::set_text(h.Instrument, p.instrument);
+    ser::set_text(h.Telescope, p.telescope);
+    h.LuID = p.lu_id;
+    h.ColorID = p.color_id;
+    h.LittleEndian = p.little_endian;
+    h.Datetime = p.datetime;
+    h.DatetimeUTC = p.datetime_utc;
+    ser::ser_writer writer(out, h);
+
+    const float top = p.depth == 8 ? 255.0f : 65535.0f;
+    std::vector<float> frame(n);
+    std::vector<std::uint16_t> samples(n);
+    std::vector<std::uint8_t> bytes;
+    for (std::int32_t k = 0; k < p.frames && writer.ok(); ++k) {
+        for (std::size_t i = 0; i < n; ++i)
+            frame[i] = level[i] + spread[i] * static_cast<float>(normal.draw(rng));
+        for (const point& s : truth.stars) {
+            const double cx = s.x + p.star_jitter * normal.draw(rng);
+            const double cy = s.y + p.star_jitter * normal.draw(rng);
+            const double peak = p.star_peak * (1.0 + p.star_flicker * normal.draw(rng));
+            add_spot(frame, p, cx, cy, peak, p.star_sigma);
+        }
+        for (const flash_spec& f : p.flashes)
+            if (k >= f.frame && k - f.frame < f.frames) add_spot(frame, p, f.x, f.y, f.amplitude, p.flash_sigma);
+        if (k == p.burst_frame)
+            for (const point& b : truth.burst_points)
+                add_spot(frame, p, b.x, b.y, p.burst_amplitude * (0.5 + rng.uniform()), p.flash_sigma);
+        for (std::size_t i = 0; i < n; ++i)
+            samples[i] = static_cast<std::uint16_t>(std::clamp(frame[i] + 0.5f, 0.0f, top));
+
+        if (k == p.frames - 1 && p.cut_bytes > 0) {
+            bytes.resize(static_cast<std::size_t>(frame_bytes_of(p) - p.cut_bytes));
+            for (std::size_t j = 0; j < bytes.size(); ++j)
+                bytes[j] = p.depth == 8 ? static_cast<std::uint8_t>(samples[j])
+                                        : static_cast<std::uint8_t>(samples[j / 2] >> (8 * (j % 2)));
+            writer.write_bytes(bytes);
+        } else {
+            writer.write_frame(samples);
+            ++truth.frames_written;
+        }
+    }
+    if (p.extra_bytes > 0) {
+        bytes.resize(static_cast<std::size_t>(p.extra_bytes));
+        for (auto& b : bytes) b = static_cast<std::uint8_t>(rng.next() >> 56);
+        writer.write_bytes(bytes);
+    }
+    return writer.close();
+}
+
+} // namespace
+
+params default_params(std::int32_t depth) {
+    params p;
+    p.depth = depth;
+    if (depth == 8) {
+        p.background = 60.0;
+        p.gradient = 10.0;
+        p.noise = 3.0;
+        p.shot_noise = 0.02;
+        p.bright_level = 245.0;
+        p.dark_level = 8.0;
+        p.star_peak = 60.0;
+        p.hot_level = 250.0;
+        p.burst_amplitude = 120.0;
+    }
+    return p;
+}
+
+std::string check_params(const params& p) {
+    if (p.depth != 8 && p.depth != 16) return "the depth must be 8 or 16 bits";
+    if (p.width < 1 || p.height < 1) return "width and height must be at least 1";
+    if (std::int64_t{p.width} * p.height > ser::max_samples_per_frame)
+        return "a frame may hold at most " + std::to_string(ser::max_samples_per_frame) + " samples";
+    if (p.frames < 0) return "the number of frames must not be negative";
+    if (p.stars < 0 || p.hot_pixels < 0 || p.burst_points < 0 || p.stars > 100000 || p.hot_pixels > 100000 ||
+        p.burst_points > 100000)
+        return "the numbers of stars, hot pixels and burst points must lie within 0 to 100000";
+    const double levels[] = {p.background, p.gradient,   p.noise,      p.shot_noise,      p.bright_level,
+                             p.dark_level, p.star_peak,  p.star_sigma, p.star_jitter,     p.star_flicker,
+                             p.hot_level,  p.flash_sigma, p.burst_amplitude};
+    if (!std::all_of(std::begin(levels), std::end(levels), [](double v) { return std::isfinite(v); }))
+        return "every level must be a finite number";
+    if (p.noise < 0 || p.shot_noise < 0 || p.star_jitter < 0 || p.star_flicker < 0)
+        return "noise, jitter and flicker must not be negative";
+    if (p.star_sigma <= 0 || p.star_sigma > 20 || p.flash_sigma <= 0 || p.flash_sigma > 20)
+        return "spot sizes must lie above 0 and at most 20 pixels";
+    for (const flash_spec& f : p.flashes) {
+        if (f.x < 0 || f.x >= p.width || f.y < 0 || f.y >= p.height)
+            return "flash at " + std::to_string(f.x) + "," + std::to_string(f.y) + " lies outside the frame";
+        if (f.frame < 0 || f.frame >= p.frames)
+            return "flash in frame " + std::to_string(f.frame) + ": the file has frames 0 to " +
+                   std::to_string(p.frames - 1);
+        if (f.frames < 1) return "a flash lasts at least one frame";
+        if (!std::isfinite(f.amplitude)) return "a flash amplitude must be a finite number";
+    }
+    if (p.burst_frame >= p.frames) return "the burst frame lies beyond the last frame";
+    if (p.cut_bytes < 0 || p.extra_bytes < 0) return "cut and extra bytes must not be negative";
+    if (p.cut_bytes > 0 && (p.frames < 1 || p.cut_bytes > frame_bytes_of(p)))
+        return "at most one whole frame can be cut off";
+    if (p.extra_bytes > (std::int64_t{1} << 30)) return "at most 1 GiB of trailing data";
+    return {};
+}
+
+result write_ser(platform::file_system& fs, const std::string& path, const params& p) {
+    result r;
+    r.error = check_params(p);
+    if (!r.error.empty()) return r;
+    std::string why;
+    auto out = fs.open_write(path, platform::write_mode::truncate, &why);
+    if (!out) {
+        r.error = "cannot create " + path + ": " + why;
+        return r;
+    }
+    if (!generate(p, *out, r.truth)) {
+        r.error = "cannot write " + path + " completely (disk full?)";
+        return r;
+    }
+    r.ok = true;
+    return r;
+}
+
+std::vector<std::uint8_t> make_ser_bytes(const params& p, ground_truth* truth) {
+    std::vector<std::uint8_t> bytes;
+    if (!check_params(p).empty()) return bytes;
+    memory_output out(bytes);
+    ground_truth t;
+    generate(p, out, t);
+    if (truth != nullptr) *truth = std::move(t);
+    return bytes;
+}
+
+} // namespace serflash::synth
