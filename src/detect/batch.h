@@ -36,6 +36,7 @@ struct file_report {
     std::int32_t det_frames = 0;  // as written in the closing block
     std::int32_t det_count = 0;
     std::string problem;          // why the file was not (fully) scanned
+    bool raise_withheld = false;  // the threshold was not raised again: it would repeat for ever
 };
 
 struct batch_request {
@@ -63,5 +64,10 @@ batch_report run_batch(const batch_request& request);
 
 // The reference scan command over one file (threshold passes, closing block, folder rename).
 void run_scan(scan_state& st);
+
+// The file-name part of a path without its extension ("dir/m1.ser" gives "m1").
+std::string base_name_of(const std::string& path);
+// "Results_" and the base name, cut so that the folder name has at most 99 bytes.
+std::string results_folder_name(const std::string& base_name);
 
 } // namespace serflash::detect

@@ -1,0 +1,214 @@
+#include "detect/batch.h"
+
+#include "detect/passes.h"
+#include "detect/summary_file.h"
+#include "ui/dialog_fields.h"
+#include "ui/scan_table.h"
+
+#include <ctime>
+#include <new>
+
+namespace serflash::detect {
+namespace {
+
+constexpr const char* batch_caption = "IDC_BUTTON_FILE_TO_FILE";
+constexpr std::size_t max_folder_name = 99;
+constexpr std::string_view folder_prefix = "Results_";
+
+local_time wall_clock() {
+    local_time t;
+    struct timespec ts {};
+    ::clock_gettime(CLOCK_REALTIME, &ts);
+    struct tm tm {};
+    ::localtime_r(&ts.tv_sec, &tm);
+    t.year = tm.tm_year + 1900;
+    t.month = tm.tm_mon + 1;
+    t.day = tm.tm_mday;
+    t.hour = tm.tm_hour;
+    t.minute = tm.tm_min;
+    t.second = tm.tm_sec;
+    t.millisecond = static_cast<int>(ts.tv_nsec / 1000000);
+    return t;
+}
+
+std::string join_path(const std::string& parent, const std::string& name) {
+    if (parent.empty() || parent == ".") return name;
+    if (parent.back() == '/') return parent + name;
+    return parent + "/" + name;
+}
+
+// Cuts text to at most n bytes without splitting a UTF-8 sequence.
+std::string cut_utf8(const std::string& text, std::size_t n) {
+    if (text.size() <= n) return text;
+    std::size_t end = n;
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0U) == 0x80U) --end;
+    return text.substr(0, end);
+}
+
+std::string depth_problem(std::int32_t depth) {
+    return format_bounded(256, "its sample depth is %d bits; only 8 and 16 bits can be scanned", depth);
+}
+
+} // namespace
+
+std::string base_name_of(const std::string& path) {
+    const std::size_t slash = path.find_last_of('/');
+    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    const std::size_t dot = name.find_last_of('.');
+    if (dot != std::string::npos) name.erase(dot);
+    return name;
+}
+
+std::string results_folder_name(const std::string& base_name) {
+    return std::string(folder_prefix) + cut_utf8(base_name, max_folder_name - folder_prefix.size());
+}
+
+std::string batch_report::times_message() const {
+    return format_bounded(256, "Month_Day %02d_%02d  %02dh%02dm%02ds\n", start.month, start.day, start.hour,
+                          start.minute, start.second) +
+           format_bounded(256, "Month_Day %02d_%02d  %02dh%02dm%02ds", end.month, end.day, end.hour, end.minute,
+                          end.second);
+}
+
+bool batch_report::all_scanned() const {
+    if (empty_table || stopped) return false;
+    for (const auto& f : files)
+        if (f.outcome != file_outcome::scanned) return false;
+    return true;
+}
+
+namespace {
+
+// One row of the batch: everything up to and including the scan command.
+void scan_one_file(const batch_request& request, const engine_hooks& hooks, platform::file_system& fs, int i,
+                   file_report& report) {
+    const ui::scan_table& table = *request.table;
+    const std::string& path = table.file_path[static_cast<std::size_t>(i)];
+    report.path = path;
+    const auto refuse = [&](file_outcome outcome, const std::string& problem, bool tell) {
+        report.outcome = outcome;
+        report.problem = problem;
+        if (tell) hooks.say(batch_caption, "Error: " + path + " is skipped: " + problem + ".");
+    };
+
+    const std::string base = base_name_of(path);
+    const std::string result_dir = join_path(request.results_parent, results_folder_name(base));
+    const std::string detect_result_path = format_bounded(result_dir.size() + base.size() + 16, "%s/%s_summary.txt",
+                                                          result_dir.c_str(),
+                                                          cut_utf8(base, max_folder_name - folder_prefix.size()).c_str());
+    report.result_dir = result_dir;
+    std::string dir_error;
+    const bool dir_made = fs.make_dir(result_dir, &dir_error) || fs.exists(result_dir);
+
+    std::string open_error;
+    auto input = fs.open_read(path, &open_error);
+    if (!input) {
+        refuse(file_outcome::failed, "it cannot be opened (" + open_error + ")", true);
+        return;
+    }
+    ser::ser_reader reader(std::move(input));
+    reader.set_bit_shift(request.bit_shift);
+    reader.read_ser_header();
+    if (reader.depth() != 8 && reader.depth() != 16) {
+        // Skipped without a message box, as the desktop program does; the report says why.
+        refuse(file_outcome::skipped_depth, depth_problem(reader.depth()), false);
+        return;
+    }
+    if (const std::string bad = reader.check_geometry(); !bad.empty()) {
+        refuse(file_outcome::failed, bad, true);
+        return;
+    }
+
+    scan_state st;
+    st.reader = &reader;
+    st.settings = load_scan_settings(table, i, *request.fields);
+    st.init_threshold = st.settings.threshold;
+    if (const std::string bad = scan_refusal(st.settings, reader.frames_present()); !bad.empty()) {
+        refuse(file_outcome::failed, bad, true);
+        return;
+    }
+
+    std::string create_error;
+    auto header = summary_file::open(fs, detect_result_path, platform::write_mode::truncate, &create_error);
+    if (!header) {
+        std::string why = "its summary file " + detect_result_path + " cannot be created (" + create_error + ")";
+        if (!dir_made) why = "its results folder " + result_dir + " cannot be created (" + dir_error + ")";
+        refuse(file_outcome::failed, why, true);
+        return;
+    }
+    write_summary_header(*header, reader.header_text(), st.settings, hooks.ask_switches());
+    if (!header->close()) {
+        refuse(file_outcome::failed, "its summary file " + detect_result_path + " cannot be written", true);
+        return;
+    }
+
+    try {
+        st.frame_buf.assign(reader.samples_per_frame(), 0);
+    } catch (const std::bad_alloc&) {
+        refuse(file_outcome::failed, "there is no memory for its frames", true);
+        return;
+    }
+    st.result_dir = result_dir;
+    st.detect_result_path = detect_result_path;
+    st.fs = &fs;
+    st.hooks = hooks;
+    st.file_index = i;
+    st.file_count = table.list_file;
+
+    if (request.scanner)
+        request.scanner(st);
+    else
+        run_scan(st);
+
+    report.result_dir = st.outcome.final_dir.empty() ? result_dir : st.outcome.final_dir;
+    report.final_threshold = st.threshold;
+    report.last_frame = st.cur_frame;
+    report.det_frames = st.outcome.det_frames;
+    report.det_count = st.outcome.det_count;
+    report.raise_withheld = st.outcome.raise_withheld;
+    report.problem = st.outcome.problem;
+    if (st.outcome.failed)
+        report.outcome = file_outcome::failed;
+    else if (st.outcome.stopped)
+        report.outcome = file_outcome::stopped;
+    else
+        report.outcome = file_outcome::scanned;
+}
+
+} // namespace
+
+batch_report run_batch(const batch_request& request) {
+    const auto now = request.clock ? request.clock : std::function<local_time()>(wall_clock);
+    batch_report report;
+    report.start = now();
+
+    engine_hooks hooks = request.hooks;
+    if (!hooks.switches && request.fields != nullptr) {
+        const ui::dialog_fields* fields = request.fields;
+        hooks.switches = [fields] { return read_mask_switches(*fields); };
+    }
+    platform::file_system& fs = request.fs != nullptr ? *request.fs : platform::native_file_system();
+
+    const int count = request.table == nullptr ? 0 : request.table->list_file;
+    if (count <= 0 || request.fields == nullptr) {
+        report.empty_table = true;
+        hooks.say(batch_caption, "Error: There is no file to scan.");
+        return report;
+    }
+
+    report.files.resize(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i) {
+        auto& file = report.files[static_cast<std::size_t>(i)];
+        file.path = request.table->file_path[static_cast<std::size_t>(i)];
+        if (report.stopped) continue;
+        if (hooks.row_marked) hooks.row_marked(i);
+        scan_one_file(request, hooks, fs, i, file);
+        if (file.outcome == file_outcome::stopped || hooks.should_stop()) report.stopped = true;
+    }
+
+    report.end = now();
+    hooks.say("The scans of all SER files completed!", report.times_message());
+    return report;
+}
+
+} // namespace serflash::detect

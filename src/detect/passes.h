@@ -1,0 +1,30 @@
+#pragma once
+// The threshold passes over one file and the pieces of them that other scanners share.
+#include "detect/scan_state.h"
+
+#include <cstdint>
+#include <string>
+
+namespace serflash::detect {
+
+// Why a file with these settings cannot be scanned soundly (empty when it can): a packet size
+// below 1, a frame range shorter than one packet, a start below 0, a stop at or beyond the
+// frames present, a threshold step below 1, or thresholds that do not fit 32 bits.
+std::string scan_refusal(const scan_settings& s, std::int32_t frames_present);
+
+// A pass at init_threshold that reached max_det_frames is raised and run again. The raise is
+// withheld (the scan ends as when a lowered pass reaches the limit) when the next pass would
+// provably repeat this one for ever: either no frame was withdrawn for its scatter and every
+// saved frame held a detection with sigma 0 (its test holds at any threshold), or every
+// detection of the pass had sigma 0. It is also withheld when init_threshold + 2 x step would
+// not fit 32 bits.
+bool raise_withheld(const pass_record& pass, std::int32_t init_threshold, std::int32_t step);
+
+// "%s_s%d_%d": the name a results folder gets at the end of its file's scan.
+std::string final_folder_name(const std::string& result_dir, std::int32_t threshold, std::int32_t frame);
+
+// The closing steps of a file's scan: the closing block, the frame shown, det_frames := 0 and the
+// rename of result_dir (never replacing anything; on failure the results stay where they are).
+void finish_scan(scan_state& st, bool rename_folder);
+
+} // namespace serflash::detect

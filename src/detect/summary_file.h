@@ -1,0 +1,56 @@
+#pragma once
+// The per-file summary text: written as a text-mode stream stores it on the program's home
+// platform, so every "\n" written becomes CR LF in the file. Header lines that already end in
+// "\r\n" are therefore stored as CR CR LF. Other bytes (such as the code page 932 colon
+// 0x81 0x46) pass through unchanged.
+#include "detect/scan_settings.h"
+#include "platform/file_io.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace serflash::detect {
+
+class summary_file {
+public:
+    // Opens path for writing (truncate: mode "w") or appending (mode "a"); null on failure, with
+    // the reason in *error when given.
+    static std::unique_ptr<summary_file> open(platform::file_system& fs, const std::string& path,
+                                              platform::write_mode mode, std::string* error = nullptr);
+
+    explicit summary_file(std::unique_ptr<platform::output_file> out);
+    ~summary_file();
+    summary_file(const summary_file&) = delete;
+    summary_file& operator=(const summary_file&) = delete;
+
+    // Writes text character for character, each "\n" stored as CR LF.
+    void write(std::string_view text);
+    // printf-style formatted text, then as write(). Output longer than 999 characters is cut,
+    // as the fixed text buffers of the program's lines are.
+    void print(const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+    // Closes the file; false when anything written could not be stored (also earlier failures).
+    bool close();
+    bool failed() const { return failed_; }
+
+private:
+    std::unique_ptr<platform::output_file> out_;
+    bool failed_ = false;
+};
+
+// Formats into a bounded buffer of `capacity` bytes (the result has at most capacity - 1
+// characters), like snprintf into a fixed character array.
+std::string format_bounded(std::size_t capacity, const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+// The header block of the summary: SER header text, then the detection parameters.
+void write_summary_header(summary_file& out, const std::string& header_text, const scan_settings& s,
+                          const mask_switches& sw);
+
+// The separator lines and blocks that the passes append.
+void write_pass_header(summary_file& out, std::int32_t threshold);
+void write_raise_block(summary_file& out, std::int32_t det_frames, std::int32_t det_count);
+void write_closing_block(summary_file& out, std::int32_t det_frames, std::int32_t det_count);
+
+} // namespace serflash::detect
