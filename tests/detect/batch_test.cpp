@@ -1,0 +1,197 @@
+#include "detect/batch.h"
+#include "memory_fs.h"
+#include "memory_scan.h"
+#include "ui/control_ids.h"
+#include "ui/dialog_fields.h"
+#include "ui/panel_defaults.h"
+#include "ui/scan_table.h"
+
+#include <gtest/gtest.h>
+
+namespace serflash::detect {
+namespace {
+
+using testing::memory_fs;
+using testing::ser_bytes;
+using frames_t = std::vector<std::vector<std::uint16_t>>;
+
+constexpr int W = 32;
+
+frames_t frames_with_flash(int n, int flash_frame) {
+    frames_t f(static_cast<std::size_t>(n), std::vector<std::uint16_t>(W * W, 1000));
+    if (flash_frame >= 0) {
+        auto& fr = f[static_cast<std::size_t>(flash_frame)];
+        for (const auto& d : {std::pair{0, 0}, {0, -1}, {0, 1}, {-1, 0}, {1, 0}})
+            fr[static_cast<std::size_t>((15 + d.first) * W + 16 + d.second)] += 400;
+    }
+    return f;
+}
+
+struct batch_rig {
+    memory_fs fs;
+    ui::scan_table table;
+    ui::dialog_fields fields;
+    std::vector<std::pair<std::string, std::string>> messages;
+    std::vector<int> marked;
+
+    batch_rig() { ui::set_panel_defaults(fields); }
+
+    // Lists a file with the default row the desktop program gives it.
+    void add(const std::string& path, std::vector<std::uint8_t> bytes, std::int32_t frames, std::int32_t depth = 16) {
+        fs.files[path] = std::move(bytes);
+        table.file_path[static_cast<std::size_t>(table.list_file)] = path;
+        table.insert_row(ui::default_row(path.substr(path.find_last_of('/') + 1), frames, depth, 0));
+        ++table.list_file;
+    }
+    void add_ser(const std::string& path, const frames_t& frames, std::int32_t depth = 16) {
+        add(path, ser_bytes(W, W, depth, frames), static_cast<std::int32_t>(frames.size()), depth);
+    }
+
+    batch_report run() {
+        batch_request req;
+        req.table = &table;
+        req.fields = &fields;
+        req.fs = &fs;
+        req.hooks.message = [this](const std::string& c, const std::string& t) { messages.emplace_back(c, t); };
+        req.hooks.row_marked = [this](int i) { marked.push_back(i); };
+        req.clock = [] { return local_time{2026, 12, 7, 9, 5, 3, 0}; };
+        return run_batch(req);
+    }
+};
+
+TEST(Batch, EmptyTable) {
+    batch_rig r;
+    const auto rep = r.run();
+    EXPECT_TRUE(rep.empty_table);
+    ASSERT_EQ(r.messages.size(), 1u);
+    EXPECT_EQ(r.messages[0], (std::pair<std::string, std::string>{"IDC_BUTTON_FILE_TO_FILE", "Error: There is no file to scan."}));
+    EXPECT_FALSE(rep.all_scanned());
+}
+
+TEST(Batch, TimesMessage) {
+    batch_report rep;
+    rep.start = {2026, 12, 7, 9, 5, 3, 0};
+    rep.end = {2026, 12, 7, 10, 15, 59, 0};
+    EXPECT_EQ(rep.times_message(), "Month_Day 12_07  09h05m03s\nMonth_Day 12_07  10h15m59s");
+}
+
+TEST(Batch, NamesOfFolders) {
+    EXPECT_EQ(base_name_of("/data/2024/m1.ser"), "m1");
+    EXPECT_EQ(base_name_of("a.b.ser"), "a.b");
+    EXPECT_EQ(base_name_of("dir.x/noext"), "noext");
+    EXPECT_EQ(results_folder_name("m1"), "Results_m1");
+    EXPECT_EQ(results_folder_name(std::string(200, 'a')).size(), 99u);
+    // A cut never splits a UTF-8 character.
+    const std::string accented = std::string(90, 'a') + "\xC3\xA9\xC3\xA9";
+    EXPECT_EQ(results_folder_name(accented), "Results_" + std::string(90, 'a'));
+}
+
+TEST(Batch, ScansEveryRowIntoItsFolderAndReportsTimes) {
+    batch_rig r;
+    r.add_ser("in/m1.ser", frames_with_flash(50, 20));
+    r.add_ser("in/m2.ser", frames_with_flash(50, -1));
+    const auto rep = r.run();
+    EXPECT_TRUE(rep.all_scanned());
+    EXPECT_EQ(r.marked, (std::vector<int>{0, 1}));
+    ASSERT_EQ(rep.files.size(), 2u);
+    // 50 frames: Max 1, one packet of 50; the flash (6.93 deviations) is found at 60 to 69,
+    // so the threshold is raised four times; 72 finds nothing and the file ends at 69.
+    EXPECT_EQ(rep.files[0].result_dir, "Results_m1_s69_20");
+    EXPECT_EQ(rep.files[0].det_frames, 1);
+    EXPECT_EQ(rep.files[1].result_dir, "Results_m2_s45_50");
+    const std::string text = r.fs.text("Results_m1_s69_20/m1_summary.txt");
+    EXPECT_EQ(text.rfind("--------------SER File Header Information--------------\r\nFileID(14byte)\x81\x46LUCAM-RECORDER\r\r\n", 0), 0u);
+    EXPECT_NE(text.find("start_frame# = 0  end_frame# = 49  packet_size = 50frames  brightness = 4\r\n"), std::string::npos);
+    EXPECT_NE(text.find("Mask around RED pixels OFF\r\n"), std::string::npos);
+    ASSERT_FALSE(r.messages.empty());
+    EXPECT_EQ(r.messages.back().first, "The scans of all SER files completed!");
+    EXPECT_EQ(r.messages.back().second, "Month_Day 12_07  09h05m03s\nMonth_Day 12_07  09h05m03s");
+}
+
+TEST(Batch, UnsoundRowsAreRefusedAndTheBatchGoesOn) {
+    batch_rig r;
+    const auto good = frames_with_flash(20, -1);
+    for (const char* name : {"pack0", "short", "neg", "beyond", "step", "ok"}) r.add_ser(std::string("in/") + name + ".ser", good);
+    r.table.set_cell(0, ui::col_pack, "0");
+    r.table.set_cell(1, ui::col_start, "5");  // 15 frames, packet of 20
+    r.table.set_cell(2, ui::col_start, "-1");
+    r.table.set_cell(3, ui::col_stop, "20");  // the file holds frames 0 to 19
+    r.table.set_cell(3, ui::col_pack, "21");
+    r.fields.set_int(ui::id::THRESHOLD_STEP, 3);
+    auto rep = r.run();
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(rep.files[static_cast<std::size_t>(i)].outcome, file_outcome::failed) << i;
+        EXPECT_NE(r.messages[static_cast<std::size_t>(i)].second.find(r.table.file_path[static_cast<std::size_t>(i)]), std::string::npos);
+    }
+    EXPECT_EQ(rep.files[4].outcome, file_outcome::scanned);
+    EXPECT_EQ(rep.files[5].outcome, file_outcome::scanned);
+    EXPECT_FALSE(rep.all_scanned());
+    EXPECT_EQ(r.fs.text("Results_pack0/pack0_summary.txt"), "");
+
+    batch_rig s;
+    s.add_ser("in/step.ser", good);
+    s.fields.set_text(ui::id::THRESHOLD_STEP, "");
+    rep = s.run();
+    EXPECT_EQ(rep.files[0].outcome, file_outcome::failed);
+    EXPECT_NE(rep.files[0].problem.find("step"), std::string::npos);
+}
+
+TEST(Batch, OtherDepthsAreSkippedWithAnEmptyFolder) {
+    batch_rig r;
+    r.add("in/d12.ser", ser_bytes(W, W, 12, frames_with_flash(20, -1)), 20, 12);
+    const auto rep = r.run();
+    EXPECT_EQ(rep.files[0].outcome, file_outcome::skipped_depth);
+    EXPECT_TRUE(r.fs.dirs.count("Results_d12"));
+    EXPECT_TRUE(r.fs.names_in("Results_d12").empty());
+    EXPECT_EQ(r.messages.size(), 1u);  // only the closing message
+}
+
+TEST(Batch, FilesThatCannotBeOpenedOrWrittenAreReported) {
+    batch_rig r;
+    r.add_ser("in/a.ser", frames_with_flash(20, -1));
+    r.table.file_path[0] = "in/missing.ser";
+    r.add_ser("in/b.ser", frames_with_flash(20, -1));
+    r.add_ser("in/c.ser", frames_with_flash(20, -1));
+    r.fs.refuse_create = [](const std::string& p) { return p == "Results_b/b_summary.txt"; };
+    const auto rep = r.run();
+    EXPECT_EQ(rep.files[0].outcome, file_outcome::failed);
+    EXPECT_NE(r.messages[0].second.find("in/missing.ser"), std::string::npos);
+    EXPECT_EQ(rep.files[1].outcome, file_outcome::failed);
+    EXPECT_NE(r.messages[1].second.find("Results_b/b_summary.txt"), std::string::npos);
+    EXPECT_EQ(rep.files[2].outcome, file_outcome::scanned);
+
+    batch_rig locked;
+    locked.fs.refuse_mkdir = true;
+    locked.add_ser("in/a.ser", frames_with_flash(20, -1));
+    const auto rep2 = locked.run();
+    EXPECT_EQ(rep2.files[0].outcome, file_outcome::failed);
+    EXPECT_NE(rep2.files[0].problem.find("results folder"), std::string::npos);
+    EXPECT_EQ(locked.fs.creates, 0);
+}
+
+TEST(Batch, LeftoverFolderKeepsTheResultsAndALaterSameNameEmptiesIt) {
+    batch_rig r;
+    r.fs.dirs.insert("Results_m1_s45_20");
+    r.add_ser("in/m1.ser", frames_with_flash(20, -1));
+    r.add_ser("other/m1.ser", frames_with_flash(20, -1));
+    const auto rep = r.run();
+    EXPECT_EQ(rep.files[0].result_dir, "Results_m1");
+    EXPECT_EQ(rep.files[1].result_dir, "Results_m1");
+    // One header block: the second file's mode "w" emptied the first summary.
+    const std::string text = r.fs.text("Results_m1/m1_summary.txt");
+    EXPECT_EQ(text.find("SER File Header", 100), std::string::npos);
+}
+
+TEST(Batch, SameInputGivesIdenticalBytes) {
+    batch_rig a, b;
+    for (auto* r : {&a, &b}) {
+        r->add_ser("in/m1.ser", frames_with_flash(50, 20));
+        r->fields.set_checked(ui::id::MASK_STARS_ON, true);
+        r->run();
+    }
+    EXPECT_EQ(a.fs.files, b.fs.files);
+    EXPECT_EQ(a.fs.dirs, b.fs.dirs);
+}
+
+} // namespace
+} // namespace serflash::detect

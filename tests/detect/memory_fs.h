@@ -1,0 +1,103 @@
+#pragma once
+// A file system held in memory, with failures on demand, for engine tests.
+#include "platform/file_io.h"
+
+#include <functional>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace serflash::detect::testing {
+
+class memory_fs final : public platform::file_system {
+public:
+    std::map<std::string, std::vector<std::uint8_t>> files;
+    std::set<std::string> dirs;
+    // Paths for which open_write fails, and paths whose writes fail after opening.
+    std::function<bool(const std::string&)> refuse_create;
+    std::function<bool(const std::string&)> refuse_write;
+    bool refuse_mkdir = false;
+    int creates = 0;
+
+    std::string text(const std::string& path) const {
+        const auto it = files.find(path);
+        return it == files.end() ? std::string{} : std::string(it->second.begin(), it->second.end());
+    }
+
+    std::unique_ptr<platform::input_file> open_read(const std::string& path, std::string* error) override {
+        const auto it = files.find(path);
+        if (it == files.end()) {
+            if (error) *error = "No such file or directory";
+            return nullptr;
+        }
+        return platform::make_memory_input(it->second);
+    }
+
+    std::unique_ptr<platform::output_file> open_write(const std::string& path, platform::write_mode mode,
+                                                      std::string* error) override {
+        const auto slash = path.find_last_of('/');
+        const bool parent_ok = slash == std::string::npos || dirs.count(path.substr(0, slash)) > 0;
+        if (!parent_ok || (refuse_create && refuse_create(path))) {
+            if (error) *error = parent_ok ? "Permission denied" : "No such file or directory";
+            return nullptr;
+        }
+        ++creates;
+        auto& bytes = files[path];
+        if (mode == platform::write_mode::truncate) bytes.clear();
+        return std::make_unique<out>(*this, path);
+    }
+
+    bool make_dir(const std::string& path, std::string* error) override {
+        if (refuse_mkdir || dirs.count(path) > 0) {
+            if (error) *error = refuse_mkdir ? "Permission denied" : "File exists";
+            return false;
+        }
+        dirs.insert(path);
+        return true;
+    }
+
+    bool exists(const std::string& path) override { return dirs.count(path) > 0 || files.count(path) > 0; }
+
+    bool rename_no_replace(const std::string& from, const std::string& to, std::string* error) override {
+        if (exists(to) || dirs.count(from) == 0) {
+            if (error) *error = "File exists";
+            return false;
+        }
+        dirs.erase(from);
+        dirs.insert(to);
+        std::map<std::string, std::vector<std::uint8_t>> moved;
+        for (auto& [p, b] : files)
+            moved[p.rfind(from + "/", 0) == 0 ? to + p.substr(from.size()) : p] = std::move(b);
+        files = std::move(moved);
+        return true;
+    }
+
+    // Files directly inside a folder, by name.
+    std::vector<std::string> names_in(const std::string& dir) const {
+        std::vector<std::string> names;
+        for (const auto& [p, b] : files)
+            if (p.rfind(dir + "/", 0) == 0) names.push_back(p.substr(dir.size() + 1));
+        return names;
+    }
+
+private:
+    class out final : public platform::output_file {
+    public:
+        out(memory_fs& fs, std::string path) : fs_(fs), path_(std::move(path)) {}
+        bool write(const void* src, std::size_t n) override {
+            if (fs_.refuse_write && fs_.refuse_write(path_)) return false;
+            const auto* p = static_cast<const std::uint8_t*>(src);
+            auto& bytes = fs_.files[path_];
+            bytes.insert(bytes.end(), p, p + n);
+            return true;
+        }
+        bool close() override { return true; }
+
+    private:
+        memory_fs& fs_;
+        std::string path_;
+    };
+};
+
+} // namespace serflash::detect::testing
