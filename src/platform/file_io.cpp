@@ -147,6 +147,7 @@ public:
         if (pos_ >= total) return 0;
         const std::size_t avail = static_cast<std::size_t>(total - pos_);
         const std::size_t k = n < avail ? n : avail;
+        if (k == 0) return 0;
         std::memcpy(dst, bytes_.data() + pos_, k);
         pos_ += static_cast<std::int64_t>(k);
         return k;

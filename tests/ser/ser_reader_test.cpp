@@ -262,3 +262,82 @@ TEST(SerGeometry, FramesPresentFromFileSize) {
 
 } // namespace
 } // namespace serflash::ser
+
+namespace serflash::ser {
+namespace {
+
+// A file another program wrote: its header fields as that program filled them, frames in
+// the orientation and byte order it chose, and its per-frame time stamps after the frames.
+TEST(SerOtherWriters, ConvertedFitsSequence) {
+    const std::string path = std::string(SERFLASH_TEST_DATA) + "/converted_fits_16bit.ser";
+    std::string why;
+    auto file = platform::native_file_system().open_read(path, &why);
+    ASSERT_TRUE(file) << path << ": " << why;
+    std::array<char, 14> raw_id{};
+    ASSERT_EQ(file->read(raw_id.data(), raw_id.size()), raw_id.size());
+    ser_reader r(std::move(file));
+    const std::string& text = r.read_ser_header();
+    const std::string sep = "\x81\x46";
+    const std::string id(raw_id.begin(), raw_id.end());
+    EXPECT_EQ(id.find('\0'), std::string::npos);  // all 14 bytes used, no terminator
+    EXPECT_EQ(text, "FileID(14byte)" + sep + id + "\r\nLuID(int)" + sep + "0\r\nColorID(int)" + sep +
+                        "0\r\nLittleEndian(int)" + sep + "0\r\nImageWidth(int)" + sep + "32\r\nImageHeight(int)" +
+                        sep + "24\r\nPixelDepthPerPlane(int)" + sep + "16\r\nFrameCount(int)" + sep +
+                        "3\r\nObserver(40byte)" + sep + "Test Observer\r\nInstrument(40byte)" + sep +
+                        "Test Cam\r\nTelescope(40byte)" + sep + "Test Scope\r\n" +
+                        "Datetime:638449209300000000\r\nDatetime UTC:0\r\n");
+    EXPECT_EQ(r.check_geometry(), "");
+    EXPECT_EQ(r.frames_present(), 3);
+    EXPECT_EQ(r.trailing_bytes(), 3 * 8);
+
+    std::vector<std::uint16_t> frame(32 * 24);
+    r.seek_frame(2);
+    r.read_frame(frame);
+    EXPECT_EQ(frame[0], 1000 + 100 * 23 + 14);           // top row first
+    EXPECT_EQ(frame[31], 1000 + 310 + 100 * 23 + 14);
+    EXPECT_EQ(frame[23 * 32 + 5], 1000 + 50 + 14);       // bottom row last
+    r.set_bit_shift(2);
+    r.seek_frame(0);
+    r.read_frame(frame);
+    EXPECT_EQ(frame[0], (1000 + 100 * 23) >> 2);
+}
+
+TEST(SerFrames, EmptyBufferStillMovesOneFrame) {
+    ser_header h = make_header(2, 2, 16, 2);
+    ser_reader r = reader_over(file_bytes(h, {1, 2, 3, 4, 5, 6, 7, 8}));
+    std::span<std::uint16_t> none;
+    r.read_frame(none);
+    EXPECT_EQ(r.position(), 178 + 8);
+    std::vector<std::uint16_t> buf(4);
+    r.read_frame(buf);
+    EXPECT_EQ(buf, (std::vector<std::uint16_t>{5, 6, 7, 8}));
+}
+
+} // namespace
+} // namespace serflash::ser
+
+namespace serflash::ser {
+namespace {
+
+// Frames long enough for the vector loops and with a remainder for the scalar tail.
+TEST(SerFrames, WholeFramesConvertEverySample) {
+    for (const std::int32_t depth : {8, 16}) {
+        for (const std::int32_t shift : {0, 3, 15}) {
+            ser_header h = make_header(37, 3, depth, 1);
+            std::vector<std::uint16_t> stored(111);
+            for (std::size_t i = 0; i < stored.size(); ++i)
+                stored[i] = static_cast<std::uint16_t>(depth == 8 ? (i * 37 + 11) % 256 : i * 2731 + 65000);
+            ser_reader r = reader_over(file_bytes(h, stored));
+            r.set_bit_shift(shift);
+            std::vector<std::uint16_t> buf(111, 1);
+            r.read_frame(buf);
+            for (std::size_t i = 0; i < stored.size(); ++i) {
+                const auto expected = depth == 8 ? stored[i] : static_cast<std::uint16_t>(stored[i] >> shift);
+                ASSERT_EQ(buf[i], expected) << "depth " << depth << " shift " << shift << " sample " << i;
+            }
+        }
+    }
+}
+
+} // namespace
+} // namespace serflash::ser
