@@ -98,14 +98,18 @@ void scan_one_file(const batch_request& request, const engine_hooks& hooks, plat
                                                           cut_utf8(base, max_folder_name - folder_prefix.size()).c_str());
     report.result_dir = result_dir;
     std::string dir_error;
-    const bool dir_made = fs.make_dir(result_dir, &dir_error) || fs.exists(result_dir);
+    bool dir_made = false;
+    const auto make_results_folder = [&] { dir_made = fs.make_dir(result_dir, &dir_error) || fs.exists(result_dir); };
 
+    // A file that cannot be opened gets no results folder; any other file does, even when it
+    // is then skipped.
     std::string open_error;
     auto input = fs.open_read(path, &open_error);
     if (!input) {
         refuse(file_outcome::failed, "it cannot be opened (" + open_error + ")", true);
         return;
     }
+    make_results_folder();
     ser::ser_reader reader(std::move(input));
     reader.set_bit_shift(request.bit_shift);
     reader.read_ser_header();

@@ -156,6 +156,7 @@ TEST(Batch, FilesThatCannotBeOpenedOrWrittenAreReported) {
     const auto rep = r.run();
     EXPECT_EQ(rep.files[0].outcome, file_outcome::failed);
     EXPECT_NE(r.messages[0].second.find("in/missing.ser"), std::string::npos);
+    EXPECT_EQ(r.fs.dirs.count("Results_missing"), 0u);
     EXPECT_EQ(rep.files[1].outcome, file_outcome::failed);
     EXPECT_NE(r.messages[1].second.find("Results_b/b_summary.txt"), std::string::npos);
     EXPECT_EQ(rep.files[2].outcome, file_outcome::scanned);
