@@ -1,0 +1,571 @@
+#include "detect/fast_kernels.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+// The hot loops are built for several instruction sets and picked at run time.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#define SERFLASH_CLONES __attribute__((target_clones("arch=x86-64-v4", "arch=x86-64-v3", "default")))
+#else
+#define SERFLASH_CLONES
+#endif
+#define SERFLASH_INLINE inline __attribute__((always_inline))
+
+namespace serflash::detect::fast {
+namespace {
+
+constexpr std::int32_t inner_margin = 10;
+constexpr double mask_value_here = 65536.0;
+
+std::int32_t truncate_to_int(double v) {
+    if (!(v == v)) return 0;
+    if (v >= 2147483647.0) return std::numeric_limits<std::int32_t>::max();
+    if (v <= -2147483648.0) return std::numeric_limits<std::int32_t>::min();
+    return static_cast<std::int32_t>(v);
+}
+
+bool main_test(double s, double mean, double sigma, std::int32_t threshold) {
+    return s * 10.0 > static_cast<double>(threshold) * sigma + mean * 10.0;
+}
+
+template <typename T>
+SERFLASH_INLINE void accumulate_row(const T* __restrict row, std::size_t w, unsigned shift,
+                                    std::uint32_t* __restrict sum, std::uint32_t* __restrict lo,
+                                    std::uint32_t* __restrict hi) {
+    for (std::size_t c = 0; c < w; ++c) {
+        const std::uint32_t x = static_cast<std::uint32_t>(row[c]) >> shift;
+        const std::uint32_t p = x * x;
+        sum[c] += x;
+        lo[c] += p & 0xFFFFU;
+        hi[c] += p >> 16;
+    }
+}
+
+struct track_arrays {
+    std::uint16_t *m1, *m2, *m3, *m4, *f1, *f2, *f3, *nl, *nr, *nu, *nd;
+};
+
+// Every load is made whatever the comparisons give, so that the loop has no branches.
+template <typename T>
+SERFLASH_INLINE void track_span(const T* __restrict row, const T* __restrict up, const T* __restrict down,
+                                std::size_t c0, std::size_t c1, unsigned shift, std::uint16_t frame,
+                                std::uint16_t* __restrict m1, std::uint16_t* __restrict m2,
+                                std::uint16_t* __restrict m3, std::uint16_t* __restrict m4,
+                                std::uint16_t* __restrict f1, std::uint16_t* __restrict f2,
+                                std::uint16_t* __restrict f3, std::uint16_t* __restrict nl,
+                                std::uint16_t* __restrict nr, std::uint16_t* __restrict nu,
+                                std::uint16_t* __restrict nd) {
+    for (std::size_t c = c0; c < c1; ++c) {
+        const auto x = static_cast<std::uint16_t>(row[c] >> shift);
+        const auto left = static_cast<std::uint16_t>(row[c - 1] >> shift);
+        const auto right = static_cast<std::uint16_t>(row[c + 1] >> shift);
+        const auto above = static_cast<std::uint16_t>(up[c] >> shift);
+        const auto below = static_cast<std::uint16_t>(down[c] >> shift);
+        const std::uint16_t a1 = m1[c], a2 = m2[c], a3 = m3[c], a4 = m4[c];
+        const std::uint16_t g1 = f1[c], g2 = f2[c], g3 = f3[c];
+        const std::uint16_t ol = nl[c], orr = nr[c], ou = nu[c], od = nd[c];
+        // All-ones where the sample is above the largest (or the second largest) so far.
+        const auto over1 = static_cast<std::uint16_t>(-static_cast<int>(x > a1));
+        const auto over2 = static_cast<std::uint16_t>(-static_cast<int>(x > a2));
+        const auto over3 = static_cast<std::uint16_t>(-static_cast<int>(x > a3));
+        const auto pick = [](std::uint16_t mask, std::uint16_t a, std::uint16_t b) {
+            return static_cast<std::uint16_t>((a & mask) | (b & static_cast<std::uint16_t>(~mask)));
+        };
+        m4[c] = std::max(a4, std::min(x, a3));
+        m3[c] = std::max(a3, std::min(x, a2));
+        m2[c] = std::max(a2, std::min(x, a1));
+        m1[c] = std::max(a1, x);
+        f3[c] = pick(over2, g2, pick(over3, frame, g3));
+        f2[c] = pick(over1, g1, pick(over2, frame, g2));
+        f1[c] = pick(over1, frame, g1);
+        nl[c] = pick(over1, left, ol);
+        nr[c] = pick(over1, right, orr);
+        nu[c] = pick(over1, above, ou);
+        nd[c] = pick(over1, below, od);
+    }
+}
+
+using u16x32 = std::uint16_t __attribute__((vector_size(64)));
+using u32x16 = std::uint32_t __attribute__((vector_size(64)));
+using u16x16 = std::uint16_t __attribute__((vector_size(32)));
+using u8x32 = std::uint8_t __attribute__((vector_size(32)));
+using u8x16 = std::uint8_t __attribute__((vector_size(16)));
+constexpr std::size_t lanes = 32;
+
+template <typename V>
+SERFLASH_INLINE V load_vec(const void* p) {
+    V v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+template <typename V>
+SERFLASH_INLINE void store_vec(void* p, const V& v) {
+    std::memcpy(p, &v, sizeof v);
+}
+// 32 samples widened to 16 bits.
+template <typename T>
+SERFLASH_INLINE u16x32 load_samples(const T* p) {
+    if constexpr (sizeof(T) == 2)
+        return load_vec<u16x32>(p);
+    else
+        return __builtin_convertvector(load_vec<u8x32>(p), u16x32);
+}
+// 16 samples widened to 32 bits.
+template <typename T>
+SERFLASH_INLINE u32x16 load_wide(const T* p) {
+    if constexpr (sizeof(T) == 2)
+        return __builtin_convertvector(load_vec<u16x16>(p), u32x16);
+    else
+        return __builtin_convertvector(load_vec<u8x16>(p), u32x16);
+}
+SERFLASH_INLINE u16x32 vmax(u16x32 a, u16x32 b) { return a > b ? a : b; }
+SERFLASH_INLINE u16x32 vmin(u16x32 a, u16x32 b) { return a < b ? a : b; }
+
+// Rows [row_begin, row_end) of `count` frames: 32 columns at a time, the state of those
+// columns held in registers while the frames go by.
+template <typename T>
+SERFLASH_INLINE void add_frames_impl(const T* frames, std::size_t w, std::size_t h, std::int32_t count,
+                                     std::int32_t first_index, std::int32_t row_begin, std::int32_t row_end,
+                                     std::uint32_t* sum, std::uint32_t* lo, std::uint32_t* hi,
+                                     const track_arrays& t) {
+    const std::size_t frame_samples = w * h;
+    const bool inner = w > 20 && h > 20;
+    const std::size_t blocks_end = w - w % lanes;
+    const bool fresh = first_index == 0;
+    for (std::int32_t r = row_begin; r < row_end; ++r) {
+        const std::size_t at = static_cast<std::size_t>(r) * w;
+        // Inner rows track every column: the neighbours of the edge columns are still inside
+        // the frame there, and what is tracked outside the inner columns is never used.
+        const bool tracked = inner && r >= inner_margin && static_cast<std::size_t>(r) < h - inner_margin;
+        for (std::size_t c = 0; c < blocks_end; c += lanes) {
+            const std::size_t i = at + c;
+            u32x16 s0{}, s1{}, l0{}, l1{}, h0{}, h1{};
+            if (!fresh) {
+                s0 = load_vec<u32x16>(sum + i);
+                s1 = load_vec<u32x16>(sum + i + 16);
+                l0 = load_vec<u32x16>(lo + i);
+                l1 = load_vec<u32x16>(lo + i + 16);
+                h0 = load_vec<u32x16>(hi + i);
+                h1 = load_vec<u32x16>(hi + i + 16);
+            }
+            if (!tracked) {
+                for (std::int32_t k = 0; k < count; ++k) {
+                    const T* p = frames + static_cast<std::size_t>(k) * frame_samples + i;
+                    const u32x16 a = load_wide(p), b = load_wide(p + 16);
+                    const u32x16 pa = a * a, pb = b * b;
+                    s0 += a;
+                    s1 += b;
+                    l0 += pa & 0xFFFFU;
+                    l1 += pb & 0xFFFFU;
+                    h0 += pa >> 16;
+                    h1 += pb >> 16;
+                }
+            } else {
+                u16x32 m1{}, m2{}, m3{}, m4{}, f1{}, f2{}, f3{}, nl{}, nr{}, nu{}, nd{};
+                if (!fresh) {
+                    m1 = load_vec<u16x32>(t.m1 + i);
+                    m2 = load_vec<u16x32>(t.m2 + i);
+                    m3 = load_vec<u16x32>(t.m3 + i);
+                    m4 = load_vec<u16x32>(t.m4 + i);
+                    f1 = load_vec<u16x32>(t.f1 + i);
+                    f2 = load_vec<u16x32>(t.f2 + i);
+                    f3 = load_vec<u16x32>(t.f3 + i);
+                    nl = load_vec<u16x32>(t.nl + i);
+                    nr = load_vec<u16x32>(t.nr + i);
+                    nu = load_vec<u16x32>(t.nu + i);
+                    nd = load_vec<u16x32>(t.nd + i);
+                }
+                for (std::int32_t k = 0; k < count; ++k) {
+                    const T* p = frames + static_cast<std::size_t>(k) * frame_samples + i;
+                    const u32x16 a = load_wide(p), b = load_wide(p + 16);
+                    const u32x16 pa = a * a, pb = b * b;
+                    s0 += a;
+                    s1 += b;
+                    l0 += pa & 0xFFFFU;
+                    l1 += pb & 0xFFFFU;
+                    h0 += pa >> 16;
+                    h1 += pb >> 16;
+                    const u16x32 x = load_samples(p);
+                    const u16x32 frame = u16x32{} + static_cast<std::uint16_t>(first_index + k);
+                    const auto over1 = x > m1;
+                    const auto over2 = x > m2;
+                    const auto over3 = x > m3;
+                    m4 = vmax(m4, vmin(x, m3));
+                    m3 = vmax(m3, vmin(x, m2));
+                    m2 = vmax(m2, vmin(x, m1));
+                    m1 = vmax(m1, x);
+                    f3 = over2 ? f2 : (over3 ? frame : f3);
+                    f2 = over1 ? f1 : (over2 ? frame : f2);
+                    f1 = over1 ? frame : f1;
+                    nl = over1 ? load_samples(p - 1) : nl;
+                    nr = over1 ? load_samples(p + 1) : nr;
+                    nu = over1 ? load_samples(p - w) : nu;
+                    nd = over1 ? load_samples(p + w) : nd;
+                }
+                store_vec(t.m1 + i, m1);
+                store_vec(t.m2 + i, m2);
+                store_vec(t.m3 + i, m3);
+                store_vec(t.m4 + i, m4);
+                store_vec(t.f3 + i, f3);
+                store_vec(t.f1 + i, f1);
+                store_vec(t.f2 + i, f2);
+                store_vec(t.nl + i, nl);
+                store_vec(t.nr + i, nr);
+                store_vec(t.nu + i, nu);
+                store_vec(t.nd + i, nd);
+            }
+            store_vec(sum + i, s0);
+            store_vec(sum + i + 16, s1);
+            store_vec(lo + i, l0);
+            store_vec(lo + i + 16, l1);
+            store_vec(hi + i, h0);
+            store_vec(hi + i + 16, h1);
+        }
+        if (blocks_end == w) continue;
+        const track_arrays tr{t.m1 + at, t.m2 + at, t.m3 + at, t.m4 + at, t.f1 + at, t.f2 + at,
+                              t.f3 + at, t.nl + at, t.nr + at, t.nu + at, t.nd + at};
+        if (fresh) {
+            const std::size_t n = w - blocks_end;
+            for (std::uint32_t* a : {sum + at, lo + at, hi + at}) std::fill(a + blocks_end, a + w, 0U);
+            for (std::uint16_t* a : {tr.m1, tr.m2, tr.m3, tr.m4, tr.f1, tr.f2, tr.f3, tr.nl, tr.nr, tr.nu, tr.nd})
+                std::fill(a + blocks_end, a + blocks_end + n, std::uint16_t{0});
+        }
+        for (std::int32_t k = 0; k < count; ++k) {
+            const T* row = frames + static_cast<std::size_t>(k) * frame_samples + at;
+            accumulate_row(row + blocks_end, w - blocks_end, 0U, sum + at + blocks_end, lo + at + blocks_end,
+                           hi + at + blocks_end);
+            if (tracked)
+                track_span(row, row - w, row + w, std::max<std::size_t>(blocks_end, 1), w - 1, 0U,
+                           static_cast<std::uint16_t>(first_index + k), tr.m1, tr.m2, tr.m3, tr.m4, tr.f1, tr.f2,
+                           tr.f3, tr.nl, tr.nr, tr.nu, tr.nd);
+        }
+    }
+}
+
+SERFLASH_CLONES void add_frames_u16(const std::uint16_t* frames, std::size_t w, std::size_t h, std::int32_t count,
+                                    std::int32_t first_index, std::int32_t row_begin, std::int32_t row_end,
+                                    std::uint32_t* sum, std::uint32_t* lo, std::uint32_t* hi, const track_arrays& t) {
+    add_frames_impl(frames, w, h, count, first_index, row_begin, row_end, sum, lo, hi, t);
+}
+
+SERFLASH_CLONES void add_frames_u8(const std::uint8_t* frames, std::size_t w, std::size_t h, std::int32_t count,
+                                   std::int32_t first_index, std::int32_t row_begin, std::int32_t row_end,
+                                   std::uint32_t* sum, std::uint32_t* lo, std::uint32_t* hi, const track_arrays& t) {
+    add_frames_impl(frames, w, h, count, first_index, row_begin, row_end, sum, lo, hi, t);
+}
+
+SERFLASH_CLONES void finish_span(const std::uint32_t* sum, const std::uint32_t* lo, const std::uint32_t* hi,
+                                 std::size_t count, double n, double d, double* mean_map, double* sigma_map) {
+    for (std::size_t p = 0; p < count; ++p) {
+        const std::uint64_t q = (static_cast<std::uint64_t>(hi[p]) << 16) + lo[p];
+        const double mean = static_cast<double>(sum[p]) / n;
+        const double var = (static_cast<double>(q) - (n * mean) * mean) / d;
+        mean_map[p] = mean;
+        sigma_map[p] = std::sqrt(var);
+    }
+}
+
+// Samples above their limits anywhere in [c0, c1) of one row?
+template <typename T>
+SERFLASH_INLINE bool any_above(const T* row, const std::uint16_t* limits, std::size_t c0, std::size_t c1,
+                               unsigned shift) {
+    unsigned any = 0;
+    for (std::size_t c = c0; c < c1; ++c) any |= static_cast<unsigned>((row[c] >> shift) > limits[c]);
+    return any != 0;
+}
+
+SERFLASH_CLONES bool any_above_u16(const std::uint16_t* row, const std::uint16_t* limits, std::size_t c0,
+                                   std::size_t c1) {
+    return any_above(row, limits, c0, c1, 0U);
+}
+SERFLASH_CLONES bool any_above_u8(const std::uint8_t* row, const std::uint16_t* limits, std::size_t c0,
+                                  std::size_t c1) {
+    return any_above(row, limits, c0, c1, 0U);
+}
+
+template <typename T>
+void test_frame_impl(const frame_geometry& g, const scan_settings& cfg, const T* frame, const double* mean_map,
+                     const double* sigma_map, const std::uint16_t* limits, std::vector<candidate>& out) {
+    if (!g.has_inner()) return;
+    const auto w = static_cast<std::size_t>(g.width);
+    constexpr unsigned shift = 0;
+    constexpr std::size_t block = 64;
+    for (std::int32_t r = inner_margin; r < g.height - inner_margin; ++r) {
+        const std::size_t at = static_cast<std::size_t>(r) * w;
+        const T* row = frame + at;
+        const std::uint16_t* lim = limits + at;
+        for (std::size_t c0 = inner_margin; c0 < w - inner_margin; c0 += block) {
+            const std::size_t c1 = std::min(c0 + block, w - inner_margin);
+            bool any = false;
+            if constexpr (sizeof(T) == 1)
+                any = any_above_u8(row, lim, c0, c1);
+            else
+                any = any_above_u16(row, lim, c0, c1);
+            if (!any) continue;
+            for (std::size_t c = c0; c < c1; ++c) {
+                const auto s = static_cast<std::uint16_t>(row[c] >> shift);
+                if (s <= lim[c]) continue;
+                const std::uint16_t nb[4] = {static_cast<std::uint16_t>(row[c - 1] >> shift),
+                                             static_cast<std::uint16_t>(row[c + 1] >> shift),
+                                             static_cast<std::uint16_t>(row[c - w] >> shift),
+                                             static_cast<std::uint16_t>(row[c + w] >> shift)};
+                candidate cand;
+                if (make_candidate(g, cfg, mean_map, sigma_map, at + c, s, nb, cand)) out.push_back(cand);
+            }
+        }
+    }
+}
+
+// Ring sums of the star test for the columns [c0, c1] of row j, every lane adding its ring
+// pixels in the order of the one-pixel test: top row left to right, the rows between (left
+// then right pixel), bottom row left to right.
+SERFLASH_CLONES void ring_sums(const double* mean_map, std::size_t w, std::int32_t j, std::int32_t s,
+                               std::size_t c0, std::size_t c1, double* sum, double* sum_sq) {
+    for (std::size_t c = c0; c <= c1; ++c) {
+        sum[c] = 0.0;
+        sum_sq[c] = 0.0;
+    }
+    const auto add = [&](std::int32_t row, std::int64_t dc) {
+        const double* src = mean_map + static_cast<std::size_t>(row) * w;
+        for (std::size_t c = c0; c <= c1; ++c) {
+            const double m = src[static_cast<std::size_t>(static_cast<std::int64_t>(c) + dc)];
+            sum[c] += m;
+            sum_sq[c] += m * m;
+        }
+    };
+    for (std::int64_t dc = -s; dc <= s; ++dc) add(j - s, dc);
+    for (std::int32_t r = j - s + 1; r <= j + s - 1; ++r) {
+        add(r, -s);
+        add(r, s);
+    }
+    for (std::int64_t dc = -s; dc <= s; ++dc) add(j + s, dc);
+}
+
+bool star_from_sums(const scan_settings& cfg, const double* mean_map, std::size_t w, std::size_t i, std::int32_t k,
+                    double sum, double sum_sq) {
+    if (k < 2) return false;
+    const double kd = static_cast<double>(k);
+    const double avg = sum / kd;
+    const double sd = std::sqrt((sum_sq - (kd * avg) * avg) / static_cast<double>(k - 1));
+    const double a = mean_map[i] - avg;
+    if (!(a > sd * static_cast<double>(cfg.star_threshold) / 10.0)) return false;
+    const std::size_t neighbour[4] = {i - 1, i + 1, i - w, i + w};
+    const std::int32_t pct[4] = {cfg.pct_left, cfg.pct_right, cfg.pct_top, cfg.pct_bottom};
+    for (int n = 0; n < 4; ++n)
+        if (!((mean_map[neighbour[n]] - avg) / a * 100.0 >= static_cast<double>(pct[n]))) return false;
+    return true;
+}
+
+} // namespace
+
+void packet_accumulator::reset(const frame_geometry& g) {
+    geom_ = g;
+    const std::size_t n = g.pixels();
+    for (auto* v : {&sum_, &sq_lo_, &sq_hi_}) v->resize(n);
+    for (auto* v : {&max1_, &max2_, &max3_, &max4_, &frame1_, &frame2_, &frame3_}) v->resize(n);
+    for (auto& v : neighbours_) v.resize(n);
+}
+
+void packet_accumulator::add_frames(const std::uint8_t* frames, std::int32_t count, std::int32_t first_index,
+                                    std::int32_t row_begin, std::int32_t row_end) {
+    const auto w = static_cast<std::size_t>(geom_.width);
+    const auto h = static_cast<std::size_t>(geom_.height);
+    const track_arrays t{max1_.data(),          max2_.data(),          max3_.data(),          max4_.data(),
+                         frame1_.data(),        frame2_.data(),        frame3_.data(),        neighbours_[0].data(),
+                         neighbours_[1].data(), neighbours_[2].data(), neighbours_[3].data()};
+    if (geom_.eight_bit) {
+        add_frames_u8(frames, w, h, count, first_index, row_begin, row_end, sum_.data(), sq_lo_.data(), sq_hi_.data(),
+                      t);
+    } else {
+        // Frames are read into 16-bit aligned buffers by the scanner.
+        const auto* samples = reinterpret_cast<const std::uint16_t*>(frames);
+        add_frames_u16(samples, w, h, count, first_index, row_begin, row_end, sum_.data(), sq_lo_.data(),
+                       sq_hi_.data(), t);
+    }
+}
+
+void packet_accumulator::finish_rows(std::int32_t packet_size, double* mean_map, double* sigma_map,
+                                     std::int32_t row_begin, std::int32_t row_end) const {
+    const auto w = static_cast<std::size_t>(geom_.width);
+    const std::size_t at = static_cast<std::size_t>(row_begin) * w;
+    const std::size_t count = static_cast<std::size_t>(row_end - row_begin) * w;
+    const double n = static_cast<double>(packet_size);
+    const double d = static_cast<double>(packet_size - 1);
+    finish_span(sum_.data() + at, sq_lo_.data() + at, sq_hi_.data() + at, count, n, d, mean_map + at,
+                sigma_map + at);
+}
+
+SERFLASH_CLONES void shift_samples(std::uint16_t* samples, std::size_t count, unsigned shift) {
+    for (std::size_t i = 0; i < count; ++i) samples[i] = static_cast<std::uint16_t>(samples[i] >> shift);
+}
+
+std::uint16_t sample_limit(double mean, double sigma, std::int32_t threshold) {
+    const double rhs = static_cast<double>(threshold) * sigma + mean * 10.0;
+    if (!(rhs == rhs) || !(65535.0 * 10.0 > rhs)) return 65535;  // NaN, or no 16-bit sample passes
+    // rhs >= 0 here (mean >= 0, sigma >= 0): start near rhs / 10 and settle on the exact test.
+    auto first = static_cast<std::int64_t>(std::max(0.0, rhs / 10.0));
+    while (first > 0 && static_cast<double>(first - 1) * 10.0 > rhs) --first;
+    while (!(static_cast<double>(first) * 10.0 > rhs)) ++first;
+    return static_cast<std::uint16_t>(std::max<std::int64_t>(first - 1, 0));
+}
+
+void compute_limits(const frame_geometry& g, const double* mean_map, const double* sigma_map, std::uint16_t* limits,
+                    std::int32_t row_begin, std::int32_t row_end) {
+    if (!g.has_inner()) return;
+    const auto w = static_cast<std::size_t>(g.width);
+    for (std::int32_t r = std::max(row_begin, inner_margin); r < std::min(row_end, g.height - inner_margin); ++r) {
+        const std::size_t at = static_cast<std::size_t>(r) * w;
+        for (std::size_t c = inner_margin; c < w - inner_margin; ++c)
+            limits[at + c] = sample_limit(mean_map[at + c], sigma_map[at + c], lowest_threshold);
+    }
+}
+
+std::int32_t top_threshold(std::uint16_t sample, double mean, double sigma) {
+    const double s = static_cast<double>(sample);
+    std::int32_t good = lowest_threshold;
+    std::int32_t bad = std::numeric_limits<std::int32_t>::max();
+    if (main_test(s, mean, sigma, bad)) return bad;
+    while (bad - good > 1) {
+        const std::int32_t mid = good + (bad - good) / 2;
+        if (main_test(s, mean, sigma, mid))
+            good = mid;
+        else
+            bad = mid;
+    }
+    return good;
+}
+
+bool make_candidate(const frame_geometry& g, const scan_settings& cfg, const double* mean_map,
+                    const double* sigma_map, std::size_t i, std::uint16_t sample, const std::uint16_t nb[4],
+                    candidate& out) {
+    const double s = static_cast<double>(sample);
+    const double m = mean_map[i];
+    const double sd = sigma_map[i];
+    if (!main_test(s, m, sd, lowest_threshold)) return false;
+    const double d = s - m;
+    const auto w = static_cast<std::size_t>(g.width);
+    const std::size_t neighbour[4] = {i - 1, i + 1, i - w, i + w};
+    const std::int32_t pct[4] = {cfg.pct_left, cfg.pct_right, cfg.pct_top, cfg.pct_bottom};
+    for (int n = 0; n < 4; ++n)
+        if (!((static_cast<double>(nb[n]) - mean_map[neighbour[n]]) / d * 100.0 >= static_cast<double>(pct[n])))
+            return false;
+    out.row = static_cast<std::int32_t>(i / w);
+    out.col = static_cast<std::int32_t>(i % w);
+    out.top_threshold = top_threshold(sample, m, sd);
+    out.mean_trunc = truncate_to_int(m);
+    out.sigma_trunc = truncate_to_int(sd);
+    out.sample = sample;
+    out.sigma_zero = sd == 0.0;
+    return true;
+}
+
+void test_frame(const frame_geometry& g, const scan_settings& cfg, const std::uint8_t* frame, const double* mean_map,
+                const double* sigma_map, const std::uint16_t* limits, std::vector<candidate>& out) {
+    if (g.eight_bit)
+        test_frame_impl(g, cfg, frame, mean_map, sigma_map, limits, out);
+    else
+        test_frame_impl(g, cfg, reinterpret_cast<const std::uint16_t*>(frame), mean_map, sigma_map, limits, out);
+}
+
+void dilate_marks(const frame_geometry& g, const std::vector<std::uint8_t>& marks, std::int32_t half,
+                  double* sigma_map) {
+    if (half < 0) return;
+    const auto w = static_cast<std::size_t>(g.width);
+    const auto h = static_cast<std::size_t>(g.height);
+    const auto reach = static_cast<std::size_t>(std::min<std::int64_t>(half, std::max(g.width, g.height)));
+    // Rows: covered[c] when a mark lies within reach columns; then columns likewise.
+    std::vector<std::uint8_t> across(w * h, 0);
+    std::vector<std::int32_t> prefix(std::max(w, h) + 1);
+    bool any_mark = false;
+    for (std::size_t r = 0; r < h; ++r) {
+        const std::uint8_t* m = marks.data() + r * w;
+        if (std::find(m, m + w, std::uint8_t{1}) == m + w) continue;
+        any_mark = true;
+        prefix[0] = 0;
+        for (std::size_t c = 0; c < w; ++c) prefix[c + 1] = prefix[c] + (m[c] != 0 ? 1 : 0);
+        for (std::size_t c = 0; c < w; ++c) {
+            const std::size_t lo = c >= reach ? c - reach : 0;
+            const std::size_t hi = std::min(w, c + reach + 1);
+            across[r * w + c] = prefix[hi] - prefix[lo] > 0 ? 1 : 0;
+        }
+    }
+    if (!any_mark) return;
+    for (std::size_t c = 0; c < w; ++c) {
+        prefix[0] = 0;
+        for (std::size_t r = 0; r < h; ++r) prefix[r + 1] = prefix[r] + across[r * w + c];
+        if (prefix[h] == 0) continue;
+        for (std::size_t r = 0; r < h; ++r) {
+            const std::size_t lo = r >= reach ? r - reach : 0;
+            const std::size_t hi = std::min(h, r + reach + 1);
+            if (prefix[hi] - prefix[lo] > 0) sigma_map[r * w + c] = mask_value_here;
+        }
+    }
+}
+
+int star_at(const frame_geometry& g, const scan_settings& cfg, const double* mean_map, std::int32_t row,
+            std::int32_t col) {
+    const std::int32_t s = cfg.star_half_width;
+    if (s <= 0) return 0;
+    const std::int64_t w = g.width;
+    const std::int64_t h = g.height;
+    const std::int64_t top = std::int64_t{row} - s, bottom = std::int64_t{row} + s;
+    const std::int64_t left = std::int64_t{col} - s, right = std::int64_t{col} + s;
+    const std::int64_t c0 = std::max<std::int64_t>(0, left), c1 = std::min<std::int64_t>(w - 1, right);
+    std::int32_t k = 0;
+    double sum = 0.0;
+    double sum_sq = 0.0;
+    const auto take = [&](std::int64_t r, std::int64_t c) {
+        const double m = mean_map[static_cast<std::size_t>(r * w + c)];
+        ++k;
+        sum += m;
+        sum_sq += m * m;
+    };
+    if (top >= 0)
+        for (std::int64_t c = c0; c <= c1; ++c) take(top, c);
+    const std::int64_t r0 = std::max<std::int64_t>(0, top + 1), r1 = std::min<std::int64_t>(h - 1, bottom - 1);
+    for (std::int64_t r = r0; r <= r1; ++r) {
+        if (left >= 0) take(r, left);
+        if (right < w) take(r, right);
+    }
+    if (bottom < h)
+        for (std::int64_t c = c0; c <= c1; ++c) take(bottom, c);
+    const std::size_t i = static_cast<std::size_t>(std::int64_t{row} * w + col);
+    return star_from_sums(cfg, mean_map, static_cast<std::size_t>(w), i, k, sum, sum_sq) ? 1 : 0;
+}
+
+void find_stars(const frame_geometry& g, const scan_settings& cfg, const double* mean_map, std::int32_t* star_map,
+                std::int32_t row_begin, std::int32_t row_end) {
+    if (!g.has_inner()) return;
+    const auto w = static_cast<std::size_t>(g.width);
+    const std::int32_t s = cfg.star_half_width;
+    std::vector<double> sum(w), sum_sq(w);
+    for (std::int32_t j = std::max(row_begin, inner_margin); j < std::min(row_end, g.height - inner_margin); ++j) {
+        std::int32_t* out = star_map + static_cast<std::size_t>(j) * w;
+        const std::int32_t last_col = g.width - 1 - inner_margin;
+        if (s <= 0) {
+            std::fill(out + inner_margin, out + last_col + 1, 0);
+            continue;
+        }
+        // Columns whose whole ring lies inside the image are summed lane by lane.
+        const bool rows_inside = j - s >= 0 && static_cast<std::int64_t>(j) + s <= g.height - 1;
+        const std::int32_t fast0 = std::max(inner_margin, s);
+        const std::int32_t fast1 = static_cast<std::int32_t>(std::min<std::int64_t>(last_col, g.width - 1 - std::int64_t{s}));
+        if (!rows_inside || fast0 > fast1) {
+            for (std::int32_t c = inner_margin; c <= last_col; ++c) out[c] = star_at(g, cfg, mean_map, j, c);
+            continue;
+        }
+        for (std::int32_t c = inner_margin; c < fast0; ++c) out[c] = star_at(g, cfg, mean_map, j, c);
+        for (std::int32_t c = fast1 + 1; c <= last_col; ++c) out[c] = star_at(g, cfg, mean_map, j, c);
+        ring_sums(mean_map, w, j, s, static_cast<std::size_t>(fast0), static_cast<std::size_t>(fast1), sum.data(),
+                  sum_sq.data());
+        const std::int32_t k = 8 * s;
+        for (std::int32_t c = fast0; c <= fast1; ++c) {
+            const auto cc = static_cast<std::size_t>(c);
+            out[c] = star_from_sums(cfg, mean_map, w, static_cast<std::size_t>(j) * w + cc, k, sum[cc], sum_sq[cc]) ? 1
+                                                                                                                    : 0;
+        }
+    }
+}
+
+} // namespace serflash::detect::fast

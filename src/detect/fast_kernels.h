@@ -1,0 +1,114 @@
+#pragma once
+// Per-pixel work of the fast scanner: packet sums with the three largest samples of every
+// pixel, the statistics maps, masks as square dilations, the star finder and the test of whole
+// frames. Every floating-point result is computed with exactly the operations, in exactly the
+// order, of the straightforward scan, so that each comparison comes out the same.
+#include "detect/big_buffer.h"
+#include "detect/scan_settings.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <vector>
+
+namespace serflash::detect::fast {
+
+// The passes never run below this threshold (tenths of a standard deviation).
+inline constexpr std::int32_t lowest_threshold = 45;
+// Packets longer than this cannot use the 32-bit sums and the 16-bit frame numbers of the
+// accumulator; their frames are tested a second time instead.
+inline constexpr std::int32_t longest_tracked_packet = 65536;
+
+struct frame_geometry {
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+    bool eight_bit = false;  // samples are single bytes, else 16-bit samples already shifted
+    std::size_t pixels() const { return static_cast<std::size_t>(width) * static_cast<std::size_t>(height); }
+    std::size_t frame_bytes() const { return pixels() * (eight_bit ? 1U : 2U); }
+    // The inner area examined by the detector: rows and columns [10, size - 10).
+    bool has_inner() const { return width > 20 && height > 20; }
+};
+
+// A pixel of one frame that passes the detection test at the lowest threshold any pass uses.
+// The main test is monotone in the threshold, so it holds at T exactly when T <= top_threshold.
+struct candidate {
+    std::int32_t row = 0;
+    std::int32_t col = 0;
+    std::int32_t top_threshold = 0;  // the largest threshold at which the test holds
+    std::int32_t mean_trunc = 0;     // the line's "Average" and "Standard deviation"
+    std::int32_t sigma_trunc = 0;
+    std::uint16_t sample = 0;
+    bool sigma_zero = false;  // its test holds at every threshold
+};
+
+// Per-pixel accumulation over the frames of one packet: exact integer sums of the samples and
+// of their squares, and for the inner area the largest sample with its frame and its four
+// neighbours, the second and third largest with their frames, and the fourth largest.
+class packet_accumulator {
+public:
+    // Sizes the arrays for g; the first frames added to them (first_index 0) start them afresh.
+    void reset(const frame_geometry& g);
+    // Adds `count` consecutive frames (file bytes, 16-bit samples shifted) whose first has
+    // number `first_index` within the packet, for the rows [row_begin, row_end). Rows may be
+    // split between threads.
+    void add_frames(const std::uint8_t* frames, std::int32_t count, std::int32_t first_index, std::int32_t row_begin,
+                    std::int32_t row_end);
+    // mean = S / n; var = (Q - (n x mean) x mean) / d; sigma = sqrt(var), for rows [begin, end).
+    void finish_rows(std::int32_t packet_size, double* mean_map, double* sigma_map, std::int32_t row_begin,
+                     std::int32_t row_end) const;
+
+    const frame_geometry& geometry() const { return geom_; }
+    std::uint16_t largest(std::size_t i) const { return max1_[i]; }
+    std::uint16_t second(std::size_t i) const { return max2_[i]; }
+    std::uint16_t third(std::size_t i) const { return max3_[i]; }
+    std::uint16_t fourth(std::size_t i) const { return max4_[i]; }
+    std::uint16_t third_frame(std::size_t i) const { return frame3_[i]; }
+    std::uint16_t largest_frame(std::size_t i) const { return frame1_[i]; }
+    std::uint16_t second_frame(std::size_t i) const { return frame2_[i]; }
+    // Samples of the left, right, upper and lower neighbours in the frame of the largest.
+    std::uint16_t neighbour(int which, std::size_t i) const { return neighbours_[which][i]; }
+
+private:
+    frame_geometry geom_;
+    big_vector<std::uint32_t> sum_, sq_lo_, sq_hi_;  // Q = sq_hi x 65536 + sq_lo
+    big_vector<std::uint16_t> max1_, max2_, max3_, max4_, frame1_, frame2_, frame3_;
+    big_vector<std::uint16_t> neighbours_[4];
+};
+
+// Shifts 16-bit samples right in place, as the frame reader does when it reads them.
+void shift_samples(std::uint16_t* samples, std::size_t count, unsigned shift);
+
+// Smallest sample that passes the main test at `threshold` against (mean, sigma), minus one,
+// as a 16-bit limit: sample > limit exactly when the test holds. 65535 when nothing passes.
+std::uint16_t sample_limit(double mean, double sigma, std::int32_t threshold);
+// The limits of the inner rows [row_begin, row_end) at the lowest threshold.
+void compute_limits(const frame_geometry& g, const double* mean_map, const double* sigma_map, std::uint16_t* limits,
+                    std::int32_t row_begin, std::int32_t row_end);
+
+// The full test of pixel i with sample s and neighbour samples (left, right, up, down); fills
+// `out` and returns true when the pixel is a candidate.
+bool make_candidate(const frame_geometry& g, const scan_settings& cfg, const double* mean_map,
+                    const double* sigma_map, std::size_t i, std::uint16_t s, const std::uint16_t nb[4],
+                    candidate& out);
+
+// Tests every inner pixel of one frame (raw file bytes) and appends its candidates in scan
+// order.
+void test_frame(const frame_geometry& g, const scan_settings& cfg, const std::uint8_t* frame, const double* mean_map,
+                const double* sigma_map, const std::uint16_t* limits, std::vector<candidate>& out);
+
+// Writes the mask value around every marked pixel: a square of half size `half`, clipped at the
+// image edge. Marks are one byte per pixel.
+void dilate_marks(const frame_geometry& g, const std::vector<std::uint8_t>& marks, std::int32_t half,
+                  double* sigma_map);
+
+// The star test on the inner rows [row_begin, row_end): star_row[j x W + c] := 1 or 0.
+void find_stars(const frame_geometry& g, const scan_settings& cfg, const double* mean_map, std::int32_t* star_map,
+                std::int32_t row_begin, std::int32_t row_end);
+// The star test of one pixel, with ring pixels outside the image left out.
+int star_at(const frame_geometry& g, const scan_settings& cfg, const double* mean_map, std::int32_t row,
+            std::int32_t col);
+
+// Largest threshold (>= lowest_threshold) at which sample x 10 > T x sigma + mean x 10 holds.
+std::int32_t top_threshold(std::uint16_t s, double mean, double sigma);
+
+} // namespace serflash::detect::fast

@@ -1,0 +1,675 @@
+#include "detect/fast_scan.h"
+
+#include "detect/detector.h"
+#include "detect/fast_kernels.h"
+#include "detect/passes.h"
+#include "detect/summary_file.h"
+#include "detect/work_pool.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <map>
+#include <memory>
+#include <new>
+#include <thread>
+
+namespace serflash::detect {
+namespace {
+
+using fast::candidate;
+
+constexpr std::int64_t int32_max = std::numeric_limits<std::int32_t>::max();
+
+std::int32_t wrapping_add(std::int32_t a, std::int32_t b) {
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(a) + static_cast<std::uint32_t>(b));
+}
+
+// As the frame detector reports a snapshot that could not be written: once per file.
+void report_snapshot_failure(scan_state& st, const std::string& path, const std::string& why) {
+    if (st.snapshot_failure_reported) return;
+    st.snapshot_failure_reported = true;
+    const std::string text = "Error: the snapshot " + path + " could not be written (" + why +
+                             "). The frame is counted; later snapshots of this file may be missing too.";
+    st.hooks.say("write_snapshot", text);
+    if (!st.outcome.problem.empty()) st.outcome.problem += "; ";
+    st.outcome.problem += "snapshots could not be written (" + why + ")";
+}
+
+struct detection_line {
+    std::int32_t col = 0, row = 0, sample = 0, mean_trunc = 0, sigma_trunc = 0;
+};
+
+// A frame that a pass saves: its detections at the pass's threshold.
+struct saved_frame {
+    std::int32_t frame = 0;
+    std::int32_t count = 0;      // detections, including those beyond the tenth
+    bool any_recurs = false;     // one of them has sigma 0
+    bool all_recur = true;       // all of them have sigma 0
+    std::vector<detection_line> lines;  // the first ten
+};
+
+// What a pass needs to go on from a frame withdrawn for its scatter: the star map left by the
+// packet it was in and, when no whole packet follows, the maps the remainder is tested against.
+struct carried_state {
+    std::vector<std::int32_t> star_map;
+    big_vector<double> mean_map, sigma_map;
+    big_vector<std::uint16_t> limits;
+};
+
+enum class trace_end { running, capped, scattered, finished, stopped };
+
+// The course of one pass at one threshold through the frames of a sweep, recorded until it
+// saves `cap` frames, meets a frame withdrawn for its scatter, or the frames end.
+struct pass_trace {
+    std::int32_t threshold = 0;
+    std::int32_t cap = 0;
+    std::vector<saved_frame> saved;
+    trace_end end = trace_end::running;
+    std::int32_t end_frame = 0;  // finished, stopped: the frame after the last; scattered: that frame
+    bool scatter_all_recur = true;
+    std::int32_t packets_after = -1;  // whole packets left after the scattered frame's; -1: none, remainder
+    std::shared_ptr<const carried_state> carried;
+
+    bool running() const { return end == trace_end::running; }
+
+    // Returns true when the frame is withdrawn for its scatter.
+    bool take(std::int32_t frame, const std::vector<candidate>& cands, const scan_settings& cfg) {
+        std::int32_t count = 0;
+        std::int32_t min_row = 9999, max_row = -9999, min_col = 9999, max_col = -9999;
+        saved_frame sf;
+        for (const candidate& c : cands) {
+            if (c.top_threshold < threshold) continue;
+            ++count;
+            min_row = std::min(min_row, c.row);
+            max_row = std::max(max_row, c.row);
+            min_col = std::min(min_col, c.col);
+            max_col = std::max(max_col, c.col);
+            if (c.sigma_zero)
+                sf.any_recurs = true;
+            else
+                sf.all_recur = false;
+            if (count <= max_lines_per_frame) sf.lines.push_back({c.col, c.row, c.sample, c.mean_trunc, c.sigma_trunc});
+        }
+        if (count == 0) return false;
+        if (count > max_lines_per_frame && (std::int64_t{max_row} - min_row > cfg.scatter_v ||
+                                            std::int64_t{max_col} - min_col > cfg.scatter_h)) {
+            end = trace_end::scattered;
+            end_frame = frame;
+            scatter_all_recur = sf.all_recur;
+            return true;
+        }
+        sf.frame = frame;
+        sf.count = count;
+        saved.push_back(std::move(sf));
+        if (static_cast<std::int64_t>(saved.size()) >= cap) end = trace_end::capped;
+        return false;
+    }
+};
+
+struct sweep_plan {
+    std::int32_t first_frame = 0;
+    std::int32_t whole_packets = 0;
+    std::int32_t remainder = 0;
+    const carried_state* start = nullptr;  // null: the start of a pass (no stars yet)
+};
+
+class fast_scanner {
+public:
+    fast_scanner(scan_state& st, const fast_scan_options& options)
+        : st_(st), cfg_(st.settings), pool_(worker_count(options)), chunk_bytes_(options.chunk_bytes) {}
+
+    void run();
+
+private:
+    static unsigned worker_count(const fast_scan_options& o) {
+        unsigned n = o.threads != 0 ? o.threads : std::max(1U, std::thread::hardware_concurrency());
+        return n <= 1 ? 0U : n;
+    }
+
+    bool prepare();
+    int replay_pass();
+    pass_trace* trace_for(std::int32_t threshold);
+    void emit(const saved_frame& sf);
+
+    bool sweep(const sweep_plan& plan, const std::vector<pass_trace*>& traces, bool report_progress);
+    void sum_packet(std::int32_t first_frame, bool report_progress);
+    void finish_packet();
+    void collect_candidates(std::int32_t first_frame);
+    void test_frames(std::int32_t first_frame, std::int32_t count, std::vector<std::vector<candidate>>& out);
+    void read_frames(std::int32_t first, std::int32_t count, std::uint8_t* dst);
+    std::uint8_t* chunk_buffer(int which, std::size_t frames);
+    std::shared_ptr<const carried_state> carry(bool with_maps);
+    void progress(std::int32_t frame);
+
+    scan_state& st_;
+    const scan_settings& cfg_;
+    work_pool pool_;
+    std::size_t chunk_bytes_;
+
+    fast::frame_geometry geom_;
+    fast::packet_accumulator acc_;
+    big_vector<double> mean_, sigma_;
+    big_vector<std::uint16_t> limits_;
+    std::vector<std::int32_t> stars_, new_stars_;
+    std::vector<std::uint8_t> marks_;
+    big_vector<std::uint16_t> chunks_[2];  // 16-bit storage keeps 16-bit samples aligned
+    std::vector<std::vector<candidate>> packet_cands_;
+    std::map<std::int32_t, std::unique_ptr<pass_trace>> traces_;
+    unsigned shift_ = 0;  // applied to 16-bit samples as they are read
+    bool first_sweep_done_ = false;
+    bool scan_failed_ = false;
+};
+
+void fast_scanner::progress(std::int32_t frame) {
+    if (!st_.hooks.progress) return;
+    scan_progress p;
+    p.file_index = st_.file_index;
+    p.file_count = st_.file_count;
+    p.threshold = st_.threshold;
+    p.frame = frame;
+    p.start_frame = cfg_.start_frame;
+    p.end_frame = cfg_.end_frame;
+    st_.hooks.progress(p);
+}
+
+std::uint8_t* fast_scanner::chunk_buffer(int which, std::size_t frames) {
+    auto& buf = chunks_[which];
+    const std::size_t need = (frames * geom_.frame_bytes() + 1) / 2;
+    if (buf.size() < need) buf.resize(need);
+    return reinterpret_cast<std::uint8_t*>(buf.data());
+}
+
+void fast_scanner::read_frames(std::int32_t first, std::int32_t count, std::uint8_t* dst) {
+    const std::size_t bytes = static_cast<std::size_t>(count) * geom_.frame_bytes();
+    platform::input_file& file = st_.reader->file();
+    std::size_t got = 0;
+    if (file.seek(ser::header_size + static_cast<std::int64_t>(first) * static_cast<std::int64_t>(geom_.frame_bytes())))
+        got = file.read(dst, bytes);
+    // What the file does not hold reads as zeros, as in the frame reader.
+    if (got < bytes) std::memset(dst + got, 0, bytes - got);
+    if (shift_ != 0) fast::shift_samples(reinterpret_cast<std::uint16_t*>(dst), bytes / 2, shift_);
+}
+
+// Sums the packet of packet_size frames from first_frame, reading the next chunk of frames
+// while the workers sum the current one.
+void fast_scanner::sum_packet(std::int32_t first_frame, bool report_progress) {
+    const std::int32_t packet = cfg_.packet_size;
+    const auto per_chunk = static_cast<std::int32_t>(
+        std::clamp<std::size_t>(chunk_bytes_ / std::max<std::size_t>(geom_.frame_bytes(), 1), 1, static_cast<std::size_t>(packet)));
+    acc_.reset(geom_);
+    const unsigned parts = pool_.parts();
+    const std::int32_t h = geom_.height;
+    std::int32_t done = 0;
+    int which = 0;
+    std::int32_t count = std::min(per_chunk, packet);
+    read_frames(first_frame, count, chunk_buffer(which, static_cast<std::size_t>(count)));
+    while (done < packet) {
+        const std::uint8_t* frames = chunk_buffer(which, static_cast<std::size_t>(count));
+        const std::int32_t first_index = done;
+        const std::int32_t this_count = count;
+        pool_.start(parts, [&, frames, first_index, this_count](unsigned part) {
+            const auto r0 = static_cast<std::int32_t>(std::int64_t{h} * part / parts);
+            const auto r1 = static_cast<std::int32_t>(std::int64_t{h} * (part + 1) / parts);
+            acc_.add_frames(frames, this_count, first_index, r0, r1);
+        });
+        done += count;
+        if (done < packet) {
+            which ^= 1;
+            count = std::min(per_chunk, packet - done);
+            read_frames(first_frame + done, count, chunk_buffer(which, static_cast<std::size_t>(count)));
+        }
+        pool_.wait();
+        if (report_progress) progress(first_frame + done - 1);
+    }
+}
+
+// Maps, masks and limits of the packet just summed.
+void fast_scanner::finish_packet() {
+    const unsigned parts = pool_.parts();
+    const std::int32_t h = geom_.height;
+    const auto rows = [&](unsigned part, std::int32_t& r0, std::int32_t& r1) {
+        r0 = static_cast<std::int32_t>(std::int64_t{h} * part / parts);
+        r1 = static_cast<std::int32_t>(std::int64_t{h} * (part + 1) / parts);
+    };
+    pool_.run(parts, [&](unsigned part) {
+        std::int32_t r0 = 0, r1 = 0;
+        rows(part, r0, r1);
+        acc_.finish_rows(cfg_.packet_size, mean_.data(), sigma_.data(), r0, r1);
+    });
+
+    const mask_switches sw = st_.hooks.ask_switches();
+    const auto w = static_cast<std::size_t>(geom_.width);
+    const auto mark_inner = [&](auto&& test) {
+        std::fill(marks_.begin(), marks_.end(), std::uint8_t{0});
+        if (!geom_.has_inner()) return;
+        for (std::int32_t j = 10; j < geom_.height - 10; ++j)
+            for (std::size_t c = 10; c < w - 10; ++c) {
+                const std::size_t i = static_cast<std::size_t>(j) * w + c;
+                if (test(i)) marks_[i] = 1;
+            }
+    };
+    if (sw.red) {
+        const double red = static_cast<double>(cfg_.red_level);
+        mark_inner([&](std::size_t i) { return mean_[i] > red; });
+        fast::dilate_marks(geom_, marks_, cfg_.red_mask_half, sigma_.data());
+    }
+    if (sw.blue) {
+        const double blue = static_cast<double>(cfg_.blue_level);
+        mark_inner([&](std::size_t i) { return mean_[i] < blue; });
+        fast::dilate_marks(geom_, marks_, cfg_.blue_mask_half, sigma_.data());
+    }
+    if (sw.stars) {
+        mark_inner([&](std::size_t i) { return stars_[i] != 0; });
+        fast::dilate_marks(geom_, marks_, cfg_.star_mask_half, sigma_.data());
+        pool_.run(parts, [&](unsigned part) {
+            std::int32_t r0 = 0, r1 = 0;
+            rows(part, r0, r1);
+            fast::find_stars(geom_, cfg_, mean_.data(), new_stars_.data(), r0, r1);
+        });
+        stars_.swap(new_stars_);
+    }
+    for (std::size_t k = 0; k < 4; ++k) {
+        // The manual rectangles, clamped into the image corner by corner.
+        const auto clamp_to = [](std::int32_t v, std::int32_t size) { return std::clamp(v, 0, size - 1); };
+        const std::int32_t x_ul = clamp_to(point_x(cfg_.mask_ul[k]), geom_.width);
+        const std::int32_t y_ul = clamp_to(point_y(cfg_.mask_ul[k]), geom_.height);
+        const std::int32_t x_lr = clamp_to(point_x(cfg_.mask_lr[k]), geom_.width);
+        const std::int32_t y_lr = clamp_to(point_y(cfg_.mask_lr[k]), geom_.height);
+        for (std::int32_t y = std::min(y_ul, y_lr); y <= std::max(y_ul, y_lr); ++y)
+            for (std::int32_t x = std::min(x_ul, x_lr); x <= std::max(x_ul, x_lr); ++x)
+                sigma_[static_cast<std::size_t>(y) * w + static_cast<std::size_t>(x)] = mask_value;
+    }
+    pool_.run(parts, [&](unsigned part) {
+        std::int32_t r0 = 0, r1 = 0;
+        rows(part, r0, r1);
+        fast::compute_limits(geom_, mean_.data(), sigma_.data(), limits_.data(), r0, r1);
+    });
+}
+
+// Tests `count` frames from first_frame in full against the current maps, chunk by chunk,
+// the frames of a chunk shared among the workers.
+void fast_scanner::test_frames(std::int32_t first_frame, std::int32_t count,
+                               std::vector<std::vector<candidate>>& out) {
+    const auto per_chunk = static_cast<std::int32_t>(std::clamp<std::size_t>(
+        chunk_bytes_ / std::max<std::size_t>(geom_.frame_bytes(), 1), 1, static_cast<std::size_t>(std::max(count, 1))));
+    out.resize(static_cast<std::size_t>(count));
+    for (std::int32_t done = 0; done < count;) {
+        const std::int32_t n = std::min(per_chunk, count - done);
+        std::uint8_t* frames = chunk_buffer(0, static_cast<std::size_t>(n));
+        read_frames(first_frame + done, n, frames);
+        pool_.run(static_cast<unsigned>(n), [&, frames, done](unsigned k) {
+            auto& list = out[static_cast<std::size_t>(done) + k];
+            list.clear();
+            fast::test_frame(geom_, cfg_, frames + k * geom_.frame_bytes(), mean_.data(), sigma_.data(),
+                             limits_.data(), list);
+        });
+        done += n;
+    }
+}
+
+// The candidates of every frame of the packet just finished: from the largest samples where
+// they tell everything, else by testing the frames again.
+void fast_scanner::collect_candidates(std::int32_t first_frame) {
+    const std::int32_t packet = cfg_.packet_size;
+    packet_cands_.resize(static_cast<std::size_t>(packet));
+    for (auto& list : packet_cands_) list.clear();
+    if (!geom_.has_inner()) return;
+    const auto w = static_cast<std::size_t>(geom_.width);
+    std::vector<char> retest(static_cast<std::size_t>(packet), 0);
+    std::int32_t retest_count = 0;
+    bool all_again = false;
+    for (std::int32_t j = 10; j < geom_.height - 10 && !all_again; ++j) {
+        for (std::size_t c = 10; c < w - 10; ++c) {
+            const std::size_t i = static_cast<std::size_t>(j) * w + c;
+            if (acc_.second(i) <= limits_[i]) continue;
+            if (acc_.fourth(i) > limits_[i]) {  // four or more frames pass here
+                all_again = true;
+                break;
+            }
+            const auto mark = [&](std::uint16_t f) {
+                if (retest[f] == 0) ++retest_count;
+                retest[f] = 1;
+            };
+            mark(acc_.second_frame(i));
+            if (acc_.third(i) > limits_[i]) mark(acc_.third_frame(i));
+        }
+    }
+    if (all_again || retest_count > std::max(packet / 8, 1)) {
+        test_frames(first_frame, packet, packet_cands_);
+        return;
+    }
+    std::vector<std::vector<candidate>> one;
+    for (std::int32_t f = 0; f < packet; ++f) {
+        if (retest[static_cast<std::size_t>(f)] == 0) continue;
+        test_frames(first_frame + f, 1, one);
+        packet_cands_[static_cast<std::size_t>(f)] = std::move(one[0]);
+        one.clear();
+    }
+    for (std::int32_t j = 10; j < geom_.height - 10; ++j) {
+        for (std::size_t c = 10; c < w - 10; ++c) {
+            const std::size_t i = static_cast<std::size_t>(j) * w + c;
+            const std::uint16_t s = acc_.largest(i);
+            if (s <= limits_[i]) continue;
+            const std::uint16_t f = acc_.largest_frame(i);
+            if (retest[f] != 0) continue;
+            const std::uint16_t nb[4] = {acc_.neighbour(0, i), acc_.neighbour(1, i), acc_.neighbour(2, i),
+                                         acc_.neighbour(3, i)};
+            candidate cand;
+            if (fast::make_candidate(geom_, cfg_, mean_.data(), sigma_.data(), i, s, nb, cand))
+                packet_cands_[f].push_back(cand);
+        }
+    }
+}
+
+std::shared_ptr<const carried_state> fast_scanner::carry(bool with_maps) {
+    auto c = std::make_shared<carried_state>();
+    c->star_map = stars_;
+    if (with_maps) {
+        c->mean_map = mean_;
+        c->sigma_map = sigma_;
+        c->limits = limits_;
+    }
+    return c;
+}
+
+// One sequential read of the frames of `plan` for all the traces at once. Returns false when
+// the user asked to stop (the running traces then end where the sweep stopped).
+bool fast_scanner::sweep(const sweep_plan& plan, const std::vector<pass_trace*>& traces, bool report_progress) {
+    const auto any_running = [&] {
+        return std::any_of(traces.begin(), traces.end(), [](const pass_trace* t) { return t->running(); });
+    };
+    if (plan.start != nullptr) {
+        stars_ = plan.start->star_map;
+        if (plan.whole_packets == 0 && !plan.start->mean_map.empty()) {
+            mean_ = plan.start->mean_map;
+            sigma_ = plan.start->sigma_map;
+            limits_ = plan.start->limits;
+        }
+    } else {
+        std::fill(stars_.begin(), stars_.end(), 0);
+    }
+    std::int32_t frame = plan.first_frame;
+    bool stopped = false;
+    for (std::int32_t k = 0; k < plan.whole_packets && any_running() && !stopped; ++k) {
+        sum_packet(frame, report_progress);
+        finish_packet();
+        collect_candidates(frame);
+        const bool last = k == plan.whole_packets - 1;
+        std::shared_ptr<const carried_state> carried;
+        for (std::int32_t f = 0; f < cfg_.packet_size; ++f) {
+            for (pass_trace* t : traces) {
+                if (!t->running()) continue;
+                if (t->take(frame + f, packet_cands_[static_cast<std::size_t>(f)], cfg_)) {
+                    if (!carried) carried = carry(last && plan.remainder != 0);
+                    t->carried = carried;
+                    t->packets_after = plan.whole_packets - 1 - k;
+                }
+            }
+        }
+        frame += cfg_.packet_size;
+        if (st_.hooks.should_stop()) stopped = true;
+    }
+    if (!stopped && plan.remainder > 0 && any_running()) {
+        std::vector<std::vector<candidate>> cands;
+        for (std::int32_t done = 0; done < plan.remainder && any_running() && !stopped;) {
+            const std::int32_t n = std::min(plan.remainder - done, std::max(cfg_.packet_size, 1));
+            test_frames(frame, n, cands);
+            for (std::int32_t f = 0; f < n; ++f)
+                for (pass_trace* t : traces)
+                    if (t->running()) t->take(frame + f, cands[static_cast<std::size_t>(f)], cfg_);
+            frame += n;
+            done += n;
+            if (report_progress) progress(frame - 1);
+            if (st_.hooks.should_stop()) stopped = true;
+        }
+    }
+    for (pass_trace* t : traces) {
+        if (!t->running()) continue;
+        t->end = stopped ? trace_end::stopped : trace_end::finished;
+        t->end_frame = frame;
+    }
+    return !stopped;
+}
+
+// The recorded course of a pass at `threshold` from the start of the frame range; sweeps the
+// file when no sweep has recorded it yet.
+pass_trace* fast_scanner::trace_for(std::int32_t threshold) {
+    if (auto it = traces_.find(threshold); it != traces_.end()) return it->second.get();
+    std::vector<std::int32_t> wanted;
+    const std::int64_t step = cfg_.threshold_step;
+    const auto want = [&](std::int64_t t) {
+        if (t >= fast::lowest_threshold && t <= int32_max && traces_.find(static_cast<std::int32_t>(t)) == traces_.end())
+            wanted.push_back(static_cast<std::int32_t>(t));
+    };
+    want(threshold);
+    if (!first_sweep_done_) {
+        // Every threshold the lowering passes can reach, and the first raises.
+        for (std::int64_t t = std::int64_t{threshold} - step; t >= fast::lowest_threshold; t -= step) want(t);
+    }
+    // Frames saved at a pass are rare, so a trace costs little: record many raises at once.
+    for (std::int64_t r = 1; r <= 24; ++r) want(threshold + r * step);
+    first_sweep_done_ = true;
+
+    std::vector<pass_trace*> list;
+    for (std::int32_t t : wanted) {
+        auto trace = std::make_unique<pass_trace>();
+        trace->threshold = t;
+        trace->cap = cfg_.max_det_frames;
+        list.push_back(trace.get());
+        traces_[t] = std::move(trace);
+    }
+    const std::int32_t range = cfg_.end_frame - cfg_.start_frame + 1;
+    sweep_plan plan;
+    plan.first_frame = cfg_.start_frame;
+    plan.whole_packets = range / cfg_.packet_size;
+    plan.remainder = range % cfg_.packet_size;
+    sweep(plan, list, true);
+    return traces_[threshold].get();
+}
+
+void fast_scanner::emit(const saved_frame& sf) {
+    std::string frame_text;
+    std::int32_t number = st_.det_count;
+    for (const detection_line& line : sf.lines) {
+        number = wrapping_add(number, 1);
+        frame_text += format_bounded(1000, "\n%-10d%-10d%-10d%-10d%-10d%-10d%-10d", number, sf.frame, line.col,
+                                     line.row, line.sample, line.mean_trunc, line.sigma_trunc);
+    }
+    st_.det_count = wrapping_add(st_.det_count, sf.count);
+    if (st_.fp2 != nullptr) st_.fp2->write(frame_text);
+
+    st_.reader->seek_frame(sf.frame);
+    st_.reader->read_frame(st_.frame_buf);
+    const display::render_levels levels{cfg_.brightness, cfg_.blue_level, cfg_.red_level};
+    display::render_frame(st_.disp, st_.frame_buf, levels, false, st_.hooks.repaint);
+    for (const detection_line& line : sf.lines) draw_detection_box(st_.disp, line.col, line.row);
+    const std::string path = snapshot_name(st_.result_dir, st_.det_frames, st_.threshold, sf.frame);
+    const std::string failure = write_snapshot(*st_.fs, path, st_.disp);
+    if (!failure.empty()) report_snapshot_failure(st_, path, failure);
+
+    if (!sf.any_recurs) st_.pass.every_saved_frame_recurs = false;
+    if (!sf.all_recur) st_.pass.every_detection_recurs = false;
+    st_.det_frames = wrapping_add(st_.det_frames, 1);
+}
+
+// One pass at st.threshold from start_frame: what detect_in_packet over its packets and the
+// remainder would have written. Returns 1 when det_frames reached max_det_frames.
+int fast_scanner::replay_pass() {
+    pass_trace* trace = trace_for(st_.threshold);
+    std::unique_ptr<pass_trace> going_on;
+    for (;;) {
+        for (const saved_frame& sf : trace->saved) {
+            emit(sf);
+            progress(sf.frame);
+            if (st_.det_frames >= cfg_.max_det_frames) {
+                st_.cur_frame = sf.frame;
+                return 1;
+            }
+        }
+        switch (trace->end) {
+        case trace_end::running:
+        case trace_end::finished:
+            st_.cur_frame = trace->end_frame;
+            return 0;
+        case trace_end::stopped:
+            st_.cur_frame = trace->end_frame;
+            st_.outcome.stopped = true;
+            return 0;
+        case trace_end::capped:
+            // A trace is capped at the frames left before max_det_frames: never reached here.
+            st_.cur_frame = trace->saved.empty() ? cfg_.start_frame : trace->saved.back().frame;
+            return 1;
+        case trace_end::scattered:
+            break;
+        }
+        st_.cur_frame = trace->end_frame;
+        st_.pass.scattered_frame = true;
+        if (!trace->scatter_all_recur) st_.pass.every_detection_recurs = false;
+        if (trace->packets_after < 0) return 0;
+        // The next packet starts at the withdrawn frame: compute the rest of this pass afresh.
+        auto next = std::make_unique<pass_trace>();
+        next->threshold = st_.threshold;
+        next->cap = cfg_.max_det_frames - st_.det_frames;
+        sweep_plan plan;
+        plan.first_frame = trace->end_frame;
+        plan.whole_packets = trace->packets_after;
+        plan.remainder = (cfg_.end_frame - cfg_.start_frame + 1) % cfg_.packet_size;
+        plan.start = trace->carried.get();
+        const std::shared_ptr<const carried_state> keep = trace->carried;
+        sweep(plan, {next.get()}, true);
+        going_on = std::move(next);
+        trace = going_on.get();
+    }
+}
+
+bool fast_scanner::prepare() {
+    const std::int32_t w = st_.width();
+    const std::int32_t h = st_.height();
+    geom_.width = w;
+    geom_.height = h;
+    geom_.eight_bit = st_.reader->depth() == 8;
+    shift_ = geom_.eight_bit ? 0U : static_cast<unsigned>(st_.reader->bit_shift());
+    const std::size_t pixels = geom_.pixels();
+    try {
+        mean_.assign(pixels, 0.0);
+        sigma_.assign(pixels, 0.0);
+        limits_.assign(pixels, 65535);
+        stars_.assign(pixels, 0);
+        new_stars_.assign(pixels, 0);
+        marks_.assign(pixels, 0);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return true;
+}
+
+void fast_scanner::run() {
+    const scan_settings& cfg = cfg_;
+    if (st_.fs == nullptr) st_.fs = &platform::native_file_system();
+    if (st_.reader == nullptr || cfg.packet_size > fast::longest_tracked_packet) {
+        // No fast path for packets whose sums need more than 32 bits: the reference scan.
+        run_scan(st_);
+        return;
+    }
+    st_.outcome = {};
+    st_.outcome.final_dir = st_.result_dir;
+    st_.snapshot_failure_reported = false;
+
+    scan_settings as_loaded = cfg;
+    as_loaded.threshold = st_.init_threshold;
+    const std::string refusal = scan_refusal(as_loaded, st_.reader->frames_present());
+    if (!refusal.empty()) {
+        st_.hooks.say("case IDC_SCAN", "Error: the file cannot be scanned: " + refusal + ".");
+        st_.outcome.failed = true;
+        st_.outcome.problem = refusal;
+        return;
+    }
+    const auto fail = [&](const std::string& caption, const std::string& text, const std::string& what) {
+        st_.hooks.say(caption, text);
+        st_.outcome.failed = true;
+        if (!st_.outcome.problem.empty()) st_.outcome.problem += "; ";
+        st_.outcome.problem += what;
+    };
+    if (!display::prep_for_display(st_.disp, st_.width(), st_.height())) {
+        fail("prep_for_display()", "Error: no memory for the display bitmap of the scan.",
+             "no memory for the display bitmap");
+        return;
+    }
+    bool have_memory = prepare();
+    if (have_memory) {
+        try {
+            st_.frame_buf.resize(geom_.pixels());
+        } catch (const std::bad_alloc&) {
+            have_memory = false;
+        }
+    }
+    if (!have_memory) {
+        fail("case IDC_SCAN", "Error: no memory for the statistics of the scan.", "no memory for the statistics");
+        return;
+    }
+    st_.det_frames = 0;
+    st_.det_count = 0;
+
+    std::string open_error;
+    auto summary = summary_file::open(*st_.fs, st_.detect_result_path, platform::write_mode::append, &open_error);
+    if (!summary) {
+        fail("case IDC_SCAN", "Error in fopen_s(&fp2, detect_result_path, \"a\")",
+             "the summary file " + st_.detect_result_path + " could not be opened for appending (" + open_error + ")");
+        return;
+    }
+    st_.fp2 = summary.get();
+    const std::int32_t step = cfg.threshold_step;
+    st_.threshold = st_.init_threshold + step;
+
+    if (st_.det_frames < cfg.max_det_frames) {
+        for (;;) {
+            if (static_cast<std::int64_t>(st_.threshold) < static_cast<std::int64_t>(step) + fast::lowest_threshold)
+                break;
+            st_.threshold -= step;
+            if (st_.hooks.threshold_shown) st_.hooks.threshold_shown(st_.threshold);
+            st_.cur_frame = cfg.start_frame;
+            st_.pass = {};
+            write_pass_header(*st_.fp2, st_.threshold);
+
+            const int result = replay_pass();
+            if (st_.outcome.stopped) break;
+            if (result == 1) {
+                if (st_.threshold < st_.init_threshold) break;
+                if (raise_withheld(st_.pass, st_.init_threshold, step)) {
+                    st_.outcome.raise_withheld = true;
+                    break;
+                }
+                write_raise_block(*st_.fp2, st_.det_frames, st_.det_count);
+                st_.det_frames = 0;
+                st_.det_count = 0;
+                st_.init_threshold += step;
+                st_.threshold = st_.init_threshold + step;
+            }
+            if (!(st_.det_frames < cfg.max_det_frames)) break;
+        }
+    }
+
+    finish_scan(st_, !scan_failed_);
+    st_.fp2 = nullptr;
+    if (!summary->close()) {
+        st_.hooks.say("case IDC_SCAN",
+                      "Error: the summary file " + st_.detect_result_path + " could not be written completely.");
+        st_.outcome.failed = true;
+        if (!st_.outcome.problem.empty()) st_.outcome.problem += "; ";
+        st_.outcome.problem += "the summary file could not be written completely";
+    }
+}
+
+} // namespace
+
+void fast_scan(scan_state& st, const fast_scan_options& options) {
+    fast_scanner scanner(st, options);
+    scanner.run();
+}
+
+file_scanner make_fast_scanner(const fast_scan_options& options) {
+    return [options](scan_state& st) { fast_scan(st, options); };
+}
+
+} // namespace serflash::detect

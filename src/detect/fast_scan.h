@@ -1,0 +1,27 @@
+#pragma once
+// The fast scan command: the same summary, snapshots and folder name as run_scan, from one
+// sequential read of the file for all threshold passes.
+//
+// The statistics, the masks and the neighbour tests of a packet do not depend on the
+// threshold, and the main test is monotone in it. So one sweep over the file records, for each
+// frame, the pixels that pass at the lowest threshold any pass can use, with the highest
+// threshold at which each still passes; the passes are then replayed from these records. Only
+// saved frames are read again, to render their snapshots. A pass whose packets are shifted by a
+// frame withdrawn for its scatter goes on from that frame with packets computed afresh.
+#include "detect/batch.h"
+#include "detect/scan_state.h"
+
+#include <cstddef>
+
+namespace serflash::detect {
+
+struct fast_scan_options {
+    unsigned threads = 0;                       // worker threads; 0: one per core
+    std::size_t chunk_bytes = std::size_t{4} << 20;  // frames read and summed together
+};
+
+void fast_scan(scan_state& st, const fast_scan_options& options = {});
+
+file_scanner make_fast_scanner(const fast_scan_options& options = {});
+
+} // namespace serflash::detect

@@ -1,0 +1,54 @@
+#include "detect/work_pool.h"
+
+namespace serflash::detect {
+
+work_pool::work_pool(unsigned workers) {
+    threads_.reserve(workers);
+    for (unsigned i = 0; i < workers; ++i) threads_.emplace_back([this] { work(); });
+}
+
+work_pool::~work_pool() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
+    }
+    wake_.notify_all();
+    for (auto& t : threads_) t.join();
+}
+
+void work_pool::start(unsigned count, std::function<void(unsigned)> part) {
+    if (threads_.empty()) {
+        for (unsigned i = 0; i < count; ++i) part(i);
+        return;
+    }
+    wait();
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        job_ = std::move(part);
+        next_part_ = 0;
+        part_count_ = count;
+        parts_left_ = count;
+    }
+    wake_.notify_all();
+}
+
+void work_pool::wait() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    done_.wait(lock, [this] { return parts_left_ == 0; });
+}
+
+void work_pool::work() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+        wake_.wait(lock, [this] { return stopping_ || next_part_ < part_count_; });
+        if (stopping_) return;
+        const unsigned part = next_part_++;
+        const std::function<void(unsigned)>& job = job_;
+        lock.unlock();
+        job(part);
+        lock.lock();
+        if (--parts_left_ == 0) done_.notify_all();
+    }
+}
+
+} // namespace serflash::detect

@@ -1,0 +1,220 @@
+// The fast scan must leave exactly the results of the reference scan: the same summary bytes,
+// the same snapshots and the same folder name, on files made to stress its shortcuts.
+#include "bench/scan_once.h"
+#include "detect/fast_scan.h"
+#include "synth/synth.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <unistd.h>
+
+namespace serflash::detect {
+namespace {
+
+namespace fs = std::filesystem;
+
+class FastScanTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        root_ = fs::temp_directory_path() / ("serflash_fast_" + std::to_string(::getpid()) + "_" +
+                                             ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(root_);
+        fs::create_directories(root_);
+    }
+    void TearDown() override { fs::remove_all(root_); }
+
+    std::string make_file(const synth::params& p, const std::string& name = "clip") {
+        const std::string path = (root_ / (name + ".ser")).string();
+        const synth::result r = synth::write_ser(platform::native_file_system(), path, p);
+        EXPECT_TRUE(r.ok) << r.error;
+        return path;
+    }
+
+    scan_settings defaults_for(const std::string& path) {
+        auto in = platform::native_file_system().open_read(path);
+        ser::ser_reader reader(std::move(in));
+        reader.read_ser_header();
+        return bench::default_settings(reader);
+    }
+
+    // Scans with the reference and with the fast scanner (each option set) and expects
+    // byte-identical results trees and the same end state.
+    void expect_same(const std::string& path, const scan_settings& s, mask_switches sw, std::int32_t shift = 0,
+                     const std::vector<fast_scan_options>& variants = {fast_scan_options{}}) {
+        bench::scan_job job;
+        job.ser_path = path;
+        job.settings = s;
+        job.switches = sw;
+        job.bit_shift = shift;
+        const fs::path ref_dir = root_ / ("ref" + std::to_string(runs_));
+        fs::create_directories(ref_dir);
+        job.results_parent = ref_dir.string();
+        const bench::scan_result ref = bench::scan_once(job, run_scan);
+        ASSERT_TRUE(ref.ran);
+        ASSERT_FALSE(ref.outcome.failed) << ref.outcome.problem;
+        for (std::size_t v = 0; v < variants.size(); ++v) {
+            const fs::path fast_dir = root_ / ("fast" + std::to_string(runs_) + "_" + std::to_string(v));
+            fs::create_directories(fast_dir);
+            job.results_parent = fast_dir.string();
+            const bench::scan_result got = bench::scan_once(job, make_fast_scanner(variants[v]));
+            ASSERT_TRUE(got.ran);
+            EXPECT_EQ(got.threshold, ref.threshold) << "variant " << v;
+            EXPECT_EQ(got.cur_frame, ref.cur_frame) << "variant " << v;
+            EXPECT_EQ(got.outcome.det_frames, ref.outcome.det_frames) << "variant " << v;
+            EXPECT_EQ(got.outcome.det_count, ref.outcome.det_count) << "variant " << v;
+            EXPECT_EQ(got.outcome.raise_withheld, ref.outcome.raise_withheld) << "variant " << v;
+            EXPECT_EQ(bench::compare_trees(ref_dir.string(), fast_dir.string()), "") << "variant " << v;
+        }
+        last_ref_ = bench::read_tree(ref_dir.string());
+        ++runs_;
+    }
+
+    // Number of snapshots and of summary bytes of the last reference run (to check a case
+    // really exercises something).
+    std::size_t last_snapshots() const {
+        std::size_t n = 0;
+        for (const auto& [name, bytes] : last_ref_)
+            if (name.size() > 4 && name.compare(name.size() - 4, 4, ".bmp") == 0) ++n;
+        return n;
+    }
+    std::string last_summary() const {
+        for (const auto& [name, bytes] : last_ref_)
+            if (name.find("_summary.txt") != std::string::npos) return bytes;
+        return {};
+    }
+
+    fs::path root_;
+    int runs_ = 0;
+    std::map<std::string, std::string> last_ref_;
+};
+
+synth::params small_clip(std::int32_t depth, std::int32_t frames, std::uint64_t seed) {
+    synth::params p = synth::default_params(depth);
+    p.width = 90;  // not a multiple of the 32 columns summed at a time
+    p.height = 72;
+    p.frames = frames;
+    p.seed = seed;
+    p.stars = 4;
+    p.hot_pixels = 3;
+    return p;
+}
+
+const std::vector<fast_scan_options> thread_variants = {
+    {1, std::size_t{4} << 20},  // one thread
+    {3, 1},                     // three workers, one frame per chunk
+    {2, 20000},                 // chunks of a few frames
+};
+
+TEST_F(FastScanTest, FlashesWithRemainderMasksOffAndOn16Bit) {
+    synth::params p = small_clip(16, 230, 7);
+    p.flashes = {{30, 30, 12, 700.0, 1}, {50, 40, 75, 500.0, 2}, {40, 20, 140, 900.0, 3}, {60, 50, 215, 400.0, 1}};
+    const std::string path = make_file(p);
+    scan_settings s = defaults_for(path);
+    s.packet_size = 50;  // four packets and a remainder of 30 frames
+    s.max_det_frames = 40;
+    expect_same(path, s, {}, 0, thread_variants);
+    EXPECT_GT(last_snapshots(), 3U);
+    expect_same(path, s, {true, true, true}, 0, thread_variants);
+    EXPECT_GT(last_snapshots(), 0U);
+}
+
+TEST_F(FastScanTest, EightBitAndBitShift) {
+    synth::params p8 = small_clip(8, 120, 11);
+    p8.flashes = {{30, 30, 20, 80.0, 1}, {50, 35, 70, 60.0, 2}};
+    const std::string path8 = make_file(p8, "eight");
+    scan_settings s8 = defaults_for(path8);
+    s8.packet_size = 40;
+    expect_same(path8, s8, {});
+    expect_same(path8, s8, {true, true, true}, 3);  // no shift applies to 8-bit samples
+
+    synth::params p16 = small_clip(16, 120, 12);
+    p16.flashes = {{30, 30, 20, 800.0, 1}, {50, 35, 70, 600.0, 1}};
+    const std::string path16 = make_file(p16, "shifted");
+    scan_settings s16 = defaults_for(path16);
+    s16.packet_size = 40;
+    s16.blue_level = 30;
+    s16.red_level = 240;
+    expect_same(path16, s16, {true, true, true}, 4);
+    EXPECT_GT(last_snapshots(), 0U);
+}
+
+TEST_F(FastScanTest, ScatteredFramesShiftThePackets) {
+    // Bursts of scattered points in a whole packet, in the last whole packet and among the
+    // remainder frames: each pass goes on from the withdrawn frame.
+    for (const std::int32_t burst : {37, 118, 131}) {
+        synth::params p = small_clip(16, 140, 20 + static_cast<std::uint64_t>(burst));
+        p.burst_frame = burst;
+        p.burst_points = 40;
+        p.flashes = {{30, 30, 10, 700.0, 1}, {45, 40, burst + 3, 700.0, 1}, {60, 30, 128, 700.0, 1}};
+        const std::string path = make_file(p, "burst" + std::to_string(burst));
+        scan_settings s = defaults_for(path);
+        s.packet_size = 30;  // four packets and a remainder of 20
+        s.max_det_frames = 30;
+        expect_same(path, s, {}, 0, thread_variants);
+        expect_same(path, s, {false, false, true});
+    }
+}
+
+TEST_F(FastScanTest, LimitReachedMidPacketRaisesAndLowerPasses) {
+    synth::params p = small_clip(16, 200, 31);
+    for (int k = 0; k < 12; ++k)
+        p.flashes.push_back({20 + 5 * k, 20 + 3 * (k % 5), 8 + 15 * k, 900.0 - 40.0 * k, 1 + k % 3});
+    const std::string path = make_file(p);
+    scan_settings s = defaults_for(path);
+    s.packet_size = 60;
+    for (const std::int32_t limit : {1, 3, 7}) {
+        s.max_det_frames = limit;
+        expect_same(path, s, {}, 0, thread_variants);
+        if (limit == 1) {
+            EXPECT_NE(last_summary().find("The threshold is increased"), std::string::npos);
+        }
+    }
+    s.max_det_frames = 5;
+    s.threshold = 52;  // passes at 52, 49 and 46
+    s.threshold_step = 3;
+    expect_same(path, s, {true, false, false});
+}
+
+TEST_F(FastScanTest, StarsMaskedOnePacketLateAndManualRectangles) {
+    synth::params p = small_clip(16, 160, 41);
+    p.stars = 10;
+    p.star_peak = 1500.0;
+    p.star_flicker = 0.3;
+    p.flashes = {{35, 35, 50, 900.0, 1}};
+    const std::string path = make_file(p);
+    scan_settings s = defaults_for(path);
+    s.packet_size = 40;
+    s.star_half_width = 3;
+    s.star_mask_half = 4;
+    expect_same(path, s, {false, false, true}, 0, thread_variants);
+    s.mask_ul[1] = pack_point(20, 20);
+    s.mask_lr[1] = pack_point(-5, 500);
+    s.red_mask_half = 0;
+    s.blue_mask_half = 200;
+    expect_same(path, s, {true, true, true});
+}
+
+TEST_F(FastScanTest, PacketsOfOneAndTwoFramesAndFramesTooSmallToExamine) {
+    synth::params p = small_clip(16, 12, 51);
+    p.flashes = {{30, 30, 5, 900.0, 1}};
+    const std::string path = make_file(p);
+    scan_settings s = defaults_for(path);
+    s.packet_size = 1;  // every sigma is NaN: nothing is found
+    expect_same(path, s, {});
+    s.packet_size = 2;
+    expect_same(path, s, {true, true, true});
+
+    synth::params tiny = small_clip(16, 30, 52);
+    tiny.width = 20;
+    tiny.height = 40;
+    tiny.stars = 0;
+    tiny.hot_pixels = 0;
+    const std::string tiny_path = make_file(tiny, "tiny");
+    scan_settings t = defaults_for(tiny_path);
+    t.packet_size = 10;
+    expect_same(tiny_path, t, {true, true, true});
+}
+
+} // namespace
+} // namespace serflash::detect

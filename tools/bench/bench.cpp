@@ -1,0 +1,303 @@
+// Scan speed benchmark: the floor (reading the file sequentially from a warm page cache), the
+// reference scan and the fast scan, with masks off and on, 16- and 8-bit files; how time grows
+// with the frames and with the files. Every figure is a ratio measured in the same run.
+//
+//   bench [--frames N] [--data DIR] [--repeat R] [--no-reference]
+//
+// Each scan runs in a child process, so that its peak memory is its own.
+#include "bench/scan_once.h"
+#include "detect/fast_scan.h"
+#include "synth/synth.h"
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using namespace serflash;
+namespace fs = std::filesystem;
+using clock_type = std::chrono::steady_clock;
+
+struct options {
+    std::int32_t frames = 1000;
+    std::string data = "bench-data";
+    int repeat = 3;
+    bool reference = true;
+    std::string scan_only;  // --scan FILE: one scan of one file, timed (for profiling)
+    bool masks = false;
+    unsigned threads = 0;
+    std::size_t chunk = 0;
+};
+
+double seconds_since(clock_type::time_point t0) {
+    return std::chrono::duration<double>(clock_type::now() - t0).count();
+}
+
+// A realistic clip: sky with gradient and noise, a bright limb, a dark patch, stars, hot
+// pixels and a few flashes.
+synth::params clip_params(std::int32_t depth, std::int32_t frames) {
+    synth::params p = synth::default_params(depth);
+    p.width = 640;
+    p.height = 480;
+    p.frames = frames;
+    p.seed = 2026;
+    const double amp = depth == 8 ? 90.0 : 900.0;
+    for (int k = 0; k < 6; ++k)
+        p.flashes.push_back({100 + 80 * k, 120 + 40 * (k % 4), frames * (2 * k + 1) / 13, amp * (1.0 - 0.08 * k), 1 + k % 3});
+    return p;
+}
+
+std::string clip_path(const options& o, std::int32_t depth, std::int32_t frames) {
+    return o.data + "/clip" + std::to_string(depth) + "_640x480_" + std::to_string(frames) + ".ser";
+}
+
+std::string ensure_clip(const options& o, std::int32_t depth, std::int32_t frames) {
+    const std::string path = clip_path(o, depth, frames);
+    const std::int64_t size = 178 + std::int64_t{640} * 480 * (depth == 8 ? 1 : 2) * frames;
+    std::error_code ec;
+    if (fs::exists(path, ec) && static_cast<std::int64_t>(fs::file_size(path, ec)) == size) return path;
+    fs::create_directories(o.data, ec);
+    std::printf("generating %s ...\n", path.c_str());
+    std::fflush(stdout);
+    const synth::result r = synth::write_ser(platform::native_file_system(), path, clip_params(depth, frames));
+    if (!r.ok) {
+        std::fprintf(stderr, "bench: cannot write %s: %s\n", path.c_str(), r.error.c_str());
+        std::exit(2);
+    }
+    return path;
+}
+
+// Reads the whole file sequentially in 1 MiB blocks; seconds.
+double read_file(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY);
+    if (fd < 0) return 0.0;
+    ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    std::vector<char> buf(std::size_t{1} << 20);
+    const auto t0 = clock_type::now();
+    while (::read(fd, buf.data(), buf.size()) > 0) {
+    }
+    const double t = seconds_since(t0);
+    ::close(fd);
+    return t;
+}
+
+double floor_seconds(const std::string& path, int repeat) {
+    read_file(path);  // warm the page cache
+    double best = 1e30;
+    for (int i = 0; i < repeat; ++i) best = std::min(best, read_file(path));
+    return best;
+}
+
+struct timed_run {
+    double seconds = 0.0;
+    long peak_kib = 0;
+    bool ok = false;
+};
+
+// Runs fn in a child process; its time (measured there) and peak resident memory.
+template <typename Fn>
+timed_run in_child(Fn fn) {
+    timed_run r;
+    int pipe_fd[2];
+    if (::pipe(pipe_fd) != 0) return r;
+    std::fflush(stdout);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(pipe_fd[0]);
+        const auto t0 = clock_type::now();
+        const bool ok = fn();
+        const double t = ok ? seconds_since(t0) : -1.0;
+        if (::write(pipe_fd[1], &t, sizeof t) != static_cast<ssize_t>(sizeof t)) ::_exit(3);
+        ::_exit(0);
+    }
+    ::close(pipe_fd[1]);
+    double t = -1.0;
+    const bool got = ::read(pipe_fd[0], &t, sizeof t) == static_cast<ssize_t>(sizeof t);
+    ::close(pipe_fd[0]);
+    int status = 0;
+    struct rusage ru {};
+    ::wait4(pid, &status, 0, &ru);
+    r.ok = got && t >= 0.0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    r.seconds = t;
+    r.peak_kib = ru.ru_maxrss;
+    return r;
+}
+
+bench::scan_job job_for(const std::string& path, const std::string& parent, const std::string& name, bool masks) {
+    bench::scan_job job;
+    job.ser_path = path;
+    job.results_parent = parent;
+    job.name = name;
+    auto in = platform::native_file_system().open_read(path);
+    ser::ser_reader reader(std::move(in));
+    reader.read_ser_header();
+    job.settings = bench::default_settings(reader);
+    if (masks) job.switches = {true, true, true};
+    return job;
+}
+
+timed_run best_fast(const bench::scan_job& job, const std::string& parent, int repeat,
+                    const detect::fast_scan_options& opt = {}) {
+    timed_run best;
+    for (int i = 0; i < repeat; ++i) {
+        fs::remove_all(parent);
+        fs::create_directories(parent);
+        bench::scan_job j = job;
+        j.results_parent = parent;
+        const timed_run r = in_child([&] { return bench::scan_once(j, detect::make_fast_scanner(opt)).ran; });
+        if (!r.ok) return r;
+        if (!best.ok || r.seconds < best.seconds) best = r;
+    }
+    return best;
+}
+
+// Scans several files, `jobs` at a time, in a child; the time of the whole set.
+timed_run fast_files(const std::vector<std::string>& paths, const std::string& parent, unsigned jobs) {
+    fs::remove_all(parent);
+    fs::create_directories(parent);
+    return in_child([&] {
+        std::vector<std::thread> workers;
+        std::atomic<std::size_t> next{0};
+        detect::fast_scan_options opt;
+        if (jobs > 1) opt.threads = 1;
+        for (unsigned w = 0; w < jobs; ++w)
+            workers.emplace_back([&] {
+                for (std::size_t i = next++; i < paths.size(); i = next++) {
+                    bench::scan_job j = job_for(paths[i], parent, "f" + std::to_string(i), false);
+                    bench::scan_once(j, detect::make_fast_scanner(opt));
+                }
+            });
+        for (auto& t : workers) t.join();
+        return true;
+    });
+}
+
+double frames_per_second(std::int32_t frames, double seconds) { return seconds > 0 ? frames / seconds : 0.0; }
+
+} // namespace
+
+int main(int argc, char** argv) {
+    options o;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--frames" && i + 1 < argc)
+            o.frames = std::atoi(argv[++i]);
+        else if (a == "--data" && i + 1 < argc)
+            o.data = argv[++i];
+        else if (a == "--repeat" && i + 1 < argc)
+            o.repeat = std::max(1, std::atoi(argv[++i]));
+        else if (a == "--no-reference")
+            o.reference = false;
+        else if (a == "--scan" && i + 1 < argc)
+            o.scan_only = argv[++i];
+        else if (a == "--masks")
+            o.masks = true;
+        else if (a == "--reference")
+            o.reference = true;
+        else if (a == "--chunk" && i + 1 < argc)
+            o.chunk = static_cast<std::size_t>(std::atol(argv[++i]));
+        else if (a == "--threads" && i + 1 < argc)
+            o.threads = static_cast<unsigned>(std::atoi(argv[++i]));
+        else {
+            std::fprintf(stderr, "usage: bench [--frames N] [--data DIR] [--repeat R] [--no-reference]\n");
+            return 2;
+        }
+    }
+    if (o.frames < 10) o.frames = 10;
+    const std::string work = o.data + "/results";
+    if (!o.scan_only.empty()) {
+        fs::remove_all(work + "/one");
+        fs::create_directories(work + "/one");
+        detect::fast_scan_options opt;
+        opt.threads = o.threads;
+        if (o.chunk != 0) opt.chunk_bytes = o.chunk;
+        const bench::scan_job job = job_for(o.scan_only, work + "/one", "one", o.masks);
+        const auto t0 = clock_type::now();
+        const bench::scan_result r = bench::scan_once(job, std::string(argv[argc - 1]) == "--reference"
+                                                                ? detect::file_scanner(detect::run_scan)
+                                                                : detect::make_fast_scanner(opt));
+        std::printf("%.3f s, final threshold %d, frame %d, %d frames with %d detections\n", seconds_since(t0),
+                    r.threshold, r.cur_frame, r.outcome.det_frames, r.outcome.det_count);
+        return 0;
+    }
+
+    std::printf("serflash scan benchmark: 640 x 480, %d frames per file, %u cores, best of %d fast runs\n", o.frames,
+                std::thread::hardware_concurrency(), o.repeat);
+    std::printf("%-22s %10s %10s %12s %12s %10s %10s\n", "case", "fps", "floor fps", "fast/floor", "ref/fast",
+                "peak MiB", "identical");
+
+    bool all_identical = true;
+    for (const std::int32_t depth : {16, 8}) {
+        const std::string path = ensure_clip(o, depth, o.frames);
+        const double floor_s = floor_seconds(path, o.repeat);
+        for (const bool masks : {false, true}) {
+            const std::string name = std::to_string(depth) + "-bit " + (masks ? "all masks" : "default");
+            const bench::scan_job job = job_for(path, "", "clip", masks);
+            const timed_run fast = best_fast(job, work + "/fast", o.repeat);
+            std::string identical = "-";
+            double ref_ratio = 0.0;
+            if (o.reference) {
+                fs::remove_all(work + "/ref");
+                fs::create_directories(work + "/ref");
+                bench::scan_job j = job;
+                j.results_parent = work + "/ref";
+                const timed_run ref = in_child([&] { return bench::scan_once(j, detect::run_scan).ran; });
+                ref_ratio = ref.seconds / fast.seconds;
+                const std::string diff = bench::compare_trees(work + "/ref", work + "/fast");
+                identical = diff.empty() ? "yes" : "NO";
+                if (!diff.empty()) {
+                    all_identical = false;
+                    std::printf("  difference: %s\n", diff.c_str());
+                }
+            }
+            std::printf("%-22s %10.0f %10.0f %12.2f %12.1f %10.1f %10s\n", name.c_str(),
+                        frames_per_second(o.frames, fast.seconds), frames_per_second(o.frames, floor_s),
+                        fast.seconds / floor_s, ref_ratio, static_cast<double>(fast.peak_kib) / 1024.0,
+                        identical.c_str());
+        }
+    }
+
+    // Growth with the number of frames (16-bit, default settings).
+    {
+        const std::string one = ensure_clip(o, 16, o.frames);
+        const std::string two = ensure_clip(o, 16, 2 * o.frames);
+        const double floor1 = floor_seconds(one, o.repeat);
+        const double floor2 = floor_seconds(two, o.repeat);
+        const timed_run f1 = best_fast(job_for(one, "", "clip", false), work + "/grow1", o.repeat);
+        const timed_run f2 = best_fast(job_for(two, "", "clip", false), work + "/grow2", o.repeat);
+        std::printf("\nframes: %d -> %d: fast scan time x %.2f (floor x %.2f), peak memory %.1f -> %.1f MiB\n",
+                    o.frames, 2 * o.frames, f2.seconds / f1.seconds, floor2 / floor1,
+                    static_cast<double>(f1.peak_kib) / 1024.0, static_cast<double>(f2.peak_kib) / 1024.0);
+    }
+
+    // Growth with the number of files (16-bit, default settings), one at a time and in parallel.
+    {
+        const std::string path = ensure_clip(o, 16, o.frames);
+        const unsigned cores = std::max(1U, std::thread::hardware_concurrency());
+        const timed_run one = fast_files({path}, work + "/files", 1);
+        std::printf("files: 1 file %.3f s\n", one.seconds);
+        for (const std::size_t n : {2U, 4U}) {
+            const std::vector<std::string> paths(n, path);
+            const timed_run seq = fast_files(paths, work + "/files", 1);
+            const timed_run par = fast_files(paths, work + "/files", cores);
+            std::printf("files: %zu files x %.2f of one file one by one, x %.2f with %u jobs (peak %.1f MiB)\n", n,
+                        seq.seconds / one.seconds, par.seconds / one.seconds, cores,
+                        static_cast<double>(par.peak_kib) / 1024.0);
+        }
+    }
+    fs::remove_all(work);
+    return all_identical ? 0 : 1;
+}
