@@ -6,6 +6,7 @@
 //
 // Each scan runs in a child process, so that its peak memory is its own.
 #include "bench/scan_once.h"
+#include "detect/fast_kernels.h"
 #include "detect/fast_scan.h"
 #include "synth/synth.h"
 
@@ -185,6 +186,27 @@ timed_run fast_files(const std::vector<std::string>& paths, const std::string& p
     });
 }
 
+void fast_kernel_only(std::int32_t per_chunk) {
+    detect::fast::frame_geometry g;
+    g.width = 640;
+    g.height = 480;
+    std::vector<std::uint16_t> frames(g.pixels() * static_cast<std::size_t>(per_chunk));
+    std::uint32_t x = 12345;
+    for (auto& v : frames) {
+        x = x * 1103515245U + 12345U;
+        v = static_cast<std::uint16_t>(1000 + (x >> 20) % 200);
+    }
+    detect::fast::packet_accumulator acc;
+    acc.reset(g);
+    const auto t0 = clock_type::now();
+    std::int32_t done = 0;
+    for (; done + per_chunk <= 1000; done += per_chunk)
+        acc.add_frames(reinterpret_cast<const std::uint8_t*>(frames.data()), per_chunk, done % 200, 0, g.height);
+    const double t = seconds_since(t0);
+    std::printf("kernel: %d frames of 640 x 480 in chunks of %d: %.3f s, %.2f ns per sample\n", done, per_chunk, t,
+                t * 1e9 / (static_cast<double>(done) * static_cast<double>(g.pixels())));
+}
+
 double frames_per_second(std::int32_t frames, double seconds) { return seconds > 0 ? frames / seconds : 0.0; }
 
 } // namespace
@@ -218,6 +240,11 @@ int main(int argc, char** argv) {
     }
     if (o.frames < 10) o.frames = 10;
     const std::string work = o.data + "/results";
+    if (o.scan_only == "kernel") {
+        // The summing kernel alone on frames that stay in the cache.
+        fast_kernel_only(o.chunk == 0 ? 6 : static_cast<std::int32_t>(o.chunk));
+        return 0;
+    }
     if (!o.scan_only.empty()) {
         fs::remove_all(work + "/one");
         fs::create_directories(work + "/one");
