@@ -37,6 +37,7 @@ std::vector<std::string> mounted_volumes() {
     std::istringstream lines(text);
     std::string device, mount_point, rest;
     while (lines >> device >> mount_point && std::getline(lines, rest)) {
+        if (device.rfind("/dev/", 0) != 0) continue;  // only volumes on a device
         if (mount_point.rfind("/media/", 0) == 0 || mount_point.rfind("/mnt/", 0) == 0 ||
             mount_point.rfind("/run/media/", 0) == 0)
             out.push_back(mount_point);

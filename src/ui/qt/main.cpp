@@ -1,9 +1,43 @@
+// serflash-gui: the desktop program. Files named on the command line are added to the scan
+// table as a double-click in the folder list adds them.
+#include "platform/file_io.h"
+#include "ui/folder_list.h"
+#include "ui/qt/control_panel.h"
+
 #include <QApplication>
-#include <QLabel>
+#include <QCommandLineParser>
+#include <QPixmap>
+#include <QScreen>
+#include <QTimer>
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    QLabel label(QStringLiteral("serflash"));
-    label.show();
+    QApplication::setApplicationName(QStringLiteral("serflash"));
+    QApplication::setQuitOnLastWindowClosed(false);  // the control panel ends the program
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Scans SER videos for impact flashes."));
+    parser.addHelpOption();
+    const QCommandLineOption screenshot(QStringLiteral("screenshot"),
+                                        QStringLiteral("Save a picture of the screen to <file> and quit."),
+                                        QStringLiteral("file"));
+    parser.addOption(screenshot);
+    parser.addPositionalArgument(QStringLiteral("files"), QStringLiteral("SER files to add to the scan table."),
+                                 QStringLiteral("[files...]"));
+    parser.process(app);
+
+    serflash::ui::qt::control_panel panel(serflash::ui::native_folder_access(),
+                                          serflash::platform::native_file_system());
+    panel.show();
+    for (const QString& file : parser.positionalArguments()) panel.add_path(file.toStdString());
+
+    if (parser.isSet(screenshot)) {
+        const QString target = parser.value(screenshot);
+        QTimer::singleShot(1500, &panel, [&panel, target] {
+            if (QScreen* screen = QGuiApplication::primaryScreen(); screen != nullptr)
+                screen->grabWindow(0).save(target);
+            panel.close();
+        });
+    }
     return QApplication::exec();
 }

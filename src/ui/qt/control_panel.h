@@ -1,0 +1,99 @@
+#pragma once
+// The control panel window. It lays out the panel's controls, mirrors the field store into
+// them (and typed text back), forwards every command to main_dialog, and carries out what the
+// logic asks of the windowing layer: message boxes, the folder chooser, the value dialog and
+// the image window. Controls are named "<kind>_<id>" after their control ids.
+#include "ui/main_dialog.h"
+#include "ui/qt/scan_runner.h"
+
+#include <QTimer>
+#include <QWidget>
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+class QAbstractButton;
+class QLineEdit;
+class QListWidget;
+class QProgressBar;
+class QPushButton;
+class QTableView;
+class QGridLayout;
+
+namespace serflash::ui::qt {
+
+class image_window;
+class scan_table_model;
+
+class control_panel final : public QWidget, public panel_platform {
+    Q_OBJECT
+public:
+    control_panel(folder_access& folders, platform::file_system& fs);
+    ~control_panel() override;
+
+    main_dialog& logic() { return dlg_; }
+    image_window* image() const { return image_.get(); }
+    bool scanning() const { return runner_.running(); }
+    scan_runner& runner() { return runner_; }
+
+    // panel_platform
+    void message_box(const std::string& caption, const std::string& text) override;
+    std::optional<std::string> choose_folder(const std::string& title) override;
+    bool edit_value(std::string& text) override;
+    bool create_image_window(int client_w, int client_h) override;
+    void destroy_image_window() override;
+    void set_image_caption(const std::string& caption) override;
+    void repaint_image() override;
+
+    // Adds a file by path, as a double-click on it in the folder list of its folder does.
+    void add_path(const std::string& path);
+
+signals:
+    void scan_finished();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void build();
+    QLineEdit* edit(int id, bool read_only = false, int width = 48);
+    QAbstractButton* check(int id, const QString& text);
+    QAbstractButton* radio(int id, const QString& text, bool text_left);
+    QPushButton* button(int id, const QString& text);
+    QWidget* up_down(int id, std::function<void(int delta)> stepped);
+
+    // Runs a piece of panel logic, then shows what it changed.
+    void forward(const std::function<void()>& action);
+    void mirror(int id);
+    void sync_table();
+    void sync_folder_list();
+
+    void start_scan();
+    void on_scan_finished();
+    void show_progress();
+    void set_locked(bool locked);
+    void shut_down();
+
+    main_dialog dlg_;
+    std::map<int, QLineEdit*> edits_;
+    std::map<int, QAbstractButton*> switches_;
+    QListWidget* folder_list_ = nullptr;
+    QTableView* table_view_ = nullptr;
+    scan_table_model* model_ = nullptr;
+    QWidget* inputs_ = nullptr;
+    QProgressBar* progress_ = nullptr;
+    QPushButton* stop_button_ = nullptr;
+    std::unique_ptr<image_window> image_;
+    std::vector<std::string> listed_labels_;
+    scan_runner runner_;
+    QTimer progress_timer_;
+    bool syncing_ = false;
+    bool closing_ = false;
+};
+
+} // namespace serflash::ui::qt

@@ -1,0 +1,52 @@
+#pragma once
+// Runs a batch off the panel's thread. The engine's progress reaches the panel as queued
+// signals; the per-frame progress is only stored and read by the panel's timer, so a fast scan
+// cannot flood the event queue.
+#include "detect/batch.h"
+#include "ui/main_dialog.h"
+
+#include <QObject>
+#include <QString>
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <optional>
+
+class QThread;
+
+namespace serflash::ui::qt {
+
+class scan_runner final : public QObject {
+    Q_OBJECT
+public:
+    explicit scan_runner(QObject* parent = nullptr);
+    ~scan_runner() override;
+
+    bool running() const { return thread_ != nullptr; }
+    void start(batch_job job);
+    // The run ends after the frame under way; the current file still gets its closing block.
+    void request_stop() { stop_ = true; }
+    void wait();
+    std::optional<detect::scan_progress> latest_progress() const;
+    const detect::batch_report& report() const { return report_; }
+
+signals:
+    void message(const QString& caption, const QString& text);
+    void row_marked(int row);
+    void threshold_shown(int threshold);
+    void frame_shown(int frame);
+    void finished_run();
+
+private:
+    void on_thread_finished();
+
+    std::unique_ptr<batch_job> job_;
+    QThread* thread_ = nullptr;
+    std::atomic<bool> stop_{false};
+    mutable std::mutex progress_mutex_;
+    std::optional<detect::scan_progress> progress_;
+    detect::batch_report report_;
+};
+
+} // namespace serflash::ui::qt
