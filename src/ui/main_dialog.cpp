@@ -1,6 +1,9 @@
 #include "ui/main_dialog.h"
 
+#include "detect/passes.h"
+#include "detect/scan_settings.h"
 #include "ui/control_ids.h"
+#include "ui/panel_defaults.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -28,12 +31,6 @@ int frame_step(int stepper_id) {
     }
 }
 
-std::string time_line(const detect::local_time& t) {
-    char line[64];
-    std::snprintf(line, sizeof line, "Month_Day %02d_%02d  %02dh%02dm%02ds", t.month, t.day, t.hour, t.minute, t.second);
-    return line;
-}
-
 } // namespace
 
 int column_at_x(int x) {
@@ -42,46 +39,18 @@ int column_at_x(int x) {
     return column_count - 1;
 }
 
-std::string row_problem(const scan_table& table, int row) {
-    const std::int32_t frames = table.get_cell_int(row, col_frames);
-    const std::int32_t start = table.get_cell_int(row, col_start);
-    const std::int32_t stop = table.get_cell_int(row, col_stop);
-    const std::int32_t pack = table.get_cell_int(row, col_pack);
-    std::string why;
-    if (pack < 1) {
-        why = "the packet size (pack.) must be at least 1";
-    } else if (start < 0) {
-        why = "the start frame must not be negative";
-    } else if (stop > frames - 1) {
-        why = "the stop frame lies beyond the last frame of the file";
-    } else if (static_cast<std::int64_t>(stop) - start + 1 < pack) {
-        why = "the frames from start to stop must hold at least one packet";
-    }
+std::string row_problem(const scan_table& table, int row, const dialog_fields& fields) {
+    const detect::scan_settings settings = detect::load_scan_settings(table, row, fields);
+    const std::string why = detect::scan_refusal(settings, table.get_cell_int(row, col_frames));
     if (why.empty()) return why;
-    char head[128];
-    std::snprintf(head, sizeof head, "Row %d (start %d, stop %d, pack. %d): ", row + 1, start, stop, pack);
-    return head + table.cell(row, col_name) + ": " + why + ".";
+    return "Row " + std::to_string(row + 1) + ", " + table.cell(row, col_name) + ": " + why + ".";
 }
 
 main_dialog::main_dialog(panel_platform& platform, folder_access& folders, platform::file_system& fs)
     : platform_(platform), folders_(folders), fs_(fs) {}
 
 void main_dialog::init() {
-    fields.set_int(id::BIT_SHIFT, 0);
-    fields.set_int(id::INITIAL_THRESHOLD, 60);
-    fields.set_int(id::THRESHOLD_STEP, 3);
-    for (int f : {id::PCT_TOP, id::PCT_BOTTOM, id::PCT_RIGHT, id::PCT_LEFT}) fields.set_int(f, 25);
-    for (int f : {id::MASK_RED_ON, id::MASK_BLUE_ON, id::MASK_STARS_ON, id::SHOW_RED_BLUE}) fields.set_checked(f, false);
-    for (int f : {id::RED_MASK_HALF, id::BLUE_MASK_HALF, id::STAR_MASK_HALF}) fields.set_int(f, 10);
-    fields.set_int(id::STAR_THRESHOLD, 30);
-    fields.set_int(id::STAR_HALF_WIDTH, 10);
-    for (const auto& mask : id::MASK_FIELDS)
-        for (int f : mask) fields.set_int(f, 0);
-    fields.check_radio(id::MASK_SELECT_0, id::MASK_SELECT_3, id::MASK_SELECT_0);
-    fields.set_checked(id::SHOW_MASK_AREAS, false);
-    fields.set_int(id::SCATTER_V, 20);
-    fields.set_int(id::SCATTER_H, 100);
-    fields.check_radio(id::ZOOM_100, id::ZOOM_25, id::ZOOM_100);
+    set_panel_defaults(fields);
     list_folder(folders_.current_dir(), false);
     table.list_file = 0;
 }
@@ -336,7 +305,7 @@ std::optional<batch_job> main_dialog::begin_batch() {
         return std::nullopt;
     }
     for (int row = 0; row < table.list_file; ++row) {
-        if (const std::string problem = row_problem(table, row); !problem.empty()) {
+        if (const std::string problem = row_problem(table, row, fields); !problem.empty()) {
             platform_.message_box(caption_batch, "Error: this row cannot be scanned.\n" + problem);
             return std::nullopt;
         }
@@ -358,7 +327,7 @@ void main_dialog::end_batch(const detect::batch_report& report) {
     frame_buf_.clear();
     frame_buf_.shrink_to_fit();
     if (report.empty_table) return;
-    const std::string times = time_line(report.start) + "\n" + time_line(report.end);
+    const std::string times = report.times_message();
     if (report.stopped) {
         platform_.message_box("The scans were stopped!",
                               "The batch was stopped by the user; the files after the current one were not "

@@ -25,9 +25,10 @@ namespace serflash::ui {
 // and resized columns are not taken into account).
 int column_at_x(int x);
 
-// Why a counted row cannot be scanned (a frame range without a whole packet, a packet of no
-// frames, frames outside the file), or empty when it can.
-std::string row_problem(const scan_table& table, int row);
+// Why a counted row cannot be scanned with the panel's values (a frame range without a whole
+// packet, a packet of no frames, frames outside the file, a threshold step below 1), or empty
+// when it can. The same test as the batch run's own.
+std::string row_problem(const scan_table& table, int row, const dialog_fields& fields);
 
 // Everything a batch run works on, copied from the panel when the run starts: the panel is
 // locked while it runs, so the copy is what the panel holds.

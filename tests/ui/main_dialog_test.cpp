@@ -347,6 +347,10 @@ TEST(BatchStart, RefusesWhatCannotBeScanned) {
     p.dlg.table.set_cell(0, col_start, "-1");
     EXPECT_FALSE(p.dlg.begin_batch());
     p.dlg.table.set_cell(0, col_start, "0");
+    p.dlg.fields.set_text(id::THRESHOLD_STEP, "");  // reads as 0: passes would never end
+    EXPECT_FALSE(p.dlg.begin_batch());
+    EXPECT_NE(p.platform.messages.back().second.find("m.ser"), std::string::npos);
+    p.dlg.fields.set_text(id::THRESHOLD_STEP, "3");
     EXPECT_TRUE(p.platform.window_open);
     const auto job = p.dlg.begin_batch();
     ASSERT_TRUE(job);
