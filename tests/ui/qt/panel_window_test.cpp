@@ -252,7 +252,10 @@ private slots:
 
     void scan_results_match_the_command_line_program() {
         const std::string path = synth("m3.ser", 300);
+        control<QAbstractButton>(QStringLiteral("radio_1121"))->click();
         panel_->add_path(path);
+        send_mouse(panel_->image(), QEvent::MouseButtonPress, {130, 20}, Qt::RightButton, Qt::RightButton);
+        send_mouse(panel_->image(), QEvent::MouseButtonRelease, {120, 30}, Qt::RightButton, Qt::NoButton);
         field(id::INITIAL_THRESHOLD)->clear();
         QTest::keyClicks(field(id::INITIAL_THRESHOLD), QStringLiteral("50"));
         control<QAbstractButton>(QStringLiteral("check_1068"))->click();  // mask stars
@@ -293,7 +296,7 @@ private slots:
         cli.setWorkingDirectory(cli_dir.path());
         cli.start(QStringLiteral(SERFLASH_CLI),
                   {QStringLiteral("scan"), QStringLiteral("m3.ser"), QStringLiteral("--threshold"), QStringLiteral("50"),
-                   QStringLiteral("--mask-stars")});
+                   QStringLiteral("--mask-stars"), QStringLiteral("--mask1"), QStringLiteral("120,0,159,30")});
         QVERIFY(cli.waitForFinished(120000));
         QVERIFY2(cli.exitCode() == 0, cli.readAllStandardError().constData());
         std::vector<std::string> cli_names;
