@@ -42,6 +42,13 @@ command_runner add_scan_command(CLI::App& app) {
     auto c = std::make_shared<scan_cli>();
     cmd->add_option("files", c->request.files, "SER files to scan, in this order")->required();
     cmd->add_option("--dir", c->request.dir, "Folder in which the results folders are made (default: current folder)");
+    cmd->add_option("--jobs", c->request.jobs,
+                    "Scan this many files at once, each on a core of its own; every file's results are the same as "
+                    "when the files are scanned one after the other (default 1)")
+        ->check(CLI::Range(1, 256));
+    cmd->add_flag("--reference", c->request.reference,
+                  "Use the straightforward scan, which reads every frame twice per pass, instead of the fast scan "
+                  "(the results are the same; for checking)");
 
     const auto field = [&](const std::string& name, int id, std::int32_t def, const std::string& help) {
         c->values[id] = def;

@@ -1,5 +1,6 @@
 #include "cli/scan_runner.h"
 
+#include "detect/fast_scan.h"
 #include "ser/ser_reader.h"
 #include "ui/control_ids.h"
 #include "ui/panel_defaults.h"
@@ -9,6 +10,7 @@
 #include <charconv>
 #include <chrono>
 #include <ostream>
+#include <thread>
 
 namespace serflash::cli {
 namespace {
@@ -162,10 +164,20 @@ scan_run run_scan_request(const scan_request& request, std::ostream& out, std::o
         batch.hooks.progress = [&](const detect::scan_progress& p) {
             detect::scan_progress shown = p;
             shown.file_index = static_cast<int>(first) + p.file_index;
+            if (batch.jobs > 1) current_name = file_name_of(table.file_path[static_cast<std::size_t>(p.file_index)]);
             shown.file_count = static_cast<int>(request.files.size());
             line.show(current_name, shown);
         };
         batch.hooks.stop_requested = stop_requested;
+        batch.jobs = std::max(1U, request.jobs);
+        if (request.reference) {
+            batch.scanner = detect::run_scan;
+        } else {
+            // The cores are shared among the files scanned at once.
+            detect::fast_scan_options fast;
+            fast.threads = std::max(1U, std::thread::hardware_concurrency() / batch.jobs);
+            batch.scanner = detect::make_fast_scanner(fast);
+        }
         const detect::batch_report report = detect::run_batch(batch);
         line.clear();
         if (!first_start) first_start = report.start;

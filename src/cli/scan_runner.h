@@ -23,6 +23,8 @@ struct scan_request {
     std::int32_t bit_shift = 0;
     // Scan-table columns given for every file (column, value).
     std::vector<std::pair<int, std::int32_t>> row_values;
+    unsigned jobs = 1;       // files scanned at once
+    bool reference = false;  // the straightforward scan instead of the fast one
 };
 
 struct scan_run {

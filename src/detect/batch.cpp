@@ -5,8 +5,16 @@
 #include "ui/dialog_fields.h"
 #include "ui/scan_table.h"
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <ctime>
+#include <deque>
+#include <map>
+#include <mutex>
 #include <new>
+#include <thread>
 
 namespace serflash::detect {
 namespace {
@@ -179,6 +187,120 @@ void scan_one_file(const batch_request& request, const engine_hooks& hooks, plat
         report.outcome = file_outcome::scanned;
 }
 
+// What a file scanned on a worker thread tells the caller's thread.
+struct batch_event {
+    enum class kind { message, progress, threshold, frame, done } what = kind::message;
+    int file = 0;
+    std::string caption, text;
+    scan_progress progress;
+    std::int32_t value = 0;
+};
+
+// Scans the files on `jobs` threads. Files whose results folder is the same form one chain,
+// scanned in table order by one thread. Everything the hooks hear arrives on this thread:
+// progress as it comes, row marks and messages file by file in table order.
+void scan_files_in_parallel(const batch_request& request, const engine_hooks& hooks, platform::file_system& fs,
+                            batch_report& report) {
+    const int count = request.table->list_file;
+    std::map<std::string, std::size_t> chain_of_folder;
+    std::vector<std::vector<int>> chains;
+    for (int i = 0; i < count; ++i) {
+        const std::string folder = results_folder_name(base_name_of(request.table->file_path[static_cast<std::size_t>(i)]));
+        const auto [it, added] = chain_of_folder.emplace(folder, chains.size());
+        if (added) chains.emplace_back();
+        chains[it->second].push_back(i);
+    }
+
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::deque<batch_event> events;
+    std::atomic<bool> stop{false};
+    std::atomic<std::size_t> next_chain{0};
+    const auto post = [&](batch_event e) {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            events.push_back(std::move(e));
+        }
+        wake.notify_one();
+    };
+    const mask_switches switches = hooks.ask_switches();
+
+    const auto worker = [&] {
+        for (std::size_t c = next_chain++; c < chains.size(); c = next_chain++) {
+            for (const int i : chains[c]) {
+                auto& file = report.files[static_cast<std::size_t>(i)];
+                if (!stop.load()) {
+                    engine_hooks local;
+                    local.message = [&, i](const std::string& caption, const std::string& text) {
+                        post({batch_event::kind::message, i, caption, text, {}, 0});
+                    };
+                    local.progress = [&, i](const scan_progress& p) {
+                        post({batch_event::kind::progress, i, {}, {}, p, 0});
+                    };
+                    local.threshold_shown = [&, i](std::int32_t t) {
+                        post({batch_event::kind::threshold, i, {}, {}, {}, t});
+                    };
+                    local.frame_shown = [&, i](std::int32_t f) { post({batch_event::kind::frame, i, {}, {}, {}, f}); };
+                    local.switches = [switches] { return switches; };
+                    local.stop_requested = [&] { return stop.load(); };
+                    scan_one_file(request, local, fs, i, file);
+                }
+                post({batch_event::kind::done, i, {}, {}, {}, 0});
+            }
+        }
+    };
+    std::vector<std::thread> threads;
+    const unsigned n = std::min<unsigned>(request.jobs, static_cast<unsigned>(chains.size()));
+    for (unsigned t = 0; t < n; ++t) threads.emplace_back(worker);
+
+    std::vector<std::vector<batch_event>> held(static_cast<std::size_t>(count));
+    std::vector<char> done(static_cast<std::size_t>(count), 0);
+    int front = 0;  // the first file whose row mark and messages are not all delivered
+    bool front_marked = false;
+    while (front < count) {
+        std::deque<batch_event> got;
+        {
+            std::unique_lock<std::mutex> lock(mutex);
+            wake.wait_for(lock, std::chrono::milliseconds(50), [&] { return !events.empty(); });
+            got.swap(events);
+        }
+        for (auto& e : got) {
+            if (e.what == batch_event::kind::progress) {
+                if (hooks.progress) hooks.progress(e.progress);
+            } else if (e.what == batch_event::kind::done) {
+                done[static_cast<std::size_t>(e.file)] = 1;
+            } else {
+                held[static_cast<std::size_t>(e.file)].push_back(std::move(e));
+            }
+        }
+        if (!stop.load() && hooks.should_stop()) stop.store(true);
+        while (front < count) {
+            const auto f = static_cast<std::size_t>(front);
+            if (!front_marked) {
+                if (done[f] != 0 && stop.load() && report.files[f].outcome == file_outcome::not_reached) {
+                    // Never started: the batch was stopped before it.
+                } else if (hooks.row_marked) {
+                    hooks.row_marked(front);
+                }
+                front_marked = true;
+            }
+            for (auto& e : held[f]) {
+                if (e.what == batch_event::kind::message) hooks.say(e.caption, e.text);
+                if (e.what == batch_event::kind::threshold && hooks.threshold_shown) hooks.threshold_shown(e.value);
+                if (e.what == batch_event::kind::frame && hooks.frame_shown) hooks.frame_shown(e.value);
+            }
+            held[f].clear();
+            if (done[f] == 0) break;
+            ++front;
+            front_marked = false;
+        }
+    }
+    for (auto& t : threads) t.join();
+    for (const auto& file : report.files)
+        if (file.outcome == file_outcome::stopped) report.stopped = true;
+    if (stop.load()) report.stopped = true;
+}
+
 } // namespace
 
 batch_report run_batch(const batch_request& request) {
@@ -201,6 +323,14 @@ batch_report run_batch(const batch_request& request) {
     }
 
     report.files.resize(static_cast<std::size_t>(count));
+    if (request.jobs > 1 && count > 1) {
+        for (int i = 0; i < count; ++i)
+            report.files[static_cast<std::size_t>(i)].path = request.table->file_path[static_cast<std::size_t>(i)];
+        scan_files_in_parallel(request, hooks, fs, report);
+        report.end = now();
+        hooks.say("The scans of all SER files completed!", report.times_message());
+        return report;
+    }
     for (int i = 0; i < count; ++i) {
         auto& file = report.files[static_cast<std::size_t>(i)];
         file.path = request.table->file_path[static_cast<std::size_t>(i)];

@@ -47,6 +47,10 @@ struct batch_request {
     platform::file_system* fs = nullptr;        // null: the machine's file system
     engine_hooks hooks;
     file_scanner scanner;                       // null: run_scan
+    // Files scanned at once, each on a thread of its own (1: one after the other). Each file's
+    // results are the same either way; messages and row marks reach the hooks in table order,
+    // on the caller's thread, and files sharing a results folder are scanned in table order.
+    unsigned jobs = 1;
     std::function<local_time()> clock;          // null: the local wall clock
 };
 
