@@ -24,7 +24,7 @@ struct big_allocator {
         if (n > static_cast<std::size_t>(-1) / sizeof(T)) throw std::bad_alloc();
         const std::size_t bytes = n * sizeof(T);
         constexpr std::size_t huge = std::size_t{2} << 20;
-        if (bytes < huge) {
+        if (bytes < huge / 2) {
             void* p = std::malloc(bytes == 0 ? 1 : bytes);
             if (p == nullptr) throw std::bad_alloc();
             return static_cast<T*>(p);

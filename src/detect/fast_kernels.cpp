@@ -362,26 +362,33 @@ bool star_from_sums(const scan_settings& cfg, const double* mean_map, std::size_
 void packet_accumulator::reset(const frame_geometry& g) {
     geom_ = g;
     const std::size_t n = g.pixels();
-    for (auto* v : {&sum_, &sq_lo_, &sq_hi_}) v->resize(n);
-    for (auto* v : {&max1_, &max2_, &max3_, &max4_, &frame1_, &frame2_, &frame3_}) v->resize(n);
-    for (auto& v : neighbours_) v.resize(n);
+    // Each array starts on a 64-byte boundary: 3 arrays of 32-bit and 11 of 16-bit values.
+    const std::size_t words32 = (n + 15) / 16 * 16;
+    const std::size_t words16 = words32 / 2;
+    if (arena_.size() != 3 * words32 + 11 * words16) arena_.assign(3 * words32 + 11 * words16, 0);
+    std::uint32_t* p = arena_.data();
+    sum_ = p;
+    sq_lo_ = p + words32;
+    sq_hi_ = p + 2 * words32;
+    auto* q = reinterpret_cast<std::uint16_t*>(p + 3 * words32);
+    std::uint16_t** arrays16[11] = {&max1_,          &max2_,          &max3_,          &max4_,
+                                    &frame1_,        &frame2_,        &frame3_,        &neighbours_[0],
+                                    &neighbours_[1], &neighbours_[2], &neighbours_[3]};
+    for (std::size_t k = 0; k < 11; ++k) *arrays16[k] = q + k * 2 * words16;
 }
 
 void packet_accumulator::add_frames(const std::uint8_t* frames, std::int32_t count, std::int32_t first_index,
                                     std::int32_t row_begin, std::int32_t row_end) {
     const auto w = static_cast<std::size_t>(geom_.width);
     const auto h = static_cast<std::size_t>(geom_.height);
-    const track_arrays t{max1_.data(),          max2_.data(),          max3_.data(),          max4_.data(),
-                         frame1_.data(),        frame2_.data(),        frame3_.data(),        neighbours_[0].data(),
-                         neighbours_[1].data(), neighbours_[2].data(), neighbours_[3].data()};
+    const track_arrays t{max1_,          max2_,          max3_,          max4_,         frame1_,       frame2_,
+                         frame3_,        neighbours_[0], neighbours_[1], neighbours_[2], neighbours_[3]};
     if (geom_.eight_bit) {
-        add_frames_u8(frames, w, h, count, first_index, row_begin, row_end, sum_.data(), sq_lo_.data(), sq_hi_.data(),
-                      t);
+        add_frames_u8(frames, w, h, count, first_index, row_begin, row_end, sum_, sq_lo_, sq_hi_, t);
     } else {
         // Frames are read into 16-bit aligned buffers by the scanner.
         const auto* samples = reinterpret_cast<const std::uint16_t*>(frames);
-        add_frames_u16(samples, w, h, count, first_index, row_begin, row_end, sum_.data(), sq_lo_.data(),
-                       sq_hi_.data(), t);
+        add_frames_u16(samples, w, h, count, first_index, row_begin, row_end, sum_, sq_lo_, sq_hi_, t);
     }
 }
 
@@ -392,7 +399,7 @@ void packet_accumulator::finish_rows(std::int32_t packet_size, double* mean_map,
     const std::size_t count = static_cast<std::size_t>(row_end - row_begin) * w;
     const double n = static_cast<double>(packet_size);
     const double d = static_cast<double>(packet_size - 1);
-    finish_span(sum_.data() + at, sq_lo_.data() + at, sq_hi_.data() + at, count, n, d, mean_map + at,
+    finish_span(sum_ + at, sq_lo_ + at, sq_hi_ + at, count, n, d, mean_map + at,
                 sigma_map + at);
 }
 
@@ -418,6 +425,27 @@ void compute_limits(const frame_geometry& g, const double* mean_map, const doubl
         const std::size_t at = static_cast<std::size_t>(r) * w;
         for (std::size_t c = inner_margin; c < w - inner_margin; ++c)
             limits[at + c] = sample_limit(mean_map[at + c], sigma_map[at + c], lowest_threshold);
+    }
+}
+
+grey_renderer::grey_renderer(std::int32_t brightness) : table_(65536) {
+    const double gain = static_cast<double>(brightness);
+    for (std::uint32_t s = 0; s < 65536; ++s) {
+        double v = static_cast<double>(s) * gain / 1000.0;
+        if (v < 0.0) v = 0.0;
+        if (v > 255.0) v = 255.0;
+        const auto g = static_cast<std::uint32_t>(static_cast<std::uint8_t>(static_cast<int>(v)));
+        table_[s] = g | g << 8 | g << 16;
+    }
+}
+
+void grey_renderer::render(const std::uint16_t* samples, std::size_t count, std::uint8_t* out) const {
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::uint32_t px = table_[samples[i]];
+        out[4 * i] = static_cast<std::uint8_t>(px);
+        out[4 * i + 1] = static_cast<std::uint8_t>(px >> 8);
+        out[4 * i + 2] = static_cast<std::uint8_t>(px >> 16);
+        out[4 * i + 3] = 0;
     }
 }
 
@@ -468,8 +496,7 @@ void test_frame(const frame_geometry& g, const scan_settings& cfg, const std::ui
         test_frame_impl(g, cfg, reinterpret_cast<const std::uint16_t*>(frame), mean_map, sigma_map, limits, out);
 }
 
-void dilate_marks(const frame_geometry& g, const std::vector<std::uint8_t>& marks, std::int32_t half,
-                  double* sigma_map) {
+void dilate_marks(const frame_geometry& g, const std::uint8_t* marks, std::int32_t half, double* sigma_map) {
     if (half < 0) return;
     const auto w = static_cast<std::size_t>(g.width);
     const auto h = static_cast<std::size_t>(g.height);
@@ -479,7 +506,7 @@ void dilate_marks(const frame_geometry& g, const std::vector<std::uint8_t>& mark
     std::vector<std::int32_t> prefix(std::max(w, h) + 1);
     bool any_mark = false;
     for (std::size_t r = 0; r < h; ++r) {
-        const std::uint8_t* m = marks.data() + r * w;
+        const std::uint8_t* m = marks + r * w;
         if (std::find(m, m + w, std::uint8_t{1}) == m + w) continue;
         any_mark = true;
         prefix[0] = 0;

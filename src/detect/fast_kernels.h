@@ -46,6 +46,10 @@ struct candidate {
 // neighbours, the second and third largest with their frames, and the fourth largest.
 class packet_accumulator {
 public:
+    packet_accumulator() = default;
+    packet_accumulator(const packet_accumulator&) = delete;
+    packet_accumulator& operator=(const packet_accumulator&) = delete;
+
     // Sizes the arrays for g; the first frames added to them (first_index 0) start them afresh.
     void reset(const frame_geometry& g);
     // Adds `count` consecutive frames (file bytes, 16-bit samples shifted) whose first has
@@ -70,9 +74,12 @@ public:
 
 private:
     frame_geometry geom_;
-    big_vector<std::uint32_t> sum_, sq_lo_, sq_hi_;  // Q = sq_hi x 65536 + sq_lo
-    big_vector<std::uint16_t> max1_, max2_, max3_, max4_, frame1_, frame2_, frame3_;
-    big_vector<std::uint16_t> neighbours_[4];
+    // All arrays live in one block (huge pages: the arrays are touched for every frame).
+    big_vector<std::uint32_t> arena_;
+    std::uint32_t *sum_ = nullptr, *sq_lo_ = nullptr, *sq_hi_ = nullptr;  // Q = sq_hi x 65536 + sq_lo
+    std::uint16_t *max1_ = nullptr, *max2_ = nullptr, *max3_ = nullptr, *max4_ = nullptr;
+    std::uint16_t *frame1_ = nullptr, *frame2_ = nullptr, *frame3_ = nullptr;
+    std::uint16_t* neighbours_[4] = {};
 };
 
 // Shifts 16-bit samples right in place, as the frame reader does when it reads them.
@@ -98,8 +105,7 @@ void test_frame(const frame_geometry& g, const scan_settings& cfg, const std::ui
 
 // Writes the mask value around every marked pixel: a square of half size `half`, clipped at the
 // image edge. Marks are one byte per pixel.
-void dilate_marks(const frame_geometry& g, const std::vector<std::uint8_t>& marks, std::int32_t half,
-                  double* sigma_map);
+void dilate_marks(const frame_geometry& g, const std::uint8_t* marks, std::int32_t half, double* sigma_map);
 
 // The star test on the inner rows [row_begin, row_end): star_row[j x W + c] := 1 or 0.
 void find_stars(const frame_geometry& g, const scan_settings& cfg, const double* mean_map, std::int32_t* star_map,
@@ -107,6 +113,18 @@ void find_stars(const frame_geometry& g, const scan_settings& cfg, const double*
 // The star test of one pixel, with ring pixels outside the image left out.
 int star_at(const frame_geometry& g, const scan_settings& cfg, const double* mean_map, std::int32_t row,
             std::int32_t col);
+
+// The grey display bitmap of a frame without level marks, pixel for pixel what the frame
+// renderer draws, from a table of all 65536 samples.
+class grey_renderer {
+public:
+    explicit grey_renderer(std::int32_t brightness);
+    // Writes 4 bytes (grey, grey, grey, 0) per sample into out.
+    void render(const std::uint16_t* samples, std::size_t count, std::uint8_t* out) const;
+
+private:
+    std::vector<std::uint32_t> table_;
+};
 
 // Largest threshold (>= lowest_threshold) at which sample x 10 > T x sigma + mean x 10 holds.
 std::int32_t top_threshold(std::uint16_t s, double mean, double sigma);

@@ -52,7 +52,7 @@ struct saved_frame {
 // What a pass needs to go on from a frame withdrawn for its scatter: the star map left by the
 // packet it was in and, when no whole packet follows, the maps the remainder is tested against.
 struct carried_state {
-    std::vector<std::int32_t> star_map;
+    big_vector<std::int32_t> star_map;
     big_vector<double> mean_map, sigma_map;
     big_vector<std::uint16_t> limits;
 };
@@ -117,7 +117,8 @@ struct sweep_plan {
 class fast_scanner {
 public:
     fast_scanner(scan_state& st, const fast_scan_options& options)
-        : st_(st), cfg_(st.settings), pool_(worker_count(options)), chunk_bytes_(options.chunk_bytes) {}
+        : st_(st), cfg_(st.settings), pool_(worker_count(options)), chunk_bytes_(options.chunk_bytes),
+          renderer_(st.settings.brightness) {}
 
     void run();
 
@@ -149,10 +150,11 @@ private:
 
     fast::frame_geometry geom_;
     fast::packet_accumulator acc_;
+    fast::grey_renderer renderer_;  // snapshots are rendered without level marks
     big_vector<double> mean_, sigma_;
     big_vector<std::uint16_t> limits_;
-    std::vector<std::int32_t> stars_, new_stars_;
-    std::vector<std::uint8_t> marks_;
+    big_vector<std::int32_t> stars_, new_stars_;
+    big_vector<std::uint8_t> marks_;
     big_vector<std::uint16_t> chunks_[2];  // 16-bit storage keeps 16-bit samples aligned
     std::vector<std::vector<candidate>> packet_cands_;
     std::map<std::int32_t, std::unique_ptr<pass_trace>> traces_;
@@ -252,16 +254,16 @@ void fast_scanner::finish_packet() {
     if (sw.red) {
         const double red = static_cast<double>(cfg_.red_level);
         mark_inner([&](std::size_t i) { return mean_[i] > red; });
-        fast::dilate_marks(geom_, marks_, cfg_.red_mask_half, sigma_.data());
+        fast::dilate_marks(geom_, marks_.data(), cfg_.red_mask_half, sigma_.data());
     }
     if (sw.blue) {
         const double blue = static_cast<double>(cfg_.blue_level);
         mark_inner([&](std::size_t i) { return mean_[i] < blue; });
-        fast::dilate_marks(geom_, marks_, cfg_.blue_mask_half, sigma_.data());
+        fast::dilate_marks(geom_, marks_.data(), cfg_.blue_mask_half, sigma_.data());
     }
     if (sw.stars) {
         mark_inner([&](std::size_t i) { return stars_[i] != 0; });
-        fast::dilate_marks(geom_, marks_, cfg_.star_mask_half, sigma_.data());
+        fast::dilate_marks(geom_, marks_.data(), cfg_.star_mask_half, sigma_.data());
         pool_.run(parts, [&](unsigned part) {
             std::int32_t r0 = 0, r1 = 0;
             rows(part, r0, r1);
@@ -481,8 +483,11 @@ void fast_scanner::emit(const saved_frame& sf) {
 
     st_.reader->seek_frame(sf.frame);
     st_.reader->read_frame(st_.frame_buf);
-    const display::render_levels levels{cfg_.brightness, cfg_.blue_level, cfg_.red_level};
-    display::render_frame(st_.disp, st_.frame_buf, levels, false, st_.hooks.repaint);
+    const std::size_t pixels = geom_.pixels();
+    if (pixels > 0 && st_.disp.disp_buf.size() >= pixels * 4 && st_.frame_buf.size() >= pixels &&
+        st_.disp.width() == geom_.width && st_.disp.height() == geom_.height)
+        renderer_.render(st_.frame_buf.data(), pixels, st_.disp.disp_buf.data());
+    if (st_.hooks.repaint) st_.hooks.repaint();
     for (const detection_line& line : sf.lines) draw_detection_box(st_.disp, line.col, line.row);
     const std::string path = snapshot_name(st_.result_dir, st_.det_frames, st_.threshold, sf.frame);
     const std::string failure = write_snapshot(*st_.fs, path, st_.disp);
