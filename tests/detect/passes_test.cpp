@@ -265,3 +265,43 @@ TEST(Passes, UnsoundSettingsAreRefusedBeforeAnyPass) {
 
 } // namespace
 } // namespace serflash::detect
+
+namespace serflash::detect {
+namespace {
+
+// Small random files of a constant sky with spikes, bursts and remainder frames: every scan
+// ends without the safety stop, whatever the limit.
+TEST(Passes, RandomFilesAlwaysEnd) {
+    std::uint64_t seed = 12345;
+    const auto next = [&](int n) {
+        seed = seed * 6364136223846793005ULL + 1442695040888963407ULL;
+        return static_cast<int>((seed >> 33) % static_cast<std::uint64_t>(n));
+    };
+    int withheld = 0, raised = 0;
+    for (int round = 0; round < 120; ++round) {
+        const int frames = 20 + next(40);
+        frames_t f = flat_frames(frames, W, 100);
+        for (int k = 0; k < frames; ++k) {
+            const int roll = next(10);
+            const int spikes = roll < 6 ? 0 : roll < 9 ? 1 + next(2) : 12;
+            for (int j = 0; j < spikes; ++j) plus(f, k, 11 + next(10), 11 + next(10), 50 + next(800));
+        }
+        const int packet = 10 + next(frames - 9);
+        pass_rig r(f, packet, 1 + next(3), 45 + next(25));
+        // Remainder frames against a packet's small deviations may need a few hundred raises.
+        r.m.st.hooks.stop_requested = [&r] { return r.shown.size() > 3000; };
+        r.st().settings.scatter_v = next(12);
+        r.st().settings.scatter_h = next(12);
+        run_scan(r.st());
+        EXPECT_FALSE(r.st().outcome.stopped) << "round " << round;
+        EXPECT_FALSE(r.st().outcome.failed) << "round " << round;
+        withheld += r.st().outcome.raise_withheld ? 1 : 0;
+        raised += r.raise_blocks(r.summary(r.st().outcome.final_dir)) > 0 ? 1 : 0;
+    }
+    // The mix holds scans that would run away without the rule and scans that raise.
+    EXPECT_GT(withheld, 5);
+    EXPECT_GT(raised, 5);
+}
+
+} // namespace
+} // namespace serflash::detect
