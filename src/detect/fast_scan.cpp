@@ -132,6 +132,7 @@ private:
     int replay_pass();
     pass_trace* trace_for(std::int32_t threshold);
     void emit(const saved_frame& sf);
+    void write_snapshots();
 
     bool sweep(const sweep_plan& plan, const std::vector<pass_trace*>& traces, bool report_progress);
     void sum_packet(std::int32_t first_frame, bool report_progress);
@@ -158,6 +159,12 @@ private:
     big_vector<std::uint16_t> chunks_[2];  // 16-bit storage keeps 16-bit samples aligned
     std::vector<std::vector<candidate>> packet_cands_;
     std::map<std::int32_t, std::unique_ptr<pass_trace>> traces_;
+    struct snapshot_job {
+        std::int32_t frame = 0;
+        std::string path;
+        std::vector<detection_line> lines;
+    };
+    std::vector<snapshot_job> snapshots_;  // emitted, not yet written
     unsigned shift_ = 0;  // applied to 16-bit samples as they are read
     bool first_sweep_done_ = false;
     bool scan_failed_ = false;
@@ -481,21 +488,56 @@ void fast_scanner::emit(const saved_frame& sf) {
     st_.det_count = wrapping_add(st_.det_count, sf.count);
     if (st_.fp2 != nullptr) st_.fp2->write(frame_text);
 
-    st_.reader->seek_frame(sf.frame);
-    st_.reader->read_frame(st_.frame_buf);
-    const std::size_t pixels = geom_.pixels();
-    if (pixels > 0 && st_.disp.disp_buf.size() >= pixels * 4 && st_.frame_buf.size() >= pixels &&
-        st_.disp.width() == geom_.width && st_.disp.height() == geom_.height)
-        renderer_.render(st_.frame_buf.data(), pixels, st_.disp.disp_buf.data());
-    if (st_.hooks.repaint) st_.hooks.repaint();
-    for (const detection_line& line : sf.lines) draw_detection_box(st_.disp, line.col, line.row);
-    const std::string path = snapshot_name(st_.result_dir, st_.det_frames, st_.threshold, sf.frame);
-    const std::string failure = write_snapshot(*st_.fs, path, st_.disp);
-    if (!failure.empty()) report_snapshot_failure(st_, path, failure);
+    snapshots_.push_back({sf.frame, snapshot_name(st_.result_dir, st_.det_frames, st_.threshold, sf.frame), sf.lines});
 
     if (!sf.any_recurs) st_.pass.every_saved_frame_recurs = false;
     if (!sf.all_recur) st_.pass.every_detection_recurs = false;
     st_.det_frames = wrapping_add(st_.det_frames, 1);
+}
+
+// Writes the snapshots emitted so far. Their frames are read here in turn; rendering, boxing
+// and writing them is shared among the workers (snapshot files are independent, and two
+// snapshots of one name hold the same picture). Failures are reported in snapshot order.
+void fast_scanner::write_snapshots() {
+    if (snapshots_.empty()) return;
+    const std::size_t pixels = geom_.pixels();
+    const bool parallel = st_.fs == &platform::native_file_system();
+    const std::size_t slots = parallel ? std::max<std::size_t>(pool_.parts() * 2, 1) : 1;
+    struct slot {
+        std::vector<std::uint16_t> frame;
+        display::display_bitmap disp;
+        std::string failure;
+    };
+    std::vector<slot> work(std::min(slots, snapshots_.size()));
+    for (slot& s : work) {
+        s.frame.assign(pixels, 0);
+        s.disp = st_.disp;  // the scan's bitmap: same header, same size
+    }
+    for (std::size_t first = 0; first < snapshots_.size(); first += work.size()) {
+        const std::size_t n = std::min(work.size(), snapshots_.size() - first);
+        for (std::size_t k = 0; k < n; ++k) {
+            st_.reader->seek_frame(snapshots_[first + k].frame);
+            st_.reader->read_frame(work[k].frame);
+        }
+        const auto draw_and_write = [&](unsigned k) {
+            slot& s = work[k];
+            const snapshot_job& job = snapshots_[first + k];
+            if (pixels > 0 && s.disp.disp_buf.size() >= pixels * 4 && s.disp.width() == geom_.width &&
+                s.disp.height() == geom_.height)
+                renderer_.render(s.frame.data(), pixels, s.disp.disp_buf.data());
+            for (const detection_line& line : job.lines) draw_detection_box(s.disp, line.col, line.row);
+            s.failure = write_snapshot(*st_.fs, job.path, s.disp);
+        };
+        if (parallel)
+            pool_.run(static_cast<unsigned>(n), draw_and_write);
+        else
+            for (unsigned k = 0; k < n; ++k) draw_and_write(k);
+        for (std::size_t k = 0; k < n; ++k) {
+            if (st_.hooks.repaint) st_.hooks.repaint();
+            if (!work[k].failure.empty()) report_snapshot_failure(st_, snapshots_[first + k].path, work[k].failure);
+        }
+    }
+    snapshots_.clear();
 }
 
 // One pass at st.threshold from start_frame: what detect_in_packet over its packets and the
@@ -655,6 +697,7 @@ void fast_scanner::run() {
         }
     }
 
+    write_snapshots();
     finish_scan(st_, !scan_failed_);
     st_.fp2 = nullptr;
     if (!summary->close()) {
