@@ -108,7 +108,10 @@ const std::vector<fast_scan_options> thread_variants = {
 
 TEST_F(FastScanTest, FlashesWithRemainderMasksOffAndOn16Bit) {
     synth::params p = small_clip(16, 230, 7);
-    p.flashes = {{30, 30, 12, 700.0, 1}, {50, 40, 75, 500.0, 2}, {40, 20, 140, 900.0, 3}, {60, 50, 215, 400.0, 1}};
+    // Flashes of one to six frames: a pixel may pass in up to four frames of a packet before its
+    // frames are all tested again.
+    p.flashes = {{30, 30, 12, 700.0, 1}, {50, 40, 75, 500.0, 2}, {40, 20, 140, 900.0, 3},
+                 {60, 50, 215, 400.0, 1}, {25, 45, 160, 900.0, 6}, {70, 25, 100, 900.0, 4}};
     const std::string path = make_file(p);
     scan_settings s = defaults_for(path);
     s.packet_size = 50;  // four packets and a remainder of 30 frames
@@ -117,6 +120,19 @@ TEST_F(FastScanTest, FlashesWithRemainderMasksOffAndOn16Bit) {
     EXPECT_GT(last_snapshots(), 3U);
     expect_same(path, s, {true, true, true}, 0, thread_variants);
     EXPECT_GT(last_snapshots(), 0U);
+    // In long packets a flash of several frames passes in each of them.
+    s.packet_size = 200;
+    expect_same(path, s, {}, 0, thread_variants);
+
+    // One spot flashing four times in a packet, each time weaker: the weakest is in none of
+    // the frames remembered for any pixel.
+    synth::params q = small_clip(16, 200, 8);
+    q.flashes = {{40, 30, 20, 1400.0, 1}, {40, 30, 60, 1300.0, 1}, {40, 30, 110, 1200.0, 1}, {40, 30, 170, 1100.0, 1}};
+    const std::string again = make_file(q, "again");
+    scan_settings a = defaults_for(again);
+    a.max_det_frames = 20;
+    expect_same(again, a, {});
+    EXPECT_NE(last_summary().find("170       40        30"), std::string::npos);
 }
 
 TEST_F(FastScanTest, EightBitAndBitShift) {
@@ -193,6 +209,47 @@ TEST_F(FastScanTest, StarsMaskedOnePacketLateAndManualRectangles) {
     s.red_mask_half = 0;
     s.blue_mask_half = 200;
     expect_same(path, s, {true, true, true});
+}
+
+TEST_F(FastScanTest, SnapshotThatCannotBeWrittenIsReportedOnceAsByTheReference) {
+    synth::params p = small_clip(16, 90, 61);
+    p.flashes = {{30, 30, 10, 900.0, 1}, {50, 40, 40, 900.0, 1}, {40, 30, 70, 900.0, 1}};
+    const std::string path = make_file(p);
+    scan_settings s = defaults_for(path);
+    s.packet_size = 30;
+    s.max_det_frames = 20;
+    bench::scan_job job;
+    job.ser_path = path;
+    job.settings = s;
+    // The names of the first two snapshots.
+    job.results_parent = (root_ / "probe").string();
+    fs::create_directories(job.results_parent);
+    const bench::scan_result probe = bench::scan_once(job, run_scan);
+    std::vector<std::string> names;
+    for (const auto& [name, bytes] : bench::read_tree(job.results_parent))
+        if (name.size() > 4 && name.compare(name.size() - 4, 4, ".bmp") == 0)
+            names.push_back(fs::path(name).filename().string());
+    ASSERT_GE(names.size(), 2U);
+    std::vector<std::string> problems;
+    std::vector<std::vector<std::string>> messages;
+    for (const bool fast : {false, true}) {
+        const fs::path parent = root_ / (fast ? "fast" : "ref");
+        fs::create_directories(parent / "Results_file");
+        // Folders in the way of two snapshots.
+        for (std::size_t k = 0; k < 2; ++k) fs::create_directories(parent / "Results_file" / names[k]);
+        job.results_parent = parent.string();
+        const bench::scan_result r = bench::scan_once(job, fast ? make_fast_scanner({2, 20000}) : file_scanner(run_scan));
+        problems.push_back(r.outcome.problem);
+        messages.push_back(r.messages);
+        for (std::string& m : messages.back())
+            for (std::size_t at; (at = m.find(parent.string())) != std::string::npos;) m.replace(at, parent.string().size(), "DIR");
+    }
+    ASSERT_EQ(messages[0].size(), 2U);  // one message for the file, naming the first failure
+    EXPECT_NE(messages[0][1].find(names[0]), std::string::npos);
+    EXPECT_EQ(messages[1], messages[0]);
+    EXPECT_NE(problems[0].find("snapshots could not be written"), std::string::npos);
+    EXPECT_EQ(problems[1], problems[0]);
+    EXPECT_EQ(bench::compare_trees((root_ / "ref").string(), (root_ / "fast").string()), "");
 }
 
 TEST_F(FastScanTest, PacketsOfOneAndTwoFramesAndFramesTooSmallToExamine) {

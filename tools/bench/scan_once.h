@@ -13,6 +13,7 @@
 #include <iterator>
 #include <map>
 #include <string>
+#include <vector>
 
 namespace serflash::bench {
 
@@ -45,6 +46,7 @@ struct scan_result {
     detect::scan_outcome outcome;
     std::int32_t threshold = 0;
     std::int32_t cur_frame = 0;
+    std::vector<std::string> messages;  // caption, then text, of every message
 };
 
 inline scan_result scan_once(const scan_job& job, const detect::file_scanner& scanner) {
@@ -61,6 +63,10 @@ inline scan_result scan_once(const scan_job& job, const detect::file_scanner& sc
     detect::engine_hooks hooks;
     const detect::mask_switches sw = job.switches;
     hooks.switches = [sw] { return sw; };
+    hooks.message = [&r](const std::string& caption, const std::string& text) {
+        r.messages.push_back(caption);
+        r.messages.push_back(text);
+    };
     {
         auto header = detect::summary_file::open(fs, summary_path, platform::write_mode::truncate);
         if (!header) return r;
