@@ -125,11 +125,13 @@ SERFLASH_INLINE u16x32 vmin(u16x32 a, u16x32 b) { return a < b ? a : b; }
 // Rows [row_begin, row_end) of `count` frames: 32 columns at a time, the state of those
 // columns held in registers while the frames go by.
 template <typename T>
-SERFLASH_INLINE void add_frames_impl(const T* frames, std::size_t w, std::size_t h, std::int32_t count,
+SERFLASH_INLINE void add_frames_impl(const T* frames, std::size_t frame_stride, std::size_t first_row,
+                                     std::size_t w, std::size_t h, std::int32_t count,
                                      std::int32_t first_index, std::int32_t row_begin, std::int32_t row_end,
                                      std::uint32_t* sum, std::uint32_t* lo, std::uint32_t* hi,
                                      const track_arrays& t) {
-    const std::size_t frame_samples = w * h;
+    // Row r of frame k is at frames + k x frame_stride + (r - first_row) x w.
+    const std::size_t origin = first_row * w;
     const bool inner = w > 20 && h > 20;
     const std::size_t blocks_end = w - w % lanes;
     const bool fresh = first_index == 0;
@@ -151,7 +153,7 @@ SERFLASH_INLINE void add_frames_impl(const T* frames, std::size_t w, std::size_t
             }
             if (!tracked) {
                 for (std::int32_t k = 0; k < count; ++k) {
-                    const T* p = frames + static_cast<std::size_t>(k) * frame_samples + i;
+                    const T* p = frames + static_cast<std::size_t>(k) * frame_stride + (i - origin);
                     const u32x16 a = load_wide(p), b = load_wide(p + 16);
                     const u32x16 pa = a * a, pb = b * b;
                     s0 += a;
@@ -177,7 +179,7 @@ SERFLASH_INLINE void add_frames_impl(const T* frames, std::size_t w, std::size_t
                     nd = load_vec<u16x32>(t.nd + i);
                 }
                 for (std::int32_t k = 0; k < count; ++k) {
-                    const T* p = frames + static_cast<std::size_t>(k) * frame_samples + i;
+                    const T* p = frames + static_cast<std::size_t>(k) * frame_stride + (i - origin);
                     const u32x16 a = load_wide(p), b = load_wide(p + 16);
                     const u32x16 pa = a * a, pb = b * b;
                     s0 += a;
@@ -232,7 +234,7 @@ SERFLASH_INLINE void add_frames_impl(const T* frames, std::size_t w, std::size_t
                 std::fill(a + blocks_end, a + blocks_end + n, std::uint16_t{0});
         }
         for (std::int32_t k = 0; k < count; ++k) {
-            const T* row = frames + static_cast<std::size_t>(k) * frame_samples + at;
+            const T* row = frames + static_cast<std::size_t>(k) * frame_stride + (at - origin);
             accumulate_row(row + blocks_end, w - blocks_end, 0U, sum + at + blocks_end, lo + at + blocks_end,
                            hi + at + blocks_end);
             if (tracked)
@@ -243,16 +245,18 @@ SERFLASH_INLINE void add_frames_impl(const T* frames, std::size_t w, std::size_t
     }
 }
 
-SERFLASH_CLONES void add_frames_u16(const std::uint16_t* frames, std::size_t w, std::size_t h, std::int32_t count,
+SERFLASH_CLONES void add_frames_u16(const std::uint16_t* frames, std::size_t frame_stride, std::size_t first_row,
+                                    std::size_t w, std::size_t h, std::int32_t count,
                                     std::int32_t first_index, std::int32_t row_begin, std::int32_t row_end,
                                     std::uint32_t* sum, std::uint32_t* lo, std::uint32_t* hi, const track_arrays& t) {
-    add_frames_impl(frames, w, h, count, first_index, row_begin, row_end, sum, lo, hi, t);
+    add_frames_impl(frames, frame_stride, first_row, w, h, count, first_index, row_begin, row_end, sum, lo, hi, t);
 }
 
-SERFLASH_CLONES void add_frames_u8(const std::uint8_t* frames, std::size_t w, std::size_t h, std::int32_t count,
+SERFLASH_CLONES void add_frames_u8(const std::uint8_t* frames, std::size_t frame_stride, std::size_t first_row,
+                                   std::size_t w, std::size_t h, std::int32_t count,
                                    std::int32_t first_index, std::int32_t row_begin, std::int32_t row_end,
                                    std::uint32_t* sum, std::uint32_t* lo, std::uint32_t* hi, const track_arrays& t) {
-    add_frames_impl(frames, w, h, count, first_index, row_begin, row_end, sum, lo, hi, t);
+    add_frames_impl(frames, frame_stride, first_row, w, h, count, first_index, row_begin, row_end, sum, lo, hi, t);
 }
 
 SERFLASH_CLONES void finish_span(const std::uint32_t* sum, const std::uint32_t* lo, const std::uint32_t* hi,
@@ -379,16 +383,25 @@ void packet_accumulator::reset(const frame_geometry& g) {
 
 void packet_accumulator::add_frames(const std::uint8_t* frames, std::int32_t count, std::int32_t first_index,
                                     std::int32_t row_begin, std::int32_t row_end) {
+    add_band(frames, count, first_index, row_begin, row_end, 0, geom_.height);
+}
+
+void packet_accumulator::add_band(const std::uint8_t* frames, std::int32_t count, std::int32_t first_index,
+                                  std::int32_t row_begin, std::int32_t row_end, std::int32_t first_row,
+                                  std::int32_t rows) {
     const auto w = static_cast<std::size_t>(geom_.width);
     const auto h = static_cast<std::size_t>(geom_.height);
+    const std::size_t stride = static_cast<std::size_t>(rows) * w;
+    const auto first = static_cast<std::size_t>(first_row);
     const track_arrays t{max1_,          max2_,          max3_,          max4_,         frame1_,       frame2_,
                          frame3_,        neighbours_[0], neighbours_[1], neighbours_[2], neighbours_[3]};
     if (geom_.eight_bit) {
-        add_frames_u8(frames, w, h, count, first_index, row_begin, row_end, sum_, sq_lo_, sq_hi_, t);
+        add_frames_u8(frames, stride, first, w, h, count, first_index, row_begin, row_end, sum_, sq_lo_, sq_hi_, t);
     } else {
         // Frames are read into 16-bit aligned buffers by the scanner.
         const auto* samples = reinterpret_cast<const std::uint16_t*>(frames);
-        add_frames_u16(samples, w, h, count, first_index, row_begin, row_end, sum_, sq_lo_, sq_hi_, t);
+        add_frames_u16(samples, stride, first, w, h, count, first_index, row_begin, row_end, sum_, sq_lo_, sq_hi_,
+                       t);
     }
 }
 

@@ -57,6 +57,10 @@ public:
     // split between threads.
     void add_frames(const std::uint8_t* frames, std::int32_t count, std::int32_t first_index, std::int32_t row_begin,
                     std::int32_t row_end);
+    // The same for frames of which only `rows` rows from first_row are at hand, one band after
+    // the other; [row_begin, row_end) with the rows above and below them must lie in the band.
+    void add_band(const std::uint8_t* frames, std::int32_t count, std::int32_t first_index, std::int32_t row_begin,
+                  std::int32_t row_end, std::int32_t first_row, std::int32_t rows);
     // mean = S / n; var = (Q - (n x mean) x mean) / d; sigma = sqrt(var), for rows [begin, end).
     void finish_rows(std::int32_t packet_size, double* mean_map, double* sigma_map, std::int32_t row_begin,
                      std::int32_t row_end) const;

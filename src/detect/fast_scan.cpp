@@ -7,10 +7,12 @@
 #include "detect/work_pool.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <limits>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <thread>
 
@@ -118,7 +120,7 @@ class fast_scanner {
 public:
     fast_scanner(scan_state& st, const fast_scan_options& options)
         : st_(st), cfg_(st.settings), pool_(worker_count(options)), chunk_bytes_(options.chunk_bytes),
-          renderer_(st.settings.brightness) {}
+          band_bytes_(options.band_bytes), bands_(options.band_bytes != 0), renderer_(st.settings.brightness) {}
 
     void run();
 
@@ -136,6 +138,7 @@ private:
 
     bool sweep(const sweep_plan& plan, const std::vector<pass_trace*>& traces, bool report_progress);
     void sum_packet(std::int32_t first_frame, bool report_progress);
+    void sum_packet_in_bands(std::int32_t first_frame);
     void finish_packet();
     void collect_candidates(std::int32_t first_frame);
     void test_frames(std::int32_t first_frame, std::int32_t count, std::vector<std::vector<candidate>>& out);
@@ -148,6 +151,8 @@ private:
     const scan_settings& cfg_;
     work_pool pool_;
     std::size_t chunk_bytes_;
+    std::size_t band_bytes_;
+    bool bands_;
 
     fast::frame_geometry geom_;
     fast::packet_accumulator acc_;
@@ -157,6 +162,7 @@ private:
     big_vector<std::int32_t> stars_, new_stars_;
     big_vector<std::uint8_t> marks_;
     big_vector<std::uint16_t> chunks_[2];  // 16-bit storage keeps 16-bit samples aligned
+    std::vector<big_vector<std::uint16_t>> band_buffers_;  // one per worker
     std::vector<std::vector<candidate>> packet_cands_;
     std::map<std::int32_t, std::unique_ptr<pass_trace>> traces_;
     struct snapshot_job {
@@ -203,6 +209,11 @@ void fast_scanner::read_frames(std::int32_t first, std::int32_t count, std::uint
 // Sums the packet of packet_size frames from first_frame, reading the next chunk of frames
 // while the workers sum the current one.
 void fast_scanner::sum_packet(std::int32_t first_frame, bool report_progress) {
+    if (bands_) {
+        sum_packet_in_bands(first_frame);
+        if (report_progress) progress(first_frame + cfg_.packet_size - 1);
+        return;
+    }
     const std::int32_t packet = cfg_.packet_size;
     const auto per_chunk = static_cast<std::int32_t>(
         std::clamp<std::size_t>(chunk_bytes_ / std::max<std::size_t>(geom_.frame_bytes(), 1), 1, static_cast<std::size_t>(packet)));
@@ -231,6 +242,65 @@ void fast_scanner::sum_packet(std::int32_t first_frame, bool report_progress) {
         pool_.wait();
         if (report_progress) progress(first_frame + done - 1);
     }
+}
+
+// Sums the packet band of rows by band: each worker takes a band and reads that band of every
+// frame of the packet, a few frames at a time, so that the band's sums and the frames read stay
+// in the worker's cache; the reads are copies from the page cache into small buffers.
+void fast_scanner::sum_packet_in_bands(std::int32_t first_frame) {
+    const std::int32_t packet = cfg_.packet_size;
+    const std::int32_t h = geom_.height;
+    const std::size_t row_bytes = geom_.frame_bytes() / static_cast<std::size_t>(h);
+    const auto frame_bytes = static_cast<std::int64_t>(geom_.frame_bytes());
+    platform::input_file& file = st_.reader->file();
+    file.will_need(ser::header_size + std::int64_t{first_frame} * frame_bytes, std::int64_t{packet} * frame_bytes);
+    acc_.reset(geom_);
+
+    constexpr std::size_t state_per_pixel = 34;  // sums and largest samples
+    const auto band_rows = static_cast<std::int32_t>(std::clamp<std::size_t>(
+        band_bytes_ / (static_cast<std::size_t>(geom_.width) * state_per_pixel), 8, static_cast<std::size_t>(h)));
+    const std::int32_t bands = (h + band_rows - 1) / band_rows;
+    const std::size_t buffer_rows = static_cast<std::size_t>(band_rows) + 2;
+    const auto per_step = static_cast<std::int32_t>(
+        std::clamp<std::size_t>(band_bytes_ / (buffer_rows * row_bytes), 1, static_cast<std::size_t>(packet)));
+    const unsigned parts = pool_.parts();
+    if (band_buffers_.size() < parts) band_buffers_.resize(parts);
+    std::atomic<std::int32_t> next_band{0};
+    const bool concurrent = file.concurrent_reads();
+    std::mutex read_mutex;
+
+    pool_.run(parts, [&](unsigned part) {
+        auto& buffer = band_buffers_[part];
+        const std::size_t need = (static_cast<std::size_t>(per_step) * buffer_rows * row_bytes + 1) / 2;
+        if (buffer.size() < need) buffer.resize(need);
+        auto* bytes = reinterpret_cast<std::uint8_t*>(buffer.data());
+        for (std::int32_t b = next_band++; b < bands; b = next_band++) {
+            const std::int32_t r0 = b * band_rows;
+            const std::int32_t r1 = std::min(h, r0 + band_rows);
+            const std::int32_t first_row = std::max(r0 - 1, 0);
+            const std::int32_t rows = std::min(r1 + 1, h) - first_row;
+            const std::size_t length = static_cast<std::size_t>(rows) * row_bytes;
+            for (std::int32_t k0 = 0; k0 < packet; k0 += per_step) {
+                const std::int32_t n = std::min(per_step, packet - k0);
+                for (std::int32_t k = 0; k < n; ++k) {
+                    const std::int64_t pos = ser::header_size + std::int64_t{first_frame + k0 + k} * frame_bytes +
+                                             static_cast<std::int64_t>(first_row) * static_cast<std::int64_t>(row_bytes);
+                    std::uint8_t* dst = bytes + static_cast<std::size_t>(k) * length;
+                    std::size_t got = 0;
+                    if (concurrent) {
+                        got = file.read_at(pos, dst, length);
+                    } else {
+                        std::lock_guard<std::mutex> lock(read_mutex);
+                        got = file.read_at(pos, dst, length);
+                    }
+                    // What the file does not hold reads as zeros, as in the frame reader.
+                    if (got < length) std::memset(dst + got, 0, length - got);
+                    if (shift_ != 0) fast::shift_samples(reinterpret_cast<std::uint16_t*>(dst), length / 2, shift_);
+                }
+                acc_.add_band(bytes, n, k0, r0, r1, first_row, rows);
+            }
+        }
+    });
 }
 
 // Maps, masks and limits of the packet just summed.

@@ -44,6 +44,22 @@ public:
         if (::fstat(fd_, &st) != 0) return -1;
         return static_cast<std::int64_t>(st.st_size);
     }
+    std::size_t read_at(std::int64_t pos, void* dst, std::size_t n) override {
+        if (pos < 0) return 0;
+        auto* out = static_cast<unsigned char*>(dst);
+        std::size_t done = 0;
+        while (done < n) {
+            const ssize_t got = ::pread(fd_, out + done, n - done, static_cast<off_t>(pos) + static_cast<off_t>(done));
+            if (got < 0 && errno == EINTR) continue;
+            if (got <= 0) break;
+            done += static_cast<std::size_t>(got);
+        }
+        return done;
+    }
+    bool concurrent_reads() const override { return true; }
+    void will_need(std::int64_t pos, std::int64_t n) override {
+        if (pos >= 0 && n > 0) ::posix_fadvise(fd_, static_cast<off_t>(pos), static_cast<off_t>(n), POSIX_FADV_WILLNEED);
+    }
 
 private:
     int fd_;

@@ -19,6 +19,13 @@ public:
     virtual std::int64_t tell() const = 0;
     // Size of the file in bytes, -1 when unknown.
     virtual std::int64_t size() const = 0;
+
+    // Reads up to n bytes at an absolute position; the current position is then unspecified.
+    // Files that answer concurrent_reads() may be read so from several threads at once.
+    virtual std::size_t read_at(std::int64_t pos, void* dst, std::size_t n) { return seek(pos) ? read(dst, n) : 0; }
+    virtual bool concurrent_reads() const { return false; }
+    // A hint that bytes [pos, pos + n) will be read soon.
+    virtual void will_need(std::int64_t /*pos*/, std::int64_t /*n*/) {}
 };
 
 class output_file {

@@ -251,6 +251,7 @@ int main(int argc, char** argv) {
         detect::fast_scan_options opt;
         opt.threads = o.threads;
         if (o.chunk != 0) opt.chunk_bytes = o.chunk;
+        if (const char* b = std::getenv("BENCH_BAND_BYTES")) opt.band_bytes = static_cast<std::size_t>(std::atol(b));
         const bench::scan_job job = job_for(o.scan_only, work + "/one", "one", o.masks);
         const auto t0 = clock_type::now();
         const bench::scan_result r = bench::scan_once(job, std::string(argv[argc - 1]) == "--reference"
