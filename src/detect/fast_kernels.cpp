@@ -158,10 +158,15 @@ SERFLASH_INLINE void add_frames_impl(const T* frames, std::size_t frame_stride, 
                     const u32x16 pa = a * a, pb = b * b;
                     s0 += a;
                     s1 += b;
-                    l0 += pa & 0xFFFFU;
-                    l1 += pb & 0xFFFFU;
-                    h0 += pa >> 16;
-                    h1 += pb >> 16;
+                    if constexpr (sizeof(T) == 1) {  // squares of bytes stay below 65536
+                        l0 += pa;
+                        l1 += pb;
+                    } else {
+                        l0 += pa & 0xFFFFU;
+                        l1 += pb & 0xFFFFU;
+                        h0 += pa >> 16;
+                        h1 += pb >> 16;
+                    }
                 }
             } else {
                 u16x32 m1{}, m2{}, m3{}, m4{}, f1{}, f2{}, f3{}, nl{}, nr{}, nu{}, nd{};
@@ -184,10 +189,15 @@ SERFLASH_INLINE void add_frames_impl(const T* frames, std::size_t frame_stride, 
                     const u32x16 pa = a * a, pb = b * b;
                     s0 += a;
                     s1 += b;
-                    l0 += pa & 0xFFFFU;
-                    l1 += pb & 0xFFFFU;
-                    h0 += pa >> 16;
-                    h1 += pb >> 16;
+                    if constexpr (sizeof(T) == 1) {  // squares of bytes stay below 65536
+                        l0 += pa;
+                        l1 += pb;
+                    } else {
+                        l0 += pa & 0xFFFFU;
+                        l1 += pb & 0xFFFFU;
+                        h0 += pa >> 16;
+                        h1 += pb >> 16;
+                    }
                     const u16x32 x = load_samples(p);
                     const u16x32 frame = u16x32{} + static_cast<std::uint16_t>(first_index + k);
                     const auto over1 = x > m1;

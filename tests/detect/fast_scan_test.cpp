@@ -252,6 +252,30 @@ TEST_F(FastScanTest, SnapshotThatCannotBeWrittenIsReportedOnceAsByTheReference) 
     EXPECT_EQ(bench::compare_trees((root_ / "ref").string(), (root_ / "fast").string()), "");
 }
 
+TEST_F(FastScanTest, StopEndsTheScanWithItsClosingBlockAndFolderName) {
+    synth::params p = small_clip(16, 120, 71);
+    p.flashes = {{30, 30, 10, 900.0, 1}, {50, 40, 100, 900.0, 1}};
+    const std::string path = make_file(p);
+    bench::scan_job job;
+    job.ser_path = path;
+    job.settings = defaults_for(path);
+    job.settings.packet_size = 30;
+    job.results_parent = root_.string();
+    int asked = 0;
+    job.stop_requested = [&asked] { return ++asked > 1; };
+    const bench::scan_result r = bench::scan_once(job, make_fast_scanner({2, 20000}));
+    EXPECT_TRUE(r.outcome.stopped);
+    EXPECT_LT(r.cur_frame, 120);
+    EXPECT_EQ(r.threshold, 60);  // the first pass
+    const std::string folder = "Results_file_s60_" + std::to_string(r.cur_frame);
+    EXPECT_EQ(r.outcome.final_dir, (root_ / folder).string());
+    const auto tree = bench::read_tree((root_ / folder).string());
+    ASSERT_EQ(tree.count("file_summary.txt"), 1U);
+    const std::string& summary = tree.at("file_summary.txt");
+    EXPECT_NE(summary.find("Number of detections = "), std::string::npos);
+    EXPECT_EQ(summary.find("Threshold: 57"), std::string::npos);
+}
+
 TEST_F(FastScanTest, PacketsOfOneAndTwoFramesAndFramesTooSmallToExamine) {
     synth::params p = small_clip(16, 12, 51);
     p.flashes = {{30, 30, 5, 900.0, 1}};

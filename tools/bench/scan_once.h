@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <map>
 #include <string>
@@ -24,6 +25,7 @@ struct scan_job {
     detect::scan_settings settings;
     detect::mask_switches switches;
     std::int32_t bit_shift = 0;
+    std::function<bool()> stop_requested;  // the user's stop button
 };
 
 // The scan table's defaults for a file (frame range, limit, packet, levels, gain).
@@ -63,6 +65,7 @@ inline scan_result scan_once(const scan_job& job, const detect::file_scanner& sc
     detect::engine_hooks hooks;
     const detect::mask_switches sw = job.switches;
     hooks.switches = [sw] { return sw; };
+    hooks.stop_requested = job.stop_requested;
     hooks.message = [&r](const std::string& caption, const std::string& text) {
         r.messages.push_back(caption);
         r.messages.push_back(text);
