@@ -258,7 +258,8 @@ void fast_scanner::sum_packet_in_bands(std::int32_t first_frame) {
 
     constexpr std::size_t state_per_pixel = 34;  // sums and largest samples
     const auto band_rows = static_cast<std::int32_t>(std::clamp<std::size_t>(
-        band_bytes_ / (static_cast<std::size_t>(geom_.width) * state_per_pixel), 8, static_cast<std::size_t>(h)));
+        band_bytes_ / (static_cast<std::size_t>(geom_.width) * state_per_pixel), std::min<std::size_t>(8, static_cast<std::size_t>(h)),
+        static_cast<std::size_t>(h)));
     const std::int32_t bands = (h + band_rows - 1) / band_rows;
     const std::size_t buffer_rows = static_cast<std::size_t>(band_rows) + 2;
     const auto per_step = static_cast<std::int32_t>(

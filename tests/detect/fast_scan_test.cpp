@@ -295,6 +295,13 @@ TEST_F(FastScanTest, PacketsOfOneAndTwoFramesAndFramesTooSmallToExamine) {
     scan_settings t = defaults_for(tiny_path);
     t.packet_size = 10;
     expect_same(tiny_path, t, {true, true, true});
+
+    tiny.width = 30;
+    tiny.height = 5;
+    const std::string flat_path = make_file(tiny, "flat");
+    scan_settings f = defaults_for(flat_path);
+    f.packet_size = 7;
+    expect_same(flat_path, f, {true, true, true});
 }
 
 } // namespace
