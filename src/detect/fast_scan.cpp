@@ -676,6 +676,7 @@ bool fast_scanner::prepare() {
         stars_.assign(pixels, 0);
         new_stars_.assign(pixels, 0);
         marks_.assign(pixels, 0);
+        acc_.reset(geom_);
     } catch (const std::bad_alloc&) {
         return false;
     }
@@ -685,8 +686,10 @@ bool fast_scanner::prepare() {
 void fast_scanner::run() {
     const scan_settings& cfg = cfg_;
     if (st_.fs == nullptr) st_.fs = &platform::native_file_system();
-    if (st_.reader == nullptr || cfg.packet_size > fast::longest_tracked_packet) {
-        // No fast path for packets whose sums need more than 32 bits: the reference scan.
+    if (st_.reader == nullptr || cfg.packet_size > fast::longest_tracked_packet ||
+        (st_.reader->depth() != 8 && st_.reader->depth() != 16)) {
+        // No fast path for packets whose sums need more than 32 bits, nor for sample depths
+        // whose frames the reader gives as zeros: the reference scan.
         run_scan(st_);
         return;
     }
@@ -750,7 +753,16 @@ void fast_scanner::run() {
             st_.pass = {};
             write_pass_header(*st_.fp2, st_.threshold);
 
-            const int result = replay_pass();
+            int result = 0;
+            try {
+                result = replay_pass();
+            } catch (const std::bad_alloc&) {
+                // As when the straightforward scan cannot have the work arrays of a packet.
+                st_.hooks.say("compute_packet_stats",
+                              "Not enough memory for the packet statistics; the scan of this file stops.");
+                scan_failed_ = true;
+                break;
+            }
             if (st_.outcome.stopped) break;
             if (result == 1) {
                 if (st_.threshold < st_.init_threshold) break;
@@ -768,7 +780,16 @@ void fast_scanner::run() {
         }
     }
 
-    write_snapshots();
+    if (scan_failed_) {
+        st_.outcome.failed = true;
+        if (!st_.outcome.problem.empty()) st_.outcome.problem += "; ";
+        st_.outcome.problem += "the statistics of a packet could not be computed";
+    }
+    try {
+        write_snapshots();
+    } catch (const std::bad_alloc&) {
+        report_snapshot_failure(st_, st_.result_dir, "no memory");
+    }
     finish_scan(st_, !scan_failed_);
     st_.fp2 = nullptr;
     if (!summary->close()) {
