@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <sstream>
 #include <unistd.h>
@@ -28,8 +29,8 @@ protected:
     std::string make(const std::string& name, std::int32_t frames, std::uint64_t seed, bool flashes,
                      std::int32_t depth = 16) {
         synth::params p = synth::default_params(depth);
-        p.width = 64;
-        p.height = 48;
+        p.width = 96;
+        p.height = 64;
         p.frames = frames;
         p.seed = seed;
         p.stars = 2;
@@ -86,6 +87,25 @@ TEST_F(ScanJobs, FilesAtOnceGiveTheResultsAndLinesOfOneAfterTheOther) {
     const outcome reference = run(req, "reference");
     EXPECT_EQ(reference.out, one.out);
     EXPECT_EQ(reference.tree, one.tree);
+}
+
+TEST_F(ScanJobs, StopWithFilesAtOnceEndsTheRunAndReportsEachFileOnce) {
+    scan_request req;
+    for (int k = 0; k < 8; ++k) req.files.push_back(make("f" + std::to_string(k) + ".ser", 400, 10 + k, true));
+    req.row_values = {{ui::col_pack, 20}};
+    req.jobs = 2;
+    req.dir = root_ + "/stopped";
+    fs::create_directories(req.dir);
+    std::ostringstream out, err;
+    const scan_run run = run_scan_request(req, out, err, false, [] { return true; });
+    EXPECT_TRUE(run.stopped);
+    ASSERT_EQ(run.files.size(), 8U);
+    const std::string o = out.str();
+    EXPECT_EQ(std::count(o.begin(), o.end(), '\n'), 8);
+    int unfinished = 0;
+    for (const auto& f : run.files)
+        if (f.outcome == detect::file_outcome::stopped || f.outcome == detect::file_outcome::not_reached) ++unfinished;
+    EXPECT_GE(unfinished, 1);
 }
 
 } // namespace
