@@ -5,7 +5,8 @@
 #include <cstring>
 
 // The hot loops are built for several instruction sets and picked at run time.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+// (Not under the thread sanitizer: its run time is not ready when the choice is made.)
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_THREAD__)
 #define SERFLASH_CLONES __attribute__((target_clones("arch=x86-64-v4", "arch=x86-64-v3", "default")))
 #else
 #define SERFLASH_CLONES

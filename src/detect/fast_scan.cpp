@@ -524,11 +524,13 @@ pass_trace* fast_scanner::trace_for(std::int32_t threshold) {
     };
     want(threshold);
     if (!first_sweep_done_) {
-        // Every threshold the lowering passes can reach, and the first raises.
+        // Every threshold the lowering passes can reach.
         for (std::int64_t t = std::int64_t{threshold} - step; t >= fast::lowest_threshold; t -= step) want(t);
     }
-    // Frames saved at a pass are rare, so a trace costs little: record many raises at once.
-    for (std::int64_t r = 1; r <= 24; ++r) want(threshold + r * step);
+    // Frames saved at a pass are rare, so a trace costs little: record many raises at once,
+    // and many more once a file has shown that it needs more than the first sweep recorded.
+    const std::int64_t raises = first_sweep_done_ ? 256 : 24;
+    for (std::int64_t r = 1; r <= raises; ++r) want(threshold + r * step);
     first_sweep_done_ = true;
 
     std::vector<pass_trace*> list;

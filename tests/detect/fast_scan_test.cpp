@@ -2,6 +2,7 @@
 // the same snapshots and the same folder name, on files made to stress its shortcuts.
 #include "bench/scan_once.h"
 #include "detect/fast_scan.h"
+#include "detect/memory_scan.h"
 #include "synth/synth.h"
 
 #include <gtest/gtest.h>
@@ -274,6 +275,68 @@ TEST_F(FastScanTest, StopEndsTheScanWithItsClosingBlockAndFolderName) {
     const std::string& summary = tree.at("file_summary.txt");
     EXPECT_NE(summary.find("Number of detections = "), std::string::npos);
     EXPECT_EQ(summary.find("Threshold: 57"), std::string::npos);
+}
+
+// Small random files (flat sky, spots of several sizes, bursts, remainder frames) with random
+// settings: the fast scan must agree with the reference every time.
+TEST_F(FastScanTest, RandomFilesAndSettings) {
+    std::uint64_t seed = 2024;
+    const auto next = [&](int n) {
+        seed = seed * 6364136223846793005ULL + 1442695040888963407ULL;
+        return static_cast<int>((seed >> 33) % static_cast<std::uint64_t>(n));
+    };
+    const std::int32_t w = 37, h = 29;
+    int with_detections = 0;
+    for (int round = 0; round < 40; ++round) {
+        const int frames = 12 + next(60);
+        const bool eight = next(4) == 0;
+        std::vector<std::vector<std::uint16_t>> f(static_cast<std::size_t>(frames));
+        for (auto& frame : f) {
+            frame.resize(static_cast<std::size_t>(w * h));
+            for (auto& v : frame) v = static_cast<std::uint16_t>((eight ? 40 : 400) + next(eight ? 6 : 40));
+        }
+        for (int k = 0; k < frames; ++k) {
+            const int roll = next(10);
+            const int spots = roll < 5 ? 0 : roll < 9 ? 1 + next(2) : 14;
+            for (int j = 0; j < spots; ++j) {
+                const int r = 9 + next(h - 18), c = 9 + next(w - 18);
+                const int amp = eight ? 20 + next(200) : 100 + next(3000);
+                for (int dr = -1; dr <= 1; ++dr)
+                    for (int dc = -1; dc <= 1; ++dc) {
+                        auto& v = f[static_cast<std::size_t>(k)][static_cast<std::size_t>((r + dr) * w + c + dc)];
+                        const int add = (dr == 0 && dc == 0) ? amp : (dr == 0 || dc == 0) ? amp / (1 + next(3)) : next(2) * amp / 4;
+                        v = static_cast<std::uint16_t>(std::min(eight ? 255 : 65535, v + add));
+                    }
+            }
+        }
+        const std::string path = (root_ / ("random" + std::to_string(round) + ".ser")).string();
+        {
+            const auto bytes = testing::ser_bytes(w, h, eight ? 8 : 16, f);
+            auto out = platform::native_file_system().open_write(path, platform::write_mode::truncate);
+            ASSERT_TRUE(out && out->write(bytes.data(), bytes.size()) && out->close());
+        }
+        scan_settings s = defaults_for(path);
+        s.start_frame = next(3);
+        s.end_frame = frames - 1 - next(3);
+        s.packet_size = 2 + next(s.end_frame - s.start_frame);
+        s.max_det_frames = 1 + next(8);
+        s.threshold = 45 + next(25);
+        s.threshold_step = 1 + next(4);
+        s.scatter_v = next(12);
+        s.scatter_h = next(12);
+        s.pct_left = next(40) - 5;
+        s.pct_top = next(40);
+        s.star_half_width = next(5);
+        s.star_threshold = next(40);
+        s.star_mask_half = next(4) - 1;
+        s.red_level = eight ? 60 + next(100) : 500 + next(1500);
+        s.blue_level = eight ? next(42) : next(420);
+        const mask_switches sw{next(2) == 0, next(2) == 0, next(2) == 0};
+        SCOPED_TRACE("round " + std::to_string(round));
+        expect_same(path, s, sw, next(3), {fast_scan_options{}, {1, 3000}});
+        if (last_snapshots() > 0) ++with_detections;
+    }
+    EXPECT_GT(with_detections, 10);
 }
 
 TEST_F(FastScanTest, PacketsOfOneAndTwoFramesAndFramesTooSmallToExamine) {
