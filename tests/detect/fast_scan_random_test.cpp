@@ -1,0 +1,137 @@
+// Random files and random settings: the fast scan must leave exactly the results of the
+// straightforward scan. Each case is fixed by its seed, so a failure names a case to replay.
+#include "bench/scan_once.h"
+#include "detect/fast_scan.h"
+#include "synth/synth.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <cstdio>
+#include <random>
+#include <unistd.h>
+
+namespace serflash::detect {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct random_case {
+    synth::params clip;
+    scan_settings settings;
+    mask_switches switches;
+    std::int32_t bit_shift = 0;
+    fast_scan_options options;
+};
+
+random_case make_case(std::uint32_t seed) {
+    std::mt19937 rng(seed);
+    const auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+    const auto chance = [&](int percent) { return pick(1, 100) <= percent; };
+
+    random_case c;
+    const int depth = chance(30) ? 8 : 16;
+    synth::params& p = c.clip;
+    p = synth::default_params(depth);
+    p.seed = seed;
+    p.width = pick(21, 80);
+    p.height = pick(21, 60);
+    p.frames = pick(8, 120);
+    p.stars = pick(0, 4);
+    p.hot_pixels = pick(0, 3);
+    if (chance(20)) p.noise = 0.0;  // flat pixels: standard deviations of exactly 0
+    if (chance(20)) p.shot_noise = 0.0;
+    if (chance(40)) p.bright_region = false;
+    if (chance(40)) p.dark_region = false;
+    for (int k = pick(1, 6); k > 0; --k)
+        p.flashes.push_back({pick(8, p.width - 9), pick(8, p.height - 9), pick(0, p.frames - 1),
+                             static_cast<double>(depth == 8 ? pick(10, 120) : pick(100, 3000)), pick(1, 2)});
+    if (chance(30)) p.burst_frame = pick(0, p.frames - 1);
+    p.burst_points = pick(12, 60);
+
+    scan_settings& s = c.settings;
+    // A pixel's excess within its own packet is at most (n - 1) / sqrt(n) deviations: packets
+    // of fewer than 23 frames find nothing but in the remainder, so most cases use longer ones.
+    s.packet_size = p.frames >= 25 && chance(75) ? pick(23, std::min(p.frames, 80)) : pick(1, p.frames);
+    s.start_frame = pick(0, p.frames - s.packet_size);
+    s.end_frame = pick(s.start_frame + s.packet_size - 1, p.frames - 1);
+    s.max_det_frames = chance(10) ? 0 : (chance(50) ? pick(1, 2) : pick(3, 12));
+    s.blue_level = depth == 8 ? pick(0, 40) : pick(0, 900);
+    s.red_level = depth == 8 ? pick(100, 255) : pick(1500, 4200);
+    s.brightness = pick(1, 2000);
+    s.threshold = chance(50) ? pick(40, 60) : pick(30, 90);
+    s.threshold_step = pick(1, 7);
+    s.pct_top = pick(-20, 60);
+    s.pct_bottom = pick(-20, 60);
+    s.pct_left = pick(-20, 60);
+    s.pct_right = pick(-20, 60);
+    for (std::size_t k = 0; k < 4; ++k) {
+        if (!chance(30)) continue;
+        s.mask_ul[k] = pack_point(pick(-5, p.width + 5), pick(-5, p.height + 5));
+        s.mask_lr[k] = pack_point(pick(-5, p.width + 5), pick(-5, p.height + 5));
+    }
+    s.red_mask_half = pick(-1, 6);
+    s.blue_mask_half = pick(-1, 6);
+    s.star_mask_half = pick(-1, 6);
+    s.star_half_width = pick(0, 5);
+    s.star_threshold = pick(0, 60);
+    s.scatter_v = pick(0, 30);
+    s.scatter_h = pick(0, 60);
+    c.switches = {chance(50), chance(50), chance(50)};
+    c.bit_shift = depth == 16 && chance(40) ? pick(0, 6) : 0;
+    c.options.threads = static_cast<unsigned>(pick(1, 3));
+    c.options.chunk_bytes = static_cast<std::size_t>(pick(1, 40000));
+    c.options.band_bytes = chance(50) ? 0 : static_cast<std::size_t>(pick(1, 20000));
+    return c;
+}
+
+TEST(FastScanRandom, SameResultsAsTheStraightforwardScan) {
+    const fs::path root = fs::temp_directory_path() / ("serflash_random_" + std::to_string(::getpid()));
+    fs::remove_all(root);
+    constexpr std::uint32_t cases = 300;
+    int with_snapshots = 0;
+    int raised = 0;
+    for (std::uint32_t seed = 1; seed <= cases; ++seed) {
+        SCOPED_TRACE("case seed " + std::to_string(seed));
+        const random_case c = make_case(seed);
+        const fs::path dir = root / std::to_string(seed);
+        fs::create_directories(dir / "ref");
+        fs::create_directories(dir / "fast");
+        const std::string path = (dir / "clip.ser").string();
+        const synth::result made = synth::write_ser(platform::native_file_system(), path, c.clip);
+        ASSERT_TRUE(made.ok) << made.error;
+
+        bench::scan_job job;
+        job.ser_path = path;
+        job.settings = c.settings;
+        job.switches = c.switches;
+        job.bit_shift = c.bit_shift;
+        job.results_parent = (dir / "ref").string();
+        const bench::scan_result ref = bench::scan_once(job, run_scan);
+        job.results_parent = (dir / "fast").string();
+        const bench::scan_result got = bench::scan_once(job, make_fast_scanner(c.options));
+        ASSERT_TRUE(ref.ran);
+        ASSERT_TRUE(got.ran);
+        EXPECT_EQ(got.threshold, ref.threshold);
+        EXPECT_EQ(got.cur_frame, ref.cur_frame);
+        EXPECT_EQ(got.messages, ref.messages);
+        EXPECT_EQ(bench::compare_trees((dir / "ref").string(), (dir / "fast").string()), "");
+
+        const auto tree = bench::read_tree((dir / "ref").string());
+        for (const auto& [name, bytes] : tree)
+            if (name.size() > 4 && name.compare(name.size() - 4, 4, ".bmp") == 0) {
+                ++with_snapshots;
+                break;
+            }
+        for (const auto& [name, bytes] : tree)
+            if (bytes.find("The threshold is increased") != std::string::npos) ++raised;
+    }
+    fs::remove_all(root);
+    // The cases must reach the paths that matter, or the comparison proves little.
+    EXPECT_GE(with_snapshots, static_cast<int>(cases / 5));
+    EXPECT_GE(raised, static_cast<int>(cases / 20));
+    std::printf("%u cases: %d with snapshots, %d with raises\n", cases, with_snapshots, raised);
+}
+
+} // namespace
+} // namespace serflash::detect
