@@ -1,5 +1,6 @@
 #include "detect/detector.h"
 
+#include "detect/passes.h"
 #include "detect/summary_file.h"
 
 #include <cmath>
@@ -32,6 +33,8 @@ struct hit_extent {
     }
 };
 
+} // namespace
+
 void report_snapshot_failure(scan_state& st, const std::string& path, const std::string& why) {
     if (st.snapshot_failure_reported) return;
     st.snapshot_failure_reported = true;
@@ -41,8 +44,6 @@ void report_snapshot_failure(scan_state& st, const std::string& path, const std:
     if (!st.outcome.problem.empty()) st.outcome.problem += "; ";
     st.outcome.problem += "snapshots could not be written (" + why + ")";
 }
-
-} // namespace
 
 bool is_detection(const scan_state& st, std::size_t i) {
     const std::size_t w = static_cast<std::size_t>(st.width());

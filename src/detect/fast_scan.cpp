@@ -27,17 +27,6 @@ std::int32_t wrapping_add(std::int32_t a, std::int32_t b) {
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(a) + static_cast<std::uint32_t>(b));
 }
 
-// As the frame detector reports a snapshot that could not be written: once per file.
-void report_snapshot_failure(scan_state& st, const std::string& path, const std::string& why) {
-    if (st.snapshot_failure_reported) return;
-    st.snapshot_failure_reported = true;
-    const std::string text = "Error: the snapshot " + path + " could not be written (" + why +
-                             "). The frame is counted; later snapshots of this file may be missing too.";
-    st.hooks.say("write_snapshot", text);
-    if (!st.outcome.problem.empty()) st.outcome.problem += "; ";
-    st.outcome.problem += "snapshots could not be written (" + why + ")";
-}
-
 struct detection_line {
     std::int32_t col = 0, row = 0, sample = 0, mean_trunc = 0, sigma_trunc = 0;
 };
@@ -116,7 +105,7 @@ struct sweep_plan {
     const carried_state* start = nullptr;  // null: the start of a pass (no stars yet)
 };
 
-class fast_scanner {
+class fast_scanner final : public pass_runner {
 public:
     fast_scanner(scan_state& st, const fast_scan_options& options)
         : st_(st), cfg_(st.settings), pool_(worker_count(options)), chunk_bytes_(options.chunk_bytes),
@@ -124,13 +113,17 @@ public:
 
     void run();
 
+    bool prepare(scan_state& st) override;
+    int run_pass(scan_state& st) override;
+    void before_closing(scan_state& st) override;
+
 private:
     static unsigned worker_count(const fast_scan_options& o) {
         unsigned n = o.threads != 0 ? o.threads : std::max(1U, std::thread::hardware_concurrency());
         return n <= 1 ? 0U : n;
     }
 
-    bool prepare();
+    bool prepare_arrays();
     int replay_pass();
     pass_trace* trace_for(std::int32_t threshold);
     void emit(const saved_frame& sf);
@@ -173,7 +166,6 @@ private:
     std::vector<snapshot_job> snapshots_;  // emitted, not yet written
     unsigned shift_ = 0;  // applied to 16-bit samples as they are read
     bool first_sweep_done_ = false;
-    bool scan_failed_ = false;
 };
 
 void fast_scanner::progress(std::int32_t frame) {
@@ -663,7 +655,7 @@ int fast_scanner::replay_pass() {
     }
 }
 
-bool fast_scanner::prepare() {
+bool fast_scanner::prepare_arrays() {
     const std::int32_t w = st_.width();
     const std::int32_t h = st_.height();
     geom_.width = w;
@@ -686,120 +678,41 @@ bool fast_scanner::prepare() {
 }
 
 void fast_scanner::run() {
-    const scan_settings& cfg = cfg_;
-    if (st_.fs == nullptr) st_.fs = &platform::native_file_system();
-    if (st_.reader == nullptr || cfg.packet_size > fast::longest_tracked_packet ||
+    if (st_.reader == nullptr || cfg_.packet_size > fast::longest_tracked_packet ||
         (st_.reader->depth() != 8 && st_.reader->depth() != 16)) {
         // No fast path for packets whose sums need more than 32 bits, nor for sample depths
         // whose frames the reader gives as zeros: the reference scan.
         run_scan(st_);
         return;
     }
-    st_.outcome = {};
-    st_.outcome.final_dir = st_.result_dir;
-    st_.snapshot_failure_reported = false;
+    drive_scan(st_, *this);
+}
 
-    scan_settings as_loaded = cfg;
-    as_loaded.threshold = st_.init_threshold;
-    const std::string refusal = scan_refusal(as_loaded, st_.reader->frames_present());
-    if (!refusal.empty()) {
-        st_.hooks.say("case IDC_SCAN", "Error: the file cannot be scanned: " + refusal + ".");
-        st_.outcome.failed = true;
-        st_.outcome.problem = refusal;
-        return;
+bool fast_scanner::prepare(scan_state& st) {
+    if (!prepare_arrays()) return false;
+    try {
+        st.frame_buf.resize(geom_.pixels());
+    } catch (const std::bad_alloc&) {
+        return false;
     }
-    const auto fail = [&](const std::string& caption, const std::string& text, const std::string& what) {
-        st_.hooks.say(caption, text);
-        st_.outcome.failed = true;
-        if (!st_.outcome.problem.empty()) st_.outcome.problem += "; ";
-        st_.outcome.problem += what;
-    };
-    if (!display::prep_for_display(st_.disp, st_.width(), st_.height())) {
-        fail("prep_for_display()", "Error: no memory for the display bitmap of the scan.",
-             "no memory for the display bitmap");
-        return;
-    }
-    bool have_memory = prepare();
-    if (have_memory) {
-        try {
-            st_.frame_buf.resize(geom_.pixels());
-        } catch (const std::bad_alloc&) {
-            have_memory = false;
-        }
-    }
-    if (!have_memory) {
-        fail("case IDC_SCAN", "Error: no memory for the statistics of the scan.", "no memory for the statistics");
-        return;
-    }
-    st_.det_frames = 0;
-    st_.det_count = 0;
+    return true;
+}
 
-    std::string open_error;
-    auto summary = summary_file::open(*st_.fs, st_.detect_result_path, platform::write_mode::append, &open_error);
-    if (!summary) {
-        fail("case IDC_SCAN", "Error in fopen_s(&fp2, detect_result_path, \"a\")",
-             "the summary file " + st_.detect_result_path + " could not be opened for appending (" + open_error + ")");
-        return;
+int fast_scanner::run_pass(scan_state& st) {
+    try {
+        return replay_pass();
+    } catch (const std::bad_alloc&) {
+        // As when the straightforward scan cannot have the work arrays of a packet.
+        st.hooks.say("compute_packet_stats", "Not enough memory for the packet statistics; the scan of this file stops.");
+        return -1;
     }
-    st_.fp2 = summary.get();
-    const std::int32_t step = cfg.threshold_step;
-    st_.threshold = st_.init_threshold + step;
+}
 
-    if (st_.det_frames < cfg.max_det_frames) {
-        for (;;) {
-            if (static_cast<std::int64_t>(st_.threshold) < static_cast<std::int64_t>(step) + fast::lowest_threshold)
-                break;
-            st_.threshold -= step;
-            if (st_.hooks.threshold_shown) st_.hooks.threshold_shown(st_.threshold);
-            st_.cur_frame = cfg.start_frame;
-            st_.pass = {};
-            write_pass_header(*st_.fp2, st_.threshold);
-
-            int result = 0;
-            try {
-                result = replay_pass();
-            } catch (const std::bad_alloc&) {
-                // As when the straightforward scan cannot have the work arrays of a packet.
-                st_.hooks.say("compute_packet_stats",
-                              "Not enough memory for the packet statistics; the scan of this file stops.");
-                scan_failed_ = true;
-                break;
-            }
-            if (st_.outcome.stopped) break;
-            if (result == 1) {
-                if (st_.threshold < st_.init_threshold) break;
-                if (raise_withheld(st_.pass, st_.init_threshold, step)) {
-                    st_.outcome.raise_withheld = true;
-                    break;
-                }
-                write_raise_block(*st_.fp2, st_.det_frames, st_.det_count);
-                st_.det_frames = 0;
-                st_.det_count = 0;
-                st_.init_threshold += step;
-                st_.threshold = st_.init_threshold + step;
-            }
-            if (!(st_.det_frames < cfg.max_det_frames)) break;
-        }
-    }
-
-    if (scan_failed_) {
-        st_.outcome.failed = true;
-        if (!st_.outcome.problem.empty()) st_.outcome.problem += "; ";
-        st_.outcome.problem += "the statistics of a packet could not be computed";
-    }
+void fast_scanner::before_closing(scan_state& st) {
     try {
         write_snapshots();
     } catch (const std::bad_alloc&) {
-        report_snapshot_failure(st_, st_.result_dir, "no memory");
-    }
-    finish_scan(st_, !scan_failed_);
-    st_.fp2 = nullptr;
-    if (!summary->close()) {
-        st_.hooks.say("case IDC_SCAN",
-                      "Error: the summary file " + st_.detect_result_path + " could not be written completely.");
-        st_.outcome.failed = true;
-        if (!st_.outcome.problem.empty()) st_.outcome.problem += "; ";
-        st_.outcome.problem += "the summary file could not be written completely";
+        report_snapshot_failure(st, st.result_dir, "no memory");
     }
 }
 

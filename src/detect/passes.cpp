@@ -73,54 +73,41 @@ void finish_scan(scan_state& st, bool rename_folder) {
     if (st.fs->rename_no_replace(st.result_dir, new_name)) st.outcome.final_dir = new_name;
 }
 
-void run_scan(scan_state& st) {
+void drive_scan(scan_state& st, pass_runner& runner) {
     if (st.fs == nullptr) st.fs = &platform::native_file_system();
     st.outcome = {};
     st.outcome.final_dir = st.result_dir;
     st.snapshot_failure_reported = false;
     const scan_settings& cfg = st.settings;
 
-    scan_settings as_loaded = cfg;
-    as_loaded.threshold = st.init_threshold;
     if (st.reader == nullptr) {
         fail(st, "case IDC_SCAN", "Error: no SER file is open for the scan.", "no SER file open");
         return;
     }
+    scan_settings as_loaded = cfg;
+    as_loaded.threshold = st.init_threshold;
     const std::string refusal = scan_refusal(as_loaded, st.reader->frames_present());
     if (!refusal.empty()) {
         fail(st, "case IDC_SCAN", "Error: the file cannot be scanned: " + refusal + ".", refusal);
         return;
     }
-    const std::int32_t w = st.width();
-    const std::int32_t h = st.height();
 
     // Set-up.
-    if (!display::prep_for_display(st.disp, w, h)) {
+    if (!display::prep_for_display(st.disp, st.width(), st.height())) {
         fail(st, "prep_for_display()", "Error: no memory for the display bitmap of the scan.",
              "no memory for the display bitmap");
         return;
     }
-    const std::size_t pixels = static_cast<std::size_t>(w) * static_cast<std::size_t>(h);
-    try {
-        st.frame_buf.resize(pixels);
-        st.mean_map.assign(pixels, 0.0);
-        st.sigma_map.assign(pixels, 0.0);
-        st.star_map.assign(pixels, 0);
-    } catch (const std::bad_alloc&) {
-        release_maps(st);
+    if (!runner.prepare(st)) {
         fail(st, "case IDC_SCAN", "Error: no memory for the statistics of the scan.", "no memory for the statistics");
         return;
     }
     st.det_frames = 0;
     st.det_count = 0;
-    const std::int32_t range = cfg.end_frame - cfg.start_frame + 1;
-    const std::int32_t npackets = range / cfg.packet_size;
-    const std::int32_t remainder = range % cfg.packet_size;
 
     std::string open_error;
     auto summary = summary_file::open(*st.fs, st.detect_result_path, platform::write_mode::append, &open_error);
     if (!summary) {
-        release_maps(st);
         fail(st, "case IDC_SCAN", "Error in fopen_s(&fp2, detect_result_path, \"a\")",
              "the summary file " + st.detect_result_path + " could not be opened for appending (" + open_error + ")");
         return;
@@ -136,26 +123,14 @@ void run_scan(scan_state& st) {
             st.threshold -= step;
             if (st.hooks.threshold_shown) st.hooks.threshold_shown(st.threshold);
             st.cur_frame = cfg.start_frame;
-            std::fill(st.star_map.begin(), st.star_map.end(), 0);
             st.pass = {};
             write_pass_header(*st.fp2, st.threshold);
 
-            int result = 0;
-            for (std::int32_t p = 0; p < npackets; ++p) {
-                if (!compute_packet_stats(st)) {
-                    scan_failed = true;
-                    break;
-                }
-                apply_masks(st, st.hooks.ask_switches());
-                result = detect_in_packet(st, cfg.packet_size);
-                if (result == 1 || st.outcome.stopped) break;
-                if (st.hooks.should_stop()) {
-                    st.outcome.stopped = true;
-                    break;
-                }
+            const int result = runner.run_pass(st);
+            if (result < 0) {
+                scan_failed = true;
+                break;
             }
-            if (scan_failed || st.outcome.stopped) break;
-            if (remainder != 0 && result == 0) result = detect_in_packet(st, remainder);
             if (st.outcome.stopped) break;
             if (result == 1) {
                 if (st.threshold < st.init_threshold) break;
@@ -177,8 +152,8 @@ void run_scan(scan_state& st) {
         st.outcome.failed = true;
         add_problem(st, "the statistics of a packet could not be computed");
     }
+    runner.before_closing(st);
     finish_scan(st, !scan_failed);
-    release_maps(st);
     st.fp2 = nullptr;
     if (!summary->close()) {
         st.hooks.say("case IDC_SCAN", "Error: the summary file " + st.detect_result_path +
@@ -186,6 +161,56 @@ void run_scan(scan_state& st) {
         st.outcome.failed = true;
         add_problem(st, "the summary file could not be written completely");
     }
+}
+
+namespace {
+
+// The straightforward scan: per packet the statistics, the masks and the detector, each frame
+// read again for every pass.
+class reference_runner final : public pass_runner {
+public:
+    bool prepare(scan_state& st) override {
+        const std::size_t pixels = st.reader->samples_per_frame();
+        try {
+            st.frame_buf.resize(pixels);
+            st.mean_map.assign(pixels, 0.0);
+            st.sigma_map.assign(pixels, 0.0);
+            st.star_map.assign(pixels, 0);
+        } catch (const std::bad_alloc&) {
+            release_maps(st);
+            return false;
+        }
+        return true;
+    }
+
+    int run_pass(scan_state& st) override {
+        const scan_settings& cfg = st.settings;
+        const std::int32_t range = cfg.end_frame - cfg.start_frame + 1;
+        const std::int32_t npackets = range / cfg.packet_size;
+        const std::int32_t remainder = range % cfg.packet_size;
+        std::fill(st.star_map.begin(), st.star_map.end(), 0);
+        int result = 0;
+        for (std::int32_t p = 0; p < npackets; ++p) {
+            if (!compute_packet_stats(st)) return -1;
+            apply_masks(st, st.hooks.ask_switches());
+            result = detect_in_packet(st, cfg.packet_size);
+            if (result == 1 || st.outcome.stopped) return result;
+            if (st.hooks.should_stop()) {
+                st.outcome.stopped = true;
+                return 0;
+            }
+        }
+        if (remainder != 0 && result == 0) result = detect_in_packet(st, remainder);
+        return result;
+    }
+};
+
+} // namespace
+
+void run_scan(scan_state& st) {
+    reference_runner runner;
+    drive_scan(st, runner);
+    release_maps(st);
 }
 
 } // namespace serflash::detect

@@ -27,4 +27,26 @@ std::string final_folder_name(const std::string& result_dir, std::int32_t thresh
 // rename of result_dir (never replacing anything; on failure the results stay where they are).
 void finish_scan(scan_state& st, bool rename_folder);
 
+// What differs between scanners: how they get their work memory and how they run one pass.
+// Everything else of the scan command (refusals, set-up, summary, the pass loop with its raises,
+// the closing steps) is drive_scan's, so every scanner writes the same results by construction.
+class pass_runner {
+public:
+    virtual ~pass_runner() = default;
+    // Work memory for the file; false when it cannot be had.
+    virtual bool prepare(scan_state& st) = 0;
+    // One pass at st.threshold from st.cur_frame = start_frame, as detect_in_packet over the
+    // packets and the remainder would run it: 1 when det_frames reached max_det_frames, 0 at
+    // any other end (st.outcome.stopped set when the user stopped it), -1 when it could not be
+    // carried out (reported through the hooks already).
+    virtual int run_pass(scan_state& st) = 0;
+    // Called after the last pass, before the closing steps.
+    virtual void before_closing(scan_state&) {}
+};
+
+void drive_scan(scan_state& st, pass_runner& runner);
+
+// A snapshot that could not be written: reported once per file; the frame still counts.
+void report_snapshot_failure(scan_state& st, const std::string& path, const std::string& why);
+
 } // namespace serflash::detect

@@ -1,5 +1,6 @@
 #include "ui/qt/scan_runner.h"
 
+#include "detect/fast_scan.h"
 #include "detect/scan_settings.h"
 
 #include <QThread>
@@ -31,6 +32,7 @@ void scan_runner::start(batch_job job) {
         request.fields = &job_->fields;
         request.bit_shift = job_->bit_shift;
         request.results_parent = ".";
+        request.scanner = detect::make_fast_scanner();
         auto& hooks = request.hooks;
         hooks.message = [this](const std::string& caption, const std::string& text) {
             // The panel shows the closing message itself once the run is over, worded for a
