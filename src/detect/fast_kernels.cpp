@@ -1,5 +1,7 @@
 #include "detect/fast_kernels.h"
 
+#include "detect/scan_state.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -595,33 +597,7 @@ void dilate_marks(const frame_geometry& g, const std::uint8_t* marks, std::int32
 
 int star_at(const frame_geometry& g, const scan_settings& cfg, const double* mean_map, std::int32_t row,
             std::int32_t col) {
-    const std::int32_t s = cfg.star_half_width;
-    if (s <= 0) return 0;
-    const std::int64_t w = g.width;
-    const std::int64_t h = g.height;
-    const std::int64_t top = std::int64_t{row} - s, bottom = std::int64_t{row} + s;
-    const std::int64_t left = std::int64_t{col} - s, right = std::int64_t{col} + s;
-    const std::int64_t c0 = std::max<std::int64_t>(0, left), c1 = std::min<std::int64_t>(w - 1, right);
-    std::int32_t k = 0;
-    double sum = 0.0;
-    double sum_sq = 0.0;
-    const auto take = [&](std::int64_t r, std::int64_t c) {
-        const double m = mean_map[static_cast<std::size_t>(r * w + c)];
-        ++k;
-        sum += m;
-        sum_sq += m * m;
-    };
-    if (top >= 0)
-        for (std::int64_t c = c0; c <= c1; ++c) take(top, c);
-    const std::int64_t r0 = std::max<std::int64_t>(0, top + 1), r1 = std::min<std::int64_t>(h - 1, bottom - 1);
-    for (std::int64_t r = r0; r <= r1; ++r) {
-        if (left >= 0) take(r, left);
-        if (right < w) take(r, right);
-    }
-    if (bottom < h)
-        for (std::int64_t c = c0; c <= c1; ++c) take(bottom, c);
-    const std::size_t i = static_cast<std::size_t>(std::int64_t{row} * w + col);
-    return star_from_sums(cfg, mean_map, static_cast<std::size_t>(w), i, k, sum, sum_sq) ? 1 : 0;
+    return star_test(mean_map, g.width, g.height, cfg, row, col);
 }
 
 void find_stars(const frame_geometry& g, const scan_settings& cfg, const double* mean_map, std::int32_t* star_map,

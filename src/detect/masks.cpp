@@ -48,20 +48,22 @@ void mask_rect(scan_state& st, packed_point ul, packed_point lr) {
         for (std::int32_t x = x0; x <= x1; ++x) st.sigma_map[at(st, y, x)] = mask_value;
 }
 
-int is_star(const scan_state& st, std::int32_t row, std::int32_t col) {
-    const std::int32_t s = st.settings.star_half_width;
+int star_test(const double* mean_map, std::int32_t w, std::int32_t h, const scan_settings& cfg, std::int32_t row,
+              std::int32_t col) {
+    const std::int32_t s = cfg.star_half_width;
     if (s <= 0) return 0;  // the ring is the centre alone or empty: fewer than two pixels
-    const std::int32_t w = st.width();
-    const std::int32_t h = st.height();
     const std::int64_t top = std::int64_t{row} - s, bottom = std::int64_t{row} + s;
     const std::int64_t left = std::int64_t{col} - s, right = std::int64_t{col} + s;
     const std::int64_t c0 = std::max<std::int64_t>(0, left), c1 = std::min<std::int64_t>(w - 1, right);
+    const auto mean_at = [&](std::int64_t r, std::int64_t c) {
+        return mean_map[static_cast<std::size_t>(r) * static_cast<std::size_t>(w) + static_cast<std::size_t>(c)];
+    };
 
     std::int32_t k = 0;
     double sum = 0.0;
     double sum_sq = 0.0;
     const auto take = [&](std::int64_t r, std::int64_t c) {
-        const double m = st.mean_map[at(st, static_cast<std::int32_t>(r), static_cast<std::int32_t>(c))];
+        const double m = mean_at(r, c);
         ++k;
         sum += m;
         sum_sq += m * m;
@@ -86,18 +88,21 @@ int is_star(const scan_state& st, std::int32_t row, std::int32_t col) {
     const double kd = static_cast<double>(k);
     const double avg = sum / kd;
     const double sd = std::sqrt((sum_sq - (kd * avg) * avg) / static_cast<double>(k - 1));
-    const double a = st.mean_map[at(st, row, col)] - avg;
-    if (!(a > sd * static_cast<double>(st.settings.star_threshold) / 10.0)) return 0;
+    const double a = mean_at(row, col) - avg;
+    if (!(a > sd * static_cast<double>(cfg.star_threshold) / 10.0)) return 0;
 
     const std::int32_t neighbour_row[4] = {row, row, row - 1, row + 1};
     const std::int32_t neighbour_col[4] = {col - 1, col + 1, col, col};
-    const std::int32_t pct[4] = {st.settings.pct_left, st.settings.pct_right, st.settings.pct_top,
-                                 st.settings.pct_bottom};
+    const std::int32_t pct[4] = {cfg.pct_left, cfg.pct_right, cfg.pct_top, cfg.pct_bottom};
     for (int i = 0; i < 4; ++i) {
-        const double m = st.mean_map[at(st, neighbour_row[i], neighbour_col[i])];
+        const double m = mean_at(neighbour_row[i], neighbour_col[i]);
         if (!((m - avg) / a * 100.0 >= static_cast<double>(pct[i]))) return 0;
     }
     return 1;
+}
+
+int is_star(const scan_state& st, std::int32_t row, std::int32_t col) {
+    return star_test(st.mean_map.data(), st.width(), st.height(), st.settings, row, col);
 }
 
 void apply_masks(scan_state& st, const mask_switches& sw) {

@@ -76,5 +76,8 @@ void apply_masks(scan_state& st, const mask_switches& sw);
 void mask_square(scan_state& st, std::int32_t row, std::int32_t col, std::int32_t half);
 void mask_rect(scan_state& st, packed_point ul, packed_point lr);
 int is_star(const scan_state& st, std::int32_t row, std::int32_t col);
+// The star test on any mean map of w x h (what is_star computes on the state's map).
+int star_test(const double* mean_map, std::int32_t w, std::int32_t h, const scan_settings& cfg, std::int32_t row,
+              std::int32_t col);
 
 } // namespace serflash::detect
