@@ -100,7 +100,7 @@ TEST(Batch, ScansEveryRowIntoItsFolderAndReportsTimes) {
     EXPECT_EQ(rep.files[0].det_frames, 1);
     EXPECT_EQ(rep.files[1].result_dir, "Results_m2_s45_50");
     const std::string text = r.fs.text("Results_m1_s69_20/m1_summary.txt");
-    EXPECT_EQ(text.rfind("--------------SER File Header Information--------------\r\nFileID(14byte)\x81\x46LUCAM-RECORDER\r\r\n", 0), 0u);
+    EXPECT_EQ(text.rfind("--------------SER File Header Information--------------\r\nFileID(14byte)\x81\x46SERFLASH-TESTS\r\r\n", 0), 0u);
     EXPECT_NE(text.find("start_frame# = 0  end_frame# = 49  packet_size = 50frames  brightness = 4\r\n"), std::string::npos);
     EXPECT_NE(text.find("Mask around RED pixels OFF\r\n"), std::string::npos);
     ASSERT_FALSE(r.messages.empty());

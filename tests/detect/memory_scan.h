@@ -15,7 +15,7 @@ namespace serflash::detect::testing {
 inline std::vector<std::uint8_t> ser_bytes(std::int32_t w, std::int32_t h, std::int32_t depth,
                                            const std::vector<std::vector<std::uint16_t>>& frames) {
     std::vector<std::uint8_t> b(178, 0);
-    std::memcpy(b.data(), "LUCAM-RECORDER", 14);
+    std::memcpy(b.data(), "SERFLASH-TESTS", 14);
     const auto put = [&](std::size_t off, std::int32_t v) {
         for (int i = 0; i < 4; ++i) b[off + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>((static_cast<std::uint32_t>(v) >> (8 * i)) & 0xFFU);
     };
