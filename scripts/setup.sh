@@ -4,7 +4,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
-packages=(g++ clang libclang-rt-14-dev cmake ninja-build pkg-config
+packages=(g++ clang clang-format libclang-rt-14-dev cmake ninja-build pkg-config
           libgtest-dev libgmock-dev libcli11-dev
           qt6-base-dev qt6-base-dev-tools libgl-dev libglx-dev
           xvfb xauth fonts-dejavu-core)

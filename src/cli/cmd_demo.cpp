@@ -65,8 +65,8 @@ synth::params demo_params() {
 
 int run_demo() {
     const synth::params p = demo_params();
-    std::cout << "Writing the sample " << sample_name << ": " << p.width << " x " << p.height << " pixels, "
-              << p.frames << " frames of 16 bits, with a sky gradient and noise, " << p.stars << " twinkling stars, "
+    std::cout << "Writing the sample " << sample_name << ": " << p.width << " x " << p.height << " pixels, " << p.frames
+              << " frames of 16 bits, with a sky gradient and noise, " << p.stars << " twinkling stars, "
               << p.hot_pixels << " hot pixels, a bright limb on the right, a dark patch at the lower left, a burst of "
               << p.burst_points << " bright points in frame " << p.burst_frame << " and " << p.flashes.size()
               << " flashes.\n";
@@ -114,10 +114,11 @@ int run_demo() {
     }
     std::cout << "  other detections: " << found.size() << "\n";
     for (const auto& [d, t] : found)
-        std::cout << "    x " << d.x << ", y " << d.y << ", frame " << d.frame << " at thresholds " << thresholds_text(t)
-                  << "\n";
-    std::cout << "\n" << hits << " of " << made.truth.flashes.size() << " flashes found. The burst in frame "
-              << p.burst_frame << " is passed over: its points are scattered far beyond the accepted ranges, and "
+        std::cout << "    x " << d.x << ", y " << d.y << ", frame " << d.frame << " at thresholds "
+                  << thresholds_text(t) << "\n";
+    std::cout << "\n"
+              << hits << " of " << made.truth.flashes.size() << " flashes found. The burst in frame " << p.burst_frame
+              << " is passed over: its points are scattered far beyond the accepted ranges, and "
               << "each pass ends at such a frame (the folder name tells the frame a scan reached).\n"
               << "Results: " << f.result_dir << "/ (the summary serflash_demo_summary.txt and one BMP snapshot per "
               << "frame with detections, the detections boxed in orange).\n";

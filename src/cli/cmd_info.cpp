@@ -68,9 +68,10 @@ command_runner add_info_command(CLI::App& app) {
     auto* cmd = app.add_subcommand("info", "Show the header of SER files and how many frames they really hold");
     auto files = std::make_shared<std::vector<std::string>>();
     cmd->add_option("files", *files, "SER files to describe")->required();
-    cmd->footer("Text fields are shown converted from the Japanese Windows code page (932); bytes that do not "
-                "convert are shown as \\xNN. The exit status is 1 when a file cannot be opened or its frames "
-                "cannot be read.");
+    cmd->footer(
+        "Text fields are shown converted from the Japanese Windows code page (932); bytes that do not "
+        "convert are shown as \\xNN. The exit status is 1 when a file cannot be opened or its frames "
+        "cannot be read.");
     return [files] {
         bool all_ok = true;
         for (const std::string& path : *files) all_ok = describe(path, std::cout, std::cerr) && all_ok;

@@ -89,8 +89,9 @@ command_runner add_scan_command(CLI::App& app) {
     cmd->add_flag("--mask-blue", c->mask_blue,
                   "Mask around pixels whose average is darker than the BLUE level (dark sky edges, dead pixels)")
         ->group(masks);
-    field("--blue-mask-size", ui::id::BLUE_MASK_HALF, 10, "Half width and height of the square masked around each "
-                                                           "dark pixel")
+    field("--blue-mask-size", ui::id::BLUE_MASK_HALF, 10,
+          "Half width and height of the square masked around each "
+          "dark pixel")
         ->group(masks);
     cmd->add_flag("--mask-stars", c->mask_stars,
                   "Mask around stars found in the averaged image (a twinkling star must not count as a flash)")
@@ -159,8 +160,8 @@ command_runner add_scan_command(CLI::App& app) {
             for (std::size_t j = 0; j < 4; ++j) req.field_values.emplace_back(ui::id::MASK_FIELDS[k][j], (*rect)[j]);
         }
         std::signal(SIGINT, on_interrupt);
-        const scan_run run = run_scan_request(req, std::cout, std::cerr, ::isatty(STDERR_FILENO) != 0,
-                                              [] { return interrupted != 0; });
+        const scan_run run =
+            run_scan_request(req, std::cout, std::cerr, ::isatty(STDERR_FILENO) != 0, [] { return interrupted != 0; });
         std::signal(SIGINT, SIG_DFL);
         if (run.stopped) return 130;
         return run.all_scanned() ? 0 : 1;

@@ -41,7 +41,7 @@ bool parse_flash(const std::string& text, double amplitude_default, synth::flash
 
 struct synth_options {
     std::string out;
-    synth::params given;  // values typed; level options left out take the depth's defaults
+    synth::params given; // values typed; level options left out take the depth's defaults
     std::vector<std::string> flashes;
     bool no_bright = false;
     bool no_dark = false;
@@ -70,8 +70,8 @@ void print_truth(const synth::params& p, const synth::ground_truth& t) {
 } // namespace
 
 command_runner add_synth_command(CLI::App& app) {
-    auto* cmd = app.add_subcommand(
-        "synth", "Write a made-up SER video with known flashes, for trying out and testing the scan");
+    auto* cmd = app.add_subcommand("synth",
+                                   "Write a made-up SER video with known flashes, for trying out and testing the scan");
     auto o = std::make_shared<synth_options>();
     synth::params& g = o->given;
     cmd->add_option("out", o->out, "SER file to write (replaced if it exists)")->required();
@@ -104,7 +104,8 @@ command_runner add_synth_command(CLI::App& app) {
         ->capture_default_str();
     level("--star-peak", &synth::params::star_peak, "Peak of a star above the sky (default 900, 8-bit 60)");
     level("--star-size", &synth::params::star_sigma, "Radius of a star spot in pixels (Gaussian sigma, default 1.2)");
-    level("--star-jitter", &synth::params::star_jitter, "Wander of the stars from frame to frame in pixels (default 0.25)");
+    level("--star-jitter", &synth::params::star_jitter,
+          "Wander of the stars from frame to frame in pixels (default 0.25)");
     level("--star-flicker", &synth::params::star_flicker,
           "Twinkling of the stars as a fraction of their peak (default 0.08)");
     cmd->add_option("--hot-pixels", g.hot_pixels, "Number of hot pixels (single pixels that are always bright)")
@@ -139,8 +140,7 @@ command_runner add_synth_command(CLI::App& app) {
 
     cmd->add_option("--file-id", g.file_id, "FileID text of the header (14 bytes at most)")->capture_default_str();
     cmd->add_option("--observer", g.observer, "Observer text (40 bytes at most)")->capture_default_str();
-    cmd->add_option("--instrument", g.instrument, "Instrument (camera) text (40 bytes at most)")
-        ->capture_default_str();
+    cmd->add_option("--instrument", g.instrument, "Instrument (camera) text (40 bytes at most)")->capture_default_str();
     cmd->add_option("--telescope", g.telescope, "Telescope text (40 bytes at most)")->capture_default_str();
     cmd->add_option("--datetime", g.datetime, "Start time, local, in 100-nanosecond ticks since the year 1")
         ->capture_default_str();
@@ -185,8 +185,7 @@ command_runner add_synth_command(CLI::App& app) {
             std::cerr << "serflash synth: " << r.error << "\n";
             return 1;
         }
-        std::cout << "wrote " << o->out << ": " << p.width << " x " << p.height << " samples, " << p.depth
-                  << " bits\n";
+        std::cout << "wrote " << o->out << ": " << p.width << " x " << p.height << " samples, " << p.depth << " bits\n";
         print_truth(p, r.truth);
         return 0;
     };

@@ -32,8 +32,8 @@ public:
         last_ = now;
         shown_ = true;
         std::string text = "[" + std::to_string(p.file_index + 1) + "/" + std::to_string(p.file_count) + "] " + name +
-                           "  threshold " + std::to_string(p.threshold) + "  frame " + std::to_string(p.frame) +
-                           " (" + std::to_string(p.start_frame) + ".." + std::to_string(p.end_frame) + ")";
+                           "  threshold " + std::to_string(p.threshold) + "  frame " + std::to_string(p.frame) + " (" +
+                           std::to_string(p.start_frame) + ".." + std::to_string(p.end_frame) + ")";
         if (text.size() > 100) text = text.substr(0, 100);
         err_ << "\r" << text << "\x1b[K" << std::flush;
     }
@@ -59,24 +59,24 @@ void print_message(std::ostream& err, const std::string& caption, const std::str
 void print_file_line(std::ostream& out, const detect::file_report& f) {
     using detect::file_outcome;
     switch (f.outcome) {
-    case file_outcome::scanned:
-    case file_outcome::stopped:
-        out << f.result_dir << ": threshold " << f.final_threshold << ", " << f.det_frames
-            << " frames with detections, " << f.det_count << " detections, last frame " << f.last_frame;
-        if (f.outcome == file_outcome::stopped) out << " (stopped by the user)";
-        if (f.raise_withheld) out << " (not raised further: the same detections would recur at every threshold)";
-        if (!f.problem.empty()) out << " (problem: " << f.problem << ")";
-        out << "\n";
-        break;
-    case file_outcome::skipped_depth:
-        out << f.path << ": skipped: " << f.problem << " (its results folder " << f.result_dir << " stays empty)\n";
-        break;
-    case file_outcome::failed:
-        out << f.path << ": not scanned: " << f.problem << "\n";
-        break;
-    case file_outcome::not_reached:
-        out << f.path << ": not scanned: the run was stopped before it\n";
-        break;
+        case file_outcome::scanned:
+        case file_outcome::stopped:
+            out << f.result_dir << ": threshold " << f.final_threshold << ", " << f.det_frames
+                << " frames with detections, " << f.det_count << " detections, last frame " << f.last_frame;
+            if (f.outcome == file_outcome::stopped) out << " (stopped by the user)";
+            if (f.raise_withheld) out << " (not raised further: the same detections would recur at every threshold)";
+            if (!f.problem.empty()) out << " (problem: " << f.problem << ")";
+            out << "\n";
+            break;
+        case file_outcome::skipped_depth:
+            out << f.path << ": skipped: " << f.problem << " (its results folder " << f.result_dir << " stays empty)\n";
+            break;
+        case file_outcome::failed:
+            out << f.path << ": not scanned: " << f.problem << "\n";
+            break;
+        case file_outcome::not_reached:
+            out << f.path << ": not scanned: the run was stopped before it\n";
+            break;
     }
 }
 
@@ -155,12 +155,14 @@ scan_run run_scan_request(const scan_request& request, std::ostream& out, std::o
         batch.bit_shift = request.bit_shift;
         batch.results_parent = request.dir;
         batch.hooks.message = [&](const std::string& caption, const std::string& text) {
-            if (caption == done_caption) return;  // printed once, after the last file
+            if (caption == done_caption) return; // printed once, after the last file
             line.clear();
             out << std::flush;
             print_message(err, caption, text);
         };
-        batch.hooks.row_marked = [&](int row) { current_name = file_name_of(table.file_path[static_cast<std::size_t>(row)]); };
+        batch.hooks.row_marked = [&](int row) {
+            current_name = file_name_of(table.file_path[static_cast<std::size_t>(row)]);
+        };
         batch.hooks.progress = [&](const detect::scan_progress& p) {
             detect::scan_progress shown = p;
             shown.file_index = static_cast<int>(first) + p.file_index;

@@ -18,13 +18,13 @@ namespace serflash::cli {
 struct scan_request {
     std::vector<std::string> files;
     std::string dir = ".";
-    std::vector<std::pair<int, std::int32_t>> field_values;  // control id, value
-    std::vector<std::pair<int, bool>> switches;              // check box id, state
+    std::vector<std::pair<int, std::int32_t>> field_values; // control id, value
+    std::vector<std::pair<int, bool>> switches;             // check box id, state
     std::int32_t bit_shift = 0;
     // Scan-table columns given for every file (column, value).
     std::vector<std::pair<int, std::int32_t>> row_values;
-    unsigned jobs = 1;       // files scanned at once
-    bool reference = false;  // the straightforward scan instead of the fast one
+    unsigned jobs = 1;      // files scanned at once
+    bool reference = false; // the straightforward scan instead of the fast one
 };
 
 struct scan_run {

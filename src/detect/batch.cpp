@@ -101,9 +101,9 @@ void scan_one_file(const batch_request& request, const engine_hooks& hooks, plat
 
     const std::string base = base_name_of(path);
     const std::string result_dir = join_path(request.results_parent, results_folder_name(base));
-    const std::string detect_result_path = format_bounded(result_dir.size() + base.size() + 16, "%s/%s_summary.txt",
-                                                          result_dir.c_str(),
-                                                          cut_utf8(base, max_folder_name - folder_prefix.size()).c_str());
+    const std::string detect_result_path =
+        format_bounded(result_dir.size() + base.size() + 16, "%s/%s_summary.txt", result_dir.c_str(),
+                       cut_utf8(base, max_folder_name - folder_prefix.size()).c_str());
     report.result_dir = result_dir;
     std::string dir_error;
     bool dir_made = false;
@@ -205,7 +205,8 @@ void scan_files_in_parallel(const batch_request& request, const engine_hooks& ho
     std::map<std::string, std::size_t> chain_of_folder;
     std::vector<std::vector<int>> chains;
     for (int i = 0; i < count; ++i) {
-        const std::string folder = results_folder_name(base_name_of(request.table->file_path[static_cast<std::size_t>(i)]));
+        const std::string folder =
+            results_folder_name(base_name_of(request.table->file_path[static_cast<std::size_t>(i)]));
         const auto [it, added] = chain_of_folder.emplace(folder, chains.size());
         if (added) chains.emplace_back();
         chains[it->second].push_back(i);
@@ -255,7 +256,7 @@ void scan_files_in_parallel(const batch_request& request, const engine_hooks& ho
 
     std::vector<std::vector<batch_event>> held(static_cast<std::size_t>(count));
     std::vector<char> done(static_cast<std::size_t>(count), 0);
-    int front = 0;  // the first file whose row mark and messages are not all delivered
+    int front = 0; // the first file whose row mark and messages are not all delivered
     bool front_marked = false;
     while (front < count) {
         std::deque<batch_event> got;

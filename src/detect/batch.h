@@ -30,35 +30,35 @@ enum class file_outcome { scanned, skipped_depth, failed, stopped, not_reached }
 struct file_report {
     std::string path;
     file_outcome outcome = file_outcome::not_reached;
-    std::string result_dir;      // the folder the results are in after the scan (renamed or not)
+    std::string result_dir; // the folder the results are in after the scan (renamed or not)
     std::int32_t final_threshold = 0;
-    std::int32_t last_frame = 0;  // cur_frame at the end
-    std::int32_t det_frames = 0;  // as written in the closing block
+    std::int32_t last_frame = 0; // cur_frame at the end
+    std::int32_t det_frames = 0; // as written in the closing block
     std::int32_t det_count = 0;
-    std::string problem;          // why the file was not (fully) scanned
-    bool raise_withheld = false;  // the threshold was not raised again: it would repeat for ever
+    std::string problem;         // why the file was not (fully) scanned
+    bool raise_withheld = false; // the threshold was not raised again: it would repeat for ever
 };
 
 struct batch_request {
     const ui::scan_table* table = nullptr;
-    const ui::dialog_fields* fields = nullptr;  // the panel's values (including the mask switches)
-    std::int32_t bit_shift = 0;                 // the shift in force for 16-bit samples
-    std::string results_parent = ".";           // where the results folders are created
-    platform::file_system* fs = nullptr;        // null: the machine's file system
+    const ui::dialog_fields* fields = nullptr; // the panel's values (including the mask switches)
+    std::int32_t bit_shift = 0;                // the shift in force for 16-bit samples
+    std::string results_parent = ".";          // where the results folders are created
+    platform::file_system* fs = nullptr;       // null: the machine's file system
     engine_hooks hooks;
-    file_scanner scanner;                       // null: run_scan
+    file_scanner scanner; // null: run_scan
     // Files scanned at once, each on a thread of its own (1: one after the other). Each file's
     // results are the same either way; messages and row marks reach the hooks in table order,
     // on the caller's thread, and files sharing a results folder are scanned in table order.
     unsigned jobs = 1;
-    std::function<local_time()> clock;          // null: the local wall clock
+    std::function<local_time()> clock; // null: the local wall clock
 };
 
 struct batch_report {
     local_time start, end;
     std::vector<file_report> files;
-    bool stopped = false;      // the user stopped the batch
-    bool empty_table = false;  // "Error: There is no file to scan."
+    bool stopped = false;     // the user stopped the batch
+    bool empty_table = false; // "Error: There is no file to scan."
     // The closing message: "Month_Day %02d_%02d  %02dh%02dm%02ds\n..." of start and end.
     std::string times_message() const;
     bool all_scanned() const;

@@ -56,8 +56,8 @@ bool is_detection(const scan_state& st, std::size_t i) {
         return (static_cast<double>(st.frame_buf[j]) - st.mean_map[j]) / d * 100.0 >= static_cast<double>(pct);
     };
     const scan_settings& cfg = st.settings;
-    return neighbour_ok(i - 1, cfg.pct_left) && neighbour_ok(i + 1, cfg.pct_right) && neighbour_ok(i - w, cfg.pct_top) &&
-           neighbour_ok(i + w, cfg.pct_bottom);
+    return neighbour_ok(i - 1, cfg.pct_left) && neighbour_ok(i + 1, cfg.pct_right) &&
+           neighbour_ok(i - w, cfg.pct_top) && neighbour_ok(i + w, cfg.pct_bottom);
 }
 
 std::string snapshot_name(const std::string& result_dir, std::int32_t det_frames, std::int32_t threshold,
@@ -116,13 +116,13 @@ int detect_in_packet(scan_state& st, std::int32_t n) {
 
         std::int32_t frame_det_count = 0;
         bool has_detection = false;
-        bool frame_recurs = false;  // holds a detection that would be found at any threshold
+        bool frame_recurs = false; // holds a detection that would be found at any threshold
         hit_extent extent;
 
         for (std::int32_t row = 10; row < h - 10; ++row) {
             for (std::int32_t col = 10; col < w - 10; ++col) {
-                const std::size_t i = static_cast<std::size_t>(row) * static_cast<std::size_t>(w) +
-                                      static_cast<std::size_t>(col);
+                const std::size_t i =
+                    static_cast<std::size_t>(row) * static_cast<std::size_t>(w) + static_cast<std::size_t>(col);
                 if (!is_detection(st, i)) continue;
                 if (st.sigma_map[i] == 0.0)
                     frame_recurs = true;
@@ -132,10 +132,10 @@ int detect_in_packet(scan_state& st, std::int32_t n) {
                 frame_det_count = wrapping_add(frame_det_count, 1);
                 st.det_count = wrapping_add(st.det_count, 1);
                 if (frame_det_count <= max_lines_per_frame) {
-                    const std::string line = format_bounded(
-                        1000, "\n%-10d%-10d%-10d%-10d%-10d%-10d%-10d", st.det_count, st.cur_frame, col, row,
-                        static_cast<int>(st.frame_buf[i]), truncate_to_int(st.mean_map[i]),
-                        truncate_to_int(st.sigma_map[i]));
+                    const std::string line =
+                        format_bounded(1000, "\n%-10d%-10d%-10d%-10d%-10d%-10d%-10d", st.det_count, st.cur_frame, col,
+                                       row, static_cast<int>(st.frame_buf[i]), truncate_to_int(st.mean_map[i]),
+                                       truncate_to_int(st.sigma_map[i]));
                     if (frame_det_count == 1)
                         frame_text = line;
                     else

@@ -9,7 +9,7 @@
 namespace serflash::detect {
 
 inline constexpr int max_lines_per_frame = 10;
-inline constexpr int box_half = 8;  // detection boxes are 17 x 17
+inline constexpr int box_half = 8; // detection boxes are 17 x 17
 
 // Examines n frames from cur_frame. Returns 1 when det_frames reached max_det_frames with the
 // frame just saved (cur_frame stays on that frame), else 0: all n frames examined, n <= 0, a

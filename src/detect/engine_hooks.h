@@ -10,10 +10,10 @@
 namespace serflash::detect {
 
 struct scan_progress {
-    int file_index = 0;        // row of the file in the batch
+    int file_index = 0; // row of the file in the batch
     int file_count = 0;
     std::int32_t threshold = 0;
-    std::int32_t frame = 0;    // frame examined last
+    std::int32_t frame = 0; // frame examined last
     std::int32_t start_frame = 0;
     std::int32_t end_frame = 0;
 };

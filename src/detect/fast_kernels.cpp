@@ -128,11 +128,10 @@ SERFLASH_INLINE u16x32 vmin(u16x32 a, u16x32 b) { return a < b ? a : b; }
 // Rows [row_begin, row_end) of `count` frames: 32 columns at a time, the state of those
 // columns held in registers while the frames go by.
 template <typename T>
-SERFLASH_INLINE void add_frames_impl(const T* frames, std::size_t frame_stride, std::size_t first_row,
-                                     std::size_t w, std::size_t h, std::int32_t count,
-                                     std::int32_t first_index, std::int32_t row_begin, std::int32_t row_end,
-                                     std::uint32_t* sum, std::uint32_t* lo, std::uint32_t* hi,
-                                     const track_arrays& t) {
+SERFLASH_INLINE void add_frames_impl(const T* frames, std::size_t frame_stride, std::size_t first_row, std::size_t w,
+                                     std::size_t h, std::int32_t count, std::int32_t first_index,
+                                     std::int32_t row_begin, std::int32_t row_end, std::uint32_t* sum,
+                                     std::uint32_t* lo, std::uint32_t* hi, const track_arrays& t) {
     // Row r of frame k is at frames + k x frame_stride + (r - first_row) x w.
     const std::size_t origin = first_row * w;
     const bool inner = w > 20 && h > 20;
@@ -161,7 +160,7 @@ SERFLASH_INLINE void add_frames_impl(const T* frames, std::size_t frame_stride, 
                     const u32x16 pa = a * a, pb = b * b;
                     s0 += a;
                     s1 += b;
-                    if constexpr (sizeof(T) == 1) {  // squares of bytes stay below 65536
+                    if constexpr (sizeof(T) == 1) { // squares of bytes stay below 65536
                         l0 += pa;
                         l1 += pb;
                     } else {
@@ -192,7 +191,7 @@ SERFLASH_INLINE void add_frames_impl(const T* frames, std::size_t frame_stride, 
                     const u32x16 pa = a * a, pb = b * b;
                     s0 += a;
                     s1 += b;
-                    if constexpr (sizeof(T) == 1) {  // squares of bytes stay below 65536
+                    if constexpr (sizeof(T) == 1) { // squares of bytes stay below 65536
                         l0 += pa;
                         l1 += pb;
                     } else {
@@ -252,23 +251,23 @@ SERFLASH_INLINE void add_frames_impl(const T* frames, std::size_t frame_stride, 
                            hi + at + blocks_end);
             if (tracked)
                 track_span(row, row - w, row + w, std::max<std::size_t>(blocks_end, 1), w - 1, 0U,
-                           static_cast<std::uint16_t>(first_index + k), tr.m1, tr.m2, tr.m3, tr.m4, tr.f1, tr.f2,
-                           tr.f3, tr.nl, tr.nr, tr.nu, tr.nd);
+                           static_cast<std::uint16_t>(first_index + k), tr.m1, tr.m2, tr.m3, tr.m4, tr.f1, tr.f2, tr.f3,
+                           tr.nl, tr.nr, tr.nu, tr.nd);
         }
     }
 }
 
 SERFLASH_CLONES void add_frames_u16(const std::uint16_t* frames, std::size_t frame_stride, std::size_t first_row,
-                                    std::size_t w, std::size_t h, std::int32_t count,
-                                    std::int32_t first_index, std::int32_t row_begin, std::int32_t row_end,
-                                    std::uint32_t* sum, std::uint32_t* lo, std::uint32_t* hi, const track_arrays& t) {
+                                    std::size_t w, std::size_t h, std::int32_t count, std::int32_t first_index,
+                                    std::int32_t row_begin, std::int32_t row_end, std::uint32_t* sum, std::uint32_t* lo,
+                                    std::uint32_t* hi, const track_arrays& t) {
     add_frames_impl(frames, frame_stride, first_row, w, h, count, first_index, row_begin, row_end, sum, lo, hi, t);
 }
 
 SERFLASH_CLONES void add_frames_u8(const std::uint8_t* frames, std::size_t frame_stride, std::size_t first_row,
-                                   std::size_t w, std::size_t h, std::int32_t count,
-                                   std::int32_t first_index, std::int32_t row_begin, std::int32_t row_end,
-                                   std::uint32_t* sum, std::uint32_t* lo, std::uint32_t* hi, const track_arrays& t) {
+                                   std::size_t w, std::size_t h, std::int32_t count, std::int32_t first_index,
+                                   std::int32_t row_begin, std::int32_t row_end, std::uint32_t* sum, std::uint32_t* lo,
+                                   std::uint32_t* hi, const track_arrays& t) {
     add_frames_impl(frames, frame_stride, first_row, w, h, count, first_index, row_begin, row_end, sum, lo, hi, t);
 }
 
@@ -323,10 +322,9 @@ void test_frame_impl(const frame_geometry& g, const scan_settings& cfg, const T*
             for (std::size_t c = c0; c < c1; ++c) {
                 const auto s = static_cast<std::uint16_t>(row[c] >> shift);
                 if (s <= lim[c]) continue;
-                const std::uint16_t nb[4] = {static_cast<std::uint16_t>(row[c - 1] >> shift),
-                                             static_cast<std::uint16_t>(row[c + 1] >> shift),
-                                             static_cast<std::uint16_t>(row[c - w] >> shift),
-                                             static_cast<std::uint16_t>(row[c + w] >> shift)};
+                const std::uint16_t nb[4] = {
+                    static_cast<std::uint16_t>(row[c - 1] >> shift), static_cast<std::uint16_t>(row[c + 1] >> shift),
+                    static_cast<std::uint16_t>(row[c - w] >> shift), static_cast<std::uint16_t>(row[c + w] >> shift)};
                 candidate cand;
                 if (make_candidate(g, cfg, mean_map, sigma_map, at + c, s, nb, cand)) out.push_back(cand);
             }
@@ -427,8 +425,8 @@ void packet_accumulator::reset(const frame_geometry& g) {
     sq_lo_ = p + words32;
     sq_hi_ = p + 2 * words32;
     auto* q = reinterpret_cast<std::uint16_t*>(p + 3 * words32);
-    std::uint16_t** arrays16[11] = {&max1_,          &max2_,          &max3_,          &max4_,
-                                    &frame1_,        &frame2_,        &frame3_,        &neighbours_[0],
+    std::uint16_t** arrays16[11] = {&max1_,          &max2_,          &max3_,         &max4_,
+                                    &frame1_,        &frame2_,        &frame3_,       &neighbours_[0],
                                     &neighbours_[1], &neighbours_[2], &neighbours_[3]};
     for (std::size_t k = 0; k < 11; ++k) *arrays16[k] = q + k * 2 * words16;
 }
@@ -445,15 +443,14 @@ void packet_accumulator::add_band(const std::uint8_t* frames, std::int32_t count
     const auto h = static_cast<std::size_t>(geom_.height);
     const std::size_t stride = static_cast<std::size_t>(rows) * w;
     const auto first = static_cast<std::size_t>(first_row);
-    const track_arrays t{max1_,          max2_,          max3_,          max4_,         frame1_,       frame2_,
-                         frame3_,        neighbours_[0], neighbours_[1], neighbours_[2], neighbours_[3]};
+    const track_arrays t{max1_,   max2_,          max3_,          max4_,          frame1_,       frame2_,
+                         frame3_, neighbours_[0], neighbours_[1], neighbours_[2], neighbours_[3]};
     if (geom_.eight_bit) {
         add_frames_u8(frames, stride, first, w, h, count, first_index, row_begin, row_end, sum_, sq_lo_, sq_hi_, t);
     } else {
         // Frames are read into 16-bit aligned buffers by the scanner.
         const auto* samples = reinterpret_cast<const std::uint16_t*>(frames);
-        add_frames_u16(samples, stride, first, w, h, count, first_index, row_begin, row_end, sum_, sq_lo_, sq_hi_,
-                       t);
+        add_frames_u16(samples, stride, first, w, h, count, first_index, row_begin, row_end, sum_, sq_lo_, sq_hi_, t);
     }
 }
 
@@ -464,8 +461,7 @@ void packet_accumulator::finish_rows(std::int32_t packet_size, double* mean_map,
     const std::size_t count = static_cast<std::size_t>(row_end - row_begin) * w;
     const double n = static_cast<double>(packet_size);
     const double d = static_cast<double>(packet_size - 1);
-    finish_span(sum_ + at, sq_lo_ + at, sq_hi_ + at, count, n, d, mean_map + at,
-                sigma_map + at);
+    finish_span(sum_ + at, sq_lo_ + at, sq_hi_ + at, count, n, d, mean_map + at, sigma_map + at);
 }
 
 SERFLASH_CLONES void shift_samples(std::uint16_t* samples, std::size_t count, unsigned shift) {
@@ -474,7 +470,7 @@ SERFLASH_CLONES void shift_samples(std::uint16_t* samples, std::size_t count, un
 
 std::uint16_t sample_limit(double mean, double sigma, std::int32_t threshold) {
     const double rhs = static_cast<double>(threshold) * sigma + mean * 10.0;
-    if (!(rhs == rhs) || !(65535.0 * 10.0 > rhs)) return 65535;  // NaN, or no 16-bit sample passes
+    if (!(rhs == rhs) || !(65535.0 * 10.0 > rhs)) return 65535; // NaN, or no 16-bit sample passes
     // rhs >= 0 here (mean >= 0, sigma >= 0): start near rhs / 10 and settle on the exact test.
     auto first = static_cast<std::int64_t>(std::max(0.0, rhs / 10.0));
     while (first > 0 && static_cast<double>(first - 1) * 10.0 > rhs) --first;
@@ -529,9 +525,8 @@ std::int32_t top_threshold(std::uint16_t sample, double mean, double sigma) {
     return good;
 }
 
-bool make_candidate(const frame_geometry& g, const scan_settings& cfg, const double* mean_map,
-                    const double* sigma_map, std::size_t i, std::uint16_t sample, const std::uint16_t nb[4],
-                    candidate& out) {
+bool make_candidate(const frame_geometry& g, const scan_settings& cfg, const double* mean_map, const double* sigma_map,
+                    std::size_t i, std::uint16_t sample, const std::uint16_t nb[4], candidate& out) {
     const double s = static_cast<double>(sample);
     const double m = mean_map[i];
     const double sd = sigma_map[i];
@@ -617,7 +612,8 @@ void find_stars(const frame_geometry& g, const scan_settings& cfg, const double*
         // Columns whose whole ring lies inside the image are summed lane by lane.
         const bool rows_inside = j - s >= 0 && static_cast<std::int64_t>(j) + s <= g.height - 1;
         const std::int32_t fast0 = std::max(inner_margin, s);
-        const std::int32_t fast1 = static_cast<std::int32_t>(std::min<std::int64_t>(last_col, g.width - 1 - std::int64_t{s}));
+        const std::int32_t fast1 =
+            static_cast<std::int32_t>(std::min<std::int64_t>(last_col, g.width - 1 - std::int64_t{s}));
         if (!rows_inside || fast0 > fast1) {
             for (std::int32_t c = inner_margin; c <= last_col; ++c) out[c] = star_at(g, cfg, mean_map, j, c);
             continue;
@@ -629,8 +625,8 @@ void find_stars(const frame_geometry& g, const scan_settings& cfg, const double*
         const std::int32_t k = 8 * s;
         for (std::int32_t c = fast0; c <= fast1; ++c) {
             const auto cc = static_cast<std::size_t>(c);
-            out[c] = star_from_sums(cfg, mean_map, w, static_cast<std::size_t>(j) * w + cc, k, sum[cc], sum_sq[cc]) ? 1
-                                                                                                                    : 0;
+            out[c] =
+                star_from_sums(cfg, mean_map, w, static_cast<std::size_t>(j) * w + cc, k, sum[cc], sum_sq[cc]) ? 1 : 0;
         }
     }
 }

@@ -22,7 +22,7 @@ inline constexpr std::int32_t longest_tracked_packet = 65536;
 struct frame_geometry {
     std::int32_t width = 0;
     std::int32_t height = 0;
-    bool eight_bit = false;  // samples are single bytes, else 16-bit samples already shifted
+    bool eight_bit = false; // samples are single bytes, else 16-bit samples already shifted
     std::size_t pixels() const { return static_cast<std::size_t>(width) * static_cast<std::size_t>(height); }
     std::size_t frame_bytes() const { return pixels() * (eight_bit ? 1U : 2U); }
     // The inner area examined by the detector: rows and columns [10, size - 10).
@@ -34,11 +34,11 @@ struct frame_geometry {
 struct candidate {
     std::int32_t row = 0;
     std::int32_t col = 0;
-    std::int32_t top_threshold = 0;  // the largest threshold at which the test holds
-    std::int32_t mean_trunc = 0;     // the line's "Average" and "Standard deviation"
+    std::int32_t top_threshold = 0; // the largest threshold at which the test holds
+    std::int32_t mean_trunc = 0;    // the line's "Average" and "Standard deviation"
     std::int32_t sigma_trunc = 0;
     std::uint16_t sample = 0;
-    bool sigma_zero = false;  // its test holds at every threshold
+    bool sigma_zero = false; // its test holds at every threshold
 };
 
 // Per-pixel accumulation over the frames of one packet: exact integer sums of the samples and
@@ -80,7 +80,7 @@ private:
     frame_geometry geom_;
     // All arrays live in one block (huge pages: the arrays are touched for every frame).
     big_vector<std::uint32_t> arena_;
-    std::uint32_t *sum_ = nullptr, *sq_lo_ = nullptr, *sq_hi_ = nullptr;  // Q = sq_hi x 65536 + sq_lo
+    std::uint32_t *sum_ = nullptr, *sq_lo_ = nullptr, *sq_hi_ = nullptr; // Q = sq_hi x 65536 + sq_lo
     std::uint16_t *max1_ = nullptr, *max2_ = nullptr, *max3_ = nullptr, *max4_ = nullptr;
     std::uint16_t *frame1_ = nullptr, *frame2_ = nullptr, *frame3_ = nullptr;
     std::uint16_t* neighbours_[4] = {};
@@ -98,9 +98,8 @@ void compute_limits(const frame_geometry& g, const double* mean_map, const doubl
 
 // The full test of pixel i with sample s and neighbour samples (left, right, up, down); fills
 // `out` and returns true when the pixel is a candidate.
-bool make_candidate(const frame_geometry& g, const scan_settings& cfg, const double* mean_map,
-                    const double* sigma_map, std::size_t i, std::uint16_t s, const std::uint16_t nb[4],
-                    candidate& out);
+bool make_candidate(const frame_geometry& g, const scan_settings& cfg, const double* mean_map, const double* sigma_map,
+                    std::size_t i, std::uint16_t s, const std::uint16_t nb[4], candidate& out);
 
 // Tests every inner pixel of one frame (raw file bytes) and appends its candidates in scan
 // order.

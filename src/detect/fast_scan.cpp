@@ -34,10 +34,10 @@ struct detection_line {
 // A frame that a pass saves: its detections at the pass's threshold.
 struct saved_frame {
     std::int32_t frame = 0;
-    std::int32_t count = 0;      // detections, including those beyond the tenth
-    bool any_recurs = false;     // one of them has sigma 0
-    bool all_recur = true;       // all of them have sigma 0
-    std::vector<detection_line> lines;  // the first ten
+    std::int32_t count = 0;            // detections, including those beyond the tenth
+    bool any_recurs = false;           // one of them has sigma 0
+    bool all_recur = true;             // all of them have sigma 0
+    std::vector<detection_line> lines; // the first ten
 };
 
 // What a pass needs to go on from a frame withdrawn for its scatter: the star map left by the
@@ -57,9 +57,9 @@ struct pass_trace {
     std::int32_t cap = 0;
     std::vector<saved_frame> saved;
     trace_end end = trace_end::running;
-    std::int32_t end_frame = 0;  // finished, stopped: the frame after the last; scattered: that frame
+    std::int32_t end_frame = 0; // finished, stopped: the frame after the last; scattered: that frame
     bool scatter_all_recur = true;
-    std::int32_t packets_after = -1;  // whole packets left after the scattered frame's; -1: none, remainder
+    std::int32_t packets_after = -1; // whole packets left after the scattered frame's; -1: none, remainder
     std::shared_ptr<const carried_state> carried;
 
     bool running() const { return end == trace_end::running; }
@@ -83,8 +83,8 @@ struct pass_trace {
             if (count <= max_lines_per_frame) sf.lines.push_back({c.col, c.row, c.sample, c.mean_trunc, c.sigma_trunc});
         }
         if (count == 0) return false;
-        if (count > max_lines_per_frame && (std::int64_t{max_row} - min_row > cfg.scatter_v ||
-                                            std::int64_t{max_col} - min_col > cfg.scatter_h)) {
+        if (count > max_lines_per_frame &&
+            (std::int64_t{max_row} - min_row > cfg.scatter_v || std::int64_t{max_col} - min_col > cfg.scatter_h)) {
             end = trace_end::scattered;
             end_frame = frame;
             scatter_all_recur = sf.all_recur;
@@ -102,14 +102,19 @@ struct sweep_plan {
     std::int32_t first_frame = 0;
     std::int32_t whole_packets = 0;
     std::int32_t remainder = 0;
-    const carried_state* start = nullptr;  // null: the start of a pass (no stars yet)
+    const carried_state* start = nullptr; // null: the start of a pass (no stars yet)
 };
 
 class fast_scanner final : public pass_runner {
 public:
     fast_scanner(scan_state& st, const fast_scan_options& options)
-        : st_(st), cfg_(st.settings), pool_(worker_count(options)), chunk_bytes_(options.chunk_bytes),
-          band_bytes_(options.band_bytes), bands_(options.band_bytes != 0), renderer_(st.settings.brightness) {}
+        : st_(st),
+          cfg_(st.settings),
+          pool_(worker_count(options)),
+          chunk_bytes_(options.chunk_bytes),
+          band_bytes_(options.band_bytes),
+          bands_(options.band_bytes != 0),
+          renderer_(st.settings.brightness) {}
 
     void run();
 
@@ -149,13 +154,13 @@ private:
 
     fast::frame_geometry geom_;
     fast::packet_accumulator acc_;
-    fast::grey_renderer renderer_;  // snapshots are rendered without level marks
+    fast::grey_renderer renderer_; // snapshots are rendered without level marks
     big_vector<double> mean_, sigma_;
     big_vector<std::uint16_t> limits_;
     big_vector<std::int32_t> stars_, new_stars_;
     big_vector<std::uint8_t> marks_;
-    big_vector<std::uint16_t> chunks_[2];  // 16-bit storage keeps 16-bit samples aligned
-    std::vector<big_vector<std::uint16_t>> band_buffers_;  // one per worker
+    big_vector<std::uint16_t> chunks_[2];                 // 16-bit storage keeps 16-bit samples aligned
+    std::vector<big_vector<std::uint16_t>> band_buffers_; // one per worker
     std::vector<std::vector<candidate>> packet_cands_;
     std::map<std::int32_t, std::unique_ptr<pass_trace>> traces_;
     struct snapshot_job {
@@ -163,8 +168,8 @@ private:
         std::string path;
         std::vector<detection_line> lines;
     };
-    std::vector<snapshot_job> snapshots_;  // emitted, not yet written
-    unsigned shift_ = 0;  // applied to 16-bit samples as they are read
+    std::vector<snapshot_job> snapshots_; // emitted, not yet written
+    unsigned shift_ = 0;                  // applied to 16-bit samples as they are read
     bool first_sweep_done_ = false;
 };
 
@@ -207,8 +212,8 @@ void fast_scanner::sum_packet(std::int32_t first_frame, bool report_progress) {
         return;
     }
     const std::int32_t packet = cfg_.packet_size;
-    const auto per_chunk = static_cast<std::int32_t>(
-        std::clamp<std::size_t>(chunk_bytes_ / std::max<std::size_t>(geom_.frame_bytes(), 1), 1, static_cast<std::size_t>(packet)));
+    const auto per_chunk = static_cast<std::int32_t>(std::clamp<std::size_t>(
+        chunk_bytes_ / std::max<std::size_t>(geom_.frame_bytes(), 1), 1, static_cast<std::size_t>(packet)));
     acc_.reset(geom_);
     const unsigned parts = pool_.parts();
     const std::int32_t h = geom_.height;
@@ -248,10 +253,10 @@ void fast_scanner::sum_packet_in_bands(std::int32_t first_frame) {
     file.will_need(ser::header_size + std::int64_t{first_frame} * frame_bytes, std::int64_t{packet} * frame_bytes);
     acc_.reset(geom_);
 
-    constexpr std::size_t state_per_pixel = 34;  // sums and largest samples
-    const auto band_rows = static_cast<std::int32_t>(std::clamp<std::size_t>(
-        band_bytes_ / (static_cast<std::size_t>(geom_.width) * state_per_pixel), std::min<std::size_t>(8, static_cast<std::size_t>(h)),
-        static_cast<std::size_t>(h)));
+    constexpr std::size_t state_per_pixel = 34; // sums and largest samples
+    const auto band_rows = static_cast<std::int32_t>(
+        std::clamp<std::size_t>(band_bytes_ / (static_cast<std::size_t>(geom_.width) * state_per_pixel),
+                                std::min<std::size_t>(8, static_cast<std::size_t>(h)), static_cast<std::size_t>(h)));
     const std::int32_t bands = (h + band_rows - 1) / band_rows;
     const std::size_t buffer_rows = static_cast<std::size_t>(band_rows) + 2;
     const auto per_step = static_cast<std::int32_t>(
@@ -276,8 +281,9 @@ void fast_scanner::sum_packet_in_bands(std::int32_t first_frame) {
             for (std::int32_t k0 = 0; k0 < packet; k0 += per_step) {
                 const std::int32_t n = std::min(per_step, packet - k0);
                 for (std::int32_t k = 0; k < n; ++k) {
-                    const std::int64_t pos = ser::header_size + std::int64_t{first_frame + k0 + k} * frame_bytes +
-                                             static_cast<std::int64_t>(first_row) * static_cast<std::int64_t>(row_bytes);
+                    const std::int64_t pos =
+                        ser::header_size + std::int64_t{first_frame + k0 + k} * frame_bytes +
+                        static_cast<std::int64_t>(first_row) * static_cast<std::int64_t>(row_bytes);
                     std::uint8_t* dst = bytes + static_cast<std::size_t>(k) * length;
                     std::size_t got = 0;
                     if (concurrent) {
@@ -361,8 +367,7 @@ void fast_scanner::finish_packet() {
 
 // Tests `count` frames from first_frame in full against the current maps, chunk by chunk,
 // the frames of a chunk shared among the workers.
-void fast_scanner::test_frames(std::int32_t first_frame, std::int32_t count,
-                               std::vector<std::vector<candidate>>& out) {
+void fast_scanner::test_frames(std::int32_t first_frame, std::int32_t count, std::vector<std::vector<candidate>>& out) {
     const auto per_chunk = static_cast<std::int32_t>(std::clamp<std::size_t>(
         chunk_bytes_ / std::max<std::size_t>(geom_.frame_bytes(), 1), 1, static_cast<std::size_t>(std::max(count, 1))));
     out.resize(static_cast<std::size_t>(count));
@@ -373,8 +378,8 @@ void fast_scanner::test_frames(std::int32_t first_frame, std::int32_t count,
         pool_.run(static_cast<unsigned>(n), [&, frames, done](unsigned k) {
             auto& list = out[static_cast<std::size_t>(done) + k];
             list.clear();
-            fast::test_frame(geom_, cfg_, frames + k * geom_.frame_bytes(), mean_.data(), sigma_.data(),
-                             limits_.data(), list);
+            fast::test_frame(geom_, cfg_, frames + k * geom_.frame_bytes(), mean_.data(), sigma_.data(), limits_.data(),
+                             list);
         });
         done += n;
     }
@@ -395,7 +400,7 @@ void fast_scanner::collect_candidates(std::int32_t first_frame) {
         for (std::size_t c = 10; c < w - 10; ++c) {
             const std::size_t i = static_cast<std::size_t>(j) * w + c;
             if (acc_.second(i) <= limits_[i]) continue;
-            if (acc_.fourth(i) > limits_[i]) {  // four or more frames pass here
+            if (acc_.fourth(i) > limits_[i]) { // four or more frames pass here
                 all_again = true;
                 break;
             }
@@ -511,7 +516,8 @@ pass_trace* fast_scanner::trace_for(std::int32_t threshold) {
     std::vector<std::int32_t> wanted;
     const std::int64_t step = cfg_.threshold_step;
     const auto want = [&](std::int64_t t) {
-        if (t >= fast::lowest_threshold && t <= int32_max && traces_.find(static_cast<std::int32_t>(t)) == traces_.end())
+        if (t >= fast::lowest_threshold && t <= int32_max &&
+            traces_.find(static_cast<std::int32_t>(t)) == traces_.end())
             wanted.push_back(static_cast<std::int32_t>(t));
     };
     want(threshold);
@@ -576,7 +582,7 @@ void fast_scanner::write_snapshots() {
     std::vector<slot> work(std::min(slots, snapshots_.size()));
     for (slot& s : work) {
         s.frame.assign(pixels, 0);
-        s.disp = st_.disp;  // the scan's bitmap: same header, same size
+        s.disp = st_.disp; // the scan's bitmap: same header, same size
     }
     for (std::size_t first = 0; first < snapshots_.size(); first += work.size()) {
         const std::size_t n = std::min(work.size(), snapshots_.size() - first);
@@ -620,20 +626,20 @@ int fast_scanner::replay_pass() {
             }
         }
         switch (trace->end) {
-        case trace_end::running:
-        case trace_end::finished:
-            st_.cur_frame = trace->end_frame;
-            return 0;
-        case trace_end::stopped:
-            st_.cur_frame = trace->end_frame;
-            st_.outcome.stopped = true;
-            return 0;
-        case trace_end::capped:
-            // A trace is capped at the frames left before max_det_frames: never reached here.
-            st_.cur_frame = trace->saved.empty() ? cfg_.start_frame : trace->saved.back().frame;
-            return 1;
-        case trace_end::scattered:
-            break;
+            case trace_end::running:
+            case trace_end::finished:
+                st_.cur_frame = trace->end_frame;
+                return 0;
+            case trace_end::stopped:
+                st_.cur_frame = trace->end_frame;
+                st_.outcome.stopped = true;
+                return 0;
+            case trace_end::capped:
+                // A trace is capped at the frames left before max_det_frames: never reached here.
+                st_.cur_frame = trace->saved.empty() ? cfg_.start_frame : trace->saved.back().frame;
+                return 1;
+            case trace_end::scattered:
+                break;
         }
         st_.cur_frame = trace->end_frame;
         st_.pass.scattered_frame = true;
@@ -703,7 +709,8 @@ int fast_scanner::run_pass(scan_state& st) {
         return replay_pass();
     } catch (const std::bad_alloc&) {
         // As when the straightforward scan cannot have the work arrays of a packet.
-        st.hooks.say("compute_packet_stats", "Not enough memory for the packet statistics; the scan of this file stops.");
+        st.hooks.say("compute_packet_stats",
+                     "Not enough memory for the packet statistics; the scan of this file stops.");
         return -1;
     }
 }

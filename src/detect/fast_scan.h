@@ -16,8 +16,8 @@
 namespace serflash::detect {
 
 struct fast_scan_options {
-    unsigned threads = 0;                       // worker threads; 0: one per core
-    std::size_t chunk_bytes = std::size_t{4} << 20;  // frames read and tested together
+    unsigned threads = 0;                           // worker threads; 0: one per core
+    std::size_t chunk_bytes = std::size_t{4} << 20; // frames read and tested together
     // Packets are summed band of rows by band, with about this many bytes of sums and of frames
     // per band at a time (to stay in a core's cache); 0 sums whole frames, chunk by chunk.
     std::size_t band_bytes = std::size_t{2} << 20;

@@ -51,7 +51,7 @@ void mask_rect(scan_state& st, packed_point ul, packed_point lr) {
 int star_test(const double* mean_map, std::int32_t w, std::int32_t h, const scan_settings& cfg, std::int32_t row,
               std::int32_t col) {
     const std::int32_t s = cfg.star_half_width;
-    if (s <= 0) return 0;  // the ring is the centre alone or empty: fewer than two pixels
+    if (s <= 0) return 0; // the ring is the centre alone or empty: fewer than two pixels
     const std::int64_t top = std::int64_t{row} - s, bottom = std::int64_t{row} + s;
     const std::int64_t left = std::int64_t{col} - s, right = std::int64_t{col} + s;
     const std::int64_t c0 = std::max<std::int64_t>(0, left), c1 = std::min<std::int64_t>(w - 1, right);

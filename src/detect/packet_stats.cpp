@@ -16,7 +16,8 @@ bool compute_packet_stats(scan_state& st) {
         st.mean_map.resize(pixels);
         st.sigma_map.resize(pixels);
     } catch (const std::bad_alloc&) {
-        st.hooks.say("compute_packet_stats", "Not enough memory for the packet statistics; the scan of this file stops.");
+        st.hooks.say("compute_packet_stats",
+                     "Not enough memory for the packet statistics; the scan of this file stops.");
         return false;
     }
 

@@ -33,12 +33,11 @@ void release_maps(scan_state& st) {
 } // namespace
 
 std::string scan_refusal(const scan_settings& s, std::int32_t frames_present) {
-    if (s.packet_size < 1)
-        return format_bounded(256, "the packet size is %d; it must be at least 1", s.packet_size);
+    if (s.packet_size < 1) return format_bounded(256, "the packet size is %d; it must be at least 1", s.packet_size);
     if (s.start_frame < 0) return format_bounded(256, "the start frame %d is below 0", s.start_frame);
     if (s.end_frame >= frames_present)
-        return format_bounded(256, "the stop frame %d is not in the file, which holds %d frames (0 to %d)",
-                              s.end_frame, frames_present, frames_present - 1);
+        return format_bounded(256, "the stop frame %d is not in the file, which holds %d frames (0 to %d)", s.end_frame,
+                              frames_present, frames_present - 1);
     const std::int64_t range = static_cast<std::int64_t>(s.end_frame) - s.start_frame + 1;
     if (range < s.packet_size)
         return format_bounded(256, "the frames %d to %d are fewer than one packet of %d frames", s.start_frame,
@@ -156,8 +155,8 @@ void drive_scan(scan_state& st, pass_runner& runner) {
     finish_scan(st, !scan_failed);
     st.fp2 = nullptr;
     if (!summary->close()) {
-        st.hooks.say("case IDC_SCAN", "Error: the summary file " + st.detect_result_path +
-                                          " could not be written completely.");
+        st.hooks.say("case IDC_SCAN",
+                     "Error: the summary file " + st.detect_result_path + " could not be written completely.");
         st.outcome.failed = true;
         add_problem(st, "the summary file could not be written completely");
     }

@@ -24,9 +24,9 @@ inline packed_point pack_point(std::int32_t x, std::int32_t y) {
 }
 
 struct mask_switches {
-    bool red = false;    // "Mask around RED pixels"
-    bool blue = false;   // "Mask around BLUE pixels"
-    bool stars = false;  // "Mask stars"
+    bool red = false;   // "Mask around RED pixels"
+    bool blue = false;  // "Mask around BLUE pixels"
+    bool stars = false; // "Mask stars"
 };
 
 struct scan_settings {

@@ -19,24 +19,24 @@ inline constexpr double mask_value = 65536.0;
 
 // What one pass met, for the rule that ends repeated raises (see passes.h).
 struct pass_record {
-    bool scattered_frame = false;           // a frame was withdrawn for its scatter
-    bool every_saved_frame_recurs = true;   // each saved frame held a detection with sigma 0
-    bool every_detection_recurs = true;     // every detection met had sigma 0
+    bool scattered_frame = false;         // a frame was withdrawn for its scatter
+    bool every_saved_frame_recurs = true; // each saved frame held a detection with sigma 0
+    bool every_detection_recurs = true;   // every detection met had sigma 0
 };
 
 // What a file's scan leaves for the batch report.
 struct scan_outcome {
-    std::int32_t det_frames = 0;  // the counts of the closing block
+    std::int32_t det_frames = 0; // the counts of the closing block
     std::int32_t det_count = 0;
-    std::string final_dir;        // where the results are after the scan (renamed or not)
-    bool stopped = false;         // the user asked to stop; the scan ended after that frame
-    bool raise_withheld = false;  // a raise was not made because it would repeat for ever
-    bool failed = false;          // the scan could not be carried out (see problem)
-    std::string problem;          // failures met, each reported once through the hooks
+    std::string final_dir;       // where the results are after the scan (renamed or not)
+    bool stopped = false;        // the user asked to stop; the scan ended after that frame
+    bool raise_withheld = false; // a raise was not made because it would repeat for ever
+    bool failed = false;         // the scan could not be carried out (see problem)
+    std::string problem;         // failures met, each reported once through the hooks
 };
 
 struct scan_state {
-    ser::ser_reader* reader = nullptr;  // the SER stream being scanned
+    ser::ser_reader* reader = nullptr; // the SER stream being scanned
     std::vector<std::uint16_t> frame_buf;
     std::vector<double> mean_map;
     std::vector<double> sigma_map;
@@ -50,13 +50,13 @@ struct scan_state {
     std::int32_t threshold = 0;
     std::int32_t init_threshold = 0;
 
-    summary_file* fp2 = nullptr;  // the summary, open for appending while passes run
+    summary_file* fp2 = nullptr; // the summary, open for appending while passes run
     std::string result_dir;
-    std::string detect_result_path;  // the summary file, appended to by the passes
+    std::string detect_result_path; // the summary file, appended to by the passes
     platform::file_system* fs = nullptr;
     engine_hooks hooks;
 
-    int file_index = 0;  // for progress reports
+    int file_index = 0; // for progress reports
     int file_count = 1;
     pass_record pass;
     scan_outcome outcome;

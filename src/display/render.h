@@ -23,18 +23,18 @@ struct bitmap_info {
     std::uint32_t biClrUsed = 0;
     std::uint32_t biClrImportant = 0;
 
-    std::array<std::uint8_t, 40> bytes() const;  // little-endian
+    std::array<std::uint8_t, 40> bytes() const; // little-endian
 };
 
 struct display_bitmap {
     bitmap_info disp_info;
-    std::vector<std::uint8_t> disp_buf;  // biSizeImage bytes: blue, green, red, 0 per pixel
+    std::vector<std::uint8_t> disp_buf; // biSizeImage bytes: blue, green, red, 0 per pixel
     std::int32_t width() const { return disp_info.biWidth; }
     std::int32_t height() const { return -disp_info.biHeight; }
 };
 
 struct render_levels {
-    std::int32_t brightness = 1000;  // gain in thousandths
+    std::int32_t brightness = 1000; // gain in thousandths
     std::int32_t blue_level = 0;
     std::int32_t red_level = 65535;
 };

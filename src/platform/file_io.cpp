@@ -58,7 +58,8 @@ public:
     }
     bool concurrent_reads() const override { return true; }
     void will_need(std::int64_t pos, std::int64_t n) override {
-        if (pos >= 0 && n > 0) ::posix_fadvise(fd_, static_cast<off_t>(pos), static_cast<off_t>(n), POSIX_FADV_WILLNEED);
+        if (pos >= 0 && n > 0)
+            ::posix_fadvise(fd_, static_cast<off_t>(pos), static_cast<off_t>(n), POSIX_FADV_WILLNEED);
     }
 
 private:

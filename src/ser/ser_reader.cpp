@@ -14,7 +14,7 @@ constexpr std::string_view line_end = "\r\n";
 
 // Reads exactly n bytes; whatever the file does not hold reads as 0.
 void read_padded(platform::input_file& file, void* dst, std::size_t n) {
-    if (n == 0) return;  // an empty frame buffer may have no storage at all
+    if (n == 0) return; // an empty frame buffer may have no storage at all
     const std::size_t got = file.read(dst, n);
     if (got < n) std::memset(static_cast<unsigned char*>(dst) + got, 0, n - got);
 }
@@ -22,8 +22,8 @@ void read_padded(platform::input_file& file, void* dst, std::size_t n) {
 std::int32_t read_i32(platform::input_file& file) {
     unsigned char b[4];
     read_padded(file, b, sizeof b);
-    const std::uint32_t u = std::uint32_t{b[0]} | std::uint32_t{b[1]} << 8 | std::uint32_t{b[2]} << 16 |
-                            std::uint32_t{b[3]} << 24;
+    const std::uint32_t u =
+        std::uint32_t{b[0]} | std::uint32_t{b[1]} << 8 | std::uint32_t{b[2]} << 16 | std::uint32_t{b[3]} << 24;
     return static_cast<std::int32_t>(u);
 }
 
@@ -194,7 +194,7 @@ void ser_reader::read_frame(std::span<std::uint16_t> frame_buf) {
                 s = static_cast<std::uint16_t>(static_cast<std::uint16_t>(s >> 8 | s << 8) >> shift);
         }
     } else if (depth == 8) {
-        scratch_.resize(n);  // kept between frames: no allocation per frame
+        scratch_.resize(n); // kept between frames: no allocation per frame
         read_padded(*file_, scratch_.data(), n);
         widen(scratch_.data(), frame_buf.data(), n);
     } else {

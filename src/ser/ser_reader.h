@@ -86,7 +86,7 @@ private:
     std::string header_text_;
     std::int32_t bit_shift_ = 0;
     std::int64_t pos_ = 0;
-    std::vector<std::uint8_t> scratch_;  // 8-bit frame bytes, reused from frame to frame
+    std::vector<std::uint8_t> scratch_; // 8-bit frame bytes, reused from frame to frame
 };
 
 } // namespace serflash::ser

@@ -14,8 +14,8 @@ void put_le(std::uint8_t* dst, std::uint64_t v, int bytes) {
 std::array<std::uint8_t, header_size> encode_header(const ser_header& h) {
     std::array<std::uint8_t, header_size> b{};
     std::memcpy(b.data(), h.FileID.data(), 14);
-    const std::int32_t ints[] = {h.LuID,        h.ColorID,           h.LittleEndian, h.ImageWidth,
-                                 h.ImageHeight, h.PixelDepthPerPlane, h.FrameCount};
+    const std::int32_t ints[] = {
+        h.LuID, h.ColorID, h.LittleEndian, h.ImageWidth, h.ImageHeight, h.PixelDepthPerPlane, h.FrameCount};
     std::size_t at = 14;
     for (const std::int32_t v : ints) {
         put_le(b.data() + at, static_cast<std::uint32_t>(v), 4);

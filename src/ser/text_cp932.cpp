@@ -18,11 +18,14 @@ void append_escaped(std::string& out, unsigned char byte) {
 std::string decode(std::string_view text) {
     std::string out;
     iconv_t cd = iconv_open("UTF-8", "CP932");
-    if (cd == reinterpret_cast<iconv_t>(static_cast<std::intptr_t>(-1))) {  // no converter installed: keep ASCII, escape the rest
+    if (cd == reinterpret_cast<iconv_t>(
+                  static_cast<std::intptr_t>(-1))) { // no converter installed: keep ASCII, escape the rest
         for (const char c : text) {
             const auto b = static_cast<unsigned char>(c);
-            if (b < 0x80) out += c;
-            else append_escaped(out, b);
+            if (b < 0x80)
+                out += c;
+            else
+                append_escaped(out, b);
         }
         return out;
     }

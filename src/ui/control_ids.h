@@ -9,13 +9,13 @@ namespace serflash::ui::id {
 inline constexpr int IDOK = 1;
 inline constexpr int IDCANCEL = 2;
 inline constexpr int IDC_SCAN = 1005;
-inline constexpr int IDC_BUTTON_FILE_TO_FILE = 1077;  // "Start scan"
-inline constexpr int IDC_BUTTON_ADD = 1078;           // "Add an SER file"
-inline constexpr int IDC_BUTTON_REMOVE = 1079;        // "Remove an SER file"
-inline constexpr int SHOW_FRAME = 1002;               // "Show frame"
-inline constexpr int OPEN_FOLDER = 1007;              // "Open folder"
-inline constexpr int FOLDER_LIST = 1072;              // "Files in the folder"
-inline constexpr int SCAN_TABLE = 1076;               // "SER files for scans"
+inline constexpr int IDC_BUTTON_FILE_TO_FILE = 1077; // "Start scan"
+inline constexpr int IDC_BUTTON_ADD = 1078;          // "Add an SER file"
+inline constexpr int IDC_BUTTON_REMOVE = 1079;       // "Remove an SER file"
+inline constexpr int SHOW_FRAME = 1002;              // "Show frame"
+inline constexpr int OPEN_FOLDER = 1007;             // "Open folder"
+inline constexpr int FOLDER_LIST = 1072;             // "Files in the folder"
+inline constexpr int SCAN_TABLE = 1076;              // "SER files for scans"
 
 // Fields and switches of the control panel
 inline constexpr int FRAME_NO = 1006;
@@ -29,7 +29,7 @@ inline constexpr int SHOW_RED_BLUE = 1069;
 inline constexpr int MASK_BLUE_ON = 1070;
 inline constexpr int FOLDER_NAME = 1081;
 inline constexpr int STEP_50 = 1083;
-inline constexpr int VALUE_EDIT = 1084;  // the value dialog's edit
+inline constexpr int VALUE_EDIT = 1084; // the value dialog's edit
 inline constexpr int STEP_500 = 1085;
 inline constexpr int STAR_HALF_WIDTH = 1086;
 inline constexpr int RED_MASK_HALF = 1087;

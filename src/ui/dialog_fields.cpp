@@ -22,8 +22,8 @@ bool parse_dialog_int(const std::string& text, bool is_signed, std::int64_t& val
     }
     const std::size_t digits_start = i;
     std::int64_t v = 0;
-    const std::int64_t limit = is_signed ? (negative ? std::int64_t{2147483648} : std::int64_t{2147483647})
-                                         : std::int64_t{4294967295};
+    const std::int64_t limit =
+        is_signed ? (negative ? std::int64_t{2147483648} : std::int64_t{2147483647}) : std::int64_t{4294967295};
     while (i < text.size() && is_digit(text[i])) {
         v = v * 10 + (text[i] - '0');
         if (v > limit) return false;
@@ -47,7 +47,7 @@ std::int32_t atoi_text(const std::string& text) {
     std::int64_t v = 0;
     while (i < text.size() && is_digit(text[i])) {
         v = v * 10 + (text[i] - '0');
-        if (v > std::int64_t{1} << 32) v = std::int64_t{1} << 32;  // saturate, keep reading
+        if (v > std::int64_t{1} << 32) v = std::int64_t{1} << 32; // saturate, keep reading
         ++i;
     }
     if (negative) v = -v;

@@ -17,9 +17,7 @@ std::string lower(std::string s) {
     return s;
 }
 
-bool is_ser_name(const std::string& name) {
-    return name.size() > 4 && lower(name.substr(name.size() - 4)) == ".ser";
-}
+bool is_ser_name(const std::string& name) { return name.size() > 4 && lower(name.substr(name.size() - 4)) == ".ser"; }
 
 std::string join(const std::string& dir, const std::string& name) {
     return (!dir.empty() && dir.back() == '/') ? dir + name : dir + "/" + name;
@@ -37,7 +35,7 @@ std::vector<std::string> mounted_volumes() {
     std::istringstream lines(text);
     std::string device, mount_point, rest;
     while (lines >> device >> mount_point && std::getline(lines, rest)) {
-        if (device.rfind("/dev/", 0) != 0) continue;  // only volumes on a device
+        if (device.rfind("/dev/", 0) != 0) continue; // only volumes on a device
         if (mount_point.rfind("/media/", 0) == 0 || mount_point.rfind("/mnt/", 0) == 0 ||
             mount_point.rfind("/run/media/", 0) == 0)
             out.push_back(mount_point);

@@ -10,8 +10,8 @@ namespace serflash::ui {
 enum class entry_kind { file, folder, root };
 
 struct folder_entry {
-    std::string label;   // as listed: "name", "[name]", "[..]", "[-/media/disk-]"
-    std::string target;  // file name, or the full path of a folder or root
+    std::string label;  // as listed: "name", "[name]", "[..]", "[-/media/disk-]"
+    std::string target; // file name, or the full path of a folder or root
     entry_kind kind = entry_kind::file;
 };
 

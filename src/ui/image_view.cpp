@@ -25,8 +25,8 @@ std::int16_t wrap_i16(std::int32_t v) {
 // Which fields the press fixes and empties, and which the release writes, per mask.
 struct mask_rule {
     int radio;
-    int x_field;  // receives X at the release
-    int y_field;  // receives Y at the release
+    int x_field; // receives X at the release
+    int y_field; // receives Y at the release
 };
 constexpr mask_rule mask_rules[4] = {
     {id::MASK_SELECT_0, id::MASK_FIELDS[0][2], id::MASK_FIELDS[0][3]},
@@ -90,9 +90,7 @@ void image_view::open(std::int32_t width, std::int32_t height, std::int32_t zoom
     painted_masks_.clear();
 }
 
-bool image_view::inside(view_point p) const {
-    return p.x >= 0 && p.y >= 0 && p.x < client_w() && p.y < client_h();
-}
+bool image_view::inside(view_point p) const { return p.x >= 0 && p.y >= 0 && p.x < client_w() && p.y < client_h(); }
 
 view_point image_view::clamp_to_image(view_point p) const {
     std::int32_t x = p.x < 0 ? 0 : p.x;
@@ -120,9 +118,10 @@ void image_view::mouse_move(view_point p, dialog_fields& fields, std::span<const
     if (xi >= width_) xi = width_ - 1;
     if (yi < 0) yi = 0;
     if (yi >= height_) yi = height_ - 1;
-    const bool has_sample = xi >= 0 && yi >= 0 &&
-                            static_cast<std::size_t>(yi) * static_cast<std::size_t>(width_) +
-                                    static_cast<std::size_t>(xi) < frame_buf.size();
+    const bool has_sample =
+        xi >= 0 && yi >= 0 &&
+        static_cast<std::size_t>(yi) * static_cast<std::size_t>(width_) + static_cast<std::size_t>(xi) <
+            frame_buf.size();
     fields.set_uint(id::READOUT_X, static_cast<std::uint32_t>(xi));
     fields.set_uint(id::READOUT_Y, static_cast<std::uint32_t>(yi));
     if (has_sample) {

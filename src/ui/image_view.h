@@ -14,9 +14,9 @@ namespace serflash::ui {
 
 class dialog_fields;
 
-inline constexpr int image_margin = 10;     // white margin right of and below the frame
+inline constexpr int image_margin = 10; // white margin right of and below the frame
 inline constexpr int outline_pen_width = 3;
-inline constexpr std::uint32_t white_pixel = 0xFFFFFFFFU;  // 0xAARRGGBB
+inline constexpr std::uint32_t white_pixel = 0xFFFFFFFFU; // 0xAARRGGBB
 
 // A position in the window's client area, in display pixels. The windowing layer delivers
 // points as signed 16-bit pairs, so coordinates are kept in that range.
@@ -39,8 +39,8 @@ void invert_outline(std::span<std::uint32_t> pixels, int width, int height, cons
 
 // Copies a display bitmap shown at 1/zoom_div by dropping rows and columns (no smoothing)
 // into the top-left disp_w x disp_h pixels of a client buffer, as 0xFFRRGGBB.
-void blit_dropping(std::span<std::uint32_t> client, int client_w, const display::display_bitmap& bmp,
-                   int disp_w, int disp_h);
+void blit_dropping(std::span<std::uint32_t> client, int client_w, const display::display_bitmap& bmp, int disp_w,
+                   int disp_h);
 
 class image_view {
 public:

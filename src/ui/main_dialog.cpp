@@ -15,7 +15,7 @@ constexpr int column_right_edges[column_count - 1] = {20, 120, 185, 225, 280, 32
 
 constexpr const char* caption_add = "IDC_BUTTON_ADD";
 constexpr const char* caption_batch = "IDC_BUTTON_FILE_TO_FILE";
-constexpr int max_shift = 15;  // the reader takes shifts 0..15
+constexpr int max_shift = 15; // the reader takes shifts 0..15
 
 std::string join_path(const std::string& folder, const std::string& name) {
     return (!folder.empty() && folder.back() == '/') ? folder + name : folder + "/" + name;
@@ -23,11 +23,16 @@ std::string join_path(const std::string& folder, const std::string& name) {
 
 int frame_step(int stepper_id) {
     switch (stepper_id) {
-    case id::STEP_1: return 1;
-    case id::STEP_50: return 50;
-    case id::STEP_500: return 500;
-    case id::STEP_5000: return 5000;
-    default: return 0;
+        case id::STEP_1:
+            return 1;
+        case id::STEP_50:
+            return 50;
+        case id::STEP_500:
+            return 500;
+        case id::STEP_5000:
+            return 5000;
+        default:
+            return 0;
     }
 }
 
@@ -57,12 +62,23 @@ void main_dialog::init() {
 
 void main_dialog::command(int command_id) {
     switch (command_id) {
-    case id::SHOW_FRAME: show_frame(); break;
-    case id::OPEN_FOLDER: open_folder(); break;
-    case id::IDC_BUTTON_ADD: add_file(); break;
-    case id::IDC_BUTTON_REMOVE: remove_file(); break;
-    case id::IDCANCEL: shut_down(); break;
-    default: break;
+        case id::SHOW_FRAME:
+            show_frame();
+            break;
+        case id::OPEN_FOLDER:
+            open_folder();
+            break;
+        case id::IDC_BUTTON_ADD:
+            add_file();
+            break;
+        case id::IDC_BUTTON_REMOVE:
+            remove_file();
+            break;
+        case id::IDCANCEL:
+            shut_down();
+            break;
+        default:
+            break;
     }
 }
 
@@ -97,8 +113,7 @@ void main_dialog::folder_double_click(int index) {
     }
 }
 
-bool main_dialog::open_for_display(const std::string& path, const std::string& caption,
-                                   const std::string& open_error) {
+bool main_dialog::open_for_display(const std::string& path, const std::string& caption, const std::string& open_error) {
     fp1_.reset();
     auto file = fs_.open_read(path);
     if (!file) {
@@ -156,10 +171,10 @@ void main_dialog::add_file() {
         return;
     }
     table.file_path[slot] = path;
-    const bool is_file = folder_selection_ < 0 ||
-                         folder_entries_[static_cast<std::size_t>(folder_selection_)].kind == entry_kind::file;
+    const bool is_file =
+        folder_selection_ < 0 || folder_entries_[static_cast<std::size_t>(folder_selection_)].kind == entry_kind::file;
     const std::string open_error = "Error in fopen_s ( &fp1, file_path[list_file], \"rb\" )";
-    if (!is_file) {  // a folder or root entry names no readable file
+    if (!is_file) { // a folder or root entry names no readable file
         fp1_.reset();
         platform_.message_box(caption_add, open_error);
         return;
@@ -224,7 +239,7 @@ void main_dialog::show_frame() {
     cur_frame_ = fields.get_int(id::FRAME_NO);
     const std::int32_t last = table.get_cell_int(row, col_frames) - 1;
     if (cur_frame_ > last) cur_frame_ = last;
-    if (cur_frame_ < 0) cur_frame_ = 0;  // also for a file without frames
+    if (cur_frame_ < 0) cur_frame_ = 0; // also for a file without frames
     fields.set_uint(id::FRAME_NO, static_cast<std::uint32_t>(cur_frame_));
     if (frame_buf_.empty()) frame_buf_.assign(fp1_->samples_per_frame(), 0);
     fp1_->set_bit_shift(bit_shift_);
@@ -238,7 +253,7 @@ void main_dialog::frame_stepper(int stepper_id, int delta) {
     const auto step = static_cast<std::uint32_t>(frame_step(stepper_id));
     std::uint32_t v = fields.get_uint(id::FRAME_NO);
     if (delta < 0) v += step;
-    if (delta > 0) v -= step;  // may wrap; "Show frame" then reads it as 0
+    if (delta > 0) v -= step; // may wrap; "Show frame" then reads it as 0
     fields.set_uint(id::FRAME_NO, v);
     command(id::SHOW_FRAME);
 }
@@ -290,10 +305,17 @@ void main_dialog::edit_value(int row, int col) {
     const std::int64_t v = atoi_text(value_text);
     bool accepted = true;
     switch (col) {
-    case col_start: accepted = stop - v + 1 >= pack; break;
-    case col_stop: accepted = v <= frames - 1 && v - start + 1 >= pack; break;
-    case col_pack: accepted = stop - start + 1 >= v; break;
-    default: break;
+        case col_start:
+            accepted = stop - v + 1 >= pack;
+            break;
+        case col_stop:
+            accepted = v <= frames - 1 && v - start + 1 >= pack;
+            break;
+        case col_pack:
+            accepted = stop - start + 1 >= v;
+            break;
+        default:
+            break;
     }
     if (accepted) table.set_cell(row, col, value_text);
 }
@@ -311,9 +333,9 @@ std::optional<batch_job> main_dialog::begin_batch() {
         }
     }
     close_image_window();
-    fp1_.reset();  // each file of the run is opened by the run itself
+    fp1_.reset(); // each file of the run is opened by the run itself
     batch_job job{table, fields, bit_shift_};
-    job.fields.on_change = nullptr;  // the copy must not echo into the panel
+    job.fields.on_change = nullptr; // the copy must not echo into the panel
     return job;
 }
 

@@ -64,7 +64,7 @@ public:
     bool list_folder(const std::string& dir, bool all_files);
 
     // Scan table.
-    void set_focused_row(int row);  // the row the user last clicked or moved to; -1 for none
+    void set_focused_row(int row); // the row the user last clicked or moved to; -1 for none
     // A double-click at x (list view client coordinates) on row `row` (-1: below the rows).
     void table_double_click(int x, int row);
     void show_file(int row);

@@ -9,7 +9,8 @@ void set_panel_defaults(dialog_fields& fields) {
     fields.set_int(id::INITIAL_THRESHOLD, 60);
     fields.set_int(id::THRESHOLD_STEP, 3);
     for (int f : {id::PCT_TOP, id::PCT_BOTTOM, id::PCT_RIGHT, id::PCT_LEFT}) fields.set_int(f, 25);
-    for (int f : {id::MASK_RED_ON, id::MASK_BLUE_ON, id::MASK_STARS_ON, id::SHOW_RED_BLUE}) fields.set_checked(f, false);
+    for (int f : {id::MASK_RED_ON, id::MASK_BLUE_ON, id::MASK_STARS_ON, id::SHOW_RED_BLUE})
+        fields.set_checked(f, false);
     for (int f : {id::RED_MASK_HALF, id::BLUE_MASK_HALF, id::STAR_MASK_HALF}) fields.set_int(f, 10);
     fields.set_int(id::STAR_THRESHOLD, 30);
     fields.set_int(id::STAR_HALF_WIDTH, 10);

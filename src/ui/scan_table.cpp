@@ -9,8 +9,8 @@ namespace {
 const std::string empty_cell;
 }
 
-std::array<std::string, column_count> default_row(const std::string& name, std::int32_t frames,
-                                                  std::int32_t depth, std::int32_t bit_shift) {
+std::array<std::string, column_count> default_row(const std::string& name, std::int32_t frames, std::int32_t depth,
+                                                  std::int32_t bit_shift) {
     std::array<std::string, column_count> c;
     c[col_name] = name;
     c[col_frames] = std::to_string(frames);

@@ -31,8 +31,16 @@ struct column_info {
     int width;
 };
 inline constexpr std::array<column_info, column_count> columns = {{
-    {"", 20}, {"SER file name", 100}, {"frames", 65}, {"start", 40}, {"stop", 55},
-    {"Max", 40}, {"pack.", 40}, {"BLUE", 40}, {"RED", 40}, {"Brt", 40},
+    {"", 20},
+    {"SER file name", 100},
+    {"frames", 65},
+    {"start", 40},
+    {"stop", 55},
+    {"Max", 40},
+    {"pack.", 40},
+    {"BLUE", 40},
+    {"RED", 40},
+    {"Brt", 40},
 }};
 
 struct scan_row {
@@ -43,8 +51,8 @@ struct scan_row {
 
 // The cell values a newly listed file gets. `frames` is the number of frames the file
 // really holds (its FrameCount, or fewer when the capture was cut short).
-std::array<std::string, column_count> default_row(const std::string& name, std::int32_t frames,
-                                                  std::int32_t depth, std::int32_t bit_shift);
+std::array<std::string, column_count> default_row(const std::string& name, std::int32_t frames, std::int32_t depth,
+                                                  std::int32_t bit_shift);
 
 class scan_table {
 public:

@@ -65,9 +65,9 @@ protected:
 
 TEST_F(ScanJobs, FilesAtOnceGiveTheResultsAndLinesOfOneAfterTheOther) {
     scan_request req;
-    req.files = {make("a.ser", 120, 1, true),     make("short.ser", 20, 6, false), make("b.ser", 90, 2, false),
-                 make("c.ser", 150, 3, true, 8),  root_ + "/missing.ser",
-                 make("sub/a.ser", 60, 4, true),  make("d.ser", 200, 5, true)};
+    req.files = {make("a.ser", 120, 1, true),    make("short.ser", 20, 6, false), make("b.ser", 90, 2, false),
+                 make("c.ser", 150, 3, true, 8), root_ + "/missing.ser",          make("sub/a.ser", 60, 4, true),
+                 make("d.ser", 200, 5, true)};
     req.row_values = {{ui::col_pack, 40}};
     const outcome one = run(req, "one");
     for (const unsigned jobs : {2U, 4U}) {

@@ -24,7 +24,7 @@ TEST(ScanCommand, PanelStartsFromTheDesktopDefaults) {
     dlg.init();
     const ui::dialog_fields cli = panel_fields({});
     for (int id = 1000; id < 1200; ++id) {
-        if (id == ui::id::FOLDER_NAME) continue;  // the folder listed, not a setting
+        if (id == ui::id::FOLDER_NAME) continue; // the folder listed, not a setting
         EXPECT_EQ(cli.text(id), dlg.fields.text(id)) << id;
         EXPECT_EQ(cli.checked(id), dlg.fields.checked(id)) << id;
     }

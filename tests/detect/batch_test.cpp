@@ -64,7 +64,8 @@ TEST(Batch, EmptyTable) {
     const auto rep = r.run();
     EXPECT_TRUE(rep.empty_table);
     ASSERT_EQ(r.messages.size(), 1u);
-    EXPECT_EQ(r.messages[0], (std::pair<std::string, std::string>{"IDC_BUTTON_FILE_TO_FILE", "Error: There is no file to scan."}));
+    EXPECT_EQ(r.messages[0],
+              (std::pair<std::string, std::string>{"IDC_BUTTON_FILE_TO_FILE", "Error: There is no file to scan."}));
     EXPECT_FALSE(rep.all_scanned());
 }
 
@@ -100,8 +101,12 @@ TEST(Batch, ScansEveryRowIntoItsFolderAndReportsTimes) {
     EXPECT_EQ(rep.files[0].det_frames, 1);
     EXPECT_EQ(rep.files[1].result_dir, "Results_m2_s45_50");
     const std::string text = r.fs.text("Results_m1_s69_20/m1_summary.txt");
-    EXPECT_EQ(text.rfind("--------------SER File Header Information--------------\r\nFileID(14byte)\x81\x46SERFLASH-TESTS\r\r\n", 0), 0u);
-    EXPECT_NE(text.find("start_frame# = 0  end_frame# = 49  packet_size = 50frames  brightness = 4\r\n"), std::string::npos);
+    EXPECT_EQ(
+        text.rfind(
+            "--------------SER File Header Information--------------\r\nFileID(14byte)\x81\x46SERFLASH-TESTS\r\r\n", 0),
+        0u);
+    EXPECT_NE(text.find("start_frame# = 0  end_frame# = 49  packet_size = 50frames  brightness = 4\r\n"),
+              std::string::npos);
     EXPECT_NE(text.find("Mask around RED pixels OFF\r\n"), std::string::npos);
     ASSERT_FALSE(r.messages.empty());
     EXPECT_EQ(r.messages.back().first, "The scans of all SER files completed!");
@@ -111,17 +116,19 @@ TEST(Batch, ScansEveryRowIntoItsFolderAndReportsTimes) {
 TEST(Batch, UnsoundRowsAreRefusedAndTheBatchGoesOn) {
     batch_rig r;
     const auto good = frames_with_flash(20, -1);
-    for (const char* name : {"pack0", "short", "neg", "beyond", "step", "ok"}) r.add_ser(std::string("in/") + name + ".ser", good);
+    for (const char* name : {"pack0", "short", "neg", "beyond", "step", "ok"})
+        r.add_ser(std::string("in/") + name + ".ser", good);
     r.table.set_cell(0, ui::col_pack, "0");
-    r.table.set_cell(1, ui::col_start, "5");  // 15 frames, packet of 20
+    r.table.set_cell(1, ui::col_start, "5"); // 15 frames, packet of 20
     r.table.set_cell(2, ui::col_start, "-1");
-    r.table.set_cell(3, ui::col_stop, "20");  // the file holds frames 0 to 19
+    r.table.set_cell(3, ui::col_stop, "20"); // the file holds frames 0 to 19
     r.table.set_cell(3, ui::col_pack, "21");
     r.fields.set_int(ui::id::THRESHOLD_STEP, 3);
     auto rep = r.run();
     for (int i = 0; i < 4; ++i) {
         EXPECT_EQ(rep.files[static_cast<std::size_t>(i)].outcome, file_outcome::failed) << i;
-        EXPECT_NE(r.messages[static_cast<std::size_t>(i)].second.find(r.table.file_path[static_cast<std::size_t>(i)]), std::string::npos);
+        EXPECT_NE(r.messages[static_cast<std::size_t>(i)].second.find(r.table.file_path[static_cast<std::size_t>(i)]),
+                  std::string::npos);
     }
     EXPECT_EQ(rep.files[4].outcome, file_outcome::scanned);
     EXPECT_EQ(rep.files[5].outcome, file_outcome::scanned);
@@ -143,7 +150,7 @@ TEST(Batch, OtherDepthsAreSkippedWithAnEmptyFolder) {
     EXPECT_EQ(rep.files[0].outcome, file_outcome::skipped_depth);
     EXPECT_TRUE(r.fs.dirs.count("Results_d12"));
     EXPECT_TRUE(r.fs.names_in("Results_d12").empty());
-    EXPECT_EQ(r.messages.size(), 1u);  // only the closing message
+    EXPECT_EQ(r.messages.size(), 1u); // only the closing message
 }
 
 TEST(Batch, FilesThatCannotBeOpenedOrWrittenAreReported) {

@@ -63,7 +63,7 @@ std::string line(int no, int frame, int x, int y, int count, int avg, int sd) {
 TEST(DetectInPacket, MainTestIsStrict) {
     frames_t f(2, flat_frame(40, 40));
     put(f[0], 40, 20, 21, 161);
-    put(f[1], 40, 20, 21, 160);  // 160 x 10 == 60 x 10 + 100 x 10
+    put(f[1], 40, 20, 21, 160); // 160 x 10 == 60 x 10 + 100 x 10
     detector_rig r(40, 40, f);
     EXPECT_EQ(detect_in_packet(r.st(), 2), 0);
     EXPECT_EQ(r.st().det_count, 1);
@@ -76,17 +76,18 @@ TEST(DetectInPacket, MainTestIsStrict) {
 TEST(DetectInPacket, NeighbourPercentagesInEachDirection) {
     // Centre excess 100; each neighbour must rise by its own percentage of it.
     const int w = 40;
-    const int pct[4] = {10, 20, 30, 40};  // left, right, top, bottom
+    const int pct[4] = {10, 20, 30, 40}; // left, right, top, bottom
     const int offs[4][2] = {{0, -1}, {0, 1}, {-1, 0}, {1, 0}};
     frames_t f;
     for (int failing = -1; failing < 4; ++failing) {
         auto fr = flat_frame(w, w);
         put(fr, w, 20, 20, 200);
         for (int d = 0; d < 4; ++d)
-            put(fr, w, 20 + offs[d][0], 20 + offs[d][1], static_cast<std::uint16_t>(100 + pct[d] - (d == failing ? 1 : 0)));
+            put(fr, w, 20 + offs[d][0], 20 + offs[d][1],
+                static_cast<std::uint16_t>(100 + pct[d] - (d == failing ? 1 : 0)));
         f.push_back(fr);
     }
-    auto below = flat_frame(w, w);  // a neighbour under its own mean fails a positive percentage
+    auto below = flat_frame(w, w); // a neighbour under its own mean fails a positive percentage
     put(below, w, 20, 20, 200);
     for (int d = 0; d < 4; ++d) put(below, w, 20 + offs[d][0], 20 + offs[d][1], d == 0 ? 90 : 150);
     f.push_back(below);
@@ -98,7 +99,7 @@ TEST(DetectInPacket, NeighbourPercentagesInEachDirection) {
     s.pct_top = pct[2];
     s.pct_bottom = pct[3];
     detect_in_packet(r.st(), static_cast<std::int32_t>(f.size()));
-    EXPECT_EQ(r.text(), line(1, 0, 20, 20, 200, 100, 10));  // only the frame where all four hold
+    EXPECT_EQ(r.text(), line(1, 0, 20, 20, 200, 100, 10)); // only the frame where all four hold
 }
 
 TEST(DetectInPacket, NaNAndMaskedSigmaNeverDetect) {
@@ -122,7 +123,7 @@ std::vector<std::uint16_t> hits(int w, const std::vector<std::pair<int, int>>& a
 TEST(DetectInPacket, ScatterRejectionOnlyBeyondTenDetections) {
     const int w = 64;
     std::vector<std::pair<int, int>> ten_far, span20, span21, cols15, cols16;
-    for (int k = 0; k < 10; ++k) ten_far.emplace_back(10 + 4 * k, 10 + 4 * k);  // rows 10..46
+    for (int k = 0; k < 10; ++k) ten_far.emplace_back(10 + 4 * k, 10 + 4 * k); // rows 10..46
     for (int k = 0; k < 11; ++k) {
         span20.emplace_back(k == 10 ? 32 : 12 + k, 20);
         span21.emplace_back(k == 10 ? 33 : 12 + k, 20);
@@ -135,14 +136,14 @@ TEST(DetectInPacket, ScatterRejectionOnlyBeyondTenDetections) {
     r.st().settings.scatter_v = 20;
     r.st().settings.scatter_h = 15;
     EXPECT_EQ(detect_in_packet(r.st(), 5), 0);
-    EXPECT_EQ(r.st().cur_frame, 3);  // stops at the scattered frame
+    EXPECT_EQ(r.st().cur_frame, 3); // stops at the scattered frame
     EXPECT_EQ(r.st().det_frames, 3);
     EXPECT_EQ(r.st().det_count, 32);
     r.st().settings.scatter_v = 100;
-    EXPECT_EQ(detect_in_packet(r.st(), 3), 0);  // frame 3 is now accepted, frame 5 is not
+    EXPECT_EQ(detect_in_packet(r.st(), 3), 0); // frame 3 is now accepted, frame 5 is not
     EXPECT_EQ(r.st().cur_frame, 5);
     EXPECT_EQ(r.st().det_count, 32 + 11 + 10);
-    EXPECT_EQ(r.fs.names_in("R").size(), 6u);  // five snapshots and the summary
+    EXPECT_EQ(r.fs.names_in("R").size(), 6u); // five snapshots and the summary
 }
 
 TEST(DetectInPacket, CrowdedFrameKeepsTenLinesAndBoxesButCountsAll) {
@@ -171,7 +172,7 @@ TEST(DetectInPacket, CrowdedFrameKeepsTenLinesAndBoxesButCountsAll) {
     EXPECT_EQ(pixel(29, 32), box);  // bottom-right corner of the tenth box (21, 24)
     EXPECT_EQ(pixel(30, 20), grey); // bottom edge of the eleventh box: not drawn
     const std::array<int, 4> white{255, 255, 255, 0};
-    EXPECT_EQ(pixel(20, 20), white);  // inside: rendered
+    EXPECT_EQ(pixel(20, 20), white); // inside: rendered
     EXPECT_EQ(pixel(18, 18), grey);
 }
 
@@ -232,7 +233,8 @@ TEST(Snapshot, LayoutAndSize) {
     const auto& b = r.fs.files.at("R/0000_t60_000000.bmp");
     ASSERT_EQ(b.size(), 54u + 4u * w * h);
     const auto u32 = [&](std::size_t at) {
-        return static_cast<std::uint32_t>(b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<std::uint32_t>(b[at + 3]) << 24);
+        return static_cast<std::uint32_t>(b[at] | b[at + 1] << 8 | b[at + 2] << 16 |
+                                          static_cast<std::uint32_t>(b[at + 3]) << 24);
     };
     EXPECT_EQ(b[0], 'B');
     EXPECT_EQ(b[1], 'M');

@@ -33,7 +33,8 @@ struct movie {
 movie decode(const std::vector<std::uint8_t>& b) {
     const auto i32 = [&](std::size_t at) {
         return static_cast<int>(static_cast<std::uint32_t>(b[at]) | static_cast<std::uint32_t>(b[at + 1]) << 8 |
-                                static_cast<std::uint32_t>(b[at + 2]) << 16 | static_cast<std::uint32_t>(b[at + 3]) << 24);
+                                static_cast<std::uint32_t>(b[at + 2]) << 16 |
+                                static_cast<std::uint32_t>(b[at + 3]) << 24);
     };
     movie m;
     m.w = i32(26);
@@ -55,7 +56,7 @@ struct oracle_settings {
 };
 
 struct oracle_result {
-    std::string passes_text;  // everything after the header block, with "\n" (not yet CR LF)
+    std::string passes_text; // everything after the header block, with "\n" (not yet CR LF)
     std::set<std::string> snapshots;
     int final_threshold = 0, final_frame = 0;
 };
@@ -76,7 +77,7 @@ oracle_result oracle(const movie& mv, const oracle_settings& s) {
             mean[p] = mu;
             sd[p] = std::sqrt((static_cast<double>(sq) - (n * mu) * mu) / static_cast<double>(s.pack - 1));
         }
-        sd[0] = 65536.0;  // the four manual rectangles at 0,0,0,0
+        sd[0] = 65536.0; // the four manual rectangles at 0,0,0,0
     };
     oracle_result r;
     char buf[600];
@@ -92,7 +93,8 @@ oracle_result oracle(const movie& mv, const oracle_settings& s) {
                     const double c = f[i];
                     if (!(c * 10 > threshold * sd[i] + mean[i] * 10)) continue;
                     const double d = c - mean[i];
-                    const std::size_t nb[4] = {i - 1, i + 1, i - static_cast<std::size_t>(w), i + static_cast<std::size_t>(w)};
+                    const std::size_t nb[4] = {i - 1, i + 1, i - static_cast<std::size_t>(w),
+                                               i + static_cast<std::size_t>(w)};
                     bool ok = true;
                     for (std::size_t j : nb) ok = ok && (f[j] - mean[j]) / d * 100 >= s.pct;
                     if (ok) hits.push_back({x, y});
@@ -121,7 +123,9 @@ oracle_result oracle(const movie& mv, const oracle_settings& s) {
     while (det_frames < s.max_frames && threshold >= s.step + 45) {
         threshold -= s.step;
         cur = s.start;
-        std::snprintf(buf, sizeof buf, "\n------------Detection-----------------------------------------------\nThreshold: %dsigma\n", threshold);
+        std::snprintf(buf, sizeof buf,
+                      "\n------------Detection-----------------------------------------------\nThreshold: %dsigma\n",
+                      threshold);
         r.passes_text += buf;
         r.passes_text += "No.       Frame     x         y         count     Average   Standard deviation";
         int result = 0;
@@ -237,7 +241,7 @@ synth::params small_params(std::uint64_t seed) {
 TEST_F(EndToEnd, MasksOffMatchesTheOracleByteForByte) {
     const synth::params p = small_params(11);
     add("e2e.ser", p);
-    table_.set_cell(0, ui::col_pack, "30");  // two packets and a remainder of 10 frames
+    table_.set_cell(0, ui::col_pack, "30"); // two packets and a remainder of 10 frames
     table_.set_cell(0, ui::col_max, "40");
     const batch_report rep = run();
     ASSERT_EQ(rep.files.size(), 1u);
@@ -248,8 +252,8 @@ TEST_F(EndToEnd, MasksOffMatchesTheOracleByteForByte) {
     s.pack = 30;
     s.max_frames = 40;
     const oracle_result want = oracle(decode(synth::make_ser_bytes(p)), s);
-    const std::string dir = root_ + "/Results_e2e_s" + std::to_string(want.final_threshold) + "_" +
-                            std::to_string(want.final_frame);
+    const std::string dir =
+        root_ + "/Results_e2e_s" + std::to_string(want.final_threshold) + "_" + std::to_string(want.final_frame);
     EXPECT_EQ(rep.files[0].result_dir, dir);
     // Every pass ends at the burst in frame 64, among the remainder frames.
     EXPECT_EQ(want.final_frame, 64);
@@ -270,7 +274,7 @@ TEST_F(EndToEnd, FlashesFoundWithMasksOnAndNothingAtHotPixels) {
     synth::params p = small_params(5);
     p.frames = 120;
     p.burst_frame = 118;
-    p.hot_level = 3900.0;  // above the RED level: masked
+    p.hot_level = 3900.0; // above the RED level: masked
     const synth::ground_truth truth = add("masked.ser", p);
     table_.set_cell(0, ui::col_pack, "50");
     table_.set_cell(0, ui::col_max, "60");
@@ -301,7 +305,7 @@ TEST_F(EndToEnd, FlashesFoundWithMasksOnAndNothingAtHotPixels) {
     }
     for (const auto& hp : truth.hot_pixels)
         for (const auto& d : found) EXPECT_FALSE(std::abs(d[1] - hp.x) <= 2 && std::abs(d[2] - hp.y) <= 2);
-    for (const auto& d : found) EXPECT_NE(d[0], 118);  // the burst frame is never saved
+    for (const auto& d : found) EXPECT_NE(d[0], 118); // the burst frame is never saved
 }
 
 TEST_F(EndToEnd, SameInputGivesIdenticalFolders) {

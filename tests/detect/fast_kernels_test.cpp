@@ -21,7 +21,7 @@ TEST(FastKernels, SampleLimitAgreesWithTheMainTestForEverySample) {
     std::mt19937 rng(5);
     std::uniform_real_distribution<double> mean_of(0.0, 4000.0), sigma_of(0.0, 300.0);
     std::vector<std::pair<double, double>> cases = {
-        {100.0, 10.0}, {0.0, 0.0}, {0.0, -0.0}, {12.5, 0.0}, {1000.0, 65536.0},
+        {100.0, 10.0},  {0.0, 0.0},     {0.0, -0.0},         {12.5, 0.0},    {1000.0, 65536.0},
         {65535.0, 0.0}, {65534.9, 0.0}, {3.0, std::nan("")}, {50.0, 1e-300}, {6553.0, 1000.0}};
     for (int k = 0; k < 40; ++k) cases.emplace_back(mean_of(rng), sigma_of(rng));
     // Means and sigmas as packets give them: sums over n frames.
@@ -97,15 +97,15 @@ TEST(FastKernels, StarFinderAgreesWithTheOnePixelStarTest) {
     // Spots a few pixels wide, some near the edges so that rings leave the image.
     for (const auto& [r, c] : std::vector<std::pair<int, int>>{{25, 35}, {12, 12}, {40, 60}, {11, 58}, {30, 11}})
         for (int dr = -2; dr <= 2; ++dr)
-            for (int dc = -2; dc <= 2; ++dc)
-                ms.st.mean_map[ms.at(r + dr, c + dc)] += 80.0 / (1.0 + dr * dr + dc * dc);
+            for (int dc = -2; dc <= 2; ++dc) ms.st.mean_map[ms.at(r + dr, c + dc)] += 80.0 / (1.0 + dr * dr + dc * dc);
     const frame_geometry g{w, h, false};
     int stars = 0;
     for (const std::int32_t half_width : {-1, 0, 1, 2, 3, 10, 12, 30}) {
         for (const std::int32_t pct : {25, 0, -10}) {
             ms.st.settings.star_half_width = half_width;
             ms.st.settings.star_threshold = 30;
-            ms.st.settings.pct_left = ms.st.settings.pct_right = ms.st.settings.pct_top = ms.st.settings.pct_bottom = pct;
+            ms.st.settings.pct_left = ms.st.settings.pct_right = ms.st.settings.pct_top = ms.st.settings.pct_bottom =
+                pct;
             std::vector<std::int32_t> found(g.pixels(), 0);
             find_stars(g, ms.st.settings, ms.st.mean_map.data(), found.data(), 0, h);
             for (std::int32_t r = 10; r < h - 10; ++r)
@@ -141,7 +141,8 @@ TEST(FastKernels, AccumulatorSumsAndFourLargestSamplesOfEveryInnerPixel) {
     std::mt19937 rng(11);
     for (const bool eight : {false, true}) {
         std::vector<std::uint16_t> samples(static_cast<std::size_t>(w * h * frames));
-        for (auto& s : samples) s = static_cast<std::uint16_t>(eight ? rng() % 256 : (rng() % 9 == 0 ? rng() % 65536 : rng() % 40));
+        for (auto& s : samples)
+            s = static_cast<std::uint16_t>(eight ? rng() % 256 : (rng() % 9 == 0 ? rng() % 65536 : rng() % 40));
         std::vector<std::uint8_t> bytes;
         for (auto s : samples) {
             bytes.push_back(static_cast<std::uint8_t>(s & 0xFF));
@@ -159,7 +160,7 @@ TEST(FastKernels, AccumulatorSumsAndFourLargestSamplesOfEveryInnerPixel) {
         acc.finish_rows(frames, mean.data(), sigma.data(), 0, h);
         for (std::size_t i = 0; i < g.pixels(); ++i) {
             std::int64_t sum = 0, sq = 0;
-            std::vector<std::pair<std::uint16_t, int>> seen;  // (sample, frame), largest first, earlier frame first
+            std::vector<std::pair<std::uint16_t, int>> seen; // (sample, frame), largest first, earlier frame first
             for (int f = 0; f < frames; ++f) {
                 const std::int64_t x = samples[static_cast<std::size_t>(f) * g.pixels() + i];
                 sum += x;

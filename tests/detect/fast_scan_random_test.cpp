@@ -39,7 +39,7 @@ random_case make_case(std::uint32_t seed) {
     p.frames = pick(8, 120);
     p.stars = pick(0, 4);
     p.hot_pixels = pick(0, 3);
-    if (chance(20)) p.noise = 0.0;  // flat pixels: standard deviations of exactly 0
+    if (chance(20)) p.noise = 0.0; // flat pixels: standard deviations of exactly 0
     if (chance(20)) p.shot_noise = 0.0;
     if (chance(40)) p.bright_region = false;
     if (chance(40)) p.dark_region = false;

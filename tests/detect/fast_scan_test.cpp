@@ -92,7 +92,7 @@ protected:
 
 synth::params small_clip(std::int32_t depth, std::int32_t frames, std::uint64_t seed) {
     synth::params p = synth::default_params(depth);
-    p.width = 90;  // not a multiple of the 32 columns summed at a time
+    p.width = 90; // not a multiple of the 32 columns summed at a time
     p.height = 72;
     p.frames = frames;
     p.seed = seed;
@@ -102,20 +102,20 @@ synth::params small_clip(std::int32_t depth, std::int32_t frames, std::uint64_t 
 }
 
 const std::vector<fast_scan_options> thread_variants = {
-    {1, std::size_t{4} << 20},  // one thread
-    {3, 1},                     // three workers, one frame per chunk
-    {2, 20000},                 // chunks of a few frames
+    {1, std::size_t{4} << 20}, // one thread
+    {3, 1},                    // three workers, one frame per chunk
+    {2, 20000},                // chunks of a few frames
 };
 
 TEST_F(FastScanTest, FlashesWithRemainderMasksOffAndOn16Bit) {
     synth::params p = small_clip(16, 230, 7);
     // Flashes of one to six frames: a pixel may pass in up to four frames of a packet before its
     // frames are all tested again.
-    p.flashes = {{30, 30, 12, 700.0, 1}, {50, 40, 75, 500.0, 2}, {40, 20, 140, 900.0, 3},
+    p.flashes = {{30, 30, 12, 700.0, 1},  {50, 40, 75, 500.0, 2},  {40, 20, 140, 900.0, 3},
                  {60, 50, 215, 400.0, 1}, {25, 45, 160, 900.0, 6}, {70, 25, 100, 900.0, 4}};
     const std::string path = make_file(p);
     scan_settings s = defaults_for(path);
-    s.packet_size = 50;  // four packets and a remainder of 30 frames
+    s.packet_size = 50; // four packets and a remainder of 30 frames
     s.max_det_frames = 40;
     expect_same(path, s, {}, 0, thread_variants);
     EXPECT_GT(last_snapshots(), 3U);
@@ -143,7 +143,7 @@ TEST_F(FastScanTest, EightBitAndBitShift) {
     scan_settings s8 = defaults_for(path8);
     s8.packet_size = 40;
     expect_same(path8, s8, {});
-    expect_same(path8, s8, {true, true, true}, 3);  // no shift applies to 8-bit samples
+    expect_same(path8, s8, {true, true, true}, 3); // no shift applies to 8-bit samples
 
     synth::params p16 = small_clip(16, 120, 12);
     p16.flashes = {{30, 30, 20, 800.0, 1}, {50, 35, 70, 600.0, 1}};
@@ -166,7 +166,7 @@ TEST_F(FastScanTest, ScatteredFramesShiftThePackets) {
         p.flashes = {{30, 30, 10, 700.0, 1}, {45, 40, burst + 3, 700.0, 1}, {60, 30, 128, 700.0, 1}};
         const std::string path = make_file(p, "burst" + std::to_string(burst));
         scan_settings s = defaults_for(path);
-        s.packet_size = 30;  // four packets and a remainder of 20
+        s.packet_size = 30; // four packets and a remainder of 20
         s.max_det_frames = 30;
         expect_same(path, s, {}, 0, thread_variants);
         expect_same(path, s, {false, false, true});
@@ -188,7 +188,7 @@ TEST_F(FastScanTest, LimitReachedMidPacketRaisesAndLowerPasses) {
         }
     }
     s.max_det_frames = 5;
-    s.threshold = 52;  // passes at 52, 49 and 46
+    s.threshold = 52; // passes at 52, 49 and 46
     s.threshold_step = 3;
     expect_same(path, s, {true, false, false});
 }
@@ -239,13 +239,15 @@ TEST_F(FastScanTest, SnapshotThatCannotBeWrittenIsReportedOnceAsByTheReference) 
         // Folders in the way of two snapshots.
         for (std::size_t k = 0; k < 2; ++k) fs::create_directories(parent / "Results_file" / names[k]);
         job.results_parent = parent.string();
-        const bench::scan_result r = bench::scan_once(job, fast ? make_fast_scanner({2, 20000}) : file_scanner(run_scan));
+        const bench::scan_result r =
+            bench::scan_once(job, fast ? make_fast_scanner({2, 20000}) : file_scanner(run_scan));
         problems.push_back(r.outcome.problem);
         messages.push_back(r.messages);
         for (std::string& m : messages.back())
-            for (std::size_t at; (at = m.find(parent.string())) != std::string::npos;) m.replace(at, parent.string().size(), "DIR");
+            for (std::size_t at; (at = m.find(parent.string())) != std::string::npos;)
+                m.replace(at, parent.string().size(), "DIR");
     }
-    ASSERT_EQ(messages[0].size(), 2U);  // one message for the file, naming the first failure
+    ASSERT_EQ(messages[0].size(), 2U); // one message for the file, naming the first failure
     EXPECT_NE(messages[0][1].find(names[0]), std::string::npos);
     EXPECT_EQ(messages[1], messages[0]);
     EXPECT_NE(problems[0].find("snapshots could not be written"), std::string::npos);
@@ -267,7 +269,7 @@ TEST_F(FastScanTest, StopEndsTheScanWithItsClosingBlockAndFolderName) {
     const bench::scan_result r = bench::scan_once(job, make_fast_scanner({2, 20000}));
     EXPECT_TRUE(r.outcome.stopped);
     EXPECT_LT(r.cur_frame, 120);
-    EXPECT_EQ(r.threshold, 60);  // the first pass
+    EXPECT_EQ(r.threshold, 60); // the first pass
     const std::string folder = "Results_file_s60_" + std::to_string(r.cur_frame);
     EXPECT_EQ(r.outcome.final_dir, (root_ / folder).string());
     const auto tree = bench::read_tree((root_ / folder).string());
@@ -304,7 +306,9 @@ TEST_F(FastScanTest, RandomFilesAndSettings) {
                 for (int dr = -1; dr <= 1; ++dr)
                     for (int dc = -1; dc <= 1; ++dc) {
                         auto& v = f[static_cast<std::size_t>(k)][static_cast<std::size_t>((r + dr) * w + c + dc)];
-                        const int add = (dr == 0 && dc == 0) ? amp : (dr == 0 || dc == 0) ? amp / (1 + next(3)) : next(2) * amp / 4;
+                        const int add = (dr == 0 && dc == 0)   ? amp
+                                        : (dr == 0 || dc == 0) ? amp / (1 + next(3))
+                                                               : next(2) * amp / 4;
                         v = static_cast<std::uint16_t>(std::min(eight ? 255 : 65535, v + add));
                     }
             }
@@ -344,7 +348,7 @@ TEST_F(FastScanTest, PacketsOfOneAndTwoFramesAndFramesTooSmallToExamine) {
     p.flashes = {{30, 30, 5, 900.0, 1}};
     const std::string path = make_file(p);
     scan_settings s = defaults_for(path);
-    s.packet_size = 1;  // every sigma is NaN: nothing is found
+    s.packet_size = 1; // every sigma is NaN: nothing is found
     expect_same(path, s, {});
     s.packet_size = 2;
     expect_same(path, s, {true, true, true});

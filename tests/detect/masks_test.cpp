@@ -47,7 +47,7 @@ TEST(ApplyMasks, BrightSquareAndLevelIsStrict) {
     auto m = flat(64, 48);
     m.st.settings.red_level = 3800;
     m.st.mean_map[m.at(10, 10)] = 3800.5;
-    m.st.mean_map[m.at(30, 40)] = 3800.0;  // equal: not masked
+    m.st.mean_map[m.at(30, 40)] = 3800.0; // equal: not masked
     m.st.settings.red_mask_half = 10;
     apply_masks(m.st, {true, false, false});
     EXPECT_EQ(masked_box(m), (std::array<int, 4>{0, 20, 0, 20}));
@@ -65,7 +65,7 @@ TEST(ApplyMasks, HalfSizeZeroAndNegative) {
     m.st.mean_map[m.at(20, 30)] = 499.9;
     m.st.settings.blue_mask_half = 0;
     apply_masks(m.st, {false, true, false});
-    EXPECT_EQ(masked_count(m), 2);  // the dark pixel and the origin
+    EXPECT_EQ(masked_count(m), 2); // the dark pixel and the origin
     EXPECT_EQ(m.st.sigma_map[m.at(20, 30)], mask_value);
 
     auto neg = flat(64, 48);
@@ -77,13 +77,13 @@ TEST(ApplyMasks, HalfSizeZeroAndNegative) {
 
 TEST(ApplyMasks, OnlyTheInnerAreaIsExamined) {
     auto m = flat(64, 48);
-    m.st.mean_map[m.at(9, 30)] = 60000.0;   // border row
-    m.st.mean_map[m.at(30, 54)] = 60000.0;  // column W - 10
+    m.st.mean_map[m.at(9, 30)] = 60000.0;  // border row
+    m.st.mean_map[m.at(30, 54)] = 60000.0; // column W - 10
     m.st.settings.red_mask_half = 2;
     apply_masks(m.st, {true, false, false});
     EXPECT_EQ(masked_count(m), 1);
 
-    auto tiny = flat(40, 20, 60000.0);  // 20 rows: no inner area
+    auto tiny = flat(40, 20, 60000.0); // 20 rows: no inner area
     apply_masks(tiny.st, {true, true, true});
     EXPECT_EQ(masked_count(tiny), 1);
     EXPECT_EQ(std::count(tiny.st.star_map.begin(), tiny.st.star_map.end(), 1), 0);
@@ -99,7 +99,7 @@ TEST(ApplyMasks, HugeHalfSizeIsClippedNotLoopedOver) {
 
 struct rect_case {
     int ulx, uly, lrx, lry;
-    std::array<int, 4> box;  // rows then columns, inclusive
+    std::array<int, 4> box; // rows then columns, inclusive
 };
 
 class ManualMask : public ::testing::TestWithParam<rect_case> {};
@@ -115,15 +115,14 @@ TEST_P(ManualMask, ClampsAndOrdersCorners) {
 
 INSTANTIATE_TEST_SUITE_P(Corners, ManualMask,
                          ::testing::Values(rect_case{5, 6, 20, 30, {6, 30, 5, 20}},
-                                           rect_case{20, 30, 5, 6, {6, 30, 5, 20}},      // reversed
-                                           rect_case{-1, -1, 3, 2, {0, 2, 0, 3}},        // -1 counts as 0
-                                           rect_case{60, 40, 64, 48, {40, 47, 60, 63}},  // W, H clamp
-                                           rect_case{100, 5, 200, 9, {5, 9, 63, 63}},    // right of the image
+                                           rect_case{20, 30, 5, 6, {6, 30, 5, 20}},     // reversed
+                                           rect_case{-1, -1, 3, 2, {0, 2, 0, 3}},       // -1 counts as 0
+                                           rect_case{60, 40, 64, 48, {40, 47, 60, 63}}, // W, H clamp
+                                           rect_case{100, 5, 200, 9, {5, 9, 63, 63}},   // right of the image
                                            rect_case{0, 0, 0, 0, {0, 0, 0, 0}}));
 
 // A ring of 16 means at radius 2 around (20, 20), with the centre and neighbours given.
-void star_scene(memory_scan& m, double centre, double left, double right, double top, double bottom,
-                bool split_ring) {
+void star_scene(memory_scan& m, double centre, double left, double right, double top, double bottom, bool split_ring) {
     int i = 0;
     for (int r = 18; r <= 22; ++r)
         for (int c = 18; c <= 22; ++c) {
@@ -144,7 +143,7 @@ TEST(IsStar, FlatRingExamples) {
     m.st.settings.star_threshold = 30;
     star_scene(m, 200, 150, 150, 150, 150, false);
     EXPECT_EQ(is_star(m.st, 20, 20), 1);
-    star_scene(m, 200, 150, 150, 120, 150, false);  // top ratio 20
+    star_scene(m, 200, 150, 150, 120, 150, false); // top ratio 20
     EXPECT_EQ(is_star(m.st, 20, 20), 0);
 }
 
@@ -152,9 +151,9 @@ TEST(IsStar, RingWithSpread) {
     auto m = flat(48, 48, 100.0);
     m.st.settings.star_half_width = 2;
     m.st.settings.star_threshold = 30;
-    star_scene(m, 140, 115, 115, 115, 115, true);  // excess 40 > 30.98
+    star_scene(m, 140, 115, 115, 115, 115, true); // excess 40 > 30.98
     EXPECT_EQ(is_star(m.st, 20, 20), 1);
-    star_scene(m, 130, 115, 115, 115, 115, true);  // excess 30
+    star_scene(m, 130, 115, 115, 115, 115, true); // excess 30
     EXPECT_EQ(is_star(m.st, 20, 20), 0);
 }
 
@@ -167,7 +166,7 @@ TEST(IsStar, NeighboursOnTheRingAndDegenerateWidths) {
     EXPECT_EQ(is_star(m.st, 20, 20), 1);
     m.st.settings.star_half_width = 0;
     EXPECT_EQ(is_star(m.st, 20, 20), 0);
-    m.st.settings.star_half_width = INT_MAX;  // ring wholly outside the image
+    m.st.settings.star_half_width = INT_MAX; // ring wholly outside the image
     EXPECT_EQ(is_star(m.st, 20, 20), 0);
 }
 
@@ -178,10 +177,10 @@ TEST(ApplyMasks, StarsAreMaskedOnePacketLate) {
     m.st.settings.star_mask_half = 3;
     star_scene(m, 200, 150, 150, 150, 150, false);
     apply_masks(m.st, {false, false, true});
-    EXPECT_EQ(masked_count(m), 1);  // found, not yet masked
+    EXPECT_EQ(masked_count(m), 1); // found, not yet masked
     EXPECT_EQ(m.st.star_map[m.at(20, 20)], 1);
 
-    std::fill(m.st.sigma_map.begin(), m.st.sigma_map.end(), 1.0);  // the next packet's statistics
+    std::fill(m.st.sigma_map.begin(), m.st.sigma_map.end(), 1.0); // the next packet's statistics
     apply_masks(m.st, {false, false, true});
     EXPECT_EQ(m.st.sigma_map[m.at(17, 17)], mask_value);
     EXPECT_EQ(m.st.sigma_map[m.at(23, 23)], mask_value);

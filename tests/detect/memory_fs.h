@@ -67,8 +67,7 @@ public:
         dirs.erase(from);
         dirs.insert(to);
         std::map<std::string, std::vector<std::uint8_t>> moved;
-        for (auto& [p, b] : files)
-            moved[p.rfind(from + "/", 0) == 0 ? to + p.substr(from.size()) : p] = std::move(b);
+        for (auto& [p, b] : files) moved[p.rfind(from + "/", 0) == 0 ? to + p.substr(from.size()) : p] = std::move(b);
         files = std::move(moved);
         return true;
     }

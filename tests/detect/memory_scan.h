@@ -17,7 +17,9 @@ inline std::vector<std::uint8_t> ser_bytes(std::int32_t w, std::int32_t h, std::
     std::vector<std::uint8_t> b(178, 0);
     std::memcpy(b.data(), "SERFLASH-TESTS", 14);
     const auto put = [&](std::size_t off, std::int32_t v) {
-        for (int i = 0; i < 4; ++i) b[off + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>((static_cast<std::uint32_t>(v) >> (8 * i)) & 0xFFU);
+        for (int i = 0; i < 4; ++i)
+            b[off + static_cast<std::size_t>(i)] =
+                static_cast<std::uint8_t>((static_cast<std::uint32_t>(v) >> (8 * i)) & 0xFFU);
     };
     put(22, 0);
     put(26, w);

@@ -35,9 +35,9 @@ TEST(PacketStats, StartsAtCurrentFrameAndLeavesStreamAfterPacket) {
     m.st.cur_frame = 2;
     ASSERT_TRUE(compute_packet_stats(m.st));
     EXPECT_EQ(m.st.mean_map[0], 6.0);
-    EXPECT_EQ(m.st.frame_buf[0], 8);  // the packet's last frame
+    EXPECT_EQ(m.st.frame_buf[0], 8); // the packet's last frame
     m.reader->read_frame(m.st.frame_buf);
-    EXPECT_EQ(m.st.frame_buf[0], 16);  // reading on gives the frame after the packet
+    EXPECT_EQ(m.st.frame_buf[0], 16); // reading on gives the frame after the packet
 }
 
 TEST(PacketStats, OneFramePacketGivesNaNDeviation) {
@@ -51,7 +51,7 @@ TEST(PacketStats, OneFramePacketGivesNaNDeviation) {
 
 TEST(PacketStats, EightBitSamplesStayInByteRange) {
     memory_scan m(2, 1, frames{{255, 0}, {255, 200}, {253, 100}}, 8);
-    m.reader->set_bit_shift(4);  // does not apply to 8-bit files
+    m.reader->set_bit_shift(4); // does not apply to 8-bit files
     m.st.settings.packet_size = 3;
     ASSERT_TRUE(compute_packet_stats(m.st));
     EXPECT_NEAR(m.st.mean_map[0], 254.3333333, 1e-6);

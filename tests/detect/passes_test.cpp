@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-
 namespace serflash::detect {
 namespace {
 
@@ -38,8 +37,7 @@ struct pass_rig {
     std::vector<std::int32_t> shown;
     std::vector<std::pair<std::string, std::string>> messages;
 
-    pass_rig(const frames_t& frames, int packet, int max_det, int init = 60, int w = W)
-        : m(w, w, frames) {
+    pass_rig(const frames_t& frames, int packet, int max_det, int init = 60, int w = W) : m(w, w, frames) {
         fs.dirs.insert(dir);
         fs.files[summary_path];
         auto& s = m.st.settings;
@@ -97,10 +95,11 @@ TEST(Passes, LowerFromSixtyToFortyFiveWhenNothingIsFound) {
     EXPECT_TRUE(r.fs.dirs.count(final_dir));
     const std::string text = r.summary(final_dir);
     EXPECT_EQ(pass_thresholds(text), (std::vector<int>{60, 57, 54, 51, 48, 45}));
-    EXPECT_EQ(text.rfind("\r\n------------Detection-----------------------------------------------\r\nThreshold: 60sigma\r\n"
-                         "No.       Frame     x         y         count     Average   Standard deviation",
-                         0),
-              0u);
+    EXPECT_EQ(
+        text.rfind("\r\n------------Detection-----------------------------------------------\r\nThreshold: 60sigma\r\n"
+                   "No.       Frame     x         y         count     Average   Standard deviation",
+                   0),
+        0u);
     EXPECT_TRUE(ends_with(text, closing(0, 0)));
     EXPECT_EQ(r.st().det_frames, 0);
 }
@@ -136,8 +135,7 @@ TEST(Passes, RaiseOnceThenLowerAgain) {
     EXPECT_TRUE(ends_with(text, closing(1, 1)));
     EXPECT_EQ(r.st().init_threshold, 63);
     // The snapshot of the first pass stays; numbering restarts after the raise.
-    EXPECT_EQ(r.fs.names_in("Results_t_s60_7"),
-              (std::vector<std::string>{"0000_t60_000007.bmp", "t_summary.txt"}));
+    EXPECT_EQ(r.fs.names_in("Results_t_s60_7"), (std::vector<std::string>{"0000_t60_000007.bmp", "t_summary.txt"}));
 }
 
 TEST(Passes, RaiseTwice) {
@@ -181,7 +179,7 @@ TEST(Passes, ARaiseThatWouldRepeatForEverIsWithheld) {
 }
 
 TEST(Passes, RaiseRule) {
-    pass_record clean;  // no scatter, every saved frame holds a sigma-0 detection
+    pass_record clean; // no scatter, every saved frame holds a sigma-0 detection
     EXPECT_TRUE(raise_withheld(clean, 60, 3));
     pass_record finite;
     finite.every_saved_frame_recurs = false;
@@ -189,7 +187,7 @@ TEST(Passes, RaiseRule) {
     EXPECT_FALSE(raise_withheld(finite, 60, 3));
     EXPECT_TRUE(raise_withheld(finite, 2147483647 - 5, 3));
     EXPECT_FALSE(raise_withheld(finite, 2147483647 - 6, 3)) << "the next pass still fits";
-    pass_record scattered;  // a withdrawn frame: only a pass whose detections all recur repeats
+    pass_record scattered; // a withdrawn frame: only a pass whose detections all recur repeats
     scattered.scattered_frame = true;
     scattered.every_detection_recurs = false;
     EXPECT_FALSE(raise_withheld(scattered, 60, 3));
@@ -200,8 +198,8 @@ TEST(Passes, RaiseRule) {
 TEST(Passes, AScatteredFrameRestartsThePacketsAndCutsThePassShort) {
     const int w = 64;
     auto f = flat_frames(90, w);
-    for (int k = 0; k < 11; ++k) plus(f, 5, 12 + 4 * k, 12 + 4 * k, 400, w);  // rows 12..52
-    plus(f, 40, 30, 30, 400, w);  // a genuine flash the shortened pass never reaches
+    for (int k = 0; k < 11; ++k) plus(f, 5, 12 + 4 * k, 12 + 4 * k, 400, w); // rows 12..52
+    plus(f, 40, 30, 30, 400, w); // a genuine flash the shortened pass never reaches
     pass_rig r(f, 30, 10, 45, w);
     run_scan(r.st());
     EXPECT_EQ(r.shown, (std::vector<std::int32_t>{45}));
@@ -221,7 +219,7 @@ TEST(Passes, SummaryThatCannotBeOpenedSkipsTheFile) {
     EXPECT_EQ(r.messages[0].second, "Error in fopen_s(&fp2, detect_result_path, \"a\")");
     EXPECT_TRUE(r.shown.empty());
     EXPECT_TRUE(r.st().outcome.failed);
-    EXPECT_TRUE(r.fs.dirs.count(dir));  // not renamed
+    EXPECT_TRUE(r.fs.dirs.count(dir)); // not renamed
     EXPECT_EQ(r.fs.text(summary_path), before);
 }
 
@@ -248,7 +246,7 @@ TEST(Passes, UnsoundSettingsAreRefusedBeforeAnyPass) {
     bad = s;
     bad.start_frame = -1;
     EXPECT_NE(scan_refusal(bad, 100), "");
-    EXPECT_NE(scan_refusal(s, 99), "");  // stop frame beyond the frames present
+    EXPECT_NE(scan_refusal(s, 99), ""); // stop frame beyond the frames present
     bad = s;
     bad.threshold_step = 0;
     EXPECT_NE(scan_refusal(bad, 100), "");

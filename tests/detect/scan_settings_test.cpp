@@ -70,10 +70,10 @@ TEST(LoadScanSettings, PanelTextRules) {
     t.set_cell(0, ui::col_max, "12abc");
     auto f = panel_defaults();
     f.set_text(id::THRESHOLD_STEP, "");
-    f.set_text(id::INITIAL_THRESHOLD, "6O");  // a letter O: not a number
+    f.set_text(id::INITIAL_THRESHOLD, "6O"); // a letter O: not a number
     f.set_int(id::MASK_FIELDS[1][0], 65536 + 5);
     f.set_int(id::MASK_FIELDS[1][1], -1);
-    f.set_int(id::MASK_FIELDS[1][2], 65535);  // low 16 bits as signed: -1
+    f.set_int(id::MASK_FIELDS[1][2], 65535); // low 16 bits as signed: -1
     f.set_int(id::MASK_FIELDS[1][3], 300);
     const auto s = load_scan_settings(t, 0, f);
     EXPECT_EQ(s.max_det_frames, 12);

@@ -31,7 +31,7 @@ INSTANTIATE_TEST_SUITE_P(Samples, GreyMapping,
                          ::testing::Values(render_case{1000, 0, 0}, render_case{1000, 255, 255},
                                            render_case{1000, 256, 255}, render_case{1000, 65535, 255},
                                            render_case{500, 3, 1}, render_case{1500, 200, 255},
-                                           render_case{999, 200, 199},  // 199.8 truncates
+                                           render_case{999, 200, 199}, // 199.8 truncates
                                            render_case{0, 65535, 0}, render_case{-40, 1000, 0}));
 
 TEST(RenderMarks, LevelsAreStrictAndRedWins) {
@@ -43,10 +43,10 @@ TEST(RenderMarks, LevelsAreStrictAndRedWins) {
         return std::array<int, 4>{bmp.disp_buf[4 * x], bmp.disp_buf[4 * x + 1], bmp.disp_buf[4 * x + 2],
                                   bmp.disp_buf[4 * x + 3]};
     };
-    EXPECT_EQ(px(0), (std::array<int, 4>{255, 0, 0, 0}));      // below BLUE: blue
-    EXPECT_EQ(px(1), (std::array<int, 4>{100, 100, 100, 0}));  // equal: grey
+    EXPECT_EQ(px(0), (std::array<int, 4>{255, 0, 0, 0}));     // below BLUE: blue
+    EXPECT_EQ(px(1), (std::array<int, 4>{100, 100, 100, 0})); // equal: grey
     EXPECT_EQ(px(2), (std::array<int, 4>{200, 200, 200, 0}));
-    EXPECT_EQ(px(3), (std::array<int, 4>{0, 0, 255, 0}));      // above RED: red
+    EXPECT_EQ(px(3), (std::array<int, 4>{0, 0, 255, 0})); // above RED: red
 
     // RED below BLUE: a sample between them passes both tests and ends up red.
     render_frame(bmp, frame, {1000, 300, 50}, true);
@@ -64,9 +64,9 @@ TEST(PrepForDisplay, HeaderDescribesTheBuffer) {
     ASSERT_TRUE(prep_for_display(bmp, 640, 480));
     EXPECT_EQ(bmp.disp_buf.size(), 640U * 480U * 4U);
     const auto b = bmp.disp_info.bytes();
-    const std::array<std::uint8_t, 40> expected = {
-        40, 0, 0, 0,  0x80, 2, 0, 0,  0x20, 0xFE, 0xFF, 0xFF,  1, 0,  32, 0,  0, 0, 0, 0,
-        0, 0xC0, 0x12, 0,  0x78, 0x0E, 0, 0,  0x78, 0x0E, 0, 0,  0, 0, 0, 0,  0, 0, 0, 0};
+    const std::array<std::uint8_t, 40> expected = {40,   0,    0, 0, 0x80, 2, 0, 0,    0x20, 0xFE, 0xFF, 0xFF, 1, 0,
+                                                   32,   0,    0, 0, 0,    0, 0, 0xC0, 0x12, 0,    0x78, 0x0E, 0, 0,
+                                                   0x78, 0x0E, 0, 0, 0,    0, 0, 0,    0,    0,    0,    0};
     EXPECT_EQ(b, expected);
     const auto h = bmp_file_header(bmp.disp_info);
     const std::array<std::uint8_t, 14> file_header = {'B', 'M', 0x36, 0xC0, 0x12, 0, 0, 0, 0, 0, 54, 0, 0, 0};
@@ -90,7 +90,7 @@ TEST(RenderFrame, ShortFrameBufferIsNotRead) {
     display_bitmap bmp;
     ASSERT_TRUE(prep_for_display(bmp, 10, 10));
     std::fill(bmp.disp_buf.begin(), bmp.disp_buf.end(), std::uint8_t{9});
-    std::vector<std::uint16_t> frame(50, 7);  // half a frame: a stale size
+    std::vector<std::uint16_t> frame(50, 7); // half a frame: a stale size
     render_frame(bmp, frame, {}, false);
     EXPECT_EQ(bmp.disp_buf[0], 9);
 }

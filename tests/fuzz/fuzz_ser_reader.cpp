@@ -40,7 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!problem.empty()) {
         require(present == 0);
         std::vector<std::uint16_t> none;
-        reader.read_frame(none);  // nothing to fill, nothing to read out of bounds
+        reader.read_frame(none); // nothing to fill, nothing to read out of bounds
         return 0;
     }
     require(reader.frame_count() <= 0 || present <= reader.frame_count());
@@ -48,10 +48,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (reader.samples_per_frame() > (1u << 16)) return 0;
 
     std::vector<std::uint16_t> frame(reader.samples_per_frame());
-    const std::int32_t shifts[] = {0, 2, 8, 15, 16, -1, std::numeric_limits<std::int32_t>::min(),
-                                   std::numeric_limits<std::int32_t>::max()};
-    const std::int32_t frames[] = {0, 1, present, present - 1, reader.frame_count(), -1,
-                                   std::numeric_limits<std::int32_t>::max(), std::numeric_limits<std::int32_t>::min()};
+    const std::int32_t shifts[] = {
+        0, 2, 8, 15, 16, -1, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()};
+    const std::int32_t frames[] = {0,
+                                   1,
+                                   present,
+                                   present - 1,
+                                   reader.frame_count(),
+                                   -1,
+                                   std::numeric_limits<std::int32_t>::max(),
+                                   std::numeric_limits<std::int32_t>::min()};
     const std::int32_t depth = reader.depth();
     for (const std::int32_t shift : shifts) {
         reader.set_bit_shift(shift);
@@ -62,8 +68,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             reader.read_frame(frame);
             const std::uint32_t top = depth == 8 ? 255u : depth == 16 ? 65535u >> reader.bit_shift() : 0u;
             for (const std::uint16_t s : frame) require(s <= top);
-            if (depth != 8 && depth != 16) require(reader.position() == before);
-            else require(reader.position() == before + reader.frame_bytes());
+            if (depth != 8 && depth != 16)
+                require(reader.position() == before);
+            else
+                require(reader.position() == before + reader.frame_bytes());
         }
     }
     return 0;

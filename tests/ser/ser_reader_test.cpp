@@ -65,25 +65,24 @@ std::int64_t seek_target(const ser_header& h, std::int32_t k) {
 
 TEST(SerHeader, TextHasThirteenLinesWithFieldsAsStored) {
     ser_header h = make_header(640, 480, 16, 1000);
-    set_text(h.FileID, "ABCDEFGHIJKLMNOP");  // 14 bytes kept, no NUL in the field
+    set_text(h.FileID, "ABCDEFGHIJKLMNOP"); // 14 bytes kept, no NUL in the field
     h.LuID = -7;
     h.ColorID = 0;
     h.LittleEndian = 1;
     set_text(h.Observer, std::string(40, 'o'));
     // Instrument stays all NUL.
-    set_text(h.Telescope, "C14 \x93\xfa");  // code page 932 bytes pass unchanged
+    set_text(h.Telescope, "C14 \x93\xfa"); // code page 932 bytes pass unchanged
     h.Datetime = 4294967301;
     h.DatetimeUTC = -1;
     ser_reader r(platform::make_memory_input(file_bytes(h)));
     const std::string& text = r.read_ser_header();
     const std::string sep = "\x81\x46";
-    const std::string expected = "FileID(14byte)" + sep + "ABCDEFGHIJKLMN\r\n" + "LuID(int)" + sep + "-7\r\n" +
-                                 "ColorID(int)" + sep + "0\r\n" + "LittleEndian(int)" + sep + "1\r\n" +
-                                 "ImageWidth(int)" + sep + "640\r\n" + "ImageHeight(int)" + sep + "480\r\n" +
-                                 "PixelDepthPerPlane(int)" + sep + "16\r\n" + "FrameCount(int)" + sep + "1000\r\n" +
-                                 "Observer(40byte)" + sep + std::string(40, 'o') + "\r\n" + "Instrument(40byte)" +
-                                 sep + "\r\n" + "Telescope(40byte)" + sep + "C14 \x93\xfa\r\n" +
-                                 "Datetime:4294967301\r\n" + "Datetime UTC:-1\r\n";
+    const std::string expected =
+        "FileID(14byte)" + sep + "ABCDEFGHIJKLMN\r\n" + "LuID(int)" + sep + "-7\r\n" + "ColorID(int)" + sep + "0\r\n" +
+        "LittleEndian(int)" + sep + "1\r\n" + "ImageWidth(int)" + sep + "640\r\n" + "ImageHeight(int)" + sep +
+        "480\r\n" + "PixelDepthPerPlane(int)" + sep + "16\r\n" + "FrameCount(int)" + sep + "1000\r\n" +
+        "Observer(40byte)" + sep + std::string(40, 'o') + "\r\n" + "Instrument(40byte)" + sep + "\r\n" +
+        "Telescope(40byte)" + sep + "C14 \x93\xfa\r\n" + "Datetime:4294967301\r\n" + "Datetime UTC:-1\r\n";
     EXPECT_EQ(text, expected);
     EXPECT_EQ(r.position(), header_size);
     EXPECT_EQ(r.width(), 640);
@@ -108,7 +107,7 @@ TEST(SerHeader, MissingBytesReadAsZero) {
     ser_header h = make_header(0x12345, 480, 16, 9);
     set_text(h.FileID, "ID");
     auto bytes = file_bytes(h);
-    bytes.resize(28);  // two of ImageWidth's four bytes, nothing after
+    bytes.resize(28); // two of ImageWidth's four bytes, nothing after
     ser_reader r = reader_over(bytes);
     EXPECT_EQ(r.width(), 0x2345);
     EXPECT_EQ(r.height(), 0);
@@ -142,7 +141,7 @@ TEST(SerSeek, ImpossiblePositionsReadAsZeros) {
     ser_reader r(platform::make_memory_input(file_bytes(h, {1, 2, 3, 4})));
     r.read_ser_header();
     std::vector<std::uint16_t> buf(2, 99);
-    r.seek_frame(-200);  // before the start of the file
+    r.seek_frame(-200); // before the start of the file
     r.read_frame(buf);
     EXPECT_EQ(buf, (std::vector<std::uint16_t>{0, 0}));
     r.seek_frame(1);
@@ -157,9 +156,9 @@ TEST(SerFrames, SixteenBitShifts) {
         std::int32_t typed;
         std::vector<std::uint16_t> expected;
     };
-    const shift_case cases[] = {{0, {1000, 65535, 0x8001}}, {2, {250, 16383, 0x2000}}, {8, {3, 255, 0x80}},
-                                {15, {0, 1, 1}},            {16, {0, 1, 1}},           {1000, {0, 1, 1}},
-                                {-1, {1000, 65535, 0x8001}}};
+    const shift_case cases[] = {
+        {0, {1000, 65535, 0x8001}}, {2, {250, 16383, 0x2000}},  {8, {3, 255, 0x80}}, {15, {0, 1, 1}}, {16, {0, 1, 1}},
+        {1000, {0, 1, 1}},          {-1, {1000, 65535, 0x8001}}};
     for (const auto& c : cases) {
         ser_reader r = reader_over(bytes);
         r.set_bit_shift(c.typed);
@@ -213,7 +212,7 @@ TEST(SerFrames, OtherDepthsGiveZerosWithoutMoving) {
 TEST(SerFrames, CutOffFrameReadsZerosAndMovesOn) {
     ser_header h = make_header(4, 1, 16, 2);
     auto bytes = file_bytes(h, {1, 2, 3, 4, 0x1234, 0x5678});
-    bytes.pop_back();  // last sample keeps only its low byte
+    bytes.pop_back(); // last sample keeps only its low byte
     ser_reader r = reader_over(bytes);
     std::vector<std::uint16_t> buf(4, 99);
     r.seek_frame(1);
@@ -231,11 +230,11 @@ TEST(SerGeometry, ProblemsAreNamed) {
     };
     EXPECT_EQ(problem(0, 480, 16), "image width is 0");
     EXPECT_EQ(problem(640, -3, 16), "image height is -3");
-    EXPECT_EQ(problem(-640, -480, 16), "image width is -640");  // the product would look fine
+    EXPECT_EQ(problem(-640, -480, 16), "image width is -640"); // the product would look fine
     EXPECT_EQ(problem(8192, 8192, 16), "");
     EXPECT_EQ(problem(1, 1, 8), "");
     EXPECT_NE(problem(8193, 8192, 16), "");
-    EXPECT_NE(problem(65536, 65536, 8), "");  // W x H wraps to 0 in 32 bits
+    EXPECT_NE(problem(65536, 65536, 8), ""); // W x H wraps to 0 in 32 bits
     EXPECT_NE(problem(std::numeric_limits<std::int32_t>::max(), std::numeric_limits<std::int32_t>::max(), 16), "");
 }
 
@@ -249,9 +248,9 @@ TEST(SerGeometry, FramesPresentFromFileSize) {
     EXPECT_EQ(present(3, 24).trailing_bytes(), 0);
     EXPECT_EQ(present(3, 24 + 5).frames_present(), 3);
     EXPECT_EQ(present(3, 24 + 5).trailing_bytes(), 5);
-    EXPECT_EQ(present(5, 8 * 3 + 7).frames_present(), 3);  // capture cut short
+    EXPECT_EQ(present(5, 8 * 3 + 7).frames_present(), 3); // capture cut short
     EXPECT_EQ(present(5, 0).frames_present(), 0);
-    EXPECT_EQ(present(0, 16).frames_present(), 2);  // count never written: what is there
+    EXPECT_EQ(present(0, 16).frames_present(), 2); // count never written: what is there
     EXPECT_EQ(present(-4, 16).frames_present(), 2);
     EXPECT_EQ(present(3, 24, 0).frames_present(), 0);
     EXPECT_EQ(present(3, 24, -2).frames_present(), 0);
@@ -279,10 +278,10 @@ TEST(SerOtherWriters, ConvertedFitsSequence) {
     const std::string& text = r.read_ser_header();
     const std::string sep = "\x81\x46";
     const std::string id(raw_id.begin(), raw_id.end());
-    EXPECT_EQ(id.find('\0'), std::string::npos);  // all 14 bytes used, no terminator
+    EXPECT_EQ(id.find('\0'), std::string::npos); // all 14 bytes used, no terminator
     EXPECT_EQ(text, "FileID(14byte)" + sep + id + "\r\nLuID(int)" + sep + "0\r\nColorID(int)" + sep +
-                        "0\r\nLittleEndian(int)" + sep + "0\r\nImageWidth(int)" + sep + "32\r\nImageHeight(int)" +
-                        sep + "24\r\nPixelDepthPerPlane(int)" + sep + "16\r\nFrameCount(int)" + sep +
+                        "0\r\nLittleEndian(int)" + sep + "0\r\nImageWidth(int)" + sep + "32\r\nImageHeight(int)" + sep +
+                        "24\r\nPixelDepthPerPlane(int)" + sep + "16\r\nFrameCount(int)" + sep +
                         "3\r\nObserver(40byte)" + sep + "Test Observer\r\nInstrument(40byte)" + sep +
                         "Test Cam\r\nTelescope(40byte)" + sep + "Test Scope\r\n" +
                         "Datetime:638449209300000000\r\nDatetime UTC:0\r\n");
@@ -293,9 +292,9 @@ TEST(SerOtherWriters, ConvertedFitsSequence) {
     std::vector<std::uint16_t> frame(32 * 24);
     r.seek_frame(2);
     r.read_frame(frame);
-    EXPECT_EQ(frame[0], 1000 + 100 * 23 + 14);           // top row first
+    EXPECT_EQ(frame[0], 1000 + 100 * 23 + 14); // top row first
     EXPECT_EQ(frame[31], 1000 + 310 + 100 * 23 + 14);
-    EXPECT_EQ(frame[23 * 32 + 5], 1000 + 50 + 14);       // bottom row last
+    EXPECT_EQ(frame[23 * 32 + 5], 1000 + 50 + 14); // bottom row last
     r.set_bit_shift(2);
     r.seek_frame(0);
     r.read_frame(frame);

@@ -19,7 +19,8 @@ params small(std::int32_t depth) {
     return p;
 }
 
-std::vector<std::vector<std::uint16_t>> read_all(const std::vector<std::uint8_t>& bytes, ser::ser_reader** keep = nullptr) {
+std::vector<std::vector<std::uint16_t>> read_all(const std::vector<std::uint8_t>& bytes,
+                                                 ser::ser_reader** keep = nullptr) {
     auto reader = std::make_unique<ser::ser_reader>(platform::make_memory_input(bytes));
     reader->read_ser_header();
     std::vector<std::vector<std::uint16_t>> frames;
@@ -135,12 +136,21 @@ TEST(Synth, RejectsImpossibleParameters) {
     EXPECT_EQ(problem([](params&) {}), "");
     EXPECT_NE(problem([](params& p) { p.depth = 12; }), "");
     EXPECT_NE(problem([](params& p) { p.width = 0; }), "");
-    EXPECT_NE(problem([](params& p) { p.width = 65536; p.height = 65536; }), "");
+    EXPECT_NE(problem([](params& p) {
+                  p.width = 65536;
+                  p.height = 65536;
+              }),
+              "");
     EXPECT_NE(problem([](params& p) { p.flashes[0].x = 160; }), "");
     EXPECT_NE(problem([](params& p) { p.flashes[0].frame = 12; }), "");
     EXPECT_NE(problem([](params& p) { p.noise = std::nan(""); }), "");
     EXPECT_NE(problem([](params& p) { p.cut_bytes = 160 * 100 * 2 + 1; }), "");
-    EXPECT_TRUE(make_ser_bytes([] { params p = small(16); p.depth = 12; return p; }()).empty());
+    EXPECT_TRUE(make_ser_bytes([] {
+                    params p = small(16);
+                    p.depth = 12;
+                    return p;
+                }())
+                    .empty());
 }
 
 } // namespace

@@ -37,7 +37,7 @@ INSTANTIATE_TEST_SUITE_P(Texts, DialogNumber,
 TEST(DialogFields, NonNumbersReadAsZeroAndReportIt) {
     dialog_fields f;
     bool translated = true;
-    EXPECT_EQ(f.get_int(1089, &translated), 0);  // empty "Threshold step"
+    EXPECT_EQ(f.get_int(1089, &translated), 0); // empty "Threshold step"
     EXPECT_FALSE(translated);
     f.set_text(1089, "x3");
     EXPECT_EQ(f.get_int(1089), 0);

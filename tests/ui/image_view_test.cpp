@@ -54,11 +54,11 @@ TEST_F(view_fixture, ReadOutScalesAndClampsInTheMargins) {
     EXPECT_EQ(fields.text(id::READOUT_X), "20");
     EXPECT_EQ(fields.text(id::READOUT_Y), "40");
     EXPECT_EQ(fields.text(id::READOUT_VALUE), "   123");
-    view.mouse_move({329, 249}, fields, frame);  // right and bottom margin
+    view.mouse_move({329, 249}, fields, frame); // right and bottom margin
     EXPECT_EQ(fields.text(id::READOUT_X), "639");
     EXPECT_EQ(fields.text(id::READOUT_Y), "479");
     EXPECT_EQ(fields.text(id::READOUT_VALUE), readout_text(frame[479 * 640 + 639]));
-    view.mouse_move({330, 5}, fields, frame);  // outside the window: not delivered
+    view.mouse_move({330, 5}, fields, frame); // outside the window: not delivered
     EXPECT_EQ(fields.text(id::READOUT_X), "639");
     EXPECT_FALSE(view.dragging());
     EXPECT_TRUE(view.overlay().empty());
@@ -92,16 +92,16 @@ TEST_F(view_fixture, EachMaskTakesTheReleasedCorner) {
 
 TEST_F(view_fixture, PressEmptiesTheFieldsTheReleaseSets) {
     open(640, 480, 1, 1);
-    view.right_down({700, 500}, fields);  // in the margin: not delivered
+    view.right_down({700, 500}, fields); // in the margin: not delivered
     EXPECT_FALSE(view.dragging());
-    view.right_down({645, 485}, fields);  // margin, inside the window: clamped
+    view.right_down({645, 485}, fields); // margin, inside the window: clamped
     EXPECT_TRUE(view.dragging());
     EXPECT_EQ(view.drag_last(), (view_point{639, 479}));
     EXPECT_EQ(view.drag_anchor(), (view_point{639, 0}));
     EXPECT_EQ(mask_texts(1), (std::array<std::string, 4>{"", "0", "639", ""}));
     EXPECT_EQ(view.overlay(), (std::vector<outline>{{{639, 0}, {639, 479}}}));
     fields.set_checked(id::SHOW_MASK_AREAS, true);
-    const auto outlines = view.mask_outlines(fields);  // empty fields read as 0
+    const auto outlines = view.mask_outlines(fields); // empty fields read as 0
     EXPECT_EQ(outlines[1], (outline{{0, 0}, {639, 0}}));
 }
 
@@ -119,13 +119,13 @@ TEST_F(view_fixture, ReleaseOutsideTheWindowLeavesTheDragOn) {
     view.right_up({900, 100}, fields);
     EXPECT_TRUE(view.dragging());
     EXPECT_EQ(fields.text(id::MASK_FIELDS[0][2]), "");
-    view.mouse_move({120, 60}, fields, frame);  // back inside: the outline follows
+    view.mouse_move({120, 60}, fields, frame); // back inside: the outline follows
     EXPECT_EQ(view.overlay(), (std::vector<outline>{{{0, 0}, {120, 60}}}));
     view.right_up({120, 60}, fields);
     EXPECT_FALSE(view.dragging());
     EXPECT_EQ(mask_texts(0), (std::array<std::string, 4>{"0", "0", "120", "60"}));
-    EXPECT_EQ(view.overlay().size(), 1U);  // stays until the next frame paint
-    view.right_up({120, 60}, fields);      // idle: nothing
+    EXPECT_EQ(view.overlay().size(), 1U); // stays until the next frame paint
+    view.right_up({120, 60}, fields);     // idle: nothing
     view.frame_repainted(fields);
     EXPECT_TRUE(view.overlay().empty());
 }
@@ -141,11 +141,11 @@ TEST(InvertOutline, ThreePixelsWideAndUndoneByASecondPass) {
     // Outer box 12 x 11 less the inner box 6 x 5, each pixel inverted once.
     EXPECT_EQ(inverted, 12 * 11 - 6 * 5);
     EXPECT_EQ(px[2 * w + 3] & 0xFF000000U, 0xFF000000U);
-    EXPECT_NE(px[1 * w + 2], original[1 * w + 2]);  // the pen reaches one pixel outside
-    EXPECT_EQ(px[6 * w + 7], original[6 * w + 7]);  // inside stays
+    EXPECT_NE(px[1 * w + 2], original[1 * w + 2]); // the pen reaches one pixel outside
+    EXPECT_EQ(px[6 * w + 7], original[6 * w + 7]); // inside stays
     invert_outline(px, w, h, o);
     EXPECT_EQ(px, original);
-    invert_outline(px, w, h, {{-50, -50}, {100, 100}});  // clipped: nothing visible, no overrun
+    invert_outline(px, w, h, {{-50, -50}, {100, 100}}); // clipped: nothing visible, no overrun
     EXPECT_EQ(px, original);
 }
 
@@ -164,10 +164,10 @@ TEST(Compose, FrameDroppedRowsWhiteMarginsAndMaskOutlines) {
     auto px = view.compose(bmp);
     ASSERT_EQ(px.size(), 14U * 13U);
     EXPECT_EQ(px[0], 0xFF000000U);
-    EXPECT_EQ(px[1], 0xFF000002U);           // column 2 of the frame
-    EXPECT_EQ(px[1 * 14 + 3], 0xFF000000U | (2 * 8 + 6));  // row 2, column 6
-    EXPECT_EQ(px[4], white_pixel);           // right margin
-    EXPECT_EQ(px[3 * 14], white_pixel);      // bottom margin
+    EXPECT_EQ(px[1], 0xFF000002U);                        // column 2 of the frame
+    EXPECT_EQ(px[1 * 14 + 3], 0xFF000000U | (2 * 8 + 6)); // row 2, column 6
+    EXPECT_EQ(px[4], white_pixel);                        // right margin
+    EXPECT_EQ(px[3 * 14], white_pixel);                   // bottom margin
 
     // Two masks with the same rectangle invert each other away; one alone shows.
     fields.set_checked(id::SHOW_MASK_AREAS, true);
@@ -178,7 +178,7 @@ TEST(Compose, FrameDroppedRowsWhiteMarginsAndMaskOutlines) {
         fields.set_int(id::MASK_FIELDS[0][f], same[f]);
         fields.set_int(id::MASK_FIELDS[1][f], same[f]);
     }
-    fields.set_int(id::MASK_FIELDS[2][0], 0);  // masks 2 and 3: points at (0, 0), the same
+    fields.set_int(id::MASK_FIELDS[2][0], 0); // masks 2 and 3: points at (0, 0), the same
     view.frame_repainted(fields);
     EXPECT_EQ(view.compose(bmp), px);
     fields.set_int(id::MASK_FIELDS[1][2], 14);

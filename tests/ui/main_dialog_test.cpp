@@ -64,13 +64,13 @@ TEST(FolderList, EnteringFoldersListsEverythingAndMovesTheCurrentDirectory) {
     p.folders.dirs["/"] = {};
     p.dlg.folder_double_click(p.entry("[-/-]"));
     EXPECT_EQ(p.dlg.fields.text(id::FOLDER_NAME), "/");
-    EXPECT_EQ(p.entry("[..]"), -1);  // the root has no parent
+    EXPECT_EQ(p.entry("[..]"), -1); // the root has no parent
     p.platform.folder_choice = "/nowhere";
     p.dlg.command(id::OPEN_FOLDER);
     ASSERT_EQ(p.platform.messages.size(), 1U);
-    EXPECT_EQ(p.dlg.fields.text(id::FOLDER_NAME), "/");  // unchanged
+    EXPECT_EQ(p.dlg.fields.text(id::FOLDER_NAME), "/"); // unchanged
     p.platform.folder_choice.reset();
-    p.dlg.command(id::OPEN_FOLDER);  // cancelled
+    p.dlg.command(id::OPEN_FOLDER); // cancelled
     EXPECT_EQ(p.platform.messages.size(), 1U);
 }
 
@@ -84,14 +84,14 @@ TEST(AddFile, RowDefaultsWindowAndFirstFrame) {
     EXPECT_EQ(p.dlg.table.rows[0].cells, (cells{"1", "m1.ser", "1000", "0", "999", "11", "200", "500", "3800", "4"}));
     EXPECT_EQ(p.dlg.table.file_path[0], "/data/m1.ser");
     EXPECT_EQ(p.platform.caption, "/data/m1.ser");
-    EXPECT_EQ(p.platform.client_w, 30);  // 40 / 2 + the margin
+    EXPECT_EQ(p.platform.client_w, 30); // 40 / 2 + the margin
     EXPECT_EQ(p.platform.client_h, 25);
     EXPECT_EQ(p.dlg.fields.text(id::IMAGE_WIDTH), "40");
     EXPECT_EQ(p.dlg.fields.text(id::IMAGE_HEIGHT), "30");
     EXPECT_EQ(p.dlg.fields.text(id::FRAME_NO), "0");
-    EXPECT_EQ(p.dlg.frame_buf()[3 * 40 + 5], 8);  // frame 0 at (5, 3)
-    EXPECT_EQ(p.dlg.display().disp_buf[(3 * 40 + 5) * 4], 0);  // 8 x 4 / 1000 truncates to 0
-    p.dlg.fields.set_text(id::BIT_SHIFT, "5");  // ignored for 8-bit files
+    EXPECT_EQ(p.dlg.frame_buf()[3 * 40 + 5], 8);              // frame 0 at (5, 3)
+    EXPECT_EQ(p.dlg.display().disp_buf[(3 * 40 + 5) * 4], 0); // 8 x 4 / 1000 truncates to 0
+    p.dlg.fields.set_text(id::BIT_SHIFT, "5");                // ignored for 8-bit files
     p.add("m2.ser");
     EXPECT_EQ(p.dlg.table.rows[1].cells, (cells{"1", "m2.ser", "150", "0", "149", "2", "150", "0", "255", "1000"}));
     EXPECT_EQ(p.dlg.table.rows[0].cells[col_mark], "");
@@ -104,8 +104,8 @@ TEST(AddFile, TypedBitShiftGivesTheBrightnessAndStaysReadable) {
     panel p;
     p.put("m.ser", ser_file(4, 4, 16, 3));
     p.start();
-    const std::pair<const char*, const char*> cases[] = {{"3", "31"}, {"8", "1000"}, {"10", "4000"}, {"99", "128000"},
-                                                         {"-4", "4"}};
+    const std::pair<const char*, const char*> cases[] = {
+        {"3", "31"}, {"8", "1000"}, {"10", "4000"}, {"99", "128000"}, {"-4", "4"}};
     for (const auto& [typed, brt] : cases) {
         p.dlg.fields.set_text(id::BIT_SHIFT, typed);
         p.add("m.ser");
@@ -129,18 +129,18 @@ TEST(AddFile, FailuresAddNoRow) {
     EXPECT_EQ(p.dlg.table.list_file, 0);
     EXPECT_TRUE(p.dlg.table.rows.empty());
 
-    p.dlg.select_folder_entry(p.entry("[sub]"));  // a folder is no file
+    p.dlg.select_folder_entry(p.entry("[sub]")); // a folder is no file
     p.dlg.command(id::IDC_BUTTON_ADD);
     EXPECT_EQ(p.platform.messages.size(), 2U);
 
-    p.dlg.fields.set_text(id::FOLDER_NAME, "/" + std::string(252, 'd'));  // 253 + "/" + 8 > 259
+    p.dlg.fields.set_text(id::FOLDER_NAME, "/" + std::string(252, 'd')); // 253 + "/" + 8 > 259
     p.dlg.select_folder_entry(p.entry("gone.ser"));
     p.dlg.command(id::IDC_BUTTON_ADD);
     ASSERT_EQ(p.platform.messages.size(), 3U);
     EXPECT_NE(p.platform.messages[2].second.find("259"), std::string::npos);
     EXPECT_TRUE(p.dlg.table.rows.empty());
 
-    p.files.files["/data/gone.ser"] = ser_file(0, 5, 16, 2);  // no width: cannot be shown
+    p.files.files["/data/gone.ser"] = ser_file(0, 5, 16, 2); // no width: cannot be shown
     p.dlg.fields.set_text(id::FOLDER_NAME, "/data");
     p.dlg.command(id::IDC_BUTTON_ADD);
     EXPECT_EQ(p.platform.messages.size(), 4U);
@@ -164,10 +164,10 @@ TEST(AddFile, TheFortyFirstIsShownButNotListed) {
     EXPECT_EQ(p.platform.caption, "/data/f140.ser");
     p.add("f141.ser");
     ASSERT_EQ(p.dlg.table.rows.size(), 42U);
-    EXPECT_EQ(p.dlg.table.cell(40, col_name), "f141.ser");  // each one lands at position 40
+    EXPECT_EQ(p.dlg.table.cell(40, col_name), "f141.ser"); // each one lands at position 40
     EXPECT_EQ(p.dlg.table.cell(41, col_name), "f140.ser");
     const int windows = p.platform.windows_created;
-    p.dlg.table_double_click(50, 41);  // an uncounted row reads nothing outside the table
+    p.dlg.table_double_click(50, 41); // an uncounted row reads nothing outside the table
     p.dlg.table_double_click(430, 40);
     EXPECT_EQ(p.platform.windows_created, windows);
     EXPECT_EQ(p.platform.value_dialogs, 0);
@@ -185,8 +185,8 @@ TEST(ValueEditing, AcceptsOnlyValuesThatKeepAPacketInRange) {
     p.start();
     p.add("m.ser");
     const edit_case cases[] = {
-        {col_start, "800", true}, {col_start, "801", false}, {col_stop, "199", true},  {col_stop, "198", false},
-        {col_stop, "1000", false}, {col_pack, "1000", true}, {col_pack, "1001", false}, {col_max, "12abc", true},
+        {col_start, "800", true},  {col_start, "801", false}, {col_stop, "199", true},   {col_stop, "198", false},
+        {col_stop, "1000", false}, {col_pack, "1000", true},  {col_pack, "1001", false}, {col_max, "12abc", true},
         {col_blue, "-5", true},    {col_red, "x", true},      {col_brt, "7", true},
     };
     for (const auto& c : cases) {
@@ -201,10 +201,10 @@ TEST(ValueEditing, AcceptsOnlyValuesThatKeepAPacketInRange) {
         EXPECT_EQ(p.dlg.table.cell(0, c.col), c.accepted ? c.typed : before) << c.col << " " << c.typed;
     }
     EXPECT_EQ(p.dlg.table.get_cell_int(0, col_max), 12);
-    p.platform.typed_value.reset();  // Cancel
+    p.platform.typed_value.reset(); // Cancel
     p.dlg.table_double_click(500, 0);
     EXPECT_EQ(p.dlg.table.cell(0, col_brt), "7");
-    EXPECT_TRUE(p.platform.messages.empty());  // refusals are silent
+    EXPECT_TRUE(p.platform.messages.empty()); // refusals are silent
 }
 
 TEST(TableDoubleClick, ColumnsByPosition) {
@@ -224,12 +224,12 @@ TEST(TableDoubleClick, ColumnsByPosition) {
     p.add("a.ser");
     p.add("b.ser");
     p.platform.typed_value = "77";
-    p.dlg.table_double_click(120, 0);  // frames: nothing
-    p.dlg.table_double_click(10, 0);   // mark: nothing
-    p.dlg.table_double_click(50, -1);  // below the rows: nothing
+    p.dlg.table_double_click(120, 0); // frames: nothing
+    p.dlg.table_double_click(10, 0);  // mark: nothing
+    p.dlg.table_double_click(50, -1); // below the rows: nothing
     EXPECT_EQ(p.platform.value_dialogs, 0);
     EXPECT_EQ(p.dlg.table.find_marked_row(), 1);
-    p.dlg.table_double_click(119, 0);  // the name shows that file
+    p.dlg.table_double_click(119, 0); // the name shows that file
     EXPECT_EQ(p.dlg.table.find_marked_row(), 0);
     EXPECT_EQ(p.platform.caption, "/data/a.ser");
     EXPECT_EQ(p.platform.client_w, 16);
@@ -243,19 +243,19 @@ TEST(RemoveFile, MarkedOnlyAndOtherRows) {
     for (const char* n : {"a.ser", "b.ser", "c.ser"}) p.put(n, ser_file(4, 4, 16, 5));
     p.start();
     for (const char* n : {"a.ser", "b.ser", "c.ser"}) p.add(n);
-    p.dlg.command(id::IDC_BUTTON_REMOVE);  // no focused row
+    p.dlg.command(id::IDC_BUTTON_REMOVE); // no focused row
     EXPECT_EQ(p.dlg.table.list_file, 3);
 
     p.dlg.fields.set_text(id::FRAME_NO, "3");
-    p.dlg.set_focused_row(0);  // not the marked row
+    p.dlg.set_focused_row(0); // not the marked row
     p.dlg.command(id::IDC_BUTTON_REMOVE);
     EXPECT_EQ(p.dlg.table.list_file, 2);
     EXPECT_EQ(p.dlg.table.file_path[0], "/data/b.ser");
     EXPECT_EQ(p.dlg.table.file_path[1], "/data/c.ser");
-    EXPECT_EQ(p.dlg.table.find_marked_row(), 1);  // the mark moved with c.ser
+    EXPECT_EQ(p.dlg.table.find_marked_row(), 1); // the mark moved with c.ser
     EXPECT_TRUE(p.platform.window_open);
     EXPECT_EQ(p.dlg.fields.text(id::FRAME_NO), "3");
-    EXPECT_FALSE(p.dlg.table.rows[0].focused);  // selection cleared
+    EXPECT_FALSE(p.dlg.table.rows[0].focused); // selection cleared
 
     p.dlg.set_focused_row(1);
     p.dlg.command(id::IDC_BUTTON_REMOVE);
@@ -263,7 +263,7 @@ TEST(RemoveFile, MarkedOnlyAndOtherRows) {
     EXPECT_EQ(p.dlg.fields.text(id::FRAME_NO), "0");
     EXPECT_EQ(p.dlg.table.find_marked_row(), -1);
 
-    p.dlg.table_double_click(50, 0);  // show b.ser, then remove the only row
+    p.dlg.table_double_click(50, 0); // show b.ser, then remove the only row
     p.dlg.set_focused_row(0);
     p.dlg.command(id::IDC_BUTTON_REMOVE);
     EXPECT_EQ(p.dlg.table.list_file, 0);
@@ -274,7 +274,7 @@ TEST(ShowFrame, ClampsTheFrameNumber) {
     panel p;
     p.put("m.ser", ser_file(4, 4, 16, 500));
     p.start();
-    p.dlg.command(id::SHOW_FRAME);  // nothing marked: nothing happens
+    p.dlg.command(id::SHOW_FRAME); // nothing marked: nothing happens
     EXPECT_EQ(p.dlg.fields.text(id::FRAME_NO), "");
     p.add("m.ser");
     const std::pair<const char*, const char*> cases[] = {
@@ -292,9 +292,9 @@ TEST(Steppers, FrameStepsAndBitShift) {
     panel p;
     p.put("m.ser", ser_file(4, 4, 16, 500));
     p.start();
-    p.dlg.frame_stepper(id::STEP_50, -1);  // no file yet: the field is not touched
+    p.dlg.frame_stepper(id::STEP_50, -1); // no file yet: the field is not touched
     EXPECT_EQ(p.dlg.fields.text(id::FRAME_NO), "");
-    p.dlg.bit_shift_stepper(-1);  // the bit shift still steps
+    p.dlg.bit_shift_stepper(-1); // the bit shift still steps
     EXPECT_EQ(p.dlg.fields.text(id::BIT_SHIFT), "1");
     EXPECT_EQ(p.dlg.bit_shift(), 1);
     p.dlg.fields.set_text(id::BIT_SHIFT, "0");
@@ -315,14 +315,14 @@ TEST(Steppers, FrameStepsAndBitShift) {
     p.dlg.fields.set_text(id::BIT_SHIFT, "8");
     p.dlg.bit_shift_stepper(-1);
     EXPECT_EQ(p.dlg.fields.text(id::BIT_SHIFT), "8");
-    EXPECT_EQ(p.dlg.frame_buf()[0], 350 >> 8);  // re-read with the shift
+    EXPECT_EQ(p.dlg.frame_buf()[0], 350 >> 8); // re-read with the shift
     p.dlg.bit_shift_stepper(1);
     EXPECT_EQ(p.dlg.fields.text(id::BIT_SHIFT), "7");
     EXPECT_EQ(p.dlg.frame_buf()[0], 350 >> 7);
     p.dlg.fields.set_text(id::BIT_SHIFT, "0");
     p.dlg.bit_shift_stepper(1);
     EXPECT_EQ(p.dlg.fields.text(id::BIT_SHIFT), "0");
-    EXPECT_EQ(p.dlg.table.cell(0, col_brt), "4");  // the row is not changed
+    EXPECT_EQ(p.dlg.table.cell(0, col_brt), "4"); // the row is not changed
 }
 
 TEST(BatchStart, RefusesWhatCannotBeScanned) {
@@ -338,7 +338,7 @@ TEST(BatchStart, RefusesWhatCannotBeScanned) {
     p.dlg.fields.set_text(id::READOUT_X, "5");
     for (const char* pack : {"0", "-3"}) {
         p.platform.typed_value = pack;
-        p.dlg.table_double_click(330, 0);  // accepted by the editor
+        p.dlg.table_double_click(330, 0); // accepted by the editor
         ASSERT_EQ(p.dlg.table.cell(0, col_pack), pack);
         EXPECT_FALSE(p.dlg.begin_batch());
         EXPECT_NE(p.platform.messages.back().second.find("packet"), std::string::npos);
@@ -347,7 +347,7 @@ TEST(BatchStart, RefusesWhatCannotBeScanned) {
     p.dlg.table.set_cell(0, col_start, "-1");
     EXPECT_FALSE(p.dlg.begin_batch());
     p.dlg.table.set_cell(0, col_start, "0");
-    p.dlg.fields.set_text(id::THRESHOLD_STEP, "");  // reads as 0: passes would never end
+    p.dlg.fields.set_text(id::THRESHOLD_STEP, ""); // reads as 0: passes would never end
     EXPECT_FALSE(p.dlg.begin_batch());
     EXPECT_NE(p.platform.messages.back().second.find("m.ser"), std::string::npos);
     p.dlg.fields.set_text(id::THRESHOLD_STEP, "3");
@@ -369,7 +369,7 @@ TEST(BatchStart, RefusesWhatCannotBeScanned) {
     report.stopped = true;
     p.dlg.end_batch(report);
     EXPECT_NE(p.platform.messages.back().second.find("stopped"), std::string::npos);
-    p.dlg.command(id::SHOW_FRAME);  // no file on display after a run: nothing is read
+    p.dlg.command(id::SHOW_FRAME); // no file on display after a run: nothing is read
     EXPECT_TRUE(p.dlg.frame_buf().empty());
 }
 

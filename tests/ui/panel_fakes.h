@@ -15,9 +15,9 @@
 namespace serflash::ui::testing {
 
 struct fake_platform final : panel_platform {
-    std::vector<std::pair<std::string, std::string>> messages;  // caption, text
+    std::vector<std::pair<std::string, std::string>> messages; // caption, text
     std::optional<std::string> folder_choice;
-    std::optional<std::string> typed_value;  // what the value dialog's user types; none: Cancel
+    std::optional<std::string> typed_value; // what the value dialog's user types; none: Cancel
     int value_dialogs = 0;
     std::string value_shown;
     bool window_open = false;
@@ -82,8 +82,7 @@ struct memory_files final : platform::file_system {
         }
         return platform::make_memory_input(it->second);
     }
-    std::unique_ptr<platform::output_file> open_write(const std::string&, platform::write_mode,
-                                                      std::string*) override {
+    std::unique_ptr<platform::output_file> open_write(const std::string&, platform::write_mode, std::string*) override {
         return nullptr;
     }
     bool make_dir(const std::string&, std::string*) override { return false; }
@@ -127,7 +126,7 @@ struct panel {
         folders.dirs["/data"].push_back({name, false});
     }
     void start() {
-        folders.dirs["/data"];  // exists even when empty
+        folders.dirs["/data"]; // exists even when empty
         dlg.init();
     }
     int entry(const std::string& label) const {

@@ -30,7 +30,7 @@ TEST(DefaultRow, BrightnessByShift) {
     const char* expected[] = {"4", "8", "16", "31", "63", "125", "250", "500", "1000"};
     for (int s = 0; s <= 8; ++s) EXPECT_EQ(default_row("a", 10, 16, s)[col_brt], expected[s]) << s;
     EXPECT_EQ(default_row("a", 10, 16, 10)[col_brt], "4000");
-    EXPECT_EQ(default_row("a", 10, 16, 99)[col_brt], "128000");  // kept within 0..15
+    EXPECT_EQ(default_row("a", 10, 16, 99)[col_brt], "128000"); // kept within 0..15
     EXPECT_EQ(default_row("a", 10, 16, -3)[col_brt], "4");
 }
 
@@ -44,9 +44,9 @@ TEST(ScanTable, MarkAndFind) {
     t.mark_row(1);
     EXPECT_EQ(t.find_marked_row(), 1);
     EXPECT_EQ(t.cell(0, col_mark), "");
-    t.mark_row(3);  // beyond the counted rows: nobody is marked
+    t.mark_row(3); // beyond the counted rows: nobody is marked
     EXPECT_EQ(t.find_marked_row(), -1);
-    EXPECT_EQ(t.get_cell_int(7, 2), 0);  // no such row
+    EXPECT_EQ(t.get_cell_int(7, 2), 0); // no such row
 }
 
 TEST(ScanTable, CellsKeepTypedTextAndReadWithAtoi) {

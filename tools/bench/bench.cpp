@@ -39,7 +39,7 @@ struct options {
     std::string data = "bench-data";
     int repeat = 5;
     bool reference = true;
-    std::string scan_only;  // --scan FILE: one scan of one file, timed (for profiling)
+    std::string scan_only; // --scan FILE: one scan of one file, timed (for profiling)
     bool masks = false;
     unsigned threads = 0;
     std::size_t chunk = 0;
@@ -59,7 +59,8 @@ synth::params clip_params(std::int32_t depth, std::int32_t frames) {
     p.seed = 2026;
     const double amp = depth == 8 ? 90.0 : 900.0;
     for (int k = 0; k < 6; ++k)
-        p.flashes.push_back({100 + 80 * k, 120 + 40 * (k % 4), frames * (2 * k + 1) / 13, amp * (1.0 - 0.08 * k), 1 + k % 3});
+        p.flashes.push_back(
+            {100 + 80 * k, 120 + 40 * (k % 4), frames * (2 * k + 1) / 13, amp * (1.0 - 0.08 * k), 1 + k % 3});
     return p;
 }
 
@@ -90,15 +91,14 @@ double read_file(const std::string& path) {
     ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
     std::vector<char> buf(std::size_t{1} << 20);
     const auto t0 = clock_type::now();
-    while (::read(fd, buf.data(), buf.size()) > 0) {
-    }
+    while (::read(fd, buf.data(), buf.size()) > 0) {}
     const double t = seconds_since(t0);
     ::close(fd);
     return t;
 }
 
 double floor_seconds(const std::string& path, int repeat) {
-    read_file(path);  // warm the page cache
+    read_file(path); // warm the page cache
     // Reads are short and cheap: take the best of many, as for a quiet machine.
     double best = 1e30;
     for (int i = 0; i < std::max(repeat, 9); ++i) best = std::min(best, read_file(path));
@@ -266,9 +266,9 @@ int main(int argc, char** argv) {
         if (const char* b = std::getenv("BENCH_BAND_BYTES")) opt.band_bytes = static_cast<std::size_t>(std::atol(b));
         const bench::scan_job job = job_for(o.scan_only, work + "/one", "one", o.masks);
         const auto t0 = clock_type::now();
-        const bench::scan_result r = bench::scan_once(job, std::string(argv[argc - 1]) == "--reference"
-                                                                ? detect::file_scanner(detect::run_scan)
-                                                                : detect::make_fast_scanner(opt));
+        const bench::scan_result r =
+            bench::scan_once(job, std::string(argv[argc - 1]) == "--reference" ? detect::file_scanner(detect::run_scan)
+                                                                               : detect::make_fast_scanner(opt));
         std::printf("%.3f s, final threshold %d, frame %d, %d frames with %d detections\n", seconds_since(t0),
                     r.threshold, r.cur_frame, r.outcome.det_frames, r.outcome.det_count);
         return 0;
@@ -323,10 +323,11 @@ int main(int argc, char** argv) {
         j1.settings.max_det_frames = j2.settings.max_det_frames = 1000000;
         const timed_run f1 = best_fast(j1, work + "/grow1", o.repeat);
         const timed_run f2 = best_fast(j2, work + "/grow2", o.repeat);
-        std::printf("\nframes (no frame limit): %d -> %d: fast scan time x %.2f (floor x %.2f), peak memory %.1f -> "
-                    "%.1f MiB\n",
-                    o.frames, 2 * o.frames, f2.seconds / f1.seconds, floor2 / floor1,
-                    static_cast<double>(f1.peak_kib) / 1024.0, static_cast<double>(f2.peak_kib) / 1024.0);
+        std::printf(
+            "\nframes (no frame limit): %d -> %d: fast scan time x %.2f (floor x %.2f), peak memory %.1f -> "
+            "%.1f MiB\n",
+            o.frames, 2 * o.frames, f2.seconds / f1.seconds, floor2 / floor1, static_cast<double>(f1.peak_kib) / 1024.0,
+            static_cast<double>(f2.peak_kib) / 1024.0);
     }
 
     // Growth with the number of files (16-bit, default settings), one at a time and in parallel.

@@ -20,12 +20,12 @@ namespace serflash::bench {
 
 struct scan_job {
     std::string ser_path;
-    std::string results_parent;  // the results folder "Results_<name>" is made in here
+    std::string results_parent; // the results folder "Results_<name>" is made in here
     std::string name = "file";
     detect::scan_settings settings;
     detect::mask_switches switches;
     std::int32_t bit_shift = 0;
-    std::function<bool()> stop_requested;  // the user's stop button
+    std::function<bool()> stop_requested; // the user's stop button
 };
 
 // The scan table's defaults for a file (frame range, limit, packet, levels, gain).
@@ -48,7 +48,7 @@ struct scan_result {
     detect::scan_outcome outcome;
     std::int32_t threshold = 0;
     std::int32_t cur_frame = 0;
-    std::vector<std::string> messages;  // caption, then text, of every message
+    std::vector<std::string> messages; // caption, then text, of every message
 };
 
 inline scan_result scan_once(const scan_job& job, const detect::file_scanner& scanner) {

@@ -39,9 +39,7 @@ public:
     double uniform() { return static_cast<double>(next() >> 11) * 0x1.0p-53; }
     // Uniform in (0, 1), safe for a logarithm.
     double uniform_open() { return (static_cast<double>(next() >> 11) + 0.5) * 0x1.0p-53; }
-    std::int32_t below(std::int32_t n) {
-        return static_cast<std::int32_t>(uniform() * static_cast<double>(n));
-    }
+    std::int32_t below(std::int32_t n) { return static_cast<std::int32_t>(uniform() * static_cast<double>(n)); }
 
 private:
     std::uint64_t state_[4]{};
@@ -53,7 +51,7 @@ class normal_source {
 public:
     normal_source() {
         const double m1 = 2147483648.0;
-        const double v = 9.91256303526217e-3;  // area of each layer
+        const double v = 9.91256303526217e-3; // area of each layer
         double d = tail_start;
         double t = d;
         const double q = v / std::exp(-0.5 * d * d);
@@ -139,7 +137,7 @@ double sky_level(const params& p, double x, double y) {
     double v = p.background + p.gradient * (0.7 * fx + 0.3 * fy);
     if (p.bright_region) {
         const double d = std::hypot(x - 1.45 * p.width, y - 0.5 * p.height);
-        const double edge = std::clamp((0.6 * p.width - d) / 3.0 + 0.5, 0.0, 1.0);  // soft limb
+        const double edge = std::clamp((0.6 * p.width - d) / 3.0 + 0.5, 0.0, 1.0); // soft limb
         const double texture = 1.0 + 0.01 * std::sin(x / 7.0) * std::cos(y / 9.0);
         v += edge * (p.bright_level * texture - v);
     }
@@ -178,7 +176,8 @@ void add_spot(std::vector<float>& frame, const params& p, double cx, double cy, 
         for (std::int32_t x = std::max(0, x0 - radius); x <= std::min(p.width - 1, x0 + radius); ++x) {
             const double dx = x - cx;
             const double dy = y - cy;
-            const auto i = static_cast<std::size_t>(y) * static_cast<std::size_t>(p.width) + static_cast<std::size_t>(x);
+            const auto i =
+                static_cast<std::size_t>(y) * static_cast<std::size_t>(p.width) + static_cast<std::size_t>(x);
             frame[i] += static_cast<float>(peak * std::exp(k * (dx * dx + dy * dy)));
         }
     }
@@ -224,7 +223,8 @@ bool generate(const params& p, platform::output_file& out, ground_truth& truth) 
         spread[i] = static_cast<float>(p.noise);
     }
 
-    ser::ser_header h = ser::make_header(p.width, p.height, p.depth, p.header_frame_count < 0 ? p.frames : p.header_frame_count);
+    ser::ser_header h =
+        ser::make_header(p.width, p.height, p.depth, p.header_frame_count < 0 ? p.frames : p.header_frame_count);
     ser::set_text(h.FileID, p.file_id);
     ser::set_text(h.Observer, p.observer);
     ser::set_text(h.Instrument, p.instrument);
@@ -241,8 +241,7 @@ bool generate(const params& p, platform::output_file& out, ground_truth& truth) 
     std::vector<std::uint16_t> samples(n);
     std::vector<std::uint8_t> bytes;
     for (std::int32_t k = 0; k < p.frames && writer.ok(); ++k) {
-        for (std::size_t i = 0; i < n; ++i)
-            frame[i] = level[i] + spread[i] * static_cast<float>(normal.draw(rng));
+        for (std::size_t i = 0; i < n; ++i) frame[i] = level[i] + spread[i] * static_cast<float>(normal.draw(rng));
         for (const point& s : truth.stars) {
             const double cx = s.x + p.star_jitter * normal.draw(rng);
             const double cy = s.y + p.star_jitter * normal.draw(rng);
@@ -304,8 +303,8 @@ std::string check_params(const params& p) {
     if (p.stars < 0 || p.hot_pixels < 0 || p.burst_points < 0 || p.stars > 100000 || p.hot_pixels > 100000 ||
         p.burst_points > 100000)
         return "the numbers of stars, hot pixels and burst points must lie within 0 to 100000";
-    const double levels[] = {p.background, p.gradient,   p.noise,      p.shot_noise,      p.bright_level,
-                             p.dark_level, p.star_peak,  p.star_sigma, p.star_jitter,     p.star_flicker,
+    const double levels[] = {p.background, p.gradient,    p.noise,          p.shot_noise,  p.bright_level,
+                             p.dark_level, p.star_peak,   p.star_sigma,     p.star_jitter, p.star_flicker,
                              p.hot_level,  p.flash_sigma, p.burst_amplitude};
     if (!std::all_of(std::begin(levels), std::end(levels), [](double v) { return std::isfinite(v); }))
         return "every level must be a finite number";

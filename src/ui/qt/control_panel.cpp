@@ -57,8 +57,9 @@ control_panel::control_panel(folder_access& folders, platform::file_system& fs)
     dlg_.fields.on_change = [this](int id) { mirror(id); };
     forward([this] { dlg_.init(); });
 
-    connect(&runner_, &scan_runner::message, this,
-            [this](const QString& caption, const QString& text) { message_box(caption.toStdString(), text.toStdString()); });
+    connect(&runner_, &scan_runner::message, this, [this](const QString& caption, const QString& text) {
+        message_box(caption.toStdString(), text.toStdString());
+    });
     connect(&runner_, &scan_runner::row_marked, this, [this](int r) { forward([&] { dlg_.batch_row_marked(r); }); });
     connect(&runner_, &scan_runner::threshold_shown, this, [this](int t) { dlg_.batch_threshold(t); });
     connect(&runner_, &scan_runner::frame_shown, this, [this](int f) { dlg_.batch_frame(f); });
@@ -169,7 +170,8 @@ void control_panel::build() {
 
     auto* w_edit = edit(IMAGE_WIDTH, true);
     auto* h_edit = edit(IMAGE_HEIGHT, true);
-    left->addLayout(row({label(QStringLiteral("Width"), w_edit), w_edit, label(QStringLiteral("Height"), h_edit), h_edit}));
+    left->addLayout(
+        row({label(QStringLiteral("Width"), w_edit), w_edit, label(QStringLiteral("Height"), h_edit), h_edit}));
     auto* x_edit = edit(READOUT_X, true);
     auto* y_edit = edit(READOUT_Y, true);
     auto* v_edit = edit(READOUT_VALUE, true, 60);
@@ -239,8 +241,8 @@ void control_panel::build() {
     middle->addWidget(check(MASK_BLUE_ON, QStringLiteral("Mask around BLUE pixels")));
     auto* blue_half = edit(BLUE_MASK_HALF);
     middle->addLayout(row({label(half_text, blue_half), blue_half}));
-    middle->addLayout(row({check(MASK_STARS_ON, QStringLiteral("Mask stars     Threshold for stars")),
-                           edit(STAR_THRESHOLD)}));
+    middle->addLayout(
+        row({check(MASK_STARS_ON, QStringLiteral("Mask stars     Threshold for stars")), edit(STAR_THRESHOLD)}));
     auto* star_width = edit(STAR_HALF_WIDTH);
     middle->addLayout(row({label(QStringLiteral("Half width of a stellar image"), star_width), star_width}));
     auto* star_half = edit(STAR_MASK_HALF);
@@ -350,8 +352,8 @@ void control_panel::sync_table() {
     for (std::size_t i = 0; i < dlg_.table.rows.size(); ++i) {
         if (!dlg_.table.rows[i].focused) continue;
         const QModelIndex index = model_->index(static_cast<int>(i), 0);
-        table_view_->selectionModel()->setCurrentIndex(
-            index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        table_view_->selectionModel()->setCurrentIndex(index,
+                                                       QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     }
     syncing_ = false;
 }

@@ -13,7 +13,7 @@
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("serflash"));
-    QApplication::setQuitOnLastWindowClosed(false);  // the control panel ends the program
+    QApplication::setQuitOnLastWindowClosed(false); // the control panel ends the program
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Scans SER videos for impact flashes."));

@@ -134,8 +134,7 @@ private slots:
         QVERIFY(image != nullptr);
         QCOMPARE(image->windowTitle(), QString::fromStdString(ser_path_));
         QCOMPARE(image->size(), QSize(74, 58));
-        QVERIFY(image->x() + image->frameGeometry().width() <= panel_->frameGeometry().left() ||
-                image->x() == 0);
+        QVERIFY(image->x() + image->frameGeometry().width() <= panel_->frameGeometry().left() || image->x() == 0);
 
         auto* up_1 = control<QWidget>(QStringLiteral("updown_1126"))->findChild<QToolButton*>(QStringLiteral("up"));
         QTest::mouseClick(up_1, Qt::LeftButton);
@@ -146,8 +145,9 @@ private slots:
         QTest::mouseClick(up_50, Qt::LeftButton);
         QCOMPARE(field(id::FRAME_NO)->text(), QStringLiteral("52"));
         QTest::mouseClick(up_50, Qt::LeftButton);
-        QCOMPARE(field(id::FRAME_NO)->text(), QStringLiteral("59"));  // the last frame
-        auto* down_500 = control<QWidget>(QStringLiteral("updown_1085"))->findChild<QToolButton*>(QStringLiteral("down"));
+        QCOMPARE(field(id::FRAME_NO)->text(), QStringLiteral("59")); // the last frame
+        auto* down_500 =
+            control<QWidget>(QStringLiteral("updown_1085"))->findChild<QToolButton*>(QStringLiteral("down"));
         QTest::mouseClick(down_500, Qt::LeftButton);
         QCOMPARE(field(id::FRAME_NO)->text(), QStringLiteral("0"));
 
@@ -158,7 +158,7 @@ private slots:
         // The frame shows at 100%: Brt 4 maps 9000 to grey 36.
         const QImage shown = image->grab().toImage();
         QCOMPARE(shown.pixel(40, 30) & 0xFFFFFFU, 0x242424U);
-        QCOMPARE(shown.pixel(68, 52) & 0xFFFFFFU, 0xFFFFFFU);  // the white margin
+        QCOMPARE(shown.pixel(68, 52) & 0xFFFFFFU, 0xFFFFFFU); // the white margin
 
         auto* shift_up = control<QWidget>(QStringLiteral("updown_1128"))->findChild<QToolButton*>(QStringLiteral("up"));
         QTest::mouseClick(shift_up, Qt::LeftButton);
@@ -198,8 +198,8 @@ private slots:
     }
 
     void drag_a_mask_rectangle() {
-        control<QAbstractButton>(QStringLiteral("radio_1117"))->click();  // 50%
-        control<QAbstractButton>(QStringLiteral("radio_1121"))->click();  // mask 1, tied to the top right
+        control<QAbstractButton>(QStringLiteral("radio_1117"))->click(); // 50%
+        control<QAbstractButton>(QStringLiteral("radio_1121"))->click(); // mask 1, tied to the top right
         panel_->add_path(ser_path_);
         image_window* image = panel_->image();
         QVERIFY(image != nullptr);
@@ -212,7 +212,7 @@ private slots:
         QCOMPARE(field(id::READOUT_X)->text(), QStringLiteral("20"));
         QCOMPARE(field(id::READOUT_Y)->text(), QStringLiteral("24"));
         QCOMPARE(field(id::READOUT_VALUE)->text(), QString::asprintf("%6d", sample(0, 20, 24)));
-        send_mouse(image, QEvent::MouseButtonRelease, {200, 12}, Qt::RightButton, Qt::NoButton);  // outside
+        send_mouse(image, QEvent::MouseButtonRelease, {200, 12}, Qt::RightButton, Qt::NoButton); // outside
         QCOMPARE(field(1104)->text(), QString());
         send_mouse(image, QEvent::MouseButtonRelease, {10, 12}, Qt::RightButton, Qt::NoButton);
         QCOMPARE(field(1104)->text(), QStringLiteral("20"));
@@ -231,7 +231,7 @@ private slots:
         QTest::mouseClick(control<QPushButton>(QStringLiteral("button_1002")), Qt::LeftButton);
         const QImage masks = image->grab().toImage();
         QCOMPARE(masks.pixel(20, 12) & 0xFFFFFFU, ~before.pixel(20, 12) & 0xFFFFFFU);
-        QCOMPARE(masks.pixel(0, 0) & 0xFFFFFFU, ~before.pixel(0, 0) & 0xFFFFFFU);  // masks 0, 2, 3 at the corners
+        QCOMPARE(masks.pixel(0, 0) & 0xFFFFFFU, ~before.pixel(0, 0) & 0xFFFFFFU); // masks 0, 2, 3 at the corners
         control<QAbstractButton>(QStringLiteral("check_1125"))->click();
         QTest::mouseClick(control<QPushButton>(QStringLiteral("button_1002")), Qt::LeftButton);
         QCOMPARE(image->grab().toImage(), before);
@@ -242,8 +242,8 @@ private slots:
         const std::string path = (std::filesystem::path(dir_->path().toStdString()) / name).string();
         QProcess p;
         p.start(QStringLiteral(SERFLASH_CLI),
-                {QStringLiteral("synth"), QString::fromStdString(path), QStringLiteral("--width"), QStringLiteral("160"),
-                 QStringLiteral("--height"), QStringLiteral("120"), QStringLiteral("--frames"),
+                {QStringLiteral("synth"), QString::fromStdString(path), QStringLiteral("--width"),
+                 QStringLiteral("160"), QStringLiteral("--height"), QStringLiteral("120"), QStringLiteral("--frames"),
                  QString::number(frames), QStringLiteral("--flash"), QStringLiteral("60,50,90"),
                  QStringLiteral("--flash"), QStringLiteral("100,70,230,900")});
         if (!p.waitForFinished(60000) || p.exitCode() != 0) qWarning() << p.readAllStandardError();
@@ -258,7 +258,7 @@ private slots:
         send_mouse(panel_->image(), QEvent::MouseButtonRelease, {120, 30}, Qt::RightButton, Qt::NoButton);
         field(id::INITIAL_THRESHOLD)->clear();
         QTest::keyClicks(field(id::INITIAL_THRESHOLD), QStringLiteral("50"));
-        control<QAbstractButton>(QStringLiteral("check_1068"))->click();  // mask stars
+        control<QAbstractButton>(QStringLiteral("check_1068"))->click(); // mask stars
         QSignalSpy finished(panel_.get(), &control_panel::scan_finished);
         QString closing;
         answer_modal([&closing](QWidget* modal) {
@@ -281,7 +281,7 @@ private slots:
         std::vector<std::string> gui_names;
         relative_tree(gui_root, gui_names);
         std::erase_if(gui_names, [](const std::string& n) { return n.ends_with(".ser"); });
-        QVERIFY(gui_names.size() >= 3);  // the folder, its summary and at least one snapshot
+        QVERIFY(gui_names.size() >= 3); // the folder, its summary and at least one snapshot
 
         QProcess help;
         help.start(QStringLiteral(SERFLASH_CLI), {QStringLiteral("scan"), QStringLiteral("--help")});
@@ -294,9 +294,10 @@ private slots:
         std::filesystem::copy_file(path, cli_root / "m3.ser");
         QProcess cli;
         cli.setWorkingDirectory(cli_dir.path());
-        cli.start(QStringLiteral(SERFLASH_CLI),
-                  {QStringLiteral("scan"), QStringLiteral("m3.ser"), QStringLiteral("--threshold"), QStringLiteral("50"),
-                   QStringLiteral("--mask-stars"), QStringLiteral("--mask1"), QStringLiteral("120,0,159,30")});
+        cli.start(
+            QStringLiteral(SERFLASH_CLI),
+            {QStringLiteral("scan"), QStringLiteral("m3.ser"), QStringLiteral("--threshold"), QStringLiteral("50"),
+             QStringLiteral("--mask-stars"), QStringLiteral("--mask1"), QStringLiteral("120,0,159,30")});
         QVERIFY(cli.waitForFinished(120000));
         QVERIFY2(cli.exitCode() == 0, cli.readAllStandardError().constData());
         std::vector<std::string> cli_names;
