@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <climits>
 
 namespace serflash::detect {
@@ -101,6 +103,10 @@ struct rect_case {
     int ulx, uly, lrx, lry;
     std::array<int, 4> box; // rows then columns, inclusive
 };
+
+void PrintTo(const rect_case& c, std::ostream* os) {
+    *os << "(" << c.ulx << "," << c.uly << ")-(" << c.lrx << "," << c.lry << ")";
+}
 
 class ManualMask : public ::testing::TestWithParam<rect_case> {};
 

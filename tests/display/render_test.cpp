@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <vector>
 
 namespace serflash::display {
@@ -12,6 +14,8 @@ struct render_case {
     std::uint16_t sample;
     std::uint8_t grey;
 };
+
+void PrintTo(const render_case& c, std::ostream* os) { *os << "sample " << c.sample << " brightness " << c.brightness; }
 
 class GreyMapping : public ::testing::TestWithParam<render_case> {};
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 namespace serflash::ui {
 namespace {
 
@@ -11,6 +13,10 @@ struct number_case {
     bool ok;
     std::int64_t value;
 };
+
+void PrintTo(const number_case& c, std::ostream* os) {
+    *os << '"' << c.text << '"' << (c.is_signed ? " signed" : " unsigned");
+}
 
 class DialogNumber : public ::testing::TestWithParam<number_case> {};
 
