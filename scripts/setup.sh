@@ -29,13 +29,13 @@ configure() {  # build-dir, extra cmake args...
 }
 
 jobs=$(nproc)
-configure build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+configure build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSERFLASH_WERROR=ON
 cmake --build "$root/build" -j "$jobs"
 
 if [ "${SERFLASH_SKIP_CHECK_BUILDS:-0}" != 1 ]; then
-  configure build-san -DCMAKE_BUILD_TYPE=Debug -DSERFLASH_SANITIZE=ON -DSERFLASH_BUILD_GUI=OFF
+  configure build-san -DCMAKE_BUILD_TYPE=Debug -DSERFLASH_WERROR=ON -DSERFLASH_SANITIZE=ON -DSERFLASH_BUILD_GUI=OFF
   cmake --build "$root/build-san" -j "$jobs"
-  configure build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
+  configure build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ -DSERFLASH_WERROR=ON \
             -DSERFLASH_FUZZ=ON -DSERFLASH_BUILD_GUI=OFF
   cmake --build "$root/build-fuzz" -j "$jobs" --target fuzzers
 fi

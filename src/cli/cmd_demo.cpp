@@ -1,17 +1,13 @@
 #include "cli/commands.h"
 #include "cli/scan_runner.h"
 #include "synth/synth.h"
-#include "ui/control_ids.h"
-#include "ui/scan_table.h"
 
 #include <CLI/CLI.hpp>
 
 #include <cstdlib>
-#include <fstream>
 #include <iostream>
 #include <map>
 #include <set>
-#include <sstream>
 #include <unistd.h>
 
 namespace serflash::cli {
@@ -24,25 +20,11 @@ struct found_detection {
     auto operator<=>(const found_detection&) const = default;
 };
 
-// Detection lines of a summary, with the thresholds of the passes that listed them.
-std::map<found_detection, std::set<int>> read_detections(const std::string& path) {
+// The listed detections of the saved frames, with the thresholds of the passes that saved them.
+std::map<found_detection, std::set<int>> detections_of(const detect::file_report& report) {
     std::map<found_detection, std::set<int>> found;
-    std::ifstream in(path, std::ios::binary);
-    std::string line;
-    int threshold = 0;
-    while (std::getline(in, line)) {
-        if (line.rfind("Threshold: ", 0) == 0) {
-            threshold = std::atoi(line.c_str() + 11);
-            continue;
-        }
-        std::istringstream fields(line);
-        long v[7];
-        int n = 0;
-        while (n < 7 && fields >> v[n]) ++n;
-        if (n == 7)
-            found[{static_cast<std::int32_t>(v[1]), static_cast<std::int32_t>(v[2]), static_cast<std::int32_t>(v[3])}]
-                .insert(threshold);
-    }
+    for (const detect::saved_frame& f : report.frames)
+        for (const detect::detection& d : f.detections) found[{f.frame, d.x, d.y}].insert(f.threshold);
     return found;
 }
 
@@ -81,14 +63,13 @@ int run_demo() {
               << sample_name << " --mask-red --mask-blue --mask-stars --max 50):\n";
     scan_request req;
     req.files = {sample_name};
-    req.switches = {{ui::id::MASK_RED_ON, true}, {ui::id::MASK_BLUE_ON, true}, {ui::id::MASK_STARS_ON, true}};
-    req.row_values = {{ui::col_max, 50}};
+    req.switches = {true, true, true};
+    req.per_file.max_det_frames = 50;
     const scan_run run = run_scan_request(req, std::cout, std::cerr, ::isatty(STDERR_FILENO) != 0);
     if (run.files.empty() || run.files[0].outcome != detect::file_outcome::scanned) return 1;
     const detect::file_report& f = run.files[0];
 
-    const std::string summary = f.result_dir + "/serflash_demo_summary.txt";
-    auto found = read_detections(summary);
+    auto found = detections_of(f);
     std::cout << "\nInjected flashes and what the scan found (thresholds in tenths of a standard deviation):\n";
     int hits = 0;
     for (const auto& fl : made.truth.flashes) {

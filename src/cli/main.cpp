@@ -3,11 +3,13 @@
 #include <CLI/CLI.hpp>
 
 #include <iostream>
+#include <string>
 #include <utility>
 #include <vector>
 
 int main(int argc, char** argv) {
     CLI::App app{"serflash: finds short point-like flashes in SER videos of the Moon and planets"};
+    app.set_version_flag("--version", std::string("serflash ") + SERFLASH_VERSION);
     app.require_subcommand(1);
     std::vector<std::pair<CLI::App*, serflash::cli::command_runner>> commands;
     const auto add = [&](serflash::cli::command_runner (*reg)(CLI::App&)) {

@@ -1,10 +1,8 @@
 #include "cli/scan_runner.h"
 
 #include "detect/fast_scan.h"
+#include "detect/passes.h"
 #include "ser/ser_reader.h"
-#include "ui/control_ids.h"
-#include "ui/panel_defaults.h"
-#include "ui/scan_table.h"
 
 #include <algorithm>
 #include <charconv>
@@ -65,14 +63,15 @@ void print_file_line(std::ostream& out, const detect::file_report& f) {
                 << " frames with detections, " << f.det_count << " detections, last frame " << f.last_frame;
             if (f.outcome == file_outcome::stopped) out << " (stopped by the user)";
             if (f.raise_withheld) out << " (not raised further: the same detections would recur at every threshold)";
-            if (!f.problem.empty()) out << " (problem: " << f.problem << ")";
+            if (!f.problems.empty()) out << " (problem: " << f.problem_text() << ")";
             out << "\n";
             break;
         case file_outcome::skipped_depth:
-            out << f.path << ": skipped: " << f.problem << " (its results folder " << f.result_dir << " stays empty)\n";
+            out << f.path << ": skipped: " << f.problem_text() << " (its results folder " << f.result_dir
+                << " stays empty)\n";
             break;
         case file_outcome::failed:
-            out << f.path << ": not scanned: " << f.problem << "\n";
+            out << f.path << ": not scanned: " << f.problem_text() << "\n";
             break;
         case file_outcome::not_reached:
             out << f.path << ": not scanned: the run was stopped before it\n";
@@ -82,7 +81,7 @@ void print_file_line(std::ostream& out, const detect::file_report& f) {
 
 } // namespace
 
-std::array<std::string, ui::column_count> row_for(const std::string& path, std::int32_t bit_shift) {
+detect::scan_job job_for(const scan_request& request, const std::string& path) {
     std::int32_t frames = 0;
     std::int32_t depth = 16;
     if (auto file = platform::native_file_system().open_read(path)) {
@@ -91,16 +90,21 @@ std::array<std::string, ui::column_count> row_for(const std::string& path, std::
         frames = reader.frames_present();
         depth = reader.depth();
     }
-    return ui::default_row(file_name_of(path), frames, depth, bit_shift);
-}
-
-ui::dialog_fields panel_fields(const scan_request& request) {
-    ui::dialog_fields fields;
-    ui::set_panel_defaults(fields);
-    fields.set_int(ui::id::BIT_SHIFT, request.bit_shift);
-    for (const auto& [id, value] : request.field_values) fields.set_int(id, value);
-    for (const auto& [id, on] : request.switches) fields.set_checked(id, on);
-    return fields;
+    const detect::scan_settings d = detect::default_settings(frames, depth, request.bit_shift);
+    const file_values& v = request.per_file;
+    detect::scan_job job;
+    job.path = path;
+    job.settings = request.settings;
+    job.settings.start_frame = v.start_frame.value_or(d.start_frame);
+    job.settings.end_frame = v.end_frame.value_or(d.end_frame);
+    job.settings.max_det_frames = v.max_det_frames.value_or(d.max_det_frames);
+    job.settings.packet_size = v.packet_size.value_or(d.packet_size);
+    job.settings.blue_level = v.blue_level.value_or(d.blue_level);
+    job.settings.red_level = v.red_level.value_or(d.red_level);
+    job.settings.brightness = v.brightness.value_or(d.brightness);
+    job.switches = request.switches;
+    job.bit_shift = request.bit_shift;
+    return job;
 }
 
 bool scan_run::all_scanned() const {
@@ -129,82 +133,48 @@ std::optional<std::array<std::int32_t, 4>> parse_rectangle(const std::string& te
 
 scan_run run_scan_request(const scan_request& request, std::ostream& out, std::ostream& err, bool progress,
                           const std::function<bool()>& stop_requested) {
-    const ui::dialog_fields fields = panel_fields(request);
     scan_run run;
     progress_line line(err, progress);
     std::string current_name;
-    std::optional<detect::local_time> first_start;
 
-    for (std::size_t first = 0; first < request.files.size() && !run.stopped;
-         first += static_cast<std::size_t>(ui::max_listed_files)) {
-        ui::scan_table table;
-        const std::size_t count =
-            std::min(request.files.size() - first, static_cast<std::size_t>(ui::max_listed_files));
-        for (std::size_t k = 0; k < count; ++k) {
-            const std::string& path = request.files[first + k];
-            table.file_path[k] = path;
-            table.insert_row(row_for(path, request.bit_shift));
-            ++table.list_file;
-            for (const auto& [col, value] : request.row_values)
-                table.set_cell(static_cast<int>(k), col, std::to_string(value));
-        }
-
-        detect::batch_request batch;
-        batch.table = &table;
-        batch.fields = &fields;
-        batch.bit_shift = request.bit_shift;
-        batch.results_parent = request.dir;
-        batch.hooks.message = [&](const std::string& caption, const std::string& text) {
-            if (caption == done_caption) return; // printed once, after the last file
-            line.clear();
-            out << std::flush;
-            print_message(err, caption, text);
-        };
-        batch.hooks.row_marked = [&](int row) {
-            current_name = file_name_of(table.file_path[static_cast<std::size_t>(row)]);
-        };
-        batch.hooks.progress = [&](const detect::scan_progress& p) {
-            detect::scan_progress shown = p;
-            shown.file_index = static_cast<int>(first) + p.file_index;
-            if (batch.jobs > 1) current_name = file_name_of(table.file_path[static_cast<std::size_t>(p.file_index)]);
-            shown.file_count = static_cast<int>(request.files.size());
-            line.show(current_name, shown);
-        };
-        batch.hooks.stop_requested = stop_requested;
-        batch.jobs = std::max(1U, request.jobs);
-        if (request.reference) {
-            batch.scanner = detect::run_scan;
-        } else {
-            // The cores are shared among the files scanned at once.
-            detect::fast_scan_options fast;
-            fast.threads = std::max(1U, std::thread::hardware_concurrency() / batch.jobs);
-            batch.scanner = detect::make_fast_scanner(fast);
-        }
-        const detect::batch_report report = detect::run_batch(batch);
+    detect::batch_request batch;
+    for (const std::string& path : request.files) batch.jobs.push_back(job_for(request, path));
+    if (batch.jobs.empty()) return run;
+    batch.results_parent = request.dir;
+    batch.hooks.message = [&](const std::string& caption, const std::string& text) {
+        if (caption == done_caption) return; // printed after the lines of the files
         line.clear();
-        if (!first_start) first_start = report.start;
-        run.end = report.end;
-        if (report.stopped) run.stopped = true;
-        for (const auto& f : report.files) {
-            print_file_line(out, f);
-            run.files.push_back(f);
-        }
         out << std::flush;
+        print_message(err, caption, text);
+    };
+    batch.hooks.row_marked = [&](int row) {
+        current_name = file_name_of(request.files[static_cast<std::size_t>(row)]);
+    };
+    batch.hooks.progress = [&](const detect::scan_progress& p) {
+        if (batch.jobs.size() > 1) current_name = file_name_of(request.files[static_cast<std::size_t>(p.file_index)]);
+        line.show(current_name, p);
+    };
+    batch.hooks.stop_requested = stop_requested;
+    batch.jobs_at_once = std::max(1U, request.jobs);
+    if (request.reference) {
+        batch.scanner = detect::run_scan;
+    } else {
+        // The cores are shared among the files scanned at once.
+        detect::fast_scan_options fast;
+        fast.threads = std::max(1U, std::thread::hardware_concurrency() / batch.jobs_at_once);
+        batch.scanner = detect::make_fast_scanner(fast);
     }
-    for (std::size_t k = run.files.size(); k < request.files.size(); ++k) {
-        detect::file_report f;
-        f.path = request.files[k];
+    const detect::batch_report report = detect::run_batch(batch);
+    line.clear();
+    run.start = report.start;
+    run.end = report.end;
+    run.stopped = report.stopped;
+    for (const auto& f : report.files) {
         print_file_line(out, f);
         run.files.push_back(f);
     }
-    if (first_start) {
-        run.start = *first_start;
-        detect::batch_report times;
-        times.start = run.start;
-        times.end = run.end;
-        out << std::flush;
-        print_message(err, done_caption, times.times_message());
-    }
+    out << std::flush;
+    print_message(err, done_caption, report.times_message());
     return run;
 }
 

@@ -1,9 +1,8 @@
 #include "detect/batch.h"
 
+#include "detect/format.h"
 #include "detect/passes.h"
 #include "detect/summary_file.h"
-#include "ui/dialog_fields.h"
-#include "ui/scan_table.h"
 
 #include <algorithm>
 #include <atomic>
@@ -45,14 +44,6 @@ std::string join_path(const std::string& parent, const std::string& name) {
     return parent + "/" + name;
 }
 
-// Cuts text to at most n bytes without splitting a UTF-8 sequence.
-std::string cut_utf8(const std::string& text, std::size_t n) {
-    if (text.size() <= n) return text;
-    std::size_t end = n;
-    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0U) == 0x80U) --end;
-    return text.substr(0, end);
-}
-
 std::string depth_problem(std::int32_t depth) {
     return format_bounded(256, "its sample depth is %d bits; only 8 and 16 bits can be scanned", depth);
 }
@@ -71,6 +62,8 @@ std::string results_folder_name(const std::string& base_name) {
     return std::string(folder_prefix) + cut_utf8(base_name, max_folder_name - folder_prefix.size());
 }
 
+std::string file_report::problem_text() const { return join_texts(problems, "; "); }
+
 std::string batch_report::times_message() const {
     return format_bounded(256, "Month_Day %02d_%02d  %02dh%02dm%02ds\n", start.month, start.day, start.hour,
                           start.minute, start.second) +
@@ -85,23 +78,22 @@ bool batch_report::all_scanned() const {
     return true;
 }
 
-namespace {
+namespace {} // namespace
 
-// One row of the batch: everything up to and including the scan command.
-void scan_one_file(const batch_request& request, const engine_hooks& hooks, platform::file_system& fs, int i,
-                   file_report& report) {
-    const ui::scan_table& table = *request.table;
-    const std::string& path = table.file_path[static_cast<std::size_t>(i)];
+file_report scan_file(const scan_job& job, const scan_environment& env, const engine_hooks& hooks) {
+    platform::file_system& fs = env.fs != nullptr ? *env.fs : platform::native_file_system();
+    const std::string& path = job.path;
+    file_report report;
     report.path = path;
     const auto refuse = [&](file_outcome outcome, const std::string& problem, bool tell) {
         report.outcome = outcome;
-        report.problem = problem;
+        report.problems = {problem};
         if (tell) hooks.say(batch_caption, "Error: " + path + " is skipped: " + problem + ".");
     };
 
     const std::string base = base_name_of(path);
-    const std::string result_dir = join_path(request.results_parent, results_folder_name(base));
-    const std::string detect_result_path =
+    const std::string result_dir = join_path(env.results_parent, results_folder_name(base));
+    const std::string summary_path =
         format_bounded(result_dir.size() + base.size() + 16, "%s/%s_summary.txt", result_dir.c_str(),
                        cut_utf8(base, max_folder_name - folder_prefix.size()).c_str());
     report.result_dir = result_dir;
@@ -115,60 +107,64 @@ void scan_one_file(const batch_request& request, const engine_hooks& hooks, plat
     auto input = fs.open_read(path, &open_error);
     if (!input) {
         refuse(file_outcome::failed, "it cannot be opened (" + open_error + ")", true);
-        return;
+        return report;
     }
     make_results_folder();
     ser::ser_reader reader(std::move(input));
-    reader.set_bit_shift(request.bit_shift);
+    reader.set_bit_shift(job.bit_shift);
     reader.read_ser_header();
     if (reader.depth() != 8 && reader.depth() != 16) {
         // Skipped without a message box, as the desktop program does; the report says why.
         refuse(file_outcome::skipped_depth, depth_problem(reader.depth()), false);
-        return;
+        return report;
     }
     if (const std::string bad = reader.check_geometry(); !bad.empty()) {
         refuse(file_outcome::failed, bad, true);
-        return;
+        return report;
     }
 
     scan_state st;
     st.reader = &reader;
-    st.settings = load_scan_settings(table, i, *request.fields);
+    st.settings = job.settings;
+    st.switches = job.switches;
     st.init_threshold = st.settings.threshold;
     if (const std::string bad = scan_refusal(st.settings, reader.frames_present()); !bad.empty()) {
         refuse(file_outcome::failed, bad, true);
-        return;
+        return report;
     }
 
     std::string create_error;
-    auto header = summary_file::open(fs, detect_result_path, platform::write_mode::truncate, &create_error);
+    auto header = summary_file::open(fs, summary_path, platform::write_mode::truncate, &create_error);
     if (!header) {
-        std::string why = "its summary file " + detect_result_path + " cannot be created (" + create_error + ")";
+        std::string why = "its summary file " + summary_path + " cannot be created (" + create_error + ")";
         if (!dir_made) why = "its results folder " + result_dir + " cannot be created (" + dir_error + ")";
         refuse(file_outcome::failed, why, true);
-        return;
+        return report;
     }
-    write_summary_header(*header, reader.header_text(), st.settings, hooks.ask_switches());
+    write_summary_header(*header, reader.header_text(), st.settings, hooks.ask_switches(job.switches));
     if (!header->close()) {
-        refuse(file_outcome::failed, "its summary file " + detect_result_path + " cannot be written", true);
-        return;
+        refuse(file_outcome::failed, "its summary file " + summary_path + " cannot be written", true);
+        return report;
     }
 
     try {
         st.frame_buf.assign(reader.samples_per_frame(), 0);
     } catch (const std::bad_alloc&) {
         refuse(file_outcome::failed, "there is no memory for its frames", true);
-        return;
+        return report;
     }
     st.result_dir = result_dir;
-    st.detect_result_path = detect_result_path;
+    st.summary_path = summary_path;
     st.fs = &fs;
     st.hooks = hooks;
-    st.file_index = i;
-    st.file_count = table.list_file;
+    st.file_index = env.file_index;
+    st.file_count = env.file_count;
+    std::vector<std::unique_ptr<result_sink>> extra;
+    if (env.sinks) extra = env.sinks(job, result_dir);
+    for (const auto& sink : extra) st.sinks.push_back(sink.get());
 
-    if (request.scanner)
-        request.scanner(st);
+    if (env.scanner)
+        env.scanner(st);
     else
         run_scan(st);
 
@@ -178,13 +174,34 @@ void scan_one_file(const batch_request& request, const engine_hooks& hooks, plat
     report.det_frames = st.outcome.det_frames;
     report.det_count = st.outcome.det_count;
     report.raise_withheld = st.outcome.raise_withheld;
-    report.problem = st.outcome.problem;
+    report.problems = st.outcome.problems;
+    report.frames = std::move(st.outcome.frames);
+    report.scattered = std::move(st.outcome.scattered);
+    report.passes = std::move(st.outcome.passes);
     if (st.outcome.failed)
         report.outcome = file_outcome::failed;
     else if (st.outcome.stopped)
         report.outcome = file_outcome::stopped;
     else
         report.outcome = file_outcome::scanned;
+    return report;
+}
+
+namespace {
+
+scan_environment environment_of(const batch_request& request, int i) {
+    scan_environment env;
+    env.results_parent = request.results_parent;
+    env.fs = request.fs;
+    env.scanner = request.scanner;
+    env.sinks = request.sinks;
+    env.file_index = i;
+    env.file_count = static_cast<int>(request.jobs.size());
+    return env;
+}
+
+void scan_one_file(const batch_request& request, const engine_hooks& hooks, int i, file_report& report) {
+    report = scan_file(request.jobs[static_cast<std::size_t>(i)], environment_of(request, i), hooks);
 }
 
 // What a file scanned on a worker thread tells the caller's thread.
@@ -199,14 +216,12 @@ struct batch_event {
 // Scans the files on `jobs` threads. Files whose results folder is the same form one chain,
 // scanned in table order by one thread. Everything the hooks hear arrives on this thread:
 // progress as it comes, row marks and messages file by file in table order.
-void scan_files_in_parallel(const batch_request& request, const engine_hooks& hooks, platform::file_system& fs,
-                            batch_report& report) {
-    const int count = request.table->list_file;
+void scan_files_in_parallel(const batch_request& request, const engine_hooks& hooks, batch_report& report) {
+    const int count = static_cast<int>(request.jobs.size());
     std::map<std::string, std::size_t> chain_of_folder;
     std::vector<std::vector<int>> chains;
     for (int i = 0; i < count; ++i) {
-        const std::string folder =
-            results_folder_name(base_name_of(request.table->file_path[static_cast<std::size_t>(i)]));
+        const std::string folder = results_folder_name(base_name_of(request.jobs[static_cast<std::size_t>(i)].path));
         const auto [it, added] = chain_of_folder.emplace(folder, chains.size());
         if (added) chains.emplace_back();
         chains[it->second].push_back(i);
@@ -224,7 +239,6 @@ void scan_files_in_parallel(const batch_request& request, const engine_hooks& ho
         }
         wake.notify_one();
     };
-    const mask_switches switches = hooks.ask_switches();
 
     const auto worker = [&] {
         for (std::size_t c = next_chain++; c < chains.size(); c = next_chain++) {
@@ -242,16 +256,15 @@ void scan_files_in_parallel(const batch_request& request, const engine_hooks& ho
                         post({batch_event::kind::threshold, i, {}, {}, {}, t});
                     };
                     local.frame_shown = [&, i](std::int32_t f) { post({batch_event::kind::frame, i, {}, {}, {}, f}); };
-                    local.switches = [switches] { return switches; };
                     local.stop_requested = [&] { return stop.load(); };
-                    scan_one_file(request, local, fs, i, file);
+                    scan_one_file(request, local, i, file);
                 }
                 post({batch_event::kind::done, i, {}, {}, {}, 0});
             }
         }
     };
     std::vector<std::thread> threads;
-    const unsigned n = std::min<unsigned>(request.jobs, static_cast<unsigned>(chains.size()));
+    const unsigned n = std::min<unsigned>(request.jobs_at_once, static_cast<unsigned>(chains.size()));
     for (unsigned t = 0; t < n; ++t) threads.emplace_back(worker);
 
     std::vector<std::vector<batch_event>> held(static_cast<std::size_t>(count));
@@ -309,35 +322,30 @@ batch_report run_batch(const batch_request& request) {
     batch_report report;
     report.start = now();
 
-    engine_hooks hooks = request.hooks;
-    if (!hooks.switches && request.fields != nullptr) {
-        const ui::dialog_fields* fields = request.fields;
-        hooks.switches = [fields] { return read_mask_switches(*fields); };
-    }
-    platform::file_system& fs = request.fs != nullptr ? *request.fs : platform::native_file_system();
+    const engine_hooks& hooks = request.hooks;
 
-    const int count = request.table == nullptr ? 0 : request.table->list_file;
-    if (count <= 0 || request.fields == nullptr) {
+    const int count = static_cast<int>(request.jobs.size());
+    if (count <= 0) {
         report.empty_table = true;
         hooks.say(batch_caption, "Error: There is no file to scan.");
         return report;
     }
 
     report.files.resize(static_cast<std::size_t>(count));
-    if (request.jobs > 1 && count > 1) {
+    if (request.jobs_at_once > 1 && count > 1) {
         for (int i = 0; i < count; ++i)
-            report.files[static_cast<std::size_t>(i)].path = request.table->file_path[static_cast<std::size_t>(i)];
-        scan_files_in_parallel(request, hooks, fs, report);
+            report.files[static_cast<std::size_t>(i)].path = request.jobs[static_cast<std::size_t>(i)].path;
+        scan_files_in_parallel(request, hooks, report);
         report.end = now();
         hooks.say("The scans of all SER files completed!", report.times_message());
         return report;
     }
     for (int i = 0; i < count; ++i) {
         auto& file = report.files[static_cast<std::size_t>(i)];
-        file.path = request.table->file_path[static_cast<std::size_t>(i)];
+        file.path = request.jobs[static_cast<std::size_t>(i)].path;
         if (report.stopped) continue;
         if (hooks.row_marked) hooks.row_marked(i);
-        scan_one_file(request, hooks, fs, i, file);
+        scan_one_file(request, hooks, i, file);
         if (file.outcome == file_outcome::stopped || hooks.should_stop()) report.stopped = true;
     }
 

@@ -2,18 +2,15 @@
 // The batch run behind "Start scan": every listed file in table order, each into its own
 // results folder with a summary file, passes at successive thresholds and snapshots.
 #include "detect/engine_hooks.h"
+#include "detect/result_sink.h"
 #include "detect/scan_state.h"
 #include "platform/file_io.h"
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
-
-namespace serflash::ui {
-class dialog_fields;
-class scan_table;
-} // namespace serflash::ui
 
 namespace serflash::detect {
 
@@ -35,22 +32,40 @@ struct file_report {
     std::int32_t last_frame = 0; // cur_frame at the end
     std::int32_t det_frames = 0; // as written in the closing block
     std::int32_t det_count = 0;
-    std::string problem;         // why the file was not (fully) scanned
-    bool raise_withheld = false; // the threshold was not raised again: it would repeat for ever
+    std::vector<std::string> problems; // why the file was not (fully) scanned
+    bool raise_withheld = false;       // the threshold was not raised again: it would repeat for ever
+    // What the scan found, in the order it was found.
+    std::vector<saved_frame> frames;
+    std::vector<scattered_frame> scattered;
+    std::vector<pass_report> passes;
+
+    std::string problem_text() const; // the problems joined by "; "
 };
 
+// One file to scan and everything it is scanned with.
+struct scan_job {
+    std::string path;
+    scan_settings settings;
+    mask_switches switches;     // unless engine_hooks::switches answers them per packet
+    std::int32_t bit_shift = 0; // the shift in force for 16-bit samples
+};
+
+// Extra result sinks for one file (beside the summary and the snapshots): made when its scan
+// starts, fed with its records, dropped when it ends.
+using sink_factory =
+    std::function<std::vector<std::unique_ptr<result_sink>>(const scan_job& job, const std::string& result_dir)>;
+
 struct batch_request {
-    const ui::scan_table* table = nullptr;
-    const ui::dialog_fields* fields = nullptr; // the panel's values (including the mask switches)
-    std::int32_t bit_shift = 0;                // the shift in force for 16-bit samples
-    std::string results_parent = ".";          // where the results folders are created
-    platform::file_system* fs = nullptr;       // null: the machine's file system
+    std::vector<scan_job> jobs;          // scanned in this order
+    std::string results_parent = ".";    // where the results folders are created
+    platform::file_system* fs = nullptr; // null: the machine's file system
     engine_hooks hooks;
     file_scanner scanner; // null: run_scan
+    sink_factory sinks;   // null: none
     // Files scanned at once, each on a thread of its own (1: one after the other). Each file's
     // results are the same either way; messages and row marks reach the hooks in table order,
     // on the caller's thread, and files sharing a results folder are scanned in table order.
-    unsigned jobs = 1;
+    unsigned jobs_at_once = 1;
     std::function<local_time()> clock; // null: the local wall clock
 };
 
@@ -58,7 +73,7 @@ struct batch_report {
     local_time start, end;
     std::vector<file_report> files;
     bool stopped = false;     // the user stopped the batch
-    bool empty_table = false; // "Error: There is no file to scan."
+    bool empty_table = false; // no job: "Error: There is no file to scan."
     // The closing message: "Month_Day %02d_%02d  %02dh%02dm%02ds\n..." of start and end.
     std::string times_message() const;
     bool all_scanned() const;
@@ -66,8 +81,18 @@ struct batch_report {
 
 batch_report run_batch(const batch_request& request);
 
-// The reference scan command over one file (threshold passes, closing block, folder rename).
-void run_scan(scan_state& st);
+// What every file of a run is scanned with.
+struct scan_environment {
+    std::string results_parent = ".";
+    platform::file_system* fs = nullptr; // null: the machine's file system
+    file_scanner scanner;                // null: run_scan
+    sink_factory sinks;                  // null: none
+    int file_index = 0;                  // for progress reports
+    int file_count = 1;
+};
+
+// Scans one file as the batch does: results folder, summary header, the scan command.
+file_report scan_file(const scan_job& job, const scan_environment& env, const engine_hooks& hooks);
 
 // The file-name part of a path without its extension ("dir/m1.ser" gives "m1").
 std::string base_name_of(const std::string& path);

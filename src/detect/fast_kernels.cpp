@@ -18,20 +18,6 @@
 namespace serflash::detect::fast {
 namespace {
 
-constexpr std::int32_t inner_margin = 10;
-constexpr double mask_value_here = 65536.0;
-
-std::int32_t truncate_to_int(double v) {
-    if (!(v == v)) return 0;
-    if (v >= 2147483647.0) return std::numeric_limits<std::int32_t>::max();
-    if (v <= -2147483648.0) return std::numeric_limits<std::int32_t>::min();
-    return static_cast<std::int32_t>(v);
-}
-
-bool main_test(double s, double mean, double sigma, std::int32_t threshold) {
-    return s * 10.0 > static_cast<double>(threshold) * sigma + mean * 10.0;
-}
-
 template <typename T>
 SERFLASH_INLINE void accumulate_row(const T* __restrict row, std::size_t w, unsigned shift,
                                     std::uint32_t* __restrict sum, std::uint32_t* __restrict lo,
@@ -407,7 +393,7 @@ bool star_from_sums(const scan_settings& cfg, const double* mean_map, std::size_
     const std::size_t neighbour[4] = {i - 1, i + 1, i - w, i + w};
     const std::int32_t pct[4] = {cfg.pct_left, cfg.pct_right, cfg.pct_top, cfg.pct_bottom};
     for (int n = 0; n < 4; ++n)
-        if (!((mean_map[neighbour[n]] - avg) / a * 100.0 >= static_cast<double>(pct[n]))) return false;
+        if (!neighbour_test(mean_map[neighbour[n]], avg, a, pct[n])) return false;
     return true;
 }
 
@@ -536,13 +522,12 @@ bool make_candidate(const frame_geometry& g, const scan_settings& cfg, const dou
     const std::size_t neighbour[4] = {i - 1, i + 1, i - w, i + w};
     const std::int32_t pct[4] = {cfg.pct_left, cfg.pct_right, cfg.pct_top, cfg.pct_bottom};
     for (int n = 0; n < 4; ++n)
-        if (!((static_cast<double>(nb[n]) - mean_map[neighbour[n]]) / d * 100.0 >= static_cast<double>(pct[n])))
-            return false;
+        if (!neighbour_test(static_cast<double>(nb[n]), mean_map[neighbour[n]], d, pct[n])) return false;
     out.row = static_cast<std::int32_t>(i / w);
     out.col = static_cast<std::int32_t>(i % w);
     out.top_threshold = top_threshold(sample, m, sd);
-    out.mean_trunc = truncate_to_int(m);
-    out.sigma_trunc = truncate_to_int(sd);
+    out.mean = m;
+    out.sigma = sd;
     out.sample = sample;
     out.sigma_zero = sd == 0.0;
     return true;
@@ -585,7 +570,7 @@ void dilate_marks(const frame_geometry& g, const std::uint8_t* marks, std::int32
         for (std::size_t r = 0; r < h; ++r) {
             const std::size_t lo = r >= reach ? r - reach : 0;
             const std::size_t hi = std::min(h, r + reach + 1);
-            if (prefix[hi] - prefix[lo] > 0) sigma_map[r * w + c] = mask_value_here;
+            if (prefix[hi] - prefix[lo] > 0) sigma_map[r * w + c] = mask_value;
         }
     }
 }

@@ -4,6 +4,7 @@
 // frames. Every floating-point result is computed with exactly the operations, in exactly the
 // order, of the straightforward scan, so that each comparison comes out the same.
 #include "detect/big_buffer.h"
+#include "detect/rules.h"
 #include "detect/scan_settings.h"
 
 #include <cstddef>
@@ -13,8 +14,6 @@
 
 namespace serflash::detect::fast {
 
-// The passes never run below this threshold (tenths of a standard deviation).
-inline constexpr std::int32_t lowest_threshold = 45;
 // Packets longer than this cannot use the 32-bit sums and the 16-bit frame numbers of the
 // accumulator; their frames are tested a second time instead.
 inline constexpr std::int32_t longest_tracked_packet = 65536;
@@ -25,8 +24,8 @@ struct frame_geometry {
     bool eight_bit = false; // samples are single bytes, else 16-bit samples already shifted
     std::size_t pixels() const { return static_cast<std::size_t>(width) * static_cast<std::size_t>(height); }
     std::size_t frame_bytes() const { return pixels() * (eight_bit ? 1U : 2U); }
-    // The inner area examined by the detector: rows and columns [10, size - 10).
-    bool has_inner() const { return width > 20 && height > 20; }
+    // The inner area examined by the detector: rows and columns [margin, size - margin).
+    bool has_inner() const { return width > 2 * inner_margin && height > 2 * inner_margin; }
 };
 
 // A pixel of one frame that passes the detection test at the lowest threshold any pass uses.
@@ -35,8 +34,8 @@ struct candidate {
     std::int32_t row = 0;
     std::int32_t col = 0;
     std::int32_t top_threshold = 0; // the largest threshold at which the test holds
-    std::int32_t mean_trunc = 0;    // the line's "Average" and "Standard deviation"
-    std::int32_t sigma_trunc = 0;
+    double mean = 0.0;
+    double sigma = 0.0;
     std::uint16_t sample = 0;
     bool sigma_zero = false; // its test holds at every threshold
 };

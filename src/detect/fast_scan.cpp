@@ -1,9 +1,9 @@
 #include "detect/fast_scan.h"
 
-#include "detect/detector.h"
 #include "detect/fast_kernels.h"
 #include "detect/passes.h"
-#include "detect/summary_file.h"
+#include "detect/rules.h"
+#include "detect/snapshots.h"
 #include "detect/work_pool.h"
 
 #include <algorithm>
@@ -23,26 +23,17 @@ using fast::candidate;
 
 constexpr std::int64_t int32_max = std::numeric_limits<std::int32_t>::max();
 
-std::int32_t wrapping_add(std::int32_t a, std::int32_t b) {
-    return static_cast<std::int32_t>(static_cast<std::uint32_t>(a) + static_cast<std::uint32_t>(b));
-}
-
-struct detection_line {
-    std::int32_t col = 0, row = 0, sample = 0, mean_trunc = 0, sigma_trunc = 0;
-};
-
 // A frame that a pass saves: its detections at the pass's threshold.
-struct saved_frame {
-    std::int32_t frame = 0;
-    std::int32_t count = 0;            // detections, including those beyond the tenth
-    bool any_recurs = false;           // one of them has sigma 0
-    bool all_recur = true;             // all of them have sigma 0
-    std::vector<detection_line> lines; // the first ten
+struct kept_frame {
+    saved_frame record;      // frame, packet, count and the first ten detections
+    bool any_recurs = false; // one of them has sigma 0
+    bool all_recur = true;   // all of them have sigma 0
 };
 
 // What a pass needs to go on from a frame withdrawn for its scatter: the star map left by the
 // packet it was in and, when no whole packet follows, the maps the remainder is tested against.
 struct carried_state {
+    std::int32_t packet_first_frame = 0; // of the maps
     big_vector<std::int32_t> star_map;
     big_vector<double> mean_map, sigma_map;
     big_vector<std::uint16_t> limits;
@@ -55,44 +46,47 @@ enum class trace_end { running, capped, scattered, finished, stopped };
 struct pass_trace {
     std::int32_t threshold = 0;
     std::int32_t cap = 0;
-    std::vector<saved_frame> saved;
+    std::vector<kept_frame> saved;
     trace_end end = trace_end::running;
     std::int32_t end_frame = 0; // finished, stopped: the frame after the last; scattered: that frame
     bool scatter_all_recur = true;
+    std::int32_t scatter_points = 0;
+    hit_extent scatter_extent;
     std::int32_t packets_after = -1; // whole packets left after the scattered frame's; -1: none, remainder
     std::shared_ptr<const carried_state> carried;
 
     bool running() const { return end == trace_end::running; }
 
     // Returns true when the frame is withdrawn for its scatter.
-    bool take(std::int32_t frame, const std::vector<candidate>& cands, const scan_settings& cfg) {
+    bool take(std::int32_t frame, std::int32_t packet_first, const std::vector<candidate>& cands,
+              const scan_settings& cfg) {
         std::int32_t count = 0;
-        std::int32_t min_row = 9999, max_row = -9999, min_col = 9999, max_col = -9999;
-        saved_frame sf;
+        hit_extent extent;
+        kept_frame kf;
         for (const candidate& c : cands) {
             if (c.top_threshold < threshold) continue;
             ++count;
-            min_row = std::min(min_row, c.row);
-            max_row = std::max(max_row, c.row);
-            min_col = std::min(min_col, c.col);
-            max_col = std::max(max_col, c.col);
+            extent.widen(c.row, c.col);
             if (c.sigma_zero)
-                sf.any_recurs = true;
+                kf.any_recurs = true;
             else
-                sf.all_recur = false;
-            if (count <= max_lines_per_frame) sf.lines.push_back({c.col, c.row, c.sample, c.mean_trunc, c.sigma_trunc});
+                kf.all_recur = false;
+            if (count <= max_lines_per_frame)
+                kf.record.detections.push_back({0, c.col, c.row, c.sample, c.mean, c.sigma});
         }
         if (count == 0) return false;
-        if (count > max_lines_per_frame &&
-            (std::int64_t{max_row} - min_row > cfg.scatter_v || std::int64_t{max_col} - min_col > cfg.scatter_h)) {
+        if (is_scattered(count, extent, cfg)) {
             end = trace_end::scattered;
             end_frame = frame;
-            scatter_all_recur = sf.all_recur;
+            scatter_all_recur = kf.all_recur;
+            scatter_points = count;
+            scatter_extent = extent;
             return true;
         }
-        sf.frame = frame;
-        sf.count = count;
-        saved.push_back(std::move(sf));
+        kf.record.frame = frame;
+        kf.record.packet_first_frame = packet_first;
+        kf.record.detection_count = count;
+        saved.push_back(std::move(kf));
         if (static_cast<std::int64_t>(saved.size()) >= cap) end = trace_end::capped;
         return false;
     }
@@ -131,7 +125,7 @@ private:
     bool prepare_arrays();
     int replay_pass();
     pass_trace* trace_for(std::int32_t threshold);
-    void emit(const saved_frame& sf);
+    void emit(const kept_frame& kf);
     void write_snapshots();
 
     bool sweep(const sweep_plan& plan, const std::vector<pass_trace*>& traces, bool report_progress);
@@ -163,14 +157,10 @@ private:
     std::vector<big_vector<std::uint16_t>> band_buffers_; // one per worker
     std::vector<std::vector<candidate>> packet_cands_;
     std::map<std::int32_t, std::unique_ptr<pass_trace>> traces_;
-    struct snapshot_job {
-        std::int32_t frame = 0;
-        std::string path;
-        std::vector<detection_line> lines;
-    };
-    std::vector<snapshot_job> snapshots_; // emitted, not yet written
-    unsigned shift_ = 0;                  // applied to 16-bit samples as they are read
+    std::vector<saved_frame> snapshots_; // emitted, not yet written
+    unsigned shift_ = 0;                 // applied to 16-bit samples as they are read
     bool first_sweep_done_ = false;
+    std::int32_t packet_first_ = 0; // first frame of the packet in the maps
 };
 
 void fast_scanner::progress(std::int32_t frame) {
@@ -316,13 +306,13 @@ void fast_scanner::finish_packet() {
         acc_.finish_rows(cfg_.packet_size, mean_.data(), sigma_.data(), r0, r1);
     });
 
-    const mask_switches sw = st_.hooks.ask_switches();
+    const mask_switches sw = st_.current_switches();
     const auto w = static_cast<std::size_t>(geom_.width);
     const auto mark_inner = [&](auto&& test) {
         std::fill(marks_.begin(), marks_.end(), std::uint8_t{0});
         if (!geom_.has_inner()) return;
-        for (std::int32_t j = 10; j < geom_.height - 10; ++j)
-            for (std::size_t c = 10; c < w - 10; ++c) {
+        for (std::int32_t j = inner_margin; j < geom_.height - inner_margin; ++j)
+            for (std::size_t c = inner_margin; c < w - inner_margin; ++c) {
                 const std::size_t i = static_cast<std::size_t>(j) * w + c;
                 if (test(i)) marks_[i] = 1;
             }
@@ -396,8 +386,8 @@ void fast_scanner::collect_candidates(std::int32_t first_frame) {
     std::vector<char> retest(static_cast<std::size_t>(packet), 0);
     std::int32_t retest_count = 0;
     bool all_again = false;
-    for (std::int32_t j = 10; j < geom_.height - 10 && !all_again; ++j) {
-        for (std::size_t c = 10; c < w - 10; ++c) {
+    for (std::int32_t j = inner_margin; j < geom_.height - inner_margin && !all_again; ++j) {
+        for (std::size_t c = inner_margin; c < w - inner_margin; ++c) {
             const std::size_t i = static_cast<std::size_t>(j) * w + c;
             if (acc_.second(i) <= limits_[i]) continue;
             if (acc_.fourth(i) > limits_[i]) { // four or more frames pass here
@@ -423,8 +413,8 @@ void fast_scanner::collect_candidates(std::int32_t first_frame) {
         packet_cands_[static_cast<std::size_t>(f)] = std::move(one[0]);
         one.clear();
     }
-    for (std::int32_t j = 10; j < geom_.height - 10; ++j) {
-        for (std::size_t c = 10; c < w - 10; ++c) {
+    for (std::int32_t j = inner_margin; j < geom_.height - inner_margin; ++j) {
+        for (std::size_t c = inner_margin; c < w - inner_margin; ++c) {
             const std::size_t i = static_cast<std::size_t>(j) * w + c;
             const std::uint16_t s = acc_.largest(i);
             if (s <= limits_[i]) continue;
@@ -441,6 +431,7 @@ void fast_scanner::collect_candidates(std::int32_t first_frame) {
 
 std::shared_ptr<const carried_state> fast_scanner::carry(bool with_maps) {
     auto c = std::make_shared<carried_state>();
+    c->packet_first_frame = packet_first_;
     c->star_map = stars_;
     if (with_maps) {
         c->mean_map = mean_;
@@ -459,6 +450,7 @@ bool fast_scanner::sweep(const sweep_plan& plan, const std::vector<pass_trace*>&
     if (plan.start != nullptr) {
         stars_ = plan.start->star_map;
         if (plan.whole_packets == 0 && !plan.start->mean_map.empty()) {
+            packet_first_ = plan.start->packet_first_frame;
             mean_ = plan.start->mean_map;
             sigma_ = plan.start->sigma_map;
             limits_ = plan.start->limits;
@@ -470,6 +462,7 @@ bool fast_scanner::sweep(const sweep_plan& plan, const std::vector<pass_trace*>&
     bool stopped = false;
     for (std::int32_t k = 0; k < plan.whole_packets && any_running() && !stopped; ++k) {
         sum_packet(frame, report_progress);
+        packet_first_ = frame;
         finish_packet();
         collect_candidates(frame);
         const bool last = k == plan.whole_packets - 1;
@@ -477,7 +470,7 @@ bool fast_scanner::sweep(const sweep_plan& plan, const std::vector<pass_trace*>&
         for (std::int32_t f = 0; f < cfg_.packet_size; ++f) {
             for (pass_trace* t : traces) {
                 if (!t->running()) continue;
-                if (t->take(frame + f, packet_cands_[static_cast<std::size_t>(f)], cfg_)) {
+                if (t->take(frame + f, packet_first_, packet_cands_[static_cast<std::size_t>(f)], cfg_)) {
                     if (!carried) carried = carry(last && plan.remainder != 0);
                     t->carried = carried;
                     t->packets_after = plan.whole_packets - 1 - k;
@@ -494,7 +487,7 @@ bool fast_scanner::sweep(const sweep_plan& plan, const std::vector<pass_trace*>&
             test_frames(frame, n, cands);
             for (std::int32_t f = 0; f < n; ++f)
                 for (pass_trace* t : traces)
-                    if (t->running()) t->take(frame + f, cands[static_cast<std::size_t>(f)], cfg_);
+                    if (t->running()) t->take(frame + f, packet_first_, cands[static_cast<std::size_t>(f)], cfg_);
             frame += n;
             done += n;
             if (report_progress) progress(frame - 1);
@@ -516,14 +509,13 @@ pass_trace* fast_scanner::trace_for(std::int32_t threshold) {
     std::vector<std::int32_t> wanted;
     const std::int64_t step = cfg_.threshold_step;
     const auto want = [&](std::int64_t t) {
-        if (t >= fast::lowest_threshold && t <= int32_max &&
-            traces_.find(static_cast<std::int32_t>(t)) == traces_.end())
+        if (t >= lowest_threshold && t <= int32_max && traces_.find(static_cast<std::int32_t>(t)) == traces_.end())
             wanted.push_back(static_cast<std::int32_t>(t));
     };
     want(threshold);
     if (!first_sweep_done_) {
         // Every threshold the lowering passes can reach.
-        for (std::int64_t t = std::int64_t{threshold} - step; t >= fast::lowest_threshold; t -= step) want(t);
+        for (std::int64_t t = std::int64_t{threshold} - step; t >= lowest_threshold; t -= step) want(t);
     }
     // Frames saved at a pass are rare, so a trace costs little: record many raises at once,
     // and many more once a file has shown that it needs more than the first sweep recorded.
@@ -548,22 +540,10 @@ pass_trace* fast_scanner::trace_for(std::int32_t threshold) {
     return traces_[threshold].get();
 }
 
-void fast_scanner::emit(const saved_frame& sf) {
-    std::string frame_text;
-    std::int32_t number = st_.det_count;
-    for (const detection_line& line : sf.lines) {
-        number = wrapping_add(number, 1);
-        frame_text += format_bounded(1000, "\n%-10d%-10d%-10d%-10d%-10d%-10d%-10d", number, sf.frame, line.col,
-                                     line.row, line.sample, line.mean_trunc, line.sigma_trunc);
-    }
-    st_.det_count = wrapping_add(st_.det_count, sf.count);
-    if (st_.fp2 != nullptr) st_.fp2->write(frame_text);
-
-    snapshots_.push_back({sf.frame, snapshot_name(st_.result_dir, st_.det_frames, st_.threshold, sf.frame), sf.lines});
-
-    if (!sf.any_recurs) st_.pass.every_saved_frame_recurs = false;
-    if (!sf.all_recur) st_.pass.every_detection_recurs = false;
-    st_.det_frames = wrapping_add(st_.det_frames, 1);
+void fast_scanner::emit(const kept_frame& kf) {
+    // The packet is the one the straightforward scan would have in its maps at this frame.
+    st_.packet_first_frame = kf.record.packet_first_frame;
+    snapshots_.push_back(save_frame(st_, kf.record, kf.any_recurs, kf.all_recur));
 }
 
 // Writes the snapshots emitted so far. Their frames are read here in turn; rendering, boxing
@@ -580,6 +560,8 @@ void fast_scanner::write_snapshots() {
         std::string failure;
     };
     std::vector<slot> work(std::min(slots, snapshots_.size()));
+    std::vector<std::string> paths;
+    for (const saved_frame& f : snapshots_) paths.push_back(snapshot_name(st_.result_dir, f));
     for (slot& s : work) {
         s.frame.assign(pixels, 0);
         s.disp = st_.disp; // the scan's bitmap: same header, same size
@@ -592,12 +574,10 @@ void fast_scanner::write_snapshots() {
         }
         const auto draw_and_write = [&](unsigned k) {
             slot& s = work[k];
-            const snapshot_job& job = snapshots_[first + k];
             if (pixels > 0 && s.disp.disp_buf.size() >= pixels * 4 && s.disp.width() == geom_.width &&
                 s.disp.height() == geom_.height)
                 renderer_.render(s.frame.data(), pixels, s.disp.disp_buf.data());
-            for (const detection_line& line : job.lines) draw_detection_box(s.disp, line.col, line.row);
-            s.failure = write_snapshot(*st_.fs, job.path, s.disp);
+            s.failure = write_frame_snapshot(*st_.fs, st_.result_dir, snapshots_[first + k], s.disp);
         };
         if (parallel)
             pool_.run(static_cast<unsigned>(n), draw_and_write);
@@ -605,7 +585,7 @@ void fast_scanner::write_snapshots() {
             for (unsigned k = 0; k < n; ++k) draw_and_write(k);
         for (std::size_t k = 0; k < n; ++k) {
             if (st_.hooks.repaint) st_.hooks.repaint();
-            if (!work[k].failure.empty()) report_snapshot_failure(st_, snapshots_[first + k].path, work[k].failure);
+            if (!work[k].failure.empty()) report_snapshot_failure(st_, paths[first + k], work[k].failure);
         }
     }
     snapshots_.clear();
@@ -617,11 +597,11 @@ int fast_scanner::replay_pass() {
     pass_trace* trace = trace_for(st_.threshold);
     std::unique_ptr<pass_trace> going_on;
     for (;;) {
-        for (const saved_frame& sf : trace->saved) {
-            emit(sf);
-            progress(sf.frame);
+        for (const kept_frame& kf : trace->saved) {
+            emit(kf);
+            progress(kf.record.frame);
             if (st_.det_frames >= cfg_.max_det_frames) {
-                st_.cur_frame = sf.frame;
+                st_.cur_frame = kf.record.frame;
                 return 1;
             }
         }
@@ -636,14 +616,13 @@ int fast_scanner::replay_pass() {
                 return 0;
             case trace_end::capped:
                 // A trace is capped at the frames left before max_det_frames: never reached here.
-                st_.cur_frame = trace->saved.empty() ? cfg_.start_frame : trace->saved.back().frame;
+                st_.cur_frame = trace->saved.empty() ? cfg_.start_frame : trace->saved.back().record.frame;
                 return 1;
             case trace_end::scattered:
                 break;
         }
         st_.cur_frame = trace->end_frame;
-        st_.pass.scattered_frame = true;
-        if (!trace->scatter_all_recur) st_.pass.every_detection_recurs = false;
+        withdraw_scattered_frame(st_, trace->scatter_points, trace->scatter_extent, trace->scatter_all_recur);
         if (trace->packets_after < 0) return 0;
         // The next packet starts at the withdrawn frame: compute the rest of this pass afresh.
         auto next = std::make_unique<pass_trace>();

@@ -10,7 +10,9 @@ namespace {
 struct inner_area {
     std::int32_t first_row, last_row, first_col, last_col;
 };
-inner_area inner(const scan_state& st) { return {10, st.height() - 11, 10, st.width() - 11}; }
+inner_area inner(const scan_state& st) {
+    return {inner_margin, st.height() - inner_margin - 1, inner_margin, st.width() - inner_margin - 1};
+}
 
 std::size_t at(const scan_state& st, std::int32_t row, std::int32_t col) {
     return static_cast<std::size_t>(row) * static_cast<std::size_t>(st.width()) + static_cast<std::size_t>(col);

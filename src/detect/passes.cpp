@@ -1,7 +1,7 @@
 #include "detect/passes.h"
 
-#include "detect/batch.h"
 #include "detect/detector.h"
+#include "detect/format.h"
 #include "detect/summary_file.h"
 
 #include <limits>
@@ -11,17 +11,11 @@ namespace serflash::detect {
 namespace {
 
 constexpr std::int64_t int32_max = std::numeric_limits<std::int32_t>::max();
-constexpr std::int32_t lowest_threshold = 45;
-
-void add_problem(scan_state& st, const std::string& what) {
-    if (!st.outcome.problem.empty()) st.outcome.problem += "; ";
-    st.outcome.problem += what;
-}
 
 void fail(scan_state& st, const std::string& caption, const std::string& text, const std::string& what) {
     st.hooks.say(caption, text);
     st.outcome.failed = true;
-    add_problem(st, what);
+    st.outcome.add_problem(what);
 }
 
 void release_maps(scan_state& st) {
@@ -50,7 +44,75 @@ std::string scan_refusal(const scan_settings& s, std::int32_t frames_present) {
     return {};
 }
 
-bool raise_withheld(const pass_record& pass, std::int32_t init_threshold, std::int32_t step) {
+std::string scan_outcome::problem_text() const { return join_texts(problems, "; "); }
+
+const char* pass_end_name(pass_end e) {
+    switch (e) {
+        case pass_end::end_of_range:
+            return "end of range";
+        case pass_end::max_det_frames:
+            return "max frames with detections";
+        case pass_end::scattered:
+            return "scattered frame";
+        case pass_end::stopped:
+            return "stop";
+        case pass_end::failed:
+            return "failed";
+    }
+    return "";
+}
+
+const saved_frame& save_frame(scan_state& st, saved_frame frame, bool any_recurs, bool all_recur) {
+    frame.threshold = st.threshold;
+    frame.index = st.det_frames;
+    frame.packet_first_frame = st.packet_first_frame;
+    std::int32_t number = st.det_count;
+    for (detection& d : frame.detections) {
+        number = wrapping_add(number, 1);
+        d.number = number;
+    }
+    st.det_count = wrapping_add(st.det_count, frame.detection_count);
+    for (result_sink* sink : st.sinks) sink->frame_saved(frame);
+    if (!any_recurs) st.pass.every_saved_frame_recurs = false;
+    if (!all_recur) st.pass.every_detection_recurs = false;
+    st.det_frames = wrapping_add(st.det_frames, 1);
+    st.outcome.frames.push_back(std::move(frame));
+    return st.outcome.frames.back();
+}
+
+void withdraw_scattered_frame(scan_state& st, std::int32_t points, const hit_extent& extent, bool all_recur) {
+    st.pass.scattered_frame = true;
+    if (!all_recur) st.pass.every_detection_recurs = false;
+    scattered_frame f;
+    f.threshold = st.threshold;
+    f.frame = st.cur_frame;
+    f.points = points;
+    f.row_span = static_cast<std::int32_t>(extent.row_span());
+    f.col_span = static_cast<std::int32_t>(extent.col_span());
+    for (result_sink* sink : st.sinks) sink->frame_scattered(f);
+    st.outcome.scattered.push_back(f);
+}
+
+void report_snapshot_failure(scan_state& st, const std::string& path, const std::string& why) {
+    if (st.snapshot_failure_reported) return;
+    st.snapshot_failure_reported = true;
+    const std::string text = "Error: the snapshot " + path + " could not be written (" + why +
+                             "). The frame is counted; later snapshots of this file may be missing too.";
+    st.hooks.say("write_snapshot", text);
+    st.outcome.add_problem("snapshots could not be written (" + why + ")");
+}
+
+pass_end end_of_pass(const scan_state& st, int result) {
+    if (result < 0) return pass_end::failed;
+    if (st.outcome.stopped) return pass_end::stopped;
+    if (result == 1) return pass_end::max_det_frames;
+    // Only a withdrawn frame, on which the packets after it start again, keeps a pass from the
+    // stop frame.
+    if (st.cur_frame <= st.settings.end_frame) return pass_end::scattered;
+    return pass_end::end_of_range;
+}
+
+bool raise_withheld(const pass_flags& pass, std::int32_t init_threshold, std::int32_t step) {
     if (static_cast<std::int64_t>(init_threshold) + 2 * static_cast<std::int64_t>(step) > int32_max) return true;
     if (!pass.scattered_frame && pass.every_saved_frame_recurs) return true;
     return pass.every_detection_recurs;
@@ -61,7 +123,7 @@ std::string final_folder_name(const std::string& result_dir, std::int32_t thresh
 }
 
 void finish_scan(scan_state& st, bool rename_folder) {
-    if (st.fp2 != nullptr) write_closing_block(*st.fp2, st.det_frames, st.det_count);
+    for (result_sink* sink : st.sinks) sink->scan_finished(st.det_frames, st.det_count);
     st.outcome.det_frames = st.det_frames;
     st.outcome.det_count = st.det_count;
     if (st.hooks.frame_shown) st.hooks.frame_shown(st.cur_frame);
@@ -105,13 +167,18 @@ void drive_scan(scan_state& st, pass_runner& runner) {
     st.det_count = 0;
 
     std::string open_error;
-    auto summary = summary_file::open(*st.fs, st.detect_result_path, platform::write_mode::append, &open_error);
+    auto summary = summary_file::open(*st.fs, st.summary_path, platform::write_mode::append, &open_error);
     if (!summary) {
         fail(st, "case IDC_SCAN", "Error in fopen_s(&fp2, detect_result_path, \"a\")",
-             "the summary file " + st.detect_result_path + " could not be opened for appending (" + open_error + ")");
+             "the summary file " + st.summary_path + " could not be opened for appending (" + open_error + ")");
         return;
     }
-    st.fp2 = summary.get();
+    summary_sink summary_writer(*summary);
+    // The summary first: the other sinks see each record after it is stored.
+    const std::vector<result_sink*> extra_sinks = st.sinks;
+    st.sinks.clear();
+    st.sinks.push_back(&summary_writer);
+    st.sinks.insert(st.sinks.end(), extra_sinks.begin(), extra_sinks.end());
     const std::int32_t step = cfg.threshold_step;
     st.threshold = st.init_threshold + step;
 
@@ -123,9 +190,22 @@ void drive_scan(scan_state& st, pass_runner& runner) {
             if (st.hooks.threshold_shown) st.hooks.threshold_shown(st.threshold);
             st.cur_frame = cfg.start_frame;
             st.pass = {};
-            write_pass_header(*st.fp2, st.threshold);
+            for (result_sink* sink : st.sinks) sink->pass_started(st.threshold);
 
+            const std::int32_t frames_before = st.det_frames;
+            const std::int32_t count_before = st.det_count;
             const int result = runner.run_pass(st);
+            pass_report pass;
+            pass.threshold = st.threshold;
+            pass.first_frame = cfg.start_frame;
+            pass.frame_reached = st.cur_frame;
+            pass.end = end_of_pass(st, result);
+            pass.saved_frames = wrapping_add(st.det_frames, -frames_before);
+            pass.detections = wrapping_add(st.det_count, -count_before);
+            pass.raised =
+                result == 1 && st.threshold >= st.init_threshold && !raise_withheld(st.pass, st.init_threshold, step);
+            st.outcome.passes.push_back(pass);
+            for (result_sink* sink : st.sinks) sink->pass_ended(pass);
             if (result < 0) {
                 scan_failed = true;
                 break;
@@ -137,7 +217,7 @@ void drive_scan(scan_state& st, pass_runner& runner) {
                     st.outcome.raise_withheld = true;
                     break;
                 }
-                write_raise_block(*st.fp2, st.det_frames, st.det_count);
+                for (result_sink* sink : st.sinks) sink->threshold_raised(st.det_frames, st.det_count);
                 st.det_frames = 0;
                 st.det_count = 0;
                 st.init_threshold += step;
@@ -149,16 +229,16 @@ void drive_scan(scan_state& st, pass_runner& runner) {
 
     if (scan_failed) {
         st.outcome.failed = true;
-        add_problem(st, "the statistics of a packet could not be computed");
+        st.outcome.add_problem("the statistics of a packet could not be computed");
     }
     runner.before_closing(st);
     finish_scan(st, !scan_failed);
-    st.fp2 = nullptr;
+    st.sinks = extra_sinks;
     if (!summary->close()) {
         st.hooks.say("case IDC_SCAN",
-                     "Error: the summary file " + st.detect_result_path + " could not be written completely.");
+                     "Error: the summary file " + st.summary_path + " could not be written completely.");
         st.outcome.failed = true;
-        add_problem(st, "the summary file could not be written completely");
+        st.outcome.add_problem("the summary file could not be written completely");
     }
 }
 
@@ -190,8 +270,9 @@ public:
         std::fill(st.star_map.begin(), st.star_map.end(), 0);
         int result = 0;
         for (std::int32_t p = 0; p < npackets; ++p) {
+            st.packet_first_frame = st.cur_frame;
             if (!compute_packet_stats(st)) return -1;
-            apply_masks(st, st.hooks.ask_switches());
+            apply_masks(st, st.current_switches());
             result = detect_in_packet(st, cfg.packet_size);
             if (result == 1 || st.outcome.stopped) return result;
             if (st.hooks.should_stop()) {

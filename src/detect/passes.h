@@ -18,7 +18,7 @@ std::string scan_refusal(const scan_settings& s, std::int32_t frames_present);
 // saved frame held a detection with sigma 0 (its test holds at any threshold), or every
 // detection of the pass had sigma 0. It is also withheld when init_threshold + 2 x step would
 // not fit 32 bits.
-bool raise_withheld(const pass_record& pass, std::int32_t init_threshold, std::int32_t step);
+bool raise_withheld(const pass_flags& pass, std::int32_t init_threshold, std::int32_t step);
 
 // "%s_s%d_%d": the name a results folder gets at the end of its file's scan.
 std::string final_folder_name(const std::string& result_dir, std::int32_t threshold, std::int32_t frame);
@@ -46,7 +46,23 @@ public:
 
 void drive_scan(scan_state& st, pass_runner& runner);
 
+// The straightforward scan command over one file (threshold passes, closing block, folder
+// rename): per packet the statistics, the masks and the detector, each frame read twice.
+void run_scan(scan_state& st);
+
+// A frame the pass keeps: numbers its listed detections after those before it, hands it to the
+// sinks, counts it and keeps its record. any_recurs / all_recur: whether one / all of its
+// detections have sigma 0 (for the raise rule). Returns the record kept.
+const saved_frame& save_frame(scan_state& st, saved_frame frame, bool any_recurs, bool all_recur);
+
+// A frame withdrawn for its scatter (see is_scattered): recorded, handed to the sinks, and the
+// pass's flags updated; its detections do not count. frame_number is st.cur_frame's frame.
+void withdraw_scattered_frame(scan_state& st, std::int32_t points, const hit_extent& extent, bool all_recur);
+
 // A snapshot that could not be written: reported once per file; the frame still counts.
 void report_snapshot_failure(scan_state& st, const std::string& path, const std::string& why);
+
+// Why a pass ended, from how its runner returned and the frame it stood on.
+pass_end end_of_pass(const scan_state& st, int result);
 
 } // namespace serflash::detect

@@ -1,51 +1,35 @@
 #include "detect/scan_settings.h"
 
-#include "ui/control_ids.h"
-#include "ui/dialog_fields.h"
-#include "ui/scan_table.h"
+#include <algorithm>
+#include <cmath>
 
 namespace serflash::detect {
 
-scan_settings load_scan_settings(const ui::scan_table& table, int row, const ui::dialog_fields& fields) {
-    namespace id = ui::id;
-    scan_settings s;
-    // Column 2 ("frames") is part of the row but no setting comes from it.
-    s.start_frame = table.get_cell_int(row, ui::col_start);
-    s.end_frame = table.get_cell_int(row, ui::col_stop);
-    s.max_det_frames = table.get_cell_int(row, ui::col_max);
-    s.packet_size = table.get_cell_int(row, ui::col_pack);
-    s.blue_level = table.get_cell_int(row, ui::col_blue);
-    s.red_level = table.get_cell_int(row, ui::col_red);
-    s.brightness = table.get_cell_int(row, ui::col_brt);
+std::int32_t default_max_det_frames(std::int32_t frames) { return std::min(frames / 100 + 1, 200); }
 
-    s.threshold = fields.get_int(id::INITIAL_THRESHOLD);
-    s.threshold_step = fields.get_int(id::THRESHOLD_STEP);
-    s.pct_left = fields.get_int(id::PCT_LEFT);
-    s.pct_right = fields.get_int(id::PCT_RIGHT);
-    s.pct_top = fields.get_int(id::PCT_TOP);
-    s.pct_bottom = fields.get_int(id::PCT_BOTTOM);
-    for (std::size_t k = 0; k < 4; ++k) {
-        const auto& f = id::MASK_FIELDS[k];
-        const std::int32_t ul_x = fields.get_int(f[0]);
-        const std::int32_t ul_y = fields.get_int(f[1]);
-        const std::int32_t lr_x = fields.get_int(f[2]);
-        const std::int32_t lr_y = fields.get_int(f[3]);
-        s.mask_ul[k] = pack_point(ul_x, ul_y);
-        s.mask_lr[k] = pack_point(lr_x, lr_y);
-    }
-    s.red_mask_half = fields.get_int(id::RED_MASK_HALF);
-    s.blue_mask_half = fields.get_int(id::BLUE_MASK_HALF);
-    s.star_mask_half = fields.get_int(id::STAR_MASK_HALF);
-    s.star_half_width = fields.get_int(id::STAR_HALF_WIDTH);
-    s.star_threshold = fields.get_int(id::STAR_THRESHOLD);
-    s.scatter_v = fields.get_int(id::SCATTER_V);
-    s.scatter_h = fields.get_int(id::SCATTER_H);
-    return s;
+std::int32_t default_packet_size(std::int32_t frames) { return frames < 200 ? frames : 200; }
+
+std::int32_t default_blue_level(std::int32_t depth) { return depth == 8 ? 0 : 500; }
+
+std::int32_t default_red_level(std::int32_t depth) { return depth == 8 ? 255 : 3800; }
+
+std::int32_t default_brightness(std::int32_t depth, std::int32_t bit_shift) {
+    if (depth == 8) return 1000;
+    // A shift of 8 brings 16-bit samples to 8 bits, which then need no gain.
+    const int shift = std::clamp(bit_shift, 0, 15);
+    return static_cast<std::int32_t>(std::pow(2.0, shift - 8) * 1000.0 + 0.5);
 }
 
-mask_switches read_mask_switches(const ui::dialog_fields& fields) {
-    return {fields.checked(ui::id::MASK_RED_ON), fields.checked(ui::id::MASK_BLUE_ON),
-            fields.checked(ui::id::MASK_STARS_ON)};
+scan_settings default_settings(std::int32_t frames, std::int32_t depth, std::int32_t bit_shift) {
+    scan_settings s;
+    s.start_frame = 0;
+    s.end_frame = static_cast<std::int32_t>(static_cast<std::int64_t>(frames) - 1);
+    s.max_det_frames = default_max_det_frames(frames);
+    s.packet_size = default_packet_size(frames);
+    s.blue_level = default_blue_level(depth);
+    s.red_level = default_red_level(depth);
+    s.brightness = default_brightness(depth, bit_shift);
+    return s;
 }
 
 } // namespace serflash::detect

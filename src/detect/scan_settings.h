@@ -3,11 +3,6 @@
 #include <array>
 #include <cstdint>
 
-namespace serflash::ui {
-class dialog_fields;
-class scan_table;
-} // namespace serflash::ui
-
 namespace serflash::detect {
 
 // A corner packed as the panel stores it: x (column) in the low 16 bits, y (row) in the high
@@ -29,8 +24,10 @@ struct mask_switches {
     bool stars = false; // "Mask stars"
 };
 
+// The initialisers are the control panel's start-up values; the per-file values come from
+// default_settings.
 struct scan_settings {
-    // From the file's row of the scan table.
+    // Per file (the file's row of the scan table).
     std::int32_t start_frame = 0;
     std::int32_t end_frame = 0;
     std::int32_t max_det_frames = 0;
@@ -38,7 +35,7 @@ struct scan_settings {
     std::int32_t blue_level = 500;
     std::int32_t red_level = 3800;
     std::int32_t brightness = 4;
-    // From the control panel.
+    // For every file (the control panel).
     std::int32_t threshold = 60;
     std::int32_t threshold_step = 3;
     std::int32_t pct_top = 25;
@@ -56,11 +53,17 @@ struct scan_settings {
     std::int32_t scatter_h = 100;
 };
 
-// Fills the settings of the file in scan-table row `row` from that row's cells (atoi) and the
-// panel's fields (dialog-number rules; mask coordinates keep their low 16 bits, signed).
-scan_settings load_scan_settings(const ui::scan_table& table, int row, const ui::dialog_fields& fields);
+// The values a scan of a file starts from, the same for the desktop program, the command line,
+// the benchmark and the tests: the control panel's start-up values, and the per-file values a
+// file gets when it is listed, from the frames it really holds, its sample depth and the bit
+// shift in force (kept within 0..15).
+scan_settings default_settings(std::int32_t frames, std::int32_t depth, std::int32_t bit_shift);
 
-// The switches as the panel's check boxes hold them.
-mask_switches read_mask_switches(const ui::dialog_fields& fields);
+// The per-file part of default_settings alone (the rest keeps the start-up values).
+std::int32_t default_max_det_frames(std::int32_t frames);
+std::int32_t default_packet_size(std::int32_t frames);
+std::int32_t default_blue_level(std::int32_t depth);
+std::int32_t default_red_level(std::int32_t depth);
+std::int32_t default_brightness(std::int32_t depth, std::int32_t bit_shift);
 
 } // namespace serflash::detect

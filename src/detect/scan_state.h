@@ -1,7 +1,10 @@
 #pragma once
-// Everything one file's scan works on: the open SER stream, the frame and the per-pixel maps,
-// the display bitmap the snapshots are made from, the settings and the counters.
+// Everything one file's scan works on: the open SER stream and the settings, the work memory
+// of the straightforward scan, where the passes stand, and where the results go.
 #include "detect/engine_hooks.h"
+#include "detect/records.h"
+#include "detect/result_sink.h"
+#include "detect/rules.h"
 #include "detect/scan_settings.h"
 #include "display/render.h"
 #include "platform/file_io.h"
@@ -13,12 +16,8 @@
 
 namespace serflash::detect {
 
-class summary_file;
-
-inline constexpr double mask_value = 65536.0;
-
 // What one pass met, for the rule that ends repeated raises (see passes.h).
-struct pass_record {
+struct pass_flags {
     bool scattered_frame = false;         // a frame was withdrawn for its scatter
     bool every_saved_frame_recurs = true; // each saved frame held a detection with sigma 0
     bool every_detection_recurs = true;   // every detection met had sigma 0
@@ -28,40 +27,54 @@ struct pass_record {
 struct scan_outcome {
     std::int32_t det_frames = 0; // the counts of the closing block
     std::int32_t det_count = 0;
-    std::string final_dir;       // where the results are after the scan (renamed or not)
-    bool stopped = false;        // the user asked to stop; the scan ended after that frame
-    bool raise_withheld = false; // a raise was not made because it would repeat for ever
-    bool failed = false;         // the scan could not be carried out (see problem)
-    std::string problem;         // failures met, each reported once through the hooks
+    std::string final_dir;             // where the results are after the scan (renamed or not)
+    bool stopped = false;              // the user asked to stop; the scan ended after that frame
+    bool raise_withheld = false;       // a raise was not made because it would repeat for ever
+    bool failed = false;               // the scan could not be carried out (see problems)
+    std::vector<std::string> problems; // failures met, each reported once through the hooks
+    // The records, in the order they were made.
+    std::vector<saved_frame> frames;
+    std::vector<scattered_frame> scattered;
+    std::vector<pass_report> passes;
+
+    void add_problem(std::string what) { problems.push_back(std::move(what)); }
+    std::string problem_text() const; // the problems joined by "; "
 };
 
 struct scan_state {
-    ser::ser_reader* reader = nullptr; // the SER stream being scanned
+    // What is scanned, and with what.
+    ser::ser_reader* reader = nullptr;
+    scan_settings settings;
+    mask_switches switches; // the job's; engine_hooks::switches may answer instead
+
+    // Work memory of the straightforward scan; disp is also what the image window shows.
     std::vector<std::uint16_t> frame_buf;
     std::vector<double> mean_map;
     std::vector<double> sigma_map;
     std::vector<std::int32_t> star_map;
     display::display_bitmap disp;
-    scan_settings settings;
 
+    // Where the passes stand.
     std::int32_t cur_frame = 0;
     std::int32_t det_count = 0;
     std::int32_t det_frames = 0;
     std::int32_t threshold = 0;
     std::int32_t init_threshold = 0;
+    std::int32_t packet_first_frame = 0; // of the statistics in the maps
+    pass_flags pass;
 
-    summary_file* fp2 = nullptr; // the summary, open for appending while passes run
+    // Where the results go.
     std::string result_dir;
-    std::string detect_result_path; // the summary file, appended to by the passes
+    std::string summary_path; // appended to by the passes
     platform::file_system* fs = nullptr;
     engine_hooks hooks;
-
-    int file_index = 0; // for progress reports
+    std::vector<result_sink*> sinks; // fed with every record; the summary's is added by the scan
+    int file_index = 0;              // for progress reports
     int file_count = 1;
-    pass_record pass;
     scan_outcome outcome;
     bool snapshot_failure_reported = false;
 
+    mask_switches current_switches() const { return hooks.ask_switches(switches); }
     std::int32_t width() const { return reader->width(); }
     std::int32_t height() const { return reader->height(); }
 };

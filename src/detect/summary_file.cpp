@@ -1,5 +1,8 @@
 #include "detect/summary_file.h"
 
+#include "detect/format.h"
+#include "detect/rules.h"
+
 #include <array>
 #include <cstdarg>
 #include <cstdio>
@@ -9,28 +12,10 @@ namespace {
 
 constexpr std::size_t line_capacity = 1000;
 
-std::string vformat_bounded(std::size_t capacity, const char* format, std::va_list args) {
-    std::string buf(capacity, '\0');
-    const int n = std::vsnprintf(buf.data(), capacity, format, args);
-    if (n < 0) return {};
-    const std::size_t len = static_cast<std::size_t>(n) < capacity ? static_cast<std::size_t>(n) : capacity - 1;
-    buf.resize(len);
-    return buf;
-}
-
 // The full-width colon of code page 932.
 constexpr std::string_view wide_colon = "\x81\x46";
 
 } // namespace
-
-std::string format_bounded(std::size_t capacity, const char* format, ...) {
-    if (capacity == 0) return {};
-    std::va_list args;
-    va_start(args, format);
-    std::string s = vformat_bounded(capacity, format, args);
-    va_end(args);
-    return s;
-}
 
 std::unique_ptr<summary_file> summary_file::open(platform::file_system& fs, const std::string& path,
                                                  platform::write_mode mode, std::string* error) {
@@ -133,6 +118,26 @@ void write_closing_block(summary_file& out, std::int32_t det_frames, std::int32_
     out.print("Number of frames that include detections = %d\n", det_frames);
     out.print("Number of detections = %d\n", det_count);
     out.write("--------------------------------------------------------------------\n\n");
+}
+
+std::string detection_lines(const saved_frame& frame) {
+    std::string text;
+    for (const detection& d : frame.detections)
+        text += format_bounded(line_capacity, "\n%-10d%-10d%-10d%-10d%-10d%-10d%-10d", d.number, frame.frame, d.x, d.y,
+                               d.sample, truncate_to_int(d.mean), truncate_to_int(d.sigma));
+    return text;
+}
+
+void summary_sink::pass_started(std::int32_t threshold) { write_pass_header(out_, threshold); }
+
+void summary_sink::frame_saved(const saved_frame& frame) { out_.write(detection_lines(frame)); }
+
+void summary_sink::threshold_raised(std::int32_t det_frames, std::int32_t det_count) {
+    write_raise_block(out_, det_frames, det_count);
+}
+
+void summary_sink::scan_finished(std::int32_t det_frames, std::int32_t det_count) {
+    write_closing_block(out_, det_frames, det_count);
 }
 
 } // namespace serflash::detect

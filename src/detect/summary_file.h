@@ -3,6 +3,8 @@
 // platform, so every "\n" written becomes CR LF in the file. Header lines that already end in
 // "\r\n" are therefore stored as CR CR LF. Other bytes (such as the code page 932 colon
 // 0x81 0x46) pass through unchanged.
+#include "detect/format.h"
+#include "detect/result_sink.h"
 #include "detect/scan_settings.h"
 #include "platform/file_io.h"
 
@@ -40,10 +42,6 @@ private:
     bool failed_ = false;
 };
 
-// Formats into a bounded buffer of `capacity` bytes (the result has at most capacity - 1
-// characters), like snprintf into a fixed character array.
-std::string format_bounded(std::size_t capacity, const char* format, ...) __attribute__((format(printf, 2, 3)));
-
 // The header block of the summary: SER header text, then the detection parameters.
 void write_summary_header(summary_file& out, const std::string& header_text, const scan_settings& s,
                           const mask_switches& sw);
@@ -52,5 +50,22 @@ void write_summary_header(summary_file& out, const std::string& header_text, con
 void write_pass_header(summary_file& out, std::int32_t threshold);
 void write_raise_block(summary_file& out, std::int32_t det_frames, std::int32_t det_count);
 void write_closing_block(summary_file& out, std::int32_t det_frames, std::int32_t det_count);
+
+// The summary lines of a saved frame's listed detections, each starting with "\n":
+// number, frame, x, y, sample, mean and standard deviation (truncated), 10 characters each.
+std::string detection_lines(const saved_frame& frame);
+
+// The summary as a sink of the passes' records.
+class summary_sink final : public result_sink {
+public:
+    explicit summary_sink(summary_file& out) : out_(out) {}
+    void pass_started(std::int32_t threshold) override;
+    void frame_saved(const saved_frame& frame) override;
+    void threshold_raised(std::int32_t det_frames, std::int32_t det_count) override;
+    void scan_finished(std::int32_t det_frames, std::int32_t det_count) override;
+
+private:
+    summary_file& out_;
+};
 
 } // namespace serflash::detect

@@ -18,7 +18,6 @@ public:
     work_pool(const work_pool&) = delete;
     work_pool& operator=(const work_pool&) = delete;
 
-    unsigned workers() const { return static_cast<unsigned>(threads_.size()); }
     // How many parts a job should be split into to keep every worker busy.
     unsigned parts() const { return threads_.empty() ? 1U : static_cast<unsigned>(threads_.size()); }
 

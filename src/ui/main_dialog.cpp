@@ -1,7 +1,7 @@
 #include "ui/main_dialog.h"
 
 #include "detect/passes.h"
-#include "detect/scan_settings.h"
+#include "ui/panel_settings.h"
 #include "ui/control_ids.h"
 #include "ui/panel_defaults.h"
 
@@ -45,7 +45,7 @@ int column_at_x(int x) {
 }
 
 std::string row_problem(const scan_table& table, int row, const dialog_fields& fields) {
-    const detect::scan_settings settings = detect::load_scan_settings(table, row, fields);
+    const detect::scan_settings settings = load_scan_settings(table, row, fields);
     const std::string why = detect::scan_refusal(settings, table.get_cell_int(row, col_frames));
     if (why.empty()) return why;
     return "Row " + std::to_string(row + 1) + ", " + table.cell(row, col_name) + ": " + why + ".";
@@ -334,9 +334,7 @@ std::optional<batch_job> main_dialog::begin_batch() {
     }
     close_image_window();
     fp1_.reset(); // each file of the run is opened by the run itself
-    batch_job job{table, fields, bit_shift_};
-    job.fields.on_change = nullptr; // the copy must not echo into the panel
-    return job;
+    return batch_job{jobs_from_table(table, fields, bit_shift_)};
 }
 
 void main_dialog::batch_row_marked(int row) { table.mark_row(row); }

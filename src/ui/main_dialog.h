@@ -30,12 +30,10 @@ int column_at_x(int x);
 // when it can. The same test as the batch run's own.
 std::string row_problem(const scan_table& table, int row, const dialog_fields& fields);
 
-// Everything a batch run works on, copied from the panel when the run starts: the panel is
-// locked while it runs, so the copy is what the panel holds.
+// Everything a batch run works on, taken from the panel when the run starts (the panel is
+// locked while it runs): one scan job per listed file, in table order.
 struct batch_job {
-    scan_table table;
-    dialog_fields fields;
-    std::int32_t bit_shift = 0;
+    std::vector<detect::scan_job> jobs;
 };
 
 class main_dialog {

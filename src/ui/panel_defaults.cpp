@@ -1,25 +1,40 @@
 #include "ui/panel_defaults.h"
 
+#include "detect/scan_settings.h"
 #include "ui/control_ids.h"
 
 namespace serflash::ui {
 
 void set_panel_defaults(dialog_fields& fields) {
+    const detect::scan_settings d; // the start-up values
     fields.set_int(id::BIT_SHIFT, 0);
-    fields.set_int(id::INITIAL_THRESHOLD, 60);
-    fields.set_int(id::THRESHOLD_STEP, 3);
-    for (int f : {id::PCT_TOP, id::PCT_BOTTOM, id::PCT_RIGHT, id::PCT_LEFT}) fields.set_int(f, 25);
-    for (int f : {id::MASK_RED_ON, id::MASK_BLUE_ON, id::MASK_STARS_ON, id::SHOW_RED_BLUE})
-        fields.set_checked(f, false);
-    for (int f : {id::RED_MASK_HALF, id::BLUE_MASK_HALF, id::STAR_MASK_HALF}) fields.set_int(f, 10);
-    fields.set_int(id::STAR_THRESHOLD, 30);
-    fields.set_int(id::STAR_HALF_WIDTH, 10);
-    for (const auto& mask : id::MASK_FIELDS)
-        for (int f : mask) fields.set_int(f, 0);
+    fields.set_int(id::INITIAL_THRESHOLD, d.threshold);
+    fields.set_int(id::THRESHOLD_STEP, d.threshold_step);
+    fields.set_int(id::PCT_TOP, d.pct_top);
+    fields.set_int(id::PCT_BOTTOM, d.pct_bottom);
+    fields.set_int(id::PCT_RIGHT, d.pct_right);
+    fields.set_int(id::PCT_LEFT, d.pct_left);
+    const detect::mask_switches off;
+    fields.set_checked(id::MASK_RED_ON, off.red);
+    fields.set_checked(id::MASK_BLUE_ON, off.blue);
+    fields.set_checked(id::MASK_STARS_ON, off.stars);
+    fields.set_checked(id::SHOW_RED_BLUE, false);
+    fields.set_int(id::RED_MASK_HALF, d.red_mask_half);
+    fields.set_int(id::BLUE_MASK_HALF, d.blue_mask_half);
+    fields.set_int(id::STAR_MASK_HALF, d.star_mask_half);
+    fields.set_int(id::STAR_THRESHOLD, d.star_threshold);
+    fields.set_int(id::STAR_HALF_WIDTH, d.star_half_width);
+    for (std::size_t k = 0; k < 4; ++k) {
+        const auto& f = id::MASK_FIELDS[k];
+        fields.set_int(f[0], detect::point_x(d.mask_ul[k]));
+        fields.set_int(f[1], detect::point_y(d.mask_ul[k]));
+        fields.set_int(f[2], detect::point_x(d.mask_lr[k]));
+        fields.set_int(f[3], detect::point_y(d.mask_lr[k]));
+    }
     fields.check_radio(id::MASK_SELECT_0, id::MASK_SELECT_3, id::MASK_SELECT_0);
     fields.set_checked(id::SHOW_MASK_AREAS, false);
-    fields.set_int(id::SCATTER_V, 20);
-    fields.set_int(id::SCATTER_H, 100);
+    fields.set_int(id::SCATTER_V, d.scatter_v);
+    fields.set_int(id::SCATTER_H, d.scatter_h);
     fields.check_radio(id::ZOOM_100, id::ZOOM_25, id::ZOOM_100);
 }
 

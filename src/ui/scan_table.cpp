@@ -1,8 +1,7 @@
 #include "ui/scan_table.h"
 
+#include "detect/scan_settings.h"
 #include "ui/dialog_fields.h"
-
-#include <cmath>
 
 namespace serflash::ui {
 namespace {
@@ -11,26 +10,17 @@ const std::string empty_cell;
 
 std::array<std::string, column_count> default_row(const std::string& name, std::int32_t frames, std::int32_t depth,
                                                   std::int32_t bit_shift) {
+    const detect::scan_settings d = detect::default_settings(frames, depth, bit_shift);
     std::array<std::string, column_count> c;
     c[col_name] = name;
     c[col_frames] = std::to_string(frames);
-    c[col_start] = "0";
-    c[col_stop] = std::to_string(static_cast<std::int64_t>(frames) - 1);
-    std::int32_t max_det = frames / 100 + 1;
-    if (max_det > 200) max_det = 200;
-    c[col_max] = std::to_string(max_det);
-    c[col_pack] = std::to_string(frames < 200 ? frames : 200);
-    const bool eight_bit = depth == 8;
-    c[col_blue] = eight_bit ? "0" : "500";
-    c[col_red] = eight_bit ? "255" : "3800";
-    if (eight_bit) {
-        c[col_brt] = "1000";
-    } else {
-        // Shifts are kept within 0..15 wherever they are taken, so the gain always fits.
-        const int shift = bit_shift < 0 ? 0 : (bit_shift > 15 ? 15 : bit_shift);
-        const double brt = std::pow(2.0, shift - 8) * 1000.0 + 0.5;
-        c[col_brt] = std::to_string(static_cast<std::int32_t>(brt));
-    }
+    c[col_start] = std::to_string(d.start_frame);
+    c[col_stop] = std::to_string(d.end_frame);
+    c[col_max] = std::to_string(d.max_det_frames);
+    c[col_pack] = std::to_string(d.packet_size);
+    c[col_blue] = std::to_string(d.blue_level);
+    c[col_red] = std::to_string(d.red_level);
+    c[col_brt] = std::to_string(d.brightness);
     return c;
 }
 
@@ -60,7 +50,7 @@ void scan_table::delete_row(int row) {
 
 void scan_table::mark_row(int k) {
     for (int i = 0; i < list_file && static_cast<std::size_t>(i) < rows.size(); ++i)
-        rows[static_cast<std::size_t>(i)].cells[col_mark] = (i == k) ? "1" : "";
+        rows[static_cast<std::size_t>(i)].cells[col_mark].assign(i == k ? 1U : 0U, '1'); // "1" or ""
 }
 
 int scan_table::find_marked_row() const {

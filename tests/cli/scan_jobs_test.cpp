@@ -2,7 +2,6 @@
 // print the same lines in the same order as one file after the other with the fast scan.
 #include "bench/scan_once.h"
 #include "cli/scan_runner.h"
-#include "ui/scan_table.h"
 #include "synth/synth.h"
 
 #include <gtest/gtest.h>
@@ -68,7 +67,7 @@ TEST_F(ScanJobs, FilesAtOnceGiveTheResultsAndLinesOfOneAfterTheOther) {
     req.files = {make("a.ser", 120, 1, true),    make("short.ser", 20, 6, false), make("b.ser", 90, 2, false),
                  make("c.ser", 150, 3, true, 8), root_ + "/missing.ser",          make("sub/a.ser", 60, 4, true),
                  make("d.ser", 200, 5, true)};
-    req.row_values = {{ui::col_pack, 40}};
+    req.per_file.packet_size = 40;
     const outcome one = run(req, "one");
     for (const unsigned jobs : {2U, 4U}) {
         req.jobs = jobs;
@@ -92,7 +91,7 @@ TEST_F(ScanJobs, FilesAtOnceGiveTheResultsAndLinesOfOneAfterTheOther) {
 TEST_F(ScanJobs, StopWithFilesAtOnceEndsTheRunAndReportsEachFileOnce) {
     scan_request req;
     for (int k = 0; k < 8; ++k) req.files.push_back(make("f" + std::to_string(k) + ".ser", 400, 10 + k, true));
-    req.row_values = {{ui::col_pack, 20}};
+    req.per_file.packet_size = 20;
     req.jobs = 2;
     req.dir = root_ + "/stopped";
     fs::create_directories(req.dir);

@@ -2,47 +2,21 @@
 #include "synth/synth.h"
 #include "ui/control_ids.h"
 #include "ui/main_dialog.h"
+#include "ui/panel_settings.h"
 #include "ui/scan_table.h"
 #include "../ui/panel_fakes.h"
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
+#include <tuple>
 #include <sstream>
 
 namespace serflash::cli {
 namespace {
 
 namespace fs = std::filesystem;
-
-TEST(ScanCommand, PanelStartsFromTheDesktopDefaults) {
-    ui::testing::fake_platform platform;
-    ui::testing::fake_folders folders;
-    folders.dirs["/data"] = {};
-    ui::testing::memory_files files;
-    ui::main_dialog dlg(platform, folders, files);
-    dlg.init();
-    const ui::dialog_fields cli = panel_fields({});
-    for (int id = 1000; id < 1200; ++id) {
-        if (id == ui::id::FOLDER_NAME) continue; // the folder listed, not a setting
-        EXPECT_EQ(cli.text(id), dlg.fields.text(id)) << id;
-        EXPECT_EQ(cli.checked(id), dlg.fields.checked(id)) << id;
-    }
-}
-
-TEST(ScanCommand, TypedValuesReachTheFields) {
-    scan_request req;
-    req.bit_shift = 4;
-    req.field_values = {{ui::id::INITIAL_THRESHOLD, 72}, {ui::id::MASK_FIELDS[2][3], -5}};
-    req.switches = {{ui::id::MASK_STARS_ON, true}};
-    const ui::dialog_fields f = panel_fields(req);
-    EXPECT_EQ(f.get_int(ui::id::INITIAL_THRESHOLD), 72);
-    EXPECT_EQ(f.get_int(ui::id::MASK_FIELDS[2][3]), -5);
-    EXPECT_EQ(f.get_int(ui::id::BIT_SHIFT), 4);
-    EXPECT_TRUE(f.checked(ui::id::MASK_STARS_ON));
-    EXPECT_FALSE(f.checked(ui::id::MASK_RED_ON));
-    EXPECT_EQ(f.get_int(ui::id::THRESHOLD_STEP), 3);
-}
 
 TEST(ScanCommand, Rectangles) {
     EXPECT_EQ(parse_rectangle("1,-2,300,4"), (std::array<std::int32_t, 4>{1, -2, 300, 4}));
@@ -74,11 +48,48 @@ protected:
     std::string root_;
 };
 
-TEST_F(ScanFiles, RowsAsAddGivesThem) {
-    EXPECT_EQ(row_for(make("m1.ser", 1000), 0),
-              (std::array<std::string, 10>{"", "m1.ser", "1000", "0", "999", "11", "200", "500", "3800", "4"}));
-    EXPECT_EQ(row_for(make("m2.ser", 150, 8), 3),
-              (std::array<std::string, 10>{"", "m2.ser", "150", "0", "149", "2", "150", "0", "255", "1000"}));
+// A file scanned from the command line with no options gets the settings the desktop program
+// scans it with after Add at start-up.
+TEST_F(ScanFiles, JobsAreThoseOfTheDesktopProgram) {
+    ui::testing::fake_platform platform;
+    ui::testing::fake_folders folders;
+    folders.dirs["/data"] = {};
+    ui::testing::memory_files files;
+    ui::main_dialog dlg(platform, folders, files);
+    dlg.init();
+    for (const auto& [name, frames, depth, shift] :
+         {std::tuple{"m1.ser", 1000, 16, 0}, {"m2.ser", 150, 8, 3}, {"m3.ser", 30, 16, 6}}) {
+        scan_request req;
+        req.bit_shift = shift;
+        const detect::scan_job job = job_for(req, make(name, frames, depth));
+        ui::scan_table table;
+        table.insert_row(ui::default_row(name, frames, depth, shift));
+        table.list_file = 1;
+        const detect::scan_settings panel = ui::load_scan_settings(table, 0, dlg.fields);
+        EXPECT_EQ(std::memcmp(&job.settings, &panel, sizeof panel), 0) << name;
+        EXPECT_EQ(job.bit_shift, shift);
+        EXPECT_FALSE(job.switches.red || job.switches.blue || job.switches.stars);
+    }
+}
+
+TEST_F(ScanFiles, GivenValuesReplaceTheDefaults) {
+    scan_request req;
+    req.settings.threshold = 72;
+    req.settings.mask_lr[2] = detect::pack_point(7, -5);
+    req.switches.stars = true;
+    req.per_file.packet_size = 40;
+    req.per_file.brightness = 9;
+    const detect::scan_job job = job_for(req, make("m1.ser", 1000));
+    EXPECT_EQ(job.settings.threshold, 72);
+    EXPECT_EQ(job.settings.threshold_step, 3);
+    EXPECT_EQ(detect::point_y(job.settings.mask_lr[2]), -5);
+    EXPECT_EQ(job.settings.packet_size, 40);
+    EXPECT_EQ(job.settings.brightness, 9);
+    EXPECT_EQ(job.settings.end_frame, 999); // from the header
+    EXPECT_EQ(job.settings.max_det_frames, 11);
+    EXPECT_TRUE(job.switches.stars);
+    // A file that cannot be read gets the values of an empty file; the scan then reports it.
+    EXPECT_EQ(job_for(req, root_ + "/missing.ser").settings.end_frame, -1);
 }
 
 TEST_F(ScanFiles, MoreThanFortyFilesOneLineEachAndOneTimesMessage) {

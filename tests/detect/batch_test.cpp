@@ -1,10 +1,6 @@
 #include "detect/batch.h"
 #include "memory_fs.h"
 #include "memory_scan.h"
-#include "ui/control_ids.h"
-#include "ui/dialog_fields.h"
-#include "ui/panel_defaults.h"
-#include "ui/scan_table.h"
 
 #include <gtest/gtest.h>
 
@@ -29,19 +25,14 @@ frames_t frames_with_flash(int n, int flash_frame) {
 
 struct batch_rig {
     memory_fs fs;
-    ui::scan_table table;
-    ui::dialog_fields fields;
+    std::vector<scan_job> jobs;
     std::vector<std::pair<std::string, std::string>> messages;
     std::vector<int> marked;
 
-    batch_rig() { ui::set_panel_defaults(fields); }
-
-    // Lists a file with the default row the desktop program gives it.
+    // A job for the file with the defaults the desktop program gives it.
     void add(const std::string& path, std::vector<std::uint8_t> bytes, std::int32_t frames, std::int32_t depth = 16) {
         fs.files[path] = std::move(bytes);
-        table.file_path[static_cast<std::size_t>(table.list_file)] = path;
-        table.insert_row(ui::default_row(path.substr(path.find_last_of('/') + 1), frames, depth, 0));
-        ++table.list_file;
+        jobs.push_back({path, default_settings(frames, depth, 0), {}, 0});
     }
     void add_ser(const std::string& path, const frames_t& frames, std::int32_t depth = 16) {
         add(path, ser_bytes(W, W, depth, frames), static_cast<std::int32_t>(frames.size()), depth);
@@ -49,8 +40,7 @@ struct batch_rig {
 
     batch_report run() {
         batch_request req;
-        req.table = &table;
-        req.fields = &fields;
+        req.jobs = jobs;
         req.fs = &fs;
         req.hooks.message = [this](const std::string& c, const std::string& t) { messages.emplace_back(c, t); };
         req.hooks.row_marked = [this](int i) { marked.push_back(i); };
@@ -118,16 +108,15 @@ TEST(Batch, UnsoundRowsAreRefusedAndTheBatchGoesOn) {
     const auto good = frames_with_flash(20, -1);
     for (const char* name : {"pack0", "short", "neg", "beyond", "step", "ok"})
         r.add_ser(std::string("in/") + name + ".ser", good);
-    r.table.set_cell(0, ui::col_pack, "0");
-    r.table.set_cell(1, ui::col_start, "5"); // 15 frames, packet of 20
-    r.table.set_cell(2, ui::col_start, "-1");
-    r.table.set_cell(3, ui::col_stop, "20"); // the file holds frames 0 to 19
-    r.table.set_cell(3, ui::col_pack, "21");
-    r.fields.set_int(ui::id::THRESHOLD_STEP, 3);
+    r.jobs[0].settings.packet_size = 0;
+    r.jobs[1].settings.start_frame = 5; // 15 frames, packet of 20
+    r.jobs[2].settings.start_frame = -1;
+    r.jobs[3].settings.end_frame = 20; // the file holds frames 0 to 19
+    r.jobs[3].settings.packet_size = 21;
     auto rep = r.run();
     for (int i = 0; i < 4; ++i) {
         EXPECT_EQ(rep.files[static_cast<std::size_t>(i)].outcome, file_outcome::failed) << i;
-        EXPECT_NE(r.messages[static_cast<std::size_t>(i)].second.find(r.table.file_path[static_cast<std::size_t>(i)]),
+        EXPECT_NE(r.messages[static_cast<std::size_t>(i)].second.find(r.jobs[static_cast<std::size_t>(i)].path),
                   std::string::npos);
     }
     EXPECT_EQ(rep.files[4].outcome, file_outcome::scanned);
@@ -137,10 +126,10 @@ TEST(Batch, UnsoundRowsAreRefusedAndTheBatchGoesOn) {
 
     batch_rig s;
     s.add_ser("in/step.ser", good);
-    s.fields.set_text(ui::id::THRESHOLD_STEP, "");
+    s.jobs[0].settings.threshold_step = 0;
     rep = s.run();
     EXPECT_EQ(rep.files[0].outcome, file_outcome::failed);
-    EXPECT_NE(rep.files[0].problem.find("step"), std::string::npos);
+    EXPECT_NE(rep.files[0].problem_text().find("step"), std::string::npos);
 }
 
 TEST(Batch, OtherDepthsAreSkippedWithAnEmptyFolder) {
@@ -156,7 +145,7 @@ TEST(Batch, OtherDepthsAreSkippedWithAnEmptyFolder) {
 TEST(Batch, FilesThatCannotBeOpenedOrWrittenAreReported) {
     batch_rig r;
     r.add_ser("in/a.ser", frames_with_flash(20, -1));
-    r.table.file_path[0] = "in/missing.ser";
+    r.jobs[0].path = "in/missing.ser";
     r.add_ser("in/b.ser", frames_with_flash(20, -1));
     r.add_ser("in/c.ser", frames_with_flash(20, -1));
     r.fs.refuse_create = [](const std::string& p) { return p == "Results_b/b_summary.txt"; };
@@ -173,7 +162,7 @@ TEST(Batch, FilesThatCannotBeOpenedOrWrittenAreReported) {
     locked.add_ser("in/a.ser", frames_with_flash(20, -1));
     const auto rep2 = locked.run();
     EXPECT_EQ(rep2.files[0].outcome, file_outcome::failed);
-    EXPECT_NE(rep2.files[0].problem.find("results folder"), std::string::npos);
+    EXPECT_NE(rep2.files[0].problem_text().find("results folder"), std::string::npos);
     EXPECT_EQ(locked.fs.creates, 0);
 }
 
@@ -194,7 +183,7 @@ TEST(Batch, SameInputGivesIdenticalBytes) {
     batch_rig a, b;
     for (auto* r : {&a, &b}) {
         r->add_ser("in/m1.ser", frames_with_flash(50, 20));
-        r->fields.set_checked(ui::id::MASK_STARS_ON, true);
+        r->jobs[0].switches.stars = true;
         r->run();
     }
     EXPECT_EQ(a.fs.files, b.fs.files);

@@ -1,4 +1,5 @@
 #include "detect/detector.h"
+#include "detect/snapshots.h"
 #include "detect/summary_file.h"
 #include "memory_fs.h"
 #include "memory_scan.h"
@@ -23,6 +24,7 @@ struct detector_rig {
     memory_fs fs;
     memory_scan m;
     std::unique_ptr<summary_file> summary;
+    std::unique_ptr<summary_sink> summary_writer;
     std::vector<std::pair<std::string, std::string>> messages;
 
     detector_rig(int w, int h, const frames_t& frames, double level = 100.0, double sigma = 10.0) : m(w, h, frames) {
@@ -39,7 +41,8 @@ struct detector_rig {
         m.st.hooks.message = [this](const std::string& c, const std::string& t) { messages.emplace_back(c, t); };
         EXPECT_TRUE(display::prep_for_display(m.st.disp, w, h));
         summary = summary_file::open(fs, summary_path, platform::write_mode::truncate);
-        m.st.fp2 = summary.get();
+        summary_writer = std::make_unique<summary_sink>(*summary);
+        m.st.sinks.push_back(summary_writer.get());
     }
     scan_state& st() { return m.st; }
     std::string text() {
@@ -269,7 +272,7 @@ TEST(Snapshot, FailureIsReportedOnceAndTheFrameStillCounts) {
     EXPECT_EQ(r.st().det_frames, 2);
     ASSERT_EQ(r.messages.size(), 1u);
     EXPECT_NE(r.messages[0].second.find("R/0000_t60_000000.bmp"), std::string::npos);
-    EXPECT_FALSE(r.st().outcome.problem.empty());
+    EXPECT_FALSE(r.st().outcome.problems.empty());
     EXPECT_EQ(r.text(), line(1, 0, 20, 20, 500, 100, 10) + line(2, 1, 20, 20, 500, 100, 10));
 }
 

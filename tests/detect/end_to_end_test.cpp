@@ -7,6 +7,7 @@
 #include "ui/control_ids.h"
 #include "ui/dialog_fields.h"
 #include "ui/panel_defaults.h"
+#include "ui/panel_settings.h"
 #include "ui/scan_table.h"
 
 #include <gtest/gtest.h>
@@ -200,8 +201,7 @@ protected:
 
     batch_report run() {
         batch_request req;
-        req.table = &table_;
-        req.fields = &fields_;
+        req.jobs = ui::jobs_from_table(table_, fields_, 0); // as "Start scan" takes them
         req.results_parent = root_;
         req.hooks.message = [this](const std::string& c, const std::string& t) { messages_.push_back(c + ": " + t); };
         return run_batch(req);
@@ -245,7 +245,7 @@ TEST_F(EndToEnd, MasksOffMatchesTheOracleByteForByte) {
     table_.set_cell(0, ui::col_max, "40");
     const batch_report rep = run();
     ASSERT_EQ(rep.files.size(), 1u);
-    ASSERT_EQ(rep.files[0].outcome, file_outcome::scanned) << rep.files[0].problem;
+    ASSERT_EQ(rep.files[0].outcome, file_outcome::scanned) << rep.files[0].problem_text();
 
     oracle_settings s;
     s.stop = 69;
@@ -283,7 +283,7 @@ TEST_F(EndToEnd, FlashesFoundWithMasksOnAndNothingAtHotPixels) {
     fields_.set_int(ui::id::STAR_HALF_WIDTH, 3);
     fields_.set_int(ui::id::STAR_MASK_HALF, 3);
     const batch_report rep = run();
-    ASSERT_EQ(rep.files[0].outcome, file_outcome::scanned) << rep.files[0].problem;
+    ASSERT_EQ(rep.files[0].outcome, file_outcome::scanned) << rep.files[0].problem_text();
     // The scan ends at the burst frame in every pass.
     EXPECT_EQ(rep.files[0].last_frame, 118);
     EXPECT_EQ(rep.files[0].final_threshold, 45);

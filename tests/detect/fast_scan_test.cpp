@@ -1,6 +1,7 @@
 // The fast scan must leave exactly the results of the reference scan: the same summary bytes,
 // the same snapshots and the same folder name, on files made to stress its shortcuts.
 #include "bench/scan_once.h"
+#include "detect/passes.h"
 #include "detect/fast_scan.h"
 #include "detect/memory_scan.h"
 #include "synth/synth.h"
@@ -53,18 +54,18 @@ protected:
         job.results_parent = ref_dir.string();
         const bench::scan_result ref = bench::scan_once(job, run_scan);
         ASSERT_TRUE(ref.ran);
-        ASSERT_FALSE(ref.outcome.failed) << ref.outcome.problem;
+        ASSERT_FALSE(ref.report.outcome == file_outcome::failed) << ref.report.problem_text();
         for (std::size_t v = 0; v < variants.size(); ++v) {
             const fs::path fast_dir = root_ / ("fast" + std::to_string(runs_) + "_" + std::to_string(v));
             fs::create_directories(fast_dir);
             job.results_parent = fast_dir.string();
             const bench::scan_result got = bench::scan_once(job, make_fast_scanner(variants[v]));
             ASSERT_TRUE(got.ran);
-            EXPECT_EQ(got.threshold, ref.threshold) << "variant " << v;
-            EXPECT_EQ(got.cur_frame, ref.cur_frame) << "variant " << v;
-            EXPECT_EQ(got.outcome.det_frames, ref.outcome.det_frames) << "variant " << v;
-            EXPECT_EQ(got.outcome.det_count, ref.outcome.det_count) << "variant " << v;
-            EXPECT_EQ(got.outcome.raise_withheld, ref.outcome.raise_withheld) << "variant " << v;
+            EXPECT_EQ(got.report.final_threshold, ref.report.final_threshold) << "variant " << v;
+            EXPECT_EQ(got.report.last_frame, ref.report.last_frame) << "variant " << v;
+            EXPECT_EQ(got.report.det_frames, ref.report.det_frames) << "variant " << v;
+            EXPECT_EQ(got.report.det_count, ref.report.det_count) << "variant " << v;
+            EXPECT_EQ(got.report.raise_withheld, ref.report.raise_withheld) << "variant " << v;
             EXPECT_EQ(bench::compare_trees(ref_dir.string(), fast_dir.string()), "") << "variant " << v;
         }
         last_ref_ = bench::read_tree(ref_dir.string());
@@ -235,13 +236,13 @@ TEST_F(FastScanTest, SnapshotThatCannotBeWrittenIsReportedOnceAsByTheReference) 
     std::vector<std::vector<std::string>> messages;
     for (const bool fast : {false, true}) {
         const fs::path parent = root_ / (fast ? "fast" : "ref");
-        fs::create_directories(parent / "Results_file");
+        fs::create_directories(parent / "Results_clip");
         // Folders in the way of two snapshots.
-        for (std::size_t k = 0; k < 2; ++k) fs::create_directories(parent / "Results_file" / names[k]);
+        for (std::size_t k = 0; k < 2; ++k) fs::create_directories(parent / "Results_clip" / names[k]);
         job.results_parent = parent.string();
         const bench::scan_result r =
             bench::scan_once(job, fast ? make_fast_scanner({2, 20000}) : file_scanner(run_scan));
-        problems.push_back(r.outcome.problem);
+        problems.push_back(r.report.problem_text());
         messages.push_back(r.messages);
         for (std::string& m : messages.back())
             for (std::size_t at; (at = m.find(parent.string())) != std::string::npos;)
@@ -267,14 +268,14 @@ TEST_F(FastScanTest, StopEndsTheScanWithItsClosingBlockAndFolderName) {
     int asked = 0;
     job.stop_requested = [&asked] { return ++asked > 1; };
     const bench::scan_result r = bench::scan_once(job, make_fast_scanner({2, 20000}));
-    EXPECT_TRUE(r.outcome.stopped);
-    EXPECT_LT(r.cur_frame, 120);
-    EXPECT_EQ(r.threshold, 60); // the first pass
-    const std::string folder = "Results_file_s60_" + std::to_string(r.cur_frame);
-    EXPECT_EQ(r.outcome.final_dir, (root_ / folder).string());
+    EXPECT_TRUE(r.report.outcome == file_outcome::stopped);
+    EXPECT_LT(r.report.last_frame, 120);
+    EXPECT_EQ(r.report.final_threshold, 60); // the first pass
+    const std::string folder = "Results_clip_s60_" + std::to_string(r.report.last_frame);
+    EXPECT_EQ(r.report.result_dir, (root_ / folder).string());
     const auto tree = bench::read_tree((root_ / folder).string());
-    ASSERT_EQ(tree.count("file_summary.txt"), 1U);
-    const std::string& summary = tree.at("file_summary.txt");
+    ASSERT_EQ(tree.count("clip_summary.txt"), 1U);
+    const std::string& summary = tree.at("clip_summary.txt");
     EXPECT_NE(summary.find("Number of detections = "), std::string::npos);
     EXPECT_EQ(summary.find("Threshold: 57"), std::string::npos);
 }

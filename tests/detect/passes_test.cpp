@@ -51,7 +51,7 @@ struct pass_rig {
         m.st.init_threshold = init;
         m.st.fs = &fs;
         m.st.result_dir = dir;
-        m.st.detect_result_path = summary_path;
+        m.st.summary_path = summary_path;
         m.st.hooks.threshold_shown = [this](std::int32_t t) { shown.push_back(t); };
         m.st.hooks.message = [this](const std::string& c, const std::string& t) { messages.emplace_back(c, t); };
         // A scan that would run away is stopped, so a failing test fails instead of hanging.
@@ -179,15 +179,15 @@ TEST(Passes, ARaiseThatWouldRepeatForEverIsWithheld) {
 }
 
 TEST(Passes, RaiseRule) {
-    pass_record clean; // no scatter, every saved frame holds a sigma-0 detection
+    pass_flags clean; // no scatter, every saved frame holds a sigma-0 detection
     EXPECT_TRUE(raise_withheld(clean, 60, 3));
-    pass_record finite;
+    pass_flags finite;
     finite.every_saved_frame_recurs = false;
     finite.every_detection_recurs = false;
     EXPECT_FALSE(raise_withheld(finite, 60, 3));
     EXPECT_TRUE(raise_withheld(finite, 2147483647 - 5, 3));
     EXPECT_FALSE(raise_withheld(finite, 2147483647 - 6, 3)) << "the next pass still fits";
-    pass_record scattered; // a withdrawn frame: only a pass whose detections all recur repeats
+    pass_flags scattered; // a withdrawn frame: only a pass whose detections all recur repeats
     scattered.scattered_frame = true;
     scattered.every_detection_recurs = false;
     EXPECT_FALSE(raise_withheld(scattered, 60, 3));

@@ -356,8 +356,8 @@ TEST(BatchStart, RefusesWhatCannotBeScanned) {
     ASSERT_TRUE(job);
     EXPECT_FALSE(p.platform.window_open);
     EXPECT_EQ(p.dlg.fields.text(id::READOUT_X), "");
-    EXPECT_EQ(job->table.list_file, 1);
-    EXPECT_EQ(job->fields.text(id::INITIAL_THRESHOLD), "60");
+    ASSERT_EQ(job->jobs.size(), 1u);
+    EXPECT_EQ(job->jobs[0].settings.threshold, 60);
 
     detect::batch_report report;
     report.start = {2026, 12, 7, 9, 5, 3, 0};

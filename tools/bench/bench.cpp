@@ -10,6 +10,7 @@
 #include "bench/scan_once.h"
 #include "detect/fast_kernels.h"
 #include "detect/fast_scan.h"
+#include "detect/passes.h"
 #include "synth/synth.h"
 
 #include <fcntl.h>
@@ -140,11 +141,10 @@ timed_run in_child(Fn fn) {
     return r;
 }
 
-bench::scan_job job_for(const std::string& path, const std::string& parent, const std::string& name, bool masks) {
+bench::scan_job job_for(const std::string& path, const std::string& parent, bool masks) {
     bench::scan_job job;
     job.ser_path = path;
     job.results_parent = parent;
-    job.name = name;
     auto in = platform::native_file_system().open_read(path);
     ser::ser_reader reader(std::move(in));
     reader.read_ser_header();
@@ -189,7 +189,10 @@ timed_run fast_files_once(const std::vector<std::string>& paths, const std::stri
         for (unsigned w = 0; w < jobs; ++w)
             workers.emplace_back([&] {
                 for (std::size_t i = next++; i < paths.size(); i = next++) {
-                    bench::scan_job j = job_for(paths[i], parent, "f" + std::to_string(i), false);
+                    // One folder per file: the same clip may be listed several times.
+                    const std::string own = parent + "/f" + std::to_string(i);
+                    fs::create_directories(own);
+                    bench::scan_job j = job_for(paths[i], own, false);
                     bench::scan_once(j, detect::make_fast_scanner(opt));
                 }
             });
@@ -264,13 +267,13 @@ int main(int argc, char** argv) {
         opt.threads = o.threads;
         if (o.chunk != 0) opt.chunk_bytes = o.chunk;
         if (const char* b = std::getenv("BENCH_BAND_BYTES")) opt.band_bytes = static_cast<std::size_t>(std::atol(b));
-        const bench::scan_job job = job_for(o.scan_only, work + "/one", "one", o.masks);
+        const bench::scan_job job = job_for(o.scan_only, work + "/one", o.masks);
         const auto t0 = clock_type::now();
         const bench::scan_result r =
             bench::scan_once(job, std::string(argv[argc - 1]) == "--reference" ? detect::file_scanner(detect::run_scan)
                                                                                : detect::make_fast_scanner(opt));
         std::printf("%.3f s, final threshold %d, frame %d, %d frames with %d detections\n", seconds_since(t0),
-                    r.threshold, r.cur_frame, r.outcome.det_frames, r.outcome.det_count);
+                    r.report.final_threshold, r.report.last_frame, r.report.det_frames, r.report.det_count);
         return 0;
     }
 
@@ -285,7 +288,7 @@ int main(int argc, char** argv) {
         const double floor_s = floor_seconds(path, o.repeat);
         for (const bool masks : {false, true}) {
             const std::string name = std::to_string(depth) + "-bit " + (masks ? "all masks" : "default");
-            const bench::scan_job job = job_for(path, "", "clip", masks);
+            const bench::scan_job job = job_for(path, "", masks);
             const timed_run fast = best_fast(job, work + "/fast", o.repeat);
             std::string identical = "-";
             double ref_ratio = 0.0;
@@ -318,8 +321,8 @@ int main(int argc, char** argv) {
         const double floor2 = floor_seconds(two, o.repeat);
         // The same settings for both, with a frame limit no pass reaches: every pass runs
         // through the whole file, so the sweep cannot end early.
-        bench::scan_job j1 = job_for(one, "", "clip", false);
-        bench::scan_job j2 = job_for(two, "", "clip", false);
+        bench::scan_job j1 = job_for(one, "", false);
+        bench::scan_job j2 = job_for(two, "", false);
         j1.settings.max_det_frames = j2.settings.max_det_frames = 1000000;
         const timed_run f1 = best_fast(j1, work + "/grow1", o.repeat);
         const timed_run f2 = best_fast(j2, work + "/grow2", o.repeat);

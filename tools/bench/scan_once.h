@@ -1,12 +1,9 @@
 #pragma once
-// Scans one SER file into a results folder the way the batch run does (header block, then the
-// scan command), with settings given directly; used to compare scanners and to time them.
+// One file scanned through the product's own scan (detect::scan_file) with settings given
+// directly, and results trees read and compared: what the benchmark and the scanner tests need.
 #include "detect/batch.h"
-#include "detect/scan_state.h"
-#include "detect/summary_file.h"
 #include "ser/ser_reader.h"
 
-#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -20,76 +17,38 @@ namespace serflash::bench {
 
 struct scan_job {
     std::string ser_path;
-    std::string results_parent; // the results folder "Results_<name>" is made in here
-    std::string name = "file";
+    std::string results_parent; // the results folder "Results_<base name>" is made in here
     detect::scan_settings settings;
     detect::mask_switches switches;
     std::int32_t bit_shift = 0;
     std::function<bool()> stop_requested; // the user's stop button
 };
 
-// The scan table's defaults for a file (frame range, limit, packet, levels, gain).
+// The defaults a file gets when it is listed.
 inline detect::scan_settings default_settings(const ser::ser_reader& reader) {
-    detect::scan_settings s;
-    const std::int32_t frames = reader.frame_count();
-    s.start_frame = 0;
-    s.end_frame = frames - 1;
-    s.max_det_frames = std::min(frames / 100 + 1, 200);
-    s.packet_size = std::min(200, frames);
-    const bool eight = reader.depth() == 8;
-    s.blue_level = eight ? 0 : 500;
-    s.red_level = eight ? 255 : 3800;
-    s.brightness = 1000;
-    return s;
+    return detect::default_settings(reader.frames_present(), reader.depth(), reader.bit_shift());
 }
 
 struct scan_result {
-    bool ran = false;
-    detect::scan_outcome outcome;
-    std::int32_t threshold = 0;
-    std::int32_t cur_frame = 0;
+    bool ran = false; // the passes ran (the file was not refused before them)
+    detect::file_report report;
     std::vector<std::string> messages; // caption, then text, of every message
 };
 
 inline scan_result scan_once(const scan_job& job, const detect::file_scanner& scanner) {
     scan_result r;
-    platform::file_system& fs = platform::native_file_system();
-    auto input = fs.open_read(job.ser_path);
-    if (!input) return r;
-    ser::ser_reader reader(std::move(input));
-    reader.set_bit_shift(job.bit_shift);
-    reader.read_ser_header();
-    const std::string dir = job.results_parent + "/Results_" + job.name;
-    fs.make_dir(dir);
-    const std::string summary_path = dir + "/" + job.name + "_summary.txt";
+    detect::scan_job file{job.ser_path, job.settings, job.switches, job.bit_shift};
+    detect::scan_environment env;
+    env.results_parent = job.results_parent;
+    env.scanner = scanner;
     detect::engine_hooks hooks;
-    const detect::mask_switches sw = job.switches;
-    hooks.switches = [sw] { return sw; };
     hooks.stop_requested = job.stop_requested;
     hooks.message = [&r](const std::string& caption, const std::string& text) {
         r.messages.push_back(caption);
         r.messages.push_back(text);
     };
-    {
-        auto header = detect::summary_file::open(fs, summary_path, platform::write_mode::truncate);
-        if (!header) return r;
-        detect::write_summary_header(*header, reader.header_text(), job.settings, sw);
-        header->close();
-    }
-    detect::scan_state st;
-    st.reader = &reader;
-    st.settings = job.settings;
-    st.init_threshold = job.settings.threshold;
-    st.frame_buf.assign(reader.samples_per_frame(), 0);
-    st.result_dir = dir;
-    st.detect_result_path = summary_path;
-    st.fs = &fs;
-    st.hooks = hooks;
-    scanner(st);
-    r.ran = true;
-    r.outcome = st.outcome;
-    r.threshold = st.threshold;
-    r.cur_frame = st.cur_frame;
+    r.report = detect::scan_file(file, env, hooks);
+    r.ran = !r.report.passes.empty() || r.report.outcome == detect::file_outcome::scanned;
     return r;
 }
 

@@ -17,7 +17,9 @@ int main(int argc, char** argv) {
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Scans SER videos for impact flashes."));
+    QApplication::setApplicationVersion(QStringLiteral(SERFLASH_VERSION));
     parser.addHelpOption();
+    parser.addVersionOption();
     const QCommandLineOption screenshot(QStringLiteral("screenshot"),
                                         QStringLiteral("Save a picture of the screen to <file> and quit."),
                                         QStringLiteral("file"));

@@ -1,7 +1,6 @@
 #include "ui/qt/scan_runner.h"
 
 #include "detect/fast_scan.h"
-#include "detect/scan_settings.h"
 
 #include <QThread>
 
@@ -28,10 +27,7 @@ void scan_runner::start(batch_job job) {
     report_ = {};
     thread_ = QThread::create([this] {
         detect::batch_request request;
-        request.table = &job_->table;
-        request.fields = &job_->fields;
-        request.bit_shift = job_->bit_shift;
-        request.results_parent = ".";
+        request.jobs = job_->jobs;
         request.scanner = detect::make_fast_scanner();
         auto& hooks = request.hooks;
         hooks.message = [this](const std::string& caption, const std::string& text) {
@@ -47,8 +43,6 @@ void scan_runner::start(batch_job job) {
             const std::lock_guard lock(progress_mutex_);
             progress_ = p;
         };
-        // The panel is locked during the run, so its switches are those of the copy.
-        hooks.switches = [this] { return detect::read_mask_switches(job_->fields); };
         hooks.stop_requested = [this] { return stop_.load(); };
         report_ = detect::run_batch(request);
     });

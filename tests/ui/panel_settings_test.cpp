@@ -1,8 +1,10 @@
-#include "detect/scan_settings.h"
+#include "ui/panel_settings.h"
 
 #include "ui/control_ids.h"
-#include "ui/dialog_fields.h"
-#include "ui/scan_table.h"
+#include "ui/panel_defaults.h"
+
+#include <cstring>
+#include <tuple>
 
 #include <gtest/gtest.h>
 
@@ -13,16 +15,20 @@ namespace id = ui::id;
 
 ui::dialog_fields panel_defaults() {
     ui::dialog_fields f;
-    f.set_int(id::INITIAL_THRESHOLD, 60);
-    f.set_int(id::THRESHOLD_STEP, 3);
-    for (int p : {id::PCT_TOP, id::PCT_BOTTOM, id::PCT_LEFT, id::PCT_RIGHT}) f.set_int(p, 25);
-    for (const auto& m : id::MASK_FIELDS)
-        for (int fid : m) f.set_int(fid, 0);
-    for (int h : {id::RED_MASK_HALF, id::BLUE_MASK_HALF, id::STAR_MASK_HALF, id::STAR_HALF_WIDTH}) f.set_int(h, 10);
-    f.set_int(id::STAR_THRESHOLD, 30);
-    f.set_int(id::SCATTER_V, 20);
-    f.set_int(id::SCATTER_H, 100);
+    ui::set_panel_defaults(f);
     return f;
+}
+
+// The panel at start-up and a freshly listed row scan with the engine's defaults.
+TEST(LoadScanSettings, PanelAndRowDefaultsAreTheEngineDefaults) {
+    for (const auto& [frames, depth, shift] : {std::tuple{1000, 16, 0}, {150, 8, 0}, {30000, 16, 4}, {0, 16, 8}}) {
+        ui::scan_table t;
+        t.insert_row(ui::default_row("a.ser", frames, depth, shift));
+        t.list_file = 1;
+        const scan_settings got = ui::load_scan_settings(t, 0, panel_defaults());
+        const scan_settings want = default_settings(frames, depth, shift);
+        EXPECT_EQ(std::memcmp(&got, &want, sizeof got), 0) << frames << " frames, depth " << depth;
+    }
 }
 
 TEST(LoadScanSettings, TakesRowAndPanelValues) {
@@ -38,7 +44,7 @@ TEST(LoadScanSettings, TakesRowAndPanelValues) {
     f.set_int(id::PCT_BOTTOM, 14);
     f.set_int(id::SCATTER_H, 77);
 
-    const auto a = load_scan_settings(t, 0, f);
+    const auto a = ui::load_scan_settings(t, 0, f);
     EXPECT_EQ(a.start_frame, 0);
     EXPECT_EQ(a.end_frame, 999);
     EXPECT_EQ(a.max_det_frames, 11);
@@ -56,7 +62,7 @@ TEST(LoadScanSettings, TakesRowAndPanelValues) {
     EXPECT_EQ(a.scatter_h, 77);
 
     // Every row value is read anew for the next file.
-    const auto b = load_scan_settings(t, 1, f);
+    const auto b = ui::load_scan_settings(t, 1, f);
     EXPECT_EQ(b.end_frame, 149);
     EXPECT_EQ(b.packet_size, 150);
     EXPECT_EQ(b.red_level, 255);
@@ -75,7 +81,7 @@ TEST(LoadScanSettings, PanelTextRules) {
     f.set_int(id::MASK_FIELDS[1][1], -1);
     f.set_int(id::MASK_FIELDS[1][2], 65535); // low 16 bits as signed: -1
     f.set_int(id::MASK_FIELDS[1][3], 300);
-    const auto s = load_scan_settings(t, 0, f);
+    const auto s = ui::load_scan_settings(t, 0, f);
     EXPECT_EQ(s.max_det_frames, 12);
     EXPECT_EQ(s.threshold_step, 0);
     EXPECT_EQ(s.threshold, 0);
@@ -88,9 +94,9 @@ TEST(LoadScanSettings, PanelTextRules) {
 
 TEST(MaskSwitches, FollowTheCheckBoxes) {
     ui::dialog_fields f;
-    EXPECT_FALSE(read_mask_switches(f).red);
+    EXPECT_FALSE(ui::read_mask_switches(f).red);
     f.set_checked(id::MASK_STARS_ON, true);
-    const auto sw = read_mask_switches(f);
+    const auto sw = ui::read_mask_switches(f);
     EXPECT_TRUE(sw.stars);
     EXPECT_FALSE(sw.red);
     EXPECT_FALSE(sw.blue);

@@ -1,0 +1,57 @@
+#include "detect/snapshots.h"
+
+#include "detect/format.h"
+#include "detect/rules.h"
+
+namespace serflash::detect {
+
+std::string snapshot_name(const std::string& result_dir, std::int32_t det_frames, std::int32_t threshold,
+                          std::int32_t frame) {
+    return format_bounded(result_dir.size() + 64, "%s/%04d_t%02d_%06d.bmp", result_dir.c_str(), det_frames, threshold,
+                          frame);
+}
+
+std::string snapshot_name(const std::string& result_dir, const saved_frame& frame) {
+    return snapshot_name(result_dir, frame.index, frame.threshold, frame.frame);
+}
+
+std::string write_snapshot(platform::file_system& fs, const std::string& path, const display::display_bitmap& disp) {
+    const auto& info = disp.disp_info;
+    if (disp.disp_buf.size() < info.biSizeImage) return "no display bitmap";
+    std::string error;
+    auto out = fs.open_write(path, platform::write_mode::truncate, &error);
+    if (!out) return error.empty() ? "cannot be created" : error;
+    const auto file_header = display::bmp_file_header(info);
+    const auto info_bytes = info.bytes();
+    bool ok = out->write(file_header.data(), file_header.size());
+    ok = ok && out->write(info_bytes.data(), info_bytes.size());
+    ok = ok && out->write(disp.disp_buf.data(), info.biSizeImage);
+    ok = out->close() && ok;
+    return ok ? std::string{} : std::string{"write failed"};
+}
+
+void draw_detection_box(display::display_bitmap& disp, std::int32_t col, std::int32_t row) {
+    const std::int64_t w = disp.width();
+    const std::int64_t h = disp.height();
+    const auto paint = [&](std::int64_t r, std::int64_t c) {
+        if (r < 0 || r >= h || c < 0 || c >= w) return;
+        const std::size_t at = static_cast<std::size_t>((r * w + c) * 4);
+        if (at + 3 > disp.disp_buf.size()) return;
+        disp.disp_buf[at] = 0;
+        disp.disp_buf[at + 1] = 200;
+        disp.disp_buf[at + 2] = 255;
+    };
+    for (std::int64_t r = row - box_half; r <= row + box_half; ++r) {
+        for (std::int64_t c = col - box_half; c <= col + box_half; ++c) {
+            if (r == row - box_half || r == row + box_half || c == col - box_half || c == col + box_half) paint(r, c);
+        }
+    }
+}
+
+std::string write_frame_snapshot(platform::file_system& fs, const std::string& result_dir, const saved_frame& frame,
+                                 display::display_bitmap& disp) {
+    for (const detection& d : frame.detections) draw_detection_box(disp, d.x, d.y);
+    return write_snapshot(fs, snapshot_name(result_dir, frame), disp);
+}
+
+} // namespace serflash::detect
