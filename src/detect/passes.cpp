@@ -200,6 +200,9 @@ void drive_scan(scan_state& st, pass_runner& runner) {
             pass.first_frame = cfg.start_frame;
             pass.frame_reached = st.cur_frame;
             pass.end = end_of_pass(st, result);
+            if (pass.end == pass_end::scattered)
+                pass.frames_not_examined =
+                    static_cast<std::int32_t>(std::int64_t{cfg.end_frame} + 1 - std::int64_t{st.cur_frame});
             pass.saved_frames = wrapping_add(st.det_frames, -frames_before);
             pass.detections = wrapping_add(st.det_count, -count_before);
             pass.raised =
