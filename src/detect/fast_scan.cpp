@@ -693,7 +693,8 @@ bool fast_scanner::prepare_arrays() {
 
 void fast_scanner::run() {
     if (st_.reader == nullptr || cfg_.packet_size > fast::longest_tracked_packet ||
-        (st_.reader->depth() != 8 && st_.reader->depth() != 16)) {
+        (st_.reader->depth() != 8 && st_.reader->depth() != 16) || st_.reader->planes() != 1 ||
+        st_.reader->swap_bytes()) {
         // No fast path for packets whose sums need more than 32 bits, nor for sample depths
         // whose frames the reader gives as zeros: the reference scan.
         run_scan(st_);
