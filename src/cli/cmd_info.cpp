@@ -62,13 +62,12 @@ void describe_frames(ser::ser_reader& reader, const info_options& o, std::ostrea
 
 // Prints one file's description; false when the file cannot be opened or its frames not read.
 bool describe(const std::string& path, const info_options& o, std::ostream& out, std::ostream& err) {
-    std::string why;
-    auto file = platform::native_file_system().open_read(path, &why);
+    auto file = platform::native_file_system().open_read(path);
     if (!file) {
-        err << "serflash info: cannot open " << path << ": " << why << "\n";
+        err << "serflash info: cannot open " << path << ": " << file.reason() << "\n";
         return false;
     }
-    ser::ser_reader reader(std::move(file));
+    ser::ser_reader reader(std::move(file.value()));
     reader.set_swap_bytes(o.swap_bytes);
     reader.read_ser_header();
     const std::int64_t size = reader.file().size();
@@ -80,9 +79,8 @@ bool describe(const std::string& path, const info_options& o, std::ostream& out,
     if (size < ser::header_size)
         out << "warning: the file is shorter than the " << ser::header_size
             << "-byte SER header; the missing fields read as 0\n";
-    const std::string problem = reader.check_geometry();
-    if (!problem.empty()) {
-        out << "problem: " << problem << "; no frame of this file can be read\n";
+    if (const platform::status geometry = reader.check_geometry(); !geometry) {
+        out << "problem: " << geometry.reason() << "; no frame of this file can be read\n";
         usable = false;
     } else {
         const std::int32_t depth = reader.depth();

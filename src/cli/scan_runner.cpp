@@ -98,7 +98,7 @@ detect::scan_job job_for(const scan_request& request, const std::string& path) {
     std::int32_t frames = 0;
     std::int32_t depth = 16;
     if (auto file = platform::native_file_system().open_read(path)) {
-        ser::ser_reader reader(std::move(file));
+        ser::ser_reader reader(std::move(file.value()));
         reader.read_ser_header();
         frames = reader.frames_present();
         depth = reader.depth();

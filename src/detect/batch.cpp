@@ -97,20 +97,21 @@ file_report scan_file(const scan_job& job, const scan_environment& env, const en
         format_bounded(result_dir.size() + base.size() + 16, "%s/%s_summary.txt", result_dir.c_str(),
                        cut_utf8(base, max_folder_name - folder_prefix.size()).c_str());
     report.result_dir = result_dir;
-    std::string dir_error;
-    bool dir_made = false;
-    const auto make_results_folder = [&] { dir_made = fs.make_dir(result_dir, &dir_error) || fs.exists(result_dir); };
+    platform::status dir_made;
+    const auto make_results_folder = [&] {
+        dir_made = fs.make_dir(result_dir);
+        if (!dir_made && fs.exists(result_dir)) dir_made = {};
+    };
 
     // A file that cannot be opened gets no results folder; any other file does, even when it
     // is then skipped.
-    std::string open_error;
-    auto input = fs.open_read(path, &open_error);
+    auto input = fs.open_read(path);
     if (!input) {
-        refuse(file_outcome::failed, "it cannot be opened (" + open_error + ")", true);
+        refuse(file_outcome::failed, "it cannot be opened (" + input.reason() + ")", true);
         return report;
     }
     make_results_folder();
-    ser::ser_reader reader(std::move(input));
+    ser::ser_reader reader(std::move(input.value()));
     reader.set_bit_shift(job.bit_shift);
     reader.set_swap_bytes(job.swap_bytes);
     reader.read_ser_header();
@@ -119,8 +120,8 @@ file_report scan_file(const scan_job& job, const scan_environment& env, const en
         refuse(file_outcome::skipped_depth, depth_problem(reader.depth()), false);
         return report;
     }
-    if (const std::string bad = reader.check_geometry(); !bad.empty()) {
-        refuse(file_outcome::failed, bad, true);
+    if (const platform::status geometry = reader.check_geometry(); !geometry) {
+        refuse(file_outcome::failed, geometry.reason(), true);
         return report;
     }
 
@@ -129,19 +130,19 @@ file_report scan_file(const scan_job& job, const scan_environment& env, const en
     st.settings = job.settings;
     st.switches = job.switches;
     st.init_threshold = st.settings.threshold;
-    if (const std::string bad = scan_refusal(st.settings, reader.frames_present()); !bad.empty()) {
-        refuse(file_outcome::failed, bad, true);
+    if (const platform::status runnable = scan_refusal(st.settings, reader.frames_present()); !runnable) {
+        refuse(file_outcome::failed, runnable.reason(), true);
         return report;
     }
 
-    std::string create_error;
-    auto header = summary_file::open(fs, summary_path, platform::write_mode::truncate, &create_error);
-    if (!header) {
-        std::string why = "its summary file " + summary_path + " cannot be created (" + create_error + ")";
-        if (!dir_made) why = "its results folder " + result_dir + " cannot be created (" + dir_error + ")";
+    auto opened = summary_file::open(fs, summary_path, platform::write_mode::truncate);
+    if (!opened) {
+        std::string why = "its summary file " + summary_path + " cannot be created (" + opened.reason() + ")";
+        if (!dir_made) why = "its results folder " + result_dir + " cannot be created (" + dir_made.reason() + ")";
         refuse(file_outcome::failed, why, true);
         return report;
     }
+    const std::unique_ptr<summary_file> header = std::move(opened.value());
     write_summary_header(*header, reader.header_text(), st.settings, hooks.ask_switches(job.switches));
     if (!header->close()) {
         refuse(file_outcome::failed, "its summary file " + summary_path + " cannot be written", true);

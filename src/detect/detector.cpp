@@ -65,10 +65,10 @@ bool is_detection(const scan_state& st, std::size_t i) {
            neighbour_ok(i - w, cfg.pct_top) && neighbour_ok(i + w, cfg.pct_bottom);
 }
 
-int detect_in_packet(scan_state& st, std::int32_t n) {
+run_end detect_in_packet(scan_state& st, std::int32_t n) {
     ser::ser_reader& reader = *st.reader;
     reader.seek_frame(st.cur_frame);
-    if (n <= 0) return 0;
+    if (n <= 0) return run_end::went_on;
     const scan_settings& cfg = st.settings;
     const display::render_levels levels{cfg.brightness, cfg.blue_level, cfg.red_level};
 
@@ -81,22 +81,21 @@ int detect_in_packet(scan_state& st, std::int32_t n) {
             hits.frame.frame = st.cur_frame;
             if (is_scattered(hits.frame.detection_count, hits.extent, cfg)) {
                 withdraw_scattered_frame(st, hits.frame.detection_count, hits.extent, hits.all_recur);
-                return 0;
+                return run_end::went_on;
             }
             const saved_frame& saved = save_frame(st, std::move(hits.frame), hits.any_recurs, hits.all_recur);
-            if (const std::string failure = write_frame_snapshot(*st.fs, st.result_dir, saved, st.disp);
-                !failure.empty())
-                report_snapshot_failure(st, snapshot_name(st.result_dir, saved), failure);
-            if (st.det_frames >= cfg.max_det_frames) return 1;
+            if (const platform::status written = write_frame_snapshot(*st.fs, st.result_dir, saved, st.disp); !written)
+                report_snapshot_failure(st, snapshot_name(st.result_dir, saved), written.reason());
+            if (st.det_frames >= cfg.max_det_frames) return run_end::max_det_frames;
         }
         report_progress(st);
         st.cur_frame = wrapping_add(st.cur_frame, 1);
         if (st.hooks.should_stop()) {
             st.outcome.stopped = true;
-            return 0;
+            return run_end::went_on;
         }
     }
-    return 0;
+    return run_end::went_on;
 }
 
 } // namespace serflash::detect

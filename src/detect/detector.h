@@ -7,11 +7,11 @@
 
 namespace serflash::detect {
 
-// Examines n frames from cur_frame. Returns 1 when det_frames reached max_det_frames with the
-// frame just saved (cur_frame stays on that frame), else 0: all n frames examined, n <= 0, a
-// frame withdrawn for its scatter (cur_frame stays on it), or the user asked to stop
+// Examines n frames from cur_frame. max_det_frames: det_frames reached it with the frame just
+// saved (cur_frame stays on that frame); went_on: all n frames examined, n <= 0, a frame
+// withdrawn for its scatter (cur_frame stays on it), or the user asked to stop
 // (st.outcome.stopped is then set; cur_frame is past the last examined frame).
-int detect_in_packet(scan_state& st, std::int32_t n);
+run_end detect_in_packet(scan_state& st, std::int32_t n);
 
 // The detection test of one pixel (index i) of frame_buf against the maps.
 bool is_detection(const scan_state& st, std::size_t i);

@@ -123,7 +123,7 @@ public:
     void run();
 
     bool prepare(scan_state& st) override;
-    int run_pass(scan_state& st) override;
+    run_end run_pass(scan_state& st) override;
     void before_closing(scan_state& st) override;
 
 private:
@@ -133,7 +133,7 @@ private:
     }
 
     bool prepare_arrays();
-    int replay_pass();
+    run_end replay_pass();
     pass_trace* trace_for(std::int32_t threshold);
     void emit(const kept_frame& kf);
     void write_snapshots();
@@ -572,7 +572,7 @@ void fast_scanner::write_snapshots() {
     struct slot {
         std::vector<std::uint16_t> frame;
         display::display_bitmap disp;
-        std::string failure;
+        platform::status failure;
     };
     std::vector<slot> work(std::min(slots, snapshots_.size()));
     std::vector<std::string> paths;
@@ -600,15 +600,15 @@ void fast_scanner::write_snapshots() {
             for (unsigned k = 0; k < n; ++k) draw_and_write(k);
         for (std::size_t k = 0; k < n; ++k) {
             if (st_.hooks.repaint) st_.hooks.repaint();
-            if (!work[k].failure.empty()) report_snapshot_failure(st_, paths[first + k], work[k].failure);
+            if (!work[k].failure) report_snapshot_failure(st_, paths[first + k], work[k].failure.reason());
         }
     }
     snapshots_.clear();
 }
 
 // One pass at st.threshold from start_frame: what detect_in_packet over its packets and the
-// remainder would have written. Returns 1 when det_frames reached max_det_frames.
-int fast_scanner::replay_pass() {
+// remainder would have written.
+run_end fast_scanner::replay_pass() {
     pass_trace* trace = trace_for(st_.threshold);
     std::unique_ptr<pass_trace> going_on;
     for (;;) {
@@ -622,22 +622,22 @@ int fast_scanner::replay_pass() {
             progress(kf.record.frame);
             if (st_.det_frames >= cfg_.max_det_frames) {
                 st_.cur_frame = kf.record.frame;
-                return 1;
+                return run_end::max_det_frames;
             }
         }
         switch (trace->end) {
             case trace_end::running:
             case trace_end::finished:
                 st_.cur_frame = trace->end_frame;
-                return 0;
+                return run_end::went_on;
             case trace_end::stopped:
                 st_.cur_frame = trace->end_frame;
                 st_.outcome.stopped = true;
-                return 0;
+                return run_end::went_on;
             case trace_end::capped:
                 // A trace is capped at the frames left before max_det_frames: never reached here.
                 st_.cur_frame = trace->saved.empty() ? cfg_.start_frame : trace->saved.back().record.frame;
-                return 1;
+                return run_end::max_det_frames;
             case trace_end::scattered:
                 break;
         }
@@ -651,7 +651,7 @@ int fast_scanner::replay_pass() {
             plan.whole_packets = left / cfg_.packet_size;
             plan.remainder = left % cfg_.packet_size;
         } else {
-            if (trace->packets_after < 0) return 0;
+            if (trace->packets_after < 0) return run_end::went_on;
             // The next packet starts at the withdrawn frame.
             plan.first_frame = trace->end_frame;
             plan.whole_packets = trace->packets_after;
@@ -713,14 +713,14 @@ bool fast_scanner::prepare(scan_state& st) {
     return true;
 }
 
-int fast_scanner::run_pass(scan_state& st) {
+run_end fast_scanner::run_pass(scan_state& st) {
     try {
         return replay_pass();
     } catch (const std::bad_alloc&) {
         // As when the straightforward scan cannot have the work arrays of a packet.
         st.hooks.say("compute_packet_stats",
                      "Not enough memory for the packet statistics; the scan of this file stops.");
-        return -1;
+        return run_end::failed;
     }
 }
 

@@ -26,21 +26,27 @@ void release_maps(scan_state& st) {
 
 } // namespace
 
-std::string scan_refusal(const scan_settings& s, std::int32_t frames_present) {
-    if (s.packet_size < 1) return format_bounded(256, "the packet size is %d; it must be at least 1", s.packet_size);
-    if (s.start_frame < 0) return format_bounded(256, "the start frame %d is below 0", s.start_frame);
+platform::status scan_refusal(const scan_settings& s, std::int32_t frames_present) {
+    if (s.packet_size < 1)
+        return platform::status::failure(
+            format_bounded(256, "the packet size is %d; it must be at least 1", s.packet_size));
+    if (s.start_frame < 0)
+        return platform::status::failure(format_bounded(256, "the start frame %d is below 0", s.start_frame));
     if (s.end_frame >= frames_present)
-        return format_bounded(256, "the stop frame %d is not in the file, which holds %d frames (0 to %d)", s.end_frame,
-                              frames_present, frames_present - 1);
+        return platform::status::failure(
+            format_bounded(256, "the stop frame %d is not in the file, which holds %d frames (0 to %d)", s.end_frame,
+                           frames_present, frames_present - 1));
     const std::int64_t range = static_cast<std::int64_t>(s.end_frame) - s.start_frame + 1;
     if (range < s.packet_size)
-        return format_bounded(256, "the frames %d to %d are fewer than one packet of %d frames", s.start_frame,
-                              s.end_frame, s.packet_size);
+        return platform::status::failure(format_bounded(256,
+                                                        "the frames %d to %d are fewer than one packet of %d frames",
+                                                        s.start_frame, s.end_frame, s.packet_size));
     if (s.threshold_step < 1)
-        return format_bounded(256, "the threshold step is %d; it must be at least 1", s.threshold_step);
+        return platform::status::failure(
+            format_bounded(256, "the threshold step is %d; it must be at least 1", s.threshold_step));
     if (static_cast<std::int64_t>(s.threshold) + s.threshold_step > int32_max)
-        return format_bounded(256, "the initial threshold %d and the step %d are too large", s.threshold,
-                              s.threshold_step);
+        return platform::status::failure(format_bounded(256, "the initial threshold %d and the step %d are too large",
+                                                        s.threshold, s.threshold_step));
     return {};
 }
 
@@ -102,10 +108,10 @@ void report_snapshot_failure(scan_state& st, const std::string& path, const std:
     st.outcome.add_problem("snapshots could not be written (" + why + ")");
 }
 
-pass_end end_of_pass(const scan_state& st, int result) {
-    if (result < 0) return pass_end::failed;
+pass_end end_of_pass(const scan_state& st, run_end result) {
+    if (result == run_end::failed) return pass_end::failed;
     if (st.outcome.stopped) return pass_end::stopped;
-    if (result == 1) return pass_end::max_det_frames;
+    if (result == run_end::max_det_frames) return pass_end::max_det_frames;
     // Only a withdrawn frame, on which the packets after it start again, keeps a pass from the
     // stop frame.
     if (st.cur_frame <= st.settings.end_frame) return pass_end::scattered;
@@ -131,7 +137,7 @@ void finish_scan(scan_state& st, bool rename_folder) {
     st.outcome.final_dir = st.result_dir;
     if (!rename_folder) return;
     const std::string new_name = final_folder_name(st.result_dir, st.threshold, st.cur_frame);
-    if (st.fs->rename_no_replace(st.result_dir, new_name)) st.outcome.final_dir = new_name;
+    if (st.fs->rename_no_replace(st.result_dir, new_name).ok()) st.outcome.final_dir = new_name;
 }
 
 void drive_scan(scan_state& st, pass_runner& runner) {
@@ -147,9 +153,8 @@ void drive_scan(scan_state& st, pass_runner& runner) {
     }
     scan_settings as_loaded = cfg;
     as_loaded.threshold = st.init_threshold;
-    const std::string refusal = scan_refusal(as_loaded, st.reader->frames_present());
-    if (!refusal.empty()) {
-        fail(st, "case IDC_SCAN", "Error: the file cannot be scanned: " + refusal + ".", refusal);
+    if (const platform::status runnable = scan_refusal(as_loaded, st.reader->frames_present()); !runnable) {
+        fail(st, "case IDC_SCAN", "Error: the file cannot be scanned: " + runnable.reason() + ".", runnable.reason());
         return;
     }
 
@@ -166,13 +171,13 @@ void drive_scan(scan_state& st, pass_runner& runner) {
     st.det_frames = 0;
     st.det_count = 0;
 
-    std::string open_error;
-    auto summary = summary_file::open(*st.fs, st.summary_path, platform::write_mode::append, &open_error);
-    if (!summary) {
+    auto opened = summary_file::open(*st.fs, st.summary_path, platform::write_mode::append);
+    if (!opened) {
         fail(st, "case IDC_SCAN", "Error in fopen_s(&fp2, detect_result_path, \"a\")",
-             "the summary file " + st.summary_path + " could not be opened for appending (" + open_error + ")");
+             "the summary file " + st.summary_path + " could not be opened for appending (" + opened.reason() + ")");
         return;
     }
+    std::unique_ptr<summary_file> summary = std::move(opened.value());
     summary_sink summary_writer(*summary);
     // The summary first: the other sinks see each record after it is stored.
     const std::vector<result_sink*> extra_sinks = st.sinks;
@@ -194,7 +199,7 @@ void drive_scan(scan_state& st, pass_runner& runner) {
 
             const std::int32_t frames_before = st.det_frames;
             const std::int32_t count_before = st.det_count;
-            const int result = runner.run_pass(st);
+            const run_end result = runner.run_pass(st);
             pass_report pass;
             pass.threshold = st.threshold;
             pass.first_frame = cfg.start_frame;
@@ -205,16 +210,16 @@ void drive_scan(scan_state& st, pass_runner& runner) {
                     static_cast<std::int32_t>(std::int64_t{cfg.end_frame} + 1 - std::int64_t{st.cur_frame});
             pass.saved_frames = wrapping_add(st.det_frames, -frames_before);
             pass.detections = wrapping_add(st.det_count, -count_before);
-            pass.raised =
-                result == 1 && st.threshold >= st.init_threshold && !raise_withheld(st.pass, st.init_threshold, step);
+            pass.raised = result == run_end::max_det_frames && st.threshold >= st.init_threshold &&
+                          !raise_withheld(st.pass, st.init_threshold, step);
             st.outcome.passes.push_back(pass);
             for (result_sink* sink : st.sinks) sink->pass_ended(pass);
-            if (result < 0) {
+            if (result == run_end::failed) {
                 scan_failed = true;
                 break;
             }
             if (st.outcome.stopped) break;
-            if (result == 1) {
+            if (result == run_end::max_det_frames) {
                 if (st.threshold < st.init_threshold) break;
                 if (raise_withheld(st.pass, st.init_threshold, step)) {
                     st.outcome.raise_withheld = true;
@@ -265,62 +270,62 @@ public:
         return true;
     }
 
-    int run_pass(scan_state& st) override {
+    run_end run_pass(scan_state& st) override {
         const scan_settings& cfg = st.settings;
         const std::int32_t range = cfg.end_frame - cfg.start_frame + 1;
         const std::int32_t npackets = range / cfg.packet_size;
         const std::int32_t remainder = range % cfg.packet_size;
         std::fill(st.star_map.begin(), st.star_map.end(), 0);
         if (cfg.continue_after_scatter) return run_pass_past_scatter(st);
-        int result = 0;
+        run_end result = run_end::went_on;
         for (std::int32_t p = 0; p < npackets; ++p) {
             st.packet_first_frame = st.cur_frame;
-            if (!compute_packet_stats(st)) return -1;
+            if (!compute_packet_stats(st)) return run_end::failed;
             apply_masks(st, st.current_switches());
             result = detect_in_packet(st, cfg.packet_size);
-            if (result == 1 || st.outcome.stopped) return result;
+            if (result == run_end::max_det_frames || st.outcome.stopped) return result;
             if (st.hooks.should_stop()) {
                 st.outcome.stopped = true;
-                return 0;
+                return run_end::went_on;
             }
         }
-        if (remainder != 0 && result == 0) result = detect_in_packet(st, remainder);
+        if (remainder != 0 && result == run_end::went_on) result = detect_in_packet(st, remainder);
         return result;
     }
 
 private:
     // detect_in_packet stops on a withdrawn frame without passing it.
-    static bool held_by_scatter(const scan_state& st, int result, std::int64_t end) {
-        return result == 0 && !st.outcome.stopped && st.cur_frame < end;
+    static bool held_by_scatter(const scan_state& st, run_end result, std::int64_t end) {
+        return result == run_end::went_on && !st.outcome.stopped && st.cur_frame < end;
     }
 
     // A withdrawn frame is passed over and the next packet starts after it, so that every
     // frame of the range is examined against a packet that holds it; the frames after the last
     // whole packet are examined against that packet's statistics.
-    static int run_pass_past_scatter(scan_state& st) {
+    static run_end run_pass_past_scatter(scan_state& st) {
         const scan_settings& cfg = st.settings;
         const std::int64_t last = cfg.end_frame;
         while (std::int64_t{st.cur_frame} + cfg.packet_size - 1 <= last) {
             st.packet_first_frame = st.cur_frame;
-            if (!compute_packet_stats(st)) return -1;
+            if (!compute_packet_stats(st)) return run_end::failed;
             apply_masks(st, st.current_switches());
             const std::int64_t end = std::int64_t{st.cur_frame} + cfg.packet_size;
-            const int result = detect_in_packet(st, cfg.packet_size);
-            if (result == 1 || st.outcome.stopped) return result;
+            const run_end result = detect_in_packet(st, cfg.packet_size);
+            if (result == run_end::max_det_frames || st.outcome.stopped) return result;
             if (held_by_scatter(st, result, end)) st.cur_frame = wrapping_add(st.cur_frame, 1);
             if (st.hooks.should_stop()) {
                 st.outcome.stopped = true;
-                return 0;
+                return run_end::went_on;
             }
         }
         while (st.cur_frame <= last) {
             const std::int64_t end = last + 1;
-            const int result = detect_in_packet(st, static_cast<std::int32_t>(end - st.cur_frame));
-            if (result == 1 || st.outcome.stopped) return result;
+            const run_end result = detect_in_packet(st, static_cast<std::int32_t>(end - st.cur_frame));
+            if (result == run_end::max_det_frames || st.outcome.stopped) return result;
             if (!held_by_scatter(st, result, end)) break;
             st.cur_frame = wrapping_add(st.cur_frame, 1);
         }
-        return 0;
+        return run_end::went_on;
     }
 };
 

@@ -10,7 +10,7 @@ namespace serflash::detect {
 // Why a file with these settings cannot be scanned soundly (empty when it can): a packet size
 // below 1, a frame range shorter than one packet, a start below 0, a stop at or beyond the
 // frames present, a threshold step below 1, or thresholds that do not fit 32 bits.
-std::string scan_refusal(const scan_settings& s, std::int32_t frames_present);
+platform::status scan_refusal(const scan_settings& s, std::int32_t frames_present);
 
 // A pass at init_threshold that reached max_det_frames is raised and run again. The raise is
 // withheld (the scan ends as when a lowered pass reaches the limit) when the next pass would
@@ -36,10 +36,8 @@ public:
     // Work memory for the file; false when it cannot be had.
     virtual bool prepare(scan_state& st) = 0;
     // One pass at st.threshold from st.cur_frame = start_frame, as detect_in_packet over the
-    // packets and the remainder would run it: 1 when det_frames reached max_det_frames, 0 at
-    // any other end (st.outcome.stopped set when the user stopped it), -1 when it could not be
-    // carried out (reported through the hooks already).
-    virtual int run_pass(scan_state& st) = 0;
+    // packets and the remainder would run it (st.outcome.stopped set when the user stopped it).
+    virtual run_end run_pass(scan_state& st) = 0;
     // Called after the last pass, before the closing steps.
     virtual void before_closing(scan_state&) {}
 };
@@ -63,6 +61,6 @@ void withdraw_scattered_frame(scan_state& st, std::int32_t points, const hit_ext
 void report_snapshot_failure(scan_state& st, const std::string& path, const std::string& why);
 
 // Why a pass ended, from how its runner returned and the frame it stood on.
-pass_end end_of_pass(const scan_state& st, int result);
+pass_end end_of_pass(const scan_state& st, run_end result);
 
 } // namespace serflash::detect

@@ -17,6 +17,13 @@
 namespace serflash::detect {
 
 // What one pass met, for the rule that ends repeated raises (see passes.h).
+// How a run of frames (a packet, or a whole pass) came to an end.
+enum class run_end {
+    went_on,        // every frame examined, a frame withdrawn for its scatter, or the user stopped it
+    max_det_frames, // det_frames reached max_det_frames with the frame just saved
+    failed,         // it could not be carried out (reported through the hooks already)
+};
+
 struct pass_flags {
     bool scattered_frame = false;         // a frame was withdrawn for its scatter
     bool every_saved_frame_recurs = true; // each saved frame held a detection with sigma 0

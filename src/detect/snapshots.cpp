@@ -15,19 +15,20 @@ std::string snapshot_name(const std::string& result_dir, const saved_frame& fram
     return snapshot_name(result_dir, frame.index, frame.threshold, frame.frame);
 }
 
-std::string write_snapshot(platform::file_system& fs, const std::string& path, const display::display_bitmap& disp) {
+platform::status write_snapshot(platform::file_system& fs, const std::string& path,
+                                const display::display_bitmap& disp) {
     const auto& info = disp.disp_info;
-    if (disp.disp_buf.size() < info.biSizeImage) return "no display bitmap";
-    std::string error;
-    auto out = fs.open_write(path, platform::write_mode::truncate, &error);
-    if (!out) return error.empty() ? "cannot be created" : error;
+    if (disp.disp_buf.size() < info.biSizeImage) return platform::status::failure("no display bitmap");
+    auto opened = fs.open_write(path, platform::write_mode::truncate);
+    if (!opened) return platform::status::failure(opened.reason().empty() ? "cannot be created" : opened.reason());
+    const std::unique_ptr<platform::output_file> out = std::move(opened.value());
     const auto file_header = display::bmp_file_header(info);
     const auto info_bytes = info.bytes();
     bool ok = out->write(file_header.data(), file_header.size());
     ok = ok && out->write(info_bytes.data(), info_bytes.size());
     ok = ok && out->write(disp.disp_buf.data(), info.biSizeImage);
     ok = out->close() && ok;
-    return ok ? std::string{} : std::string{"write failed"};
+    return ok ? platform::status{} : platform::status::failure("write failed");
 }
 
 void draw_detection_box(display::display_bitmap& disp, std::int32_t col, std::int32_t row) {
@@ -48,8 +49,8 @@ void draw_detection_box(display::display_bitmap& disp, std::int32_t col, std::in
     }
 }
 
-std::string write_frame_snapshot(platform::file_system& fs, const std::string& result_dir, const saved_frame& frame,
-                                 display::display_bitmap& disp) {
+platform::status write_frame_snapshot(platform::file_system& fs, const std::string& result_dir,
+                                      const saved_frame& frame, display::display_bitmap& disp) {
     for (const detection& d : frame.detections) draw_detection_box(disp, d.x, d.y);
     return write_snapshot(fs, snapshot_name(result_dir, frame), disp);
 }

@@ -15,16 +15,16 @@ std::string snapshot_name(const std::string& result_dir, std::int32_t det_frames
                           std::int32_t frame);
 std::string snapshot_name(const std::string& result_dir, const saved_frame& frame);
 
-// Writes disp as a BMP file (14-byte file header, disp_info, disp_buf). Empty string on
-// success, else what failed.
-std::string write_snapshot(platform::file_system& fs, const std::string& path, const display::display_bitmap& disp);
+// Writes disp as a BMP file (14-byte file header, disp_info, disp_buf).
+platform::status write_snapshot(platform::file_system& fs, const std::string& path,
+                                const display::display_bitmap& disp);
 
 // The one-pixel outline of the 17 x 17 square around (col, row): blue 0, green 200, red 255.
 void draw_detection_box(display::display_bitmap& disp, std::int32_t col, std::int32_t row);
 
 // Boxes the frame's listed detections on disp (the frame already rendered) and writes the
-// snapshot; empty on success, else what failed.
-std::string write_frame_snapshot(platform::file_system& fs, const std::string& result_dir, const saved_frame& frame,
-                                 display::display_bitmap& disp);
+// snapshot.
+platform::status write_frame_snapshot(platform::file_system& fs, const std::string& result_dir,
+                                      const saved_frame& frame, display::display_bitmap& disp);
 
 } // namespace serflash::detect

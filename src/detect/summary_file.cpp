@@ -17,11 +17,11 @@ constexpr std::string_view wide_colon = "\x81\x46";
 
 } // namespace
 
-std::unique_ptr<summary_file> summary_file::open(platform::file_system& fs, const std::string& path,
-                                                 platform::write_mode mode, std::string* error) {
-    auto out = fs.open_write(path, mode, error);
-    if (!out) return nullptr;
-    return std::make_unique<summary_file>(std::move(out));
+platform::result<std::unique_ptr<summary_file>> summary_file::open(platform::file_system& fs, const std::string& path,
+                                                                   platform::write_mode mode) {
+    auto out = fs.open_write(path, mode);
+    if (!out) return out.outcome();
+    return std::make_unique<summary_file>(std::move(out.value()));
 }
 
 summary_file::summary_file(std::unique_ptr<platform::output_file> out) : out_(std::move(out)) {}

@@ -17,10 +17,9 @@ namespace serflash::detect {
 
 class summary_file {
 public:
-    // Opens path for writing (truncate: mode "w") or appending (mode "a"); null on failure, with
-    // the reason in *error when given.
-    static std::unique_ptr<summary_file> open(platform::file_system& fs, const std::string& path,
-                                              platform::write_mode mode, std::string* error = nullptr);
+    // Opens path for writing (truncate: mode "w") or appending (mode "a").
+    static platform::result<std::unique_ptr<summary_file>> open(platform::file_system& fs, const std::string& path,
+                                                                platform::write_mode mode);
 
     explicit summary_file(std::unique_ptr<platform::output_file> out);
     ~summary_file();

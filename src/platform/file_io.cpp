@@ -143,56 +143,41 @@ bool make_blocking(int fd) {
 
 class native_fs final : public file_system {
 public:
-    std::unique_ptr<input_file> open_read(const std::string& path, std::string* error) override {
-        const auto refuse = [&](const std::string& why) {
-            if (error != nullptr) *error = why;
-            return nullptr;
-        };
+    result<std::unique_ptr<input_file>> open_read(const std::string& path) override {
         // Non-blocking, so that a FIFO or a device cannot hold the open; checked on the open
         // descriptor itself, so that nothing can be swapped in between.
         const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-        if (fd < 0) return refuse(errno_text(errno));
+        if (fd < 0) return status::failure(errno_text(errno));
+        const auto refuse = [fd](std::string why) {
+            ::close(fd);
+            return status::failure(std::move(why));
+        };
         struct stat st {};
-        if (::fstat(fd, &st) != 0) {
-            const int err = errno;
-            ::close(fd);
-            return refuse(errno_text(err));
-        }
-        if (!S_ISREG(st.st_mode)) {
-            ::close(fd);
-            return refuse("it is not a regular file");
-        }
-        if (!make_blocking(fd)) {
-            const int err = errno;
-            ::close(fd);
-            return refuse(errno_text(err));
-        }
-        return std::make_unique<native_input>(fd);
+        if (::fstat(fd, &st) != 0) return refuse(errno_text(errno));
+        if (!S_ISREG(st.st_mode)) return refuse("it is not a regular file");
+        if (!make_blocking(fd)) return refuse(errno_text(errno));
+        return std::unique_ptr<input_file>(std::make_unique<native_input>(fd));
     }
-    std::unique_ptr<output_file> open_write(const std::string& path, write_mode mode, std::string* error) override {
+    result<std::unique_ptr<output_file>> open_write(const std::string& path, write_mode mode) override {
         const int how = O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK |
                         (mode == write_mode::append ? O_APPEND : O_TRUNC);
         const int fd = ::open(path.c_str(), how, 0666);
         if (fd < 0) {
             const int err = errno;
-            if (error != nullptr)
-                *error = err == ELOOP && kind_of(path) == entry_kind::link
-                             ? "it is a symbolic link, which is never written through"
-                             : errno_text(err);
-            return nullptr;
+            return status::failure(err == ELOOP && kind_of(path) == entry_kind::link
+                                       ? "it is a symbolic link, which is never written through"
+                                       : errno_text(err));
         }
         if (!make_blocking(fd)) {
             const int err = errno;
             ::close(fd);
-            if (error != nullptr) *error = errno_text(err);
-            return nullptr;
+            return status::failure(errno_text(err));
         }
-        return std::make_unique<native_output>(fd);
+        return std::unique_ptr<output_file>(std::make_unique<native_output>(fd));
     }
-    bool make_dir(const std::string& path, std::string* error) override {
-        if (::mkdir(path.c_str(), 0777) == 0) return true;
-        if (error != nullptr) *error = errno_text(errno);
-        return false;
+    status make_dir(const std::string& path) override {
+        if (::mkdir(path.c_str(), 0777) == 0) return {};
+        return status::failure(errno_text(errno));
     }
     bool exists(const std::string& path) override {
         struct stat st {};
@@ -226,21 +211,14 @@ public:
         ::closedir(dir);
         return empty;
     }
-    bool rename_no_replace(const std::string& from, const std::string& to, std::string* error) override {
+    status rename_no_replace(const std::string& from, const std::string& to) override {
         // rename(2) silently replaces an empty folder: ask the kernel not to replace, and fall
         // back to check-then-rename on file systems that do not support that flag.
-        if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
-        if (errno != EINVAL && errno != ENOSYS) {
-            if (error != nullptr) *error = errno_text(errno);
-            return false;
-        }
-        if (exists(to)) {
-            if (error != nullptr) *error = errno_text(EEXIST);
-            return false;
-        }
-        if (std::rename(from.c_str(), to.c_str()) == 0) return true;
-        if (error != nullptr) *error = errno_text(errno);
-        return false;
+        if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return {};
+        if (errno != EINVAL && errno != ENOSYS) return status::failure(errno_text(errno));
+        if (exists(to)) return status::failure(errno_text(EEXIST));
+        if (std::rename(from.c_str(), to.c_str()) == 0) return {};
+        return status::failure(errno_text(errno));
     }
 };
 

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/status.h"
+
 namespace serflash::platform {
 
 class input_file {
@@ -48,17 +50,16 @@ enum class entry_kind { missing, file, directory, link, other };
 class file_system {
 public:
     virtual ~file_system() = default;
-    // On failure these return null and, when error is given, a short reason (strerror text).
+    // Failures carry a short reason (the system's text, "No such file or directory").
     // open_read follows symbolic links but opens only regular files, and never waits (a FIFO
     // without a writer is refused at once). open_write never writes through a symbolic link.
-    virtual std::unique_ptr<input_file> open_read(const std::string& path, std::string* error = nullptr) = 0;
-    virtual std::unique_ptr<output_file> open_write(const std::string& path, write_mode mode,
-                                                    std::string* error = nullptr) = 0;
-    // Creates one folder; false when it could not be created (including when it exists).
-    virtual bool make_dir(const std::string& path, std::string* error = nullptr) = 0;
+    virtual result<std::unique_ptr<input_file>> open_read(const std::string& path) = 0;
+    virtual result<std::unique_ptr<output_file>> open_write(const std::string& path, write_mode mode) = 0;
+    // Creates one folder; fails when it could not be created (including when it exists).
+    virtual status make_dir(const std::string& path) = 0;
     virtual bool exists(const std::string& path) = 0;
-    // Renames; never replaces an existing target (false then).
-    virtual bool rename_no_replace(const std::string& from, const std::string& to, std::string* error = nullptr) = 0;
+    // Renames; never replaces an existing target (fails then).
+    virtual status rename_no_replace(const std::string& from, const std::string& to) = 0;
     // What the path names, without following a final symbolic link. The default knows only
     // whether something is there.
     virtual entry_kind kind_of(const std::string& path) {

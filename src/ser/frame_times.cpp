@@ -101,7 +101,7 @@ void measure_rate(frame_times& t) {
 // The trailer's stamps, flags masked, or empty with the reason in notes.
 std::vector<std::int64_t> read_trailer(ser_reader& reader, std::vector<std::string>& notes) {
     const std::int32_t count = reader.frame_count();
-    if (!reader.check_geometry().empty() || count <= 0) {
+    if (!reader.check_geometry() || count <= 0) {
         notes.push_back("no time stamps: the header gives no usable frame size and count");
         return {};
     }

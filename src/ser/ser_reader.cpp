@@ -199,15 +199,16 @@ std::string ser_reader::layout_text() const {
     return "colour layout " + std::to_string(id) + " unknown, read as one plane";
 }
 
-std::string ser_reader::check_geometry() const {
+platform::status ser_reader::check_geometry() const {
     const std::int32_t w = header_.ImageWidth;
     const std::int32_t h = header_.ImageHeight;
-    if (w <= 0) return "image width is " + std::to_string(w);
-    if (h <= 0) return "image height is " + std::to_string(h);
+    if (w <= 0) return platform::status::failure("image width is " + std::to_string(w));
+    if (h <= 0) return platform::status::failure("image height is " + std::to_string(h));
     const std::int64_t samples = std::int64_t{w} * h;
     if (samples > max_samples_per_frame)
-        return "frame of " + std::to_string(w) + " x " + std::to_string(h) + " samples is larger than the " +
-               std::to_string(max_samples_per_frame) + " samples a frame may have";
+        return platform::status::failure("frame of " + std::to_string(w) + " x " + std::to_string(h) +
+                                         " samples is larger than the " + std::to_string(max_samples_per_frame) +
+                                         " samples a frame may have");
     return {};
 }
 
@@ -218,7 +219,7 @@ std::int64_t ser_reader::data_bytes() const {
 
 std::int32_t ser_reader::frames_present() const {
     const std::int64_t declared = std::max<std::int32_t>(header_.FrameCount, 0);
-    if (!check_geometry().empty()) return 0;
+    if (!check_geometry()) return 0;
     if (file_->size() < 0) return static_cast<std::int32_t>(declared);
     const std::int64_t whole = data_bytes() / frame_bytes();
     if (declared > 0 && whole >= declared) return static_cast<std::int32_t>(declared);
@@ -226,7 +227,7 @@ std::int32_t ser_reader::frames_present() const {
 }
 
 std::int64_t ser_reader::trailing_bytes() const {
-    if (!check_geometry().empty() || header_.FrameCount <= 0 || file_->size() < 0) return 0;
+    if (!check_geometry() || header_.FrameCount <= 0 || file_->size() < 0) return 0;
     const std::int64_t used = std::int64_t{header_.FrameCount} * frame_bytes();
     return std::max<std::int64_t>(data_bytes() - used, 0);
 }
@@ -287,7 +288,7 @@ void ser_reader::seek_frame(std::int32_t k) {
 std::int64_t ser_reader::position() const { return pos_; }
 
 bool looks_byte_swapped(ser_reader& reader) {
-    if (reader.depth() != 16 || !reader.check_geometry().empty()) return false;
+    if (reader.depth() != 16 || !reader.check_geometry()) return false;
     const std::int32_t present = reader.frames_present();
     if (present <= 0) return false;
     platform::input_file& file = reader.file();

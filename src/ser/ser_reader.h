@@ -70,7 +70,7 @@ public:
 
     // Why this file's header cannot be used to size buffers, or empty when it can: W and H
     // positive, W x H x bytes per sample within a sane memory budget.
-    std::string check_geometry() const;
+    platform::status check_geometry() const;
     // Whole frames really present in the file (from its size), at most FrameCount when
     // FrameCount is positive; never negative.
     std::int32_t frames_present() const;

@@ -399,14 +399,14 @@ result write_ser(platform::file_system& fs, const std::string& path, const param
     result r;
     r.error = check_params(p);
     if (!r.error.empty()) return r;
-    std::string why;
-    auto out = fs.open_write(path, platform::write_mode::truncate, &why);
+    auto out = fs.open_write(path, platform::write_mode::truncate);
     if (!out) {
-        r.error = "cannot create " + path + ": " + why;
+        r.error = "cannot create " + path + ": " + out.reason();
         return r;
     }
-    if (!generate(p, *out, r.truth)) {
-        r.error = "cannot write " + path + " completely (disk full?)";
+    if (!generate(p, *out.value(), r.truth)) {
+        const std::string why = out.value()->error();
+        r.error = "cannot write " + path + " completely (" + (why.empty() ? "disk full?" : why) + ")";
         return r;
     }
     r.ok = true;

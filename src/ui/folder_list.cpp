@@ -26,12 +26,11 @@ std::string join(const std::string& dir, const std::string& name) {
 // Mount points from the kernel's table that hold removable or extra volumes.
 std::vector<std::string> mounted_volumes() {
     std::vector<std::string> out;
-    std::string error;
-    auto file = platform::native_file_system().open_read("/proc/mounts", &error);
+    auto file = platform::native_file_system().open_read("/proc/mounts");
     if (!file) return out;
     std::string text;
     char buf[4096];
-    for (std::size_t n; (n = file->read(buf, sizeof buf)) > 0;) text.append(buf, n);
+    for (std::size_t n; (n = file.value()->read(buf, sizeof buf)) > 0;) text.append(buf, n);
     std::istringstream lines(text);
     std::string device, mount_point, rest;
     while (lines >> device >> mount_point && std::getline(lines, rest)) {

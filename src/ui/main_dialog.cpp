@@ -46,13 +46,14 @@ int column_at_x(int x) {
 
 std::string row_problem(const scan_table& table, int row, const dialog_fields& fields) {
     const detect::scan_settings settings = load_scan_settings(table, row, fields);
-    const std::string why = detect::scan_refusal(settings, table.get_cell_int(row, col_frames));
-    if (why.empty()) return why;
-    return "Row " + std::to_string(row + 1) + ", " + table.cell(row, col_name) + ": " + why + ".";
+    const platform::status runnable = detect::scan_refusal(settings, table.get_cell_int(row, col_frames));
+    if (runnable) return {};
+    return "Row " + std::to_string(row + 1) + ", " + table.cell(row, col_name) + ": " + runnable.reason() + ".";
 }
 
 std::string not_ser_reason(const ser::ser_reader& reader) {
-    if (std::string problem = reader.check_geometry(); !problem.empty()) return "its header gives a " + problem;
+    if (const platform::status geometry = reader.check_geometry(); !geometry)
+        return "its header gives a " + geometry.reason();
     const std::int32_t depth = reader.depth();
     if (depth < 1 || depth > 16) return "its header gives " + std::to_string(depth) + " bits per sample";
     const std::int32_t declared = reader.header().FrameCount;
@@ -132,7 +133,7 @@ bool main_dialog::open_for_display(const std::string& path, const std::string& c
         platform_.message_box(caption, open_error);
         return false;
     }
-    auto reader = std::make_unique<ser::ser_reader>(std::move(file));
+    auto reader = std::make_unique<ser::ser_reader>(std::move(file.value()));
     reader->read_ser_header();
     if (const std::string problem = not_ser_reason(*reader); !problem.empty()) {
         platform_.message_box(caption, "Error: " + path + " is not a SER file this program can read:\n" + problem);

@@ -25,7 +25,7 @@ bool candidate_frames::open(const std::string& path, std::string& error) {
         error = "The SER file cannot be opened: " + path;
         return false;
     }
-    auto reader = std::make_unique<ser::ser_reader>(std::move(file));
+    auto reader = std::make_unique<ser::ser_reader>(std::move(file.value()));
     reader->read_ser_header();
     if (const std::string why = not_ser_reason(*reader); !why.empty()) {
         error = path + " is not a SER file this program can read: " + why;

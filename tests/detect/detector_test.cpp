@@ -40,7 +40,7 @@ struct detector_rig {
         m.st.result_dir = "R";
         m.st.hooks.message = [this](const std::string& c, const std::string& t) { messages.emplace_back(c, t); };
         EXPECT_TRUE(display::prep_for_display(m.st.disp, w, h));
-        summary = summary_file::open(fs, summary_path, platform::write_mode::truncate);
+        summary = std::move(summary_file::open(fs, summary_path, platform::write_mode::truncate).value());
         summary_writer = std::make_unique<summary_sink>(*summary);
         m.st.sinks.push_back(summary_writer.get());
     }
@@ -68,7 +68,7 @@ TEST(DetectInPacket, MainTestIsStrict) {
     put(f[0], 40, 20, 21, 161);
     put(f[1], 40, 20, 21, 160); // 160 x 10 == 60 x 10 + 100 x 10
     detector_rig r(40, 40, f);
-    EXPECT_EQ(detect_in_packet(r.st(), 2), 0);
+    EXPECT_EQ(detect_in_packet(r.st(), 2), run_end::went_on);
     EXPECT_EQ(r.st().det_count, 1);
     EXPECT_EQ(r.st().det_frames, 1);
     EXPECT_EQ(r.st().cur_frame, 2);
@@ -111,7 +111,7 @@ TEST(DetectInPacket, NaNAndMaskedSigmaNeverDetect) {
     r.st().sigma_map[static_cast<std::size_t>(20 * 40 + 20)] = mask_value;
     r.st().mean_map[static_cast<std::size_t>(20 * 40 + 20)] = 0.0;
     r.st().threshold = 10;
-    EXPECT_EQ(detect_in_packet(r.st(), 1), 0);
+    EXPECT_EQ(detect_in_packet(r.st(), 1), run_end::went_on);
     EXPECT_EQ(r.st().det_count, 0);
     EXPECT_EQ(r.text(), "");
 }
@@ -138,12 +138,12 @@ TEST(DetectInPacket, ScatterRejectionOnlyBeyondTenDetections) {
     detector_rig r(w, w, f);
     r.st().settings.scatter_v = 20;
     r.st().settings.scatter_h = 15;
-    EXPECT_EQ(detect_in_packet(r.st(), 5), 0);
+    EXPECT_EQ(detect_in_packet(r.st(), 5), run_end::went_on);
     EXPECT_EQ(r.st().cur_frame, 3); // stops at the scattered frame
     EXPECT_EQ(r.st().det_frames, 3);
     EXPECT_EQ(r.st().det_count, 32);
     r.st().settings.scatter_v = 100;
-    EXPECT_EQ(detect_in_packet(r.st(), 3), 0); // frame 3 is now accepted, frame 5 is not
+    EXPECT_EQ(detect_in_packet(r.st(), 3), run_end::went_on); // frame 3 is now accepted, frame 5 is not
     EXPECT_EQ(r.st().cur_frame, 5);
     EXPECT_EQ(r.st().det_count, 32 + 11 + 10);
     EXPECT_EQ(r.fs.names_in("R").size(), 6u); // five snapshots and the summary
@@ -158,7 +158,7 @@ TEST(DetectInPacket, CrowdedFrameKeepsTenLinesAndBoxesButCountsAll) {
     detector_rig r(w, w, f);
     r.st().det_count = 7;
     r.st().settings.max_det_frames = 1;
-    EXPECT_EQ(detect_in_packet(r.st(), 2), 1);
+    EXPECT_EQ(detect_in_packet(r.st(), 2), run_end::max_det_frames);
     EXPECT_EQ(r.st().det_count, 22);
     std::string expected;
     for (int k = 0; k < 10; ++k) expected += line(8 + k, 0, 20 + k % 5, 20 + k / 5, 500, 100, 10);
@@ -196,13 +196,13 @@ TEST(DetectInPacket, LimitReachedOnLastFrameKeepsThatFrame) {
     frames_t f = {flat_frame(w, w), hits(w, {{20, 20}}), hits(w, {{21, 21}})};
     detector_rig r(w, w, f);
     r.st().settings.max_det_frames = 2;
-    EXPECT_EQ(detect_in_packet(r.st(), 3), 1);
+    EXPECT_EQ(detect_in_packet(r.st(), 3), run_end::max_det_frames);
     EXPECT_EQ(r.st().cur_frame, 2);
     EXPECT_EQ(r.st().det_frames, 2);
 
     detector_rig early(w, w, {hits(w, {{20, 20}}), hits(w, {{20, 20}}), hits(w, {{20, 20}})});
     early.st().settings.max_det_frames = 2;
-    EXPECT_EQ(detect_in_packet(early.st(), 3), 1);
+    EXPECT_EQ(detect_in_packet(early.st(), 3), run_end::max_det_frames);
     EXPECT_EQ(early.st().cur_frame, 1);
     EXPECT_EQ(early.fs.names_in("R"),
               (std::vector<std::string>{"0000_t60_000000.bmp", "0001_t60_000001.bmp", "s.txt"}));
@@ -212,15 +212,15 @@ TEST(DetectInPacket, NoFramesAndNoInnerArea) {
     const int w = 40;
     detector_rig r(w, w, {hits(w, {{20, 20}})});
     r.st().cur_frame = 0;
-    EXPECT_EQ(detect_in_packet(r.st(), 0), 0);
+    EXPECT_EQ(detect_in_packet(r.st(), 0), run_end::went_on);
     EXPECT_EQ(r.st().cur_frame, 0);
-    EXPECT_EQ(detect_in_packet(r.st(), -3), 0);
+    EXPECT_EQ(detect_in_packet(r.st(), -3), run_end::went_on);
     EXPECT_EQ(r.st().det_count, 0);
 
     // 20 rows: nothing to examine, but the frame is read, rendered and passed.
     std::vector<std::uint16_t> thin(static_cast<std::size_t>(40 * 20), 9000);
     detector_rig t(40, 20, {thin, thin});
-    EXPECT_EQ(detect_in_packet(t.st(), 2), 0);
+    EXPECT_EQ(detect_in_packet(t.st(), 2), run_end::went_on);
     EXPECT_EQ(t.st().cur_frame, 2);
     EXPECT_EQ(t.st().det_count, 0);
     EXPECT_EQ(t.st().disp.disp_buf[0], 255);
@@ -282,7 +282,7 @@ TEST(DetectInPacket, StopsAfterTheCurrentFrameWhenAsked) {
     int progress_calls = 0;
     r.st().hooks.progress = [&](const scan_progress&) { ++progress_calls; };
     r.st().hooks.stop_requested = [&] { return progress_calls >= 2; };
-    EXPECT_EQ(detect_in_packet(r.st(), 3), 0);
+    EXPECT_EQ(detect_in_packet(r.st(), 3), run_end::went_on);
     EXPECT_TRUE(r.st().outcome.stopped);
     EXPECT_EQ(r.st().cur_frame, 2);
     EXPECT_EQ(progress_calls, 2);

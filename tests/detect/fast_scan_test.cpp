@@ -35,7 +35,7 @@ protected:
 
     scan_settings defaults_for(const std::string& path) {
         auto in = platform::native_file_system().open_read(path);
-        ser::ser_reader reader(std::move(in));
+        ser::ser_reader reader(std::move(in.value()));
         reader.read_ser_header();
         return bench::default_settings(reader);
     }

@@ -25,51 +25,41 @@ public:
         return it == files.end() ? std::string{} : std::string(it->second.begin(), it->second.end());
     }
 
-    std::unique_ptr<platform::input_file> open_read(const std::string& path, std::string* error) override {
+    platform::result<std::unique_ptr<platform::input_file>> open_read(const std::string& path) override {
         const auto it = files.find(path);
-        if (it == files.end()) {
-            if (error) *error = "No such file or directory";
-            return nullptr;
-        }
+        if (it == files.end()) return platform::status::failure("No such file or directory");
         return platform::make_memory_input(it->second);
     }
 
-    std::unique_ptr<platform::output_file> open_write(const std::string& path, platform::write_mode mode,
-                                                      std::string* error) override {
+    platform::result<std::unique_ptr<platform::output_file>> open_write(const std::string& path,
+                                                                        platform::write_mode mode) override {
         const auto slash = path.find_last_of('/');
         const bool parent_ok = slash == std::string::npos || dirs.count(path.substr(0, slash)) > 0;
-        if (!parent_ok || (refuse_create && refuse_create(path))) {
-            if (error) *error = parent_ok ? "Permission denied" : "No such file or directory";
-            return nullptr;
-        }
+        if (!parent_ok || (refuse_create && refuse_create(path)))
+            return platform::status::failure(parent_ok ? "Permission denied" : "No such file or directory");
         ++creates;
         auto& bytes = files[path];
         if (mode == platform::write_mode::truncate) bytes.clear();
-        return std::make_unique<out>(*this, path);
+        return std::unique_ptr<platform::output_file>(std::make_unique<out>(*this, path));
     }
 
-    bool make_dir(const std::string& path, std::string* error) override {
-        if (refuse_mkdir || dirs.count(path) > 0) {
-            if (error) *error = refuse_mkdir ? "Permission denied" : "File exists";
-            return false;
-        }
+    platform::status make_dir(const std::string& path) override {
+        if (refuse_mkdir || dirs.count(path) > 0)
+            return platform::status::failure(refuse_mkdir ? "Permission denied" : "File exists");
         dirs.insert(path);
-        return true;
+        return {};
     }
 
     bool exists(const std::string& path) override { return dirs.count(path) > 0 || files.count(path) > 0; }
 
-    bool rename_no_replace(const std::string& from, const std::string& to, std::string* error) override {
-        if (exists(to) || dirs.count(from) == 0) {
-            if (error) *error = "File exists";
-            return false;
-        }
+    platform::status rename_no_replace(const std::string& from, const std::string& to) override {
+        if (exists(to) || dirs.count(from) == 0) return platform::status::failure("File exists");
         dirs.erase(from);
         dirs.insert(to);
         std::map<std::string, std::vector<std::uint8_t>> moved;
         for (auto& [p, b] : files) moved[p.rfind(from + "/", 0) == 0 ? to + p.substr(from.size()) : p] = std::move(b);
         files = std::move(moved);
-        return true;
+        return {};
     }
 
     // Files directly inside a folder, by name.

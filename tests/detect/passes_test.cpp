@@ -236,23 +236,23 @@ TEST(Passes, UnsoundSettingsAreRefusedBeforeAnyPass) {
     s.start_frame = 0;
     s.end_frame = 99;
     s.packet_size = 100;
-    EXPECT_EQ(scan_refusal(s, 100), "");
+    EXPECT_TRUE(scan_refusal(s, 100).ok());
     auto bad = s;
     bad.packet_size = 0;
-    EXPECT_NE(scan_refusal(bad, 100), "");
+    EXPECT_FALSE(scan_refusal(bad, 100).ok());
     bad = s;
     bad.packet_size = 101;
-    EXPECT_NE(scan_refusal(bad, 100), "");
+    EXPECT_FALSE(scan_refusal(bad, 100).ok());
     bad = s;
     bad.start_frame = -1;
-    EXPECT_NE(scan_refusal(bad, 100), "");
-    EXPECT_NE(scan_refusal(s, 99), ""); // stop frame beyond the frames present
+    EXPECT_FALSE(scan_refusal(bad, 100).ok());
+    EXPECT_FALSE(scan_refusal(s, 99).ok()); // stop frame beyond the frames present
     bad = s;
     bad.threshold_step = 0;
-    EXPECT_NE(scan_refusal(bad, 100), "");
+    EXPECT_FALSE(scan_refusal(bad, 100).ok());
     bad = s;
     bad.threshold = 2147483647;
-    EXPECT_NE(scan_refusal(bad, 100), "");
+    EXPECT_FALSE(scan_refusal(bad, 100).ok());
 
     pass_rig r(flat_frames(10), 0, 3);
     run_scan(r.st());

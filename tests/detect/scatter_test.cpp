@@ -38,7 +38,7 @@ protected:
         bench::scan_job job;
         job.ser_path = path_;
         auto in = platform::native_file_system().open_read(path_);
-        ser::ser_reader reader(std::move(in));
+        ser::ser_reader reader(std::move(in.value()));
         reader.read_ser_header();
         job.settings = bench::default_settings(reader);
         job.settings.packet_size = 100;

@@ -53,7 +53,7 @@ TEST(SummaryFile, HeaderBlockByteForByte) {
 
     memory_fs fs;
     auto on = summary_file::open(fs, "on", platform::write_mode::truncate);
-    write_summary_header(*on, header_text, s, {true, true, true});
+    write_summary_header(*on.value(), header_text, s, {true, true, true});
     on->close();
     const std::string expected_on =
         "--------------SER File Header Information--------------\r\n"
@@ -73,7 +73,7 @@ TEST(SummaryFile, HeaderBlockByteForByte) {
     EXPECT_EQ(fs.text("on"), expected_on);
 
     auto off = summary_file::open(fs, "off", platform::write_mode::truncate);
-    write_summary_header(*off, header_text, s, {});
+    write_summary_header(*off.value(), header_text, s, {});
     off->close();
     const std::string t = fs.text("off");
     EXPECT_NE(t.find("\r\nMask around RED pixels OFF\r\nMask around BLUE pixels OFF\r\nMask stars OFF\r\nPixel"),

@@ -33,11 +33,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string shown = ser::cp932_to_printable_utf8(text);
     for (const char c : shown) require(c == '\n' || static_cast<unsigned char>(c) >= 0x20);
 
-    const std::string problem = reader.check_geometry();
+    const bool geometry_ok = reader.check_geometry().ok();
     const std::int32_t present = reader.frames_present();
     require(present >= 0);
     require(reader.trailing_bytes() >= 0);
-    if (!problem.empty()) {
+    if (!geometry_ok) {
         require(present == 0);
         std::vector<std::uint16_t> none;
         reader.read_frame(none); // nothing to fill, nothing to read out of bounds

@@ -37,18 +37,18 @@ TEST(NativeFiles, OnlyRegularFilesAreRead) {
     temp_dir dir;
     file_system& fs = native_file_system();
     ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
-    std::string why;
     // No writer: a blocking open would wait for ever.
-    EXPECT_EQ(fs.open_read(dir / "fifo", &why), nullptr);
-    EXPECT_EQ(why, "it is not a regular file");
-    why.clear();
-    EXPECT_EQ(fs.open_read(dir.path(), &why), nullptr);
-    EXPECT_EQ(why, "it is not a regular file");
+    const auto fifo = fs.open_read(dir / "fifo");
+    EXPECT_FALSE(fifo);
+    EXPECT_EQ(fifo.reason(), "it is not a regular file");
+    const auto folder = fs.open_read(dir.path());
+    EXPECT_FALSE(folder);
+    EXPECT_EQ(folder.reason(), "it is not a regular file");
 
     std::ofstream(dir / "real") << "abc";
     ASSERT_EQ(::symlink((dir / "real").c_str(), (dir / "link").c_str()), 0);
-    auto in = fs.open_read(dir / "link", &why); // inputs may be links to regular files
-    ASSERT_NE(in, nullptr) << why;
+    auto in = fs.open_read(dir / "link"); // inputs may be links to regular files
+    ASSERT_TRUE(in) << in.reason();
     char buf[4] = {};
     EXPECT_EQ(in->read(buf, 4), 3u);
     EXPECT_STREQ(buf, "abc");
@@ -60,18 +60,18 @@ TEST(NativeFiles, WritesNeverGoThroughALink) {
     std::ofstream(dir / "target") << "keep";
     ASSERT_EQ(::symlink((dir / "target").c_str(), (dir / "link").c_str()), 0);
     for (const write_mode mode : {write_mode::truncate, write_mode::append}) {
-        std::string why;
-        EXPECT_EQ(fs.open_write(dir / "link", mode, &why), nullptr);
-        EXPECT_NE(why.find("symbolic link"), std::string::npos) << why;
+        const auto refused = fs.open_write(dir / "link", mode);
+        EXPECT_FALSE(refused);
+        EXPECT_NE(refused.reason().find("symbolic link"), std::string::npos) << refused.reason();
     }
     EXPECT_EQ(text_of(dir / "target"), "keep");
 
     auto out = fs.open_write(dir / "new", write_mode::truncate);
-    ASSERT_NE(out, nullptr);
+    ASSERT_TRUE(out);
     EXPECT_TRUE(out->write("12", 2));
     EXPECT_TRUE(out->close());
     auto more = fs.open_write(dir / "new", write_mode::append);
-    ASSERT_NE(more, nullptr);
+    ASSERT_TRUE(more);
     EXPECT_TRUE(more->write("3", 1));
     EXPECT_TRUE(more->close());
     EXPECT_EQ(text_of(dir / "new"), "123");
@@ -101,14 +101,14 @@ TEST(NativeFiles, KindsOfEntries) {
 
 TEST(NativeFiles, FailedWritesSayWhy) {
     auto out = native_file_system().open_write("/dev/full", write_mode::truncate);
-    ASSERT_NE(out, nullptr);
+    ASSERT_TRUE(out);
     const std::vector<char> block(1 << 17, 'x'); // more than the buffer: written at once
     EXPECT_FALSE(out->write(block.data(), block.size()));
     EXPECT_EQ(out->error(), "No space left on device");
     EXPECT_FALSE(out->close());
 
     auto small = native_file_system().open_write("/dev/full", write_mode::append);
-    ASSERT_NE(small, nullptr);
+    ASSERT_TRUE(small);
     EXPECT_TRUE(small->write("x", 1)); // buffered
     EXPECT_FALSE(small->close());
     EXPECT_EQ(small->error(), "No space left on device");

@@ -121,7 +121,7 @@ TEST(SerHeader, MissingBytesReadAsZero) {
 
     ser_reader empty = reader_over({});
     EXPECT_EQ(empty.header_text().substr(0, 18), "FileID(14byte)\x81\x46\r\n");
-    EXPECT_NE(empty.check_geometry(), "");
+    EXPECT_FALSE(empty.check_geometry().ok());
     EXPECT_EQ(empty.frames_present(), 0);
 }
 
@@ -226,7 +226,7 @@ TEST(SerFrames, CutOffFrameReadsZerosAndMovesOn) {
 
 TEST(SerGeometry, ProblemsAreNamed) {
     const auto problem = [](std::int32_t w, std::int32_t hgt, std::int32_t depth) {
-        return reader_over(file_bytes(make_header(w, hgt, depth, 1))).check_geometry();
+        return reader_over(file_bytes(make_header(w, hgt, depth, 1))).check_geometry().reason();
     };
     EXPECT_EQ(problem(0, 480, 16), "image width is 0");
     EXPECT_EQ(problem(640, -3, 16), "image height is -3");
@@ -269,12 +269,11 @@ namespace {
 // the orientation and byte order it chose, and its per-frame time stamps after the frames.
 TEST(SerOtherWriters, ConvertedFitsSequence) {
     const std::string path = std::string(SERFLASH_TEST_DATA) + "/converted_fits_16bit.ser";
-    std::string why;
-    auto file = platform::native_file_system().open_read(path, &why);
-    ASSERT_TRUE(file) << path << ": " << why;
+    auto file = platform::native_file_system().open_read(path);
+    ASSERT_TRUE(file) << path << ": " << file.reason();
     std::array<char, 14> raw_id{};
     ASSERT_EQ(file->read(raw_id.data(), raw_id.size()), raw_id.size());
-    ser_reader r(std::move(file));
+    ser_reader r(std::move(file.value()));
     const std::string& text = r.read_ser_header();
     const std::string sep = "\x81\x46";
     const std::string id(raw_id.begin(), raw_id.end());
@@ -285,7 +284,7 @@ TEST(SerOtherWriters, ConvertedFitsSequence) {
                         "3\r\nObserver(40byte)" + sep + "Test Observer\r\nInstrument(40byte)" + sep +
                         "Test Cam\r\nTelescope(40byte)" + sep + "Test Scope\r\n" +
                         "Datetime:638449209300000000\r\nDatetime UTC:0\r\n");
-    EXPECT_EQ(r.check_geometry(), "");
+    EXPECT_TRUE(r.check_geometry().ok());
     EXPECT_EQ(r.frames_present(), 3);
     EXPECT_EQ(r.trailing_bytes(), 3 * 8);
 

@@ -51,7 +51,7 @@ TEST(Synth, FileMatchesItsParameters) {
     ASSERT_EQ(static_cast<std::int64_t>(bytes.size()), ser::header_size + 12 * 160 * 100 * 2);
     ser::ser_reader r(platform::make_memory_input(bytes));
     const std::string& text = r.read_ser_header();
-    EXPECT_EQ(r.check_geometry(), "");
+    EXPECT_TRUE(r.check_geometry().ok());
     EXPECT_EQ(r.frames_present(), 12);
     EXPECT_NE(text.find("FileID(14byte)\x81\x46SERFLASH-SYNTH\r\n"), std::string::npos);
     EXPECT_NE(text.find("Observer(40byte)\x81\x46Observer\r\n"), std::string::npos);

@@ -74,20 +74,22 @@ struct fake_folders final : folder_access {
 struct memory_files final : platform::file_system {
     std::map<std::string, std::vector<std::uint8_t>> files;
 
-    std::unique_ptr<platform::input_file> open_read(const std::string& path, std::string* error) override {
+    platform::result<std::unique_ptr<platform::input_file>> open_read(const std::string& path) override {
         const auto it = files.find(path);
-        if (it == files.end()) {
-            if (error != nullptr) *error = "No such file or directory";
-            return nullptr;
-        }
+        if (it == files.end()) return platform::status::failure("No such file or directory");
         return platform::make_memory_input(it->second);
     }
-    std::unique_ptr<platform::output_file> open_write(const std::string&, platform::write_mode, std::string*) override {
-        return nullptr;
+    platform::result<std::unique_ptr<platform::output_file>> open_write(const std::string&,
+                                                                        platform::write_mode) override {
+        return platform::status::failure("Read-only file system");
     }
-    bool make_dir(const std::string&, std::string*) override { return false; }
+    platform::status make_dir(const std::string&) override {
+        return platform::status::failure("Read-only file system");
+    }
     bool exists(const std::string& path) override { return files.count(path) != 0; }
-    bool rename_no_replace(const std::string&, const std::string&, std::string*) override { return false; }
+    platform::status rename_no_replace(const std::string&, const std::string&) override {
+        return platform::status::failure("Read-only file system");
+    }
 };
 
 // SER bytes whose frame k holds the sample value (k * 7 + x + y) & mask at (x, y).

@@ -146,7 +146,7 @@ bench::scan_job job_for(const std::string& path, const std::string& parent, bool
     job.ser_path = path;
     job.results_parent = parent;
     auto in = platform::native_file_system().open_read(path);
-    ser::ser_reader reader(std::move(in));
+    ser::ser_reader reader(std::move(in.value()));
     reader.read_ser_header();
     job.settings = bench::default_settings(reader);
     if (masks) job.switches = {true, true, true};

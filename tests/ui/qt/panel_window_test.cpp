@@ -40,8 +40,8 @@ std::uint16_t sample(int k, int x, int y) {
 
 void write_ser(const std::string& path, int w, int h, int frames) {
     auto out = platform::native_file_system().open_write(path, platform::write_mode::truncate);
-    QVERIFY(out != nullptr);
-    ser::ser_writer writer(*out, ser::make_header(w, h, 16, frames));
+    QVERIFY(out.ok());
+    ser::ser_writer writer(*out.value(), ser::make_header(w, h, 16, frames));
     std::vector<std::uint16_t> s(static_cast<std::size_t>(w * h));
     for (int k = 0; k < frames; ++k) {
         for (int y = 0; y < h; ++y)
