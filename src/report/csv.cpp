@@ -74,7 +74,8 @@ std::optional<std::vector<std::vector<std::string>>> parse_csv(std::string_view 
         }
     }
     if (quoted) {
-        if (error != nullptr) *error = "a quoted field that begins on line " + std::to_string(quote_line) + " never ends";
+        if (error != nullptr)
+            *error = "a quoted field that begins on line " + std::to_string(quote_line) + " never ends";
         return std::nullopt;
     }
     if (field_started || !row.empty()) end_row();

@@ -116,8 +116,9 @@ std::string light_curve_svg(const observation& o, const measured_candidate& m) {
     };
     const auto py = [&](double v) { return top + (h - top - bottom) * (hi - v) / (hi - lo); };
     const auto f2 = [](double v) { return number(v, 1); };
-    std::string s = "<svg class=\"light-curve\" xmlns=\"http://www.w3.org/2000/svg\" width=\"640\" height=\"240\" "
-                    "viewBox=\"0 0 640 240\">\n";
+    std::string s =
+        "<svg class=\"light-curve\" xmlns=\"http://www.w3.org/2000/svg\" width=\"640\" height=\"240\" "
+        "viewBox=\"0 0 640 240\">\n";
     s += "<rect x=\"" + f2(left) + "\" y=\"" + f2(py(sigma)) + "\" width=\"" + f2(w - left - right) + "\" height=\"" +
          f2(py(-sigma) - py(sigma)) + "\" fill=\"#dde8f5\"><title>packet 1-sigma band: " + number(sigma, 1) +
          "</title></rect>\n";
@@ -226,18 +227,17 @@ std::string report_html(const observation& o) {
                                            std::to_string(c.pct_left) + " " + std::to_string(c.pct_right)) +
          row("Max frames with detections", std::to_string(c.max_det_frames)) +
          row("Scatter (rows, columns)", std::to_string(c.scatter_v) + ", " + std::to_string(c.scatter_h)) +
-         row("Masks", std::string("red ") + (o.switches.red ? "on" : "off") + " (level " +
-                          std::to_string(c.red_level) + ", size " + std::to_string(c.red_mask_half) + "), blue " +
-                          (o.switches.blue ? "on" : "off") + " (level " + std::to_string(c.blue_level) + ", size " +
-                          std::to_string(c.blue_mask_half) + "), stars " + (o.switches.stars ? "on" : "off") +
-                          " (threshold " + std::to_string(c.star_threshold) + ", half width " +
-                          std::to_string(c.star_half_width) + ", size " + std::to_string(c.star_mask_half) + ")");
+         row("Masks", std::string("red ") + (o.switches.red ? "on" : "off") + " (level " + std::to_string(c.red_level) +
+                          ", size " + std::to_string(c.red_mask_half) + "), blue " + (o.switches.blue ? "on" : "off") +
+                          " (level " + std::to_string(c.blue_level) + ", size " + std::to_string(c.blue_mask_half) +
+                          "), stars " + (o.switches.stars ? "on" : "off") + " (threshold " +
+                          std::to_string(c.star_threshold) + ", half width " + std::to_string(c.star_half_width) +
+                          ", size " + std::to_string(c.star_mask_half) + ")");
     for (std::size_t k = 0; k < 4; ++k)
-        s += row("Manual mask " + std::to_string(k),
-                 "(" + std::to_string(detect::point_x(c.mask_ul[k])) + ", " +
-                     std::to_string(detect::point_y(c.mask_ul[k])) + ") to (" +
-                     std::to_string(detect::point_x(c.mask_lr[k])) + ", " +
-                     std::to_string(detect::point_y(c.mask_lr[k])) + ")");
+        s += row("Manual mask " + std::to_string(k), "(" + std::to_string(detect::point_x(c.mask_ul[k])) + ", " +
+                                                         std::to_string(detect::point_y(c.mask_ul[k])) + ") to (" +
+                                                         std::to_string(detect::point_x(c.mask_lr[k])) + ", " +
+                                                         std::to_string(detect::point_y(c.mask_lr[k])) + ")");
     s += row("Bit shift", std::to_string(o.bit_shift)) + "</table>\n";
 
     s += "<h2>Coverage</h2>\n<ul class=\"passes\">\n";
@@ -276,8 +276,8 @@ std::string report_html(const observation& o) {
         const std::vector<std::uint8_t> png = encode_png(cutout_strip(m), &error);
         std::string frames;
         for (const cutout& cut : m.cutouts) frames += (frames.empty() ? "" : ", ") + std::to_string(cut.frame);
-        const std::string alt = "frames " + frames + " around x " + std::to_string(k.peak.det.x) + ", y " +
-                                std::to_string(k.peak.det.y);
+        const std::string alt =
+            "frames " + frames + " around x " + std::to_string(k.peak.det.x) + ", y " + std::to_string(k.peak.det.y);
         if (png.empty())
             s += "<p class=\"strip\">The cut-outs could not be made (" + escape(error) + ").</p>\n";
         else

@@ -112,7 +112,8 @@ std::optional<station> read_csv_station(const std::string& path, const std::stri
             interval_of[file] = static_cast<double>(hi->ticks - lo->ticks) / 1e7 / (hi->frame - lo->frame);
     }
     for (station_candidate& c : st.candidates)
-        if (const auto it = interval_of.find(c.file); it != interval_of.end()) c.frame_interval = std::max(0.0, it->second);
+        if (const auto it = interval_of.find(c.file); it != interval_of.end())
+            c.frame_interval = std::max(0.0, it->second);
     return st;
 }
 
@@ -253,19 +254,19 @@ match_result match_stations(const station& a, const station& b, double window_ms
 }
 
 std::string pairs_csv(const station& a, const station& b, const match_result& m) {
-    std::string out = csv_line({"pair", "utc_a", "utc_b", "difference_ms", "allowed_ms", "file_a", "candidate_a",
-                                "frame_a", "x_a", "y_a", "peak_sigma_a", "file_b", "candidate_b", "frame_b", "x_b",
-                                "y_b", "peak_sigma_b"});
+    std::string out =
+        csv_line({"pair", "utc_a", "utc_b", "difference_ms", "allowed_ms", "file_a", "candidate_a", "frame_a", "x_a",
+                  "y_a", "peak_sigma_a", "file_b", "candidate_b", "frame_b", "x_b", "y_b", "peak_sigma_b"});
     int n = 0;
     for (const candidate_pair& p : m.pairs) {
         const station_candidate& ca = a.candidates[p.a];
         const station_candidate& cb = b.candidates[p.b];
         const auto sigma = [](const std::optional<double>& s) { return s ? fixed_decimals(*s, 2) : std::string{}; };
-        out += csv_line({std::to_string(++n), ca.utc_peak, cb.utc_peak, ms_text(p.difference_ms), ms_text(p.allowed_ms),
-                         ca.file, std::to_string(ca.candidate), std::to_string(ca.peak_frame), std::to_string(ca.x),
-                         std::to_string(ca.y), sigma(ca.peak_sigma), cb.file, std::to_string(cb.candidate),
-                         std::to_string(cb.peak_frame), std::to_string(cb.x), std::to_string(cb.y),
-                         sigma(cb.peak_sigma)});
+        out +=
+            csv_line({std::to_string(++n), ca.utc_peak, cb.utc_peak, ms_text(p.difference_ms), ms_text(p.allowed_ms),
+                      ca.file, std::to_string(ca.candidate), std::to_string(ca.peak_frame), std::to_string(ca.x),
+                      std::to_string(ca.y), sigma(ca.peak_sigma), cb.file, std::to_string(cb.candidate),
+                      std::to_string(cb.peak_frame), std::to_string(cb.x), std::to_string(cb.y), sigma(cb.peak_sigma)});
     }
     return out;
 }

@@ -14,10 +14,10 @@ struct station_candidate {
     std::int32_t candidate = 0;
     std::int32_t peak_frame = 0;
     std::int32_t x = 0, y = 0;
-    std::string utc_peak;                // as written; empty when unknown
-    std::optional<std::int64_t> ticks;   // the same as 100-ns ticks
-    std::optional<double> peak_sigma;    // empty when not given
-    double frame_interval = 0.0;         // seconds; 0 when unknown
+    std::string utc_peak;              // as written; empty when unknown
+    std::optional<std::int64_t> ticks; // the same as 100-ns ticks
+    std::optional<double> peak_sigma;  // empty when not given
+    double frame_interval = 0.0;       // seconds; 0 when unknown
 };
 
 struct station {

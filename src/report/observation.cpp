@@ -25,8 +25,8 @@ public:
         if (x1 <= x0) return out;
         const auto n = static_cast<std::size_t>(x1 - x0);
         for (std::int32_t row = std::max(top, 0); row < std::min(top + h, height); ++row) {
-            const std::int64_t at = ser::header_size + std::int64_t{frame} * reader_.frame_bytes() +
-                                    (std::int64_t{row} * width + x0) * bps;
+            const std::int64_t at =
+                ser::header_size + std::int64_t{frame} * reader_.frame_bytes() + (std::int64_t{row} * width + x0) * bps;
             bytes_.assign(n * static_cast<std::size_t>(bps), 0);
             reader_.file().read_at(at, bytes_.data(), bytes_.size());
             std::int32_t* dst = out.data() + static_cast<std::size_t>(row - top) * static_cast<std::size_t>(w) +

@@ -32,7 +32,7 @@ struct light_curve {
 
 struct cutout {
     std::int32_t frame = 0;
-    std::int32_t left = 0, top = 0; // of the cut-out in the frame (may lie outside it)
+    std::int32_t left = 0, top = 0;    // of the cut-out in the frame (may lie outside it)
     std::vector<std::int32_t> samples; // (2 cutout_half + 1)^2, -1 outside the frame
 };
 

@@ -9,7 +9,7 @@ namespace serflash::report {
 struct image8 {
     std::int32_t width = 0;
     std::int32_t height = 0;
-    int channels = 1;                // 1: grey, 3: red, green, blue
+    int channels = 1;                 // 1: grey, 3: red, green, blue
     std::vector<std::uint8_t> pixels; // rows top first, width x channels bytes each
 };
 

@@ -8,10 +8,23 @@
 namespace serflash::report {
 
 // The columns of NAME_candidates.csv, in order.
-inline constexpr std::array<const char*, 17> candidate_columns = {
-    "candidate",  "file",        "peak_frame",        "first_frame",       "last_frame",  "x",
-    "y",          "utc_peak",    "utc_start",         "time_source",       "duration_frames",
-    "peak_sigma", "peak_excess", "integrated_excess", "highest_threshold", "thresholds",  "detections"};
+inline constexpr std::array<const char*, 17> candidate_columns = {"candidate",
+                                                                  "file",
+                                                                  "peak_frame",
+                                                                  "first_frame",
+                                                                  "last_frame",
+                                                                  "x",
+                                                                  "y",
+                                                                  "utc_peak",
+                                                                  "utc_start",
+                                                                  "time_source",
+                                                                  "duration_frames",
+                                                                  "peak_sigma",
+                                                                  "peak_excess",
+                                                                  "integrated_excess",
+                                                                  "highest_threshold",
+                                                                  "thresholds",
+                                                                  "detections"};
 
 // Decimals of the floating values in the CSV table.
 inline constexpr int sigma_decimals = 2;
