@@ -4,133 +4,173 @@
 #include <filesystem>
 #include <limits>
 #include <map>
+#include <set>
+#include <algorithm>
+#include <iterator>
 
 namespace serflash::report {
 namespace {
 
-// Reads a w x h block of one frame; samples outside the frame are -1, bytes missing from the
-// file read as 0 as the scan reads them.
-class block_reader {
-public:
-    explicit block_reader(ser::ser_reader& reader) : reader_(reader) {}
+constexpr std::int32_t box_side = 2 * box_half + 1;
+constexpr std::int32_t cutout_side = 2 * cutout_half + 1;
 
-    std::vector<std::int32_t> read(std::int32_t frame, std::int32_t left, std::int32_t top, std::int32_t w,
-                                   std::int32_t h) {
-        std::vector<std::int32_t> out(static_cast<std::size_t>(w) * static_cast<std::size_t>(h), -1);
-        const std::int32_t width = reader_.width();
-        const std::int32_t height = reader_.height();
-        const std::int64_t bps = ser::bytes_per_sample(reader_.depth());
-        const std::int32_t x0 = std::max(left, 0);
-        const std::int32_t x1 = std::min(left + w, width);
-        if (x1 <= x0) return out;
-        const auto n = static_cast<std::size_t>(x1 - x0);
-        for (std::int32_t row = std::max(top, 0); row < std::min(top + h, height); ++row) {
-            const std::int64_t at =
-                ser::header_size + std::int64_t{frame} * reader_.frame_bytes() + (std::int64_t{row} * width + x0) * bps;
-            bytes_.assign(n * static_cast<std::size_t>(bps), 0);
-            reader_.file().read_at(at, bytes_.data(), bytes_.size());
-            std::int32_t* dst = out.data() + static_cast<std::size_t>(row - top) * static_cast<std::size_t>(w) +
-                                static_cast<std::size_t>(x0 - left);
-            for (std::size_t i = 0; i < n; ++i) {
-                if (bps == 1) {
-                    dst[i] = bytes_[i];
-                } else {
-                    const unsigned v = unsigned{bytes_[2 * i]} | unsigned{bytes_[2 * i + 1]} << 8;
-                    dst[i] = static_cast<std::int32_t>(v >> static_cast<unsigned>(reader_.bit_shift()));
-                }
-            }
+using block = std::vector<std::int32_t>;
+
+// A w x h block of a frame read whole; samples outside the frame are -1.
+block cut_block(const std::vector<std::uint16_t>& frame, std::int32_t width, std::int32_t height, std::int32_t left,
+                std::int32_t top, std::int32_t w, std::int32_t h) {
+    block out(static_cast<std::size_t>(w) * static_cast<std::size_t>(h), -1);
+    for (std::int32_t r = 0; r < h; ++r) {
+        const std::int32_t row = top + r;
+        if (row < 0 || row >= height) continue;
+        for (std::int32_t c = 0; c < w; ++c) {
+            const std::int32_t col = left + c;
+            if (col < 0 || col >= width) continue;
+            out[static_cast<std::size_t>(r * w + c)] =
+                frame[static_cast<std::size_t>(row) * static_cast<std::size_t>(width) + static_cast<std::size_t>(col)];
         }
-        return out;
     }
+    return out;
+}
 
-private:
-    ser::ser_reader& reader_;
-    std::vector<std::uint8_t> bytes_;
+// What one candidate needs of the file: the 5 x 5 box in the frames of its packets, its own
+// frames and its light curve, and the cut-outs around its peak.
+struct needs {
+    std::int32_t packet_size = 0;
+    std::set<std::int32_t> packets; // first frames
+    std::int32_t curve_first = 0, curve_last = -1;
+    std::int32_t cut_first = 0, cut_last = -1;
+    std::map<std::int32_t, block> boxes; // by frame
+    std::map<std::int32_t, block> cuts;
+
+    bool wants_box(std::int32_t f) const {
+        if (f >= curve_first && f <= curve_last) return true;
+        auto it = packets.upper_bound(f);
+        return it != packets.begin() && f < *std::prev(it) + packet_size;
+    }
+    bool wants_cut(std::int32_t f) const { return f >= cut_first && f <= cut_last; }
 };
 
-constexpr std::int32_t box_side = 2 * box_half + 1;
+needs needs_of(const detect::candidate& c, std::int32_t frames_present, std::int32_t packet_size) {
+    needs n;
+    n.packet_size = packet_size;
+    n.packets.insert(c.peak.packet_first_frame);
+    for (const detect::candidate_frame& f : c.frames) n.packets.insert(f.packet_first_frame);
+    const std::int32_t peak = c.peak.frame;
+    n.curve_first = std::max(0, peak - light_curve_reach);
+    n.curve_last = std::min(frames_present - 1, peak + light_curve_reach);
+    // The candidate's own frames lie within the curve unless it lasts longer.
+    n.curve_first = std::min(n.curve_first, c.first_frame);
+    n.curve_last = std::max(n.curve_last, std::min(frames_present - 1, c.last_frame));
+    n.cut_first = std::max(0, peak - cutout_before);
+    n.cut_last = std::min(frames_present - 1, peak + cutout_after);
+    return n;
+}
 
-// The box's pixel means and the spread of its sum over one packet.
+// The box's pixel means over one packet and the spread of its sum from frame to frame.
 struct packet_box {
     std::vector<double> means; // box_side x box_side
     double sum_sigma = std::numeric_limits<double>::quiet_NaN();
 };
 
-packet_box measure_packet(block_reader& blocks, std::int32_t first, std::int32_t frames, std::int32_t x,
-                          std::int32_t y) {
+packet_box measure_packet(const needs& n, std::int32_t first) {
     packet_box box;
-    const std::size_t n = static_cast<std::size_t>(box_side * box_side);
-    std::vector<std::int64_t> sums(n, 0);
+    const std::size_t count = static_cast<std::size_t>(box_side * box_side);
+    std::vector<std::int64_t> sums(count, 0);
     std::vector<std::int64_t> box_sums;
-    for (std::int32_t f = first; f < first + frames; ++f) {
-        const auto s = blocks.read(f, x - box_half, y - box_half, box_side, box_side);
+    for (auto it = n.boxes.lower_bound(first); it != n.boxes.end() && it->first < first + n.packet_size; ++it) {
         std::int64_t total = 0;
-        for (std::size_t i = 0; i < n; ++i) {
-            sums[i] += s[i];
-            total += s[i];
+        for (std::size_t i = 0; i < count; ++i) {
+            sums[i] += it->second[i];
+            total += it->second[i];
         }
         box_sums.push_back(total);
     }
-    const double count = static_cast<double>(frames);
-    for (std::size_t i = 0; i < n; ++i) box.means.push_back(static_cast<double>(sums[i]) / count);
-    if (frames > 1) {
+    if (box_sums.empty()) {
+        box.means.assign(count, std::numeric_limits<double>::quiet_NaN());
+        return box;
+    }
+    const double frames = static_cast<double>(box_sums.size());
+    for (std::size_t i = 0; i < count; ++i) box.means.push_back(static_cast<double>(sums[i]) / frames);
+    if (box_sums.size() > 1) {
         double mean = 0.0;
         for (const std::int64_t b : box_sums) mean += static_cast<double>(b);
-        mean /= count;
+        mean /= frames;
         double sq = 0.0;
         for (const std::int64_t b : box_sums) sq += (static_cast<double>(b) - mean) * (static_cast<double>(b) - mean);
-        box.sum_sigma = std::sqrt(sq / (count - 1.0));
+        box.sum_sigma = std::sqrt(sq / (frames - 1.0));
     }
     return box;
 }
 
-double box_excess(block_reader& blocks, std::int32_t frame, std::int32_t x, std::int32_t y, const packet_box& box) {
-    const auto s = blocks.read(frame, x - box_half, y - box_half, box_side, box_side);
+double box_excess(const needs& n, std::int32_t frame, const packet_box& box) {
+    const auto it = n.boxes.find(frame);
+    if (it == n.boxes.end()) return std::numeric_limits<double>::quiet_NaN();
     double excess = 0.0;
-    for (std::size_t i = 0; i < s.size(); ++i) excess += static_cast<double>(s[i]) - box.means[i];
+    for (std::size_t i = 0; i < it->second.size(); ++i) excess += static_cast<double>(it->second[i]) - box.means[i];
     return excess;
 }
 
-measured_candidate measure(block_reader& blocks, const detect::candidate& c, std::int32_t frames_present,
-                           std::int32_t packet_size) {
+measured_candidate measure(const detect::candidate& c, needs& n) {
     measured_candidate m;
     m.c = c;
-    const std::int32_t x = c.peak.det.x;
-    const std::int32_t y = c.peak.det.y;
     std::map<std::int32_t, packet_box> packets;
-    const auto packet = [&](std::int32_t first) -> const packet_box& {
-        auto it = packets.find(first);
-        if (it == packets.end()) it = packets.emplace(first, measure_packet(blocks, first, packet_size, x, y)).first;
-        return it->second;
-    };
+    for (const std::int32_t first : n.packets) packets.emplace(first, measure_packet(n, first));
     std::map<std::int32_t, std::int32_t> packet_of;
     for (const detect::candidate_frame& f : c.frames) packet_of[f.frame] = f.packet_first_frame;
+    // Frames of the curve outside the candidate are compared with the peak's packet.
     const auto packet_for = [&](std::int32_t frame) -> const packet_box& {
         const auto it = packet_of.find(frame);
-        return packet(it == packet_of.end() ? c.peak.packet_first_frame : it->second);
+        return packets.at(it == packet_of.end() ? c.peak.packet_first_frame : it->second);
     };
 
     for (const detect::candidate_frame& f : c.frames)
-        m.integrated_excess += box_excess(blocks, f.frame, x, y, packet(f.packet_first_frame));
+        m.integrated_excess += box_excess(n, f.frame, packet_for(f.frame));
 
     const std::int32_t peak = c.peak.frame;
     m.curve.first_frame = std::max(0, peak - light_curve_reach);
-    const std::int32_t last = std::min(frames_present - 1, peak + light_curve_reach);
-    for (std::int32_t f = m.curve.first_frame; f <= last; ++f)
-        m.curve.excess.push_back(box_excess(blocks, f, x, y, packet_for(f)));
-    m.curve.sigma = packet(c.peak.packet_first_frame).sum_sigma;
+    for (std::int32_t f = m.curve.first_frame; f <= peak + light_curve_reach && n.boxes.count(f) > 0; ++f)
+        m.curve.excess.push_back(box_excess(n, f, packet_for(f)));
+    m.curve.sigma = packets.at(c.peak.packet_first_frame).sum_sigma;
 
-    constexpr std::int32_t side = 2 * cutout_half + 1;
-    for (std::int32_t f = std::max(0, peak - cutout_before); f <= std::min(frames_present - 1, peak + cutout_after);
-         ++f) {
+    for (auto& [frame, samples] : n.cuts) {
         cutout cut;
-        cut.frame = f;
-        cut.left = x - cutout_half;
-        cut.top = y - cutout_half;
-        cut.samples = blocks.read(f, cut.left, cut.top, side, side);
+        cut.frame = frame;
+        cut.left = c.peak.det.x - cutout_half;
+        cut.top = c.peak.det.y - cutout_half;
+        cut.samples = std::move(samples);
         m.cutouts.push_back(std::move(cut));
     }
     return m;
+}
+
+// Reads every frame some candidate needs once, in file order, and hands each its blocks.
+void read_blocks(ser::ser_reader& reader, const std::vector<detect::candidate>& candidates, std::vector<needs>& all) {
+    std::set<std::int32_t> frames;
+    const std::int32_t present = reader.frames_present();
+    for (const needs& n : all) {
+        for (std::int32_t f = std::max(0, n.curve_first); f <= n.curve_last; ++f) frames.insert(f);
+        for (std::int32_t f = n.cut_first; f <= n.cut_last; ++f) frames.insert(f);
+        for (const std::int32_t first : n.packets)
+            for (std::int32_t f = first; f < first + n.packet_size && f < present; ++f) frames.insert(f);
+    }
+    if (frames.empty() || !reader.check_geometry().empty()) return;
+    std::vector<std::uint16_t> frame(reader.samples_per_frame());
+    const std::int32_t w = reader.width();
+    const std::int32_t h = reader.height();
+    for (const std::int32_t f : frames) {
+        if (f < 0 || f >= present) continue;
+        reader.seek_frame(f);
+        reader.read_frame(frame);
+        for (std::size_t k = 0; k < all.size(); ++k) {
+            const detect::detection& peak = candidates[k].peak.det;
+            if (all[k].wants_box(f))
+                all[k].boxes[f] = cut_block(frame, w, h, peak.x - box_half, peak.y - box_half, box_side, box_side);
+            if (all[k].wants_cut(f))
+                all[k].cuts[f] =
+                    cut_block(frame, w, h, peak.x - cutout_half, peak.y - cutout_half, cutout_side, cutout_side);
+        }
+    }
 }
 
 std::string absolute_of(const std::string& path) {
@@ -159,6 +199,14 @@ std::int32_t last_frame_examined(const detect::pass_report& pass) {
     return pass.frame_reached - 1;
 }
 
+ser::frame_times frame_times_of(platform::file_system& fs, const detect::scan_job& job) {
+    auto input = fs.open_read(job.path);
+    if (!input) return {};
+    ser::ser_reader reader(std::move(input));
+    reader.read_ser_header();
+    return ser::read_frame_times(reader, job.fps);
+}
+
 observation observe(ser::ser_reader& reader, const detect::scan_job& job, const scan_records& records) {
     observation o;
     o.path = job.path;
@@ -174,9 +222,12 @@ observation observe(ser::ser_reader& reader, const detect::scan_job& job, const 
     o.bit_shift = job.bit_shift;
     o.passes = records.passes;
     o.scattered = records.scattered;
-    block_reader blocks(reader);
-    for (const detect::candidate& c : detect::group_candidates(records.frames))
-        o.candidates.push_back(measure(blocks, c, o.frames_present, job.settings.packet_size));
+    const std::vector<detect::candidate> candidates = detect::group_candidates(records.frames);
+    std::vector<needs> all;
+    for (const detect::candidate& c : candidates)
+        all.push_back(needs_of(c, o.frames_present, std::max(1, job.settings.packet_size)));
+    read_blocks(reader, candidates, all);
+    for (std::size_t k = 0; k < candidates.size(); ++k) o.candidates.push_back(measure(candidates[k], all[k]));
     return o;
 }
 

@@ -5,6 +5,7 @@
 #include "detect/batch.h"
 #include "detect/candidates.h"
 #include "detect/records.h"
+#include "platform/file_io.h"
 #include "ser/frame_times.h"
 #include "ser/ser_reader.h"
 
@@ -72,6 +73,10 @@ struct scan_records {
 // Groups the records into candidates and measures each on the file (whose header the reader
 // has read). Reads only the pixels it needs.
 observation observe(ser::ser_reader& reader, const detect::scan_job& job, const scan_records& records);
+
+// The frame times of a job's file: its time stamps, or its header's start and the job's frame
+// rate; none when the file cannot be opened.
+ser::frame_times frame_times_of(platform::file_system& fs, const detect::scan_job& job);
 
 // The last frame a pass examined.
 std::int32_t last_frame_examined(const detect::pass_report& pass);

@@ -35,6 +35,7 @@ public:
         }
         ser::ser_reader reader(std::move(input));
         reader.set_bit_shift(job_.bit_shift);
+        reader.set_swap_bytes(job_.swap_bytes);
         reader.read_ser_header();
         const observation o = observe(reader, job_, records_);
         const std::string base = base_of_folder(result_dir_, job_.path);

@@ -112,6 +112,16 @@ std::string thresholds_text(const std::vector<std::int32_t>& thresholds) {
     return s;
 }
 
+std::string candidate_line(const detect::candidate& c, const ser::frame_times& times) {
+    const auto utc = times.utc_of(c.peak.frame);
+    std::string line = "candidate " + std::to_string(c.number) + ": frame " + std::to_string(c.peak.frame) + ", x " +
+                       std::to_string(c.peak.det.x) + ", y " + std::to_string(c.peak.det.y) + ", " +
+                       (utc ? ser::format_utc(*utc) : std::string("no time"));
+    if (times.source == ser::time_source::header_fps) line += " (estimated)";
+    const std::string sigma = fixed_decimals(c.peak.significance(), sigma_decimals);
+    return line + ", " + (sigma.empty() ? std::string("n/a") : sigma) + " sigma";
+}
+
 std::string candidates_csv(const observation& o) {
     std::string out = csv_line(std::vector<std::string>(candidate_columns.begin(), candidate_columns.end()));
     for (const measured_candidate& m : o.candidates) {

@@ -33,6 +33,10 @@ inline constexpr int counts_decimals = 1;
 // "60 57 54".
 std::string thresholds_text(const std::vector<std::int32_t>& thresholds);
 
+// A candidate in one line, as the command line prints it under its file's line:
+// "candidate 1: frame 120, x 80, y 40, 2026-12-08T21:14:03.125Z, 14.21 sigma".
+std::string candidate_line(const detect::candidate& c, const ser::frame_times& times);
+
 std::string candidates_csv(const observation& o);
 std::string candidates_json(const observation& o);
 

@@ -1,6 +1,7 @@
 #include "ui/qt/scan_runner.h"
 
 #include "detect/fast_scan.h"
+#include "report/observation_sinks.h"
 
 #include <QThread>
 
@@ -29,6 +30,7 @@ void scan_runner::start(batch_job job) {
         detect::batch_request request;
         request.jobs = job_->jobs;
         request.scanner = detect::make_fast_scanner();
+        request.sinks = report::observation_sinks({}); // the candidates' table, document and page
         auto& hooks = request.hooks;
         hooks.message = [this](const std::string& caption, const std::string& text) {
             // The panel shows the closing message itself once the run is over, worded for a
