@@ -195,8 +195,8 @@ std::string report_html(const observation& o) {
          "section.candidate{border-top:2px solid #999;margin-top:1.5em}</style>\n</head>\n<body>\n";
     s += "<h1>Flash candidates: " + escape(o.name) + "</h1>\n";
 
-    s += "<h2>File</h2>\n<table>\n" + row("Path", o.absolute_path) + row("Size", std::to_string(o.size) + " bytes") +
-         row("Frames present", std::to_string(o.frames_present));
+    s += "<h2>File</h2>\n<table>\n" + row("Path (from the results folder)", o.path_from_results) +
+         row("Size", std::to_string(o.size) + " bytes") + row("Frames present", std::to_string(o.frames_present));
     const ser::ser_header& h = o.header;
     s += row("FileID", field_text(h.FileID)) + row("LuID", std::to_string(h.LuID)) +
          row("ColorID", std::to_string(h.ColorID)) + row("LittleEndian", std::to_string(h.LittleEndian)) +
@@ -226,7 +226,9 @@ std::string report_html(const observation& o) {
          row("Neighbours (T B L R %)", std::to_string(c.pct_top) + " " + std::to_string(c.pct_bottom) + " " +
                                            std::to_string(c.pct_left) + " " + std::to_string(c.pct_right)) +
          row("Max frames with detections", std::to_string(c.max_det_frames)) +
-         row("Scatter (rows, columns)", std::to_string(c.scatter_v) + ", " + std::to_string(c.scatter_h)) +
+         row("Scatter (rows, columns)", std::to_string(c.scatter_v) + ", " + std::to_string(c.scatter_h) +
+                                            (c.continue_after_scatter ? "; passes go on after a scattered frame"
+                                                                      : "; a scattered frame holds the pass")) +
          row("Masks", std::string("red ") + (o.switches.red ? "on" : "off") + " (level " + std::to_string(c.red_level) +
                           ", size " + std::to_string(c.red_mask_half) + "), blue " + (o.switches.blue ? "on" : "off") +
                           " (level " + std::to_string(c.blue_level) + ", size " + std::to_string(c.blue_mask_half) +

@@ -173,10 +173,16 @@ void read_blocks(ser::ser_reader& reader, const std::vector<detect::candidate>& 
     }
 }
 
-std::string absolute_of(const std::string& path) {
+// The SER file's path as seen from inside the results folder, so that the files of a folder
+// name it alike whoever scanned it and from where, and still find it when both are moved.
+std::string path_from_folder(const std::string& path, const std::string& result_dir) {
     std::error_code ec;
-    const std::filesystem::path p = std::filesystem::absolute(path, ec);
-    return ec ? path : p.lexically_normal().string();
+    const std::filesystem::path file = std::filesystem::absolute(path, ec).lexically_normal();
+    if (ec) return path;
+    const std::filesystem::path folder = std::filesystem::absolute(result_dir, ec).lexically_normal();
+    if (ec) return path;
+    const std::filesystem::path rel = file.lexically_relative(folder);
+    return rel.empty() ? file.string() : rel.string();
 }
 
 } // namespace
@@ -207,10 +213,11 @@ ser::frame_times frame_times_of(platform::file_system& fs, const detect::scan_jo
     return ser::read_frame_times(reader, job.fps);
 }
 
-observation observe(ser::ser_reader& reader, const detect::scan_job& job, const scan_records& records) {
+observation observe(ser::ser_reader& reader, const detect::scan_job& job, const std::string& result_dir,
+                    const scan_records& records) {
     observation o;
     o.path = job.path;
-    o.absolute_path = absolute_of(job.path);
+    o.path_from_results = path_from_folder(job.path, result_dir);
     const std::size_t slash = job.path.find_last_of('/');
     o.name = slash == std::string::npos ? job.path : job.path.substr(slash + 1);
     o.size = reader.file().size();

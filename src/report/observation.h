@@ -45,10 +45,10 @@ struct measured_candidate {
 };
 
 struct observation {
-    std::string path;          // of the SER file as given
-    std::string absolute_path; // the same, absolute
-    std::string name;          // the file-name part
-    std::int64_t size = -1;    // bytes, -1 when unknown
+    std::string path;              // of the SER file as given
+    std::string path_from_results; // the same seen from the results folder ("../m1.ser")
+    std::string name;              // the file-name part
+    std::int64_t size = -1;        // bytes, -1 when unknown
     ser::ser_header header;
     std::int32_t frames_present = 0;
     ser::frame_times times;
@@ -71,8 +71,9 @@ struct scan_records {
 };
 
 // Groups the records into candidates and measures each on the file (whose header the reader
-// has read). Reads only the pixels it needs.
-observation observe(ser::ser_reader& reader, const detect::scan_job& job, const scan_records& records);
+// has read), whose results are in result_dir. Reads each frame it needs once.
+observation observe(ser::ser_reader& reader, const detect::scan_job& job, const std::string& result_dir,
+                    const scan_records& records);
 
 // The frame times of a job's file: its time stamps, or its header's start and the job's frame
 // rate; none when the file cannot be opened.

@@ -37,7 +37,7 @@ public:
         reader.set_bit_shift(job_.bit_shift);
         reader.set_swap_bytes(job_.swap_bytes);
         reader.read_ser_header();
-        const observation o = observe(reader, job_, records_);
+        const observation o = observe(reader, job_, result_dir_, records_);
         const std::string base = base_of_folder(result_dir_, job_.path);
         std::string problem;
         const auto write = [&](const std::string& path, const std::string& text) {

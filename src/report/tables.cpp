@@ -69,6 +69,7 @@ json settings_json(const observation& o) {
                 {"star_threshold", s.star_threshold},
                 {"scatter_v", s.scatter_v},
                 {"scatter_h", s.scatter_h},
+                {"continue_after_scatter", s.continue_after_scatter},
                 {"switches", {{"red", o.switches.red}, {"blue", o.switches.blue}, {"stars", o.switches.stars}}},
                 {"bit_shift", o.bit_shift}};
 }
@@ -160,7 +161,7 @@ std::string candidates_json(const observation& o) {
                    {"version", 1},
                    {"file",
                     {{"name", o.name},
-                     {"path", o.absolute_path},
+                     {"path", o.path_from_results},
                      {"size", o.size},
                      {"header", header_json(o.header)},
                      {"frames_present", o.frames_present}}},
@@ -169,7 +170,9 @@ std::string candidates_json(const observation& o) {
                      {"first_utc", text_or_null(o.utc_text(0))},
                      {"last_utc", text_or_null(o.utc_text(last))},
                      {"frame_rate", number_or_null(o.times.frame_rate)},
-                     {"dropped_frames", o.times.dropped_frames}}},
+                     {"dropped_frames", o.times.dropped_frames},
+                     {"gaps_after", o.times.gaps_after},
+                     {"notes", o.times.notes}}},
                    {"settings", settings_json(o)},
                    {"passes", passes},
                    {"scattered_frames", scattered},

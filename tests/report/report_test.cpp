@@ -191,6 +191,7 @@ TEST_F(ReportFiles, JsonReadsBackWithTheCsvValues) {
     EXPECT_EQ(doc["format"], "serflash-candidates");
     EXPECT_EQ(doc["version"], 1);
     EXPECT_EQ(doc["file"]["name"], "m1.ser");
+    EXPECT_EQ(doc["file"]["path"], "../m1.ser"); // from inside the results folder
     EXPECT_EQ(doc["file"]["size"], synth::make_ser_bytes(sample()).size());
     EXPECT_EQ(doc["file"]["frames_present"], 60);
     EXPECT_EQ(doc["file"]["header"]["Observer"], "Synthetic observer");
@@ -230,6 +231,7 @@ TEST_F(ReportFiles, TheDesktopReviewReadsTheDocument) {
     EXPECT_EQ(read.candidates[0].duration_frames, 2);
     EXPECT_EQ(read.candidates[0].time_source, "trailer");
     EXPECT_EQ(read.candidates[0].curve.excess.size(), 31u);
+    EXPECT_EQ(read.candidates[0].ser_path, (dir.parent_path() / "m1.ser").string());
     std::filesystem::remove_all(dir);
 }
 
