@@ -64,6 +64,15 @@ std::string field_text(const std::array<char, N>& field) {
     return ser::cp932_to_printable_utf8(std::string_view(field.data(), static_cast<std::size_t>(nul - field.begin())));
 }
 
+// A header time: its ticks, and the calendar time when it is one.
+std::string header_time(std::int64_t ticks, bool utc) {
+    std::string text = std::to_string(ticks);
+    if (ticks <= 0 || ticks >= ser::ticks_of(10000, 1, 1, 0, 0, 0)) return text;
+    std::string when = ser::format_utc(ticks);
+    if (!utc) when = when.substr(0, when.size() - 1) + ", local time"; // no "Z"
+    return text + " (" + when + ")";
+}
+
 std::string row(const std::string& name, const std::string& value) {
     return "<tr><th>" + escape(name) + "</th><td>" + escape(value) + "</td></tr>\n";
 }
@@ -79,8 +88,9 @@ std::string pass_line(const detect::pass_report& p) {
             why = "the frames with detections reached the limit at frame " + std::to_string(p.frame_reached);
             break;
         case detect::pass_end::scattered:
-            why = "its last packet began at frame " + std::to_string(p.frame_reached) +
-                  ", a frame passed over for its scattered points";
+            why = "it was held at frame " + std::to_string(p.frame_reached) +
+                  ", a frame passed over for its scattered points (" + std::to_string(p.frames_not_examined) +
+                  " frames before the stop frame not examined)";
             break;
         case detect::pass_end::stopped:
             why = "the scan was stopped";
@@ -98,7 +108,7 @@ std::string pass_line(const detect::pass_report& p) {
 }
 
 std::string light_curve_svg(const observation& o, const measured_candidate& m) {
-    constexpr double w = 640, h = 240, left = 60, right = 10, top = 10, bottom = 50;
+    constexpr double w = 640, h = 240, left = 60, right = 40, top = 10, bottom = 50;
     const auto& e = m.curve.excess;
     const double sigma = std::isfinite(m.curve.sigma) ? m.curve.sigma : 0.0;
     double lo = -sigma, hi = sigma;
@@ -204,7 +214,8 @@ std::string report_html(const observation& o) {
                           std::to_string(h.PixelDepthPerPlane) + " bits") +
          row("FrameCount", std::to_string(h.FrameCount)) + row("Observer", field_text(h.Observer)) +
          row("Instrument", field_text(h.Instrument)) + row("Telescope", field_text(h.Telescope)) +
-         row("Datetime", std::to_string(h.Datetime)) + row("DatetimeUTC", std::to_string(h.DatetimeUTC)) + "</table>\n";
+         row("Datetime", header_time(h.Datetime, false)) + row("DatetimeUTC", header_time(h.DatetimeUTC, true)) +
+         "</table>\n";
 
     s += "<h2>Times</h2>\n<table>\n" + row("Source", ser::time_source_name(o.times.source));
     if (o.times.known()) {
