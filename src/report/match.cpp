@@ -14,6 +14,8 @@ namespace serflash::report {
 namespace {
 
 constexpr double ticks_per_ms = 10'000.0;
+// Far more than the candidates of any night; keeps a video given by mistake out of memory.
+constexpr std::size_t max_candidates_file = std::size_t{256} << 20;
 
 std::optional<std::string> read_all(platform::file_system& fs, const std::string& path, std::string& error) {
     std::string why;
@@ -23,8 +25,18 @@ std::optional<std::string> read_all(platform::file_system& fs, const std::string
         return std::nullopt;
     }
     std::string text;
+    if (in->size() > static_cast<std::int64_t>(max_candidates_file)) {
+        error = path + ": larger than " + std::to_string(max_candidates_file >> 20) + " MiB, not a candidates file";
+        return std::nullopt;
+    }
     char buf[65536];
-    for (std::size_t got; (got = in->read(buf, sizeof buf)) > 0;) text.append(buf, got);
+    for (std::size_t got; (got = in->read(buf, sizeof buf)) > 0;) {
+        text.append(buf, got);
+        if (text.size() > max_candidates_file) {
+            error = path + ": larger than " + std::to_string(max_candidates_file >> 20) + " MiB, not a candidates file";
+            return std::nullopt;
+        }
+    }
     return text;
 }
 
