@@ -1,13 +1,17 @@
 #include "cli/commands.h"
 #include "cli/scan_runner.h"
+#include "detect/candidates.h"
+#include "report/csv.h"
+#include "report/observation.h"
+#include "report/tables.h"
+#include "ser/frame_times.h"
 #include "synth/synth.h"
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <cstdlib>
 #include <iostream>
-#include <map>
-#include <set>
 #include <unistd.h>
 
 namespace serflash::cli {
@@ -15,23 +19,20 @@ namespace {
 
 constexpr const char* sample_name = "serflash_demo.ser";
 
-struct found_detection {
-    std::int32_t frame, x, y;
-    auto operator<=>(const found_detection&) const = default;
-};
-
-// The listed detections of the saved frames, with the thresholds of the passes that saved them.
-std::map<found_detection, std::set<int>> detections_of(const detect::file_report& report) {
-    std::map<found_detection, std::set<int>> found;
-    for (const detect::saved_frame& f : report.frames)
-        for (const detect::detection& d : f.detections) found[{f.frame, d.x, d.y}].insert(f.threshold);
-    return found;
+// The candidate that an injected flash became: near its place, within its frames.
+bool is_flash(const detect::candidate& c, const synth::flash_spec& fl) {
+    return c.last_frame >= fl.frame && c.first_frame < fl.frame + fl.frames &&
+           std::abs(c.peak.det.x - fl.x) <= detect::candidate_reach &&
+           std::abs(c.peak.det.y - fl.y) <= detect::candidate_reach;
 }
 
-std::string thresholds_text(const std::set<int>& t) {
-    std::string s;
-    for (auto it = t.rbegin(); it != t.rend(); ++it) s += (s.empty() ? "" : ", ") + std::to_string(*it);
-    return s;
+void print_candidate(const detect::candidate& c, const ser::frame_times& times) {
+    const auto utc = times.utc_of(c.peak.frame);
+    std::cout << "candidate " << c.number << ", peak in frame " << c.peak.frame << " at "
+              << (utc ? ser::format_utc(*utc) : std::string("no time")) << ", "
+              << report::fixed_decimals(c.peak.significance(), report::sigma_decimals) << " sigma, "
+              << c.duration_frames() << " frame" << (c.duration_frames() == 1 ? "" : "s") << ", thresholds "
+              << report::thresholds_text(c.thresholds) << "\n";
 }
 
 synth::params demo_params() {
@@ -42,6 +43,9 @@ synth::params demo_params() {
     p.seed = 2026;
     p.flashes = {{100, 80, 40, 600.0, 1}, {200, 150, 170, 500.0, 1}, {150, 60, 230, 400.0, 1}};
     p.burst_frame = 280;
+    // Time stamps after the frames, as capture programs write them: the flashes get their UTC.
+    p.write_times = true;
+    p.fps = 25.0;
     return p;
 }
 
@@ -69,40 +73,38 @@ int run_demo() {
     if (run.files.empty() || run.files[0].outcome != detect::file_outcome::scanned) return 1;
     const detect::file_report& f = run.files[0];
 
-    auto found = detections_of(f);
-    std::cout << "\nInjected flashes and what the scan found (thresholds in tenths of a standard deviation):\n";
+    const ser::frame_times times = report::frame_times_of(platform::native_file_system(), job_for(req, sample_name));
+    std::cout << "\nFrame times from the sample's time stamps (" << ser::time_source_name(times.source) << "), "
+              << "first frame " << (times.known() ? ser::format_utc(times.utc_ticks.front()) : std::string("unknown"))
+              << ".\nInjected flashes and the candidates the scan found (each flash once, however many frames and "
+                 "thresholds found it; thresholds in tenths of a standard deviation):\n";
+    std::vector<detect::candidate> candidates = detect::group_candidates(f.frames);
     int hits = 0;
     for (const auto& fl : made.truth.flashes) {
-        std::set<int> at;
-        for (auto it = found.begin(); it != found.end();) {
-            const auto& d = it->first;
-            if (d.frame >= fl.frame && d.frame < fl.frame + fl.frames && std::abs(d.x - fl.x) <= 2 &&
-                std::abs(d.y - fl.y) <= 2) {
-                at.insert(it->second.begin(), it->second.end());
-                it = found.erase(it);
-            } else {
-                ++it;
-            }
-        }
         std::cout << "  flash at x " << fl.x << ", y " << fl.y << ", frame " << fl.frame << " (peak " << fl.amplitude
                   << " counts): ";
-        if (at.empty()) {
+        const auto it = std::find_if(candidates.begin(), candidates.end(),
+                                     [&](const detect::candidate& c) { return is_flash(c, fl); });
+        if (it == candidates.end()) {
             std::cout << "not found\n";
-        } else {
-            ++hits;
-            std::cout << "found at thresholds " << thresholds_text(at) << "\n";
+            continue;
         }
+        ++hits;
+        print_candidate(*it, times);
+        candidates.erase(it);
     }
-    std::cout << "  other detections: " << found.size() << "\n";
-    for (const auto& [d, t] : found)
-        std::cout << "    x " << d.x << ", y " << d.y << ", frame " << d.frame << " at thresholds "
-                  << thresholds_text(t) << "\n";
+    std::cout << "  other candidates: " << candidates.size() << "\n";
+    for (const detect::candidate& c : candidates) {
+        std::cout << "    x " << c.peak.det.x << ", y " << c.peak.det.y << ": ";
+        print_candidate(c, times);
+    }
     std::cout << "\n"
               << hits << " of " << made.truth.flashes.size() << " flashes found. The burst in frame " << p.burst_frame
               << " is passed over: its points are scattered far beyond the accepted ranges, and "
               << "each pass ends at such a frame (the folder name tells the frame a scan reached).\n"
-              << "Results: " << f.result_dir << "/ (the summary serflash_demo_summary.txt and one BMP snapshot per "
-              << "frame with detections, the detections boxed in orange).\n";
+              << "Results: " << f.result_dir << "/ (the summary serflash_demo_summary.txt, one BMP snapshot per "
+              << "frame with detections, the detections boxed in orange, the candidates in "
+              << "serflash_demo_candidates.csv and .json, and the page serflash_demo_report.html).\n";
     return hits == static_cast<int>(made.truth.flashes.size()) ? 0 : 1;
 }
 

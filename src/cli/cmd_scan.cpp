@@ -36,6 +36,10 @@ void add_output_options(CLI::App* cmd, scan_cli& c) {
                     "Scan this many files at once, each on a core of its own; every file's results are the same as "
                     "when the files are scanned one after the other (default 1)")
         ->check(CLI::Range(1, 256));
+    cmd->add_option("--fps", c.request.fps,
+                    "Frame rate for the frame times of files without usable time stamps: frame k is taken at the "
+                    "header's DatetimeUTC plus k / FPS seconds (marked as estimated)")
+        ->check(CLI::PositiveNumber);
     cmd->add_flag("--reference", c.request.reference,
                   "Use the straightforward scan, which reads every frame twice per pass, instead of the fast scan "
                   "(the results are the same; for checking)");
@@ -159,8 +163,10 @@ command_runner add_scan_command(CLI::App& app) {
     auto* cmd = app.add_subcommand(
         "scan",
         "Scan SER videos for short point-like flashes. For each FILE.ser a folder Results_FILE is made (in the "
-        "current folder or --dir) holding FILE_summary.txt and one BMP snapshot per frame with detections; when the "
-        "scan ends the folder is renamed Results_FILE_sT_F (T: the last threshold, F: the frame reached). The "
+        "current folder or --dir) holding FILE_summary.txt, one BMP snapshot per frame with detections, the "
+        "candidates (each flash once, with its time) in FILE_candidates.csv and FILE_candidates.json, and the page "
+        "FILE_report.html; when the scan ends the folder is renamed Results_FILE_sT_F (T: the last threshold, F: the "
+        "frame reached). The "
         "defaults are those of the desktop program.");
     auto c = std::make_shared<scan_cli>();
     add_output_options(cmd, *c);

@@ -1,12 +1,16 @@
 #include "cli/scan_runner.h"
 
 #include "detect/fast_scan.h"
+#include "detect/candidates.h"
 #include "detect/passes.h"
+#include "report/observation_sinks.h"
+#include "report/tables.h"
 #include "ser/ser_reader.h"
 
 #include <algorithm>
 #include <charconv>
 #include <chrono>
+#include <mutex>
 #include <ostream>
 #include <thread>
 
@@ -92,6 +96,15 @@ void print_file_line(std::ostream& out, const detect::file_report& f) {
     }
 }
 
+// The candidates of a scanned file, one line each, under its line.
+void print_candidates(std::ostream& out, const detect::scan_job& job, const detect::file_report& f) {
+    if (f.outcome != detect::file_outcome::scanned && f.outcome != detect::file_outcome::stopped) return;
+    const std::vector<detect::candidate> candidates = detect::group_candidates(f.frames);
+    if (candidates.empty()) return;
+    const ser::frame_times times = report::frame_times_of(platform::native_file_system(), job);
+    for (const detect::candidate& c : candidates) out << "  " << report::candidate_line(c, times) << "\n";
+}
+
 } // namespace
 
 detect::scan_job job_for(const scan_request& request, const std::string& path) {
@@ -117,6 +130,7 @@ detect::scan_job job_for(const scan_request& request, const std::string& path) {
     job.settings.brightness = v.brightness.value_or(d.brightness);
     job.switches = request.switches;
     job.bit_shift = request.bit_shift;
+    job.fps = request.fps;
     return job;
 }
 
@@ -177,16 +191,29 @@ scan_run run_scan_request(const scan_request& request, std::ostream& out, std::o
         fast.threads = std::max(1U, std::thread::hardware_concurrency() / batch.jobs_at_once);
         batch.scanner = detect::make_fast_scanner(fast);
     }
+    // The candidates' files are written on the threads that scan; what went wrong is told here.
+    std::mutex problems_mutex;
+    std::vector<std::string> problems;
+    report::observation_options observation;
+    observation.observed = [&](const report::observation&, const std::string& problem) {
+        if (problem.empty()) return;
+        const std::lock_guard lock(problems_mutex);
+        problems.push_back(problem);
+    };
+    batch.sinks = report::observation_sinks(observation);
     const detect::batch_report report = detect::run_batch(batch);
     line.clear();
     run.start = report.start;
     run.end = report.end;
     run.stopped = report.stopped;
-    for (const auto& f : report.files) {
+    for (std::size_t i = 0; i < report.files.size(); ++i) {
+        const detect::file_report& f = report.files[i];
         print_file_line(out, f);
+        print_candidates(out, batch.jobs[i], f);
         run.files.push_back(f);
     }
     out << std::flush;
+    for (const std::string& problem : problems) err << "serflash scan: " << problem << "\n";
     print_message(err, done_caption, report.times_message());
     return run;
 }

@@ -29,6 +29,7 @@ struct scan_request {
     file_values per_file;
     unsigned jobs = 1;      // files scanned at once
     bool reference = false; // the straightforward scan instead of the fast one
+    double fps = 0.0;       // frame rate for times from the header of files without time stamps
 };
 
 struct scan_run {
@@ -38,8 +39,9 @@ struct scan_run {
     bool all_scanned() const;
 };
 
-// Scans the files in order, printing one line per file to out, messages to err and, when
-// progress is set, a progress line on err.
+// Scans the files in order, printing one line per file to out (followed by one line per
+// candidate), messages to err and, when progress is set, a progress line on err. Each results
+// folder also gets the candidates table, document and report page.
 scan_run run_scan_request(const scan_request& request, std::ostream& out, std::ostream& err, bool progress,
                           const std::function<bool()>& stop_requested = {});
 

@@ -151,6 +151,9 @@ candidates_file read_candidates_file(const std::filesystem::path& json_path) {
         ser_path = value_or<std::string>(*f, "path", "");
         ser_name = value_or<std::string>(*f, "name", "");
     }
+    // A relative path is seen from the results folder that holds the document.
+    if (!ser_path.empty() && std::filesystem::path(ser_path).is_relative())
+        ser_path = (json_path.parent_path() / ser_path).lexically_normal().string();
     try {
         for (const json& c : j["candidates"]) {
             if (!c.is_object()) continue;

@@ -44,7 +44,7 @@ struct candidate {
     light_curve curve;
 
     // Where it came from.
-    std::string ser_path;         // absolute path of the SER file as the scan saw it
+    std::string ser_path;         // the SER file (a relative path in the document is taken from its folder)
     std::filesystem::path source; // the NAME_candidates.json file
     verdict mark = verdict::none;
 };

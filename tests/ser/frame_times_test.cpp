@@ -130,6 +130,16 @@ TEST(FrameTimes, UnusableTrailersFallBackToTheHeader) {
         EXPECT_DOUBLE_EQ(est.frame_rate, 50.0);
     }
 
+    // A capture cut short keeps no trailer: stamps would be read from frame data.
+    synth::params cut = timed();
+    cut.write_times = false;
+    cut.cut_bytes = 7;
+    const frame_times partial = times_of(cut);
+    EXPECT_EQ(partial.source, time_source::none);
+    ASSERT_FALSE(partial.notes.empty());
+    EXPECT_NE(partial.notes.front().find("does not hold all 10 frames"), std::string::npos) << partial.notes.front();
+    EXPECT_EQ(times_of(cut, 25.0).utc_ticks.size(), 9u); // estimated for the whole frames only
+
     // No estimate without a UTC start.
     synth::params unset = timed();
     unset.write_times = false;

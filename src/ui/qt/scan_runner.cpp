@@ -1,6 +1,7 @@
 #include "ui/qt/scan_runner.h"
 
 #include "detect/fast_scan.h"
+#include "report/observation_sinks.h"
 
 #include <QThread>
 
@@ -29,6 +30,12 @@ void scan_runner::start(batch_job job) {
         detect::batch_request request;
         request.jobs = job_->jobs;
         request.scanner = detect::make_fast_scanner();
+        // The candidates' table, document and page beside the summary.
+        report::observation_options observation;
+        observation.observed = [this](const report::observation&, const std::string& problem) {
+            if (!problem.empty()) emit message("Candidates", QString::fromStdString(problem));
+        };
+        request.sinks = report::observation_sinks(observation);
         auto& hooks = request.hooks;
         hooks.message = [this](const std::string& caption, const std::string& text) {
             // The panel shows the closing message itself once the run is over, worded for a

@@ -1,0 +1,20 @@
+#pragma once
+// The report page of one scanned file: a single HTML file with its images inside (data: URIs),
+// readable in a browser with no network.
+#include "report/observation.h"
+#include "report/png_image.h"
+
+#include <string>
+
+namespace serflash::report {
+
+// The cut-outs of a candidate side by side, each enlarged this many times without smoothing.
+inline constexpr int cutout_zoom = 4;
+
+// The grey strip of a candidate's cut-outs: black below mean - 3 sigma of the peak pixel, white
+// at the peak sample, square-root steps between, so that the sky's noise and the flash both show.
+image8 cutout_strip(const measured_candidate& m);
+
+std::string report_html(const observation& o);
+
+} // namespace serflash::report

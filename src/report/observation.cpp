@@ -1,0 +1,241 @@
+#include "report/observation.h"
+
+#include <cmath>
+#include <filesystem>
+#include <limits>
+#include <map>
+#include <set>
+#include <algorithm>
+#include <iterator>
+
+namespace serflash::report {
+namespace {
+
+constexpr std::int32_t box_side = 2 * box_half + 1;
+constexpr std::int32_t cutout_side = 2 * cutout_half + 1;
+
+using block = std::vector<std::int32_t>;
+
+// A w x h block of a frame read whole; samples outside the frame are -1.
+block cut_block(const std::vector<std::uint16_t>& frame, std::int32_t width, std::int32_t height, std::int32_t left,
+                std::int32_t top, std::int32_t w, std::int32_t h) {
+    block out(static_cast<std::size_t>(w) * static_cast<std::size_t>(h), -1);
+    for (std::int32_t r = 0; r < h; ++r) {
+        const std::int32_t row = top + r;
+        if (row < 0 || row >= height) continue;
+        for (std::int32_t c = 0; c < w; ++c) {
+            const std::int32_t col = left + c;
+            if (col < 0 || col >= width) continue;
+            out[static_cast<std::size_t>(r * w + c)] =
+                frame[static_cast<std::size_t>(row) * static_cast<std::size_t>(width) + static_cast<std::size_t>(col)];
+        }
+    }
+    return out;
+}
+
+// What one candidate needs of the file: the 5 x 5 box in the frames of its packets, its own
+// frames and its light curve, and the cut-outs around its peak.
+struct needs {
+    std::int32_t packet_size = 0;
+    std::set<std::int32_t> packets; // first frames
+    std::int32_t curve_first = 0, curve_last = -1;
+    std::int32_t cut_first = 0, cut_last = -1;
+    std::map<std::int32_t, block> boxes; // by frame
+    std::map<std::int32_t, block> cuts;
+
+    bool wants_box(std::int32_t f) const {
+        if (f >= curve_first && f <= curve_last) return true;
+        auto it = packets.upper_bound(f);
+        return it != packets.begin() && f < *std::prev(it) + packet_size;
+    }
+    bool wants_cut(std::int32_t f) const { return f >= cut_first && f <= cut_last; }
+};
+
+needs needs_of(const detect::candidate& c, std::int32_t frames_present, std::int32_t packet_size) {
+    needs n;
+    n.packet_size = packet_size;
+    n.packets.insert(c.peak.packet_first_frame);
+    for (const detect::candidate_frame& f : c.frames) n.packets.insert(f.packet_first_frame);
+    const std::int32_t peak = c.peak.frame;
+    n.curve_first = std::max(0, peak - light_curve_reach);
+    n.curve_last = std::min(frames_present - 1, peak + light_curve_reach);
+    // The candidate's own frames lie within the curve unless it lasts longer.
+    n.curve_first = std::min(n.curve_first, c.first_frame);
+    n.curve_last = std::max(n.curve_last, std::min(frames_present - 1, c.last_frame));
+    n.cut_first = std::max(0, peak - cutout_before);
+    n.cut_last = std::min(frames_present - 1, peak + cutout_after);
+    return n;
+}
+
+// The box's pixel means over one packet and the spread of its sum from frame to frame.
+struct packet_box {
+    std::vector<double> means; // box_side x box_side
+    double sum_sigma = std::numeric_limits<double>::quiet_NaN();
+};
+
+packet_box measure_packet(const needs& n, std::int32_t first) {
+    packet_box box;
+    const std::size_t count = static_cast<std::size_t>(box_side * box_side);
+    std::vector<std::int64_t> sums(count, 0);
+    std::vector<std::int64_t> box_sums;
+    for (auto it = n.boxes.lower_bound(first); it != n.boxes.end() && it->first < first + n.packet_size; ++it) {
+        std::int64_t total = 0;
+        for (std::size_t i = 0; i < count; ++i) {
+            sums[i] += it->second[i];
+            total += it->second[i];
+        }
+        box_sums.push_back(total);
+    }
+    if (box_sums.empty()) {
+        box.means.assign(count, std::numeric_limits<double>::quiet_NaN());
+        return box;
+    }
+    const double frames = static_cast<double>(box_sums.size());
+    for (std::size_t i = 0; i < count; ++i) box.means.push_back(static_cast<double>(sums[i]) / frames);
+    if (box_sums.size() > 1) {
+        double mean = 0.0;
+        for (const std::int64_t b : box_sums) mean += static_cast<double>(b);
+        mean /= frames;
+        double sq = 0.0;
+        for (const std::int64_t b : box_sums) sq += (static_cast<double>(b) - mean) * (static_cast<double>(b) - mean);
+        box.sum_sigma = std::sqrt(sq / (frames - 1.0));
+    }
+    return box;
+}
+
+double box_excess(const needs& n, std::int32_t frame, const packet_box& box) {
+    const auto it = n.boxes.find(frame);
+    if (it == n.boxes.end()) return std::numeric_limits<double>::quiet_NaN();
+    double excess = 0.0;
+    for (std::size_t i = 0; i < it->second.size(); ++i) excess += static_cast<double>(it->second[i]) - box.means[i];
+    return excess;
+}
+
+measured_candidate measure(const detect::candidate& c, needs& n) {
+    measured_candidate m;
+    m.c = c;
+    std::map<std::int32_t, packet_box> packets;
+    for (const std::int32_t first : n.packets) packets.emplace(first, measure_packet(n, first));
+    std::map<std::int32_t, std::int32_t> packet_of;
+    for (const detect::candidate_frame& f : c.frames) packet_of[f.frame] = f.packet_first_frame;
+    // Frames of the curve outside the candidate are compared with the peak's packet.
+    const auto packet_for = [&](std::int32_t frame) -> const packet_box& {
+        const auto it = packet_of.find(frame);
+        return packets.at(it == packet_of.end() ? c.peak.packet_first_frame : it->second);
+    };
+
+    for (const detect::candidate_frame& f : c.frames)
+        m.integrated_excess += box_excess(n, f.frame, packet_for(f.frame));
+
+    const std::int32_t peak = c.peak.frame;
+    m.curve.first_frame = std::max(0, peak - light_curve_reach);
+    for (std::int32_t f = m.curve.first_frame; f <= peak + light_curve_reach && n.boxes.count(f) > 0; ++f)
+        m.curve.excess.push_back(box_excess(n, f, packet_for(f)));
+    m.curve.sigma = packets.at(c.peak.packet_first_frame).sum_sigma;
+
+    for (auto& [frame, samples] : n.cuts) {
+        cutout cut;
+        cut.frame = frame;
+        cut.left = c.peak.det.x - cutout_half;
+        cut.top = c.peak.det.y - cutout_half;
+        cut.samples = std::move(samples);
+        m.cutouts.push_back(std::move(cut));
+    }
+    return m;
+}
+
+// Reads every frame some candidate needs once, in file order, and hands each its blocks.
+void read_blocks(ser::ser_reader& reader, const std::vector<detect::candidate>& candidates, std::vector<needs>& all) {
+    std::set<std::int32_t> frames;
+    const std::int32_t present = reader.frames_present();
+    for (const needs& n : all) {
+        for (std::int32_t f = std::max(0, n.curve_first); f <= n.curve_last; ++f) frames.insert(f);
+        for (std::int32_t f = n.cut_first; f <= n.cut_last; ++f) frames.insert(f);
+        for (const std::int32_t first : n.packets)
+            for (std::int32_t f = first; f < first + n.packet_size && f < present; ++f) frames.insert(f);
+    }
+    if (frames.empty() || !reader.check_geometry().empty()) return;
+    std::vector<std::uint16_t> frame(reader.samples_per_frame());
+    const std::int32_t w = reader.width();
+    const std::int32_t h = reader.height();
+    for (const std::int32_t f : frames) {
+        if (f < 0 || f >= present) continue;
+        reader.seek_frame(f);
+        reader.read_frame(frame);
+        for (std::size_t k = 0; k < all.size(); ++k) {
+            const detect::detection& peak = candidates[k].peak.det;
+            if (all[k].wants_box(f))
+                all[k].boxes[f] = cut_block(frame, w, h, peak.x - box_half, peak.y - box_half, box_side, box_side);
+            if (all[k].wants_cut(f))
+                all[k].cuts[f] =
+                    cut_block(frame, w, h, peak.x - cutout_half, peak.y - cutout_half, cutout_side, cutout_side);
+        }
+    }
+}
+
+// The SER file's path as seen from inside the results folder, so that the files of a folder
+// name it alike whoever scanned it and from where, and still find it when both are moved.
+std::string path_from_folder(const std::string& path, const std::string& result_dir) {
+    std::error_code ec;
+    const std::filesystem::path file = std::filesystem::absolute(path, ec).lexically_normal();
+    if (ec) return path;
+    const std::filesystem::path folder = std::filesystem::absolute(result_dir, ec).lexically_normal();
+    if (ec) return path;
+    const std::filesystem::path rel = file.lexically_relative(folder);
+    return rel.empty() ? file.string() : rel.string();
+}
+
+} // namespace
+
+std::string observation::utc_text(std::int32_t frame) const {
+    const auto t = times.utc_of(frame);
+    return t ? ser::format_utc(*t) : std::string{};
+}
+
+std::int32_t last_frame_examined(const detect::pass_report& pass) {
+    switch (pass.end) {
+        case detect::pass_end::max_det_frames:
+        case detect::pass_end::scattered:
+            return pass.frame_reached; // the pass stood on the frame it had just examined
+        case detect::pass_end::end_of_range:
+        case detect::pass_end::stopped:
+        case detect::pass_end::failed:
+            break;
+    }
+    return pass.frame_reached - 1;
+}
+
+ser::frame_times frame_times_of(platform::file_system& fs, const detect::scan_job& job) {
+    auto input = fs.open_read(job.path);
+    if (!input) return {};
+    ser::ser_reader reader(std::move(input));
+    reader.read_ser_header();
+    return ser::read_frame_times(reader, job.fps);
+}
+
+observation observe(ser::ser_reader& reader, const detect::scan_job& job, const std::string& result_dir,
+                    const scan_records& records) {
+    observation o;
+    o.path = job.path;
+    o.path_from_results = path_from_folder(job.path, result_dir);
+    const std::size_t slash = job.path.find_last_of('/');
+    o.name = slash == std::string::npos ? job.path : job.path.substr(slash + 1);
+    o.size = reader.file().size();
+    o.header = reader.header();
+    o.frames_present = reader.frames_present();
+    o.times = ser::read_frame_times(reader, job.fps);
+    o.settings = job.settings;
+    o.switches = job.switches;
+    o.bit_shift = job.bit_shift;
+    o.passes = records.passes;
+    o.scattered = records.scattered;
+    const std::vector<detect::candidate> candidates = detect::group_candidates(records.frames);
+    std::vector<needs> all;
+    for (const detect::candidate& c : candidates)
+        all.push_back(needs_of(c, o.frames_present, std::max(1, job.settings.packet_size)));
+    read_blocks(reader, candidates, all);
+    for (std::size_t k = 0; k < candidates.size(); ++k) o.candidates.push_back(measure(candidates[k], all[k]));
+    return o;
+}
+
+} // namespace serflash::report

@@ -1,0 +1,85 @@
+#pragma once
+// Everything the tables and the report of one scanned file say: the file and its times, the
+// settings, how each pass went, the frames passed over for their scatter, and each candidate
+// with its brightness measured on the SER file itself.
+#include "detect/batch.h"
+#include "detect/candidates.h"
+#include "detect/records.h"
+#include "platform/file_io.h"
+#include "ser/frame_times.h"
+#include "ser/ser_reader.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace serflash::report {
+
+// Half the side of the box whose excess over the packet means measures a candidate (5 x 5).
+inline constexpr std::int32_t box_half = 2;
+// Frames before and after the peak in a light curve.
+inline constexpr std::int32_t light_curve_reach = 15;
+// Half the side of a cut-out (41 x 41) and the frames it shows around the peak.
+inline constexpr std::int32_t cutout_half = 20;
+inline constexpr std::int32_t cutout_before = 2;
+inline constexpr std::int32_t cutout_after = 3;
+
+struct light_curve {
+    std::int32_t first_frame = 0;
+    std::vector<double> excess; // the box's excess, frame by frame from first_frame
+    double sigma = 0.0;         // the 1-sigma of the box sum over the peak's packet (NaN when unknown)
+};
+
+struct cutout {
+    std::int32_t frame = 0;
+    std::int32_t left = 0, top = 0;    // of the cut-out in the frame (may lie outside it)
+    std::vector<std::int32_t> samples; // (2 cutout_half + 1)^2, -1 outside the frame
+};
+
+struct measured_candidate {
+    detect::candidate c;
+    double integrated_excess = 0.0; // the box's excess summed over the candidate's frames
+    light_curve curve;
+    std::vector<cutout> cutouts;
+};
+
+struct observation {
+    std::string path;              // of the SER file as given
+    std::string path_from_results; // the same seen from the results folder ("../m1.ser")
+    std::string name;              // the file-name part
+    std::int64_t size = -1;        // bytes, -1 when unknown
+    ser::ser_header header;
+    std::int32_t frames_present = 0;
+    ser::frame_times times;
+    detect::scan_settings settings;
+    detect::mask_switches switches;
+    std::int32_t bit_shift = 0;
+    std::vector<detect::pass_report> passes;
+    std::vector<detect::scattered_frame> scattered;
+    std::vector<measured_candidate> candidates;
+
+    // The UTC text of a frame, or empty when its time is unknown.
+    std::string utc_text(std::int32_t frame) const;
+};
+
+// The records of one file's scan as the sinks collect them.
+struct scan_records {
+    std::vector<detect::saved_frame> frames;
+    std::vector<detect::scattered_frame> scattered;
+    std::vector<detect::pass_report> passes;
+};
+
+// Groups the records into candidates and measures each on the file (whose header the reader
+// has read), whose results are in result_dir. Reads each frame it needs once.
+observation observe(ser::ser_reader& reader, const detect::scan_job& job, const std::string& result_dir,
+                    const scan_records& records);
+
+// The frame times of a job's file: its time stamps, or its header's start and the job's frame
+// rate; none when the file cannot be opened.
+ser::frame_times frame_times_of(platform::file_system& fs, const detect::scan_job& job);
+
+// The last frame a pass examined.
+std::int32_t last_frame_examined(const detect::pass_report& pass);
+
+} // namespace serflash::report

@@ -1,0 +1,88 @@
+#include "report/observation_sinks.h"
+
+#include "report/html_report.h"
+#include "report/tables.h"
+
+namespace serflash::report {
+namespace {
+
+// The base name as the results folder holds it (cut as the summary's name is).
+std::string base_of_folder(const std::string& result_dir, const std::string& path) {
+    const std::string base = detect::base_name_of(path);
+    const std::string prefix = detect::results_folder_name("");
+    const std::size_t slash = result_dir.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? result_dir : result_dir.substr(slash + 1);
+    if (folder.rfind(prefix, 0) == 0 && base.rfind(folder.substr(prefix.size()), 0) == 0)
+        return folder.substr(prefix.size());
+    return base;
+}
+
+class observation_sink final : public detect::result_sink {
+public:
+    observation_sink(observation_options options, detect::scan_job job, std::string result_dir)
+        : options_(std::move(options)), job_(std::move(job)), result_dir_(std::move(result_dir)) {}
+
+    void frame_saved(const detect::saved_frame& frame) override { records_.frames.push_back(frame); }
+    void frame_scattered(const detect::scattered_frame& frame) override { records_.scattered.push_back(frame); }
+    void pass_ended(const detect::pass_report& pass) override { records_.passes.push_back(pass); }
+    void scan_finished(std::int32_t, std::int32_t) override {
+        platform::file_system& fs = options_.fs != nullptr ? *options_.fs : platform::native_file_system();
+        std::string error;
+        auto input = fs.open_read(job_.path, &error);
+        if (!input) {
+            tell({}, "the SER file could not be opened again for its candidates (" + error + ")");
+            return;
+        }
+        ser::ser_reader reader(std::move(input));
+        reader.set_bit_shift(job_.bit_shift);
+        reader.set_swap_bytes(job_.swap_bytes);
+        reader.read_ser_header();
+        const observation o = observe(reader, job_, result_dir_, records_);
+        const std::string base = base_of_folder(result_dir_, job_.path);
+        std::string problem;
+        const auto write = [&](const std::string& path, const std::string& text) {
+            std::string why;
+            auto out = fs.open_write(path, platform::write_mode::truncate, &why);
+            if (!out || !out->write(text.data(), text.size()) || !out->close()) {
+                if (why.empty()) why = "write failed";
+                if (problem.empty()) problem = path + " could not be written (" + why + ")";
+            }
+        };
+        write(candidates_csv_path(result_dir_, base), candidates_csv(o));
+        write(candidates_json_path(result_dir_, base), candidates_json(o));
+        write(report_html_path(result_dir_, base), report_html(o));
+        tell(o, problem);
+    }
+
+private:
+    void tell(const observation& o, const std::string& problem) {
+        if (options_.observed) options_.observed(o, problem);
+    }
+
+    observation_options options_;
+    detect::scan_job job_;
+    std::string result_dir_;
+    scan_records records_;
+};
+
+} // namespace
+
+std::string candidates_csv_path(const std::string& result_dir, const std::string& base_name) {
+    return result_dir + "/" + base_name + "_candidates.csv";
+}
+std::string candidates_json_path(const std::string& result_dir, const std::string& base_name) {
+    return result_dir + "/" + base_name + "_candidates.json";
+}
+std::string report_html_path(const std::string& result_dir, const std::string& base_name) {
+    return result_dir + "/" + base_name + "_report.html";
+}
+
+detect::sink_factory observation_sinks(const observation_options& options) {
+    return [options](const detect::scan_job& job, const std::string& result_dir) {
+        std::vector<std::unique_ptr<detect::result_sink>> sinks;
+        sinks.push_back(std::make_unique<observation_sink>(options, job, result_dir));
+        return sinks;
+    };
+}
+
+} // namespace serflash::report

@@ -1,0 +1,183 @@
+#include "report/tables.h"
+
+#include "report/csv.h"
+#include "ser/text_cp932.h"
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <cmath>
+
+namespace serflash::report {
+namespace {
+
+using json = nlohmann::ordered_json;
+
+json number_or_null(double v) { return std::isfinite(v) ? json(v) : json(nullptr); }
+
+json text_or_null(const std::string& s) { return s.empty() ? json(nullptr) : json(s); }
+
+template <std::size_t N>
+std::string header_text(const std::array<char, N>& field) {
+    const auto nul = std::find(field.begin(), field.end(), '\0');
+    return ser::cp932_to_printable_utf8(std::string_view(field.data(), static_cast<std::size_t>(nul - field.begin())));
+}
+
+json header_json(const ser::ser_header& h) {
+    return json{{"FileID", header_text(h.FileID)},
+                {"LuID", h.LuID},
+                {"ColorID", h.ColorID},
+                {"LittleEndian", h.LittleEndian},
+                {"ImageWidth", h.ImageWidth},
+                {"ImageHeight", h.ImageHeight},
+                {"PixelDepthPerPlane", h.PixelDepthPerPlane},
+                {"FrameCount", h.FrameCount},
+                {"Observer", header_text(h.Observer)},
+                {"Instrument", header_text(h.Instrument)},
+                {"Telescope", header_text(h.Telescope)},
+                {"Datetime", h.Datetime},
+                {"DatetimeUTC", h.DatetimeUTC}};
+}
+
+json corners_json(const std::array<detect::packed_point, 4>& corners) {
+    json out = json::array();
+    for (const detect::packed_point p : corners) out.push_back({{"x", detect::point_x(p)}, {"y", detect::point_y(p)}});
+    return out;
+}
+
+json settings_json(const observation& o) {
+    const detect::scan_settings& s = o.settings;
+    return json{{"start_frame", s.start_frame},
+                {"end_frame", s.end_frame},
+                {"max_det_frames", s.max_det_frames},
+                {"packet_size", s.packet_size},
+                {"blue_level", s.blue_level},
+                {"red_level", s.red_level},
+                {"brightness", s.brightness},
+                {"threshold", s.threshold},
+                {"threshold_step", s.threshold_step},
+                {"pct_top", s.pct_top},
+                {"pct_bottom", s.pct_bottom},
+                {"pct_left", s.pct_left},
+                {"pct_right", s.pct_right},
+                {"mask_ul", corners_json(s.mask_ul)},
+                {"mask_lr", corners_json(s.mask_lr)},
+                {"red_mask_half", s.red_mask_half},
+                {"blue_mask_half", s.blue_mask_half},
+                {"star_mask_half", s.star_mask_half},
+                {"star_half_width", s.star_half_width},
+                {"star_threshold", s.star_threshold},
+                {"scatter_v", s.scatter_v},
+                {"scatter_h", s.scatter_h},
+                {"continue_after_scatter", s.continue_after_scatter},
+                {"switches", {{"red", o.switches.red}, {"blue", o.switches.blue}, {"stars", o.switches.stars}}},
+                {"bit_shift", o.bit_shift}};
+}
+
+json candidate_json(const observation& o, const measured_candidate& m) {
+    const detect::candidate& c = m.c;
+    json curve_utc = json::array();
+    for (std::size_t i = 0; i < m.curve.excess.size(); ++i)
+        curve_utc.push_back(text_or_null(o.utc_text(m.curve.first_frame + static_cast<std::int32_t>(i))));
+    json excess = json::array();
+    for (const double e : m.curve.excess) excess.push_back(number_or_null(e));
+    return json{{"candidate", c.number},
+                {"file", o.name},
+                {"peak_frame", c.peak.frame},
+                {"first_frame", c.first_frame},
+                {"last_frame", c.last_frame},
+                {"x", c.peak.det.x},
+                {"y", c.peak.det.y},
+                {"utc_peak", text_or_null(o.utc_text(c.peak.frame))},
+                {"utc_start", text_or_null(o.utc_text(c.first_frame))},
+                {"time_source", ser::time_source_name(o.times.source)},
+                {"duration_frames", c.duration_frames()},
+                {"peak_sigma", number_or_null(c.peak.significance())},
+                {"peak_excess", number_or_null(c.peak.excess())},
+                {"integrated_excess", number_or_null(m.integrated_excess)},
+                {"highest_threshold", c.highest_threshold()},
+                {"thresholds", c.thresholds},
+                {"detections", c.detections},
+                {"light_curve",
+                 {{"first_frame", m.curve.first_frame},
+                  {"excess", excess},
+                  {"sigma", number_or_null(m.curve.sigma)},
+                  {"utc", curve_utc}}}};
+}
+
+} // namespace
+
+std::string thresholds_text(const std::vector<std::int32_t>& thresholds) {
+    std::string s;
+    for (const std::int32_t t : thresholds) s += (s.empty() ? "" : " ") + std::to_string(t);
+    return s;
+}
+
+std::string candidate_line(const detect::candidate& c, const ser::frame_times& times) {
+    const auto utc = times.utc_of(c.peak.frame);
+    std::string line = "candidate " + std::to_string(c.number) + ": frame " + std::to_string(c.peak.frame) + ", x " +
+                       std::to_string(c.peak.det.x) + ", y " + std::to_string(c.peak.det.y) + ", " +
+                       (utc ? ser::format_utc(*utc) : std::string("no time"));
+    if (times.source == ser::time_source::header_fps) line += " (estimated)";
+    const std::string sigma = fixed_decimals(c.peak.significance(), sigma_decimals);
+    return line + ", " + (sigma.empty() ? std::string("n/a") : sigma) + " sigma";
+}
+
+std::string candidates_csv(const observation& o) {
+    std::string out = csv_line(std::vector<std::string>(candidate_columns.begin(), candidate_columns.end()));
+    for (const measured_candidate& m : o.candidates) {
+        const detect::candidate& c = m.c;
+        out += csv_line({std::to_string(c.number), o.name, std::to_string(c.peak.frame), std::to_string(c.first_frame),
+                         std::to_string(c.last_frame), std::to_string(c.peak.det.x), std::to_string(c.peak.det.y),
+                         o.utc_text(c.peak.frame), o.utc_text(c.first_frame), ser::time_source_name(o.times.source),
+                         std::to_string(c.duration_frames()), fixed_decimals(c.peak.significance(), sigma_decimals),
+                         fixed_decimals(c.peak.excess(), counts_decimals),
+                         fixed_decimals(m.integrated_excess, counts_decimals), std::to_string(c.highest_threshold()),
+                         thresholds_text(c.thresholds), std::to_string(c.detections)});
+    }
+    return out;
+}
+
+std::string candidates_json(const observation& o) {
+    json passes = json::array();
+    for (const detect::pass_report& p : o.passes)
+        passes.push_back({{"threshold", p.threshold},
+                          {"first_frame", p.first_frame},
+                          {"last_frame_examined", last_frame_examined(p)},
+                          {"end", detect::pass_end_name(p.end)},
+                          {"frames_with_detections", p.saved_frames},
+                          {"detections", p.detections}});
+    json scattered = json::array();
+    for (const detect::scattered_frame& s : o.scattered)
+        scattered.push_back({{"threshold", s.threshold},
+                             {"frame", s.frame},
+                             {"points", s.points},
+                             {"row_span", s.row_span},
+                             {"col_span", s.col_span}});
+    json candidates = json::array();
+    for (const measured_candidate& m : o.candidates) candidates.push_back(candidate_json(o, m));
+    const std::int32_t last = static_cast<std::int32_t>(o.times.utc_ticks.size()) - 1;
+    const json doc{{"format", "serflash-candidates"},
+                   {"version", 1},
+                   {"file",
+                    {{"name", o.name},
+                     {"path", o.path_from_results},
+                     {"size", o.size},
+                     {"header", header_json(o.header)},
+                     {"frames_present", o.frames_present}}},
+                   {"times",
+                    {{"source", ser::time_source_name(o.times.source)},
+                     {"first_utc", text_or_null(o.utc_text(0))},
+                     {"last_utc", text_or_null(o.utc_text(last))},
+                     {"frame_rate", number_or_null(o.times.frame_rate)},
+                     {"dropped_frames", o.times.dropped_frames},
+                     {"gaps_after", o.times.gaps_after},
+                     {"notes", o.times.notes}}},
+                   {"settings", settings_json(o)},
+                   {"passes", passes},
+                   {"scattered_frames", scattered},
+                   {"candidates", candidates}};
+    return doc.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
+}
+
+} // namespace serflash::report
