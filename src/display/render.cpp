@@ -1,5 +1,8 @@
 #include "display/render.h"
 
+#include <algorithm>
+#include <array>
+#include <cmath>
 #include <cstring>
 #include <new>
 
@@ -67,6 +70,81 @@ bool prep_for_display(display_bitmap& bmp, std::int32_t width, std::int32_t heig
     }
     bmp.disp_info.biSizeImage = static_cast<std::uint32_t>(bytes);
     return true;
+}
+
+namespace {
+
+std::size_t frame_pixels(const display_bitmap& bmp, std::span<const std::uint16_t> frame_buf) {
+    const std::int32_t w = bmp.width();
+    const std::int32_t h = bmp.height();
+    const std::size_t pixels = (w > 0 && h > 0) ? static_cast<std::size_t>(w) * static_cast<std::size_t>(h) : 0;
+    return (pixels > 0 && bmp.disp_buf.size() >= pixels * 4 && frame_buf.size() >= pixels) ? pixels : 0;
+}
+
+void put_pixel(std::uint8_t* px, std::uint16_t s, std::uint8_t g, const render_levels& levels, bool marks) {
+    std::uint8_t b = g, gr = g, r = g;
+    if (marks) {
+        if (s < levels.blue_level) {
+            b = 255;
+            gr = 0;
+            r = 0;
+        }
+        if (s > levels.red_level) {
+            b = 0;
+            gr = 0;
+            r = 255;
+        }
+    }
+    px[0] = b;
+    px[1] = gr;
+    px[2] = r;
+    px[3] = 0;
+}
+
+} // namespace
+
+stretch_levels frame_levels(std::span<const std::uint16_t> frame_buf, double low_pct, double high_pct) {
+    if (frame_buf.empty()) return {};
+    std::vector<std::uint32_t> histogram(65536, 0);
+    for (const std::uint16_t s : frame_buf) ++histogram[s];
+    const auto n = static_cast<double>(frame_buf.size());
+    const auto rank = [n](double pct) {
+        // The small allowance keeps a rank such as 99.8% of 1000 at 998 despite rounding.
+        const double r = std::ceil(std::clamp(pct, 0.0, 100.0) * n / 100.0 - 1e-7);
+        return static_cast<std::uint64_t>(std::max(r, 1.0));
+    };
+    const auto sample_at = [&histogram](std::uint64_t wanted) {
+        std::uint64_t seen = 0;
+        for (std::size_t v = 0; v < histogram.size(); ++v) {
+            seen += histogram[v];
+            if (seen >= wanted) return static_cast<std::uint16_t>(v);
+        }
+        return std::uint16_t{65535};
+    };
+    stretch_levels out{sample_at(rank(low_pct)), sample_at(rank(high_pct))};
+    if (out.high < out.low) std::swap(out.low, out.high);
+    return out;
+}
+
+void render_frame_stretched(display_bitmap& bmp, std::span<const std::uint16_t> frame_buf, const render_levels& levels,
+                            const stretch_levels& stretch, bool marks, const std::function<void()>& repaint) {
+    if (const std::size_t pixels = frame_pixels(bmp, frame_buf); pixels > 0) {
+        const double low = stretch.low;
+        const double span = std::max(1.0, static_cast<double>(stretch.high) - low);
+        std::uint8_t* out = bmp.disp_buf.data();
+        for (std::size_t i = 0; i < pixels; ++i) {
+            const std::uint16_t s = frame_buf[i];
+            const double v = std::clamp((static_cast<double>(s) - low) * 255.0 / span, 0.0, 255.0);
+            put_pixel(out + 4 * i, s, static_cast<std::uint8_t>(static_cast<int>(v)), levels, marks);
+        }
+    }
+    if (repaint) repaint();
+}
+
+std::int32_t brightness_for_high(std::uint16_t high) {
+    if (high == 0) return 255000;
+    const std::int32_t h = high;
+    return (255000 + h - 1) / h; // rounded up, so that `high` itself reaches 255
 }
 
 void render_frame(display_bitmap& bmp, std::span<const std::uint16_t> frame_buf, const render_levels& levels,

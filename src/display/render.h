@@ -50,6 +50,29 @@ bool prep_for_display(display_bitmap& bmp, std::int32_t width, std::int32_t heig
 void render_frame(display_bitmap& bmp, std::span<const std::uint16_t> frame_buf, const render_levels& levels,
                   bool marks, const std::function<void()>& repaint = {});
 
+// Display levels taken from a frame's own samples: the values at two percentiles of its
+// histogram (low <= high; high > low unless every sample is the same).
+struct stretch_levels {
+    std::uint16_t low = 0;
+    std::uint16_t high = 65535;
+    friend bool operator==(const stretch_levels&, const stretch_levels&) = default;
+};
+
+inline constexpr double auto_low_percentile = 0.5;
+inline constexpr double auto_high_percentile = 99.8;
+
+// The samples at low_pct and high_pct percent of the frame's sorted samples (nearest rank).
+stretch_levels frame_levels(std::span<const std::uint16_t> frame_buf, double low_pct = auto_low_percentile,
+                            double high_pct = auto_high_percentile);
+
+// As render_frame, but the grey is stretched so that `stretch.low` shows black and
+// `stretch.high` white; the blue and red marks still compare raw samples with the levels.
+void render_frame_stretched(display_bitmap& bmp, std::span<const std::uint16_t> frame_buf, const render_levels& levels,
+                            const stretch_levels& stretch, bool marks, const std::function<void()>& repaint = {});
+
+// The least gain in thousandths that shows the sample `high` as full white in render_frame.
+std::int32_t brightness_for_high(std::uint16_t high);
+
 // The 14-byte BMP file header for a bitmap of this information header.
 std::array<std::uint8_t, 14> bmp_file_header(const bitmap_info& info);
 

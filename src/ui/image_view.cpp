@@ -232,4 +232,57 @@ std::int32_t read_zoom_choice(const dialog_fields& fields) {
     return 4;
 }
 
+namespace {
+
+int overlap_area(const screen_rect& a, const screen_rect& b) {
+    const int w = std::min(a.right(), b.right()) - std::max(a.x, b.x);
+    const int h = std::min(a.bottom(), b.bottom()) - std::max(a.y, b.y);
+    return (w > 0 && h > 0) ? w * h : 0;
+}
+
+bool contains(const screen_rect& outer, const screen_rect& inner) {
+    return inner.x >= outer.x && inner.y >= outer.y && inner.right() <= outer.right() &&
+           inner.bottom() <= outer.bottom();
+}
+
+// Moves r (no larger than the screen) onto the screen.
+screen_rect onto(const screen_rect& screen, screen_rect r) {
+    r.w = std::min(r.w, screen.w);
+    r.h = std::min(r.h, screen.h);
+    r.x = std::clamp(r.x, screen.x, screen.right() - r.w);
+    r.y = std::clamp(r.y, screen.y, screen.bottom() - r.h);
+    return r;
+}
+
+} // namespace
+
+screen_rect place_image_window(const screen_rect& screen, const screen_rect& panel, window_size wanted, int strip,
+                               window_size least) {
+    const int want_w = std::max(1, wanted.w), want_h = std::max(1, wanted.h);
+    const screen_rect beside{panel.x - want_w + strip, panel.y, want_w, want_h};
+    if (contains(screen, beside)) return beside;
+
+    const int need_w = std::min(want_w, least.w), need_h = std::min(want_h, least.h);
+    const int room_left = panel.x + strip - screen.x;
+    const int room_below = screen.bottom() - panel.bottom();
+    std::vector<screen_rect> fits;
+    if (room_left >= need_w) fits.push_back(onto(screen, {screen.x, panel.y, std::min(want_w, room_left), want_h}));
+    if (room_below >= need_h)
+        fits.push_back(onto(screen, {beside.x, panel.bottom(), want_w, std::min(want_h, room_below)}));
+    if (fits.empty()) return onto(screen, {screen.x, panel.y, want_w, want_h});
+    // Least panel covered (beyond the strip) first, then the most of the frame shown.
+    const screen_rect covered{panel.x + strip, panel.y, std::max(0, panel.w - strip), panel.h};
+    return *std::min_element(fits.begin(), fits.end(), [&covered](const screen_rect& a, const screen_rect& b) {
+        const int ca = overlap_area(a, covered), cb = overlap_area(b, covered);
+        if (ca != cb) return ca < cb;
+        return a.w * a.h > b.w * b.h;
+    });
+}
+
+window_size initial_panel_size(const screen_rect& screen, window_size natural, window_size least, int image_room) {
+    int w = natural.w;
+    if (w + image_room > screen.w) w = std::max(least.w, screen.w - image_room);
+    return {std::min(w, screen.w), std::min(std::max(natural.h, least.h), screen.h)};
+}
+
 } // namespace serflash::ui

@@ -99,6 +99,37 @@ private:
     std::vector<outline> painted_masks_;
 };
 
+// A rectangle on the screen in device-independent pixels (x, y: top left).
+struct screen_rect {
+    int x = 0;
+    int y = 0;
+    int w = 0;
+    int h = 0;
+    int right() const { return x + w; } // one past the last column
+    int bottom() const { return y + h; }
+    friend bool operator==(const screen_rect&, const screen_rect&) = default;
+};
+
+struct window_size {
+    int w = 0;
+    int h = 0;
+};
+
+// Where the image window's outer rectangle goes, given the screen's available area, the
+// panel's outer rectangle and the outer size the whole frame wants. `strip` is how far the
+// window may reach over the panel's left edge. The window stands left of the panel, top edges
+// level, when it fits there; otherwise it goes where it covers the panel least: at the screen's
+// left edge, narrowed to the room left of the panel, or below the panel, as long as that keeps
+// at least `least` (or the whole frame, when smaller); failing both, at the screen's left edge.
+// The result always lies on the screen and is never larger than wanted; a smaller result shows
+// the frame in a scrolling view.
+screen_rect place_image_window(const screen_rect& screen, const screen_rect& panel, window_size wanted, int strip,
+                               window_size least = {320, 240});
+
+// The panel's first outer size on a screen: its natural size, narrowed so that an image window
+// of `image_room` width fits left of it, but never below `least` nor beyond the screen.
+window_size initial_panel_size(const screen_rect& screen, window_size natural, window_size least, int image_room);
+
 // "%6d" of a sample, as field 1092 shows it.
 std::string readout_text(std::uint16_t sample);
 

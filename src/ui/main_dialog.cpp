@@ -51,6 +51,18 @@ std::string row_problem(const scan_table& table, int row, const dialog_fields& f
     return "Row " + std::to_string(row + 1) + ", " + table.cell(row, col_name) + ": " + why + ".";
 }
 
+std::string not_ser_reason(const ser::ser_reader& reader) {
+    if (std::string problem = reader.check_geometry(); !problem.empty()) return "its header gives a " + problem;
+    const std::int32_t depth = reader.depth();
+    if (depth < 1 || depth > 16) return "its header gives " + std::to_string(depth) + " bits per sample";
+    const std::int32_t declared = reader.header().FrameCount;
+    if (declared < 0) return "its header gives " + std::to_string(declared) + " frames";
+    if (declared > 0 && reader.frames_present() == 0)
+        return "it is too short for one frame of " + std::to_string(reader.width()) + " x " +
+               std::to_string(reader.height()) + " samples";
+    return {};
+}
+
 main_dialog::main_dialog(panel_platform& platform, folder_access& folders, platform::file_system& fs)
     : platform_(platform), folders_(folders), fs_(fs) {}
 
@@ -122,8 +134,8 @@ bool main_dialog::open_for_display(const std::string& path, const std::string& c
     }
     auto reader = std::make_unique<ser::ser_reader>(std::move(file));
     reader->read_ser_header();
-    if (const std::string problem = reader->check_geometry(); !problem.empty()) {
-        platform_.message_box(caption, "Error: " + path + "\n" + problem);
+    if (const std::string problem = not_ser_reason(*reader); !problem.empty()) {
+        platform_.message_box(caption, "Error: " + path + " is not a SER file this program can read:\n" + problem);
         return false;
     }
     fp1_ = std::move(reader);
@@ -151,11 +163,56 @@ void main_dialog::render(int row) {
     levels.blue_level = table.get_cell_int(row, col_blue);
     levels.red_level = table.get_cell_int(row, col_red);
     levels.brightness = table.get_cell_int(row, col_brt);
-    display::render_frame(disp_, frame_buf_, levels, fields.checked(id::SHOW_RED_BLUE), [this] {
+    const bool marks = fields.checked(id::SHOW_RED_BLUE);
+    const auto repaint = [this] {
         if (!image_window_) return;
         view.frame_repainted(fields);
         platform_.repaint_image();
-    });
+    };
+    if (auto_levels_) {
+        display::render_frame_stretched(disp_, frame_buf_, levels, display::frame_levels(frame_buf_), marks, repaint);
+    } else {
+        display::render_frame(disp_, frame_buf_, levels, marks, repaint);
+    }
+}
+
+void main_dialog::zoom_changed() {
+    const int row = table.find_marked_row();
+    if (row < 0 || !fp1_ || !image_window_ || view.zoom_div() == read_zoom_choice(fields)) return;
+    const std::string caption = table.file_path[static_cast<std::size_t>(row)];
+    const std::vector<std::uint16_t> frame = frame_buf_;
+    init_image_window();
+    if (frame.size() == frame_buf_.size()) frame_buf_ = frame;
+    render(row);
+    platform_.set_image_caption(caption);
+}
+
+void main_dialog::set_auto_levels(bool on) {
+    if (auto_levels_ == on) return;
+    auto_levels_ = on;
+    if (const int row = table.find_marked_row(); row >= 0 && fp1_ && !frame_buf_.empty()) render(row);
+}
+
+std::optional<display::stretch_levels> main_dialog::shown_levels() const {
+    if (!fp1_ || frame_buf_.empty()) return std::nullopt;
+    return display::frame_levels(frame_buf_);
+}
+
+void main_dialog::brightness_from_levels() {
+    const int row = table.find_marked_row();
+    const auto levels = shown_levels();
+    if (row < 0 || !levels) return;
+    table.set_cell(row, col_brt, std::to_string(display::brightness_for_high(levels->high)));
+    render(row);
+}
+
+void main_dialog::step_frames(std::int32_t frames) {
+    const int row = table.find_marked_row();
+    if (row < 0 || !fp1_) return;
+    const std::int64_t last = std::max<std::int64_t>(0, table.get_cell_int(row, col_frames) - 1);
+    const std::int64_t next = std::clamp<std::int64_t>(std::int64_t{cur_frame_} + frames, 0, last);
+    fields.set_int(id::FRAME_NO, static_cast<std::int32_t>(next));
+    command(id::SHOW_FRAME);
 }
 
 void main_dialog::add_file() {

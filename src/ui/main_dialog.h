@@ -77,6 +77,19 @@ public:
     // The run ended: buffers released and the closing message shown.
     void end_batch(const detect::batch_report& report);
 
+    // "Display size" changed: the file on display is shown again at the new size, same frame.
+    void zoom_changed();
+    // "Auto levels" of the image window: the shown frame is stretched between low and high
+    // percentiles of its samples instead of the row's Brt. Snapshots always use the row's Brt.
+    void set_auto_levels(bool on);
+    bool auto_levels() const { return auto_levels_; }
+    // The levels of the frame on display (nothing without a shown frame).
+    std::optional<display::stretch_levels> shown_levels() const;
+    // Sets the marked row's Brt so that the high level shows white, then shows the frame again.
+    void brightness_from_levels();
+    // Steps the frame on display by `frames` (negative: back), as the steppers do.
+    void step_frames(std::int32_t frames);
+
     // Image window events.
     void image_mouse_move(view_point p);
     void image_right_down(view_point p);
@@ -122,6 +135,11 @@ private:
     std::int32_t cur_frame_ = 0;
     std::int32_t bit_shift_ = 0;
     bool image_window_ = false;
+    bool auto_levels_ = true;
 };
+
+// Why an opened file cannot be a SER file this program reads (its header's geometry, sample
+// depth, or a size too short for one frame), or empty when it can be read.
+std::string not_ser_reason(const ser::ser_reader& reader);
 
 } // namespace serflash::ui

@@ -99,5 +99,50 @@ TEST(RenderFrame, ShortFrameBufferIsNotRead) {
     EXPECT_EQ(bmp.disp_buf[0], 9);
 }
 
+TEST(FrameLevels, NearestRankPercentilesOfTheSamples) {
+    std::vector<std::uint16_t> frame(1000);
+    for (std::size_t i = 0; i < frame.size(); ++i)
+        frame[i] = static_cast<std::uint16_t>(3 * (999 - i));              // shuffled order
+    EXPECT_EQ(frame_levels(frame, 0.5, 99.8), (stretch_levels{12, 2991})); // ranks 5 and 998
+    EXPECT_EQ(frame_levels(frame, 0.0, 100.0), (stretch_levels{0, 2997}));
+    EXPECT_EQ(frame_levels(std::vector<std::uint16_t>(50, 700)), (stretch_levels{700, 700}));
+    EXPECT_EQ(frame_levels({}), (stretch_levels{0, 65535}));
+}
+
+TEST(StretchedRendering, MapsLowToBlackAndHighToWhite) {
+    display_bitmap bmp;
+    ASSERT_TRUE(prep_for_display(bmp, 4, 1));
+    const std::vector<std::uint16_t> frame{100, 200, 300, 400};
+    render_frame_stretched(bmp, frame, {4, 0, 65535}, {200, 300}, false);
+    const std::uint8_t greys[] = {0, 0, 255, 255};
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(bmp.disp_buf[4 * i + 1], greys[i]) << i;
+    render_frame_stretched(bmp, frame, {4, 0, 65535}, {200, 400}, false);
+    EXPECT_EQ(bmp.disp_buf[4 * 2], 127); // half way truncates
+    // Marks compare the raw samples with the row's levels, as without the stretch.
+    render_frame_stretched(bmp, frame, {4, 150, 350}, {200, 400}, true);
+    EXPECT_EQ(bmp.disp_buf[0], 255); // blue
+    EXPECT_EQ(bmp.disp_buf[2], 0);
+    EXPECT_EQ(bmp.disp_buf[4 * 3 + 2], 255); // red
+    EXPECT_EQ(bmp.disp_buf[4 * 3], 0);
+    // A flat frame does not divide by zero.
+    render_frame_stretched(bmp, std::vector<std::uint16_t>(4, 9), {}, {9, 9}, false);
+    EXPECT_EQ(bmp.disp_buf[0], 0);
+}
+
+TEST(StretchedRendering, BrightnessForHighShowsItWhiteInRenderFrame) {
+    for (const std::uint16_t high : {std::uint16_t{1}, std::uint16_t{200}, std::uint16_t{3000}, std::uint16_t{65535}}) {
+        const std::int32_t brt = brightness_for_high(high);
+        display_bitmap bmp;
+        ASSERT_TRUE(prep_for_display(bmp, 1, 1));
+        render_frame(bmp, std::vector<std::uint16_t>{high}, {brt, 0, 65535}, false);
+        EXPECT_EQ(bmp.disp_buf[0], 255) << high;
+        render_frame(bmp, std::vector<std::uint16_t>{high}, {brt - 1, 0, 65535}, false);
+        EXPECT_LT(bmp.disp_buf[0], 255) << high; // the least such gain
+    }
+    EXPECT_EQ(brightness_for_high(3000), 85);
+    EXPECT_EQ(brightness_for_high(65535), 4);
+    EXPECT_EQ(brightness_for_high(0), 255000);
+}
+
 } // namespace
 } // namespace serflash::display

@@ -195,5 +195,69 @@ TEST(Compose, FrameDroppedRowsWhiteMarginsAndMaskOutlines) {
     EXPECT_EQ(view.compose(bmp), px);
 }
 
+// The image window's place for frames shown whole (640 x 480), larger than the room left
+// (1280 x 960) and far larger than the screen (4000 x 3000); outer sizes add the margin and a
+// 30-pixel strip. 1366 x 768 is also what a 2732 x 1536 screen gives at scale factor 2.
+struct placement_case {
+    const char* name;
+    screen_rect screen;
+    screen_rect panel;
+    window_size wanted;
+    screen_rect placed;
+};
+
+void PrintTo(const placement_case& c, std::ostream* os) { *os << c.name; }
+
+class ImagePlacement : public ::testing::TestWithParam<placement_case> {};
+
+TEST_P(ImagePlacement, StaysOnTheScreenAndOffThePanel) {
+    const auto& c = GetParam();
+    const screen_rect r = place_image_window(c.screen, c.panel, c.wanted, 10);
+    EXPECT_EQ(r, c.placed);
+    EXPECT_GE(r.x, c.screen.x);
+    EXPECT_GE(r.y, c.screen.y);
+    EXPECT_LE(r.right(), c.screen.right());
+    EXPECT_LE(r.bottom(), c.screen.bottom());
+    EXPECT_LE(r.w, c.wanted.w);
+    EXPECT_LE(r.h, c.wanted.h);
+}
+
+constexpr screen_rect small_screen{0, 0, 1366, 768};
+constexpr screen_rect small_panel{680, 0, 686, 768}; // narrowed to leave the image room
+constexpr screen_rect full_hd{0, 0, 1920, 1080};
+constexpr screen_rect full_hd_panel{720, 0, 1200, 700};
+
+INSTANTIATE_TEST_SUITE_P(
+    Screens, ImagePlacement,
+    ::testing::Values(
+        placement_case{
+            "small frame beside the panel at 1366", small_screen, small_panel, {650, 520}, {40, 0, 650, 520}},
+        placement_case{
+            "large frame at 1366 scrolls left of the panel", small_screen, small_panel, {1290, 1000}, {0, 0, 690, 768}},
+        placement_case{"huge frame at 1366", small_screen, small_panel, {4010, 3040}, {0, 0, 690, 768}},
+        placement_case{"small frame beside the panel at 1920", full_hd, full_hd_panel, {650, 520}, {80, 0, 650, 520}},
+        placement_case{"large frame at 1920", full_hd, full_hd_panel, {1290, 1000}, {0, 0, 730, 1000}},
+        placement_case{"huge frame at 1920", full_hd, full_hd_panel, {4010, 3040}, {0, 0, 730, 1080}},
+        placement_case{"no room left: below the panel", full_hd, {0, 0, 1900, 500}, {650, 520}, {0, 500, 650, 520}},
+        placement_case{"no room anywhere: the screen's left edge",
+                       small_screen,
+                       {100, 0, 1266, 768},
+                       {650, 520},
+                       {0, 0, 650, 520}},
+        placement_case{"a second screen to the right",
+                       {1920, 0, 1366, 768},
+                       {2600, 0, 686, 768},
+                       {1290, 1000},
+                       {1920, 0, 690, 768}}));
+
+TEST(PanelSize, NarrowedForTheImageButNeverBelowTheLeast) {
+    EXPECT_EQ(initial_panel_size(small_screen, {1150, 640}, {480, 320}, 680).w, 686);
+    EXPECT_EQ(initial_panel_size(full_hd, {1150, 640}, {480, 320}, 680).w, 1150);
+    const window_size at_scale_2 = initial_panel_size(small_screen, {2468, 1146}, {480, 320}, 680);
+    EXPECT_EQ(at_scale_2.w, 686);
+    EXPECT_EQ(at_scale_2.h, 768);
+    EXPECT_EQ(initial_panel_size({0, 0, 800, 600}, {1150, 640}, {480, 320}, 680).w, 480);
+}
+
 } // namespace
 } // namespace serflash::ui

@@ -1,0 +1,271 @@
+#include "ui/review_model.h"
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+namespace serflash::ui {
+namespace {
+
+using nlohmann::json;
+
+constexpr const char* candidates_suffix = "_candidates.json";
+constexpr const char* marks_format = "serflash-marks";
+
+std::optional<std::string> optional_text(const json& j, const char* key) {
+    const auto it = j.find(key);
+    if (it == j.end() || !it->is_string()) return std::nullopt;
+    return it->get<std::string>();
+}
+
+template <typename T>
+T value_or(const json& j, const char* key, T fallback) {
+    const auto it = j.find(key);
+    if (it == j.end() || it->is_null()) return fallback;
+    return it->get<T>();
+}
+
+candidate parse_candidate(const json& j) {
+    candidate c;
+    c.number = value_or<std::int32_t>(j, "candidate", 0);
+    c.file = value_or<std::string>(j, "file", "");
+    c.peak_frame = value_or<std::int32_t>(j, "peak_frame", 0);
+    c.first_frame = value_or<std::int32_t>(j, "first_frame", c.peak_frame);
+    c.last_frame = value_or<std::int32_t>(j, "last_frame", c.peak_frame);
+    c.x = value_or<std::int32_t>(j, "x", 0);
+    c.y = value_or<std::int32_t>(j, "y", 0);
+    c.utc_peak = optional_text(j, "utc_peak");
+    c.utc_start = optional_text(j, "utc_start");
+    c.time_source = value_or<std::string>(j, "time_source", "");
+    c.duration_frames = value_or<std::int32_t>(j, "duration_frames", 0);
+    c.peak_sigma = value_or<double>(j, "peak_sigma", 0.0);
+    c.peak_excess = value_or<double>(j, "peak_excess", 0.0);
+    c.integrated_excess = value_or<double>(j, "integrated_excess", 0.0);
+    c.highest_threshold = value_or<std::int32_t>(j, "highest_threshold", 0);
+    c.thresholds = value_or<std::vector<std::int32_t>>(j, "thresholds", {});
+    c.detections = value_or<std::int32_t>(j, "detections", 0);
+    if (const auto lc = j.find("light_curve"); lc != j.end() && lc->is_object()) {
+        c.curve.first_frame = value_or<std::int32_t>(*lc, "first_frame", 0);
+        c.curve.excess = value_or<std::vector<double>>(*lc, "excess", {});
+        c.curve.sigma = value_or<double>(*lc, "sigma", 0.0);
+        if (const auto utc = lc->find("utc"); utc != lc->end() && utc->is_array())
+            for (const json& u : *utc)
+                c.curve.utc.push_back(u.is_string() ? std::optional(u.get<std::string>()) : std::nullopt);
+    }
+    return c;
+}
+
+std::string number_text(double v) { return json(v).dump(); }
+
+std::string optional_field(const std::optional<std::string>& t) { return t ? *t : std::string(); }
+
+std::string thresholds_text(const std::vector<std::int32_t>& t) {
+    std::string out;
+    for (std::size_t i = 0; i < t.size(); ++i) out += (i ? " " : "") + std::to_string(t[i]);
+    return out;
+}
+
+// The verdicts kept for one candidates file: candidate number -> verdict.
+std::map<std::int32_t, verdict> read_marks(const std::filesystem::path& path) {
+    std::map<std::int32_t, verdict> marks;
+    std::ifstream in(path);
+    if (!in) return marks;
+    const json j = json::parse(in, nullptr, false);
+    if (j.is_discarded() || !j.is_object() || !j.contains("marks") || !j["marks"].is_array()) return marks;
+    for (const json& m : j["marks"]) {
+        if (!m.is_object() || !m.contains("candidate") || !m["candidate"].is_number_integer()) continue;
+        const auto v = verdict_from_text(value_or<std::string>(m, "mark", ""));
+        if (v && *v != verdict::none) marks[m["candidate"].get<std::int32_t>()] = *v;
+    }
+    return marks;
+}
+
+bool write_text_file(const std::filesystem::path& target, const std::string& text, std::string* error) {
+    // Written beside the target and renamed, so a failed write leaves the old file whole.
+    const std::filesystem::path temp = target.string() + ".tmp";
+    {
+        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+        out << text;
+        out.close();
+        if (!out) {
+            if (error) *error = "cannot write " + temp.string();
+            std::error_code ignored;
+            std::filesystem::remove(temp, ignored);
+            return false;
+        }
+    }
+    std::error_code ec;
+    std::filesystem::rename(temp, target, ec);
+    if (ec) {
+        if (error) *error = "cannot replace " + target.string() + ": " + ec.message();
+        std::filesystem::remove(temp, ec);
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+const char* verdict_text(verdict v) {
+    switch (v) {
+        case verdict::real:
+            return "real";
+        case verdict::false_alarm:
+            return "false";
+        case verdict::unsure:
+            return "unsure";
+        case verdict::none:
+            break;
+    }
+    return "";
+}
+
+std::optional<verdict> verdict_from_text(const std::string& text) {
+    for (verdict v : {verdict::none, verdict::real, verdict::false_alarm, verdict::unsure})
+        if (text == verdict_text(v)) return v;
+    return std::nullopt;
+}
+
+candidates_file read_candidates_file(const std::filesystem::path& json_path) {
+    candidates_file out;
+    std::ifstream in(json_path, std::ios::binary);
+    if (!in) {
+        out.error = json_path.string() + ": cannot be opened";
+        return out;
+    }
+    const json j = json::parse(in, nullptr, false);
+    if (j.is_discarded() || !j.is_object()) {
+        out.error = json_path.string() + ": not valid JSON";
+        return out;
+    }
+    if (j.value("format", std::string()) != "serflash-candidates" || !j.contains("candidates") ||
+        !j["candidates"].is_array()) {
+        out.error = json_path.string() + ": not a serflash candidates file";
+        return out;
+    }
+    std::string ser_path, ser_name;
+    if (const auto f = j.find("file"); f != j.end() && f->is_object()) {
+        ser_path = value_or<std::string>(*f, "path", "");
+        ser_name = value_or<std::string>(*f, "name", "");
+    }
+    try {
+        for (const json& c : j["candidates"]) {
+            if (!c.is_object()) continue;
+            candidate cand = parse_candidate(c);
+            if (cand.file.empty()) cand.file = ser_name;
+            cand.ser_path = ser_path;
+            cand.source = json_path;
+            out.candidates.push_back(std::move(cand));
+        }
+    } catch (const json::exception& e) {
+        out.candidates.clear();
+        out.error = json_path.string() + ": " + e.what();
+    }
+    return out;
+}
+
+std::filesystem::path marks_path_for(const std::filesystem::path& candidates_json) {
+    std::string name = candidates_json.filename().string();
+    const std::string suffix = candidates_suffix;
+    if (name.size() >= suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0)
+        name.resize(name.size() - suffix.size());
+    return candidates_json.parent_path() / (name + "_marks.json");
+}
+
+std::vector<std::filesystem::path> candidate_files_in(const std::filesystem::path& folder) {
+    std::vector<std::filesystem::path> files;
+    std::error_code ec;
+    const std::string suffix = candidates_suffix;
+    for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (it->is_regular_file(ec) && name.size() > suffix.size() &&
+            name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0)
+            files.push_back(it->path());
+    }
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+void review_model::load(const std::vector<std::filesystem::path>& folders) {
+    candidates_.clear();
+    errors_.clear();
+    folders_ = folders;
+    for (const auto& folder : folders) {
+        const auto files = candidate_files_in(folder);
+        if (files.empty()) errors_.push_back(folder.string() + ": no candidates file (*_candidates.json)");
+        for (const auto& f : files) {
+            candidates_file read = read_candidates_file(f);
+            if (!read.error.empty()) {
+                errors_.push_back(read.error);
+                continue;
+            }
+            const auto marks = read_marks(marks_path_for(f));
+            for (candidate& c : read.candidates) {
+                if (const auto m = marks.find(c.number); m != marks.end()) c.mark = m->second;
+                candidates_.push_back(std::move(c));
+            }
+        }
+    }
+}
+
+bool review_model::set_mark(std::size_t index, verdict v, std::string* error) {
+    if (index >= candidates_.size()) return false;
+    candidates_[index].mark = v;
+    const std::filesystem::path source = candidates_[index].source;
+    json marks = json::array();
+    for (const candidate& c : candidates_) {
+        if (c.source != source || c.mark == verdict::none) continue;
+        marks.push_back({{"candidate", c.number}, {"file", c.file}, {"mark", verdict_text(c.mark)}});
+    }
+    const json doc = {
+        {"format", marks_format}, {"version", 1}, {"candidates_file", source.filename().string()}, {"marks", marks}};
+    return write_text_file(marks_path_for(source), doc.dump(2) + "\n", error);
+}
+
+std::string csv_field(const std::string& text) {
+    if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+    std::string out = "\"";
+    for (char ch : text) {
+        if (ch == '"') out += '"';
+        out += ch;
+    }
+    return out + "\"";
+}
+
+std::string review_model::csv() const {
+    std::ostringstream out;
+    out << "candidate,file,peak_frame,first_frame,last_frame,x,y,utc_peak,utc_start,time_source,duration_frames,"
+           "peak_sigma,peak_excess,integrated_excess,highest_threshold,thresholds,detections,mark\r\n";
+    for (const candidate& c : candidates_) {
+        const std::string fields[] = {std::to_string(c.number),
+                                      c.file,
+                                      std::to_string(c.peak_frame),
+                                      std::to_string(c.first_frame),
+                                      std::to_string(c.last_frame),
+                                      std::to_string(c.x),
+                                      std::to_string(c.y),
+                                      optional_field(c.utc_peak),
+                                      optional_field(c.utc_start),
+                                      c.time_source,
+                                      std::to_string(c.duration_frames),
+                                      number_text(c.peak_sigma),
+                                      number_text(c.peak_excess),
+                                      number_text(c.integrated_excess),
+                                      std::to_string(c.highest_threshold),
+                                      thresholds_text(c.thresholds),
+                                      std::to_string(c.detections),
+                                      verdict_text(c.mark)};
+        for (std::size_t i = 0; i < std::size(fields); ++i) out << (i ? "," : "") << csv_field(fields[i]);
+        out << "\r\n";
+    }
+    return out.str();
+}
+
+bool review_model::export_csv(const std::filesystem::path& target, std::string* error) const {
+    return write_text_file(target, csv(), error);
+}
+
+} // namespace serflash::ui

@@ -1,0 +1,57 @@
+#pragma once
+// Toolkit-free pieces of the candidate view: the SER file of a candidate read frame by frame,
+// frames rendered with the display's auto levels, the cut-out around the candidate and the
+// light curve's scale. The "Candidates" window only paints what these return.
+#include "display/render.h"
+#include "ser/ser_reader.h"
+#include "ui/review_model.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace serflash::ui {
+
+// The SER file a candidate came from: the recorded path, else a file of that name beside the
+// results folder (the folder was moved with its video), else empty.
+std::string locate_ser_file(const candidate& c);
+
+class candidate_frames {
+public:
+    // Opens the SER file; false with why when it cannot be read.
+    bool open(const std::string& path, std::string& error);
+    bool is_open() const { return reader_ != nullptr; }
+    const std::string& path() const { return path_; }
+    std::int32_t width() const { return width_; }
+    std::int32_t height() const { return height_; }
+    std::int32_t frames() const { return frames_; }
+    // Reads a frame (clamped to the file's frames); empty when no file is open.
+    std::vector<std::uint16_t> read(std::int32_t frame);
+
+private:
+    std::unique_ptr<ser::ser_reader> reader_;
+    std::string path_;
+    std::int32_t width_ = 0, height_ = 0, frames_ = 0;
+};
+
+// A frame as 0xFFRRGGBB pixels, stretched between the given levels.
+std::vector<std::uint32_t> grey_pixels(std::span<const std::uint16_t> frame, std::int32_t width, std::int32_t height,
+                                       const display::stretch_levels& levels);
+
+// The (2 half + 1)^2 samples around (cx, cy); samples outside the frame read as 0.
+std::vector<std::uint16_t> cut_out(std::span<const std::uint16_t> frame, std::int32_t width, std::int32_t height,
+                                   std::int32_t cx, std::int32_t cy, std::int32_t half);
+
+// Where each light-curve value goes in a plot of the given size (x from 0 to w - 1, larger
+// values higher; the zero line and the one-sigma line come along).
+struct curve_plot {
+    std::vector<std::pair<double, double>> points;
+    double zero_y = 0.0;
+    double sigma_y = 0.0;
+    double peak_x = -1.0; // the candidate's peak frame, when it lies in the curve
+};
+curve_plot plot_light_curve(const light_curve& curve, std::int32_t peak_frame, double w, double h);
+
+} // namespace serflash::ui

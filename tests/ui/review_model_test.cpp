@@ -1,0 +1,148 @@
+#include "review_fixture.h"
+#include "ui/review_model.h"
+#include "ui/review_view.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+namespace serflash::ui {
+namespace {
+
+using testing::candidate_json;
+using testing::write_candidates;
+
+std::string read_text(const std::filesystem::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+struct review_test : ::testing::Test {
+    std::filesystem::path root;
+    void SetUp() override {
+        root = std::filesystem::temp_directory_path() /
+               ("serflash_review_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "_" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::filesystem::remove_all(root);
+        std::filesystem::create_directories(root);
+    }
+    void TearDown() override { std::filesystem::remove_all(root); }
+};
+
+TEST_F(review_test, ReadsEveryCandidateOfEveryFolder) {
+    write_candidates(root / "Results_m1_s54_299", "m1", "/data/m1.ser",
+                     candidate_json(1, "m1.ser", 40, 100, 80, 31.2, "2026-12-08T21:14:04.458Z") + "," +
+                         candidate_json(2, "m1.ser", 200, 10, 20, 9.5));
+    write_candidates(root / "Results_m2_s60_99", "m2", "/data/m2.ser", candidate_json(1, "m2.ser", 7, 3, 4, 12));
+    std::filesystem::create_directories(root / "empty");
+    review_model review;
+    review.load({root / "Results_m1_s54_299", root / "Results_m2_s60_99", root / "empty"});
+    ASSERT_EQ(review.candidates().size(), 3U);
+    const candidate& c = review.candidates()[0];
+    EXPECT_EQ(c.number, 1);
+    EXPECT_EQ(c.file, "m1.ser");
+    EXPECT_EQ(c.peak_frame, 40);
+    EXPECT_EQ(c.last_frame, 41);
+    EXPECT_EQ(c.x, 100);
+    EXPECT_EQ(c.y, 80);
+    EXPECT_EQ(c.utc_peak, "2026-12-08T21:14:04.458Z");
+    EXPECT_DOUBLE_EQ(c.peak_sigma, 31.2);
+    EXPECT_EQ(c.thresholds, (std::vector<std::int32_t>{60, 57, 54}));
+    EXPECT_EQ(c.ser_path, "/data/m1.ser");
+    ASSERT_EQ(c.curve.excess.size(), 31U);
+    EXPECT_EQ(c.curve.first_frame, 25);
+    EXPECT_DOUBLE_EQ(c.curve.excess[15], 600.0);
+    EXPECT_FALSE(review.candidates()[1].utc_peak.has_value());
+    EXPECT_FALSE(review.candidates()[1].curve.utc[0].has_value());
+    EXPECT_EQ(review.candidates()[2].file, "m2.ser");
+    ASSERT_EQ(review.errors().size(), 1U); // the folder without candidates
+    EXPECT_NE(review.errors()[0].find("empty"), std::string::npos);
+}
+
+TEST_F(review_test, BrokenFilesAreReportedAndSkipped) {
+    std::filesystem::create_directories(root / "r");
+    std::ofstream(root / "r" / "a_candidates.json") << "{ not json";
+    std::ofstream(root / "r" / "b_candidates.json") << R"({"format":"something-else","candidates":[]})";
+    std::ofstream(root / "r" / "c_candidates.json")
+        << R"({"format":"serflash-candidates","candidates":[{"x":"text"}]})";
+    write_candidates(root / "r", "d", "/d.ser", candidate_json(1, "d.ser", 5, 1, 1, 7));
+    review_model review;
+    review.load({root / "r"});
+    EXPECT_EQ(review.candidates().size(), 1U);
+    EXPECT_EQ(review.errors().size(), 3U);
+}
+
+TEST_F(review_test, MarksAreKeptBesideTheCandidatesAndReadBack) {
+    const auto folder = root / "Results_m1";
+    write_candidates(folder, "m1", "/m1.ser",
+                     candidate_json(1, "m1.ser", 40, 1, 1, 9) + "," + candidate_json(2, "m1.ser", 50, 2, 2, 9));
+    write_candidates(folder, "m9", "/m9.ser", candidate_json(1, "m9.ser", 4, 1, 1, 9));
+    const std::string candidates_before = read_text(folder / "m1_candidates.json");
+    {
+        review_model review;
+        review.load({folder});
+        ASSERT_EQ(review.candidates().size(), 3U);
+        EXPECT_TRUE(review.set_mark(1, verdict::false_alarm));
+        EXPECT_TRUE(review.set_mark(0, verdict::unsure));
+        EXPECT_TRUE(review.set_mark(0, verdict::real)); // the last verdict counts
+        EXPECT_TRUE(review.set_mark(2, verdict::unsure));
+        EXPECT_TRUE(review.set_mark(2, verdict::none));
+        EXPECT_FALSE(review.set_mark(7, verdict::real));
+    }
+    EXPECT_TRUE(std::filesystem::exists(folder / "m1_marks.json"));
+    EXPECT_TRUE(std::filesystem::exists(folder / "m9_marks.json"));
+    EXPECT_EQ(read_text(folder / "m1_candidates.json"), candidates_before);
+    review_model again;
+    again.load({folder});
+    EXPECT_EQ(again.candidates()[0].mark, verdict::real);
+    EXPECT_EQ(again.candidates()[1].mark, verdict::false_alarm);
+    EXPECT_EQ(again.candidates()[2].mark, verdict::none);
+    EXPECT_EQ(marks_path_for(folder / "m1_candidates.json"), folder / "m1_marks.json");
+}
+
+TEST_F(review_test, CsvHasTheColumnsTheMarkAndRfc4180Quoting) {
+    write_candidates(root / "r", "m,1", "/m,1.ser",
+                     candidate_json(3, "m,\\\"1\\\".ser", 40, 100, 80, 31.25, "2026-12-08T21:14:04.458Z"));
+    review_model review;
+    review.load({root / "r"});
+    ASSERT_EQ(review.candidates().size(), 1U);
+    review.set_mark(0, verdict::real);
+    const std::string csv = review.csv();
+    EXPECT_EQ(csv,
+              "candidate,file,peak_frame,first_frame,last_frame,x,y,utc_peak,utc_start,time_source,duration_frames,"
+              "peak_sigma,peak_excess,integrated_excess,highest_threshold,thresholds,detections,mark\r\n"
+              "3,\"m,\"\"1\"\".ser\",40,40,41,100,80,2026-12-08T21:14:04.458Z,2026-12-08T21:14:04.458Z,trailer,2,"
+              "31.25,600.0,2100.5,60,60 57 54,8,real\r\n");
+    EXPECT_EQ(csv_field("a\nb"), "\"a\nb\"");
+    EXPECT_EQ(csv_field("plain"), "plain");
+    ASSERT_TRUE(review.export_csv(root / "out.csv"));
+    EXPECT_EQ(read_text(root / "out.csv"), csv);
+}
+
+TEST(ReviewView, CutOutPadsOutsideTheFrame) {
+    const std::vector<std::uint16_t> frame{1, 2, 3, 4, 5, 6}; // 3 x 2
+    EXPECT_EQ(cut_out(frame, 3, 2, 0, 0, 1), (std::vector<std::uint16_t>{0, 0, 0, 0, 1, 2, 0, 4, 5}));
+    EXPECT_EQ(cut_out(frame, 3, 2, 2, 1, 0), (std::vector<std::uint16_t>{6}));
+}
+
+TEST(ReviewView, LightCurvePlotPutsThePeakHighest) {
+    light_curve curve;
+    curve.first_frame = 10;
+    curve.excess = {0, 5, 50, 5, -5};
+    curve.sigma = 5;
+    const curve_plot plot = plot_light_curve(curve, 12, 101, 51);
+    ASSERT_EQ(plot.points.size(), 5U);
+    EXPECT_DOUBLE_EQ(plot.points[0].first, 0);
+    EXPECT_DOUBLE_EQ(plot.points[4].first, 100);
+    EXPECT_DOUBLE_EQ(plot.points[2].second, 0);  // the top
+    EXPECT_DOUBLE_EQ(plot.points[4].second, 50); // the bottom
+    EXPECT_DOUBLE_EQ(plot.peak_x, 50);
+    EXPECT_LT(plot.sigma_y, plot.zero_y);
+    EXPECT_DOUBLE_EQ(plot_light_curve(curve, 99, 101, 51).peak_x, -1);
+}
+
+} // namespace
+} // namespace serflash::ui
