@@ -1,9 +1,11 @@
 #include "cli/commands.h"
-#include "ser/text_cp932.h"
+#include "ser/frame_times.h"
 #include "ser/ser_reader.h"
+#include "ser/text_cp932.h"
 
 #include <CLI/CLI.hpp>
 
+#include <cstdio>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -12,8 +14,54 @@
 namespace serflash::cli {
 namespace {
 
+struct info_options {
+    std::vector<std::string> files;
+    bool swap_bytes = false;
+    double fps = 0.0;
+};
+
+std::string fixed(double v, int decimals) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.*f", decimals, v);
+    return buf;
+}
+
+// The lines after the header's own: layout, byte order and frame times.
+void describe_frames(ser::ser_reader& reader, const info_options& o, std::ostream& out) {
+    out << "layout: " << reader.layout_text() << "\n";
+    if (reader.depth() == 16)
+        out << "byte order: " << (reader.swap_bytes() ? "high byte first (--swap-bytes)" : "low byte first") << "\n";
+    if (ser::looks_byte_swapped(reader))
+        out << "warning: the samples look byte-swapped (stored " << (reader.swap_bytes() ? "low" : "high")
+            << " byte first); " << (reader.swap_bytes() ? "try without --swap-bytes" : "try --swap-bytes") << "\n";
+
+    const ser::frame_times t = ser::read_frame_times(reader, o.fps);
+    out << "time source: " << ser::time_source_name(t.source) << "\n";
+    if (t.known()) {
+        out << "first frame time: " << ser::format_utc(t.utc_ticks.front()) << "\n";
+        out << "last frame time: " << ser::format_utc(t.utc_ticks.back()) << "\n";
+    }
+    if (t.frame_rate > 0)
+        out << "frame rate: " << fixed(t.frame_rate, 3) << " frames per second (interval "
+            << fixed(t.frame_interval * 1000.0, 3) << " ms)\n";
+    if (t.source == ser::time_source::trailer || t.source == ser::time_source::trailer_local) {
+        out << "dropped frames: " << t.dropped_frames;
+        if (!t.gaps_after.empty()) {
+            constexpr std::size_t listed = 10;
+            out << " (gaps after frame";
+            if (t.gaps_after.size() > 1) out << "s";
+            for (std::size_t i = 0; i < t.gaps_after.size() && i < listed; ++i)
+                out << (i == 0 ? " " : ", ") << t.gaps_after[i];
+            if (t.gaps_after.size() > listed) out << ", ... " << t.gaps_after.size() << " gaps in all";
+            out << ")";
+        }
+        out << "\n";
+    }
+    for (const std::string& note : t.notes) out << "note: " << note << "\n";
+}
+
 // Prints one file's description; false when the file cannot be opened or its frames not read.
-bool describe(const std::string& path, std::ostream& out, std::ostream& err) {
+bool describe(const std::string& path, const info_options& o, std::ostream& out, std::ostream& err) {
     std::string why;
     auto file = platform::native_file_system().open_read(path, &why);
     if (!file) {
@@ -21,6 +69,7 @@ bool describe(const std::string& path, std::ostream& out, std::ostream& err) {
         return false;
     }
     ser::ser_reader reader(std::move(file));
+    reader.set_swap_bytes(o.swap_bytes);
     reader.read_ser_header();
     const std::int64_t size = reader.file().size();
 
@@ -58,6 +107,7 @@ bool describe(const std::string& path, std::ostream& out, std::ostream& err) {
         if (const std::int64_t extra = reader.trailing_bytes(); extra > 0)
             out << "warning: " << extra
                 << " bytes follow the last frame (time stamps or other data); they are not read\n";
+        describe_frames(reader, o, out);
     }
     return usable;
 }
@@ -66,15 +116,21 @@ bool describe(const std::string& path, std::ostream& out, std::ostream& err) {
 
 command_runner add_info_command(CLI::App& app) {
     auto* cmd = app.add_subcommand("info", "Show the header of SER files and how many frames they really hold");
-    auto files = std::make_shared<std::vector<std::string>>();
-    cmd->add_option("files", *files, "SER files to describe")->required();
+    auto o = std::make_shared<info_options>();
+    cmd->add_option("files", o->files, "SER files to describe")->required();
+    cmd->add_flag("--swap-bytes", o->swap_bytes,
+                  "Take 16-bit samples high byte first (for files whose samples look byte-swapped)");
+    cmd->add_option("--fps", o->fps,
+                    "Frame rate for estimating frame times from the header's start when the file has no "
+                    "usable time stamps")
+        ->check(CLI::PositiveNumber);
     cmd->footer(
         "Text fields are shown converted from the Japanese Windows code page (932); bytes that do not "
         "convert are shown as \\xNN. The exit status is 1 when a file cannot be opened or its frames "
         "cannot be read.");
-    return [files] {
+    return [o] {
         bool all_ok = true;
-        for (const std::string& path : *files) all_ok = describe(path, std::cout, std::cerr) && all_ok;
+        for (const std::string& path : o->files) all_ok = describe(path, *o, std::cout, std::cerr) && all_ok;
         return all_ok ? 0 : 1;
     };
 }

@@ -67,6 +67,10 @@ void add_detection_options(CLI::App* cmd, scan_cli& c) {
           "taken as a disturbance such as seeing or a passing cloud, and the frame is passed over)")
         ->group(panel);
     field("--scatter-h", s.scatter_h, "Likewise, the largest span in columns")->group(panel);
+    cmd->add_flag("--continue-after-scatter", s.continue_after_scatter,
+                  "Pass over a frame withdrawn for its scatter and go on with the next packet after it, so that every "
+                  "frame of the range is examined (default: the pass is held at such a frame)")
+        ->group(panel);
 
     const std::string masks = "Masks (areas where nothing is reported)";
     cmd->add_flag("--mask-red", c.request.switches.red,

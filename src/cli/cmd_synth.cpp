@@ -1,10 +1,14 @@
 #include "cli/commands.h"
+#include "ser/frame_times.h"
 #include "synth/synth.h"
 
 #include <CLI/CLI.hpp>
 
 #include <charconv>
+#include <cmath>
+#include <cstdio>
 #include <iostream>
+#include <optional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -39,10 +43,45 @@ bool parse_flash(const std::string& text, double amplitude_default, synth::flash
     return parts.size() < 5 || whole(parts[4], f.frames);
 }
 
+// "YYYY-MM-DDTHH:MM:SS[.fff][Z]" (a space may stand for the T), read as UTC.
+std::optional<std::int64_t> parse_utc(const std::string& text) {
+    int year = 0, month = 0, day = 0, hour = 0, minute = 0;
+    double second = 0;
+    char sep = 0;
+    int used = 0;
+    if (std::sscanf(text.c_str(), "%4d-%2d-%2d%c%2d:%2d:%lf%n", &year, &month, &day, &sep, &hour, &minute, &second,
+                    &used) != 7)
+        return std::nullopt;
+    const std::string rest = text.substr(static_cast<std::size_t>(used));
+    if ((sep != 'T' && sep != ' ') || (!rest.empty() && rest != "Z")) return std::nullopt;
+    if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 ||
+        !(second >= 0 && second < 61))
+        return std::nullopt;
+    return ser::ticks_of(year, month, day, hour, minute, second);
+}
+
+// "N[,N...]" of frame numbers.
+bool parse_frame_list(const std::string& text, std::vector<std::int32_t>& out) {
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        const std::size_t comma = std::min(text.find(',', start), text.size());
+        std::int32_t v = 0;
+        const char* first = text.data() + start;
+        const char* last = text.data() + comma;
+        const auto [end, ec] = std::from_chars(first, last, v);
+        if (ec != std::errc{} || end != last || first == last) return false;
+        out.push_back(v);
+        start = comma + 1;
+    }
+    return true;
+}
+
 struct synth_options {
     std::string out;
     synth::params given; // values typed; level options left out take the depth's defaults
     std::vector<std::string> flashes;
+    std::string start;
+    std::vector<std::string> drops;
     bool no_bright = false;
     bool no_dark = false;
     std::vector<std::pair<CLI::Option*, double synth::params::*>> levels;
@@ -52,6 +91,15 @@ void print_truth(const synth::params& p, const synth::ground_truth& t) {
     std::cout << "frames written: " << t.frames_written << " whole frames";
     if (p.cut_bytes > 0) std::cout << " and one cut short by " << p.cut_bytes << " bytes";
     std::cout << "\n";
+    if (p.write_times) {
+        const std::vector<std::int64_t> stamps = synth::time_stamps(p);
+        if (!stamps.empty()) {
+            constexpr std::int64_t time_bits = (std::int64_t{1} << 62) - 1;
+            std::cout << "time stamps: " << stamps.size() << (p.times_local ? " in local time" : " in UTC")
+                      << ", first " << ser::format_utc(stamps.front() & time_bits) << ", last "
+                      << ser::format_utc(stamps.back() & time_bits) << "\n";
+        }
+    }
     for (const auto& f : t.flashes)
         std::cout << "flash: x " << f.x << ", y " << f.y << ", frame " << f.frame << ", amplitude " << f.amplitude
                   << ", frames " << f.frames << "\n";
@@ -138,6 +186,23 @@ command_runner add_synth_command(CLI::App& app) {
                     "Frame count written into the header; -1 writes the real number")
         ->capture_default_str();
 
+    cmd->add_flag("--times", g.write_times, "Append one time stamp per frame after the last frame");
+    cmd->add_option("--fps", g.fps, "Frame rate of the time stamps")->capture_default_str();
+    cmd->add_option("--start", o->start,
+                    "Time stamp of frame 0, UTC, as 2026-12-08T21:14:03.125Z (default: the header's Datetime UTC)");
+    cmd->add_option("--drop", o->drops,
+                    "N[,N...]: time slots skipped in the time stamps, as if the camera lost those frames "
+                    "(slots count from 0 like frames)")
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    cmd->add_flag("--times-local", g.times_local,
+                  "Write the time stamps in local time (the header's Datetime minus Datetime UTC ahead)");
+    cmd->add_flag("--time-flags", g.time_flags, "Set the two top (flag) bits of every time stamp");
+    cmd->add_option("--color-id", g.color_id,
+                    "ColorID of the header: 100 (RGB) and 101 (BGR) write three samples per pixel whose mean is "
+                    "the scene; other values only label the file")
+        ->capture_default_str();
+    cmd->add_flag("--swap-bytes", g.swap_bytes, "Store 16-bit samples high byte first");
+
     cmd->add_option("--file-id", g.file_id, "FileID text of the header (14 bytes at most)")->capture_default_str();
     cmd->add_option("--observer", g.observer, "Observer text (40 bytes at most)")->capture_default_str();
     cmd->add_option("--instrument", g.instrument, "Instrument (camera) text (40 bytes at most)")->capture_default_str();
@@ -168,6 +233,27 @@ command_runner add_synth_command(CLI::App& app) {
         p.telescope = typed.telescope;
         p.datetime = typed.datetime;
         p.datetime_utc = typed.datetime_utc;
+        p.write_times = typed.write_times;
+        p.fps = typed.fps;
+        p.times_local = typed.times_local;
+        p.time_flags = typed.time_flags;
+        p.color_id = typed.color_id;
+        p.swap_bytes = typed.swap_bytes;
+        if (!o->start.empty()) {
+            const auto start = parse_utc(o->start);
+            if (!start) {
+                std::cerr << "serflash synth: --start " << o->start
+                          << ": expected a UTC time as 2026-12-08T21:14:03.125Z\n";
+                return 2;
+            }
+            p.start_ticks = *start;
+        }
+        for (const std::string& text : o->drops) {
+            if (!parse_frame_list(text, p.dropped_frames)) {
+                std::cerr << "serflash synth: --drop " << text << ": expected frame numbers as 5 or 5,9,12\n";
+                return 2;
+            }
+        }
         p.bright_region = !o->no_bright;
         p.dark_region = !o->no_dark;
         const double amplitude_default = p.depth == 8 ? 40.0 : 600.0;

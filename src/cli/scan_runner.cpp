@@ -54,6 +54,18 @@ void print_message(std::ostream& err, const std::string& caption, const std::str
         err << caption << ": " << text << "\n";
 }
 
+// Passes that a scattered frame held before the stop frame: a scan that looked at only part of
+// the file must say so.
+void print_held_passes(std::ostream& out, const detect::file_report& f) {
+    std::string held;
+    for (const detect::pass_report& p : f.passes) {
+        if (p.end != detect::pass_end::scattered) continue;
+        held += (held.empty() ? "" : "; ") + std::to_string(p.threshold) + " at frame " +
+                std::to_string(p.frame_reached) + ", " + std::to_string(p.frames_not_examined) + " frames not examined";
+    }
+    if (!held.empty()) out << " (passes held by a scattered frame: " << held << ")";
+}
+
 void print_file_line(std::ostream& out, const detect::file_report& f) {
     using detect::file_outcome;
     switch (f.outcome) {
@@ -64,6 +76,7 @@ void print_file_line(std::ostream& out, const detect::file_report& f) {
             if (f.outcome == file_outcome::stopped) out << " (stopped by the user)";
             if (f.raise_withheld) out << " (not raised further: the same detections would recur at every threshold)";
             if (!f.problems.empty()) out << " (problem: " << f.problem_text() << ")";
+            print_held_passes(out, f);
             out << "\n";
             break;
         case file_outcome::skipped_depth:

@@ -112,6 +112,7 @@ file_report scan_file(const scan_job& job, const scan_environment& env, const en
     make_results_folder();
     ser::ser_reader reader(std::move(input));
     reader.set_bit_shift(job.bit_shift);
+    reader.set_swap_bytes(job.swap_bytes);
     reader.read_ser_header();
     if (reader.depth() != 8 && reader.depth() != 16) {
         // Skipped without a message box, as the desktop program does; the report says why.

@@ -48,6 +48,7 @@ struct scan_job {
     scan_settings settings;
     mask_switches switches;     // unless engine_hooks::switches answers them per packet
     std::int32_t bit_shift = 0; // the shift in force for 16-bit samples
+    bool swap_bytes = false;    // 16-bit samples stored high byte first
 };
 
 // Extra result sinks for one file (beside the summary and the snapshots): made when its scan

@@ -28,6 +28,8 @@ struct kept_frame {
     saved_frame record;      // frame, packet, count and the first ten detections
     bool any_recurs = false; // one of them has sigma 0
     bool all_recur = true;   // all of them have sigma 0
+    bool withdrawn = false;  // passed over for its scatter (when passes go on past such frames)
+    hit_extent extent;       // of a withdrawn frame
 };
 
 // What a pass needs to go on from a frame withdrawn for its scatter: the star map left by the
@@ -46,7 +48,8 @@ enum class trace_end { running, capped, scattered, finished, stopped };
 struct pass_trace {
     std::int32_t threshold = 0;
     std::int32_t cap = 0;
-    std::vector<kept_frame> saved;
+    std::vector<kept_frame> saved; // in frame order, with any frames passed over
+    std::int64_t saved_count = 0;  // of them, those not passed over
     trace_end end = trace_end::running;
     std::int32_t end_frame = 0; // finished, stopped: the frame after the last; scattered: that frame
     bool scatter_all_recur = true;
@@ -57,9 +60,10 @@ struct pass_trace {
 
     bool running() const { return end == trace_end::running; }
 
-    // Returns true when the frame is withdrawn for its scatter.
+    // Returns true when the frame is withdrawn for its scatter and the trace ends there. In a
+    // remainder, a pass that goes on past such frames records it and goes on.
     bool take(std::int32_t frame, std::int32_t packet_first, const std::vector<candidate>& cands,
-              const scan_settings& cfg) {
+              const scan_settings& cfg, bool in_remainder) {
         std::int32_t count = 0;
         hit_extent extent;
         kept_frame kf;
@@ -75,6 +79,15 @@ struct pass_trace {
                 kf.record.detections.push_back({0, c.col, c.row, c.sample, c.mean, c.sigma});
         }
         if (count == 0) return false;
+        kf.record.frame = frame;
+        kf.record.packet_first_frame = packet_first;
+        kf.record.detection_count = count;
+        if (is_scattered(count, extent, cfg) && cfg.continue_after_scatter && in_remainder) {
+            kf.withdrawn = true;
+            kf.extent = extent;
+            saved.push_back(std::move(kf));
+            return false;
+        }
         if (is_scattered(count, extent, cfg)) {
             end = trace_end::scattered;
             end_frame = frame;
@@ -83,11 +96,8 @@ struct pass_trace {
             scatter_extent = extent;
             return true;
         }
-        kf.record.frame = frame;
-        kf.record.packet_first_frame = packet_first;
-        kf.record.detection_count = count;
         saved.push_back(std::move(kf));
-        if (static_cast<std::int64_t>(saved.size()) >= cap) end = trace_end::capped;
+        if (++saved_count >= cap) end = trace_end::capped;
         return false;
     }
 };
@@ -470,8 +480,13 @@ bool fast_scanner::sweep(const sweep_plan& plan, const std::vector<pass_trace*>&
         for (std::int32_t f = 0; f < cfg_.packet_size; ++f) {
             for (pass_trace* t : traces) {
                 if (!t->running()) continue;
-                if (t->take(frame + f, packet_first_, packet_cands_[static_cast<std::size_t>(f)], cfg_)) {
-                    if (!carried) carried = carry(last && plan.remainder != 0);
+                if (t->take(frame + f, packet_first_, packet_cands_[static_cast<std::size_t>(f)], cfg_, false)) {
+                    // The frames after this packet are examined against its maps when no whole
+                    // packet follows the place the pass goes on from.
+                    const bool maps_needed = cfg_.continue_after_scatter
+                                                 ? std::int64_t{cfg_.end_frame} - (frame + f) < cfg_.packet_size
+                                                 : last && plan.remainder != 0;
+                    if (!carried || (maps_needed && carried->mean_map.empty())) carried = carry(maps_needed);
                     t->carried = carried;
                     t->packets_after = plan.whole_packets - 1 - k;
                 }
@@ -487,7 +502,7 @@ bool fast_scanner::sweep(const sweep_plan& plan, const std::vector<pass_trace*>&
             test_frames(frame, n, cands);
             for (std::int32_t f = 0; f < n; ++f)
                 for (pass_trace* t : traces)
-                    if (t->running()) t->take(frame + f, packet_first_, cands[static_cast<std::size_t>(f)], cfg_);
+                    if (t->running()) t->take(frame + f, packet_first_, cands[static_cast<std::size_t>(f)], cfg_, true);
             frame += n;
             done += n;
             if (report_progress) progress(frame - 1);
@@ -598,6 +613,11 @@ int fast_scanner::replay_pass() {
     std::unique_ptr<pass_trace> going_on;
     for (;;) {
         for (const kept_frame& kf : trace->saved) {
+            if (kf.withdrawn) {
+                st_.cur_frame = kf.record.frame;
+                withdraw_scattered_frame(st_, kf.record.detection_count, kf.extent, kf.all_recur);
+                continue;
+            }
             emit(kf);
             progress(kf.record.frame);
             if (st_.det_frames >= cfg_.max_det_frames) {
@@ -623,15 +643,24 @@ int fast_scanner::replay_pass() {
         }
         st_.cur_frame = trace->end_frame;
         withdraw_scattered_frame(st_, trace->scatter_points, trace->scatter_extent, trace->scatter_all_recur);
-        if (trace->packets_after < 0) return 0;
-        // The next packet starts at the withdrawn frame: compute the rest of this pass afresh.
+        sweep_plan plan;
+        if (cfg_.continue_after_scatter) {
+            // The next packet starts after the withdrawn frame.
+            plan.first_frame = trace->end_frame + 1;
+            const std::int32_t left = cfg_.end_frame - trace->end_frame;
+            plan.whole_packets = left / cfg_.packet_size;
+            plan.remainder = left % cfg_.packet_size;
+        } else {
+            if (trace->packets_after < 0) return 0;
+            // The next packet starts at the withdrawn frame.
+            plan.first_frame = trace->end_frame;
+            plan.whole_packets = trace->packets_after;
+            plan.remainder = (cfg_.end_frame - cfg_.start_frame + 1) % cfg_.packet_size;
+        }
+        // Compute the rest of this pass afresh.
         auto next = std::make_unique<pass_trace>();
         next->threshold = st_.threshold;
         next->cap = cfg_.max_det_frames - st_.det_frames;
-        sweep_plan plan;
-        plan.first_frame = trace->end_frame;
-        plan.whole_packets = trace->packets_after;
-        plan.remainder = (cfg_.end_frame - cfg_.start_frame + 1) % cfg_.packet_size;
         plan.start = trace->carried.get();
         const std::shared_ptr<const carried_state> keep = trace->carried;
         sweep(plan, {next.get()}, true);
@@ -664,7 +693,8 @@ bool fast_scanner::prepare_arrays() {
 
 void fast_scanner::run() {
     if (st_.reader == nullptr || cfg_.packet_size > fast::longest_tracked_packet ||
-        (st_.reader->depth() != 8 && st_.reader->depth() != 16)) {
+        (st_.reader->depth() != 8 && st_.reader->depth() != 16) || st_.reader->planes() != 1 ||
+        st_.reader->swap_bytes()) {
         // No fast path for packets whose sums need more than 32 bits, nor for sample depths
         // whose frames the reader gives as zeros: the reference scan.
         run_scan(st_);

@@ -200,6 +200,9 @@ void drive_scan(scan_state& st, pass_runner& runner) {
             pass.first_frame = cfg.start_frame;
             pass.frame_reached = st.cur_frame;
             pass.end = end_of_pass(st, result);
+            if (pass.end == pass_end::scattered)
+                pass.frames_not_examined =
+                    static_cast<std::int32_t>(std::int64_t{cfg.end_frame} + 1 - std::int64_t{st.cur_frame});
             pass.saved_frames = wrapping_add(st.det_frames, -frames_before);
             pass.detections = wrapping_add(st.det_count, -count_before);
             pass.raised =
@@ -268,6 +271,7 @@ public:
         const std::int32_t npackets = range / cfg.packet_size;
         const std::int32_t remainder = range % cfg.packet_size;
         std::fill(st.star_map.begin(), st.star_map.end(), 0);
+        if (cfg.continue_after_scatter) return run_pass_past_scatter(st);
         int result = 0;
         for (std::int32_t p = 0; p < npackets; ++p) {
             st.packet_first_frame = st.cur_frame;
@@ -282,6 +286,41 @@ public:
         }
         if (remainder != 0 && result == 0) result = detect_in_packet(st, remainder);
         return result;
+    }
+
+private:
+    // detect_in_packet stops on a withdrawn frame without passing it.
+    static bool held_by_scatter(const scan_state& st, int result, std::int64_t end) {
+        return result == 0 && !st.outcome.stopped && st.cur_frame < end;
+    }
+
+    // A withdrawn frame is passed over and the next packet starts after it, so that every
+    // frame of the range is examined against a packet that holds it; the frames after the last
+    // whole packet are examined against that packet's statistics.
+    static int run_pass_past_scatter(scan_state& st) {
+        const scan_settings& cfg = st.settings;
+        const std::int64_t last = cfg.end_frame;
+        while (std::int64_t{st.cur_frame} + cfg.packet_size - 1 <= last) {
+            st.packet_first_frame = st.cur_frame;
+            if (!compute_packet_stats(st)) return -1;
+            apply_masks(st, st.current_switches());
+            const std::int64_t end = std::int64_t{st.cur_frame} + cfg.packet_size;
+            const int result = detect_in_packet(st, cfg.packet_size);
+            if (result == 1 || st.outcome.stopped) return result;
+            if (held_by_scatter(st, result, end)) st.cur_frame = wrapping_add(st.cur_frame, 1);
+            if (st.hooks.should_stop()) {
+                st.outcome.stopped = true;
+                return 0;
+            }
+        }
+        while (st.cur_frame <= last) {
+            const std::int64_t end = last + 1;
+            const int result = detect_in_packet(st, static_cast<std::int32_t>(end - st.cur_frame));
+            if (result == 1 || st.outcome.stopped) return result;
+            if (!held_by_scatter(st, result, end)) break;
+            st.cur_frame = wrapping_add(st.cur_frame, 1);
+        }
+        return 0;
     }
 };
 

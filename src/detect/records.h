@@ -49,7 +49,8 @@ const char* pass_end_name(pass_end e);
 struct pass_report {
     std::int32_t threshold = 0;
     std::int32_t first_frame = 0;
-    std::int32_t frame_reached = 0; // the frame the pass stood on when it ended
+    std::int32_t frame_reached = 0;       // the frame the pass stood on when it ended
+    std::int32_t frames_not_examined = 0; // of the range, when a scattered frame held the pass
     pass_end end = pass_end::end_of_range;
     std::int32_t saved_frames = 0; // frames this pass saved
     std::int32_t detections = 0;   // detections in them

@@ -51,6 +51,10 @@ struct scan_settings {
     std::int32_t star_threshold = 30;
     std::int32_t scatter_v = 20;
     std::int32_t scatter_h = 100;
+    // A frame withdrawn for its scatter is passed over instead of holding the pass there.
+    bool continue_after_scatter = false;
+
+    bool operator==(const scan_settings&) const = default;
 };
 
 // The values a scan of a file starts from, the same for the desktop program, the command line,

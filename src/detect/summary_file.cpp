@@ -96,6 +96,7 @@ void write_summary_header(summary_file& out, const std::string& header_text, con
     out.print("Pixel value for BLUE = %d, Pixel value for RED = %d\n", s.blue_level, s.red_level);
     out.print("Acceptable ranges for the scatter of the detected points: %d(vertical), %d(horizontal)\n", s.scatter_v,
               s.scatter_h);
+    if (s.continue_after_scatter) out.write("Continue after a scattered frame ON\n");
 }
 
 void write_pass_header(summary_file& out, std::int32_t threshold) {

@@ -3,8 +3,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <stdio.h>
+#include <dirent.h>
 #include <fcntl.h>
+#include <stdio.h>
+#include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -67,56 +69,125 @@ private:
     std::int64_t pos_ = 0;
 };
 
+// Buffered writes straight to the descriptor, so that a failure keeps the system's reason.
 class native_output final : public output_file {
 public:
-    explicit native_output(std::FILE* f) : f_(f) {}
+    explicit native_output(int fd) : fd_(fd) {}
     ~native_output() override {
-        if (f_ != nullptr) std::fclose(f_);
+        if (fd_ >= 0) ::close(fd_);
     }
     native_output(const native_output&) = delete;
     native_output& operator=(const native_output&) = delete;
 
     bool write(const void* src, std::size_t n) override {
-        if (f_ == nullptr) return false;
-        if (n == 0) return true;
-        if (std::fwrite(src, 1, n, f_) != n) failed_ = true;
-        return !failed_;
+        if (fd_ < 0 || failed_) return false;
+        const auto* p = static_cast<const unsigned char*>(src);
+        if (buffer_.size() + n <= buffer_capacity) {
+            buffer_.insert(buffer_.end(), p, p + n);
+            return true;
+        }
+        if (!flush()) return false;
+        if (n < buffer_capacity) {
+            buffer_.insert(buffer_.end(), p, p + n);
+            return true;
+        }
+        return write_all(p, n);
     }
     bool close() override {
-        if (f_ == nullptr) return !failed_;
-        const bool ok = std::fclose(f_) == 0;
-        f_ = nullptr;
-        return ok && !failed_;
+        if (fd_ < 0) return !failed_;
+        flush();
+        if (::close(fd_) != 0 && !failed_) fail(errno);
+        fd_ = -1;
+        return !failed_;
     }
+    std::string error() const override { return error_; }
 
 private:
-    std::FILE* f_;
+    static constexpr std::size_t buffer_capacity = std::size_t{1} << 16;
+
+    void fail(int err) {
+        failed_ = true;
+        error_ = errno_text(err);
+    }
+    bool write_all(const unsigned char* p, std::size_t n) {
+        while (n > 0) {
+            const ssize_t put = ::write(fd_, p, n);
+            if (put < 0 && errno == EINTR) continue;
+            if (put <= 0) {
+                fail(put < 0 ? errno : EIO);
+                return false;
+            }
+            p += put;
+            n -= static_cast<std::size_t>(put);
+        }
+        return true;
+    }
+    bool flush() {
+        if (failed_) return false;
+        const bool ok = write_all(buffer_.data(), buffer_.size());
+        buffer_.clear();
+        return ok;
+    }
+
+    int fd_;
+    std::vector<unsigned char> buffer_;
     bool failed_ = false;
+    std::string error_;
 };
+
+// Clears O_NONBLOCK, set only so that opening could not wait.
+bool make_blocking(int fd) {
+    const int flags = ::fcntl(fd, F_GETFL);
+    return flags >= 0 && ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0;
+}
 
 class native_fs final : public file_system {
 public:
     std::unique_ptr<input_file> open_read(const std::string& path, std::string* error) override {
-        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0) {
-            if (error != nullptr) *error = errno_text(errno);
+        const auto refuse = [&](const std::string& why) {
+            if (error != nullptr) *error = why;
             return nullptr;
-        }
+        };
+        // Non-blocking, so that a FIFO or a device cannot hold the open; checked on the open
+        // descriptor itself, so that nothing can be swapped in between.
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+        if (fd < 0) return refuse(errno_text(errno));
         struct stat st {};
-        if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+        if (::fstat(fd, &st) != 0) {
+            const int err = errno;
             ::close(fd);
-            if (error != nullptr) *error = errno_text(EISDIR);
-            return nullptr;
+            return refuse(errno_text(err));
+        }
+        if (!S_ISREG(st.st_mode)) {
+            ::close(fd);
+            return refuse("it is not a regular file");
+        }
+        if (!make_blocking(fd)) {
+            const int err = errno;
+            ::close(fd);
+            return refuse(errno_text(err));
         }
         return std::make_unique<native_input>(fd);
     }
     std::unique_ptr<output_file> open_write(const std::string& path, write_mode mode, std::string* error) override {
-        std::FILE* f = std::fopen(path.c_str(), mode == write_mode::append ? "ab" : "wb");
-        if (f == nullptr) {
-            if (error != nullptr) *error = errno_text(errno);
+        const int how = O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK |
+                        (mode == write_mode::append ? O_APPEND : O_TRUNC);
+        const int fd = ::open(path.c_str(), how, 0666);
+        if (fd < 0) {
+            const int err = errno;
+            if (error != nullptr)
+                *error = err == ELOOP && kind_of(path) == entry_kind::link
+                             ? "it is a symbolic link, which is never written through"
+                             : errno_text(err);
             return nullptr;
         }
-        return std::make_unique<native_output>(f);
+        if (!make_blocking(fd)) {
+            const int err = errno;
+            ::close(fd);
+            if (error != nullptr) *error = errno_text(err);
+            return nullptr;
+        }
+        return std::make_unique<native_output>(fd);
     }
     bool make_dir(const std::string& path, std::string* error) override {
         if (::mkdir(path.c_str(), 0777) == 0) return true;
@@ -126,6 +197,34 @@ public:
     bool exists(const std::string& path) override {
         struct stat st {};
         return ::lstat(path.c_str(), &st) == 0;
+    }
+    entry_kind kind_of(const std::string& path) override {
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) != 0)
+            return errno == ENOENT || errno == ENOTDIR ? entry_kind::missing : entry_kind::other;
+        if (S_ISREG(st.st_mode)) return entry_kind::file;
+        if (S_ISDIR(st.st_mode)) return entry_kind::directory;
+        if (S_ISLNK(st.st_mode)) return entry_kind::link;
+        return entry_kind::other;
+    }
+    bool is_empty_dir(const std::string& path) override {
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_DIRECTORY | O_NOFOLLOW);
+        if (fd < 0) return false;
+        DIR* dir = ::fdopendir(fd);
+        if (dir == nullptr) {
+            ::close(fd);
+            return false;
+        }
+        bool empty = true;
+        while (const dirent* entry = ::readdir(dir)) {
+            const std::string_view name = entry->d_name;
+            if (name != "." && name != "..") {
+                empty = false;
+                break;
+            }
+        }
+        ::closedir(dir);
+        return empty;
     }
     bool rename_no_replace(const std::string& from, const std::string& to, std::string* error) override {
         // rename(2) silently replaces an empty folder: ask the kernel not to replace, and fall

@@ -35,14 +35,22 @@ public:
     virtual bool write(const void* src, std::size_t n) = 0;
     // Flushes and closes; false when anything written could not be stored.
     virtual bool close() = 0;
+    // The system's reason for the last failed write or close ("No space left on device"), or
+    // empty when nothing failed or the file cannot tell.
+    virtual std::string error() const { return {}; }
 };
 
 enum class write_mode { truncate, append };
+
+// What a path names, the path itself not followed when it is a symbolic link.
+enum class entry_kind { missing, file, directory, link, other };
 
 class file_system {
 public:
     virtual ~file_system() = default;
     // On failure these return null and, when error is given, a short reason (strerror text).
+    // open_read follows symbolic links but opens only regular files, and never waits (a FIFO
+    // without a writer is refused at once). open_write never writes through a symbolic link.
     virtual std::unique_ptr<input_file> open_read(const std::string& path, std::string* error = nullptr) = 0;
     virtual std::unique_ptr<output_file> open_write(const std::string& path, write_mode mode,
                                                     std::string* error = nullptr) = 0;
@@ -51,6 +59,13 @@ public:
     virtual bool exists(const std::string& path) = 0;
     // Renames; never replaces an existing target (false then).
     virtual bool rename_no_replace(const std::string& from, const std::string& to, std::string* error = nullptr) = 0;
+    // What the path names, without following a final symbolic link. The default knows only
+    // whether something is there.
+    virtual entry_kind kind_of(const std::string& path) {
+        return exists(path) ? entry_kind::file : entry_kind::missing;
+    }
+    // True for a folder (not a link to one) holding no entries.
+    virtual bool is_empty_dir(const std::string& /*path*/) { return false; }
 };
 
 // The real file system of the machine.

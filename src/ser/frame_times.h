@@ -24,9 +24,9 @@ const char* time_source_name(time_source source);
 
 struct frame_times {
     time_source source = time_source::none;
-    std::vector<std::int64_t> utc_ticks; // one per frame present (empty when source is none)
-    double frame_interval = 0.0;         // seconds, the median interval (0 when unknown)
-    double frame_rate = 0.0;             // frames per second (0 when unknown)
+    std::vector<std::int64_t> utc_ticks;  // one per frame present (empty when source is none)
+    double frame_interval = 0.0;          // seconds, the median interval (0 when unknown)
+    double frame_rate = 0.0;              // frames per second (0 when unknown)
     std::vector<std::int32_t> gaps_after; // frames after which the interval exceeds 1.5 x the median
     std::int32_t dropped_frames = 0;      // frames the gaps are estimated to have lost
     std::vector<std::string> notes;       // why a trailer was not used, what was converted

@@ -1,6 +1,7 @@
 #include "ser/ser_reader.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <bit>
 #include <cstring>
 #include <limits>
@@ -76,6 +77,38 @@ void shift_right(std::uint16_t* samples, std::size_t n, unsigned shift) {
     for (; i < n; ++i) samples[i] = static_cast<std::uint16_t>(samples[i] >> shift);
 }
 
+// Reverses the bytes of every sample, then shifts it.
+void swap_and_shift(std::uint16_t* samples, std::size_t n, unsigned shift) {
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        u16x8 v;
+        std::memcpy(&v, samples + i, sizeof v);
+        v = static_cast<u16x8>(v >> 8 | v << 8) >> shift;
+        std::memcpy(samples + i, &v, sizeof v);
+    }
+    for (; i < n; ++i)
+        samples[i] = static_cast<std::uint16_t>(static_cast<std::uint16_t>(samples[i] >> 8 | samples[i] << 8) >> shift);
+}
+
+// The plane of a colour frame (three samples per pixel): the integer mean of the three. The
+// mean keeps the range of one sample, so the scan table's display levels and the detection
+// limits mean what they mean for a mono file, and it has less noise than any one colour.
+void mean_of_three_8(const std::uint8_t* src, std::uint16_t* dst, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i, src += 3)
+        dst[i] = static_cast<std::uint16_t>((unsigned{src[0]} + src[1] + src[2]) / 3);
+}
+
+void mean_of_three_16(const std::uint8_t* src, std::uint16_t* dst, std::size_t n, bool high_first, unsigned shift) {
+    const int lo = high_first ? 1 : 0;
+    const int hi = 1 - lo;
+    for (std::size_t i = 0; i < n; ++i, src += 6) {
+        const unsigned sum = (unsigned{src[lo]} | unsigned{src[hi]} << 8) +
+                             (unsigned{src[2 + lo]} | unsigned{src[2 + hi]} << 8) +
+                             (unsigned{src[4 + lo]} | unsigned{src[4 + hi]} << 8);
+        dst[i] = static_cast<std::uint16_t>(sum / 3 >> shift);
+    }
+}
+
 void widen(const std::uint8_t* src, std::uint16_t* dst, std::size_t n) {
     std::size_t i = 0;
     for (; i + 16 <= n; i += 16) {
@@ -90,6 +123,8 @@ void widen(const std::uint8_t* src, std::uint16_t* dst, std::size_t n) {
 } // namespace
 
 std::int64_t bytes_per_sample(std::int32_t depth) { return depth == 8 ? 1 : 2; }
+
+std::int32_t samples_per_pixel(std::int32_t color_id) { return color_id == color_rgb || color_id == color_bgr ? 3 : 1; }
 
 ser_reader::ser_reader(std::unique_ptr<platform::input_file> file) : file_(std::move(file)) {}
 
@@ -141,7 +176,27 @@ std::size_t ser_reader::samples_per_frame() const {
 
 std::int64_t ser_reader::frame_bytes() const {
     if (header_.ImageWidth <= 0 || header_.ImageHeight <= 0) return 0;
-    return std::int64_t{header_.ImageWidth} * header_.ImageHeight * bytes_per_sample(header_.PixelDepthPerPlane);
+    return std::int64_t{header_.ImageWidth} * header_.ImageHeight * bytes_per_sample(header_.PixelDepthPerPlane) *
+           planes();
+}
+
+std::string ser_reader::layout_text() const {
+    const std::int32_t id = header_.ColorID;
+    switch (id) {
+        case 0:
+            return "mono";
+        case color_rgb:
+            return "RGB, scanned as the mean of its three colours";
+        case color_bgr:
+            return "BGR, scanned as the mean of its three colours";
+        default:
+            break;
+    }
+    static constexpr const char* mosaics[] = {"RGGB",  "GRBG",  "GBRG", "BGGR", nullptr, nullptr,
+                                              nullptr, nullptr, "CYYM", "YCMY", "YMCY",  "MYYC"};
+    if (id >= 8 && id <= 19 && mosaics[id - 8] != nullptr)
+        return std::string("Bayer ") + mosaics[id - 8] + " (one plane)";
+    return "colour layout " + std::to_string(id) + " unknown, read as one plane";
 }
 
 std::string ser_reader::check_geometry() const {
@@ -183,23 +238,30 @@ void ser_reader::read_frame(std::span<std::uint16_t> frame_buf) {
     const std::size_t n = std::min(samples_per_frame(), frame_buf.size());
     // The stream must end one whole frame further even when the caller's buffer is smaller.
     const std::int64_t next = pos_ + frame_bytes();
-    if (depth == 16) {
-        const std::size_t bytes = n * 2;
-        read_padded(*file_, frame_buf.data(), bytes);
-        const unsigned shift = static_cast<unsigned>(bit_shift_);
-        if constexpr (std::endian::native == std::endian::little) {
-            if (shift != 0) shift_right(frame_buf.data(), n, shift);
-        } else {
-            for (std::uint16_t& s : frame_buf.first(n))
-                s = static_cast<std::uint16_t>(static_cast<std::uint16_t>(s >> 8 | s << 8) >> shift);
-        }
-    } else if (depth == 8) {
+    const unsigned shift = static_cast<unsigned>(bit_shift_);
+    if (depth != 8 && depth != 16) {
+        std::fill(frame_buf.begin(), frame_buf.end(), std::uint16_t{0});
+        return;
+    }
+    if (planes() == 3) {
+        const std::size_t bytes = n * 3 * static_cast<std::size_t>(bytes_per_sample(depth));
+        scratch_.resize(bytes);
+        read_padded(*file_, scratch_.data(), bytes);
+        if (depth == 8)
+            mean_of_three_8(scratch_.data(), frame_buf.data(), n);
+        else
+            mean_of_three_16(scratch_.data(), frame_buf.data(), n, swap_bytes_, shift);
+    } else if (depth == 16) {
+        read_padded(*file_, frame_buf.data(), n * 2);
+        const bool stored_native = (std::endian::native == std::endian::little) != swap_bytes_;
+        if (!stored_native)
+            swap_and_shift(frame_buf.data(), n, shift);
+        else if (shift != 0)
+            shift_right(frame_buf.data(), n, shift);
+    } else {
         scratch_.resize(n); // kept between frames: no allocation per frame
         read_padded(*file_, scratch_.data(), n);
         widen(scratch_.data(), frame_buf.data(), n);
-    } else {
-        std::fill(frame_buf.begin(), frame_buf.end(), std::uint16_t{0});
-        return;
     }
     std::fill(frame_buf.begin() + static_cast<std::ptrdiff_t>(n), frame_buf.end(), std::uint16_t{0});
     if (file_->tell() != next) file_->seek(next);
@@ -211,8 +273,9 @@ void ser_reader::seek_frame(std::int32_t k) {
     const std::int32_t h = header_.ImageHeight;
     std::int64_t offset = 0;
     std::int64_t target = 0;
-    const bool fits = checked_product(k, w, std::int64_t{h} * bytes_per_sample(header_.PixelDepthPerPlane), offset) &&
-                      !__builtin_add_overflow(header_size, offset, &target);
+    const bool fits =
+        checked_product(k, w, std::int64_t{h} * bytes_per_sample(header_.PixelDepthPerPlane) * planes(), offset) &&
+        !__builtin_add_overflow(header_size, offset, &target);
     if (!fits || target < 0) {
         // No such place in any file: stand at the end, where frames read as zeros.
         target = std::max<std::int64_t>(file_->size(), header_size);
@@ -222,5 +285,50 @@ void ser_reader::seek_frame(std::int32_t k) {
 }
 
 std::int64_t ser_reader::position() const { return pos_; }
+
+bool looks_byte_swapped(ser_reader& reader) {
+    if (reader.depth() != 16 || !reader.check_geometry().empty()) return false;
+    const std::int32_t present = reader.frames_present();
+    if (present <= 0) return false;
+    platform::input_file& file = reader.file();
+    const std::size_t step = static_cast<std::size_t>(reader.planes()); // the same colour of the next pixel
+    const std::size_t row_samples = static_cast<std::size_t>(reader.width()) * step;
+    const std::int64_t row_bytes = static_cast<std::int64_t>(row_samples) * 2;
+    constexpr std::int32_t frames_sampled = 4;
+    constexpr std::int32_t rows_sampled = 32;
+    const std::int32_t frames = std::min(present, frames_sampled);
+    const std::int32_t rows = std::min(reader.height(), rows_sampled);
+
+    // How far neighbouring samples differ, taken low byte first and high byte first. Sky, noise
+    // and objects change little from one pixel to the next in the right order; in the wrong
+    // one the noisy low byte becomes the high byte and the steps grow by about 256 times.
+    double low_first = 0;
+    double high_first = 0;
+    double pairs = 0;
+    std::vector<std::uint8_t> row(static_cast<std::size_t>(row_bytes));
+    for (std::int32_t f = 0; f < frames; ++f) {
+        const std::int64_t frame = frames > 1 ? std::int64_t{present - 1} * f / (frames - 1) : 0;
+        for (std::int32_t r = 0; r < rows; ++r) {
+            const std::int64_t y = rows > 1 ? std::int64_t{reader.height() - 1} * r / (rows - 1) : 0;
+            const std::int64_t at = header_size + frame * reader.frame_bytes() + y * row_bytes;
+            if (file.read_at(at, row.data(), row.size()) != row.size()) continue;
+            for (std::size_t i = 0; i + step < row_samples; ++i) {
+                const std::uint8_t* a = row.data() + 2 * i;
+                const std::uint8_t* b = row.data() + 2 * (i + step);
+                low_first += std::abs((int{a[0]} | int{a[1]} << 8) - (int{b[0]} | int{b[1]} << 8));
+                high_first += std::abs((int{a[0]} << 8 | int{a[1]}) - (int{b[0]} << 8 | int{b[1]}));
+                pairs += 1;
+            }
+        }
+    }
+    file.seek(reader.position());
+    const double as_read = reader.swap_bytes() ? high_first : low_first;
+    const double other = reader.swap_bytes() ? low_first : high_first;
+    // Clearly rougher as read, with steps of a good part of one high-byte unit on average:
+    // random data are as rough both ways, flat frames and frames of zeros as smooth.
+    constexpr double margin = 8.0;
+    constexpr double least_step = 32.0;
+    return pairs > 0 && as_read > margin * other && as_read > least_step * pairs;
+}
 
 } // namespace serflash::ser

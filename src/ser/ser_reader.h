@@ -1,5 +1,6 @@
 #pragma once
-// Reader of SER video files: the 178-byte header and frames of one plane of 8 or 16 bits.
+// Reader of SER video files: the 178-byte header and frames of 8 or 16 bits per sample, mono,
+// Bayer (one plane) or with three colour samples per pixel (read as one plane of their mean).
 #include "platform/file_io.h"
 
 #include <array>
@@ -36,6 +37,12 @@ struct ser_header {
 // Bytes per sample: 1 for depth 8, else 2.
 std::int64_t bytes_per_sample(std::int32_t depth);
 
+// ColorID values of the layouts that store three samples per pixel.
+inline constexpr std::int32_t color_rgb = 100;
+inline constexpr std::int32_t color_bgr = 101;
+// Samples stored per pixel: 3 for RGB and BGR, else 1.
+std::int32_t samples_per_pixel(std::int32_t color_id);
+
 class ser_reader {
 public:
     explicit ser_reader(std::unique_ptr<platform::input_file> file);
@@ -51,9 +58,15 @@ public:
     std::int32_t height() const { return header_.ImageHeight; }
     std::int32_t depth() const { return header_.PixelDepthPerPlane; }
     std::int32_t frame_count() const { return header_.FrameCount; }
-    // W x H as a count of samples (valid only after check_geometry() passed).
+    // W x H as a count of samples of the plane read (valid only after check_geometry() passed).
     std::size_t samples_per_frame() const;
+    // Bytes a frame takes in the file: W x H x bytes per sample x planes().
     std::int64_t frame_bytes() const;
+    // Samples stored per pixel: 3 for the RGB and BGR layouts, else 1.
+    std::int32_t planes() const { return samples_per_pixel(header_.ColorID); }
+    // How the frames are laid out and read: "mono", "Bayer RGGB (one plane)", "RGB, scanned as
+    // the mean of its three colours", ...
+    std::string layout_text() const;
 
     // Why this file's header cannot be used to size buffers, or empty when it can: W and H
     // positive, W x H x bytes per sample within a sane memory budget.
@@ -69,10 +82,15 @@ public:
     // Shift (kept within 0..15) applied to 16-bit samples as they are read.
     void set_bit_shift(std::int32_t shift);
     std::int32_t bit_shift() const { return bit_shift_; }
+    // Takes 16-bit samples high byte first (the LittleEndian field of real files is unreliable,
+    // so the default is always low byte first).
+    void set_swap_bytes(bool swap) { swap_bytes_ = swap; }
+    bool swap_bytes() const { return swap_bytes_; }
 
     // Reads the frame at the current position into frame_buf (W x H samples) with one read;
-    // bytes beyond the end of the file read as 0. Depths other than 8 and 16 give zeros and
-    // do not move the stream.
+    // bytes beyond the end of the file read as 0. Three samples per pixel arrive as their
+    // integer mean, shifted as a mono sample is. Depths other than 8 and 16 give zeros and do
+    // not move the stream.
     void read_frame(std::span<std::uint16_t> frame_buf);
     // Positions at the start of frame k: 178 + k x W x H x b in 64-bit arithmetic.
     void seek_frame(std::int32_t k);
@@ -85,8 +103,14 @@ private:
     ser_header header_{};
     std::string header_text_;
     std::int32_t bit_shift_ = 0;
+    bool swap_bytes_ = false;
     std::int64_t pos_ = 0;
-    std::vector<std::uint8_t> scratch_; // 8-bit frame bytes, reused from frame to frame
+    std::vector<std::uint8_t> scratch_; // 8-bit or colour frame bytes, reused from frame to frame
 };
+
+// True when the 16-bit samples, in the byte order the reader now takes, look as if they were
+// stored in the other order: a few rows of a few frames are far smoother read the other way.
+// Always false for 8-bit files and for files without a whole frame. Leaves the position as it was.
+bool looks_byte_swapped(ser_reader& reader);
 
 } // namespace serflash::ser

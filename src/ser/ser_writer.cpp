@@ -43,7 +43,9 @@ ser_writer::ser_writer(platform::output_file& out, const ser_header& h) : out_(o
     ok_ = out_.write(bytes.data(), bytes.size());
 }
 
-bool ser_writer::write_frame(std::span<const std::uint16_t> samples) {
+bool ser_writer::write_frame(std::span<const std::uint16_t> samples) { return write_bytes(encode_frame(samples)); }
+
+const std::vector<std::uint8_t>& ser_writer::encode_frame(std::span<const std::uint16_t> samples) {
     const std::size_t n = samples.size();
     if (depth_ == 8) {
         bytes_.resize(n);
@@ -51,12 +53,13 @@ bool ser_writer::write_frame(std::span<const std::uint16_t> samples) {
     } else {
         bytes_.resize(2 * n);
         std::uint8_t* dst = bytes_.data();
+        const std::size_t lo = high_first_ ? 1 : 0;
         for (std::size_t i = 0; i < n; ++i) {
-            dst[2 * i] = static_cast<std::uint8_t>(samples[i]);
-            dst[2 * i + 1] = static_cast<std::uint8_t>(samples[i] >> 8);
+            dst[2 * i + lo] = static_cast<std::uint8_t>(samples[i]);
+            dst[2 * i + 1 - lo] = static_cast<std::uint8_t>(samples[i] >> 8);
         }
     }
-    return write_bytes(bytes_);
+    return bytes_;
 }
 
 bool ser_writer::write_bytes(std::span<const std::uint8_t> bytes) {

@@ -1,5 +1,5 @@
 #pragma once
-// Writes SER files: the 178-byte header, then frames of one plane, little-endian.
+// Writes SER files: the 178-byte header, then frames of samples, little-endian unless asked.
 #include "platform/file_io.h"
 #include "ser/ser_reader.h"
 
@@ -29,9 +29,14 @@ public:
     // Writes the header at once; check ok() for failures.
     ser_writer(platform::output_file& out, const ser_header& h);
 
-    // One frame of W x H samples: 16-bit samples stored low byte first, or for depth 8 the low
-    // byte of each sample.
+    // 16-bit samples high byte first from now on, as some programs store them.
+    void set_high_byte_first(bool high_first) { high_first_ = high_first; }
+
+    // One frame (W x H samples, three per pixel for RGB and BGR): 16-bit samples stored low
+    // byte first unless set otherwise, or for depth 8 the low byte of each sample.
     bool write_frame(std::span<const std::uint16_t> samples);
+    // The bytes write_frame would write.
+    const std::vector<std::uint8_t>& encode_frame(std::span<const std::uint16_t> samples);
     // Raw bytes, for frames cut short or trailing data.
     bool write_bytes(std::span<const std::uint8_t> bytes);
     bool ok() const { return ok_; }
@@ -41,6 +46,7 @@ public:
 private:
     platform::output_file& out_;
     std::int32_t depth_;
+    bool high_first_ = false;
     std::vector<std::uint8_t> bytes_;
     bool ok_ = true;
 };

@@ -7,6 +7,7 @@
 #include <bit>
 #include <cmath>
 #include <cstring>
+#include <span>
 
 namespace serflash::synth {
 namespace {
@@ -184,7 +185,15 @@ void add_spot(std::vector<float>& frame, const params& p, double cx, double cy, 
 }
 
 std::int64_t frame_bytes_of(const params& p) {
-    return std::int64_t{p.width} * p.height * ser::bytes_per_sample(p.depth);
+    return std::int64_t{p.width} * p.height * ser::bytes_per_sample(p.depth) * ser::samples_per_pixel(p.color_id);
+}
+
+// Colour weights of the three samples of a pixel, in file order; their mean is 1, so the mean
+// the reader takes is the mono scene.
+constexpr double colour_weights[3] = {1.08, 1.0, 0.92};
+
+void put_le64(std::uint8_t* dst, std::uint64_t v) {
+    for (int i = 0; i < 8; ++i) dst[i] = static_cast<std::uint8_t>(v >> (8 * i));
 }
 
 bool generate(const params& p, platform::output_file& out, ground_truth& truth) {
@@ -235,10 +244,14 @@ bool generate(const params& p, platform::output_file& out, ground_truth& truth) 
     h.Datetime = p.datetime;
     h.DatetimeUTC = p.datetime_utc;
     ser::ser_writer writer(out, h);
+    writer.set_high_byte_first(p.swap_bytes);
 
     const float top = p.depth == 8 ? 255.0f : 65535.0f;
+    const bool colour = ser::samples_per_pixel(p.color_id) == 3;
+    const bool bgr = p.color_id == ser::color_bgr;
     std::vector<float> frame(n);
     std::vector<std::uint16_t> samples(n);
+    std::vector<std::uint16_t> colour_samples(colour ? 3 * n : 0);
     std::vector<std::uint8_t> bytes;
     for (std::int32_t k = 0; k < p.frames && writer.ok(); ++k) {
         for (std::size_t i = 0; i < n; ++i) frame[i] = level[i] + spread[i] * static_cast<float>(normal.draw(rng));
@@ -255,17 +268,32 @@ bool generate(const params& p, platform::output_file& out, ground_truth& truth) 
                 add_spot(frame, p, b.x, b.y, p.burst_amplitude * (0.5 + rng.uniform()), p.flash_sigma);
         for (std::size_t i = 0; i < n; ++i)
             samples[i] = static_cast<std::uint16_t>(std::clamp(frame[i] + 0.5f, 0.0f, top));
+        if (colour) {
+            for (std::size_t i = 0; i < n; ++i) {
+                for (std::size_t c = 0; c < 3; ++c) {
+                    const double v = static_cast<double>(frame[i]) * colour_weights[bgr ? 2 - c : c];
+                    colour_samples[3 * i + c] =
+                        static_cast<std::uint16_t>(std::clamp(v + 0.5, 0.0, static_cast<double>(top)));
+                }
+            }
+        }
+        const std::span<const std::uint16_t> stored = colour ? colour_samples : samples;
 
         if (k == p.frames - 1 && p.cut_bytes > 0) {
-            bytes.resize(static_cast<std::size_t>(frame_bytes_of(p) - p.cut_bytes));
-            for (std::size_t j = 0; j < bytes.size(); ++j)
-                bytes[j] = p.depth == 8 ? static_cast<std::uint8_t>(samples[j])
-                                        : static_cast<std::uint8_t>(samples[j / 2] >> (8 * (j % 2)));
+            const std::vector<std::uint8_t>& whole = writer.encode_frame(stored);
+            bytes.assign(whole.begin(), whole.end() - static_cast<std::ptrdiff_t>(p.cut_bytes));
             writer.write_bytes(bytes);
         } else {
-            writer.write_frame(samples);
+            writer.write_frame(stored);
             ++truth.frames_written;
         }
+    }
+    if (p.write_times) {
+        const std::vector<std::int64_t> stamps = time_stamps(p);
+        bytes.resize(8 * stamps.size());
+        for (std::size_t k = 0; k < stamps.size(); ++k)
+            put_le64(bytes.data() + 8 * k, static_cast<std::uint64_t>(stamps[k]));
+        writer.write_bytes(bytes);
     }
     if (p.extra_bytes > 0) {
         bytes.resize(static_cast<std::size_t>(p.extra_bytes));
@@ -326,7 +354,45 @@ std::string check_params(const params& p) {
     if (p.cut_bytes > 0 && (p.frames < 1 || p.cut_bytes > frame_bytes_of(p)))
         return "at most one whole frame can be cut off";
     if (p.extra_bytes > (std::int64_t{1} << 30)) return "at most 1 GiB of trailing data";
+    if (p.write_times) {
+        if (!std::isfinite(p.fps) || p.fps <= 0 || p.fps > 1e6)
+            return "the frame rate must lie above 0 and at most 1000000 frames per second";
+        if (p.start_ticks < 0) return "the start time must not be negative";
+        for (const std::int32_t d : p.dropped_frames)
+            if (d < 0) return "dropped frame numbers must not be negative";
+        // Room for every frame and every dropped one below the two flag bits, with the offset.
+        const std::int64_t start = p.start_ticks != 0 ? p.start_ticks : p.datetime_utc;
+        const double slots = static_cast<double>(p.frames) + static_cast<double>(p.dropped_frames.size());
+        const double offset = p.times_local ? static_cast<double>(p.datetime) - static_cast<double>(p.datetime_utc) : 0;
+        const double last = static_cast<double>(start) + offset + slots * 1e7 / p.fps;
+        const double first = static_cast<double>(start) + offset;
+        if (first < 0 || last >= 0x1.0p62) return "the time stamps would not fit in 62 bits";
+    }
     return {};
+}
+
+std::vector<std::int64_t> time_stamps(const params& p) {
+    std::vector<std::int32_t> dropped = p.dropped_frames;
+    std::sort(dropped.begin(), dropped.end());
+    dropped.erase(std::unique(dropped.begin(), dropped.end()), dropped.end());
+    const std::int64_t start = p.start_ticks != 0 ? p.start_ticks : p.datetime_utc;
+    const std::int64_t offset = p.times_local ? p.datetime - p.datetime_utc : 0;
+    const std::uint64_t flags = p.time_flags ? std::uint64_t{3} << 62 : 0;
+    std::vector<std::int64_t> stamps;
+    stamps.reserve(static_cast<std::size_t>(std::max(p.frames, 0)));
+    // Frames take the time slots 0, 1, 2, ... in turn, passing over the dropped slot numbers.
+    std::int64_t slot = 0;
+    auto next_drop = dropped.begin();
+    for (std::int32_t k = 0; k < p.frames; ++k, ++slot) {
+        while (next_drop != dropped.end() && *next_drop < slot) ++next_drop;
+        while (next_drop != dropped.end() && *next_drop == slot) {
+            ++slot;
+            ++next_drop;
+        }
+        const std::int64_t ticks = start + offset + std::llround(static_cast<double>(slot) * 1e7 / p.fps);
+        stamps.push_back(static_cast<std::int64_t>(static_cast<std::uint64_t>(ticks) | flags));
+    }
+    return stamps;
 }
 
 result write_ser(platform::file_system& fs, const std::string& path, const params& p) {

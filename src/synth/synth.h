@@ -58,12 +58,22 @@ struct params {
     std::int64_t extra_bytes = 0;         // bytes of trailing data after the last frame
     std::int32_t header_frame_count = -1; // FrameCount to write; -1 writes `frames`
 
+    // Time stamps after the last frame, one per frame (written before the extra bytes).
+    bool write_times = false;
+    std::int64_t start_ticks = 0; /* 0: datetime_utc */
+    double fps = 25.0;
+    std::vector<std::int32_t> dropped_frames; /* frame numbers skipped in the time stamps */
+    bool times_local = false;                 /* stamps in local time (the header's offset) */
+    bool time_flags = false;                  /* set the two top bits */
+
+    bool swap_bytes = false; // 16-bit samples written high byte first
+
     std::string file_id = "SERFLASH-SYNTH";
     std::string observer = "Synthetic observer";
     std::string instrument = "Synthetic camera";
     std::string telescope = "Synthetic telescope";
     std::int32_t lu_id = 0;
-    std::int32_t color_id = 0; // mono
+    std::int32_t color_id = 0; // mono; 100 (RGB) and 101 (BGR) write three samples per pixel
     std::int32_t little_endian = 0;
     std::int64_t datetime = 639323946000000000;     // 100 ns ticks since 0001-01-01, local time
     std::int64_t datetime_utc = 639323622000000000; // the same moment in UTC
@@ -95,6 +105,9 @@ struct result {
 
 // Why the parameters cannot make a file, or empty.
 std::string check_params(const params& p);
+
+// The time stamp of each frame as write_times writes it (flags and local offset included).
+std::vector<std::int64_t> time_stamps(const params& p);
 
 // Writes the file through fs.
 result write_ser(platform::file_system& fs, const std::string& path, const params& p);

@@ -29,6 +29,9 @@ Datetime UTC:-1
 frame size: 64 x 48 samples, 3072 bytes
 frames in the file: 4
 warning: the header declares 7 frames but the file holds only 4 whole frames and 3062 bytes of a cut-off frame (capture cut short?)
+layout: mono
+time source: none
+note: no time stamps: the file does not hold all 7 frames
 END
 diff "$work/expected.txt" "$work/out.txt" || fail "info output differs"
 
@@ -37,6 +40,31 @@ diff "$work/expected.txt" "$work/out.txt" || fail "info output differs"
 grep -qx "frames in the file: 2" "$work/out.txt" || fail "frames of b.ser"
 grep -qx "warning: 16 bytes follow the last frame (time stamps or other data); they are not read" "$work/out.txt" \
   || fail "trailing bytes of b.ser"
+
+# Time stamps, colour layout and byte order.
+"$serflash" synth "$work/t.ser" --width 32 --height 32 --frames 6 --times --drop 3 --times-local \
+  --color-id 100 >/dev/null
+"$serflash" info "$work/t.ser" >"$work/out.txt" || fail "info on t.ser"
+grep -qx "layout: RGB, scanned as the mean of its three colours" "$work/out.txt" || fail "layout of t.ser"
+grep -qx "frame size: 32 x 32 samples, 6144 bytes" "$work/out.txt" || fail "colour frame size"
+grep -qx "time source: trailer-local" "$work/out.txt" || fail "local time stamps"
+grep -qx "first frame time: 2026-12-08T21:30:00.000Z" "$work/out.txt" || fail "first time of t.ser"
+grep -qx "last frame time: 2026-12-08T21:30:00.240Z" "$work/out.txt" || fail "last time of t.ser"
+grep -qx "dropped frames: 1 (gaps after frame 2)" "$work/out.txt" || fail "dropped frame of t.ser"
+"$serflash" synth "$work/u.ser" --width 32 --height 32 --frames 3 --times --start 2025-01-02T03:04:05.5Z >/dev/null
+grep -qx "first frame time: 2025-01-02T03:04:05.500Z" <("$serflash" info "$work/u.ser") || fail "--start"
+"$serflash" info "$work/b.ser" --fps 10 >"$work/out.txt" || fail "info --fps"
+grep -qx "time source: header+fps" "$work/out.txt" || fail "estimate from --fps"
+"$serflash" synth "$work/s.ser" --width 32 --height 32 --frames 2 --swap-bytes >/dev/null
+"$serflash" info "$work/s.ser" >"$work/out.txt" || fail "info on s.ser"
+grep -q "^warning: the samples look byte-swapped" "$work/out.txt" || fail "swapped samples not noticed"
+"$serflash" info --swap-bytes "$work/s.ser" >"$work/out.txt" || fail "info --swap-bytes"
+! grep -q "byte-swapped" "$work/out.txt" || fail "warning despite --swap-bytes"
+grep -q "byte-swapped" <("$serflash" info "$work/b.ser") && fail "normal file called swapped"
+mkfifo "$work/pipe.ser"
+status=0
+"$serflash" info "$work/pipe.ser" >/dev/null 2>"$work/err.txt" || status=$?
+[ "$status" -ne 0 ] && grep -q "it is not a regular file" "$work/err.txt" || fail "FIFO not refused"
 
 # A missing file among good ones: named with the reason, the others still described, status 1.
 status=0

@@ -8,7 +8,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <filesystem>
 #include <tuple>
 #include <sstream>
@@ -66,7 +65,7 @@ TEST_F(ScanFiles, JobsAreThoseOfTheDesktopProgram) {
         table.insert_row(ui::default_row(name, frames, depth, shift));
         table.list_file = 1;
         const detect::scan_settings panel = ui::load_scan_settings(table, 0, dlg.fields);
-        EXPECT_EQ(std::memcmp(&job.settings, &panel, sizeof panel), 0) << name;
+        EXPECT_TRUE(job.settings == panel) << name;
         EXPECT_EQ(job.bit_shift, shift);
         EXPECT_FALSE(job.switches.red || job.switches.blue || job.switches.stars);
     }

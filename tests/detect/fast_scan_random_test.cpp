@@ -83,6 +83,7 @@ random_case make_case(std::uint32_t seed) {
     c.options.threads = static_cast<unsigned>(pick(1, 3));
     c.options.chunk_bytes = static_cast<std::size_t>(pick(1, 40000));
     c.options.band_bytes = chance(50) ? 0 : static_cast<std::size_t>(pick(1, 20000));
+    s.continue_after_scatter = chance(35); // drawn last: the cases before it stay as they were
     return c;
 }
 

@@ -3,7 +3,6 @@
 #include "ui/control_ids.h"
 #include "ui/panel_defaults.h"
 
-#include <cstring>
 #include <tuple>
 
 #include <gtest/gtest.h>
@@ -27,7 +26,7 @@ TEST(LoadScanSettings, PanelAndRowDefaultsAreTheEngineDefaults) {
         t.list_file = 1;
         const scan_settings got = ui::load_scan_settings(t, 0, panel_defaults());
         const scan_settings want = default_settings(frames, depth, shift);
-        EXPECT_EQ(std::memcmp(&got, &want, sizeof got), 0) << frames << " frames, depth " << depth;
+        EXPECT_TRUE(got == want) << frames << " frames, depth " << depth;
     }
 }
 

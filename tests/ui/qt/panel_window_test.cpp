@@ -112,6 +112,7 @@ private slots:
         ser_path_ = (std::filesystem::path(dir_->path().toStdString()) / "m1.ser").string();
         write_ser(ser_path_, 64, 48, 60);
         panel_ = std::make_unique<control_panel>(native_folder_access(), platform::native_file_system());
+        panel_->logic().set_auto_levels(false); // these checks read the row's Brt rendering
         panel_->show();
     }
     void cleanup() {
