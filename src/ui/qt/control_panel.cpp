@@ -1,5 +1,6 @@
 #include "ui/qt/control_panel.h"
 
+#include "ui/batch_status.h"
 #include "ui/control_ids.h"
 #include "ui/qt/image_window.h"
 #include "ui/qt/review_window.h"
@@ -286,7 +287,7 @@ void control_panel::on_scan_finished() {
     set_locked(false);
     if (closing_) return;
     progress_->setFormat(runner_.report().stopped ? QStringLiteral("Scan stopped") : QStringLiteral("Scan completed"));
-    const auto folders = result_folders(runner_.report());
+    const auto folders = result_folders(runner_.report(), std::filesystem::current_path());
     status_->setText(QString::fromStdString(batch_status(runner_.report(), folders)));
     forward([this] { dlg_.end_batch(runner_.report()); });
     if (open_review_after_scan_) {
@@ -296,30 +297,6 @@ void control_panel::on_scan_finished() {
         if (!with_candidates.empty()) open_review(with_candidates);
     }
     emit scan_finished();
-}
-
-std::vector<std::filesystem::path> result_folders(const detect::batch_report& report) {
-    std::vector<std::filesystem::path> folders;
-    for (const auto& f : report.files) {
-        if (f.result_dir.empty()) continue;
-        std::error_code ec;
-        const std::filesystem::path dir = std::filesystem::absolute(f.result_dir, ec);
-        if (!ec && std::filesystem::is_directory(dir, ec)) folders.push_back(dir);
-    }
-    return folders;
-}
-
-std::string batch_status(const detect::batch_report& report, const std::vector<std::filesystem::path>& folders) {
-    std::size_t scanned = 0, candidates = 0;
-    for (const auto& f : report.files)
-        if (f.outcome != detect::file_outcome::not_reached) ++scanned;
-    std::string names;
-    for (const auto& folder : folders) {
-        for (const auto& json : candidate_files_in(folder)) candidates += read_candidates_file(json).candidates.size();
-        names += (names.empty() ? "" : ", ") + folder.filename().string();
-    }
-    return std::to_string(scanned) + (scanned == 1 ? " file" : " files") + " scanned, " + std::to_string(candidates) +
-           (candidates == 1 ? " candidate" : " candidates") + (names.empty() ? "" : "; results in " + names);
 }
 
 void control_panel::open_review(const std::vector<std::filesystem::path>& folders) {

@@ -36,10 +36,6 @@ class review_window;
 
 // The screen area a window is on (the primary screen's when it has none yet).
 QRect available_area(const QWidget* w);
-// The results folders of a batch that exist now, made absolute.
-std::vector<std::filesystem::path> result_folders(const detect::batch_report& report);
-// The status line after a batch: files scanned, candidates found and the folders.
-std::string batch_status(const detect::batch_report& report, const std::vector<std::filesystem::path>& folders);
 class scan_table_model;
 
 class control_panel final : public QWidget, public panel_platform {

@@ -63,6 +63,7 @@ QLineEdit* control_panel::edit(int id, bool read_only, int width) {
 QAbstractButton* control_panel::check(int id, const QString& text) {
     auto* c = new QCheckBox(text);
     c->setObjectName(id_name("check", id));
+    set_tooltip(c, id);
     connect(c, &QCheckBox::toggled, this, [this, id](bool on) {
         if (!syncing_) dlg_.fields.set_checked(id, on);
     });
@@ -254,6 +255,7 @@ QLayout* control_panel::build_settings_column() {
     auto* sv = edit(SCATTER_V);
     auto* sh = edit(SCATTER_H);
     middle->addLayout(row({label(QStringLiteral("x"), sv), sv, label(QStringLiteral("y"), sh), sh}));
+    middle->addWidget(check(CONTINUE_AFTER_SCATTER, QStringLiteral("Continue after a scattered frame")));
     folder_list_ = new QListWidget;
     folder_list_->setObjectName(id_name("list", FOLDER_LIST));
     folder_list_->setMinimumWidth(220);
@@ -333,12 +335,6 @@ QLayout* control_panel::build_status_bar() {
         stop_button_->setEnabled(false);
     });
 
-    auto* outer = new QVBoxLayout(this);
-    outer->addWidget(inputs_, 1);
-    auto* bottom = new QHBoxLayout;
-    bottom->addWidget(progress_, 1);
-    bottom->addWidget(stop_button_);
-    outer->addLayout(bottom);
     status_ = new QLabel;
     status_->setObjectName(QStringLiteral("scan_status"));
     status_->setTextInteractionFlags(Qt::TextSelectableByMouse);

@@ -26,6 +26,8 @@ constexpr const char* tooltip_for(int control_id) {
             return "Right-button drags in the image set this mask, tied to the image's bottom left corner";
         case id::MASK_SELECT_0 + 3:
             return "Right-button drags in the image set this mask, tied to the image's bottom right corner";
+        case id::CONTINUE_AFTER_SCATTER:
+            return "Pass over a frame withdrawn for its scatter instead of ending the pass there";
         case id::FRAME_NO:
             return "Frame number; Return shows it";
         case id::SHOW_FRAME:

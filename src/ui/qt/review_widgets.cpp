@@ -3,6 +3,8 @@
 #include <QPainter>
 #include <QPainterPath>
 
+#include <cmath>
+
 namespace serflash::ui::qt {
 
 QImage to_image(const std::vector<std::uint32_t>& pixels, int width, int height) {
@@ -89,18 +91,23 @@ void light_curve_view::paintEvent(QPaintEvent*) {
         p.drawLine(at(sx, 0), at(sx, plot_area.height()));
     }
     QPainterPath path;
-    for (std::size_t i = 0; i < plot.points.size(); ++i) {
-        const QPointF pt = at(plot.points[i].first, plot.points[i].second);
-        if (i == 0)
-            path.moveTo(pt);
+    bool gap = true; // values the file does not hold break the line
+    for (const auto& [x, y] : plot.points) {
+        if (!std::isfinite(y)) {
+            gap = true;
+            continue;
+        }
+        if (gap)
+            path.moveTo(at(x, y));
         else
-            path.lineTo(pt);
+            path.lineTo(at(x, y));
+        gap = false;
     }
     p.setPen(QPen(palette().text().color(), 1.5));
     p.drawPath(path);
-    if (plot.peak_x >= 0) {
+    const auto peak = static_cast<std::size_t>(std::int64_t{peak_frame_} - curve_.first_frame);
+    if (plot.peak_x >= 0 && std::isfinite(plot.points[peak].second)) {
         p.setPen(QPen(QColor(220, 40, 40), 2));
-        const auto peak = static_cast<std::size_t>(peak_frame_ - curve_.first_frame);
         p.drawEllipse(at(plot.peak_x, plot.points[peak].second), 3, 3);
     }
 }
