@@ -12,6 +12,7 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QShowEvent>
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -29,6 +30,7 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSettings>
+#include <QStyle>
 #include <QTableView>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -72,7 +74,7 @@ control_panel::control_panel(folder_access& folders, platform::file_system& fs, 
 
 QSize control_panel::natural_size() const {
     // The whole of the columns without scroll bars, plus the status bar below them.
-    const QSize inner = inputs_->sizeHint();
+    const QSize inner(wide_width_, inputs_->sizeHint().height());
     const int bar = height_of_status_bar();
     return {inner.width() + scroll_->verticalScrollBar()->sizeHint().width(), inner.height() + bar};
 }
@@ -90,11 +92,48 @@ void control_panel::place_on_screen() {
     if (remember_geometry_ && restoreGeometry(settings.value(QLatin1String(panel_geometry_key)).toByteArray()) &&
         area.intersects(frameGeometry()))
         return;
+    // The title bar and borders are known only once the window is on the screen: until then
+    // the style's idea of them keeps the whole frame on the screen.
+    QSize frame = frameGeometry().size() - size();
+    if (frame.isEmpty()) {
+        const int border = std::max(4, 2 * style()->pixelMetric(QStyle::PM_DefaultFrameWidth));
+        frame = QSize(border, std::max(24, style()->pixelMetric(QStyle::PM_TitleBarHeight)) + border);
+    }
     const QSize natural = natural_size();
-    const window_size size = initial_panel_size(to_rect(area), {natural.width(), natural.height()},
-                                                {least_size().width(), least_size().height()}, image_room);
+    const QSize room = area.size() - frame;
+    const window_size size =
+        initial_panel_size({0, 0, room.width(), room.height()}, {natural.width(), natural.height()},
+                           {least_size().width(), least_size().height()}, image_room);
     resize(size.w, size.h);
-    move(std::max(area.left(), area.right() + 1 - size.w), area.top());
+    arrange_columns();
+    if (stacked_) { // the scan table below: as tall as the screen allows
+        const int tall = inputs_->sizeHint().height() + height_of_status_bar();
+        resize(size.w, std::min(room.height(), std::max(size.h, tall)));
+    }
+    move(std::max(area.left(), area.right() + 1 - size.w - frame.width()), area.top());
+}
+
+void control_panel::keep_on_screen() {
+    const QRect area = available_area(this);
+    const QRect outer = frameGeometry();
+    const QSize frame = outer.size() - size();
+    const QSize inner = size().boundedTo(area.size() - frame).expandedTo(minimumSize());
+    if (inner != size()) resize(inner);
+    const QSize whole = inner + frame;
+    const int x = std::clamp(outer.x(), area.left(), std::max(area.left(), area.right() + 1 - whole.width()));
+    const int y = std::clamp(outer.y(), area.top(), std::max(area.top(), area.bottom() + 1 - whole.height()));
+    if (QPoint(x, y) != outer.topLeft()) move(x, y);
+}
+
+void control_panel::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    // Now the real title bar and borders are known.
+    if (!event->spontaneous()) keep_on_screen();
+}
+
+void control_panel::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    arrange_columns();
 }
 
 void control_panel::save_geometry() const {
@@ -236,7 +275,9 @@ void control_panel::set_image_caption(const std::string& caption) {
 }
 
 void control_panel::repaint_image() {
-    if (image_) image_->update();
+    if (!image_) return;
+    image_->canvas()->update();
+    image_->show_levels();
 }
 
 void control_panel::add_path(const std::string& path) {

@@ -78,17 +78,22 @@ signals:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void build();
+    void arrange_columns();
     QLayout* build_display_column();
     QLayout* build_settings_column();
     QLayout* build_scan_column();
     QLayout* build_status_bar();
     int height_of_status_bar() const;
     void place_on_screen();
+    // Moves (and if need be shrinks) the window so that its frame lies on the screen.
+    void keep_on_screen();
     void save_geometry() const;
     bool confirm_quit();
     void choose_review_folders();
@@ -117,6 +122,10 @@ private:
     QTableView* table_view_ = nullptr;
     scan_table_model* model_ = nullptr;
     QWidget* inputs_ = nullptr;
+    QGridLayout* columns_ = nullptr;
+    QLayout* scan_column_ = nullptr;
+    int wide_width_ = 0; // the three columns side by side
+    bool stacked_ = false;
     QScrollArea* scroll_ = nullptr;
     QLabel* status_ = nullptr;
     QProgressBar* progress_ = nullptr;

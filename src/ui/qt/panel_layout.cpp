@@ -17,6 +17,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QTableView>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -115,11 +116,16 @@ QWidget* control_panel::up_down(int id, std::function<void(int delta)> stepped) 
 void control_panel::build() {
     inputs_ = new QWidget;
     inputs_->setObjectName(QStringLiteral("inputs"));
-    auto* columns_layout = new QHBoxLayout(inputs_);
-    columns_layout->setContentsMargins(6, 6, 6, 6);
-    columns_layout->addLayout(build_display_column());
-    columns_layout->addLayout(build_settings_column());
-    columns_layout->addLayout(build_scan_column(), 1);
+    columns_ = new QGridLayout(inputs_);
+    // The image window may reach over the panel's left edge by its margin and frame: only this
+    // margin lies under it.
+    columns_->setContentsMargins(image_margin + 8, 6, 6, 6);
+    columns_->addLayout(build_display_column(), 0, 0);
+    columns_->addLayout(build_settings_column(), 0, 1);
+    scan_column_ = build_scan_column();
+    columns_->addLayout(scan_column_, 0, 2);
+    columns_->setColumnStretch(2, 1);
+    wide_width_ = inputs_->sizeHint().width();
 
     // The panel shrinks below its contents (small screens, large scale factors): they scroll.
     scroll_ = new QScrollArea;
@@ -134,6 +140,22 @@ void control_panel::build() {
     auto* bar = build_status_bar();
     bar->setContentsMargins(6, 0, 6, 0);
     outer->addLayout(bar);
+}
+
+void control_panel::arrange_columns() {
+    // Narrower than the three columns side by side: the scan table goes below the other two,
+    // so the panel scrolls only downwards.
+    const bool stack = width() < wide_width_ + scroll_->verticalScrollBar()->sizeHint().width();
+    if (stack == stacked_) return;
+    stacked_ = stack;
+    columns_->removeItem(scan_column_);
+    scan_column_->setParent(nullptr); // free to be added again
+    if (stack)
+        columns_->addLayout(scan_column_, 1, 0, 1, 2);
+    else
+        columns_->addLayout(scan_column_, 0, 2);
+    columns_->setColumnStretch(2, stack ? 0 : 1);
+    columns_->setColumnStretch(1, stack ? 1 : 0);
 }
 
 // Left column: display, frames, thresholds and manual masks.
@@ -258,7 +280,7 @@ QLayout* control_panel::build_settings_column() {
     middle->addWidget(check(CONTINUE_AFTER_SCATTER, QStringLiteral("Continue after a scattered frame")));
     folder_list_ = new QListWidget;
     folder_list_->setObjectName(id_name("list", FOLDER_LIST));
-    folder_list_->setMinimumWidth(220);
+    folder_list_->setMinimumWidth(160);
     middle->addWidget(label(QStringLiteral("Files in the folder"), folder_list_));
     middle->addWidget(folder_list_, 1);
     auto* folder_name = edit(FOLDER_NAME, false, 0);
