@@ -118,6 +118,8 @@ image_window::image_window(main_dialog& dlg, logic_runner run, int client_w, int
     });
     levels_ = new QLabel;
     levels_->setObjectName(QStringLiteral("levels_text"));
+    // As wide as the longest text it shows, so the window keeps the size it was placed with.
+    levels_->setMinimumWidth(levels_->fontMetrics().horizontalAdvance(QStringLiteral("levels 65535 to 65535")) + 4);
     strip_row->addWidget(auto_levels_);
     strip_row->addWidget(brt);
     strip_row->addWidget(levels_, 1);

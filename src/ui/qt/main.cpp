@@ -7,6 +7,8 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QImage>
+#include <QPainter>
 #include <QPixmap>
 #include <QScreen>
 #include <QTimer>
@@ -51,8 +53,19 @@ int main(int argc, char** argv) {
     if (parser.isSet(screenshot)) {
         const QString target = parser.value(screenshot);
         QTimer::singleShot(1500, &panel, [&panel, target] {
-            if (QScreen* screen = QGuiApplication::primaryScreen(); screen != nullptr)
-                screen->grabWindow(0).save(target);
+            // The windows' own pictures, painted where they stand (the panel first, so the
+            // windows beside it come on top), rather than what the X server holds.
+            if (QScreen* screen = QGuiApplication::primaryScreen(); screen != nullptr) {
+                QImage picture(screen->geometry().size() * screen->devicePixelRatio(), QImage::Format_RGB32);
+                picture.setDevicePixelRatio(screen->devicePixelRatio());
+                picture.fill(Qt::black);
+                QPainter painter(&picture);
+                painter.drawPixmap(panel.geometry().topLeft(), panel.grab());
+                for (QWidget* w : QApplication::topLevelWidgets())
+                    if (w != &panel && w->isVisible()) painter.drawPixmap(w->geometry().topLeft(), w->grab());
+                painter.end();
+                picture.save(target);
+            }
             panel.close();
         });
     }

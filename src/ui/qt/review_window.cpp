@@ -9,6 +9,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
 #include <QSettings>
 #include <QShortcut>
 #include <QSortFilterProxyModel>
@@ -159,7 +160,11 @@ review_window::review_window(bool remember_geometry, QWidget* parent)
         if (current_ >= 0) show_frame(shown_frame_);
     });
 
-    resize(1100, 640);
+    // Large enough for the table and the frame side by side, never beyond the screen.
+    const QRect area = screen() != nullptr ? screen()->availableGeometry() : QRect(0, 0, 1280, 720);
+    resize(std::min(1280, area.width() - 16), std::min(720, area.height() - 40));
+    move(area.left() + (area.width() - width()) / 2, area.top());
+    split->setSizes({width() * 9 / 20, width() * 11 / 20});
     if (remember_geometry_) restoreGeometry(QSettings().value(QLatin1String(geometry_key)).toByteArray());
 }
 
