@@ -59,6 +59,7 @@ inline constexpr int STEP_1 = 1126;
 inline constexpr int IMAGE_HEIGHT = 1127;
 inline constexpr int BIT_SHIFT_STEPPER = 1128;
 inline constexpr int STAR_THRESHOLD = 1129;
+inline constexpr int CONTINUE_AFTER_SCATTER = 1130; // "Continue after a scattered frame"
 
 // The four manual masks' fields, each UL x, UL y, LR x, LR y.
 inline constexpr int MASK_FIELDS[4][4] = {

@@ -411,9 +411,11 @@ void main_dialog::end_batch(const detect::batch_report& report) {
                               "The batch was stopped by the user; the files after the current one were not "
                               "scanned.\n" +
                                   times);
-        return;
+    } else {
+        platform_.message_box("The scans of all SER files completed!", times);
     }
-    platform_.message_box("The scans of all SER files completed!", times);
+    // The last file scanned is on display again, so "Show frame" and the steppers work at once.
+    if (const int row = table.find_marked_row(); row >= 0) show_file(row);
 }
 
 void main_dialog::shut_down() {

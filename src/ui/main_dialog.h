@@ -74,7 +74,8 @@ public:
     void batch_row_marked(int row);
     void batch_threshold(std::int32_t threshold);
     void batch_frame(std::int32_t frame);
-    // The run ended: buffers released and the closing message shown.
+    // The run ended: buffers released, the closing message shown and the marked row's file
+    // (the last one scanned) shown again at frame 0.
     void end_batch(const detect::batch_report& report);
 
     // "Display size" changed: the file on display is shown again at the new size, same frame.

@@ -35,6 +35,7 @@ void set_panel_defaults(dialog_fields& fields) {
     fields.set_checked(id::SHOW_MASK_AREAS, false);
     fields.set_int(id::SCATTER_V, d.scatter_v);
     fields.set_int(id::SCATTER_H, d.scatter_h);
+    fields.set_checked(id::CONTINUE_AFTER_SCATTER, d.continue_after_scatter);
     fields.check_radio(id::ZOOM_100, id::ZOOM_25, id::ZOOM_100);
 }
 

@@ -33,6 +33,7 @@ detect::scan_settings load_scan_settings(const scan_table& table, int row, const
     s.star_threshold = fields.get_int(id::STAR_THRESHOLD);
     s.scatter_v = fields.get_int(id::SCATTER_V);
     s.scatter_h = fields.get_int(id::SCATTER_H);
+    s.continue_after_scatter = fields.checked(id::CONTINUE_AFTER_SCATTER);
     return s;
 }
 

@@ -3,6 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <cmath>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -21,11 +22,26 @@ std::optional<std::string> optional_text(const json& j, const char* key) {
     return it->get<std::string>();
 }
 
+// A field's value, or the fallback when it is missing, null or of another type: files from
+// other versions may leave fields out or add new ones.
 template <typename T>
 T value_or(const json& j, const char* key, T fallback) {
     const auto it = j.find(key);
     if (it == j.end() || it->is_null()) return fallback;
-    return it->get<T>();
+    try {
+        return it->get<T>();
+    } catch (const json::exception&) {
+        return fallback;
+    }
+}
+
+// Numbers of an array; null (a value that could not be measured) and other entries read as NaN.
+std::vector<double> numbers_or_nan(const json& j, const char* key) {
+    std::vector<double> out;
+    const auto it = j.find(key);
+    if (it == j.end() || !it->is_array()) return out;
+    for (const json& v : *it) out.push_back(v.is_number() ? v.get<double>() : std::nan(""));
+    return out;
 }
 
 candidate parse_candidate(const json& j) {
@@ -49,7 +65,7 @@ candidate parse_candidate(const json& j) {
     c.detections = value_or<std::int32_t>(j, "detections", 0);
     if (const auto lc = j.find("light_curve"); lc != j.end() && lc->is_object()) {
         c.curve.first_frame = value_or<std::int32_t>(*lc, "first_frame", 0);
-        c.curve.excess = value_or<std::vector<double>>(*lc, "excess", {});
+        c.curve.excess = numbers_or_nan(*lc, "excess");
         c.curve.sigma = value_or<double>(*lc, "sigma", 0.0);
         if (const auto utc = lc->find("utc"); utc != lc->end() && utc->is_array())
             for (const json& u : *utc)
@@ -197,8 +213,14 @@ void review_model::load(const std::vector<std::filesystem::path>& folders) {
     errors_.clear();
     folders_ = folders;
     for (const auto& folder : folders) {
+        std::error_code ec;
+        if (!std::filesystem::is_directory(folder, ec)) {
+            errors_.push_back(folder.string() + ": there is no such folder");
+            continue;
+        }
         const auto files = candidate_files_in(folder);
-        if (files.empty()) errors_.push_back(folder.string() + ": no candidates file (*_candidates.json)");
+        if (files.empty())
+            errors_.push_back(folder.string() + ": no candidates file (*_candidates.json) in this folder");
         for (const auto& f : files) {
             candidates_file read = read_candidates_file(f);
             if (!read.error.empty()) {

@@ -18,7 +18,7 @@ std::optional<verdict> verdict_from_text(const std::string& text);
 
 struct light_curve {
     std::int32_t first_frame = 0;
-    std::vector<double> excess;
+    std::vector<double> excess; // NaN where the file holds no value
     double sigma = 0.0;
     std::vector<std::optional<std::string>> utc;
 };

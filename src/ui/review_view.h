@@ -45,7 +45,8 @@ std::vector<std::uint16_t> cut_out(std::span<const std::uint16_t> frame, std::in
                                    std::int32_t cx, std::int32_t cy, std::int32_t half);
 
 // Where each light-curve value goes in a plot of the given size (x from 0 to w - 1, larger
-// values higher; the zero line and the one-sigma line come along).
+// values higher; the zero line and the one-sigma line come along). A value that is not a
+// number gets a point with NaN y, which the plot leaves out.
 struct curve_plot {
     std::vector<std::pair<double, double>> points;
     double zero_y = 0.0;

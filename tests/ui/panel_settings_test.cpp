@@ -42,6 +42,8 @@ TEST(LoadScanSettings, TakesRowAndPanelValues) {
     f.set_int(id::PCT_TOP, 13);
     f.set_int(id::PCT_BOTTOM, 14);
     f.set_int(id::SCATTER_H, 77);
+    EXPECT_FALSE(ui::load_scan_settings(t, 0, f).continue_after_scatter);
+    f.set_checked(id::CONTINUE_AFTER_SCATTER, true);
 
     const auto a = ui::load_scan_settings(t, 0, f);
     EXPECT_EQ(a.start_frame, 0);
@@ -59,6 +61,7 @@ TEST(LoadScanSettings, TakesRowAndPanelValues) {
     EXPECT_EQ(a.pct_bottom, 14);
     EXPECT_EQ(a.scatter_v, 20);
     EXPECT_EQ(a.scatter_h, 77);
+    EXPECT_TRUE(a.continue_after_scatter);
 
     // Every row value is read anew for the next file.
     const auto b = ui::load_scan_settings(t, 1, f);

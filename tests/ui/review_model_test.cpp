@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <fstream>
 #include <sstream>
 
@@ -66,13 +67,41 @@ TEST_F(review_test, BrokenFilesAreReportedAndSkipped) {
     std::filesystem::create_directories(root / "r");
     std::ofstream(root / "r" / "a_candidates.json") << "{ not json";
     std::ofstream(root / "r" / "b_candidates.json") << R"({"format":"something-else","candidates":[]})";
-    std::ofstream(root / "r" / "c_candidates.json")
-        << R"({"format":"serflash-candidates","candidates":[{"x":"text"}]})";
     write_candidates(root / "r", "d", "/d.ser", candidate_json(1, "d.ser", 5, 1, 1, 7));
     review_model review;
-    review.load({root / "r"});
+    review.load({root / "r", root / "missing"});
     EXPECT_EQ(review.candidates().size(), 1U);
-    EXPECT_EQ(review.errors().size(), 3U);
+    ASSERT_EQ(review.errors().size(), 3U);
+    EXPECT_NE(review.errors()[0].find("not valid JSON"), std::string::npos);
+    EXPECT_NE(review.errors()[1].find("not a serflash candidates file"), std::string::npos);
+    EXPECT_NE(review.errors()[2].find("no such folder"), std::string::npos);
+}
+
+// Fields of another version: unknown ones are passed over, a value of another type reads as
+// missing, and values the scan could not measure (null) stay apart from real zeros.
+TEST_F(review_test, OtherVersionsAndUnmeasuredValuesAreRead) {
+    std::filesystem::create_directories(root / "r");
+    std::ofstream(root / "r" / "c_candidates.json") << R"({"format":"serflash-candidates","version":7,
+        "new_block":{"a":1},"file":{"name":"c.ser","path":"/c.ser"},
+        "candidates":[{"candidate":3,"x":"text","y":12,"peak_frame":9,"peak_sigma":null,"brand_new":[1,2],
+                       "thresholds":["60"],"light_curve":{"first_frame":8,"excess":[1.5,null,4],"sigma":null}}]})";
+    review_model review;
+    review.load({root / "r"});
+    ASSERT_EQ(review.candidates().size(), 1U);
+    EXPECT_TRUE(review.errors().empty());
+    const candidate& c = review.candidates()[0];
+    EXPECT_EQ(c.number, 3);
+    EXPECT_EQ(c.file, "c.ser"); // from the file block when the candidate has none
+    EXPECT_EQ(c.x, 0);
+    EXPECT_EQ(c.y, 12);
+    EXPECT_EQ(c.first_frame, 9);
+    EXPECT_TRUE(c.thresholds.empty());
+    ASSERT_EQ(c.curve.excess.size(), 3U);
+    EXPECT_DOUBLE_EQ(c.curve.excess[2], 4.0);
+    EXPECT_TRUE(std::isnan(c.curve.excess[1]));
+    const curve_plot plot = plot_light_curve(c.curve, 9, 101, 51);
+    EXPECT_TRUE(std::isnan(plot.points[1].second));
+    EXPECT_LT(plot.points[2].second, plot.points[0].second); // 4 stands higher than 1.5
 }
 
 TEST_F(review_test, MarksAreKeptBesideTheCandidatesAndReadBack) {

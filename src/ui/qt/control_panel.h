@@ -9,10 +9,13 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 class QAbstractButton;
@@ -22,16 +25,24 @@ class QProgressBar;
 class QPushButton;
 class QTableView;
 class QGridLayout;
+class QLabel;
+class QLayout;
+class QScrollArea;
 
 namespace serflash::ui::qt {
 
 class image_window;
+class review_window;
+
+// The screen area a window is on (the primary screen's when it has none yet).
+QRect available_area(const QWidget* w);
 class scan_table_model;
 
 class control_panel final : public QWidget, public panel_platform {
     Q_OBJECT
 public:
-    control_panel(folder_access& folders, platform::file_system& fs);
+    // remember_geometry: window positions are read from and kept in the user's settings.
+    control_panel(folder_access& folders, platform::file_system& fs, bool remember_geometry = true);
     ~control_panel() override;
 
     main_dialog& logic() { return dlg_; }
@@ -50,17 +61,42 @@ public:
 
     // Adds a file by path, as a double-click on it in the folder list of its folder does.
     void add_path(const std::string& path);
+    // The "Candidates" window for these results folders.
+    void open_review(const std::vector<std::filesystem::path>& folders);
+    review_window* review() const { return review_.get(); }
+    // Whether a finished scan opens the Candidates window (on unless a test says otherwise).
+    void set_review_after_scan(bool on) { open_review_after_scan_ = on; }
+    // The outer size of the columns without scroll bars, and the least the panel shrinks to.
+    QSize natural_size() const;
+    QSize least_size() const;
+
+    // Room the panel leaves at the screen's left for the image window, when it can.
+    static constexpr int image_room = 680;
 
 signals:
     void scan_finished();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void build();
+    void arrange_columns();
+    QLayout* build_display_column();
+    QLayout* build_settings_column();
+    QLayout* build_scan_column();
+    QLayout* build_status_bar();
+    int height_of_status_bar() const;
+    void place_on_screen();
+    // Moves (and if need be shrinks) the window so that its frame lies on the screen.
+    void keep_on_screen();
+    void save_geometry() const;
+    bool confirm_quit();
+    void choose_review_folders();
     QLineEdit* edit(int id, bool read_only = false, int width = 48);
     QAbstractButton* check(int id, const QString& text);
     QAbstractButton* radio(int id, const QString& text, bool text_left);
@@ -86,12 +122,22 @@ private:
     QTableView* table_view_ = nullptr;
     scan_table_model* model_ = nullptr;
     QWidget* inputs_ = nullptr;
+    QGridLayout* columns_ = nullptr;
+    QLayout* scan_column_ = nullptr;
+    int wide_width_ = 0; // the three columns side by side
+    bool stacked_ = false;
+    QScrollArea* scroll_ = nullptr;
+    QLabel* status_ = nullptr;
     QProgressBar* progress_ = nullptr;
     QPushButton* stop_button_ = nullptr;
     std::unique_ptr<image_window> image_;
     std::vector<std::string> listed_labels_;
     scan_runner runner_;
     QTimer progress_timer_;
+    std::unique_ptr<review_window> review_;
+    std::optional<std::pair<int, int>> edit_cell_; // row and column of the value being edited
+    bool remember_geometry_ = true;
+    bool open_review_after_scan_ = true;
     bool syncing_ = false;
     bool closing_ = false;
 };

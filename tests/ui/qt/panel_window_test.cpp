@@ -3,13 +3,18 @@
 #include "ser/ser_writer.h"
 #include "ui/control_ids.h"
 #include "ui/folder_list.h"
+#include "ui/panel_settings.h"
 #include "ui/qt/control_panel.h"
 #include "ui/qt/image_window.h"
+#include "qt_test_support.h"
 
 #include <QAbstractItemModel>
 #include <QApplication>
 #include <QDialog>
+#include <QCheckBox>
 #include <QDir>
+#include <QScrollBar>
+#include <QWheelEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -17,6 +22,7 @@
 #include <QMouseEvent>
 #include <QProcess>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QSignalSpy>
 #include <QTableView>
 #include <QTemporaryDir>
@@ -25,54 +31,14 @@
 #include <QtTest>
 
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <memory>
 
 namespace serflash::ui::qt {
 namespace {
 
-// Samples of frame k at (x, y): a smooth ramp, and one bright point in frame 37.
-std::uint16_t sample(int k, int x, int y) {
-    const int base = 1000 + ((x * 13 + y * 7 + k * 29) % 97);
-    if (k == 37 && x == 40 && y == 30) return 9000;
-    return static_cast<std::uint16_t>(base);
-}
-
-void write_ser(const std::string& path, int w, int h, int frames) {
-    auto out = platform::native_file_system().open_write(path, platform::write_mode::truncate);
-    QVERIFY(out.ok());
-    ser::ser_writer writer(*out.value(), ser::make_header(w, h, 16, frames));
-    std::vector<std::uint16_t> s(static_cast<std::size_t>(w * h));
-    for (int k = 0; k < frames; ++k) {
-        for (int y = 0; y < h; ++y)
-            for (int x = 0; x < w; ++x) s[static_cast<std::size_t>(y * w + x)] = sample(k, x, y);
-        writer.write_frame(s);
-    }
-    QVERIFY(writer.close());
-}
-
-// Answers the next modal window (message box or value dialog) once it is up.
-void answer_modal(std::function<void(QWidget*)> answer) {
-    auto* timer = new QTimer;
-    QObject::connect(timer, &QTimer::timeout, timer, [timer, answer] {
-        if (QWidget* modal = QApplication::activeModalWidget(); modal != nullptr) {
-            timer->stop();
-            timer->deleteLater();
-            answer(modal);
-        }
-    });
-    timer->start(20);
-}
-
-QString message_text(QWidget* modal) {
-    auto* box = qobject_cast<QMessageBox*>(modal);
-    return box != nullptr ? box->windowTitle() + "|" + box->text() : QString();
-}
-
-void send_mouse(QWidget* w, QEvent::Type type, QPoint p, Qt::MouseButton button, Qt::MouseButtons held) {
-    QMouseEvent event(type, QPointF(p), w->mapToGlobal(QPointF(p)), button, held, Qt::NoModifier);
-    QApplication::sendEvent(w, &event);
-}
+using namespace testing;
 
 std::filesystem::path relative_tree(const std::filesystem::path& root, std::vector<std::string>& names) {
     for (const auto& e : std::filesystem::recursive_directory_iterator(root))
@@ -110,8 +76,9 @@ private slots:
         QVERIFY(dir_->isValid());
         QVERIFY(QDir::setCurrent(dir_->path()));
         ser_path_ = (std::filesystem::path(dir_->path().toStdString()) / "m1.ser").string();
-        write_ser(ser_path_, 64, 48, 60);
-        panel_ = std::make_unique<control_panel>(native_folder_access(), platform::native_file_system());
+        QVERIFY(write_ser(ser_path_, 64, 48, 60));
+        panel_ = std::make_unique<control_panel>(native_folder_access(), platform::native_file_system(), false);
+        panel_->set_review_after_scan(false);
         panel_->logic().set_auto_levels(false); // these checks read the row's Brt rendering
         panel_->show();
     }
@@ -134,8 +101,8 @@ private slots:
         image_window* image = panel_->image();
         QVERIFY(image != nullptr);
         QCOMPARE(image->windowTitle(), QString::fromStdString(ser_path_));
-        QCOMPARE(image->size(), QSize(74, 58));
-        QVERIFY(image->x() + image->frameGeometry().width() <= panel_->frameGeometry().left() || image->x() == 0);
+        QCOMPARE(image->canvas()->size(), QSize(74, 58));
+        QVERIFY(!image->scroller()->horizontalScrollBar()->isVisible());
 
         auto* up_1 = control<QWidget>(QStringLiteral("updown_1126"))->findChild<QToolButton*>(QStringLiteral("up"));
         QTest::mouseClick(up_1, Qt::LeftButton);
@@ -157,7 +124,7 @@ private slots:
         QTest::mouseClick(control<QPushButton>(QStringLiteral("button_1002")), Qt::LeftButton);
         QCOMPARE(panel_->logic().frame_buf()[30 * 64 + 40], 9000);
         // The frame shows at 100%: Brt 4 maps 9000 to grey 36.
-        const QImage shown = image->grab().toImage();
+        const QImage shown = image->canvas()->grab().toImage();
         QCOMPARE(shown.pixel(40, 30) & 0xFFFFFFU, 0x242424U);
         QCOMPARE(shown.pixel(68, 52) & 0xFFFFFFU, 0xFFFFFFU); // the white margin
 
@@ -183,6 +150,29 @@ private slots:
         QCOMPARE(shown, QStringLiteral("4"));
         QCOMPARE(table_model()->index(0, 9).data().toString(), QStringLiteral("250"));
 
+        // The old text is selected, so typing replaces it; the dialog names the file and the
+        // column and opens at the cell (in sight on a small screen too).
+        control<QScrollArea>(QStringLiteral("panel_scroll"))->ensureWidgetVisible(view, 0, 0);
+        QString selected, names;
+        QPoint dialog_at;
+        answer_modal([&](QWidget* modal) {
+            auto* edit = modal->findChild<QLineEdit*>(QStringLiteral("edit_1084"));
+            selected = edit->selectedText();
+            names = modal->findChild<QLabel*>(QStringLiteral("cell_text"))->text();
+            dialog_at = modal->frameGeometry().topLeft();
+            QTest::keyClicks(edit, QStringLiteral("60"));
+            QTest::keyClick(edit, Qt::Key_Return);
+        });
+        QTest::mouseDClick(view->viewport(), Qt::LeftButton, Qt::NoModifier, QPoint(460, y));
+        QCOMPARE(selected, QStringLiteral("250"));
+        QVERIFY2(names.contains(QStringLiteral("m1.ser")) && names.contains(QStringLiteral("Brt")), qPrintable(names));
+        const QPoint cell = view->viewport()->mapToGlobal(view->visualRect(table_model()->index(0, 9)).bottomLeft());
+        QVERIFY2(
+            (dialog_at - cell).manhattanLength() < 60,
+            qPrintable(
+                QStringLiteral("%1,%2 vs %3,%4").arg(dialog_at.x()).arg(dialog_at.y()).arg(cell.x()).arg(cell.y())));
+        QCOMPARE(table_model()->index(0, 9).data().toString(), QStringLiteral("60"));
+
         // A stop beyond the last frame is refused; Cancel keeps the cell.
         answer_modal([](QWidget* modal) {
             modal->findChild<QLineEdit*>(QStringLiteral("edit_1084"))->setText(QStringLiteral("60"));
@@ -204,25 +194,26 @@ private slots:
         panel_->add_path(ser_path_);
         image_window* image = panel_->image();
         QVERIFY(image != nullptr);
-        QCOMPARE(image->size(), QSize(42, 34));
-        const QImage before = image->grab().toImage();
-        send_mouse(image, QEvent::MouseButtonPress, {5, 6}, Qt::RightButton, Qt::RightButton);
+        QCOMPARE(image->canvas()->size(), QSize(42, 34));
+        QWidget* canvas = image->canvas();
+        const QImage before = canvas->grab().toImage();
+        send_mouse(canvas, QEvent::MouseButtonPress, {5, 6}, Qt::RightButton, Qt::RightButton);
         QCOMPARE(field(1104)->text(), QString());
         QCOMPARE(field(1106)->text(), QStringLiteral("63"));
-        send_mouse(image, QEvent::MouseMove, {10, 12}, Qt::NoButton, Qt::RightButton);
+        send_mouse(canvas, QEvent::MouseMove, {10, 12}, Qt::NoButton, Qt::RightButton);
         QCOMPARE(field(id::READOUT_X)->text(), QStringLiteral("20"));
         QCOMPARE(field(id::READOUT_Y)->text(), QStringLiteral("24"));
         QCOMPARE(field(id::READOUT_VALUE)->text(), QString::asprintf("%6d", sample(0, 20, 24)));
-        send_mouse(image, QEvent::MouseButtonRelease, {200, 12}, Qt::RightButton, Qt::NoButton); // outside
+        send_mouse(canvas, QEvent::MouseButtonRelease, {200, 12}, Qt::RightButton, Qt::NoButton); // outside
         QCOMPARE(field(1104)->text(), QString());
-        send_mouse(image, QEvent::MouseButtonRelease, {10, 12}, Qt::RightButton, Qt::NoButton);
+        send_mouse(canvas, QEvent::MouseButtonRelease, {10, 12}, Qt::RightButton, Qt::NoButton);
         QCOMPARE(field(1104)->text(), QStringLiteral("20"));
         QCOMPARE(field(1105)->text(), QStringLiteral("0"));
         QCOMPARE(field(1106)->text(), QStringLiteral("63"));
         QCOMPARE(field(1107)->text(), QStringLiteral("24"));
 
         // The outline from the mask's corner (31, 0) to (10, 12) inverts what lies under it.
-        const QImage after = image->grab().toImage();
+        const QImage after = canvas->grab().toImage();
         QCOMPARE(after.pixel(20, 12) & 0xFFFFFFU, ~before.pixel(20, 12) & 0xFFFFFFU);
         QCOMPARE(after.pixel(10, 5) & 0xFFFFFFU, ~before.pixel(10, 5) & 0xFFFFFFU);
         QCOMPARE(after.pixel(20, 6), before.pixel(20, 6));
@@ -230,12 +221,131 @@ private slots:
         // Shown as a mask outline at the next frame paint; the drag's outline is gone then.
         control<QAbstractButton>(QStringLiteral("check_1125"))->click();
         QTest::mouseClick(control<QPushButton>(QStringLiteral("button_1002")), Qt::LeftButton);
-        const QImage masks = image->grab().toImage();
+        const QImage masks = canvas->grab().toImage();
         QCOMPARE(masks.pixel(20, 12) & 0xFFFFFFU, ~before.pixel(20, 12) & 0xFFFFFFU);
         QCOMPARE(masks.pixel(0, 0) & 0xFFFFFFU, ~before.pixel(0, 0) & 0xFFFFFFU); // masks 0, 2, 3 at the corners
         control<QAbstractButton>(QStringLiteral("check_1125"))->click();
         QTest::mouseClick(control<QPushButton>(QStringLiteral("button_1002")), Qt::LeftButton);
-        QCOMPARE(image->grab().toImage(), before);
+        QCOMPARE(canvas->grab().toImage(), before);
+    }
+
+    void auto_levels_and_the_brt_button() {
+        panel_->logic().set_auto_levels(true);
+        panel_->add_path(ser_path_);
+        image_window* image = panel_->image();
+        auto* auto_levels = image->findChild<QCheckBox*>(QStringLiteral("check_auto_levels"));
+        QVERIFY(auto_levels->isChecked());
+        type_into(field(id::FRAME_NO), QStringLiteral("37"));
+        QTest::keyClick(field(id::FRAME_NO), Qt::Key_Return); // Return shows the frame
+        QCOMPARE(panel_->logic().cur_frame(), 37);
+        // Stretched: the flash is white and the ramp spreads over the greys instead of 4..4.4.
+        QImage shown = image->canvas()->grab().toImage();
+        QCOMPARE(shown.pixel(40, 30) & 0xFFFFFFU, 0xFFFFFFU);
+        int darkest = 255, brightest = 0;
+        for (int y = 0; y < 48; ++y)
+            for (int x = 0; x < 64; ++x) {
+                if (x == 40 && y == 30) continue;
+                darkest = std::min(darkest, qRed(shown.pixel(x, y)));
+                brightest = std::max(brightest, qRed(shown.pixel(x, y)));
+            }
+        QVERIFY2(darkest < 20 && brightest > 200, qPrintable(QStringLiteral("%1..%2").arg(darkest).arg(brightest)));
+
+        // Off: exactly the row's Brt rendering the snapshots use.
+        QTest::mouseClick(auto_levels, Qt::LeftButton);
+        QVERIFY(!panel_->logic().auto_levels());
+        const auto frame = panel_->logic().frame_buf();
+        const auto expect_brt = [&](int brightness) {
+            display::display_bitmap bmp;
+            QVERIFY(display::prep_for_display(bmp, 64, 48));
+            display::render_levels levels;
+            levels.brightness = brightness;
+            levels.blue_level = 500;
+            levels.red_level = 3800;
+            display::render_frame(bmp, frame, levels, false);
+            const QImage now = image->canvas()->grab().toImage();
+            for (int y = 0; y < 48; ++y)
+                for (int x = 0; x < 64; ++x) {
+                    const std::uint8_t* px = &bmp.disp_buf[static_cast<std::size_t>(4 * (y * 64 + x))];
+                    const QRgb want = qRgb(px[2], px[1], px[0]);
+                    if ((now.pixel(x, y) & 0xFFFFFFU) != (want & 0xFFFFFFU))
+                        QFAIL(qPrintable(QStringLiteral("pixel %1,%2 at Brt %3").arg(x).arg(y).arg(brightness)));
+                }
+        };
+        expect_brt(4);
+        if (QTest::currentTestFailed()) return;
+
+        // The Brt button sets the row's Brt from the frame's bright level, for the snapshots too.
+        const auto levels = display::frame_levels(frame);
+        QTest::mouseClick(image->findChild<QPushButton*>(QStringLiteral("button_brt_from_levels")), Qt::LeftButton);
+        const int brt = display::brightness_for_high(levels.high);
+        QVERIFY(brt > 4);
+        QCOMPARE(table_model()->index(0, 9).data().toString(), QString::number(brt));
+        expect_brt(brt);
+        QVERIFY(panel_->runner().running() == false);
+        detect::scan_job job = jobs_from_table(panel_->logic().table, panel_->logic().fields, 0)[0];
+        QCOMPARE(job.settings.brightness, brt);
+    }
+
+    void keys_and_the_wheel_step_frames() {
+        panel_->add_path(ser_path_);
+        image_window* image = panel_->image();
+        QTest::keyClick(image, Qt::Key_Right);
+        QCOMPARE(field(id::FRAME_NO)->text(), QStringLiteral("1"));
+        QTest::keyClick(image, Qt::Key_PageDown);
+        QCOMPARE(field(id::FRAME_NO)->text(), QStringLiteral("51"));
+        QTest::keyClick(image, Qt::Key_PageDown);
+        QCOMPARE(field(id::FRAME_NO)->text(), QStringLiteral("59"));
+        QTest::keyClick(image, Qt::Key_PageUp);
+        QCOMPARE(field(id::FRAME_NO)->text(), QStringLiteral("9"));
+        QTest::keyClick(image, Qt::Key_Left);
+        QCOMPARE(field(id::FRAME_NO)->text(), QStringLiteral("8"));
+        QCOMPARE(panel_->logic().frame_buf()[5 * 64 + 3], sample(8, 3, 5));
+        QWheelEvent towards_user(QPointF(5, 5), image->canvas()->mapToGlobal(QPointF(5, 5)), QPoint(), QPoint(0, -240),
+                                 Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(image->canvas(), &towards_user);
+        QCOMPARE(field(id::FRAME_NO)->text(), QStringLiteral("10"));
+    }
+
+    void unlabeled_controls_have_tooltips() {
+        const std::pair<int, const char*> wanted[] = {{id::STEP_1, "+1"},
+                                                      {id::STEP_50, "+50"},
+                                                      {id::STEP_500, "+500"},
+                                                      {id::STEP_5000, "+5000"},
+                                                      {id::BIT_SHIFT_STEPPER, "Bit shift"}};
+        for (const auto& [sid, text] : wanted) {
+            auto* box = control<QWidget>(QStringLiteral("updown_%1").arg(sid));
+            for (auto* b : box->findChildren<QToolButton*>())
+                QVERIFY2(b->toolTip().contains(QLatin1String(text)), qPrintable(b->toolTip()));
+        }
+        const char* corners[] = {"top left", "top right", "bottom left", "bottom right"};
+        for (int m = 0; m < 4; ++m) {
+            const QString tip = control<QWidget>(QStringLiteral("radio_%1").arg(id::MASK_SELECT_0 + m))->toolTip();
+            QVERIFY2(tip.contains(QLatin1String(corners[m])), qPrintable(tip));
+        }
+        auto* scatter = control<QAbstractButton>(QStringLiteral("check_%1").arg(id::CONTINUE_AFTER_SCATTER));
+        QCOMPARE(scatter->text(), QStringLiteral("Continue after a scattered frame"));
+        QVERIFY(!scatter->isChecked());
+        scatter->click();
+        QVERIFY(jobs_from_table(panel_->logic().table, panel_->logic().fields, 0).empty()); // no row yet
+        panel_->add_path(ser_path_);
+        QVERIFY(jobs_from_table(panel_->logic().table, panel_->logic().fields, 0)[0].settings.continue_after_scatter);
+    }
+
+    void a_file_that_is_not_ser_is_refused() {
+        const std::string notes = (std::filesystem::path(dir_->path().toStdString()) / "notes.ser").string();
+        {
+            std::ofstream out(notes, std::ios::binary);
+            for (int i = 0; i < 50; ++i) out << "These are an observer's notes, not a video.\n";
+        }
+        QString shown;
+        answer_modal([&shown](QWidget* modal) {
+            shown = message_text(modal);
+            static_cast<QDialog*>(modal)->accept();
+        });
+        panel_->add_path(notes);
+        QVERIFY2(shown.contains(QStringLiteral("is not a SER file")), qPrintable(shown));
+        QCOMPARE(table_model()->rowCount(), 0);
+        QCOMPARE(panel_->image(), nullptr);
     }
 
     // A generated file with stars, hot pixels and two flashes, written by the command-line program.
@@ -255,8 +365,9 @@ private slots:
         const std::string path = synth("m3.ser", 300);
         control<QAbstractButton>(QStringLiteral("radio_1121"))->click();
         panel_->add_path(path);
-        send_mouse(panel_->image(), QEvent::MouseButtonPress, {130, 20}, Qt::RightButton, Qt::RightButton);
-        send_mouse(panel_->image(), QEvent::MouseButtonRelease, {120, 30}, Qt::RightButton, Qt::NoButton);
+        QWidget* canvas = panel_->image()->canvas();
+        send_mouse(canvas, QEvent::MouseButtonPress, {130, 20}, Qt::RightButton, Qt::RightButton);
+        send_mouse(canvas, QEvent::MouseButtonRelease, {120, 30}, Qt::RightButton, Qt::NoButton);
         field(id::INITIAL_THRESHOLD)->clear();
         QTest::keyClicks(field(id::INITIAL_THRESHOLD), QStringLiteral("50"));
         control<QAbstractButton>(QStringLiteral("check_1068"))->click(); // mask stars
@@ -277,6 +388,15 @@ private slots:
         QCOMPARE(table_model()->index(0, 0).data().toString(), QStringLiteral("1"));
         QVERIFY(!field(id::THRESHOLD_AT_PRESENT)->text().isEmpty());
         QVERIFY(panel_->runner().report().all_scanned());
+        const QString status = control<QLabel>(QStringLiteral("scan_status"))->text();
+        QVERIFY2(
+            status.startsWith(QStringLiteral("1 file scanned: ")) && status.contains(QStringLiteral("Results_m3_s")),
+            qPrintable(status));
+        // The scanned file is on display again and "Show frame" works at once.
+        QVERIFY(panel_->image() != nullptr);
+        type_into(field(id::FRAME_NO), QStringLiteral("90"));
+        QTest::mouseClick(control<QPushButton>(QStringLiteral("button_1002")), Qt::LeftButton);
+        QCOMPARE(panel_->logic().cur_frame(), 90);
 
         const std::filesystem::path gui_root = dir_->path().toStdString();
         std::vector<std::string> gui_names;
@@ -318,13 +438,23 @@ private slots:
         panel_->add_path(second);
         QSignalSpy finished(panel_.get(), &control_panel::scan_finished);
         QString closing;
+        QTest::mouseClick(control<QPushButton>(QStringLiteral("button_1077")), Qt::LeftButton);
+        auto* stop = control<QPushButton>(QStringLiteral("button_stop_scan"));
+        QVERIFY(stop->isEnabled());
+        // Escape during the scan asks first; "No" goes on scanning.
+        QString asked;
+        answer_modal([&asked](QWidget* modal) {
+            asked = message_text(modal);
+            auto* box = qobject_cast<QMessageBox*>(modal);
+            box->button(QMessageBox::No)->click();
+        });
+        QTest::keyClick(panel_.get(), Qt::Key_Escape);
+        QVERIFY2(asked.contains(QStringLiteral("Stop it and quit?")), qPrintable(asked));
+        QVERIFY(panel_->isVisible());
         answer_modal([&closing](QWidget* modal) {
             closing = message_text(modal);
             static_cast<QDialog*>(modal)->accept();
         });
-        QTest::mouseClick(control<QPushButton>(QStringLiteral("button_1077")), Qt::LeftButton);
-        auto* stop = control<QPushButton>(QStringLiteral("button_stop_scan"));
-        QVERIFY(stop->isEnabled());
         QTest::mouseClick(stop, Qt::LeftButton);
         QVERIFY(finished.wait(120000));
         QVERIFY(!stop->isEnabled());

@@ -1,0 +1,77 @@
+#pragma once
+// The "Candidates" window: every candidate of a set of results folders in a sortable table;
+// the chosen one is shown in its SER file at the peak frame with the candidate boxed, with
+// previous / next frame, blink against the frame before, a zoomed cut-out and the light curve.
+// R, F and U mark it real, false or unsure (kept in NAME_marks.json beside its candidates).
+#include "ui/review_model.h"
+#include "ui/review_view.h"
+
+#include <QTimer>
+#include <QWidget>
+
+#include <filesystem>
+#include <vector>
+
+class QLabel;
+class QPushButton;
+class QSortFilterProxyModel;
+class QTableView;
+
+namespace serflash::ui::qt {
+
+class candidate_table_model;
+class light_curve_view;
+class picture_view;
+
+class review_window final : public QWidget {
+    Q_OBJECT
+public:
+    explicit review_window(bool remember_geometry = true, QWidget* parent = nullptr);
+    ~review_window() override;
+
+    void load(const std::vector<std::filesystem::path>& folders);
+    void save_geometry() const;
+
+    const review_model& model() const { return review_; }
+    QTableView* table() const { return table_; }
+    // Chooses the candidate in row `view_row` of the table as it is sorted now.
+    void choose_row(int view_row);
+    // The candidate on display (index into model().candidates()), -1 for none.
+    int current() const { return current_; }
+    std::int32_t shown_frame() const { return shown_frame_; }
+    const picture_view* frame_view() const { return frame_view_; }
+    const light_curve_view* curve_view() const { return curve_; }
+    void mark_current(verdict v);
+    void step_frame(int delta);
+    void set_blink(bool on);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void show_candidate(int index);
+    void show_frame(std::int32_t frame);
+    void export_csv();
+    void open_results_folder();
+    void choose_folders();
+
+    review_model review_;
+    candidate_table_model* model_ = nullptr;
+    QSortFilterProxyModel* proxy_ = nullptr;
+    QTableView* table_ = nullptr;
+    picture_view* frame_view_ = nullptr;
+    picture_view* cut_view_ = nullptr;
+    light_curve_view* curve_ = nullptr;
+    QLabel* info_ = nullptr;
+    QLabel* status_ = nullptr;
+    QPushButton* blink_ = nullptr;
+    QTimer blink_timer_;
+    bool blink_before_ = false;
+
+    candidate_frames frames_;
+    int current_ = -1;
+    std::int32_t shown_frame_ = -1;
+    bool remember_geometry_ = true;
+};
+
+} // namespace serflash::ui::qt
