@@ -81,9 +81,9 @@ int run_match(const match_options& o) {
 
     if (!o.out.empty()) {
         const std::string text = report::pairs_csv(*a, *b, m);
-        std::string why;
-        auto file = fs.open_write(o.out, platform::write_mode::truncate, &why);
+        auto file = fs.open_write(o.out, platform::write_mode::truncate);
         if (!file || !file->write(text.data(), text.size()) || !file->close()) {
+            const std::string why = file ? file->error() : file.reason();
             std::cerr << "serflash match: cannot write " << o.out << (why.empty() ? "" : " (" + why + ")") << "\n";
             return 1;
         }

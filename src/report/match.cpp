@@ -18,10 +18,9 @@ constexpr double ticks_per_ms = 10'000.0;
 constexpr std::size_t max_candidates_file = std::size_t{256} << 20;
 
 std::optional<std::string> read_all(platform::file_system& fs, const std::string& path, std::string& error) {
-    std::string why;
-    auto in = fs.open_read(path, &why);
+    auto in = fs.open_read(path);
     if (!in) {
-        error = path + ": cannot be opened (" + why + ")";
+        error = path + ": cannot be opened (" + in.reason() + ")";
         return std::nullopt;
     }
     std::string text;

@@ -154,7 +154,7 @@ void read_blocks(ser::ser_reader& reader, const std::vector<detect::candidate>& 
         for (const std::int32_t first : n.packets)
             for (std::int32_t f = first; f < first + n.packet_size && f < present; ++f) frames.insert(f);
     }
-    if (frames.empty() || !reader.check_geometry().empty()) return;
+    if (frames.empty() || !reader.check_geometry()) return;
     std::vector<std::uint16_t> frame(reader.samples_per_frame());
     const std::int32_t w = reader.width();
     const std::int32_t h = reader.height();
@@ -208,7 +208,7 @@ std::int32_t last_frame_examined(const detect::pass_report& pass) {
 ser::frame_times frame_times_of(platform::file_system& fs, const detect::scan_job& job) {
     auto input = fs.open_read(job.path);
     if (!input) return {};
-    ser::ser_reader reader(std::move(input));
+    ser::ser_reader reader(std::move(input.value()));
     reader.read_ser_header();
     return ser::read_frame_times(reader, job.fps);
 }

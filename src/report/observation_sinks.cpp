@@ -27,13 +27,12 @@ public:
     void pass_ended(const detect::pass_report& pass) override { records_.passes.push_back(pass); }
     void scan_finished(std::int32_t, std::int32_t) override {
         platform::file_system& fs = options_.fs != nullptr ? *options_.fs : platform::native_file_system();
-        std::string error;
-        auto input = fs.open_read(job_.path, &error);
+        auto input = fs.open_read(job_.path);
         if (!input) {
-            tell({}, "the SER file could not be opened again for its candidates (" + error + ")");
+            tell({}, "the SER file could not be opened again for its candidates (" + input.reason() + ")");
             return;
         }
-        ser::ser_reader reader(std::move(input));
+        ser::ser_reader reader(std::move(input.value()));
         reader.set_bit_shift(job_.bit_shift);
         reader.set_swap_bytes(job_.swap_bytes);
         reader.read_ser_header();
@@ -41,9 +40,9 @@ public:
         const std::string base = base_of_folder(result_dir_, job_.path);
         std::string problem;
         const auto write = [&](const std::string& path, const std::string& text) {
-            std::string why;
-            auto out = fs.open_write(path, platform::write_mode::truncate, &why);
+            auto out = fs.open_write(path, platform::write_mode::truncate);
             if (!out || !out->write(text.data(), text.size()) || !out->close()) {
+                std::string why = out ? out->error() : out.reason();
                 if (why.empty()) why = "write failed";
                 if (problem.empty()) problem = path + " could not be written (" + why + ")";
             }

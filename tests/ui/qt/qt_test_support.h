@@ -26,8 +26,8 @@ inline std::uint16_t sample(int k, int x, int y) {
 
 inline bool write_ser(const std::string& path, int w, int h, int frames) {
     auto out = platform::native_file_system().open_write(path, platform::write_mode::truncate);
-    if (out == nullptr) return false;
-    ser::ser_writer writer(*out, ser::make_header(w, h, 16, frames));
+    if (!out) return false;
+    ser::ser_writer writer(*out.value(), ser::make_header(w, h, 16, frames));
     std::vector<std::uint16_t> s(static_cast<std::size_t>(w) * static_cast<std::size_t>(h));
     for (int k = 0; k < frames; ++k) {
         for (int y = 0; y < h; ++y)
