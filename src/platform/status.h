@@ -31,7 +31,8 @@ private:
 namespace serflash::platform {
 
 // A value, or the reason there is none.
-template <class T> class [[nodiscard]] result {
+template <class T>
+class [[nodiscard]] result {
 public:
     result(T value) : value_(std::move(value)) {}
     result(status failure) : status_(std::move(failure)) {}
