@@ -215,53 +215,123 @@ struct batch_event {
     std::int32_t value = 0;
 };
 
-// Scans the files on `jobs` threads. Files whose results folder is the same form one chain,
-// scanned in table order by one thread. Everything the hooks hear arrives on this thread:
-// progress as it comes, row marks and messages file by file in table order.
-void scan_files_in_parallel(const batch_request& request, const engine_hooks& hooks, batch_report& report) {
-    const int count = static_cast<int>(request.jobs.size());
-    std::map<std::string, std::size_t> chain_of_folder;
-    std::vector<std::vector<int>> chains;
-    for (int i = 0; i < count; ++i) {
-        const std::string folder = results_folder_name(base_name_of(request.jobs[static_cast<std::size_t>(i)].path));
-        const auto [it, added] = chain_of_folder.emplace(folder, chains.size());
-        if (added) chains.emplace_back();
-        chains[it->second].push_back(i);
+// Events posted by the workers, taken in bulk by the caller's thread.
+class event_queue {
+public:
+    void post(batch_event e) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            events_.push_back(std::move(e));
+        }
+        wake_.notify_one();
+    }
+    // What has arrived, waiting a little when nothing has.
+    std::deque<batch_event> take() {
+        std::deque<batch_event> got;
+        std::unique_lock<std::mutex> lock(mutex_);
+        wake_.wait_for(lock, std::chrono::milliseconds(50), [&] { return !events_.empty(); });
+        got.swap(events_);
+        return got;
     }
 
-    std::mutex mutex;
-    std::condition_variable wake;
-    std::deque<batch_event> events;
+private:
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::deque<batch_event> events_;
+};
+
+// Files whose results folder is the same form one chain, scanned in table order by one thread,
+// so that their folders are made and renamed in the order a one-by-one batch would.
+std::vector<std::vector<int>> chains_by_results_folder(const std::vector<scan_job>& jobs) {
+    std::map<std::string, std::size_t> chain_of_folder;
+    std::vector<std::vector<int>> chains;
+    for (std::size_t i = 0; i < jobs.size(); ++i) {
+        const std::string folder = results_folder_name(base_name_of(jobs[i].path));
+        const auto [it, added] = chain_of_folder.emplace(folder, chains.size());
+        if (added) chains.emplace_back();
+        chains[it->second].push_back(static_cast<int>(i));
+    }
+    return chains;
+}
+
+// Hooks of file i on a worker thread: everything goes through the queue.
+engine_hooks posting_hooks(event_queue& queue, const std::atomic<bool>& stop, int i) {
+    engine_hooks local;
+    local.message = [&queue, i](const std::string& caption, const std::string& text) {
+        queue.post({batch_event::kind::message, i, caption, text, {}, 0});
+    };
+    local.progress = [&queue, i](const scan_progress& p) {
+        queue.post({batch_event::kind::progress, i, {}, {}, p, 0});
+    };
+    local.threshold_shown = [&queue, i](std::int32_t t) {
+        queue.post({batch_event::kind::threshold, i, {}, {}, {}, t});
+    };
+    local.frame_shown = [&queue, i](std::int32_t f) { queue.post({batch_event::kind::frame, i, {}, {}, {}, f}); };
+    local.stop_requested = [&stop] { return stop.load(); };
+    return local;
+}
+
+// Hands the workers' events to the caller's hooks: progress as it comes, row marks and
+// messages file by file in table order.
+class in_order_delivery {
+public:
+    in_order_delivery(const engine_hooks& hooks, const batch_report& report)
+        : hooks_(hooks), report_(report), held_(report.files.size()), done_(report.files.size(), 0) {}
+
+    bool finished() const { return front_ >= done_.size(); }
+
+    void deliver(std::deque<batch_event> got, bool stopped) {
+        for (auto& e : got) {
+            if (e.what == batch_event::kind::progress) {
+                if (hooks_.progress) hooks_.progress(e.progress);
+            } else if (e.what == batch_event::kind::done) {
+                done_[static_cast<std::size_t>(e.file)] = 1;
+            } else {
+                held_[static_cast<std::size_t>(e.file)].push_back(std::move(e));
+            }
+        }
+        while (!finished()) {
+            const std::size_t f = front_;
+            if (!front_marked_) {
+                const bool never_started =
+                    done_[f] != 0 && stopped && report_.files[f].outcome == file_outcome::not_reached;
+                if (!never_started && hooks_.row_marked) hooks_.row_marked(static_cast<int>(f));
+                front_marked_ = true;
+            }
+            for (auto& e : held_[f]) {
+                if (e.what == batch_event::kind::message) hooks_.say(e.caption, e.text);
+                if (e.what == batch_event::kind::threshold && hooks_.threshold_shown) hooks_.threshold_shown(e.value);
+                if (e.what == batch_event::kind::frame && hooks_.frame_shown) hooks_.frame_shown(e.value);
+            }
+            held_[f].clear();
+            if (done_[f] == 0) break;
+            ++front_;
+            front_marked_ = false;
+        }
+    }
+
+private:
+    const engine_hooks& hooks_;
+    const batch_report& report_;
+    std::vector<std::vector<batch_event>> held_;
+    std::vector<char> done_;
+    std::size_t front_ = 0; // the first file whose row mark and messages are not all delivered
+    bool front_marked_ = false;
+};
+
+// Scans the files on `jobs_at_once` threads, one chain of files per thread at a time.
+void scan_files_in_parallel(const batch_request& request, const engine_hooks& hooks, batch_report& report) {
+    const std::vector<std::vector<int>> chains = chains_by_results_folder(request.jobs);
+    event_queue queue;
     std::atomic<bool> stop{false};
     std::atomic<std::size_t> next_chain{0};
-    const auto post = [&](batch_event e) {
-        {
-            std::lock_guard<std::mutex> lock(mutex);
-            events.push_back(std::move(e));
-        }
-        wake.notify_one();
-    };
 
     const auto worker = [&] {
         for (std::size_t c = next_chain++; c < chains.size(); c = next_chain++) {
             for (const int i : chains[c]) {
-                auto& file = report.files[static_cast<std::size_t>(i)];
-                if (!stop.load()) {
-                    engine_hooks local;
-                    local.message = [&, i](const std::string& caption, const std::string& text) {
-                        post({batch_event::kind::message, i, caption, text, {}, 0});
-                    };
-                    local.progress = [&, i](const scan_progress& p) {
-                        post({batch_event::kind::progress, i, {}, {}, p, 0});
-                    };
-                    local.threshold_shown = [&, i](std::int32_t t) {
-                        post({batch_event::kind::threshold, i, {}, {}, {}, t});
-                    };
-                    local.frame_shown = [&, i](std::int32_t f) { post({batch_event::kind::frame, i, {}, {}, {}, f}); };
-                    local.stop_requested = [&] { return stop.load(); };
-                    scan_one_file(request, local, i, file);
-                }
-                post({batch_event::kind::done, i, {}, {}, {}, 0});
+                if (!stop.load())
+                    scan_one_file(request, posting_hooks(queue, stop, i), i, report.files[static_cast<std::size_t>(i)]);
+                queue.post({batch_event::kind::done, i, {}, {}, {}, 0});
             }
         }
     };
@@ -269,47 +339,11 @@ void scan_files_in_parallel(const batch_request& request, const engine_hooks& ho
     const unsigned n = std::min<unsigned>(request.jobs_at_once, static_cast<unsigned>(chains.size()));
     for (unsigned t = 0; t < n; ++t) threads.emplace_back(worker);
 
-    std::vector<std::vector<batch_event>> held(static_cast<std::size_t>(count));
-    std::vector<char> done(static_cast<std::size_t>(count), 0);
-    int front = 0; // the first file whose row mark and messages are not all delivered
-    bool front_marked = false;
-    while (front < count) {
-        std::deque<batch_event> got;
-        {
-            std::unique_lock<std::mutex> lock(mutex);
-            wake.wait_for(lock, std::chrono::milliseconds(50), [&] { return !events.empty(); });
-            got.swap(events);
-        }
-        for (auto& e : got) {
-            if (e.what == batch_event::kind::progress) {
-                if (hooks.progress) hooks.progress(e.progress);
-            } else if (e.what == batch_event::kind::done) {
-                done[static_cast<std::size_t>(e.file)] = 1;
-            } else {
-                held[static_cast<std::size_t>(e.file)].push_back(std::move(e));
-            }
-        }
+    in_order_delivery delivery(hooks, report);
+    while (!delivery.finished()) {
+        std::deque<batch_event> got = queue.take();
         if (!stop.load() && hooks.should_stop()) stop.store(true);
-        while (front < count) {
-            const auto f = static_cast<std::size_t>(front);
-            if (!front_marked) {
-                if (done[f] != 0 && stop.load() && report.files[f].outcome == file_outcome::not_reached) {
-                    // Never started: the batch was stopped before it.
-                } else if (hooks.row_marked) {
-                    hooks.row_marked(front);
-                }
-                front_marked = true;
-            }
-            for (auto& e : held[f]) {
-                if (e.what == batch_event::kind::message) hooks.say(e.caption, e.text);
-                if (e.what == batch_event::kind::threshold && hooks.threshold_shown) hooks.threshold_shown(e.value);
-                if (e.what == batch_event::kind::frame && hooks.frame_shown) hooks.frame_shown(e.value);
-            }
-            held[f].clear();
-            if (done[f] == 0) break;
-            ++front;
-            front_marked = false;
-        }
+        delivery.deliver(std::move(got), stop.load());
     }
     for (auto& t : threads) t.join();
     for (const auto& file : report.files)
