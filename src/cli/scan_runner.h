@@ -1,6 +1,6 @@
 #pragma once
-// The scan of a list of SER files from the command line: fills the panel's fields and the scan
-// table exactly as the desktop program does, then runs the batch.
+// The scan of a list of SER files from the command line: one job per file from the options,
+// then the batch, with a line per file and per candidate.
 #include "detect/batch.h"
 
 #include <array>

@@ -60,13 +60,13 @@ control_panel::control_panel(folder_access& folders, platform::file_system& fs, 
     dlg_.fields.on_change = [this](int id) { mirror(id); };
     forward([this] { dlg_.init(); });
 
-    connect(&runner_, &scan_runner::message, this, [this](const QString& caption, const QString& text) {
+    connect(&runner_, &batch_thread::message, this, [this](const QString& caption, const QString& text) {
         message_box(caption.toStdString(), text.toStdString());
     });
-    connect(&runner_, &scan_runner::row_marked, this, [this](int r) { forward([&] { dlg_.batch_row_marked(r); }); });
-    connect(&runner_, &scan_runner::threshold_shown, this, [this](int t) { dlg_.batch_threshold(t); });
-    connect(&runner_, &scan_runner::frame_shown, this, [this](int f) { dlg_.batch_frame(f); });
-    connect(&runner_, &scan_runner::finished_run, this, &control_panel::on_scan_finished);
+    connect(&runner_, &batch_thread::row_marked, this, [this](int r) { forward([&] { dlg_.batch_row_marked(r); }); });
+    connect(&runner_, &batch_thread::threshold_shown, this, [this](int t) { dlg_.batch_threshold(t); });
+    connect(&runner_, &batch_thread::frame_shown, this, [this](int f) { dlg_.batch_frame(f); });
+    connect(&runner_, &batch_thread::finished_run, this, &control_panel::on_scan_finished);
     connect(&progress_timer_, &QTimer::timeout, this, &control_panel::show_progress);
 
     place_on_screen();

@@ -4,7 +4,7 @@
 // logic asks of the windowing layer: message boxes, the folder chooser, the value dialog and
 // the image window. Controls are named "<kind>_<id>" after their control ids.
 #include "ui/main_dialog.h"
-#include "ui/qt/scan_runner.h"
+#include "ui/qt/batch_thread.h"
 
 #include <QTimer>
 #include <QWidget>
@@ -48,7 +48,7 @@ public:
     main_dialog& logic() { return dlg_; }
     image_window* image() const { return image_.get(); }
     bool scanning() const { return runner_.running(); }
-    scan_runner& runner() { return runner_; }
+    batch_thread& runner() { return runner_; }
 
     // panel_platform
     void message_box(const std::string& caption, const std::string& text) override;
@@ -132,7 +132,7 @@ private:
     QPushButton* stop_button_ = nullptr;
     std::unique_ptr<image_window> image_;
     std::vector<std::string> listed_labels_;
-    scan_runner runner_;
+    batch_thread runner_;
     QTimer progress_timer_;
     std::unique_ptr<review_window> review_;
     std::optional<std::pair<int, int>> edit_cell_; // row and column of the value being edited

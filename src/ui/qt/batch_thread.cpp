@@ -1,4 +1,4 @@
-#include "ui/qt/scan_runner.h"
+#include "ui/qt/batch_thread.h"
 
 #include "detect/fast_scan.h"
 #include "report/observation_sinks.h"
@@ -10,14 +10,14 @@ namespace {
 constexpr const char* completed_caption = "The scans of all SER files completed!";
 }
 
-scan_runner::scan_runner(QObject* parent) : QObject(parent) {}
+batch_thread::batch_thread(QObject* parent) : QObject(parent) {}
 
-scan_runner::~scan_runner() {
+batch_thread::~batch_thread() {
     request_stop();
     wait();
 }
 
-void scan_runner::start(batch_job job) {
+void batch_thread::start(batch_job job) {
     if (running()) return;
     job_ = std::make_unique<batch_job>(std::move(job));
     stop_ = false;
@@ -53,20 +53,20 @@ void scan_runner::start(batch_job job) {
         hooks.stop_requested = [this] { return stop_.load(); };
         report_ = detect::run_batch(request);
     });
-    connect(thread_, &QThread::finished, this, &scan_runner::on_thread_finished);
+    connect(thread_, &QThread::finished, this, &batch_thread::on_thread_finished);
     thread_->start();
 }
 
-void scan_runner::wait() {
+void batch_thread::wait() {
     if (thread_ != nullptr) thread_->wait();
 }
 
-std::optional<detect::scan_progress> scan_runner::latest_progress() const {
+std::optional<detect::scan_progress> batch_thread::latest_progress() const {
     const std::lock_guard lock(progress_mutex_);
     return progress_;
 }
 
-void scan_runner::on_thread_finished() {
+void batch_thread::on_thread_finished() {
     if (thread_ == nullptr) return;
     thread_->deleteLater();
     thread_ = nullptr;

@@ -17,11 +17,11 @@ class QThread;
 
 namespace serflash::ui::qt {
 
-class scan_runner final : public QObject {
+class batch_thread final : public QObject {
     Q_OBJECT
 public:
-    explicit scan_runner(QObject* parent = nullptr);
-    ~scan_runner() override;
+    explicit batch_thread(QObject* parent = nullptr);
+    ~batch_thread() override;
 
     bool running() const { return thread_ != nullptr; }
     void start(batch_job job);
