@@ -4,6 +4,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -85,6 +86,7 @@ struct synth_options {
     bool no_bright = false;
     bool no_dark = false;
     std::vector<std::pair<CLI::Option*, double synth::params::*>> levels;
+    std::vector<CLI::Option*> time_options; // any of them given asks for time stamps
 };
 
 void print_truth(const synth::params& p, const synth::ground_truth& t) {
@@ -187,16 +189,21 @@ command_runner add_synth_command(CLI::App& app) {
         ->capture_default_str();
 
     cmd->add_flag("--times", g.write_times, "Append one time stamp per frame after the last frame");
-    cmd->add_option("--fps", g.fps, "Frame rate of the time stamps")->capture_default_str();
-    cmd->add_option("--start", o->start,
-                    "Time stamp of frame 0, UTC, as 2026-12-08T21:14:03.125Z (default: the header's Datetime UTC)");
-    cmd->add_option("--drop", o->drops,
-                    "N[,N...]: time slots skipped in the time stamps, as if the camera lost those frames "
-                    "(slots count from 0 like frames)")
-        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
-    cmd->add_flag("--times-local", g.times_local,
-                  "Write the time stamps in local time (the header's Datetime minus Datetime UTC ahead)");
-    cmd->add_flag("--time-flags", g.time_flags, "Set the two top (flag) bits of every time stamp");
+    o->time_options = {
+        cmd->add_option("--fps", g.fps, "Frame rate of the time stamps (implies --times)")->capture_default_str(),
+        cmd->add_option("--start", o->start,
+                        "Time stamp of frame 0, UTC, as 2026-12-08T21:14:03.125Z (default: the header's Datetime "
+                        "UTC; implies --times)"),
+        cmd->add_option("--drop", o->drops,
+                        "N[,N...]: time slots skipped in the time stamps, as if the camera lost those frames "
+                        "(slots count from 0 like frames; implies --times)")
+            ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll),
+        cmd->add_flag("--times-local", g.times_local,
+                      "Write the time stamps in local time (the header's Datetime minus Datetime UTC ahead; implies "
+                      "--times)"),
+        cmd->add_flag("--time-flags", g.time_flags,
+                      "Set the two top (flag) bits of every time stamp (implies --times)"),
+    };
     cmd->add_option("--color-id", g.color_id,
                     "ColorID of the header: 100 (RGB) and 101 (BGR) write three samples per pixel whose mean is "
                     "the scene; other values only label the file")
@@ -233,7 +240,8 @@ command_runner add_synth_command(CLI::App& app) {
         p.telescope = typed.telescope;
         p.datetime = typed.datetime;
         p.datetime_utc = typed.datetime_utc;
-        p.write_times = typed.write_times;
+        p.write_times = typed.write_times || std::any_of(o->time_options.begin(), o->time_options.end(),
+                                                         [](const CLI::Option* opt) { return opt->count() > 0; });
         p.fps = typed.fps;
         p.times_local = typed.times_local;
         p.time_flags = typed.time_flags;

@@ -53,6 +53,11 @@ grep -qx "last frame time: 2026-12-08T21:30:00.240Z" "$work/out.txt" || fail "la
 grep -qx "dropped frames: 1 (gaps after frame 2)" "$work/out.txt" || fail "dropped frame of t.ser"
 "$serflash" synth "$work/u.ser" --width 32 --height 32 --frames 3 --times --start 2025-01-02T03:04:05.5Z >/dev/null
 grep -qx "first frame time: 2025-01-02T03:04:05.500Z" <("$serflash" info "$work/u.ser") || fail "--start"
+# A time option alone asks for time stamps; without any the file has none.
+"$serflash" synth "$work/v.ser" --width 32 --height 32 --frames 3 --fps 30 >/dev/null
+grep -qx "time source: trailer" <("$serflash" info "$work/v.ser") || fail "--fps without --times"
+"$serflash" synth "$work/w.ser" --width 32 --height 32 --frames 3 >/dev/null
+grep -qx "time source: none" <("$serflash" info "$work/w.ser") || fail "time stamps without asking"
 "$serflash" info "$work/b.ser" --fps 10 >"$work/out.txt" || fail "info --fps"
 grep -qx "time source: header+fps" "$work/out.txt" || fail "estimate from --fps"
 "$serflash" synth "$work/s.ser" --width 32 --height 32 --frames 2 --swap-bytes >/dev/null
