@@ -450,10 +450,6 @@ void packet_accumulator::finish_rows(std::int32_t packet_size, double* mean_map,
     finish_span(sum_ + at, sq_lo_ + at, sq_hi_ + at, count, n, d, mean_map + at, sigma_map + at);
 }
 
-SERFLASH_CLONES void shift_samples(std::uint16_t* samples, std::size_t count, unsigned shift) {
-    for (std::size_t i = 0; i < count; ++i) samples[i] = static_cast<std::uint16_t>(samples[i] >> shift);
-}
-
 std::uint16_t sample_limit(double mean, double sigma, std::int32_t threshold) {
     const double rhs = static_cast<double>(threshold) * sigma + mean * 10.0;
     if (!(rhs == rhs) || !(65535.0 * 10.0 > rhs)) return 65535; // NaN, or no 16-bit sample passes
@@ -472,27 +468,6 @@ void compute_limits(const frame_geometry& g, const double* mean_map, const doubl
         const std::size_t at = static_cast<std::size_t>(r) * w;
         for (std::size_t c = inner_margin; c < w - inner_margin; ++c)
             limits[at + c] = sample_limit(mean_map[at + c], sigma_map[at + c], lowest_threshold);
-    }
-}
-
-grey_renderer::grey_renderer(std::int32_t brightness) : table_(65536) {
-    const double gain = static_cast<double>(brightness);
-    for (std::uint32_t s = 0; s < 65536; ++s) {
-        double v = static_cast<double>(s) * gain / 1000.0;
-        if (v < 0.0) v = 0.0;
-        if (v > 255.0) v = 255.0;
-        const auto g = static_cast<std::uint32_t>(static_cast<std::uint8_t>(static_cast<int>(v)));
-        table_[s] = g | g << 8 | g << 16;
-    }
-}
-
-void grey_renderer::render(const std::uint16_t* samples, std::size_t count, std::uint8_t* out) const {
-    for (std::size_t i = 0; i < count; ++i) {
-        const std::uint32_t px = table_[samples[i]];
-        out[4 * i] = static_cast<std::uint8_t>(px);
-        out[4 * i + 1] = static_cast<std::uint8_t>(px >> 8);
-        out[4 * i + 2] = static_cast<std::uint8_t>(px >> 16);
-        out[4 * i + 3] = 0;
     }
 }
 

@@ -118,7 +118,7 @@ public:
           chunk_bytes_(options.chunk_bytes),
           band_bytes_(options.band_bytes),
           bands_(options.band_bytes != 0),
-          renderer_(st.settings.brightness) {}
+          grey_(st.settings.brightness) {}
 
     void run();
 
@@ -158,7 +158,7 @@ private:
 
     fast::frame_geometry geom_;
     fast::packet_accumulator acc_;
-    fast::grey_renderer renderer_; // snapshots are rendered without level marks
+    display::grey_table grey_; // snapshots are drawn without level marks
     big_vector<double> mean_, sigma_;
     big_vector<std::uint16_t> limits_;
     big_vector<std::int32_t> stars_, new_stars_;
@@ -200,7 +200,7 @@ void fast_scanner::read_frames(std::int32_t first, std::int32_t count, std::uint
         got = file.read(dst, bytes);
     // What the file does not hold reads as zeros, as in the frame reader.
     if (got < bytes) std::memset(dst + got, 0, bytes - got);
-    if (shift_ != 0) fast::shift_samples(reinterpret_cast<std::uint16_t*>(dst), bytes / 2, shift_);
+    if (shift_ != 0) ser::shift_samples(reinterpret_cast<std::uint16_t*>(dst), bytes / 2, shift_);
 }
 
 // Sums the packet of packet_size frames from first_frame, reading the next chunk of frames
@@ -294,7 +294,7 @@ void fast_scanner::sum_packet_in_bands(std::int32_t first_frame) {
                     }
                     // What the file does not hold reads as zeros, as in the frame reader.
                     if (got < length) std::memset(dst + got, 0, length - got);
-                    if (shift_ != 0) fast::shift_samples(reinterpret_cast<std::uint16_t*>(dst), length / 2, shift_);
+                    if (shift_ != 0) ser::shift_samples(reinterpret_cast<std::uint16_t*>(dst), length / 2, shift_);
                 }
                 acc_.add_band(bytes, n, k0, r0, r1, first_row, rows);
             }
@@ -591,7 +591,7 @@ void fast_scanner::write_snapshots() {
             slot& s = work[k];
             if (pixels > 0 && s.disp.disp_buf.size() >= pixels * 4 && s.disp.width() == geom_.width &&
                 s.disp.height() == geom_.height)
-                renderer_.render(s.frame.data(), pixels, s.disp.disp_buf.data());
+                grey_.render(s.frame.data(), pixels, s.disp.disp_buf.data());
             s.failure = write_frame_snapshot(*st_.fs, st_.result_dir, snapshots_[first + k], s.disp);
         };
         if (parallel)
