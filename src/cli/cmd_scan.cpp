@@ -36,6 +36,10 @@ void add_output_options(CLI::App* cmd, scan_cli& c) {
                     "Scan this many files at once, each on a core of its own; every file's results are the same as "
                     "when the files are scanned one after the other (default 1)")
         ->check(CLI::Range(1, 256));
+    cmd->add_option("--threads", c.request.threads,
+                    "Threads that scan each file (default: all cores); with --jobs, each file gets at most its share "
+                    "of the cores. The results are the same at every count")
+        ->check(CLI::Range(1, 1024));
     cmd->add_flag("--reference", c.request.reference,
                   "Use the straightforward scan, which reads every frame twice per pass, instead of the fast scan "
                   "(the results are the same; for checking)");

@@ -8,7 +8,6 @@
 #include <charconv>
 #include <chrono>
 #include <ostream>
-#include <thread>
 
 namespace serflash::cli {
 namespace {
@@ -174,7 +173,7 @@ scan_run run_scan_request(const scan_request& request, std::ostream& out, std::o
     } else {
         // The cores are shared among the files scanned at once.
         detect::fast_scan_options fast;
-        fast.threads = std::max(1U, std::thread::hardware_concurrency() / batch.jobs_at_once);
+        fast.threads = detect::threads_per_file(request.threads, batch.jobs_at_once);
         batch.scanner = detect::make_fast_scanner(fast);
     }
     const detect::batch_report report = detect::run_batch(batch);

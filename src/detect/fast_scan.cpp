@@ -734,6 +734,15 @@ void fast_scanner::before_closing(scan_state& st) {
 
 } // namespace
 
+unsigned threads_per_file(unsigned requested, unsigned jobs, unsigned cores) {
+    const unsigned share = std::max(1U, std::max(cores, 1U) / std::max(jobs, 1U));
+    return requested == 0 ? share : std::min(requested, share);
+}
+
+unsigned threads_per_file(unsigned requested, unsigned jobs) {
+    return threads_per_file(requested, jobs, std::thread::hardware_concurrency());
+}
+
 void fast_scan(scan_state& st, const fast_scan_options& options) {
     fast_scanner scanner(st, options);
     scanner.run();

@@ -28,7 +28,8 @@ void scan_runner::start(batch_job job) {
     thread_ = QThread::create([this] {
         detect::batch_request request;
         request.jobs = job_->jobs;
-        request.scanner = detect::make_fast_scanner();
+        // Every core scans (shared among the files scanned at once).
+        request.scanner = detect::make_fast_scanner({detect::threads_per_file(0, request.jobs_at_once)});
         auto& hooks = request.hooks;
         hooks.message = [this](const std::string& caption, const std::string& text) {
             // The panel shows the closing message itself once the run is over, worded for a
