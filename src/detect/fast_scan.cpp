@@ -250,7 +250,13 @@ void fast_scanner::sum_packet_in_bands(std::int32_t first_frame) {
     const std::size_t row_bytes = geom_.frame_bytes() / static_cast<std::size_t>(h);
     const auto frame_bytes = static_cast<std::int64_t>(geom_.frame_bytes());
     platform::input_file& file = st_.reader->file();
-    file.will_need(ser::header_size + std::int64_t{first_frame} * frame_bytes, std::int64_t{packet} * frame_bytes);
+    // Read-ahead: the kernel's own reading fetches this packet and the next one while the
+    // workers sum, so that the disk never waits for the arithmetic and no thread of ours waits
+    // for the disk in frame order (the bands read a packet's frames out of file order).
+    const std::int64_t ahead =
+        std::min<std::int64_t>(2 * std::int64_t{packet}, std::int64_t{cfg_.end_frame} + 1 - first_frame);
+    file.will_need(ser::header_size + std::int64_t{first_frame} * frame_bytes,
+                   std::max<std::int64_t>(ahead, packet) * frame_bytes);
     acc_.reset(geom_);
 
     constexpr std::size_t state_per_pixel = 34; // sums and largest samples
@@ -561,9 +567,11 @@ void fast_scanner::emit(const kept_frame& kf) {
     snapshots_.push_back(save_frame(st_, kf.record, kf.any_recurs, kf.all_recur));
 }
 
-// Writes the snapshots emitted so far. Their frames are read here in turn; rendering, boxing
-// and writing them is shared among the workers (snapshot files are independent, and two
-// snapshots of one name hold the same picture). Failures are reported in snapshot order.
+// Writes the snapshots emitted so far, after the sweeps: the workers share them, each reading
+// its frame (one at a time through the reader), drawing, boxing and writing it, while the others
+// draw and write theirs. Snapshot files are independent, and two snapshots of one name hold the
+// same picture. At most two frames and bitmaps per worker are held at once; failures are
+// reported in snapshot order.
 void fast_scanner::write_snapshots() {
     if (snapshots_.empty()) return;
     const std::size_t pixels = geom_.pixels();
@@ -581,14 +589,16 @@ void fast_scanner::write_snapshots() {
         s.frame.assign(pixels, 0);
         s.disp = st_.disp; // the scan's bitmap: same header, same size
     }
+    std::mutex reader_mutex;
     for (std::size_t first = 0; first < snapshots_.size(); first += work.size()) {
         const std::size_t n = std::min(work.size(), snapshots_.size() - first);
-        for (std::size_t k = 0; k < n; ++k) {
-            st_.reader->seek_frame(snapshots_[first + k].frame);
-            st_.reader->read_frame(work[k].frame);
-        }
         const auto draw_and_write = [&](unsigned k) {
             slot& s = work[k];
+            {
+                const std::lock_guard<std::mutex> lock(reader_mutex);
+                st_.reader->seek_frame(snapshots_[first + k].frame);
+                st_.reader->read_frame(s.frame);
+            }
             if (pixels > 0 && s.disp.disp_buf.size() >= pixels * 4 && s.disp.width() == geom_.width &&
                 s.disp.height() == geom_.height)
                 grey_.render(s.frame.data(), pixels, s.disp.disp_buf.data());
