@@ -70,7 +70,6 @@ using u16x16 = std::uint16_t __attribute__((vector_size(32)));
 using u32x8 = std::uint32_t __attribute__((vector_size(32)));
 using u16x8 = std::uint16_t __attribute__((vector_size(16)));
 using u8x16 = std::uint8_t __attribute__((vector_size(16)));
-using u8x8 = std::uint8_t __attribute__((vector_size(8)));
 constexpr std::size_t lanes = 16;
 
 template <typename V>
@@ -91,13 +90,21 @@ SERFLASH_INLINE u16x16 load_samples(const T* p) {
     else
         return __builtin_convertvector(load_vec<u8x16>(p), u16x16);
 }
-// 8 samples widened to 32 bits.
+// 16 samples widened to 32 bits, in two halves. (Bytes go through 16 bits: the compiler
+// widens 8 bytes to 32 bits one by one.)
 template <typename T>
-SERFLASH_INLINE u32x8 load_wide(const T* p) {
-    if constexpr (sizeof(T) == 2)
-        return __builtin_convertvector(load_vec<u16x8>(p), u32x8);
-    else
-        return __builtin_convertvector(load_vec<u8x8>(p), u32x8);
+SERFLASH_INLINE void load_wide(const T* p, u32x8& low, u32x8& high) {
+    if constexpr (sizeof(T) == 2) {
+        low = __builtin_convertvector(load_vec<u16x8>(p), u32x8);
+        high = __builtin_convertvector(load_vec<u16x8>(p + 8), u32x8);
+    } else {
+        const u16x16 x = load_samples(p);
+        u16x8 half;
+        std::memcpy(&half, &x, sizeof half);
+        low = __builtin_convertvector(half, u32x8);
+        std::memcpy(&half, reinterpret_cast<const char*>(&x) + sizeof half, sizeof half);
+        high = __builtin_convertvector(half, u32x8);
+    }
 }
 SERFLASH_INLINE u16x16 vmax(u16x16 a, u16x16 b) { return a > b ? a : b; }
 SERFLASH_INLINE u16x16 vmin(u16x16 a, u16x16 b) { return a < b ? a : b; }
@@ -107,7 +114,8 @@ template <typename T>
 SERFLASH_INLINE void add_sums(const T* p, std::size_t stride, std::int32_t count, u32x8& s0, u32x8& s1, u32x8& l0,
                               u32x8& l1, u32x8& h0, u32x8& h1) {
     for (std::int32_t k = 0; k < count; ++k, p += stride) {
-        const u32x8 a = load_wide(p), b = load_wide(p + 8);
+        u32x8 a, b;
+        load_wide(p, a, b);
         const u32x8 pa = a * a, pb = b * b;
         s0 += a;
         s1 += b;
