@@ -40,6 +40,10 @@ void add_output_options(CLI::App* cmd, scan_cli& c) {
                     "Frame rate for the frame times of files without usable time stamps: frame k is taken at the "
                     "header's DatetimeUTC plus k / FPS seconds (marked as estimated)")
         ->check(CLI::PositiveNumber);
+    cmd->add_option("--threads", c.request.threads,
+                    "Threads that scan each file (default: all cores); with --jobs, each file gets at most its share "
+                    "of the cores. The results are the same at every count")
+        ->check(CLI::Range(1, 1024));
     cmd->add_flag("--reference", c.request.reference,
                   "Use the straightforward scan, which reads every frame twice per pass, instead of the fast scan "
                   "(the results are the same; for checking)");

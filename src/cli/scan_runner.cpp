@@ -12,7 +12,6 @@
 #include <chrono>
 #include <mutex>
 #include <ostream>
-#include <thread>
 
 namespace serflash::cli {
 namespace {
@@ -188,7 +187,7 @@ scan_run run_scan_request(const scan_request& request, std::ostream& out, std::o
     } else {
         // The cores are shared among the files scanned at once.
         detect::fast_scan_options fast;
-        fast.threads = std::max(1U, std::thread::hardware_concurrency() / batch.jobs_at_once);
+        fast.threads = detect::threads_per_file(request.threads, batch.jobs_at_once);
         batch.scanner = detect::make_fast_scanner(fast);
     }
     // The candidates' files are written on the threads that scan; what went wrong is told here.

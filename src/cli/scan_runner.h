@@ -28,6 +28,7 @@ struct scan_request {
     std::int32_t bit_shift = 0;
     file_values per_file;
     unsigned jobs = 1;      // files scanned at once
+    unsigned threads = 0;   // threads for each file; 0: all cores (shared among the jobs)
     bool reference = false; // the straightforward scan instead of the fast one
     double fps = 0.0;       // frame rate for times from the header of files without time stamps
 };

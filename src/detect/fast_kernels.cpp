@@ -19,11 +19,10 @@ namespace serflash::detect::fast {
 namespace {
 
 template <typename T>
-SERFLASH_INLINE void accumulate_row(const T* __restrict row, std::size_t w, unsigned shift,
-                                    std::uint32_t* __restrict sum, std::uint32_t* __restrict lo,
-                                    std::uint32_t* __restrict hi) {
+SERFLASH_INLINE void accumulate_row(const T* __restrict row, std::size_t w, std::uint32_t* __restrict sum,
+                                    std::uint32_t* __restrict lo, std::uint32_t* __restrict hi) {
     for (std::size_t c = 0; c < w; ++c) {
-        const std::uint32_t x = static_cast<std::uint32_t>(row[c]) >> shift;
+        const std::uint32_t x = row[c];
         const std::uint32_t p = x * x;
         sum[c] += x;
         lo[c] += p & 0xFFFFU;
@@ -35,52 +34,43 @@ struct track_arrays {
     std::uint16_t *m1, *m2, *m3, *m4, *f1, *f2, *f3, *nl, *nr, *nu, *nd;
 };
 
-// Every load is made whatever the comparisons give, so that the loop has no branches.
+// The columns of a row that do not fill a vector, one by one.
 template <typename T>
 SERFLASH_INLINE void track_span(const T* __restrict row, const T* __restrict up, const T* __restrict down,
-                                std::size_t c0, std::size_t c1, unsigned shift, std::uint16_t frame,
-                                std::uint16_t* __restrict m1, std::uint16_t* __restrict m2,
-                                std::uint16_t* __restrict m3, std::uint16_t* __restrict m4,
-                                std::uint16_t* __restrict f1, std::uint16_t* __restrict f2,
-                                std::uint16_t* __restrict f3, std::uint16_t* __restrict nl,
-                                std::uint16_t* __restrict nr, std::uint16_t* __restrict nu,
-                                std::uint16_t* __restrict nd) {
+                                std::size_t c0, std::size_t c1, std::uint16_t frame, std::uint16_t* __restrict m1,
+                                std::uint16_t* __restrict m2, std::uint16_t* __restrict m3,
+                                std::uint16_t* __restrict m4, std::uint16_t* __restrict f1,
+                                std::uint16_t* __restrict f2, std::uint16_t* __restrict f3,
+                                std::uint16_t* __restrict nl, std::uint16_t* __restrict nr,
+                                std::uint16_t* __restrict nu, std::uint16_t* __restrict nd) {
     for (std::size_t c = c0; c < c1; ++c) {
-        const auto x = static_cast<std::uint16_t>(row[c] >> shift);
-        const auto left = static_cast<std::uint16_t>(row[c - 1] >> shift);
-        const auto right = static_cast<std::uint16_t>(row[c + 1] >> shift);
-        const auto above = static_cast<std::uint16_t>(up[c] >> shift);
-        const auto below = static_cast<std::uint16_t>(down[c] >> shift);
+        const std::uint16_t x = row[c];
         const std::uint16_t a1 = m1[c], a2 = m2[c], a3 = m3[c], a4 = m4[c];
         const std::uint16_t g1 = f1[c], g2 = f2[c], g3 = f3[c];
-        const std::uint16_t ol = nl[c], orr = nr[c], ou = nu[c], od = nd[c];
-        // All-ones where the sample is above the largest (or the second largest) so far.
-        const auto over1 = static_cast<std::uint16_t>(-static_cast<int>(x > a1));
-        const auto over2 = static_cast<std::uint16_t>(-static_cast<int>(x > a2));
-        const auto over3 = static_cast<std::uint16_t>(-static_cast<int>(x > a3));
-        const auto pick = [](std::uint16_t mask, std::uint16_t a, std::uint16_t b) {
-            return static_cast<std::uint16_t>((a & mask) | (b & static_cast<std::uint16_t>(~mask)));
-        };
+        const bool over1 = x > a1, over2 = x > a2, over3 = x > a3;
         m4[c] = std::max(a4, std::min(x, a3));
         m3[c] = std::max(a3, std::min(x, a2));
         m2[c] = std::max(a2, std::min(x, a1));
         m1[c] = std::max(a1, x);
-        f3[c] = pick(over2, g2, pick(over3, frame, g3));
-        f2[c] = pick(over1, g1, pick(over2, frame, g2));
-        f1[c] = pick(over1, frame, g1);
-        nl[c] = pick(over1, left, ol);
-        nr[c] = pick(over1, right, orr);
-        nu[c] = pick(over1, above, ou);
-        nd[c] = pick(over1, below, od);
+        f3[c] = over2 ? g2 : (over3 ? frame : g3);
+        f2[c] = over1 ? g1 : (over2 ? frame : g2);
+        f1[c] = over1 ? frame : g1;
+        if (over1) {
+            nl[c] = row[c - 1];
+            nr[c] = row[c + 1];
+            nu[c] = up[c];
+            nd[c] = down[c];
+        }
     }
 }
 
-using u16x32 = std::uint16_t __attribute__((vector_size(64)));
-using u32x16 = std::uint32_t __attribute__((vector_size(64)));
+// 256-bit vectors: the width every x86-64-v3 and v4 core handles natively. (Wider generic
+// vectors are split by the compiler on v3, and their selects then turn into scalar code.)
 using u16x16 = std::uint16_t __attribute__((vector_size(32)));
-using u8x32 = std::uint8_t __attribute__((vector_size(32)));
+using u32x8 = std::uint32_t __attribute__((vector_size(32)));
+using u16x8 = std::uint16_t __attribute__((vector_size(16)));
 using u8x16 = std::uint8_t __attribute__((vector_size(16)));
-constexpr std::size_t lanes = 32;
+constexpr std::size_t lanes = 16;
 
 template <typename V>
 SERFLASH_INLINE V load_vec(const void* p) {
@@ -92,26 +82,56 @@ template <typename V>
 SERFLASH_INLINE void store_vec(void* p, const V& v) {
     std::memcpy(p, &v, sizeof v);
 }
-// 32 samples widened to 16 bits.
+// 16 samples widened to 16 bits.
 template <typename T>
-SERFLASH_INLINE u16x32 load_samples(const T* p) {
+SERFLASH_INLINE u16x16 load_samples(const T* p) {
     if constexpr (sizeof(T) == 2)
-        return load_vec<u16x32>(p);
+        return load_vec<u16x16>(p);
     else
-        return __builtin_convertvector(load_vec<u8x32>(p), u16x32);
+        return __builtin_convertvector(load_vec<u8x16>(p), u16x16);
 }
-// 16 samples widened to 32 bits.
+// 16 samples widened to 32 bits, in two halves. (Bytes go through 16 bits: the compiler
+// widens 8 bytes to 32 bits one by one.)
 template <typename T>
-SERFLASH_INLINE u32x16 load_wide(const T* p) {
-    if constexpr (sizeof(T) == 2)
-        return __builtin_convertvector(load_vec<u16x16>(p), u32x16);
-    else
-        return __builtin_convertvector(load_vec<u8x16>(p), u32x16);
+SERFLASH_INLINE void load_wide(const T* p, u32x8& low, u32x8& high) {
+    if constexpr (sizeof(T) == 2) {
+        low = __builtin_convertvector(load_vec<u16x8>(p), u32x8);
+        high = __builtin_convertvector(load_vec<u16x8>(p + 8), u32x8);
+    } else {
+        const u16x16 x = load_samples(p);
+        u16x8 half;
+        std::memcpy(&half, &x, sizeof half);
+        low = __builtin_convertvector(half, u32x8);
+        std::memcpy(&half, reinterpret_cast<const char*>(&x) + sizeof half, sizeof half);
+        high = __builtin_convertvector(half, u32x8);
+    }
 }
-SERFLASH_INLINE u16x32 vmax(u16x32 a, u16x32 b) { return a > b ? a : b; }
-SERFLASH_INLINE u16x32 vmin(u16x32 a, u16x32 b) { return a < b ? a : b; }
+SERFLASH_INLINE u16x16 vmax(u16x16 a, u16x16 b) { return a > b ? a : b; }
+SERFLASH_INLINE u16x16 vmin(u16x16 a, u16x16 b) { return a < b ? a : b; }
 
-// Rows [row_begin, row_end) of `count` frames: 32 columns at a time, the state of those
+// The sums of the 16 columns from p of `count` frames, `stride` samples apart.
+template <typename T>
+SERFLASH_INLINE void add_sums(const T* p, std::size_t stride, std::int32_t count, u32x8& s0, u32x8& s1, u32x8& l0,
+                              u32x8& l1, u32x8& h0, u32x8& h1) {
+    for (std::int32_t k = 0; k < count; ++k, p += stride) {
+        u32x8 a, b;
+        load_wide(p, a, b);
+        const u32x8 pa = a * a, pb = b * b;
+        s0 += a;
+        s1 += b;
+        if constexpr (sizeof(T) == 1) { // squares of bytes stay below 65536
+            l0 += pa;
+            l1 += pb;
+        } else {
+            l0 += pa & 0xFFFFU;
+            l1 += pb & 0xFFFFU;
+            h0 += pa >> 16;
+            h1 += pb >> 16;
+        }
+    }
+}
+
+// Rows [row_begin, row_end) of `count` frames: 16 columns at a time, the state of those
 // columns held in registers while the frames go by.
 template <typename T>
 SERFLASH_INLINE void add_frames_impl(const T* frames, std::size_t frame_stride, std::size_t first_row, std::size_t w,
@@ -130,97 +150,70 @@ SERFLASH_INLINE void add_frames_impl(const T* frames, std::size_t frame_stride, 
         const bool tracked = inner && r >= inner_margin && static_cast<std::size_t>(r) < h - inner_margin;
         for (std::size_t c = 0; c < blocks_end; c += lanes) {
             const std::size_t i = at + c;
-            u32x16 s0{}, s1{}, l0{}, l1{}, h0{}, h1{};
+            u32x8 s0{}, s1{}, l0{}, l1{}, h0{}, h1{};
             if (!fresh) {
-                s0 = load_vec<u32x16>(sum + i);
-                s1 = load_vec<u32x16>(sum + i + 16);
-                l0 = load_vec<u32x16>(lo + i);
-                l1 = load_vec<u32x16>(lo + i + 16);
-                h0 = load_vec<u32x16>(hi + i);
-                h1 = load_vec<u32x16>(hi + i + 16);
+                s0 = load_vec<u32x8>(sum + i);
+                s1 = load_vec<u32x8>(sum + i + 8);
+                l0 = load_vec<u32x8>(lo + i);
+                l1 = load_vec<u32x8>(lo + i + 8);
+                h0 = load_vec<u32x8>(hi + i);
+                h1 = load_vec<u32x8>(hi + i + 8);
             }
-            if (!tracked) {
-                for (std::int32_t k = 0; k < count; ++k) {
-                    const T* p = frames + static_cast<std::size_t>(k) * frame_stride + (i - origin);
-                    const u32x16 a = load_wide(p), b = load_wide(p + 16);
-                    const u32x16 pa = a * a, pb = b * b;
-                    s0 += a;
-                    s1 += b;
-                    if constexpr (sizeof(T) == 1) { // squares of bytes stay below 65536
-                        l0 += pa;
-                        l1 += pb;
-                    } else {
-                        l0 += pa & 0xFFFFU;
-                        l1 += pb & 0xFFFFU;
-                        h0 += pa >> 16;
-                        h1 += pb >> 16;
-                    }
-                }
-            } else {
-                u16x32 m1{}, m2{}, m3{}, m4{}, f1{}, f2{}, f3{}, nl{}, nr{}, nu{}, nd{};
-                if (!fresh) {
-                    m1 = load_vec<u16x32>(t.m1 + i);
-                    m2 = load_vec<u16x32>(t.m2 + i);
-                    m3 = load_vec<u16x32>(t.m3 + i);
-                    m4 = load_vec<u16x32>(t.m4 + i);
-                    f1 = load_vec<u16x32>(t.f1 + i);
-                    f2 = load_vec<u16x32>(t.f2 + i);
-                    f3 = load_vec<u16x32>(t.f3 + i);
-                    nl = load_vec<u16x32>(t.nl + i);
-                    nr = load_vec<u16x32>(t.nr + i);
-                    nu = load_vec<u16x32>(t.nu + i);
-                    nd = load_vec<u16x32>(t.nd + i);
-                }
-                for (std::int32_t k = 0; k < count; ++k) {
-                    const T* p = frames + static_cast<std::size_t>(k) * frame_stride + (i - origin);
-                    const u32x16 a = load_wide(p), b = load_wide(p + 16);
-                    const u32x16 pa = a * a, pb = b * b;
-                    s0 += a;
-                    s1 += b;
-                    if constexpr (sizeof(T) == 1) { // squares of bytes stay below 65536
-                        l0 += pa;
-                        l1 += pb;
-                    } else {
-                        l0 += pa & 0xFFFFU;
-                        l1 += pb & 0xFFFFU;
-                        h0 += pa >> 16;
-                        h1 += pb >> 16;
-                    }
-                    const u16x32 x = load_samples(p);
-                    const u16x32 frame = u16x32{} + static_cast<std::uint16_t>(first_index + k);
-                    const auto over1 = x > m1;
-                    const auto over2 = x > m2;
-                    const auto over3 = x > m3;
-                    m4 = vmax(m4, vmin(x, m3));
-                    m3 = vmax(m3, vmin(x, m2));
-                    m2 = vmax(m2, vmin(x, m1));
-                    m1 = vmax(m1, x);
-                    f3 = over2 ? f2 : (over3 ? frame : f3);
-                    f2 = over1 ? f1 : (over2 ? frame : f2);
-                    f1 = over1 ? frame : f1;
-                    nl = over1 ? load_samples(p - 1) : nl;
-                    nr = over1 ? load_samples(p + 1) : nr;
-                    nu = over1 ? load_samples(p - w) : nu;
-                    nd = over1 ? load_samples(p + w) : nd;
-                }
-                store_vec(t.m1 + i, m1);
-                store_vec(t.m2 + i, m2);
-                store_vec(t.m3 + i, m3);
-                store_vec(t.m4 + i, m4);
-                store_vec(t.f3 + i, f3);
-                store_vec(t.f1 + i, f1);
-                store_vec(t.f2 + i, f2);
-                store_vec(t.nl + i, nl);
-                store_vec(t.nr + i, nr);
-                store_vec(t.nu + i, nu);
-                store_vec(t.nd + i, nd);
-            }
+            const T* first = frames + (i - origin);
+            add_sums(first, frame_stride, count, s0, s1, l0, l1, h0, h1);
             store_vec(sum + i, s0);
-            store_vec(sum + i + 16, s1);
+            store_vec(sum + i + 8, s1);
             store_vec(lo + i, l0);
-            store_vec(lo + i + 16, l1);
+            store_vec(lo + i + 8, l1);
             store_vec(hi + i, h0);
-            store_vec(hi + i + 16, h1);
+            store_vec(hi + i + 8, h1);
+            if (!tracked) continue;
+            // The largest samples in a second sweep over the same frames (still in the cache):
+            // the sums and the largest together need more registers than a core has.
+            u16x16 m1{}, m2{}, m3{}, m4{}, f1{}, f2{}, f3{}, nl{}, nr{}, nu{}, nd{};
+            if (!fresh) {
+                m1 = load_vec<u16x16>(t.m1 + i);
+                m2 = load_vec<u16x16>(t.m2 + i);
+                m3 = load_vec<u16x16>(t.m3 + i);
+                m4 = load_vec<u16x16>(t.m4 + i);
+                f1 = load_vec<u16x16>(t.f1 + i);
+                f2 = load_vec<u16x16>(t.f2 + i);
+                f3 = load_vec<u16x16>(t.f3 + i);
+                nl = load_vec<u16x16>(t.nl + i);
+                nr = load_vec<u16x16>(t.nr + i);
+                nu = load_vec<u16x16>(t.nu + i);
+                nd = load_vec<u16x16>(t.nd + i);
+            }
+            const T* p = first;
+            for (std::int32_t k = 0; k < count; ++k, p += frame_stride) {
+                const u16x16 x = load_samples(p);
+                const u16x16 frame = u16x16{} + static_cast<std::uint16_t>(first_index + k);
+                const auto over1 = x > m1;
+                const auto over2 = x > m2;
+                const auto over3 = x > m3;
+                m4 = vmax(m4, vmin(x, m3));
+                m3 = vmax(m3, vmin(x, m2));
+                m2 = vmax(m2, vmin(x, m1));
+                m1 = vmax(m1, x);
+                f3 = over2 ? f2 : (over3 ? frame : f3);
+                f2 = over1 ? f1 : (over2 ? frame : f2);
+                f1 = over1 ? frame : f1;
+                nl = over1 ? load_samples(p - 1) : nl;
+                nr = over1 ? load_samples(p + 1) : nr;
+                nu = over1 ? load_samples(p - w) : nu;
+                nd = over1 ? load_samples(p + w) : nd;
+            }
+            store_vec(t.m1 + i, m1);
+            store_vec(t.m2 + i, m2);
+            store_vec(t.m3 + i, m3);
+            store_vec(t.m4 + i, m4);
+            store_vec(t.f3 + i, f3);
+            store_vec(t.f1 + i, f1);
+            store_vec(t.f2 + i, f2);
+            store_vec(t.nl + i, nl);
+            store_vec(t.nr + i, nr);
+            store_vec(t.nu + i, nu);
+            store_vec(t.nd + i, nd);
         }
         if (blocks_end == w) continue;
         const track_arrays tr{t.m1 + at, t.m2 + at, t.m3 + at, t.m4 + at, t.f1 + at, t.f2 + at,
@@ -233,10 +226,10 @@ SERFLASH_INLINE void add_frames_impl(const T* frames, std::size_t frame_stride, 
         }
         for (std::int32_t k = 0; k < count; ++k) {
             const T* row = frames + static_cast<std::size_t>(k) * frame_stride + (at - origin);
-            accumulate_row(row + blocks_end, w - blocks_end, 0U, sum + at + blocks_end, lo + at + blocks_end,
+            accumulate_row(row + blocks_end, w - blocks_end, sum + at + blocks_end, lo + at + blocks_end,
                            hi + at + blocks_end);
             if (tracked)
-                track_span(row, row - w, row + w, std::max<std::size_t>(blocks_end, 1), w - 1, 0U,
+                track_span(row, row - w, row + w, std::max<std::size_t>(blocks_end, 1), w - 1,
                            static_cast<std::uint16_t>(first_index + k), tr.m1, tr.m2, tr.m3, tr.m4, tr.f1, tr.f2, tr.f3,
                            tr.nl, tr.nr, tr.nu, tr.nd);
         }
@@ -270,20 +263,19 @@ SERFLASH_CLONES void finish_span(const std::uint32_t* sum, const std::uint32_t* 
 
 // Samples above their limits anywhere in [c0, c1) of one row?
 template <typename T>
-SERFLASH_INLINE bool any_above(const T* row, const std::uint16_t* limits, std::size_t c0, std::size_t c1,
-                               unsigned shift) {
+SERFLASH_INLINE bool any_above(const T* row, const std::uint16_t* limits, std::size_t c0, std::size_t c1) {
     unsigned any = 0;
-    for (std::size_t c = c0; c < c1; ++c) any |= static_cast<unsigned>((row[c] >> shift) > limits[c]);
+    for (std::size_t c = c0; c < c1; ++c) any |= static_cast<unsigned>(row[c] > limits[c]);
     return any != 0;
 }
 
 SERFLASH_CLONES bool any_above_u16(const std::uint16_t* row, const std::uint16_t* limits, std::size_t c0,
                                    std::size_t c1) {
-    return any_above(row, limits, c0, c1, 0U);
+    return any_above(row, limits, c0, c1);
 }
 SERFLASH_CLONES bool any_above_u8(const std::uint8_t* row, const std::uint16_t* limits, std::size_t c0,
                                   std::size_t c1) {
-    return any_above(row, limits, c0, c1, 0U);
+    return any_above(row, limits, c0, c1);
 }
 
 template <typename T>
@@ -291,7 +283,6 @@ void test_frame_impl(const frame_geometry& g, const scan_settings& cfg, const T*
                      const double* sigma_map, const std::uint16_t* limits, std::vector<candidate>& out) {
     if (!g.has_inner()) return;
     const auto w = static_cast<std::size_t>(g.width);
-    constexpr unsigned shift = 0;
     constexpr std::size_t block = 64;
     for (std::int32_t r = inner_margin; r < g.height - inner_margin; ++r) {
         const std::size_t at = static_cast<std::size_t>(r) * w;
@@ -306,11 +297,9 @@ void test_frame_impl(const frame_geometry& g, const scan_settings& cfg, const T*
                 any = any_above_u16(row, lim, c0, c1);
             if (!any) continue;
             for (std::size_t c = c0; c < c1; ++c) {
-                const auto s = static_cast<std::uint16_t>(row[c] >> shift);
+                const std::uint16_t s = row[c];
                 if (s <= lim[c]) continue;
-                const std::uint16_t nb[4] = {
-                    static_cast<std::uint16_t>(row[c - 1] >> shift), static_cast<std::uint16_t>(row[c + 1] >> shift),
-                    static_cast<std::uint16_t>(row[c - w] >> shift), static_cast<std::uint16_t>(row[c + w] >> shift)};
+                const std::uint16_t nb[4] = {row[c - 1], row[c + 1], row[c - w], row[c + w]};
                 candidate cand;
                 if (make_candidate(g, cfg, mean_map, sigma_map, at + c, s, nb, cand)) out.push_back(cand);
             }
@@ -450,10 +439,6 @@ void packet_accumulator::finish_rows(std::int32_t packet_size, double* mean_map,
     finish_span(sum_ + at, sq_lo_ + at, sq_hi_ + at, count, n, d, mean_map + at, sigma_map + at);
 }
 
-SERFLASH_CLONES void shift_samples(std::uint16_t* samples, std::size_t count, unsigned shift) {
-    for (std::size_t i = 0; i < count; ++i) samples[i] = static_cast<std::uint16_t>(samples[i] >> shift);
-}
-
 std::uint16_t sample_limit(double mean, double sigma, std::int32_t threshold) {
     const double rhs = static_cast<double>(threshold) * sigma + mean * 10.0;
     if (!(rhs == rhs) || !(65535.0 * 10.0 > rhs)) return 65535; // NaN, or no 16-bit sample passes
@@ -472,27 +457,6 @@ void compute_limits(const frame_geometry& g, const double* mean_map, const doubl
         const std::size_t at = static_cast<std::size_t>(r) * w;
         for (std::size_t c = inner_margin; c < w - inner_margin; ++c)
             limits[at + c] = sample_limit(mean_map[at + c], sigma_map[at + c], lowest_threshold);
-    }
-}
-
-grey_renderer::grey_renderer(std::int32_t brightness) : table_(65536) {
-    const double gain = static_cast<double>(brightness);
-    for (std::uint32_t s = 0; s < 65536; ++s) {
-        double v = static_cast<double>(s) * gain / 1000.0;
-        if (v < 0.0) v = 0.0;
-        if (v > 255.0) v = 255.0;
-        const auto g = static_cast<std::uint32_t>(static_cast<std::uint8_t>(static_cast<int>(v)));
-        table_[s] = g | g << 8 | g << 16;
-    }
-}
-
-void grey_renderer::render(const std::uint16_t* samples, std::size_t count, std::uint8_t* out) const {
-    for (std::size_t i = 0; i < count; ++i) {
-        const std::uint32_t px = table_[samples[i]];
-        out[4 * i] = static_cast<std::uint8_t>(px);
-        out[4 * i + 1] = static_cast<std::uint8_t>(px >> 8);
-        out[4 * i + 2] = static_cast<std::uint8_t>(px >> 16);
-        out[4 * i + 3] = 0;
     }
 }
 

@@ -85,9 +85,6 @@ private:
     std::uint16_t* neighbours_[4] = {};
 };
 
-// Shifts 16-bit samples right in place, as the frame reader does when it reads them.
-void shift_samples(std::uint16_t* samples, std::size_t count, unsigned shift);
-
 // Smallest sample that passes the main test at `threshold` against (mean, sigma), minus one,
 // as a 16-bit limit: sample > limit exactly when the test holds. 65535 when nothing passes.
 std::uint16_t sample_limit(double mean, double sigma, std::int32_t threshold);
@@ -115,18 +112,6 @@ void find_stars(const frame_geometry& g, const scan_settings& cfg, const double*
 // The star test of one pixel, with ring pixels outside the image left out.
 int star_at(const frame_geometry& g, const scan_settings& cfg, const double* mean_map, std::int32_t row,
             std::int32_t col);
-
-// The grey display bitmap of a frame without level marks, pixel for pixel what the frame
-// renderer draws, from a table of all 65536 samples.
-class grey_renderer {
-public:
-    explicit grey_renderer(std::int32_t brightness);
-    // Writes 4 bytes (grey, grey, grey, 0) per sample into out.
-    void render(const std::uint16_t* samples, std::size_t count, std::uint8_t* out) const;
-
-private:
-    std::vector<std::uint32_t> table_;
-};
 
 // Largest threshold (>= lowest_threshold) at which sample x 10 > T x sigma + mean x 10 holds.
 std::int32_t top_threshold(std::uint16_t s, double mean, double sigma);

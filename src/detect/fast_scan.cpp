@@ -118,7 +118,7 @@ public:
           chunk_bytes_(options.chunk_bytes),
           band_bytes_(options.band_bytes),
           bands_(options.band_bytes != 0),
-          renderer_(st.settings.brightness) {}
+          grey_(st.settings.brightness) {}
 
     void run();
 
@@ -158,7 +158,7 @@ private:
 
     fast::frame_geometry geom_;
     fast::packet_accumulator acc_;
-    fast::grey_renderer renderer_; // snapshots are rendered without level marks
+    display::grey_table grey_; // snapshots are drawn without level marks
     big_vector<double> mean_, sigma_;
     big_vector<std::uint16_t> limits_;
     big_vector<std::int32_t> stars_, new_stars_;
@@ -200,7 +200,7 @@ void fast_scanner::read_frames(std::int32_t first, std::int32_t count, std::uint
         got = file.read(dst, bytes);
     // What the file does not hold reads as zeros, as in the frame reader.
     if (got < bytes) std::memset(dst + got, 0, bytes - got);
-    if (shift_ != 0) fast::shift_samples(reinterpret_cast<std::uint16_t*>(dst), bytes / 2, shift_);
+    if (shift_ != 0) ser::shift_samples(reinterpret_cast<std::uint16_t*>(dst), bytes / 2, shift_);
 }
 
 // Sums the packet of packet_size frames from first_frame, reading the next chunk of frames
@@ -250,7 +250,13 @@ void fast_scanner::sum_packet_in_bands(std::int32_t first_frame) {
     const std::size_t row_bytes = geom_.frame_bytes() / static_cast<std::size_t>(h);
     const auto frame_bytes = static_cast<std::int64_t>(geom_.frame_bytes());
     platform::input_file& file = st_.reader->file();
-    file.will_need(ser::header_size + std::int64_t{first_frame} * frame_bytes, std::int64_t{packet} * frame_bytes);
+    // Read-ahead: the kernel's own reading fetches this packet and the next one while the
+    // workers sum, so that the disk never waits for the arithmetic and no thread of ours waits
+    // for the disk in frame order (the bands read a packet's frames out of file order).
+    const std::int64_t ahead =
+        std::min<std::int64_t>(2 * std::int64_t{packet}, std::int64_t{cfg_.end_frame} + 1 - first_frame);
+    file.will_need(ser::header_size + std::int64_t{first_frame} * frame_bytes,
+                   std::max<std::int64_t>(ahead, packet) * frame_bytes);
     acc_.reset(geom_);
 
     constexpr std::size_t state_per_pixel = 34; // sums and largest samples
@@ -294,7 +300,7 @@ void fast_scanner::sum_packet_in_bands(std::int32_t first_frame) {
                     }
                     // What the file does not hold reads as zeros, as in the frame reader.
                     if (got < length) std::memset(dst + got, 0, length - got);
-                    if (shift_ != 0) fast::shift_samples(reinterpret_cast<std::uint16_t*>(dst), length / 2, shift_);
+                    if (shift_ != 0) ser::shift_samples(reinterpret_cast<std::uint16_t*>(dst), length / 2, shift_);
                 }
                 acc_.add_band(bytes, n, k0, r0, r1, first_row, rows);
             }
@@ -561,9 +567,11 @@ void fast_scanner::emit(const kept_frame& kf) {
     snapshots_.push_back(save_frame(st_, kf.record, kf.any_recurs, kf.all_recur));
 }
 
-// Writes the snapshots emitted so far. Their frames are read here in turn; rendering, boxing
-// and writing them is shared among the workers (snapshot files are independent, and two
-// snapshots of one name hold the same picture). Failures are reported in snapshot order.
+// Writes the snapshots emitted so far, after the sweeps: the workers share them, each reading
+// its frame (one at a time through the reader), drawing, boxing and writing it, while the others
+// draw and write theirs. Snapshot files are independent, and two snapshots of one name hold the
+// same picture. At most two frames and bitmaps per worker are held at once; failures are
+// reported in snapshot order.
 void fast_scanner::write_snapshots() {
     if (snapshots_.empty()) return;
     const std::size_t pixels = geom_.pixels();
@@ -581,17 +589,19 @@ void fast_scanner::write_snapshots() {
         s.frame.assign(pixels, 0);
         s.disp = st_.disp; // the scan's bitmap: same header, same size
     }
+    std::mutex reader_mutex;
     for (std::size_t first = 0; first < snapshots_.size(); first += work.size()) {
         const std::size_t n = std::min(work.size(), snapshots_.size() - first);
-        for (std::size_t k = 0; k < n; ++k) {
-            st_.reader->seek_frame(snapshots_[first + k].frame);
-            st_.reader->read_frame(work[k].frame);
-        }
         const auto draw_and_write = [&](unsigned k) {
             slot& s = work[k];
+            {
+                const std::lock_guard<std::mutex> lock(reader_mutex);
+                st_.reader->seek_frame(snapshots_[first + k].frame);
+                st_.reader->read_frame(s.frame);
+            }
             if (pixels > 0 && s.disp.disp_buf.size() >= pixels * 4 && s.disp.width() == geom_.width &&
                 s.disp.height() == geom_.height)
-                renderer_.render(s.frame.data(), pixels, s.disp.disp_buf.data());
+                grey_.render(s.frame.data(), pixels, s.disp.disp_buf.data());
             s.failure = write_frame_snapshot(*st_.fs, st_.result_dir, snapshots_[first + k], s.disp);
         };
         if (parallel)
@@ -733,6 +743,15 @@ void fast_scanner::before_closing(scan_state& st) {
 }
 
 } // namespace
+
+unsigned threads_per_file(unsigned requested, unsigned jobs, unsigned cores) {
+    const unsigned share = std::max(1U, std::max(cores, 1U) / std::max(jobs, 1U));
+    return requested == 0 ? share : std::min(requested, share);
+}
+
+unsigned threads_per_file(unsigned requested, unsigned jobs) {
+    return threads_per_file(requested, jobs, std::thread::hardware_concurrency());
+}
 
 void fast_scan(scan_state& st, const fast_scan_options& options) {
     fast_scanner scanner(st, options);

@@ -23,6 +23,13 @@ struct fast_scan_options {
     std::size_t band_bytes = std::size_t{2} << 20;
 };
 
+// Worker threads for each file when `jobs` files are scanned at once on `cores` cores: the
+// threads asked for (0: all cores), never more than the cores' share of one file, at least one.
+// So --jobs and --threads together never ask for more threads than there are cores.
+unsigned threads_per_file(unsigned requested, unsigned jobs, unsigned cores);
+// The same on this machine's cores.
+unsigned threads_per_file(unsigned requested, unsigned jobs);
+
 void fast_scan(scan_state& st, const fast_scan_options& options = {});
 
 file_scanner make_fast_scanner(const fast_scan_options& options = {});

@@ -147,42 +147,34 @@ std::int32_t brightness_for_high(std::uint16_t high) {
     return (255000 + h - 1) / h; // rounded up, so that `high` itself reaches 255
 }
 
+std::uint8_t grey_level(std::uint16_t sample, std::int32_t brightness) {
+    double v = static_cast<double>(sample) * static_cast<double>(brightness) / 1000.0;
+    if (v < 0.0) v = 0.0;
+    if (v > 255.0) v = 255.0;
+    return static_cast<std::uint8_t>(static_cast<int>(v));
+}
+
+grey_table::grey_table(std::int32_t brightness) : levels_(65536) {
+    for (std::uint32_t s = 0; s < 65536; ++s) levels_[s] = grey_level(static_cast<std::uint16_t>(s), brightness);
+}
+
+void grey_table::render(const std::uint16_t* samples, std::size_t count, std::uint8_t* out) const {
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::uint8_t g = levels_[samples[i]];
+        out[4 * i] = g;
+        out[4 * i + 1] = g;
+        out[4 * i + 2] = g;
+        out[4 * i + 3] = 0;
+    }
+}
+
 void render_frame(display_bitmap& bmp, std::span<const std::uint16_t> frame_buf, const render_levels& levels,
                   bool marks, const std::function<void()>& repaint) {
-    const std::int32_t w = bmp.width();
-    const std::int32_t h = bmp.height();
-    const std::size_t pixels = (w > 0 && h > 0) ? static_cast<std::size_t>(w) * static_cast<std::size_t>(h) : 0;
-    if (pixels > 0 && bmp.disp_buf.size() >= pixels * 4 && frame_buf.size() >= pixels) {
-        const double gain = static_cast<double>(levels.brightness);
-        const std::int32_t blue = levels.blue_level;
-        const std::int32_t red = levels.red_level;
+    if (const std::size_t pixels = frame_pixels(bmp, frame_buf); pixels > 0) {
         std::uint8_t* out = bmp.disp_buf.data();
         const std::uint16_t* in = frame_buf.data();
-        for (std::size_t i = 0; i < pixels; ++i) {
-            const std::uint16_t s = in[i];
-            double v = static_cast<double>(s) * gain / 1000.0;
-            if (v < 0.0) v = 0.0;
-            if (v > 255.0) v = 255.0;
-            auto g = static_cast<std::uint8_t>(static_cast<int>(v));
-            std::uint8_t b = g, gr = g, r = g;
-            if (marks) {
-                if (s < blue) {
-                    b = 255;
-                    gr = 0;
-                    r = 0;
-                }
-                if (s > red) {
-                    b = 0;
-                    gr = 0;
-                    r = 255;
-                }
-            }
-            std::uint8_t* px = out + 4 * i;
-            px[0] = b;
-            px[1] = gr;
-            px[2] = r;
-            px[3] = 0;
-        }
+        for (std::size_t i = 0; i < pixels; ++i)
+            put_pixel(out + 4 * i, in[i], grey_level(in[i], levels.brightness), levels, marks);
     }
     if (repaint) repaint();
 }

@@ -2,6 +2,7 @@
 // Renders a frame of 16-bit samples into the 32-bit top-down display bitmap that the image
 // window shows and every snapshot stores.
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <span>
@@ -37,6 +38,22 @@ struct render_levels {
     std::int32_t brightness = 1000; // gain in thousandths
     std::int32_t blue_level = 0;
     std::int32_t red_level = 65535;
+};
+
+// The grey level of a sample at a gain of `brightness` thousandths: s x brightness / 1000 in
+// double, clamped to 0..255 and truncated. Every picture of a frame is drawn with it.
+std::uint8_t grey_level(std::uint16_t sample, std::int32_t brightness);
+
+// grey_level of all 65536 samples at one gain, for drawing many large frames.
+class grey_table {
+public:
+    explicit grey_table(std::int32_t brightness);
+    std::uint8_t operator[](std::uint16_t sample) const { return levels_[sample]; }
+    // Writes (grey, grey, grey, 0) per sample into out: render_frame without marks.
+    void render(const std::uint16_t* samples, std::size_t count, std::uint8_t* out) const;
+
+private:
+    std::vector<std::uint8_t> levels_;
 };
 
 // Fills disp_info for W x H and allocates a fresh disp_buf of biSizeImage bytes. Returns false

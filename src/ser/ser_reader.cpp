@@ -66,17 +66,6 @@ using u16x8 = std::uint16_t __attribute__((vector_size(16)));
 using u8x16 = std::uint8_t __attribute__((vector_size(16)));
 using u16x16 = std::uint16_t __attribute__((vector_size(32)));
 
-void shift_right(std::uint16_t* samples, std::size_t n, unsigned shift) {
-    std::size_t i = 0;
-    for (; i + 8 <= n; i += 8) {
-        u16x8 v;
-        std::memcpy(&v, samples + i, sizeof v);
-        v >>= shift;
-        std::memcpy(samples + i, &v, sizeof v);
-    }
-    for (; i < n; ++i) samples[i] = static_cast<std::uint16_t>(samples[i] >> shift);
-}
-
 // Reverses the bytes of every sample, then shifts it.
 void swap_and_shift(std::uint16_t* samples, std::size_t n, unsigned shift) {
     std::size_t i = 0;
@@ -121,6 +110,17 @@ void widen(const std::uint8_t* src, std::uint16_t* dst, std::size_t n) {
 }
 
 } // namespace
+
+void shift_samples(std::uint16_t* samples, std::size_t n, unsigned shift) {
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        u16x8 v;
+        std::memcpy(&v, samples + i, sizeof v);
+        v >>= shift;
+        std::memcpy(samples + i, &v, sizeof v);
+    }
+    for (; i < n; ++i) samples[i] = static_cast<std::uint16_t>(samples[i] >> shift);
+}
 
 std::int64_t bytes_per_sample(std::int32_t depth) { return depth == 8 ? 1 : 2; }
 
@@ -258,7 +258,7 @@ void ser_reader::read_frame(std::span<std::uint16_t> frame_buf) {
         if (!stored_native)
             swap_and_shift(frame_buf.data(), n, shift);
         else if (shift != 0)
-            shift_right(frame_buf.data(), n, shift);
+            shift_samples(frame_buf.data(), n, shift);
     } else {
         scratch_.resize(n); // kept between frames: no allocation per frame
         read_padded(*file_, scratch_.data(), n);

@@ -4,6 +4,7 @@
 #include "platform/file_io.h"
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <span>
@@ -107,6 +108,10 @@ private:
     std::int64_t pos_ = 0;
     std::vector<std::uint8_t> scratch_; // 8-bit or colour frame bytes, reused from frame to frame
 };
+
+// The bit shift of 16-bit samples, in place: each becomes sample >> shift. Every reader of
+// frames applies it through this.
+void shift_samples(std::uint16_t* samples, std::size_t count, unsigned shift);
 
 // True when the 16-bit samples, in the byte order the reader now takes, look as if they were
 // stored in the other order: a few rows of a few frames are far smoother read the other way.

@@ -119,22 +119,6 @@ TEST(FastKernels, StarFinderAgreesWithTheOnePixelStarTest) {
     EXPECT_GT(stars, 5);
 }
 
-TEST(FastKernels, GreyRendererDrawsWhatTheFrameRendererDraws) {
-    const std::int32_t w = 40, h = 30;
-    std::mt19937 rng(1);
-    std::vector<std::uint16_t> frame(static_cast<std::size_t>(w * h));
-    for (std::size_t i = 0; i < frame.size(); ++i)
-        frame[i] = static_cast<std::uint16_t>(i < 600 ? i * 109 : rng() % 65536);
-    for (const std::int32_t brightness : {1000, 500, 4, 16, 0, -5, 1500, 65}) {
-        display::display_bitmap ref;
-        ASSERT_TRUE(display::prep_for_display(ref, w, h));
-        display::render_frame(ref, frame, {brightness, 500, 3800}, false);
-        std::vector<std::uint8_t> got(ref.disp_buf.size(), 7);
-        grey_renderer(brightness).render(frame.data(), frame.size(), got.data());
-        EXPECT_EQ(got, ref.disp_buf) << "brightness " << brightness;
-    }
-}
-
 TEST(FastKernels, AccumulatorSumsAndFourLargestSamplesOfEveryInnerPixel) {
     // 45 columns: one block of 32 and a tail; chunks of several sizes; 8 and 16 bits.
     const std::int32_t w = 45, h = 24, frames = 23;

@@ -7,9 +7,12 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
+#include <atomic>
+#include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <random>
+#include <thread>
 #include <unistd.h>
 
 namespace serflash::detect {
@@ -87,7 +90,10 @@ random_case make_case(std::uint32_t seed) {
     return c;
 }
 
-TEST(FastScanRandom, SameResultsAsTheStraightforwardScan) {
+// The thread counts every case runs at: one, an even and an odd split, more threads than bands.
+constexpr unsigned thread_counts[] = {1, 2, 3, 7};
+
+TEST(FastScanRandom, SameResultsAsTheStraightforwardScanAtEveryThreadCount) {
     const fs::path root = fs::temp_directory_path() / ("serflash_random_" + std::to_string(::getpid()));
     fs::remove_all(root);
     constexpr std::uint32_t cases = 300;
@@ -98,7 +104,6 @@ TEST(FastScanRandom, SameResultsAsTheStraightforwardScan) {
         const random_case c = make_case(seed);
         const fs::path dir = root / std::to_string(seed);
         fs::create_directories(dir / "ref");
-        fs::create_directories(dir / "fast");
         const std::string path = (dir / "clip.ser").string();
         const synth::result made = synth::write_ser(platform::native_file_system(), path, c.clip);
         ASSERT_TRUE(made.ok) << made.error;
@@ -110,14 +115,21 @@ TEST(FastScanRandom, SameResultsAsTheStraightforwardScan) {
         job.bit_shift = c.bit_shift;
         job.results_parent = (dir / "ref").string();
         const bench::scan_result ref = bench::scan_once(job, run_scan);
-        job.results_parent = (dir / "fast").string();
-        const bench::scan_result got = bench::scan_once(job, make_fast_scanner(c.options));
         ASSERT_TRUE(ref.ran);
-        ASSERT_TRUE(got.ran);
-        EXPECT_EQ(got.report.final_threshold, ref.report.final_threshold);
-        EXPECT_EQ(got.report.last_frame, ref.report.last_frame);
-        EXPECT_EQ(got.messages, ref.messages);
-        EXPECT_EQ(bench::compare_trees((dir / "ref").string(), (dir / "fast").string()), "");
+        for (const unsigned threads : thread_counts) {
+            SCOPED_TRACE("threads " + std::to_string(threads));
+            const fs::path fast = dir / ("fast" + std::to_string(threads));
+            fs::create_directories(fast);
+            job.results_parent = fast.string();
+            fast_scan_options options = c.options;
+            options.threads = threads;
+            const bench::scan_result got = bench::scan_once(job, make_fast_scanner(options));
+            ASSERT_TRUE(got.ran);
+            EXPECT_EQ(got.report.final_threshold, ref.report.final_threshold);
+            EXPECT_EQ(got.report.last_frame, ref.report.last_frame);
+            EXPECT_EQ(got.messages, ref.messages);
+            EXPECT_EQ(bench::compare_trees((dir / "ref").string(), fast.string()), "");
+        }
 
         const auto tree = bench::read_tree((dir / "ref").string());
         for (const auto& [name, bytes] : tree)
@@ -133,6 +145,126 @@ TEST(FastScanRandom, SameResultsAsTheStraightforwardScan) {
     EXPECT_GE(with_snapshots, static_cast<int>(cases / 5));
     EXPECT_GE(raised, static_cast<int>(cases / 20));
     std::printf("%u cases: %d with snapshots, %d with raises\n", cases, with_snapshots, raised);
+}
+
+class ThreadedScan : public ::testing::Test {
+protected:
+    void SetUp() override {
+        root_ = fs::temp_directory_path() / ("serflash_threads_" + std::to_string(::getpid()));
+        fs::remove_all(root_);
+        fs::create_directories(root_);
+    }
+    void TearDown() override { fs::remove_all(root_); }
+
+    // 200 x 160: with small bands every thread sums several bands of each packet.
+    std::string make_clip(std::int32_t burst_frame, std::int32_t frames) {
+        synth::params p = synth::default_params(16);
+        p.width = 200;
+        p.height = 160;
+        p.frames = frames;
+        p.seed = 77;
+        p.flashes = {{40, 30, 20, 900.0, 1}, {150, 130, 60, 900.0, 1}, {100, 80, 130, 800.0, 2}};
+        p.burst_frame = burst_frame;
+        p.burst_points = 40;
+        const std::string path = (root_ / "clip.ser").string();
+        EXPECT_TRUE(synth::write_ser(platform::native_file_system(), path, p).ok);
+        return path;
+    }
+    bench::scan_job job_for(const std::string& path, const std::string& where) {
+        bench::scan_job job;
+        job.ser_path = path;
+        auto in = platform::native_file_system().open_read(path);
+        ser::ser_reader reader(std::move(in.value()));
+        reader.read_ser_header();
+        job.settings = bench::default_settings(reader);
+        job.settings.packet_size = 50;
+        job.settings.max_det_frames = 100;
+        job.results_parent = (root_ / where).string();
+        fs::create_directories(job.results_parent);
+        return job;
+    }
+
+    fs::path root_;
+};
+
+// A frame of points scattered over every row: its detections come from the bands of all the
+// threads, and the frame must be withdrawn (or passed over) exactly as in the reference scan.
+TEST_F(ThreadedScan, ScatteredFrameAcrossTheBandsOfAllThreads) {
+    const std::string path = make_clip(90, 200);
+    for (const bool go_on : {false, true}) {
+        SCOPED_TRACE(go_on ? "passes go on past the frame" : "passes held at the frame");
+        const std::string ref_dir = go_on ? "ref_on" : "ref";
+        bench::scan_job job = job_for(path, ref_dir);
+        job.settings.continue_after_scatter = go_on;
+        const bench::scan_result ref = bench::scan_once(job, run_scan);
+        ASSERT_FALSE(ref.report.scattered.empty()) << "the clip must hold a scattered frame";
+        for (const unsigned threads : thread_counts) {
+            SCOPED_TRACE("threads " + std::to_string(threads));
+            const std::string where = ref_dir + "_" + std::to_string(threads);
+            bench::scan_job j = job_for(path, where);
+            j.settings.continue_after_scatter = go_on;
+            // Bands of a few rows: 160 rows make tens of bands, shared among the threads.
+            const bench::scan_result got = bench::scan_once(j, make_fast_scanner({threads, 1 << 16, 40000}));
+            EXPECT_EQ(bench::compare_trees((root_ / ref_dir).string(), (root_ / where).string()), "");
+            ASSERT_EQ(got.report.scattered.size(), ref.report.scattered.size());
+            for (std::size_t k = 0; k < ref.report.scattered.size(); ++k) {
+                EXPECT_EQ(got.report.scattered[k].frame, ref.report.scattered[k].frame);
+                EXPECT_EQ(got.report.scattered[k].row_span, ref.report.scattered[k].row_span);
+            }
+        }
+    }
+}
+
+// The stop button pressed while the workers sum a packet: the scan ends at a packet's end with
+// its summary closed, and where it ends does not depend on the number of threads.
+TEST_F(ThreadedScan, StopWhileThreadsRun) {
+    const std::string path = make_clip(-1, 400);
+    std::string first;
+    for (const unsigned threads : {1U, 7U}) {
+        SCOPED_TRACE("threads " + std::to_string(threads));
+        const std::string where = "stop" + std::to_string(threads);
+        bench::scan_job job = job_for(path, where);
+        int asked = 0;
+        job.stop_requested = [&asked] { return ++asked >= 3; }; // asked between packets
+        const bench::scan_result got = bench::scan_once(job, make_fast_scanner({threads, 1 << 16, 40000}));
+        EXPECT_EQ(got.report.outcome, file_outcome::stopped);
+        EXPECT_LT(got.report.last_frame, 399);
+        const auto tree = bench::read_tree((root_ / where).string());
+        bool closed = false;
+        for (const auto& [name, bytes] : tree)
+            if (name.find("_summary.txt") != std::string::npos)
+                closed = bytes.find("Number of detections =") != std::string::npos;
+        EXPECT_TRUE(closed);
+        if (threads == 1)
+            first = where;
+        else
+            EXPECT_EQ(bench::compare_trees((root_ / first).string(), (root_ / where).string()), "");
+    }
+    // A stop from another thread at any moment: the scan still ends, its summary closed.
+    std::atomic<bool> stop{false};
+    bench::scan_job job = job_for(path, "async");
+    job.stop_requested = [&stop] { return stop.load(); };
+    std::thread button([&stop] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        stop = true;
+    });
+    const bench::scan_result got = bench::scan_once(job, make_fast_scanner({7, 1 << 16, 40000}));
+    button.join();
+    EXPECT_TRUE(got.report.outcome == file_outcome::stopped || got.report.outcome == file_outcome::scanned);
+    bool closed = false;
+    for (const auto& [name, bytes] : bench::read_tree((root_ / "async").string()))
+        if (name.find("_summary.txt") != std::string::npos)
+            closed = bytes.find("Number of detections =") != std::string::npos;
+    EXPECT_TRUE(closed);
+}
+
+TEST(ThreadsPerFile, NeverMoreThanTheCoresShare) {
+    EXPECT_EQ(threads_per_file(0, 1, 8), 8U);
+    EXPECT_EQ(threads_per_file(0, 3, 8), 2U);
+    EXPECT_EQ(threads_per_file(5, 1, 8), 5U);
+    EXPECT_EQ(threads_per_file(5, 2, 8), 4U);
+    EXPECT_EQ(threads_per_file(3, 16, 8), 1U);
+    EXPECT_EQ(threads_per_file(0, 1, 0), 1U); // cores unknown
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <ostream>
 
 #include <vector>
@@ -142,6 +143,26 @@ TEST(StretchedRendering, BrightnessForHighShowsItWhiteInRenderFrame) {
     EXPECT_EQ(brightness_for_high(3000), 85);
     EXPECT_EQ(brightness_for_high(65535), 4);
     EXPECT_EQ(brightness_for_high(0), 255000);
+}
+
+// The table the scanners draw snapshots with is the grey rule itself, for every sample, and
+// draws what render_frame draws without marks.
+TEST(GreyTable, EverySampleAsTheGreyRuleAndAsRenderFrame) {
+    std::vector<std::uint16_t> all(65536);
+    for (std::size_t s = 0; s < all.size(); ++s) all[s] = static_cast<std::uint16_t>(s);
+    display_bitmap bmp;
+    ASSERT_TRUE(prep_for_display(bmp, 256, 256));
+    for (const std::int32_t brightness : {1000, 500, 4, 16, 0, -5, 1500, 65, 255000}) {
+        const grey_table table(brightness);
+        std::vector<std::uint8_t> got(all.size() * 4, 7);
+        table.render(all.data(), all.size(), got.data());
+        render_frame(bmp, all, {brightness, 500, 3800}, false);
+        EXPECT_EQ(got, bmp.disp_buf) << "brightness " << brightness;
+        for (std::size_t s = 0; s < all.size(); ++s) {
+            const double v = std::clamp(static_cast<double>(s) * brightness / 1000.0, 0.0, 255.0);
+            ASSERT_EQ(table[all[s]], static_cast<std::uint8_t>(v)) << "sample " << s << " brightness " << brightness;
+        }
+    }
 }
 
 } // namespace

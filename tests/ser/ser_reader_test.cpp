@@ -171,6 +171,18 @@ TEST(SerFrames, SixteenBitShifts) {
     }
 }
 
+// The shift every frame reader applies, over every sample and shift (the vector body and the
+// tail both).
+TEST(SerFrames, ShiftSamplesIsAPlainShiftOfEverySample) {
+    std::vector<std::uint16_t> all(65536 + 5);
+    for (unsigned shift = 0; shift < 16; ++shift) {
+        for (std::size_t s = 0; s < all.size(); ++s) all[s] = static_cast<std::uint16_t>(s);
+        shift_samples(all.data(), all.size(), shift);
+        for (std::size_t s = 0; s < all.size(); ++s)
+            ASSERT_EQ(all[s], static_cast<std::uint16_t>(s) >> shift) << "sample " << s << " shift " << shift;
+    }
+}
+
 TEST(SerFrames, EightBitWidensAndIgnoresShift) {
     ser_header h = make_header(2, 2, 8, 2);
     ser_reader r = reader_over(file_bytes(h, {200, 0, 255, 1, 7, 8, 9, 10}));

@@ -1,8 +1,10 @@
 // Scan speed benchmark: the floor (reading the file sequentially from a warm page cache), the
 // reference scan and the fast scan, with masks off and on, 16- and 8-bit files; how time grows
-// with the frames and with the files. Every figure is a ratio measured in the same run.
+// with the frames and with the files; a capture of real frame size (1936 x 1216, 16-bit) with
+// all passes through the file, warm and cold, on 1 thread and on every core. Every figure is a
+// ratio measured in the same run; the last line sums them up.
 //
-//   bench [--frames N] [--data DIR] [--repeat R] [--no-reference]
+//   bench [--frames N] [--data DIR] [--repeat R] [--no-reference] [--big-frames N] [--no-big]
 //   bench --scan FILE [--masks] [--threads N] [--chunk BYTES] [--reference]   (one timed scan)
 //   bench --scan kernel [--chunk FRAMES]                                       (the summing kernel)
 //
@@ -44,6 +46,8 @@ struct options {
     bool masks = false;
     unsigned threads = 0;
     std::size_t chunk = 0;
+    std::int32_t big_frames = 1000; // of the large-frame case
+    bool big = true;
 };
 
 double seconds_since(clock_type::time_point t0) {
@@ -85,12 +89,12 @@ std::string ensure_clip(const options& o, std::int32_t depth, std::int32_t frame
     return path;
 }
 
-// Reads the whole file sequentially in 1 MiB blocks; seconds.
+// Reads the whole file sequentially in 8 MiB blocks (as dd bs=8M); seconds.
 double read_file(const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDONLY);
     if (fd < 0) return 0.0;
     ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-    std::vector<char> buf(std::size_t{1} << 20);
+    std::vector<char> buf(std::size_t{8} << 20);
     const auto t0 = clock_type::now();
     while (::read(fd, buf.data(), buf.size()) > 0) {}
     const double t = seconds_since(t0);
@@ -222,6 +226,116 @@ void fast_kernel_only(std::int32_t per_chunk) {
                 t * 1e9 / (static_cast<double>(done) * static_cast<double>(g.pixels())));
 }
 
+std::string format_ratio(double r) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.2f", r);
+    return text;
+}
+
+// The capture of the large-frame case: a realistic frame size with two flashes, made once.
+std::string ensure_big(const options& o, std::int32_t frames) {
+    const std::string path = o.data + "/big16_1936x1216_" + std::to_string(frames) + ".ser";
+    const std::int64_t size = 178 + std::int64_t{1936} * 1216 * 2 * frames;
+    std::error_code ec;
+    if (fs::exists(path, ec) && static_cast<std::int64_t>(fs::file_size(path, ec)) == size) return path;
+    fs::create_directories(o.data, ec);
+    synth::params p = synth::default_params(16);
+    p.width = 1936;
+    p.height = 1216;
+    p.frames = frames;
+    p.flashes = {{500, 400, 300, 600.0, 1}, {1500, 900, 700, 400.0, 2}};
+    std::printf("generating %s (%.1f GB, once) ...\n", path.c_str(), static_cast<double>(size) / 1e9);
+    std::fflush(stdout);
+    const synth::result r = synth::write_ser(platform::native_file_system(), path, p);
+    if (!r.ok) {
+        std::fprintf(stderr, "bench: cannot write %s: %s\n", path.c_str(), r.error.c_str());
+        std::exit(2);
+    }
+    return path;
+}
+
+// Empties the page cache (root only); false when that is not allowed here.
+bool drop_page_cache() {
+    ::sync();
+    const int fd = ::open("/proc/sys/vm/drop_caches", O_WRONLY);
+    if (fd < 0) return false;
+    const bool ok = ::write(fd, "3\n", 2) == 2;
+    ::close(fd);
+    return ok;
+}
+
+struct big_figures {
+    double warm = 0.0; // fast scan on every core / warm read floor
+    double cold = 0.0; // the same from an empty page cache; 0 when not measured
+    unsigned threads = 1;
+    double scaling = 0.0; // time on 1 thread / time on every core
+    bool identical = true;
+};
+
+// 1936 x 1216 16-bit, every pass through the file (a frame limit of 200 is not reached).
+big_figures large_frames(const options& o, const std::string& work) {
+    big_figures out;
+    out.threads = std::max(1U, std::thread::hardware_concurrency());
+    std::int32_t frames = o.big_frames;
+    const std::int64_t frame_bytes = std::int64_t{1936} * 1216 * 2;
+    std::error_code ec;
+    fs::create_directories(o.data, ec);
+    const std::string existing = o.data + "/big16_1936x1216_" + std::to_string(frames) + ".ser";
+    if (!fs::exists(existing, ec)) {
+        // Leave 2 GB free beside the file and the snapshots.
+        const fs::space_info space = fs::space(o.data, ec);
+        const std::int64_t room = ec ? 0 : static_cast<std::int64_t>(space.available) - (std::int64_t{2} << 30);
+        const std::int64_t fit = std::max<std::int64_t>(room / frame_bytes, 0);
+        if (fit < frames) {
+            std::printf("large frames: room for only %lld frames on the disk of %s\n", static_cast<long long>(fit),
+                        o.data.c_str());
+            frames = static_cast<std::int32_t>(fit);
+        }
+    }
+    if (frames < 10) {
+        std::printf("large frames: skipped (no room on the disk)\n");
+        return out;
+    }
+    const std::string path = ensure_big(o, frames);
+    bench::scan_job job = job_for(path, "", false);
+    job.settings.max_det_frames = 200;
+    const int runs = std::min(o.repeat, 2);
+    std::printf("\nlarge frames: 1936 x 1216 16-bit, %d frames (%.1f GB), all passes through the file\n", frames,
+                static_cast<double>(frame_bytes) * frames / 1e9);
+    const double floor_s = floor_seconds(path, o.repeat);
+    detect::fast_scan_options one;
+    one.threads = 1;
+    const timed_run t1 = best_fast(job, work + "/big1", runs, one);
+    const timed_run tn = best_fast(job, work + "/bign", runs);
+    const std::string diff = bench::compare_trees(work + "/big1", work + "/bign");
+    if (!diff.empty()) std::printf("  1 thread against %u: %s\n", out.threads, diff.c_str());
+    out.identical = diff.empty() && t1.ok && tn.ok;
+    out.warm = tn.seconds / floor_s;
+    out.scaling = t1.seconds / tn.seconds;
+    std::printf("%-22s %10s %10s %12s %10s\n", "case", "seconds", "floor s", "fast/floor", "peak MiB");
+    std::printf("%-22s %10.2f %10.2f %12.2f %10.1f\n", "warm, 1 thread", t1.seconds, floor_s, t1.seconds / floor_s,
+                static_cast<double>(t1.peak_kib) / 1024.0);
+    const std::string all = "warm, " + std::to_string(out.threads) + " threads";
+    std::printf("%-22s %10.2f %10.2f %12.2f %10.1f\n", all.c_str(), tn.seconds, floor_s, out.warm,
+                static_cast<double>(tn.peak_kib) / 1024.0);
+    if (!drop_page_cache()) {
+        std::printf("cold: skipped (emptying the page cache needs root)\n");
+    } else {
+        const double cold_floor = read_file(path);
+        drop_page_cache();
+        const timed_run cold = best_fast(job, work + "/bigc", 1);
+        const std::string cold_diff = bench::compare_trees(work + "/bign", work + "/bigc");
+        if (!cold_diff.empty()) std::printf("  cold against warm: %s\n", cold_diff.c_str());
+        out.identical = out.identical && cold_diff.empty() && cold.ok;
+        out.cold = cold.seconds / cold_floor;
+        const std::string name = "cold, " + std::to_string(out.threads) + " threads";
+        std::printf("%-22s %10.2f %10.2f %12.2f %10.1f\n", name.c_str(), cold.seconds, cold_floor, out.cold,
+                    static_cast<double>(cold.peak_kib) / 1024.0);
+    }
+    std::printf("threads 1 -> %u: x %.2f\n", out.threads, out.scaling);
+    return out;
+}
+
 double frames_per_second(std::int32_t frames, double seconds) { return seconds > 0 ? frames / seconds : 0.0; }
 
 } // namespace
@@ -248,8 +362,14 @@ int main(int argc, char** argv) {
             o.chunk = static_cast<std::size_t>(std::atol(argv[++i]));
         else if (a == "--threads" && i + 1 < argc)
             o.threads = static_cast<unsigned>(std::atoi(argv[++i]));
+        else if (a == "--big-frames" && i + 1 < argc)
+            o.big_frames = std::max(10, std::atoi(argv[++i]));
+        else if (a == "--no-big")
+            o.big = false;
         else {
-            std::fprintf(stderr, "usage: bench [--frames N] [--data DIR] [--repeat R] [--no-reference]\n");
+            std::fprintf(stderr,
+                         "usage: bench [--frames N] [--data DIR] [--repeat R] [--no-reference] "
+                         "[--big-frames N] [--no-big]\n");
             return 2;
         }
     }
@@ -283,6 +403,7 @@ int main(int argc, char** argv) {
                 "peak MiB", "identical");
 
     bool all_identical = true;
+    double fast_seconds[2][2] = {}; // [8-bit][masks]
     for (const std::int32_t depth : {16, 8}) {
         const std::string path = ensure_clip(o, depth, o.frames);
         const double floor_s = floor_seconds(path, o.repeat);
@@ -290,6 +411,7 @@ int main(int argc, char** argv) {
             const std::string name = std::to_string(depth) + "-bit " + (masks ? "all masks" : "default");
             const bench::scan_job job = job_for(path, "", masks);
             const timed_run fast = best_fast(job, work + "/fast", o.repeat);
+            fast_seconds[depth == 8 ? 1 : 0][masks ? 1 : 0] = fast.seconds;
             std::string identical = "-";
             double ref_ratio = 0.0;
             if (o.reference) {
@@ -312,6 +434,11 @@ int main(int argc, char** argv) {
                         identical.c_str());
         }
     }
+
+    // Both clips hold the same number of samples.
+    const double eight_per_sample = fast_seconds[1][0] / fast_seconds[0][0];
+    std::printf("8-bit/16-bit per sample %.2f; all masks/default: 16-bit %.2f, 8-bit %.2f\n", eight_per_sample,
+                fast_seconds[0][1] / fast_seconds[0][0], fast_seconds[1][1] / fast_seconds[1][0]);
 
     // Growth with the number of frames (16-bit, default settings).
     {
@@ -348,6 +475,15 @@ int main(int argc, char** argv) {
                         static_cast<double>(par.peak_kib) / 1024.0);
         }
     }
+    big_figures big;
+    if (o.big) {
+        big = large_frames(o, work);
+        all_identical = all_identical && big.identical;
+    }
     fs::remove_all(work);
+    const auto cold_text = big.cold > 0.0 ? format_ratio(big.cold) : std::string("-");
+    std::printf("bench: fast/floor %s warm, %s cold, threads 1->%u x%.2f, 8-bit/16-bit per sample %.2f, identical %s\n",
+                format_ratio(big.warm).c_str(), cold_text.c_str(), big.threads, big.scaling, eight_per_sample,
+                all_identical ? "yes" : "no");
     return all_identical ? 0 : 1;
 }

@@ -432,7 +432,8 @@ private slots:
     }
 
     void stop_ends_the_batch_after_the_current_frame() {
-        const std::string first = synth("s1.ser", 400);
+        // Long enough that the fast scan is still on the first file when Stop is clicked.
+        const std::string first = synth("s1.ser", 4000);
         const std::string second = synth("s2.ser", 400);
         panel_->add_path(first);
         panel_->add_path(second);
