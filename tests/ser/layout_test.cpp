@@ -61,7 +61,8 @@ TEST(SerColour, MeanOfThreeSamplesFrameAfterFrame) {
     }
     ser_header bayer = make_header(4, 4, 8, 1);
     bayer.ColorID = 8;
-    auto r = open(std::vector<std::uint8_t>(encode_header(bayer).begin(), encode_header(bayer).end()));
+    const auto bayer_bytes = encode_header(bayer);
+    auto r = open(std::vector<std::uint8_t>(bayer_bytes.begin(), bayer_bytes.end()));
     EXPECT_EQ(r->planes(), 1);
     EXPECT_EQ(r->layout_text(), "Bayer RGGB (one plane)");
     EXPECT_EQ(r->frame_bytes(), 16);
