@@ -53,13 +53,7 @@ random_stream stream_for(std::uint64_t seed, std::uint64_t purpose, std::uint64_
     return random_stream(random_stream(by_index).next());
 }
 
-enum purpose : std::uint64_t { level_order = 1, run_frames = 2, flash_place = 3 };
-
-bool reached_limit(const detect::file_report& r) {
-    return std::any_of(r.passes.begin(), r.passes.end(), [](const detect::pass_report& p) {
-        return p.end == detect::pass_end::max_det_frames || p.raised;
-    });
-}
+enum purpose : std::uint64_t { level_order = 1, run_frames = 2, flash_place = 3, packet_choice = 4 };
 
 bool matches(const detect::candidate& c, const injected_flash& f) {
     const std::int32_t last = f.frame + f.frames - 1;
@@ -107,15 +101,30 @@ platform::status amplitude_ladder::check() const {
     return {};
 }
 
-std::int32_t lowered_passes(const detect::scan_settings& s) {
-    if (s.max_det_frames <= 0 || s.threshold < detect::lowest_threshold || s.threshold_step < 1) return 0;
-    return (s.threshold - detect::lowest_threshold) / s.threshold_step + 1;
+std::vector<pass_coverage> coverage_of(const detect::file_report& plain) {
+    std::vector<pass_coverage> out;
+    for (const detect::pass_report& p : plain.passes)
+        out.push_back({p.threshold, p.first_frame, report::last_frame_examined(p)});
+    return out;
 }
 
-std::int32_t flashes_per_run(const detect::scan_settings& s, std::int32_t plain_det_frames, std::int32_t flash_frames) {
-    const double worst = static_cast<double>(std::max(1, flash_frames) * std::max(1, lowered_passes(s)));
-    const double room = static_cast<double>(s.max_det_frames) * limit_share - plain_det_frames;
-    return std::max(1, static_cast<std::int32_t>(std::floor(room / worst)));
+detect::scan_job run_job(const detect::scan_job& plain_job, const planned_run& run,
+                         const std::vector<pass_coverage>& plain_passes) {
+    detect::scan_job job = plain_job;
+    detect::scan_settings& s = job.settings;
+    if (!plain_passes.empty()) {
+        s.threshold = plain_passes.front().threshold;
+        for (const pass_coverage& p : plain_passes) s.threshold = std::max(s.threshold, p.threshold);
+    }
+    s.start_frame = run.first_frame;
+    s.end_frame = run.last_frame;
+    // More frames than every pass together could save.
+    const std::int64_t passes =
+        (std::int64_t{s.threshold} - detect::lowest_threshold) / std::max(1, s.threshold_step) + 2;
+    s.max_det_frames = static_cast<std::int32_t>(std::min<std::int64_t>(
+        std::numeric_limits<std::int32_t>::max(),
+        (std::int64_t{run.last_frame} - run.first_frame + 1) * std::max<std::int64_t>(passes, 1) + 1));
+    return job;
 }
 
 platform::result<injection_plan> plan_injections(platform::file_system& reads, const detect::scan_job& job,
@@ -144,48 +153,64 @@ platform::result<injection_plan> plan_injections(platform::file_system& reads, c
     const std::int32_t range = s.end_frame - s.start_frame + 1;
     if (range < len) return status::failure("the frame range is shorter than a flash");
     injection_plan plan;
-    plan.passes = lowered_passes(s);
     const std::vector<double> rungs = options.ladder.values();
     const auto levels = static_cast<std::int32_t>(rungs.size());
     const std::int32_t total = levels * options.per_level;
+    const std::int32_t packet = s.packet_size;
+    const std::int32_t packets = range / packet;
+    const auto packet_of = [&](std::int32_t frame) { return std::min((frame - s.start_frame) / packet, packets - 1); };
+    const auto packet_last = [&](std::int32_t k) {
+        return k == packets - 1 ? s.end_frame : s.start_frame + (k + 1) * packet - 1;
+    };
 
-    // Frames: each run's flashes sit in slots of 2 (len + 2) frames, one flash a slot at an
-    // offset below len + 2, so that the frames of two flashes of a run lie at least two frames
-    // apart beyond the recovery reach and no frame holds two flashes.
-    const std::int32_t slot = 2 * (len + 2);
-    const std::int32_t slots = std::max(1, range / slot);
-    const std::int32_t offsets = range >= slot ? len + 2 : range - len + 1;
-    plan.per_run = std::min(flashes_per_run(s, plain.det_frames, len), slots);
-    plan.runs = (total + plan.per_run - 1) / plan.per_run;
-
+    // The amplitudes in a random order, each packet getting flashes in proportion to its frames.
     std::vector<std::int32_t> order(static_cast<std::size_t>(total));
     for (std::int32_t i = 0; i < total; ++i) order[static_cast<std::size_t>(i)] = i / options.per_level;
     random_stream shuffle = stream_for(options.seed, level_order, 0);
     for (std::int32_t i = total - 1; i > 0; --i)
         std::swap(order[static_cast<std::size_t>(i)], order[static_cast<std::size_t>(shuffle.below(i + 1))]);
+    std::vector<std::vector<std::size_t>> by_packet(static_cast<std::size_t>(packets));
+    random_stream packet_draw = stream_for(options.seed, packet_choice, 0);
+    for (std::int32_t i = 0; i < total; ++i)
+        by_packet[static_cast<std::size_t>(packet_of(s.start_frame + packet_draw.below(range)))].push_back(
+            static_cast<std::size_t>(i));
 
+    // Frames: the flashes of a run sit in slots of 2 (len + 2) frames of its packet, one a slot
+    // at an offset below len + 2, so that two flashes of a run lie at least two frames apart
+    // beyond the recovery reach and no frame holds two flashes.
+    const std::int32_t slot = 2 * (len + 2);
     std::vector<planned_flash> drawn(static_cast<std::size_t>(total));
-    for (std::int32_t r = 0; r < plan.runs; ++r) {
-        random_stream frames = stream_for(options.seed, run_frames, static_cast<std::uint64_t>(r));
-        std::vector<std::int32_t> free_slots(static_cast<std::size_t>(slots));
-        for (std::int32_t k = 0; k < slots; ++k) free_slots[static_cast<std::size_t>(k)] = k;
-        const std::int32_t first = r * plan.per_run;
-        const std::int32_t count = std::min(plan.per_run, total - first);
-        for (std::int32_t k = 0; k < count; ++k) {
-            const std::int32_t pick = k + frames.below(slots - k);
-            std::swap(free_slots[static_cast<std::size_t>(k)], free_slots[static_cast<std::size_t>(pick)]);
-            planned_flash& p = drawn[static_cast<std::size_t>(first + k)];
-            p.run = r;
-            p.level = order[static_cast<std::size_t>(first + k)];
-            p.flash.frames = len;
-            p.flash.frame = s.start_frame + free_slots[static_cast<std::size_t>(k)] * slot + frames.below(offsets);
+    plan.per_run = 0;
+    for (std::int32_t k = 0; k < packets; ++k) {
+        const std::int32_t pf = s.start_frame + k * packet;
+        const std::int32_t pl = packet_last(k);
+        const std::int32_t frames = pl - pf + 1;
+        const std::int32_t slots = std::max(1, frames / slot);
+        const std::int32_t offsets = frames >= slot ? len + 2 : frames - len + 1;
+        plan.per_run = std::max(plan.per_run, slots);
+        const auto& mine = by_packet[static_cast<std::size_t>(k)];
+        for (std::size_t first = 0; first < mine.size(); first += static_cast<std::size_t>(slots)) {
+            const auto r = static_cast<std::int32_t>(plan.runs.size());
+            const bool stars_before = job.switches.stars && k > 0;
+            plan.runs.push_back({pf, stars_before ? pf - packet : pf, pl});
+            plan.frames_scanned += pl - plan.runs.back().first_frame + 1;
+            random_stream where = stream_for(options.seed, run_frames, static_cast<std::uint64_t>(r));
+            std::vector<std::int32_t> free_slots(static_cast<std::size_t>(slots));
+            for (std::int32_t q = 0; q < slots; ++q) free_slots[static_cast<std::size_t>(q)] = q;
+            const std::size_t count = std::min(mine.size() - first, static_cast<std::size_t>(slots));
+            for (std::size_t q = 0; q < count; ++q) {
+                const auto qi = static_cast<std::int32_t>(q);
+                const std::int32_t pick = qi + where.below(slots - qi);
+                std::swap(free_slots[q], free_slots[static_cast<std::size_t>(pick)]);
+                planned_flash& p = drawn[mine[first + q]];
+                p.run = r;
+                p.level = order[mine[first + q]];
+                p.packet_first_frame = pf;
+                p.flash.frames = len;
+                p.flash.frame = pf + free_slots[q] * slot + where.below(offsets);
+            }
         }
     }
-
-    // Places, packet by packet, against the statistics and masks the scan will use.
-    const std::int32_t packet = s.packet_size;
-    const std::int32_t packets = range / packet;
-    const auto packet_of = [&](std::int32_t frame) { return std::min((frame - s.start_frame) / packet, packets - 1); };
     const std::vector<detect::candidate> plain_candidates = detect::group_candidates(plain.frames);
 
     detect::scan_state st;
@@ -200,15 +225,12 @@ platform::result<injection_plan> plan_injections(platform::file_system& reads, c
     const std::int32_t inner_h = std::max(0, h - 2 * detect::inner_margin);
     double masked_sum = 0.0;
     double tested_sum = 0.0;
-    std::vector<std::vector<std::size_t>> by_packet(static_cast<std::size_t>(packets));
-    for (std::size_t i = 0; i < drawn.size(); ++i)
-        by_packet[static_cast<std::size_t>(packet_of(drawn[i].flash.frame))].push_back(i);
     std::vector<char> placed(drawn.size(), 0);
 
     for (std::int32_t k = 0; k < packets; ++k) {
         if (hooks.should_stop()) return status::failure("stopped");
         const std::int32_t pf = s.start_frame + k * packet;
-        const std::int32_t pl = k == packets - 1 ? s.end_frame : pf + packet - 1; // the last tests the remainder too
+        const std::int32_t pl = packet_last(k); // the last tests the remainder too
         st.cur_frame = pf;
         if (!detect::compute_packet_stats(st)) return status::failure("there is no memory for the packet statistics");
         detect::apply_masks(st, hooks.ask_switches(job.switches));
@@ -251,7 +273,6 @@ platform::result<injection_plan> plan_injections(platform::file_system& reads, c
                 p.flash.x = x;
                 p.flash.y = y;
                 p.local_sigma = sigma;
-                p.packet_first_frame = pf;
                 p.flash.counts = options.ladder.unit == amplitude_unit::sigma ? rung * sigma : rung;
                 placed[i] = 1;
                 break;
@@ -271,7 +292,7 @@ platform::result<injection_plan> plan_injections(platform::file_system& reads, c
 
 run_result run_injected(platform::file_system& reads, const detect::scan_job& job,
                         const std::vector<injected_flash>& flashes, double spot_radius, unsigned threads,
-                        const detect::engine_hooks& hooks) {
+                        const detect::engine_hooks& hooks, const std::vector<pass_coverage>* counted) {
     run_result result;
     result.recovered.assign(flashes.size(), false);
     auto input = reads.open_read(job.path);
@@ -298,10 +319,17 @@ run_result run_injected(platform::file_system& reads, const detect::scan_job& jo
     detect::engine_hooks quiet;
     quiet.stop_requested = hooks.stop_requested;
     quiet.switches = hooks.switches;
-    const detect::file_report report = detect::scan_file(job, env, quiet);
+    detect::file_report report = detect::scan_file(job, env, quiet);
     result.scanned = report.outcome == detect::file_outcome::scanned;
     if (!result.scanned) result.problem = report.problems.empty() ? "it was not scanned" : report.problem_text();
-    result.reached_limit = reached_limit(report);
+    if (counted != nullptr) {
+        const auto covered = [&](const detect::saved_frame& f) {
+            return std::any_of(counted->begin(), counted->end(), [&](const pass_coverage& p) {
+                return p.threshold == f.threshold && f.frame >= p.first_frame && f.frame <= p.last_frame;
+            });
+        };
+        std::erase_if(report.frames, [&](const detect::saved_frame& f) { return !covered(f); });
+    }
     const std::vector<detect::candidate> candidates = detect::group_candidates(report.frames);
     for (std::size_t i = 0; i < flashes.size(); ++i)
         result.recovered[i] = std::any_of(candidates.begin(), candidates.end(),
@@ -371,11 +399,11 @@ platform::result<file_sensitivity> measure_sensitivity(platform::file_system& re
     out.plan = std::move(planned.value());
     injection_plan& plan = out.plan;
 
-    // The runs, scanned several at once; each run's result depends on its flashes alone.
-    std::vector<std::vector<std::size_t>> runs(static_cast<std::size_t>(plan.runs));
+    // The runs, scanned several at once; each run's result depends on its own flashes alone.
+    std::vector<std::vector<std::size_t>> runs(plan.runs.size());
     for (std::size_t i = 0; i < plan.flashes.size(); ++i)
         runs[static_cast<std::size_t>(plan.flashes[i].run)].push_back(i);
-    runs.erase(std::remove_if(runs.begin(), runs.end(), [](const auto& r) { return r.empty(); }), runs.end());
+    const std::vector<pass_coverage> counted = coverage_of(plain);
 
     std::int64_t samples = 0;
     if (auto probe = reads.open_read(job.path)) {
@@ -386,71 +414,39 @@ platform::result<file_sensitivity> measure_sensitivity(platform::file_system& re
     const unsigned cores = options.threads > 0 ? options.threads : std::max(1U, std::thread::hardware_concurrency());
     const auto by_memory = static_cast<unsigned>(
         std::clamp<std::int64_t>(runs_memory / (samples * run_bytes_per_sample + run_fixed_bytes), 1, 4096));
-    const bool plain_at_limit = reached_limit(plain);
-    std::string problem;
+    const unsigned at_once = std::max(1U, std::min({cores, by_memory, static_cast<unsigned>(runs.size())}));
+    const unsigned threads_each = std::max(1U, cores / at_once);
+    std::vector<run_result> results(runs.size());
     std::mutex mutex;
     std::int32_t done = 0;
-    std::int32_t all = static_cast<std::int32_t>(runs.size());
-
-    const auto run_all = [&](const std::vector<std::vector<std::size_t>>& batch, std::vector<run_result>& results) {
-        results.assign(batch.size(), {});
-        const unsigned at_once = std::max(1U, std::min({cores, by_memory, static_cast<unsigned>(batch.size())}));
-        const unsigned threads_each = std::max(1U, cores / at_once);
-        std::atomic<std::size_t> next{0};
-        const auto worker = [&] {
-            for (std::size_t r = next++; r < batch.size(); r = next++) {
-                if (hooks.should_stop()) continue;
-                std::vector<injected_flash> flashes;
-                for (const std::size_t i : batch[r]) flashes.push_back(plan.flashes[i].flash);
-                results[r] = run_injected(reads, job, flashes, options.spot_radius, threads_each, hooks);
-                const std::lock_guard lock(mutex);
-                ++done;
-                if (options.run_done) options.run_done(done, all);
-            }
-        };
+    const auto all = static_cast<std::int32_t>(runs.size());
+    std::atomic<std::size_t> next{0};
+    const auto worker = [&] {
+        for (std::size_t r = next++; r < runs.size(); r = next++) {
+            if (hooks.should_stop()) continue;
+            std::vector<injected_flash> flashes;
+            for (const std::size_t i : runs[r]) flashes.push_back(plan.flashes[i].flash);
+            results[r] = run_injected(reads, run_job(job, plan.runs[r], counted), flashes, options.spot_radius,
+                                      threads_each, hooks, &counted);
+            const std::lock_guard lock(mutex);
+            ++done;
+            if (options.run_done) options.run_done(done, all);
+        }
+    };
+    if (!counted.empty()) {
         std::vector<std::thread> pool;
         for (unsigned t = 1; t < at_once; ++t) pool.emplace_back(worker);
         worker();
         for (auto& t : pool) t.join();
-    };
-
-    std::vector<run_result> results;
-    run_all(runs, results);
-    // A run whose flashes together brought the scan to max_det_frames (when the plain scan did
-    // not get there) changed the scan it measures: its flashes are scanned again one by one.
-    std::vector<std::vector<std::size_t>> again;
-    for (std::size_t r = 0; r < runs.size(); ++r) {
-        const run_result& got = results[r];
-        if (hooks.should_stop()) break;
-        if (!got.scanned) {
-            if (problem.empty()) problem = got.problem;
-            continue;
-        }
-        if (got.reached_limit && !plain_at_limit && runs[r].size() > 1) {
-            for (const std::size_t i : runs[r]) again.push_back({i});
-            continue;
-        }
-        for (std::size_t k = 0; k < runs[r].size(); ++k) plan.flashes[runs[r][k]].recovered = got.recovered[k];
-    }
-    out.runs_made = static_cast<std::int32_t>(runs.size());
-    if (!again.empty() && problem.empty() && !hooks.should_stop()) {
-        all += static_cast<std::int32_t>(again.size());
-        std::vector<run_result> singles;
-        run_all(again, singles);
-        for (std::size_t r = 0; r < again.size(); ++r) {
-            if (!singles[r].scanned) {
-                if (problem.empty()) problem = singles[r].problem;
-                continue;
-            }
-            plan.flashes[again[r][0]].recovered = singles[r].recovered[0];
-        }
-        out.runs_made += static_cast<std::int32_t>(again.size());
     }
     if (hooks.should_stop()) {
         out.stopped = true;
         return out;
     }
-    if (!problem.empty()) return platform::status::failure("an injected run failed: " + problem);
+    for (std::size_t r = 0; r < runs.size() && !counted.empty(); ++r) {
+        if (!results[r].scanned) return platform::status::failure("an injected run failed: " + results[r].problem);
+        for (std::size_t k = 0; k < runs[r].size(); ++k) plan.flashes[runs[r][k]].recovered = results[r].recovered[k];
+    }
 
     out.levels = level_results(plan, options.ladder);
     out.half = limit_at(out.levels, 0.5);

@@ -26,9 +26,6 @@ inline constexpr std::int32_t recovery_frames = 1;
 // Two flashes of a run whose frames are tested against the same packet lie further apart than
 // this (pixels); so do a flash and the plain scan's candidates of that packet.
 inline constexpr double least_separation = 20.0;
-// The flashes of one run could add at most this part of max_det_frames to the frames with
-// detections of the plain scan (each flash at worst in every frame of it at every pass).
-inline constexpr double limit_share = 0.5;
 
 enum class amplitude_unit { sigma, counts };
 
@@ -67,15 +64,32 @@ struct planned_flash {
     double sigma_multiple() const { return local_sigma > 0.0 ? flash.counts / local_sigma : 0.0; }
 };
 
+// One injected run: the scan of the frames of one packet (from the packet before it when stars
+// are masked, so that the stars found there mask this one as in the plain scan) holding some of
+// the packet's flashes.
+struct planned_run {
+    std::int32_t packet_first_frame = 0;
+    std::int32_t first_frame = 0; // scanned
+    std::int32_t last_frame = 0;  // the packet's last, or the stop frame for the last packet
+};
+
 // Where the flashes of a file go and in which runs.
 struct injection_plan {
     std::vector<planned_flash> flashes; // placed ones, in the order they were drawn
     std::int32_t not_placed = 0;        // no unmasked place was found for them
-    std::int32_t per_run = 1;
-    std::int32_t runs = 0;
-    double masked_fraction = 0.0; // of the inner area, over the frames tested
-    std::int32_t passes = 0;      // lowered passes a scan of these settings can run
+    std::vector<planned_run> runs;
+    std::int32_t per_run = 1;        // at most: one flash per slot of 2 (frames + 2) frames of a packet
+    double masked_fraction = 0.0;    // of the inner area, over the frames tested
+    std::int64_t frames_scanned = 0; // by all runs together
 };
+
+// The frames a pass of the plain scan examined at a threshold.
+struct pass_coverage {
+    std::int32_t threshold = 0;
+    std::int32_t first_frame = 0;
+    std::int32_t last_frame = -1;
+};
+std::vector<pass_coverage> coverage_of(const detect::file_report& plain);
 
 struct level_result {
     double sigma = 0.0;  // the rung, or the mean multiple of the local sigma of its flashes
@@ -107,7 +121,6 @@ struct file_sensitivity {
     std::string result_dir; // of the plain scan
     sensitivity_options options;
     injection_plan plan;
-    std::int32_t runs_made = 0; // the planned ones and those split because they reached max_det_frames
     std::vector<level_result> levels;
     amplitude_limit half, most; // 50 % and 90 %
     std::int32_t false_candidates = 0;
@@ -118,28 +131,30 @@ struct file_sensitivity {
     bool stopped = false;
 };
 
-// The passes the settings can run from their threshold down to the lowest one.
-std::int32_t lowered_passes(const detect::scan_settings& s);
-// Flashes per run by the rule above: (max_det_frames x limit_share - frames with detections of
-// the plain scan) / (frames per flash x passes), at least 1.
-std::int32_t flashes_per_run(const detect::scan_settings& s, std::int32_t plain_det_frames, std::int32_t flash_frames);
-
 // Draws the flashes of a file: frames, then per packet of its statistics (computed as the scan
 // computes them, masks included) unmasked places of the inner area. reads: the file system.
 platform::result<injection_plan> plan_injections(platform::file_system& reads, const detect::scan_job& job,
                                                  const detect::file_report& plain, const sensitivity_options& options,
                                                  const detect::engine_hooks& hooks);
 
-// One injected run: the fast scan of the file with these flashes, nothing written anywhere.
+// The job of an injected run: the plain job over the run's frames, from the highest threshold
+// the plain scan's passes ran at, with max_det_frames out of reach so that the flashes never end
+// a pass (they must not change the scan they measure; which passes reached which frame is taken
+// from the plain scan instead).
+detect::scan_job run_job(const detect::scan_job& plain_job, const planned_run& run,
+                         const std::vector<pass_coverage>& plain_passes);
+
+// One injected run: the fast scan of the job with these flashes, nothing written anywhere. A
+// flash is recovered by the candidates of the detections made at a threshold and frame that a
+// pass of `counted` covered (all detections when counted is null).
 struct run_result {
     std::vector<bool> recovered; // per flash
-    bool reached_limit = false;  // a pass ended at max_det_frames or the threshold was raised
     bool scanned = false;        // the scan ran to its end
     std::string problem;
 };
 run_result run_injected(platform::file_system& reads, const detect::scan_job& job,
                         const std::vector<injected_flash>& flashes, double spot_radius, unsigned threads,
-                        const detect::engine_hooks& hooks);
+                        const detect::engine_hooks& hooks, const std::vector<pass_coverage>* counted = nullptr);
 
 // The whole measurement of a file whose plain scan is `plain`.
 platform::result<file_sensitivity> measure_sensitivity(platform::file_system& reads, const detect::scan_job& job,

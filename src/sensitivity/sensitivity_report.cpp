@@ -167,8 +167,8 @@ std::string sensitivity_json(const file_sensitivity& s) {
                       {"frames_per_flash", o.flash_frames},
                       {"second_frame_part", second_frame_part},
                       {"flashes_per_run", s.plan.per_run},
-                      {"runs", s.runs_made},
-                      {"passes", s.plan.passes},
+                      {"runs", s.plan.runs.size()},
+                      {"frames_scanned", s.plan.frames_scanned},
                       {"not_placed", s.plan.not_placed},
                       {"recovery", {{"pixels", recovery_pixels}, {"frames", recovery_frames}}},
                       {"least_separation_pixels", least_separation}};
@@ -211,7 +211,9 @@ std::string sensitivity_section(const file_sensitivity& s) {
         " (Gaussian spot of radius " + decimals(o.spot_radius, 2) +
         " pixels) were added to the frames as they were read, at random unmasked places of the inner "
         "area, and the same scan was run on them in " +
-        std::to_string(s.runs_made) + " runs; a flash counts as recovered when a candidate lies within " +
+        std::to_string(s.plan.runs.size()) +
+        " runs of one packet each (max_det_frames out of reach, detections counted only at the thresholds and frames "
+        "the plain scan's passes covered); a flash counts as recovered when a candidate lies within " +
         std::to_string(recovery_pixels) + " pixels and " + std::to_string(recovery_frames) + " frame of it.</p>\n";
     out += curve_svg(s);
     out += "<table>\n" + row("50% completeness", limit_text(s.half)) + row("90% completeness", limit_text(s.most)) +
@@ -235,8 +237,9 @@ std::vector<std::string> sensitivity_lines(const file_sensitivity& s) {
     lines.push_back(
         s.path + ": sensitivity from " + std::to_string(s.plan.flashes.size()) + " flashes of " +
         std::to_string(o.flash_frames) + (o.flash_frames == 1 ? " frame" : " frames") + " in " +
-        std::to_string(s.runs_made) + " runs of at most " + std::to_string(s.plan.per_run) + " (spot radius " +
-        decimals(o.spot_radius, 2) + " px, seed " + std::to_string(o.seed) + ")" +
+        std::to_string(s.plan.runs.size()) + " runs of at most " + std::to_string(s.plan.per_run) + " (spot radius " +
+        decimals(o.spot_radius, 2) + " px, seed " + std::to_string(o.seed) + ")" + ", " +
+        std::to_string(s.plan.frames_scanned) + " frames scanned" +
         (s.plan.not_placed > 0 ? "; " + std::to_string(s.plan.not_placed) + " found no unmasked place" : ""));
     for (const level_result& l : s.levels)
         lines.push_back("  " + decimals(l.sigma, 2) + " sigma, " + decimals(l.counts, 1) +
