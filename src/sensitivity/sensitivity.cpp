@@ -179,6 +179,11 @@ platform::result<injection_plan> plan_injections(platform::file_system& reads, c
     // at an offset below len + 2, so that two flashes of a run lie at least two frames apart
     // beyond the recovery reach and no frame holds two flashes.
     const std::int32_t slot = 2 * (len + 2);
+    // And few enough that their separations take at most a quarter of the inner area.
+    const double inner_area = static_cast<double>(std::max(0, reader.width() - 2 * detect::inner_margin)) *
+                              std::max(0, reader.height() - 2 * detect::inner_margin);
+    const auto by_area = static_cast<std::int32_t>(
+        std::clamp(std::floor(inner_area / (4.0 * least_separation * least_separation)), 1.0, 1e6));
     std::vector<planned_flash> drawn(static_cast<std::size_t>(total));
     plan.per_run = 0;
     for (std::int32_t k = 0; k < packets; ++k) {
@@ -186,10 +191,11 @@ platform::result<injection_plan> plan_injections(platform::file_system& reads, c
         const std::int32_t pl = packet_last(k);
         const std::int32_t frames = pl - pf + 1;
         const std::int32_t slots = std::max(1, frames / slot);
+        const std::int32_t per_run = std::min(slots, by_area);
         const std::int32_t offsets = frames >= slot ? len + 2 : frames - len + 1;
-        plan.per_run = std::max(plan.per_run, slots);
+        plan.per_run = std::max(plan.per_run, per_run);
         const auto& mine = by_packet[static_cast<std::size_t>(k)];
-        for (std::size_t first = 0; first < mine.size(); first += static_cast<std::size_t>(slots)) {
+        for (std::size_t first = 0; first < mine.size(); first += static_cast<std::size_t>(per_run)) {
             const auto r = static_cast<std::int32_t>(plan.runs.size());
             const bool stars_before = job.switches.stars && k > 0;
             plan.runs.push_back({pf, stars_before ? pf - packet : pf, pl});
@@ -197,7 +203,7 @@ platform::result<injection_plan> plan_injections(platform::file_system& reads, c
             random_stream where = stream_for(options.seed, run_frames, static_cast<std::uint64_t>(r));
             std::vector<std::int32_t> free_slots(static_cast<std::size_t>(slots));
             for (std::int32_t q = 0; q < slots; ++q) free_slots[static_cast<std::size_t>(q)] = q;
-            const std::size_t count = std::min(mine.size() - first, static_cast<std::size_t>(slots));
+            const std::size_t count = std::min(mine.size() - first, static_cast<std::size_t>(per_run));
             for (std::size_t q = 0; q < count; ++q) {
                 const auto qi = static_cast<std::int32_t>(q);
                 const std::int32_t pick = qi + where.below(slots - qi);

@@ -78,7 +78,9 @@ struct injection_plan {
     std::vector<planned_flash> flashes; // placed ones, in the order they were drawn
     std::int32_t not_placed = 0;        // no unmasked place was found for them
     std::vector<planned_run> runs;
-    std::int32_t per_run = 1;        // at most: one flash per slot of 2 (frames + 2) frames of a packet
+    // Flashes a run holds at most: one per slot of 2 (frames + 2) frames of its packet, and no more
+    // than the inner area over (2 x least_separation)^2.
+    std::int32_t per_run = 1;
     double masked_fraction = 0.0;    // of the inner area, over the frames tested
     std::int64_t frames_scanned = 0; // by all runs together
 };
