@@ -1,9 +1,12 @@
 #pragma once
 // How faint a flash the scan of a file could have found: synthetic flashes are injected into
-// its frames as they are read, at random places of the inner area and a ladder of amplitudes,
-// the same scan is run on the injected frames, and a flash counts as recovered when a candidate
-// lies within 2 pixels and 1 frame of it. Beside the completeness curve it says how much of the
-// inner area the masks took, and how many candidates the plain scan had per hour of video.
+// its frames as they are read, at random unmasked places of the inner area and a ladder of
+// amplitudes, the same scan is run on the injected frames, and a flash counts as recovered when
+// a candidate lies within 2 pixels and 1 frame of it. The flashes must not change the scan they
+// measure: each injected run scans only the packet of its flashes, with max_det_frames out of
+// reach, and keeps the detections made at the thresholds and frames the plain scan's passes
+// covered. Beside the completeness curve it says how much of the inner area the masks took, and
+// how many candidates the plain scan had per hour of video.
 #include "detect/batch.h"
 #include "detect/engine_hooks.h"
 #include "platform/file_io.h"
