@@ -1,4 +1,5 @@
 #include "cli/commands.h"
+#include "cli/scan_options.h"
 #include "cli/scan_runner.h"
 
 #include <CLI/CLI.hpp>
@@ -20,14 +21,11 @@ extern "C" void on_interrupt(int) {
     interrupted = 1;
 }
 
-struct scan_cli {
-    scan_request request;
-    // Per-file options: given ones replace the file's defaults.
-    std::vector<std::tuple<CLI::Option*, std::int32_t*, std::optional<std::int32_t>*>> per_file;
-    std::array<std::int32_t, 7> per_file_values{};
-    std::array<std::string, 4> masks;
-    std::array<CLI::Option*, 4> mask_options{};
-};
+} // namespace
+
+void catch_interrupts() { std::signal(SIGINT, on_interrupt); }
+void release_interrupts() { std::signal(SIGINT, SIG_DFL); }
+bool interrupt_requested() { return interrupted != 0; }
 
 void add_output_options(CLI::App* cmd, scan_cli& c) {
     cmd->add_option("files", c.request.files, "SER files to scan, in this order")->required();
@@ -144,15 +142,15 @@ void add_per_file_options(CLI::App* cmd, scan_cli& c) {
 }
 
 // The typed request once the options are parsed; false (after a message) when a value is bad.
-bool finish_request(scan_cli& c) {
+bool finish_request(scan_cli& c, const std::string& command) {
     for (auto& [opt, value, target] : c.per_file)
         if (opt->count() > 0) *target = *value;
     for (std::size_t k = 0; k < 4; ++k) {
         if (c.mask_options[k]->count() == 0) continue;
         const auto rect = parse_rectangle(c.masks[k]);
         if (!rect) {
-            std::cerr << "serflash scan: --mask" << k << " needs four whole numbers X1,Y1,X2,Y2, not \"" << c.masks[k]
-                      << "\"\n";
+            std::cerr << "serflash " << command << ": --mask" << k << " needs four whole numbers X1,Y1,X2,Y2, not \""
+                      << c.masks[k] << "\"\n";
             return false;
         }
         c.request.settings.mask_ul[k] = detect::pack_point((*rect)[0], (*rect)[1]);
@@ -160,8 +158,6 @@ bool finish_request(scan_cli& c) {
     }
     return true;
 }
-
-} // namespace
 
 command_runner add_scan_command(CLI::App& app) {
     auto* cmd = app.add_subcommand(

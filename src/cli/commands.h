@@ -16,5 +16,6 @@ command_runner add_synth_command(CLI::App& app);
 command_runner add_scan_command(CLI::App& app);
 command_runner add_demo_command(CLI::App& app);
 command_runner add_match_command(CLI::App& app);
+command_runner add_sensitivity_command(CLI::App& app);
 
 } // namespace serflash::cli

@@ -23,6 +23,7 @@ int main(int argc, char** argv) {
     add(serflash::cli::add_synth_command);
     add(serflash::cli::add_demo_command);
     add(serflash::cli::add_match_command);
+    add(serflash::cli::add_sensitivity_command);
     CLI11_PARSE(app, argc, argv);
     for (auto& [sub, run] : commands)
         if (sub->parsed()) return run();

@@ -196,7 +196,7 @@ image8 cutout_strip(const measured_candidate& m) {
     return img;
 }
 
-std::string report_html(const observation& o) {
+std::string report_html(const observation& o, std::string_view extra_section) {
     std::string s = "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n<title>Flash candidates: " +
                     escape(o.name) + "</title>\n";
     s += "<style>body{font-family:sans-serif;margin:1.5em;color:#222}table{border-collapse:collapse;margin:.5em 0}"
@@ -267,6 +267,7 @@ std::string report_html(const observation& o) {
         s += "</table>\n";
     }
 
+    s += extra_section;
     s += "<h2>Candidates (" + std::to_string(o.candidates.size()) + ")</h2>\n";
     for (const measured_candidate& m : o.candidates) {
         const detect::candidate& k = m.c;

@@ -5,6 +5,7 @@
 #include "report/png_image.h"
 
 #include <string>
+#include <string_view>
 
 namespace serflash::report {
 
@@ -15,6 +16,7 @@ inline constexpr int cutout_zoom = 4;
 // at the peak sample, square-root steps between, so that the sky's noise and the flash both show.
 image8 cutout_strip(const measured_candidate& m);
 
-std::string report_html(const observation& o);
+// extra_section: HTML placed after the coverage (the sensitivity of the scan, when measured).
+std::string report_html(const observation& o, std::string_view extra_section = {});
 
 } // namespace serflash::report

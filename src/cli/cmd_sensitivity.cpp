@@ -1,0 +1,183 @@
+#include "cli/commands.h"
+#include "cli/scan_options.h"
+#include "cli/scan_runner.h"
+#include "sensitivity/sensitivity.h"
+#include "sensitivity/sensitivity_report.h"
+#include "synth/synth.h"
+
+#include <CLI/CLI.hpp>
+
+#include <charconv>
+#include <chrono>
+#include <iostream>
+#include <memory>
+#include <mutex>
+#include <unistd.h>
+
+namespace serflash::cli {
+namespace {
+
+struct sensitivity_cli {
+    scan_cli scan;
+    sensitivity::sensitivity_options options;
+    std::string sigmas = "3:15:1";
+    std::string counts;
+    CLI::Option* counts_option = nullptr;
+};
+
+// "FIRST:LAST:STEP", or one amplitude alone.
+std::optional<sensitivity::amplitude_ladder> parse_ladder(const std::string& text, sensitivity::amplitude_unit unit) {
+    sensitivity::amplitude_ladder l;
+    l.unit = unit;
+    double v[3] = {0, 0, 1};
+    const char* p = text.data();
+    const char* end = p + text.size();
+    int n = 0;
+    for (; n < 3; ++n) {
+        const auto [next, ec] = std::from_chars(p, end, v[n]);
+        if (ec != std::errc{}) return std::nullopt;
+        p = next;
+        if (p == end) break;
+        if (*p != ':') return std::nullopt;
+        ++p;
+    }
+    if (p != end || n == 1) return std::nullopt;
+    l.first = v[0];
+    l.last = n == 0 ? v[0] : v[1];
+    l.step = n == 0 ? 1.0 : v[2];
+    return l;
+}
+
+// "[sensitivity 3/40] m1.ser" on the terminal while the injected runs go.
+class run_progress {
+public:
+    explicit run_progress(bool enabled) : enabled_(enabled) {}
+    void show(const std::string& name, std::int32_t done, std::int32_t runs) {
+        if (!enabled_) return;
+        const std::lock_guard lock(mutex_);
+        const auto now = std::chrono::steady_clock::now();
+        if (done < runs && shown_ && now - last_ < std::chrono::milliseconds(100)) return;
+        last_ = now;
+        shown_ = true;
+        std::cerr << "\r[sensitivity " << done << "/" << runs << "] " << name << "\x1b[K" << std::flush;
+    }
+    void clear() {
+        if (enabled_ && shown_) std::cerr << "\r\x1b[K" << std::flush;
+        shown_ = false;
+    }
+
+private:
+    bool enabled_;
+    bool shown_ = false;
+    std::mutex mutex_;
+    std::chrono::steady_clock::time_point last_{};
+};
+
+} // namespace
+
+command_runner add_sensitivity_command(CLI::App& app) {
+    auto* cmd = app.add_subcommand(
+        "sensitivity",
+        "Measure how faint a flash the scan of each FILE.ser could have found. The file is scanned as `serflash scan` "
+        "scans it (same options, same results folder); then synthetic flashes are added to copies of its frames as "
+        "they are read (the file is never changed), at random unmasked places of the inner area and a ladder of "
+        "amplitudes, and the same scan is run on them; a flash is recovered when a candidate lies within 2 pixels and "
+        "1 frame of it. FILE_sensitivity.json and FILE_sensitivity.csv are written into the results folder and the "
+        "completeness curve into FILE_report.html. The last line printed for each file is \"sensitivity: 50% A50 "
+        "counts S50 sigma, 90% A90 counts S90 sigma, false candidates N (R per hour)\".");
+    auto c = std::make_shared<sensitivity_cli>();
+    c->options.spot_radius = synth::params{}.flash_sigma;
+    add_output_options(cmd, c->scan);
+    add_detection_options(cmd, c->scan);
+    add_per_file_options(cmd, c->scan);
+
+    const std::string group = "Injected flashes";
+    auto* sigmas = cmd->add_option("--sigmas", c->sigmas,
+                                   "FIRST:LAST:STEP: amplitudes of the flashes as multiples of the standard deviation "
+                                   "of the pixel they fall on, over its packet (default 3:15:1)")
+                       ->group(group);
+    c->counts_option = cmd->add_option("--counts", c->counts,
+                                       "FIRST:LAST:STEP: amplitudes in counts (samples as the scan reads them) instead "
+                                       "of multiples of the standard deviation")
+                           ->group(group)
+                           ->excludes(sigmas);
+    cmd->add_option("--per-amplitude", c->options.per_level, "Flashes injected at each amplitude (default 20)")
+        ->check(CLI::Range(1, 10000))
+        ->group(group);
+    cmd->add_option("--radius", c->options.spot_radius,
+                    "Radius (Gaussian sigma) of the spot in pixels (default that of `serflash synth`, 0.8)")
+        ->check(CLI::Range(0.05, 20.0))
+        ->group(group);
+    cmd->add_flag_function(
+           "--two-frames", [c](std::int64_t) { c->options.flash_frames = 2; },
+           "Flashes of two frames, the second at half the amplitude of the first (default: one frame)")
+        ->group(group);
+    cmd->add_option("--seed", c->options.seed, "Seed of the places and frames drawn (default 1)")->group(group);
+    cmd->add_option("--threads", c->options.threads,
+                    "Cores for the injected runs (default: all); the results are the same for any number")
+        ->check(CLI::Range(1, 1024))
+        ->group(group);
+
+    return [c]() -> int {
+        if (!finish_request(c->scan, "sensitivity")) return 2;
+        const bool by_counts = c->counts_option->count() > 0;
+        const auto ladder =
+            parse_ladder(by_counts ? c->counts : c->sigmas,
+                         by_counts ? sensitivity::amplitude_unit::counts : sensitivity::amplitude_unit::sigma);
+        if (!ladder) {
+            std::cerr << "serflash sensitivity: " << (by_counts ? "--counts" : "--sigmas")
+                      << " needs FIRST:LAST:STEP (or one amplitude), not \"" << (by_counts ? c->counts : c->sigmas)
+                      << "\"\n";
+            return 2;
+        }
+        if (const platform::status ok = ladder->check(); !ok) {
+            std::cerr << "serflash sensitivity: " << ok.reason() << "\n";
+            return 2;
+        }
+        c->options.ladder = *ladder;
+
+        const bool tty = ::isatty(STDERR_FILENO) != 0;
+        catch_interrupts();
+        const scan_run run = run_scan_request(c->scan.request, std::cout, std::cerr, tty, interrupt_requested);
+        bool all_measured = run.all_scanned();
+        detect::engine_hooks hooks;
+        hooks.stop_requested = interrupt_requested;
+        for (const detect::file_report& plain : run.files) {
+            if (interrupt_requested()) break;
+            if (plain.outcome != detect::file_outcome::scanned) {
+                std::cout << plain.path << ": sensitivity not measured: the file was not scanned to its end\n";
+                continue;
+            }
+            const detect::scan_job job = job_for(c->scan.request, plain.path);
+            run_progress progress(tty);
+            sensitivity::sensitivity_options options = c->options;
+            const std::string name = detect::base_name_of(plain.path);
+            options.run_done = [&](std::int32_t done, std::int32_t runs) { progress.show(name, done, runs); };
+            auto measured =
+                sensitivity::measure_sensitivity(platform::native_file_system(), job, plain, options, hooks);
+            progress.clear();
+            if (!measured || measured->stopped) {
+                if (measured) break;
+                std::cout << plain.path << ": sensitivity not measured: " << measured.reason() << "\n" << std::flush;
+                all_measured = false;
+                continue;
+            }
+            const sensitivity::file_sensitivity& s = measured.value();
+            std::vector<std::string> written;
+            const platform::status saved =
+                sensitivity::write_sensitivity(platform::native_file_system(), job, plain, s, &written);
+            for (const std::string& line : sensitivity::sensitivity_lines(s)) std::cout << line << "\n";
+            for (const std::string& path : written) std::cout << "  written: " << path << "\n";
+            if (!saved) {
+                std::cout << "  problem: " << saved.reason() << "\n";
+                all_measured = false;
+            }
+            std::cout << sensitivity::sensitivity_last_line(s) << "\n" << std::flush;
+        }
+        release_interrupts();
+        if (run.stopped || interrupt_requested()) return 130;
+        return all_measured ? 0 : 1;
+    };
+}
+
+} // namespace serflash::cli
