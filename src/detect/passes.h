@@ -23,9 +23,12 @@ bool raise_withheld(const pass_flags& pass, std::int32_t init_threshold, std::in
 // "%s_s%d_%d": the name a results folder gets at the end of its file's scan.
 std::string final_folder_name(const std::string& result_dir, std::int32_t threshold, std::int32_t frame);
 
-// The closing steps of a file's scan: the closing block, the frame shown, det_frames := 0 and the
-// rename of result_dir (never replacing anything; on failure the results stay where they are).
-void finish_scan(scan_state& st, bool rename_folder);
+// The closing steps of a file's scan: the closing block, the frame shown, det_frames := 0.
+void finish_scan(scan_state& st);
+// The last closing step, once the summary is closed: result_dir gets its final name. Nothing is
+// ever replaced; a refused rename is told (which folder exists, where the results are) and the
+// results stay where they are.
+void rename_results_folder(scan_state& st);
 
 // What differs between scanners: how they get their work memory and how they run one pass.
 // Everything else of the scan command (refusals, set-up, summary, the pass loop with its raises,
