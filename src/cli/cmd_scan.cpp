@@ -3,7 +3,9 @@
 
 #include <CLI/CLI.hpp>
 
+#include <array>
 #include <csignal>
+#include <signal.h>
 #include <iostream>
 #include <memory>
 #include <optional>
@@ -13,11 +15,21 @@
 namespace serflash::cli {
 namespace {
 
-// Set by the first Ctrl-C: the scan ends after the current frame, with its summary closed.
+// Set by the first Ctrl-C, SIGTERM or SIGHUP (to its number): the scan ends after the current
+// frame, with its summary closed and its folder renamed. A second one ends the program at once.
 volatile std::sig_atomic_t interrupted = 0;
-extern "C" void on_interrupt(int) {
-    if (interrupted) std::_Exit(130);
-    interrupted = 1;
+extern "C" void on_interrupt(int signal_number) {
+    if (interrupted != 0) std::_Exit(128 + signal_number);
+    interrupted = signal_number;
+}
+
+constexpr std::array<int, 3> stop_signals = {SIGINT, SIGTERM, SIGHUP};
+
+void handle_stop_signals(void (*handler)(int)) {
+    struct sigaction action {};
+    action.sa_handler = handler;
+    sigemptyset(&action.sa_mask);
+    for (const int s : stop_signals) ::sigaction(s, &action, nullptr);
 }
 
 struct scan_cli {
@@ -175,11 +187,11 @@ command_runner add_scan_command(CLI::App& app) {
 
     return [c]() -> int {
         if (!finish_request(*c)) return 2;
-        std::signal(SIGINT, on_interrupt);
+        handle_stop_signals(on_interrupt);
         const scan_run run = run_scan_request(c->request, std::cout, std::cerr, ::isatty(STDERR_FILENO) != 0,
                                               [] { return interrupted != 0; });
-        std::signal(SIGINT, SIG_DFL);
-        if (run.stopped) return 130;
+        handle_stop_signals(SIG_DFL);
+        if (run.stopped) return 128 + (interrupted != 0 ? static_cast<int>(interrupted) : SIGINT);
         return run.all_scanned() ? 0 : 1;
     };
 }

@@ -229,7 +229,12 @@ scan_run run_scan_request(const scan_request& request, std::ostream& out, std::o
     }
     out << std::flush;
     for (const std::string& problem : problems) err << "serflash scan: " << problem << "\n";
-    print_message(err, done_caption, report.times_message());
+    if (report.stopped)
+        print_message(
+            err, "The scans were stopped!",
+            "The batch was stopped; the files after the current one were not scanned.\n" + report.times_message());
+    else
+        print_message(err, done_caption, report.times_message());
     return run;
 }
 
