@@ -4,6 +4,7 @@
 #include "detect/format.h"
 #include "detect/summary_file.h"
 
+#include <algorithm>
 #include <limits>
 #include <new>
 
@@ -59,6 +60,12 @@ platform::status scan_refusal(const scan_settings& s, std::int32_t frames_presen
         return platform::status::failure(format_bounded(256, "the initial threshold %d and the step %d are too large",
                                                         s.threshold, s.threshold_step));
     return {};
+}
+
+void clip_to_image(scan_settings& s, std::int32_t width, std::int32_t height) {
+    const std::int32_t reach = std::max(width, height);
+    for (std::int32_t* size : {&s.red_mask_half, &s.blue_mask_half, &s.star_mask_half, &s.star_half_width})
+        *size = std::min(*size, reach);
 }
 
 std::string scan_outcome::problem_text() const { return join_texts(problems, "; "); }
@@ -188,6 +195,7 @@ void drive_scan(scan_state& st, pass_runner& runner) {
              "no memory for the display bitmap");
         return;
     }
+    clip_to_image(st.settings, st.width(), st.height());
     if (!runner.prepare(st)) {
         fail(st, "case IDC_SCAN", "Error: no memory for the statistics of the scan.", "no memory for the statistics");
         return;

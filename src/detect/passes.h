@@ -12,6 +12,11 @@ namespace serflash::detect {
 // frames present, a threshold step below 1, or thresholds that do not fit 32 bits.
 platform::status scan_refusal(const scan_settings& s, std::int32_t frames_present);
 
+// Sizes that reach past every edge of the image from any pixel (mask half sizes, the star ring's
+// radius) cut to the larger side: the masks and the star test are the same, and no work or
+// memory grows with the setting. The summary keeps the values as given.
+void clip_to_image(scan_settings& s, std::int32_t width, std::int32_t height);
+
 // A pass at init_threshold that reached max_det_frames is raised and run again. The raise is
 // withheld (the scan ends as when a lowered pass reaches the limit) when the next pass would
 // provably repeat this one for ever: either no frame was withdrawn for its scatter and every

@@ -1,4 +1,5 @@
 #include "detect/batch.h"
+#include "detect/fast_scan.h"
 #include "memory_fs.h"
 #include "memory_scan.h"
 
@@ -278,6 +279,44 @@ TEST(Batch, NoPassRanKeepsTheOutputsButFails) {
     EXPECT_NE(rep.files[1].no_pass.find("Max is 0"), std::string::npos);
     EXPECT_NE(r.messages[0].second.find("no pass ran"), std::string::npos);
     EXPECT_FALSE(rep.all_scanned());
+}
+
+// Mask sizes and a star ring far larger than the image act as sizes of the image's larger side:
+// the same results from both scanners, without work or memory that grows with the setting.
+TEST(Batch, HugeMaskSizesAndStarWidthAreClippedToTheImage) {
+    constexpr std::int32_t huge = 2147483647;
+    std::vector<std::vector<std::string>> snapshots;
+    std::vector<std::string> summaries;
+    for (const bool fast : {false, true}) {
+        for (const std::int32_t size : {huge, W}) {
+            batch_rig r;
+            r.add_ser("in/m1.ser", frames_with_flash(50, 20));
+            scan_settings& s = r.jobs[0].settings;
+            s.star_half_width = size;
+            s.star_mask_half = size;
+            s.red_mask_half = size;
+            s.blue_mask_half = size;
+            s.red_level = 1005; // only the flash's centre is brighter on average: the whole image is masked
+            r.jobs[0].switches = {true, true, true};
+            batch_request req;
+            req.jobs = r.jobs;
+            req.fs = &r.fs;
+            if (fast) req.scanner = make_fast_scanner();
+            const auto rep = run_batch(req);
+            ASSERT_EQ(rep.files[0].outcome, file_outcome::scanned) << rep.files[0].problem_text();
+            snapshots.push_back(r.fs.names_in(rep.files[0].result_dir));
+            summaries.push_back(r.fs.text(rep.files[0].result_dir + "/m1_summary.txt"));
+        }
+    }
+    // The summary keeps the value as given.
+    EXPECT_NE(summaries[0].find("Star size 2147483647 "), std::string::npos);
+    EXPECT_NE(summaries[0].find("Mask size 2147483647\r\n"), std::string::npos);
+    for (std::size_t k = 1; k < snapshots.size(); ++k) EXPECT_EQ(snapshots[k], snapshots[0]) << k;
+    EXPECT_EQ(summaries[1], summaries[3]);
+    EXPECT_EQ(summaries[0], summaries[2]);
+    // Everything after the parameters is the same at both sizes.
+    const auto passes = [](const std::string& t) { return t.substr(t.find("------------Detection")); };
+    EXPECT_EQ(passes(summaries[0]), passes(summaries[1]));
 }
 
 TEST(Batch, SameInputGivesIdenticalBytes) {
