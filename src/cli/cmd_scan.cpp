@@ -42,7 +42,9 @@ struct scan_cli {
 };
 
 void add_output_options(CLI::App* cmd, scan_cli& c) {
-    cmd->add_option("files", c.request.files, "SER files to scan, in this order")->required();
+    cmd->add_option("files", c.request.files,
+                    "SER files to scan, in this order (put -- before them when a name begins with a dash)")
+        ->required();
     cmd->add_option("--dir", c.request.dir, "Folder in which the results folders are made (default: current folder)");
     cmd->add_option("--jobs", c.request.jobs,
                     "Scan this many files at once, each on a core of its own; every file's results are the same as "
@@ -129,6 +131,10 @@ void add_per_file_options(CLI::App* cmd, scan_cli& c) {
                     "brightness (default 0)")
         ->check(CLI::Range(0, 15))
         ->group(files);
+    cmd->add_flag("--swap-bytes", c.request.swap_bytes,
+                  "Take 16-bit samples high byte first, for files whose writer stored them so (serflash info warns "
+                  "when a file looks byte-swapped)")
+        ->group(files);
     file_values& v = c.request.per_file;
     std::size_t next = 0;
     const auto column = [&](const std::string& name, std::optional<std::int32_t>& target, const std::string& help) {
@@ -163,6 +169,11 @@ bool finish_request(scan_cli& c) {
                       << "\"\n";
             return false;
         }
+        for (const std::int32_t v : *rect)
+            if (v != static_cast<std::int16_t>(v))
+                std::cerr << "serflash scan: warning: --mask" << k << ": " << v
+                          << " does not fit 16 bits; as in the control panel only its low 16 bits count, giving "
+                          << static_cast<std::int16_t>(v) << "\n";
         c.request.settings.mask_ul[k] = detect::pack_point((*rect)[0], (*rect)[1]);
         c.request.settings.mask_lr[k] = detect::pack_point((*rect)[2], (*rect)[3]);
     }

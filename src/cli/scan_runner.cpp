@@ -145,6 +145,7 @@ detect::scan_job job_for(const scan_request& request, const std::string& path) {
     job.settings.brightness = v.brightness.value_or(d.brightness);
     job.switches = request.switches;
     job.bit_shift = request.bit_shift;
+    job.swap_bytes = request.swap_bytes;
     job.fps = request.fps;
     return job;
 }

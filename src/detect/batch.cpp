@@ -131,6 +131,14 @@ file_report scan_file(const scan_job& job, const scan_environment& env, const en
         refuse(file_outcome::failed, "it cannot be opened (" + input.reason() + ")", true);
         return report;
     }
+    if (const std::int64_t size = input.value()->size(); size >= 0 && size < ser::header_size) {
+        refuse(file_outcome::failed,
+               size == 0 ? std::string("the file is empty")
+                         : format_bounded(256, "the file holds only %lld bytes, fewer than the %lld of a SER header",
+                                          static_cast<long long>(size), static_cast<long long>(ser::header_size)),
+               true);
+        return report;
+    }
     auto claimed = claim_results_folder(fs, env.results_parent, base);
     if (!claimed) {
         refuse(file_outcome::failed, claimed.reason(), true);
@@ -154,6 +162,14 @@ file_report scan_file(const scan_job& job, const scan_environment& env, const en
     }
     if (const platform::status geometry = reader.check_geometry(); !geometry) {
         refuse(file_outcome::failed, geometry.reason(), true);
+        return report;
+    }
+    if (reader.frames_present() == 0) {
+        refuse(
+            file_outcome::failed,
+            format_bounded(256, "the file holds no whole frame (%lld bytes after the header, a frame takes %lld)",
+                           static_cast<long long>(reader.data_bytes()), static_cast<long long>(reader.frame_bytes())),
+            true);
         return report;
     }
 

@@ -1,3 +1,4 @@
+#include "cli/commands.h"
 #include "cli/scan_runner.h"
 #include "synth/synth.h"
 #include "ui/control_ids.h"
@@ -6,6 +7,7 @@
 #include "ui/scan_table.h"
 #include "../ui/panel_fakes.h"
 
+#include <CLI/CLI.hpp>
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -18,6 +20,22 @@ namespace serflash::cli {
 namespace {
 
 namespace fs = std::filesystem;
+
+TEST(ScanCommand, EmptyValuesAreRefusedAndDashedNamesFollowDoubleDash) {
+    CLI::App app;
+    const auto commands = add_all_commands(app);
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"scan", "--threshold", "", "a.ser"},
+                                                 {"scan", "--dir", "", "a.ser"},
+                                                 {"scan", "--mask0", "", "a.ser"},
+                                                 {"info", ""}}) {
+        CLI::App fresh;
+        add_all_commands(fresh);
+        std::vector<std::string> reversed(args.rbegin(), args.rend());
+        EXPECT_THROW(fresh.parse(reversed), CLI::ValidationError) << args[1];
+    }
+    std::vector<std::string> dashed = {"-dash.ser", "--", "3", "--max", "scan"}; // parse takes them last first
+    EXPECT_NO_THROW(app.parse(dashed));
+}
 
 TEST(ScanCommand, Rectangles) {
     EXPECT_EQ(parse_rectangle("1,-2,300,4"), (std::array<std::int32_t, 4>{1, -2, 300, 4}));

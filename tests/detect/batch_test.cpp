@@ -319,6 +319,23 @@ TEST(Batch, HugeMaskSizesAndStarWidthAreClippedToTheImage) {
     EXPECT_EQ(passes(summaries[0]), passes(summaries[1]));
 }
 
+TEST(Batch, EmptyAndFramelessFilesAreNamedSo) {
+    batch_rig r;
+    r.add("in/empty.ser", {}, 0);
+    r.add("in/short.ser", std::vector<std::uint8_t>(100, 0), 0);
+    auto frameless = ser_bytes(W, W, 16, frames_with_flash(2, -1));
+    frameless.resize(178 + W * W); // half a frame
+    r.add("in/frameless.ser", frameless, 0);
+    const auto rep = r.run();
+    EXPECT_EQ(rep.files[0].problem_text(), "the file is empty");
+    EXPECT_EQ(rep.files[1].problem_text(), "the file holds only 100 bytes, fewer than the 178 of a SER header");
+    EXPECT_EQ(rep.files[2].problem_text(),
+              "the file holds no whole frame (1024 bytes after the header, a frame "
+              "takes 2048)");
+    for (const auto& f : rep.files) EXPECT_EQ(f.outcome, file_outcome::failed);
+    EXPECT_EQ(r.fs.dirs.count("Results_empty"), 0u);
+}
+
 TEST(Batch, SameInputGivesIdenticalBytes) {
     batch_rig a, b;
     for (auto* r : {&a, &b}) {
