@@ -4,7 +4,9 @@
 
 #include <CLI/CLI.hpp>
 
+#include <array>
 #include <csignal>
+#include <signal.h>
 #include <iostream>
 #include <memory>
 #include <optional>
@@ -14,11 +16,21 @@
 namespace serflash::cli {
 namespace {
 
-// Set by the first Ctrl-C: the scan ends after the current frame, with its summary closed.
+// Set by the first Ctrl-C, SIGTERM or SIGHUP (to its number): the scan ends after the current
+// frame, with its summary closed and its folder renamed. A second one ends the program at once.
 volatile std::sig_atomic_t interrupted = 0;
-extern "C" void on_interrupt(int) {
-    if (interrupted) std::_Exit(130);
-    interrupted = 1;
+extern "C" void on_interrupt(int signal_number) {
+    if (interrupted != 0) std::_Exit(128 + signal_number);
+    interrupted = signal_number;
+}
+
+constexpr std::array<int, 3> stop_signals = {SIGINT, SIGTERM, SIGHUP};
+
+void handle_stop_signals(void (*handler)(int)) {
+    struct sigaction action {};
+    action.sa_handler = handler;
+    sigemptyset(&action.sa_mask);
+    for (const int s : stop_signals) ::sigaction(s, &action, nullptr);
 }
 
 } // namespace
@@ -28,7 +40,9 @@ void release_interrupts() { std::signal(SIGINT, SIG_DFL); }
 bool interrupt_requested() { return interrupted != 0; }
 
 void add_output_options(CLI::App* cmd, scan_cli& c) {
-    cmd->add_option("files", c.request.files, "SER files to scan, in this order")->required();
+    cmd->add_option("files", c.request.files,
+                    "SER files to scan, in this order (put -- before them when a name begins with a dash)")
+        ->required();
     cmd->add_option("--dir", c.request.dir, "Folder in which the results folders are made (default: current folder)");
     cmd->add_option("--jobs", c.request.jobs,
                     "Scan this many files at once, each on a core of its own; every file's results are the same as "
@@ -119,6 +133,10 @@ void add_per_file_options(CLI::App* cmd, scan_cli& c) {
                     "brightness (default 0)")
         ->check(CLI::Range(0, 15))
         ->group(files);
+    cmd->add_flag("--swap-bytes", c.request.swap_bytes,
+                  "Take 16-bit samples high byte first, for files whose writer stored them so (serflash info warns "
+                  "when a file looks byte-swapped)")
+        ->group(files);
     file_values& v = c.request.per_file;
     std::size_t next = 0;
     const auto column = [&](const std::string& name, std::optional<std::int32_t>& target, const std::string& help) {
@@ -153,6 +171,11 @@ bool finish_request(scan_cli& c, const std::string& command) {
                       << c.masks[k] << "\"\n";
             return false;
         }
+        for (const std::int32_t v : *rect)
+            if (v != static_cast<std::int16_t>(v))
+                std::cerr << "serflash scan: warning: --mask" << k << ": " << v
+                          << " does not fit 16 bits; as in the control panel only its low 16 bits count, giving "
+                          << static_cast<std::int16_t>(v) << "\n";
         c.request.settings.mask_ul[k] = detect::pack_point((*rect)[0], (*rect)[1]);
         c.request.settings.mask_lr[k] = detect::pack_point((*rect)[2], (*rect)[3]);
     }
@@ -175,11 +198,11 @@ command_runner add_scan_command(CLI::App& app) {
 
     return [c]() -> int {
         if (!finish_request(*c)) return 2;
-        std::signal(SIGINT, on_interrupt);
+        handle_stop_signals(on_interrupt);
         const scan_run run = run_scan_request(c->request, std::cout, std::cerr, ::isatty(STDERR_FILENO) != 0,
                                               [] { return interrupted != 0; });
-        std::signal(SIGINT, SIG_DFL);
-        if (run.stopped) return 130;
+        handle_stop_signals(SIG_DFL);
+        if (run.stopped) return 128 + (interrupted != 0 ? static_cast<int>(interrupted) : SIGINT);
         return run.all_scanned() ? 0 : 1;
     };
 }

@@ -2,6 +2,8 @@
 // Each subcommand of the serflash program registers itself on the application and returns
 // the function that runs it once the command line is parsed.
 #include <functional>
+#include <utility>
+#include <vector>
 
 namespace CLI {
 class App;
@@ -17,5 +19,9 @@ command_runner add_scan_command(CLI::App& app);
 command_runner add_demo_command(CLI::App& app);
 command_runner add_match_command(CLI::App& app);
 command_runner add_sensitivity_command(CLI::App& app);
+
+// The version flag and every command on app, with empty option values refused; each
+// subcommand with the function that runs it once it is parsed.
+std::vector<std::pair<CLI::App*, command_runner>> add_all_commands(CLI::App& app);
 
 } // namespace serflash::cli

@@ -69,25 +69,39 @@ void print_held_passes(std::ostream& out, const detect::file_report& f) {
     if (!held.empty()) out << " (passes held by a scattered frame: " << held << ")";
 }
 
+void print_results_line(std::ostream& out, const detect::file_report& f) {
+    using detect::file_outcome;
+    out << f.result_dir << ": threshold " << f.final_threshold << ", " << f.det_frames << " frames with detections, "
+        << f.det_count << " detections, last frame " << f.last_frame;
+    if (f.outcome == file_outcome::stopped) out << " (stopped by the user)";
+    if (f.raise_withheld) out << " (not raised further: the same detections would recur at every threshold)";
+    if (!f.no_pass.empty()) out << " (FAILED: no pass ran: " << f.no_pass << ")";
+    if (f.incomplete)
+        out << " (FAILED, the scan is incomplete: " << f.problem_text() << ")";
+    else if (!f.problems.empty())
+        out << " (problem: " << f.problem_text() << ")";
+    if (!f.folder_taken.empty())
+        out << " (" << f.folder_taken << " was taken by earlier results, so a new folder was used)";
+    print_held_passes(out, f);
+    out << "\n";
+}
+
 void print_file_line(std::ostream& out, const detect::file_report& f) {
     using detect::file_outcome;
     switch (f.outcome) {
         case file_outcome::scanned:
         case file_outcome::stopped:
-            out << f.result_dir << ": threshold " << f.final_threshold << ", " << f.det_frames
-                << " frames with detections, " << f.det_count << " detections, last frame " << f.last_frame;
-            if (f.outcome == file_outcome::stopped) out << " (stopped by the user)";
-            if (f.raise_withheld) out << " (not raised further: the same detections would recur at every threshold)";
-            if (!f.problems.empty()) out << " (problem: " << f.problem_text() << ")";
-            print_held_passes(out, f);
-            out << "\n";
+            print_results_line(out, f);
             break;
         case file_outcome::skipped_depth:
             out << f.path << ": skipped: " << f.problem_text() << " (its results folder " << f.result_dir
                 << " stays empty)\n";
             break;
         case file_outcome::failed:
-            out << f.path << ": not scanned: " << f.problem_text() << "\n";
+            if (f.incomplete || !f.no_pass.empty())
+                print_results_line(out, f);
+            else
+                out << f.path << ": not scanned: " << f.problem_text() << "\n";
             break;
         case file_outcome::not_reached:
             out << f.path << ": not scanned: the run was stopped before it\n";
@@ -97,7 +111,8 @@ void print_file_line(std::ostream& out, const detect::file_report& f) {
 
 // The candidates of a scanned file, one line each, under its line.
 void print_candidates(std::ostream& out, const detect::scan_job& job, const detect::file_report& f) {
-    if (f.outcome != detect::file_outcome::scanned && f.outcome != detect::file_outcome::stopped) return;
+    if (f.outcome != detect::file_outcome::scanned && f.outcome != detect::file_outcome::stopped && !f.incomplete)
+        return;
     const std::vector<detect::candidate> candidates = detect::group_candidates(f.frames);
     if (candidates.empty()) return;
     const ser::frame_times times = report::frame_times_of(platform::native_file_system(), job);
@@ -129,6 +144,7 @@ detect::scan_job job_for(const scan_request& request, const std::string& path) {
     job.settings.brightness = v.brightness.value_or(d.brightness);
     job.switches = request.switches;
     job.bit_shift = request.bit_shift;
+    job.swap_bytes = request.swap_bytes;
     job.fps = request.fps;
     return job;
 }
@@ -213,7 +229,12 @@ scan_run run_scan_request(const scan_request& request, std::ostream& out, std::o
     }
     out << std::flush;
     for (const std::string& problem : problems) err << "serflash scan: " << problem << "\n";
-    print_message(err, done_caption, report.times_message());
+    if (report.stopped)
+        print_message(
+            err, "The scans were stopped!",
+            "The batch was stopped; the files after the current one were not scanned.\n" + report.times_message());
+    else
+        print_message(err, done_caption, report.times_message());
     return run;
 }
 

@@ -26,6 +26,7 @@ struct scan_request {
     detect::scan_settings settings; // the values for every file (the per-file ones are not used)
     detect::mask_switches switches;
     std::int32_t bit_shift = 0;
+    bool swap_bytes = false; // 16-bit samples stored high byte first
     file_values per_file;
     unsigned jobs = 1;      // files scanned at once
     unsigned threads = 0;   // threads for each file; 0: all cores (shared among the jobs)

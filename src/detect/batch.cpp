@@ -58,8 +58,37 @@ std::string base_name_of(const std::string& path) {
     return name;
 }
 
-std::string results_folder_name(const std::string& base_name) {
-    return std::string(folder_prefix) + cut_utf8(base_name, max_folder_name - folder_prefix.size());
+std::string results_folder_name(const std::string& base_name, const std::string& suffix) {
+    return std::string(folder_prefix) + cut_utf8(base_name, max_folder_name - folder_prefix.size() - suffix.size()) +
+           suffix;
+}
+
+platform::result<std::string> claim_results_folder(platform::file_system& fs, const std::string& parent,
+                                                   const std::string& base_name) {
+    constexpr int last_tried = 9999;
+    for (int n = 1; n <= last_tried; ++n) {
+        const std::string dir =
+            join_path(parent, results_folder_name(base_name, n == 1 ? std::string{} : "-" + std::to_string(n)));
+        switch (fs.kind_of(dir)) {
+            case platform::entry_kind::missing: {
+                const platform::status made = fs.make_dir(dir);
+                if (made) return dir;
+                // Made by someone else in between: try the next name.
+                if (fs.kind_of(dir) == platform::entry_kind::missing)
+                    return platform::status::failure("its results folder " + dir + " cannot be created (" +
+                                                     made.reason() + ")");
+                break;
+            }
+            case platform::entry_kind::directory:
+                if (fs.is_empty_dir(dir)) return dir;
+                break;
+            default: // a link is never written through; a file is not a folder
+                break;
+        }
+    }
+    return platform::status::failure(format_bounded(
+        512, "its results folders %s to %s-%d are all taken", join_path(parent, results_folder_name(base_name)).c_str(),
+        join_path(parent, results_folder_name(base_name, "-" + std::to_string(last_tried))).c_str(), last_tried));
 }
 
 std::string file_report::problem_text() const { return join_texts(problems, "; "); }
@@ -92,16 +121,8 @@ file_report scan_file(const scan_job& job, const scan_environment& env, const en
     };
 
     const std::string base = base_name_of(path);
-    const std::string result_dir = join_path(env.results_parent, results_folder_name(base));
-    const std::string summary_path =
-        format_bounded(result_dir.size() + base.size() + 16, "%s/%s_summary.txt", result_dir.c_str(),
-                       cut_utf8(base, max_folder_name - folder_prefix.size()).c_str());
-    report.result_dir = result_dir;
-    platform::status dir_made;
-    const auto make_results_folder = [&] {
-        dir_made = fs.make_dir(result_dir);
-        if (!dir_made && fs.exists(result_dir)) dir_made = {};
-    };
+    const std::string first_choice = join_path(env.results_parent, results_folder_name(base));
+    report.result_dir = first_choice;
 
     // A file that cannot be opened gets no results folder; any other file does, even when it
     // is then skipped.
@@ -110,7 +131,26 @@ file_report scan_file(const scan_job& job, const scan_environment& env, const en
         refuse(file_outcome::failed, "it cannot be opened (" + input.reason() + ")", true);
         return report;
     }
-    make_results_folder();
+    if (const std::int64_t size = input.value()->size(); size >= 0 && size < ser::header_size) {
+        refuse(file_outcome::failed,
+               size == 0 ? std::string("the file is empty")
+                         : format_bounded(256, "the file holds only %lld bytes, fewer than the %lld of a SER header",
+                                          static_cast<long long>(size), static_cast<long long>(ser::header_size)),
+               true);
+        return report;
+    }
+    auto claimed = claim_results_folder(fs, env.results_parent, base);
+    if (!claimed) {
+        refuse(file_outcome::failed, claimed.reason(), true);
+        return report;
+    }
+    const std::string result_dir = claimed.value();
+    report.result_dir = result_dir;
+    if (result_dir != first_choice) report.folder_taken = first_choice;
+    const std::string summary_path =
+        format_bounded(result_dir.size() + base.size() + 16, "%s/%s_summary.txt", result_dir.c_str(),
+                       cut_utf8(base, max_folder_name - folder_prefix.size()).c_str());
+
     ser::ser_reader reader(std::move(input.value()));
     reader.set_bit_shift(job.bit_shift);
     reader.set_swap_bytes(job.swap_bytes);
@@ -122,6 +162,14 @@ file_report scan_file(const scan_job& job, const scan_environment& env, const en
     }
     if (const platform::status geometry = reader.check_geometry(); !geometry) {
         refuse(file_outcome::failed, geometry.reason(), true);
+        return report;
+    }
+    if (reader.frames_present() == 0) {
+        refuse(
+            file_outcome::failed,
+            format_bounded(256, "the file holds no whole frame (%lld bytes after the header, a frame takes %lld)",
+                           static_cast<long long>(reader.data_bytes()), static_cast<long long>(reader.frame_bytes())),
+            true);
         return report;
     }
 
@@ -137,9 +185,8 @@ file_report scan_file(const scan_job& job, const scan_environment& env, const en
 
     auto opened = summary_file::open(fs, summary_path, platform::write_mode::truncate);
     if (!opened) {
-        std::string why = "its summary file " + summary_path + " cannot be created (" + opened.reason() + ")";
-        if (!dir_made) why = "its results folder " + result_dir + " cannot be created (" + dir_made.reason() + ")";
-        refuse(file_outcome::failed, why, true);
+        refuse(file_outcome::failed,
+               "its summary file " + summary_path + " cannot be created (" + opened.reason() + ")", true);
         return report;
     }
     const std::unique_ptr<summary_file> header = std::move(opened.value());
@@ -177,6 +224,8 @@ file_report scan_file(const scan_job& job, const scan_environment& env, const en
     report.det_count = st.outcome.det_count;
     report.raise_withheld = st.outcome.raise_withheld;
     report.problems = st.outcome.problems;
+    report.incomplete = st.outcome.incomplete;
+    report.no_pass = st.outcome.no_pass;
     report.frames = std::move(st.outcome.frames);
     report.scattered = std::move(st.outcome.scattered);
     report.passes = std::move(st.outcome.passes);
@@ -184,6 +233,8 @@ file_report scan_file(const scan_job& job, const scan_environment& env, const en
         report.outcome = file_outcome::failed;
     else if (st.outcome.stopped)
         report.outcome = file_outcome::stopped;
+    else if (!st.outcome.no_pass.empty())
+        report.outcome = file_outcome::failed;
     else
         report.outcome = file_outcome::scanned;
     return report;

@@ -28,12 +28,21 @@ struct file_report {
     std::string path;
     file_outcome outcome = file_outcome::not_reached;
     std::string result_dir; // the folder the results are in after the scan (renamed or not)
+    // The folder first tried when it already held files (or was no folder of this run's own) and
+    // another was used instead; empty otherwise.
+    std::string folder_taken;
     std::int32_t final_threshold = 0;
     std::int32_t last_frame = 0; // cur_frame at the end
     std::int32_t det_frames = 0; // as written in the closing block
     std::int32_t det_count = 0;
     std::vector<std::string> problems; // why the file was not (fully) scanned
-    bool raise_withheld = false;       // the threshold was not raised again: it would repeat for ever
+    // The scan ran and its results folder holds its summary, but not every output could be
+    // written (the outcome is then failed, and the summary says the scan is incomplete).
+    bool incomplete = false;
+    // Why no pass ran (an initial threshold below the lowest, a Max of 0): the summary and the
+    // folder are as described, but the file counts as failed, as a refused row does.
+    std::string no_pass;
+    bool raise_withheld = false; // the threshold was not raised again: it would repeat for ever
     // What the scan found, in the order it was found.
     std::vector<saved_frame> frames;
     std::vector<scattered_frame> scattered;
@@ -98,7 +107,14 @@ file_report scan_file(const scan_job& job, const scan_environment& env, const en
 
 // The file-name part of a path without its extension ("dir/m1.ser" gives "m1").
 std::string base_name_of(const std::string& path);
-// "Results_" and the base name, cut so that the folder name has at most 99 bytes.
-std::string results_folder_name(const std::string& base_name);
+// "Results_" and the base name, cut so that the folder name has at most 99 bytes; with a
+// suffix ("-2") the base name is cut so that the suffix still fits.
+std::string results_folder_name(const std::string& base_name, const std::string& suffix = {});
+
+// The folder a file's results go to, made for this run: Results_NAME, or when that name is
+// taken (an earlier run's files, a symbolic link, a file) the first free Results_NAME-2,
+// Results_NAME-3, ... An existing empty folder of that name is used as it is.
+platform::result<std::string> claim_results_folder(platform::file_system& fs, const std::string& parent,
+                                                   const std::string& base_name);
 
 } // namespace serflash::detect

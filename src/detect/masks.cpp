@@ -103,6 +103,27 @@ int star_test(const double* mean_map, std::int32_t w, std::int32_t h, const scan
     return 1;
 }
 
+namespace {
+
+// Masks the square of the half size around every inner pixel that is marked. A square that
+// reaches past every edge from any pixel covers the whole image: it is masked once, which gives
+// the same map without looping over the image for every marked pixel.
+template <class Marked>
+void mask_around(scan_state& st, const inner_area& a, std::int32_t half, Marked marked) {
+    const bool covers_image = half >= std::max(st.width(), st.height());
+    for (std::int32_t j = a.first_row; j <= a.last_row; ++j)
+        for (std::int32_t c = a.first_col; c <= a.last_col; ++c) {
+            if (!marked(at(st, j, c))) continue;
+            if (covers_image) {
+                std::fill(st.sigma_map.begin(), st.sigma_map.end(), mask_value);
+                return;
+            }
+            mask_square(st, j, c, half);
+        }
+}
+
+} // namespace
+
 int is_star(const scan_state& st, std::int32_t row, std::int32_t col) {
     return star_test(st.mean_map.data(), st.width(), st.height(), st.settings, row, col);
 }
@@ -112,20 +133,10 @@ void apply_masks(scan_state& st, const mask_switches& sw) {
     const scan_settings& cfg = st.settings;
     const double red = static_cast<double>(cfg.red_level);
     const double blue = static_cast<double>(cfg.blue_level);
-    if (sw.red) {
-        for (std::int32_t j = a.first_row; j <= a.last_row; ++j)
-            for (std::int32_t c = a.first_col; c <= a.last_col; ++c)
-                if (st.mean_map[at(st, j, c)] > red) mask_square(st, j, c, cfg.red_mask_half);
-    }
-    if (sw.blue) {
-        for (std::int32_t j = a.first_row; j <= a.last_row; ++j)
-            for (std::int32_t c = a.first_col; c <= a.last_col; ++c)
-                if (st.mean_map[at(st, j, c)] < blue) mask_square(st, j, c, cfg.blue_mask_half);
-    }
+    if (sw.red) mask_around(st, a, cfg.red_mask_half, [&](std::size_t i) { return st.mean_map[i] > red; });
+    if (sw.blue) mask_around(st, a, cfg.blue_mask_half, [&](std::size_t i) { return st.mean_map[i] < blue; });
     if (sw.stars) {
-        for (std::int32_t j = a.first_row; j <= a.last_row; ++j)
-            for (std::int32_t c = a.first_col; c <= a.last_col; ++c)
-                if (st.star_map[at(st, j, c)] != 0) mask_square(st, j, c, cfg.star_mask_half);
+        mask_around(st, a, cfg.star_mask_half, [&](std::size_t i) { return st.star_map[i] != 0; });
         for (std::int32_t j = a.first_row; j <= a.last_row; ++j)
             for (std::int32_t c = a.first_col; c <= a.last_col; ++c)
                 st.star_map[at(st, j, c)] = is_star(st, j, c) != 0 ? 1 : 0;

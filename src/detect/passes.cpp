@@ -4,6 +4,7 @@
 #include "detect/format.h"
 #include "detect/summary_file.h"
 
+#include <algorithm>
 #include <limits>
 #include <new>
 
@@ -16,6 +17,17 @@ void fail(scan_state& st, const std::string& caption, const std::string& text, c
     st.hooks.say(caption, text);
     st.outcome.failed = true;
     st.outcome.add_problem(what);
+}
+
+// Reported once per file, with the system's reason.
+void report_summary_failure(scan_state& st, const summary_file& summary) {
+    if (st.summary_failure_reported) return;
+    st.summary_failure_reported = true;
+    const std::string why = summary.error().empty() ? "it could not be written" : summary.error();
+    st.hooks.say("case IDC_SCAN", "Error: the summary file " + st.summary_path + " could not be written completely (" +
+                                      why + "); the scan of this file is incomplete.");
+    st.outcome.failed = true;
+    st.outcome.add_problem("the summary file could not be written completely (" + why + ")");
 }
 
 void release_maps(scan_state& st) {
@@ -48,6 +60,12 @@ platform::status scan_refusal(const scan_settings& s, std::int32_t frames_presen
         return platform::status::failure(format_bounded(256, "the initial threshold %d and the step %d are too large",
                                                         s.threshold, s.threshold_step));
     return {};
+}
+
+void clip_to_image(scan_settings& s, std::int32_t width, std::int32_t height) {
+    const std::int32_t reach = std::max(width, height);
+    for (std::int32_t* size : {&s.red_mask_half, &s.blue_mask_half, &s.star_mask_half, &s.star_half_width})
+        *size = std::min(*size, reach);
 }
 
 std::string scan_outcome::problem_text() const { return join_texts(problems, "; "); }
@@ -100,6 +118,7 @@ void withdraw_scattered_frame(scan_state& st, std::int32_t points, const hit_ext
 }
 
 void report_snapshot_failure(scan_state& st, const std::string& path, const std::string& why) {
+    st.outcome.failed = true;
     if (st.snapshot_failure_reported) return;
     st.snapshot_failure_reported = true;
     const std::string text = "Error: the snapshot " + path + " could not be written (" + why +
@@ -128,16 +147,27 @@ std::string final_folder_name(const std::string& result_dir, std::int32_t thresh
     return format_bounded(result_dir.size() + 32, "%s_s%d_%d", result_dir.c_str(), threshold, frame);
 }
 
-void finish_scan(scan_state& st, bool rename_folder) {
+void finish_scan(scan_state& st) {
     for (result_sink* sink : st.sinks) sink->scan_finished(st.det_frames, st.det_count);
     st.outcome.det_frames = st.det_frames;
     st.outcome.det_count = st.det_count;
     if (st.hooks.frame_shown) st.hooks.frame_shown(st.cur_frame);
     st.det_frames = 0;
     st.outcome.final_dir = st.result_dir;
-    if (!rename_folder) return;
+}
+
+void rename_results_folder(scan_state& st) {
     const std::string new_name = final_folder_name(st.result_dir, st.threshold, st.cur_frame);
-    if (st.fs->rename_no_replace(st.result_dir, new_name).ok()) st.outcome.final_dir = new_name;
+    const platform::status renamed = st.fs->rename_no_replace(st.result_dir, new_name);
+    if (renamed) {
+        st.outcome.final_dir = new_name;
+        return;
+    }
+    const std::string why = st.fs->kind_of(new_name) != platform::entry_kind::missing
+                                ? new_name + " already exists (it is never replaced)"
+                                : renamed.reason();
+    st.hooks.say("case IDC_SCAN", "The results folder " + st.result_dir + " is not renamed to " + new_name + ": " +
+                                      why + ". The results of this scan are in " + st.result_dir + ".");
 }
 
 void drive_scan(scan_state& st, pass_runner& runner) {
@@ -145,6 +175,7 @@ void drive_scan(scan_state& st, pass_runner& runner) {
     st.outcome = {};
     st.outcome.final_dir = st.result_dir;
     st.snapshot_failure_reported = false;
+    st.summary_failure_reported = false;
     const scan_settings& cfg = st.settings;
 
     if (st.reader == nullptr) {
@@ -164,6 +195,7 @@ void drive_scan(scan_state& st, pass_runner& runner) {
              "no memory for the display bitmap");
         return;
     }
+    clip_to_image(st.settings, st.width(), st.height());
     if (!runner.prepare(st)) {
         fail(st, "case IDC_SCAN", "Error: no memory for the statistics of the scan.", "no memory for the statistics");
         return;
@@ -214,6 +246,8 @@ void drive_scan(scan_state& st, pass_runner& runner) {
                           !raise_withheld(st.pass, st.init_threshold, step);
             st.outcome.passes.push_back(pass);
             for (result_sink* sink : st.sinks) sink->pass_ended(pass);
+            // What a pass found is on disk before the next begins, even if the program is killed.
+            if (!summary->flush()) report_summary_failure(st, *summary);
             if (result == run_end::failed) {
                 scan_failed = true;
                 break;
@@ -235,19 +269,29 @@ void drive_scan(scan_state& st, pass_runner& runner) {
         }
     }
 
+    if (st.outcome.passes.empty() && !st.outcome.failed && !st.outcome.stopped) {
+        st.outcome.no_pass = cfg.max_det_frames <= 0
+                                 ? format_bounded(256, "Max is %d, so no frame may hold detections", cfg.max_det_frames)
+                                 : format_bounded(256, "the initial threshold %d is below the lowest threshold %d",
+                                                  st.init_threshold, lowest_threshold);
+        st.hooks.say("case IDC_SCAN", "Error: no pass ran and no frame was read: " + st.outcome.no_pass +
+                                          ". The summary holds only the closing block.");
+    }
     if (scan_failed) {
         st.outcome.failed = true;
         st.outcome.add_problem("the statistics of a packet could not be computed");
     }
     runner.before_closing(st);
-    finish_scan(st, !scan_failed);
+    finish_scan(st);
     st.sinks = extra_sinks;
-    if (!summary->close()) {
-        st.hooks.say("case IDC_SCAN",
-                     "Error: the summary file " + st.summary_path + " could not be written completely.");
-        st.outcome.failed = true;
-        st.outcome.add_problem("the summary file could not be written completely");
+    if (summary->failed()) report_summary_failure(st, *summary);
+    if (st.outcome.failed) {
+        // Not counts as if complete: the summary ends saying what is missing.
+        st.outcome.incomplete = true;
+        summary->write("------The scan of this file is incomplete: " + st.outcome.problem_text() + ".------\n");
     }
+    if (!summary->close()) report_summary_failure(st, *summary);
+    if (!scan_failed) rename_results_folder(st);
 }
 
 namespace {

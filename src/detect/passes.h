@@ -12,6 +12,11 @@ namespace serflash::detect {
 // frames present, a threshold step below 1, or thresholds that do not fit 32 bits.
 platform::status scan_refusal(const scan_settings& s, std::int32_t frames_present);
 
+// Sizes that reach past every edge of the image from any pixel (mask half sizes, the star ring's
+// radius) cut to the larger side: the masks and the star test are the same, and no work or
+// memory grows with the setting. The summary keeps the values as given.
+void clip_to_image(scan_settings& s, std::int32_t width, std::int32_t height);
+
 // A pass at init_threshold that reached max_det_frames is raised and run again. The raise is
 // withheld (the scan ends as when a lowered pass reaches the limit) when the next pass would
 // provably repeat this one for ever: either no frame was withdrawn for its scatter and every
@@ -23,9 +28,12 @@ bool raise_withheld(const pass_flags& pass, std::int32_t init_threshold, std::in
 // "%s_s%d_%d": the name a results folder gets at the end of its file's scan.
 std::string final_folder_name(const std::string& result_dir, std::int32_t threshold, std::int32_t frame);
 
-// The closing steps of a file's scan: the closing block, the frame shown, det_frames := 0 and the
-// rename of result_dir (never replacing anything; on failure the results stay where they are).
-void finish_scan(scan_state& st, bool rename_folder);
+// The closing steps of a file's scan: the closing block, the frame shown, det_frames := 0.
+void finish_scan(scan_state& st);
+// The last closing step, once the summary is closed: result_dir gets its final name. Nothing is
+// ever replaced; a refused rename is told (which folder exists, where the results are) and the
+// results stay where they are.
+void rename_results_folder(scan_state& st);
 
 // What differs between scanners: how they get their work memory and how they run one pass.
 // Everything else of the scan command (refusals, set-up, summary, the pass loop with its raises,

@@ -38,6 +38,8 @@ struct scan_outcome {
     bool stopped = false;              // the user asked to stop; the scan ended after that frame
     bool raise_withheld = false;       // a raise was not made because it would repeat for ever
     bool failed = false;               // the scan could not be carried out (see problems)
+    bool incomplete = false;           // it ran, but not every output was written (the summary says so)
+    std::string no_pass;               // why no pass ran (the outputs are the described ones)
     std::vector<std::string> problems; // failures met, each reported once through the hooks
     // The records, in the order they were made.
     std::vector<saved_frame> frames;
@@ -80,6 +82,7 @@ struct scan_state {
     int file_count = 1;
     scan_outcome outcome;
     bool snapshot_failure_reported = false;
+    bool summary_failure_reported = false;
 
     mask_switches current_switches() const { return hooks.ask_switches(switches); }
     std::int32_t width() const { return reader->width(); }

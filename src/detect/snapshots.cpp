@@ -28,7 +28,9 @@ platform::status write_snapshot(platform::file_system& fs, const std::string& pa
     ok = ok && out->write(info_bytes.data(), info_bytes.size());
     ok = ok && out->write(disp.disp_buf.data(), info.biSizeImage);
     ok = out->close() && ok;
-    return ok ? platform::status{} : platform::status::failure("write failed");
+    if (ok) return {};
+    const std::string why = out->error();
+    return platform::status::failure(why.empty() ? "it could not be written" : why);
 }
 
 void draw_detection_box(display::display_bitmap& disp, std::int32_t col, std::int32_t row) {

@@ -38,7 +38,17 @@ void summary_file::write(std::string_view text) {
         if (c == '\n') stored.push_back('\r');
         stored.push_back(c);
     }
-    if (!out_->write(stored.data(), stored.size())) failed_ = true;
+    if (!out_->write(stored.data(), stored.size())) note_failure();
+}
+
+void summary_file::note_failure() {
+    if (!failed_ && out_) error_ = out_->error();
+    failed_ = true;
+}
+
+bool summary_file::flush() {
+    if (out_ && !out_->flush()) note_failure();
+    return !failed_;
 }
 
 void summary_file::print(const char* format, ...) {
@@ -51,7 +61,7 @@ void summary_file::print(const char* format, ...) {
 
 bool summary_file::close() {
     if (out_) {
-        if (!out_->close()) failed_ = true;
+        if (!out_->close()) note_failure();
         out_.reset();
     }
     return !failed_;

@@ -34,11 +34,17 @@ public:
 
     // Closes the file; false when anything written could not be stored (also earlier failures).
     bool close();
+    // Stores what is written so far (it then survives the program being killed).
+    bool flush();
     bool failed() const { return failed_; }
+    // The system's reason for the first failure ("No space left on device"), when it tells one.
+    const std::string& error() const { return error_; }
 
 private:
     std::unique_ptr<platform::output_file> out_;
     bool failed_ = false;
+    std::string error_;
+    void note_failure();
 };
 
 // The header block of the summary: SER header text, then the detection parameters.

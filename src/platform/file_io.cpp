@@ -86,7 +86,7 @@ public:
             buffer_.insert(buffer_.end(), p, p + n);
             return true;
         }
-        if (!flush()) return false;
+        if (!write_buffer()) return false;
         if (n < buffer_capacity) {
             buffer_.insert(buffer_.end(), p, p + n);
             return true;
@@ -95,12 +95,13 @@ public:
     }
     bool close() override {
         if (fd_ < 0) return !failed_;
-        flush();
+        write_buffer();
         if (::close(fd_) != 0 && !failed_) fail(errno);
         fd_ = -1;
         return !failed_;
     }
     std::string error() const override { return error_; }
+    bool flush() override { return fd_ >= 0 && write_buffer(); }
 
 private:
     static constexpr std::size_t buffer_capacity = std::size_t{1} << 16;
@@ -122,7 +123,7 @@ private:
         }
         return true;
     }
-    bool flush() {
+    bool write_buffer() {
         if (failed_) return false;
         const bool ok = write_all(buffer_.data(), buffer_.size());
         buffer_.clear();

@@ -37,6 +37,9 @@ public:
     virtual bool write(const void* src, std::size_t n) = 0;
     // Flushes and closes; false when anything written could not be stored.
     virtual bool close() = 0;
+    // Hands what is buffered to the system (it survives the program being killed); false when
+    // anything written so far could not be stored.
+    virtual bool flush() { return true; }
     // The system's reason for the last failed write or close ("No space left on device"), or
     // empty when nothing failed or the file cannot tell.
     virtual std::string error() const { return {}; }

@@ -1,3 +1,4 @@
+#include "cli/commands.h"
 #include "cli/scan_runner.h"
 #include "synth/synth.h"
 #include "ui/control_ids.h"
@@ -6,9 +7,12 @@
 #include "ui/scan_table.h"
 #include "../ui/panel_fakes.h"
 
+#include <CLI/CLI.hpp>
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <map>
 #include <tuple>
 #include <sstream>
 
@@ -16,6 +20,22 @@ namespace serflash::cli {
 namespace {
 
 namespace fs = std::filesystem;
+
+TEST(ScanCommand, EmptyValuesAreRefusedAndDashedNamesFollowDoubleDash) {
+    CLI::App app;
+    const auto commands = add_all_commands(app);
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"scan", "--threshold", "", "a.ser"},
+                                                 {"scan", "--dir", "", "a.ser"},
+                                                 {"scan", "--mask0", "", "a.ser"},
+                                                 {"info", ""}}) {
+        CLI::App fresh;
+        add_all_commands(fresh);
+        std::vector<std::string> reversed(args.rbegin(), args.rend());
+        EXPECT_THROW(fresh.parse(reversed), CLI::ValidationError) << args[1];
+    }
+    std::vector<std::string> dashed = {"-dash.ser", "--", "3", "--max", "scan"}; // parse takes them last first
+    EXPECT_NO_THROW(app.parse(dashed));
+}
 
 TEST(ScanCommand, Rectangles) {
     EXPECT_EQ(parse_rectangle("1,-2,300,4"), (std::array<std::int32_t, 4>{1, -2, 300, 4}));
@@ -111,6 +131,67 @@ TEST_F(ScanFiles, MoreThanFortyFilesOneLineEachAndOneTimesMessage) {
     EXPECT_NE(e.find("IDC_BUTTON_FILE_TO_FILE: Error: " + root_ + "/missing.ser"), std::string::npos);
     EXPECT_EQ(e.find("The scans of all SER files completed!"), e.rfind("The scans of all SER files completed!"));
     EXPECT_NE(e.find("completed!:\nMonth_Day "), std::string::npos);
+}
+
+// Every regular file under a folder with its bytes, by path inside it.
+std::map<std::string, std::string> tree_of(const fs::path& dir) {
+    std::map<std::string, std::string> out;
+    for (const auto& e : fs::recursive_directory_iterator(dir)) {
+        if (!e.is_regular_file()) continue;
+        std::ifstream in(e.path(), std::ios::binary);
+        out[fs::relative(e.path(), dir).string()] = std::string(std::istreambuf_iterator<char>(in), {});
+    }
+    return out;
+}
+
+TEST_F(ScanFiles, ARepeatedScanNeverTouchesEarlierResults) {
+    synth::params p = synth::default_params(16);
+    p.width = 48;
+    p.height = 48;
+    p.frames = 40;
+    p.stars = 0;
+    p.hot_pixels = 0;
+    p.flashes = {{24, 24, 12, 900.0, 1}};
+    const std::string path = root_ + "/m1.ser";
+    ASSERT_TRUE(synth::write_ser(platform::native_file_system(), path, p).ok);
+    scan_request req;
+    req.files = {path};
+    req.dir = root_;
+    std::vector<std::string> dirs;
+    std::map<std::string, std::string> second;
+    for (int run = 0; run < 3; ++run) {
+        std::ostringstream out, err;
+        const scan_run r = run_scan_request(req, out, err, false);
+        ASSERT_EQ(r.files.size(), 1u);
+        dirs.push_back(r.files[0].result_dir);
+        if (run == 1) {
+            second = tree_of(dirs[1]);
+            // The final name is the first run's: the message says which folder exists.
+            EXPECT_NE(err.str().find(dirs[0] + " already exists"), std::string::npos) << err.str();
+        }
+        if (run == 2) {
+            EXPECT_NE(out.str().find("was taken by earlier results"), std::string::npos);
+        }
+    }
+    EXPECT_EQ(dirs[1], root_ + "/Results_m1");
+    EXPECT_EQ(dirs[2].rfind(root_ + "/Results_m1-2_s", 0), 0u) << dirs[2];
+    EXPECT_GT(second.size(), 1u); // summary and snapshots
+    EXPECT_EQ(tree_of(dirs[1]), second);
+}
+
+TEST_F(ScanFiles, NothingIsWrittenThroughALinkedResultsFolder) {
+    const std::string path = make("m1.ser", 30);
+    fs::create_directory(root_ + "/elsewhere");
+    fs::create_directory_symlink(root_ + "/elsewhere", root_ + "/Results_m1");
+    scan_request req;
+    req.files = {path};
+    req.dir = root_;
+    std::ostringstream out, err;
+    const scan_run r = run_scan_request(req, out, err, false);
+    EXPECT_TRUE(r.all_scanned());
+    EXPECT_TRUE(fs::is_empty(root_ + "/elsewhere"));
+    EXPECT_TRUE(fs::is_symlink(root_ + "/Results_m1"));
+    EXPECT_EQ(r.files[0].result_dir.rfind(root_ + "/Results_m1-2_s", 0), 0u) << r.files[0].result_dir;
 }
 
 } // namespace

@@ -1,8 +1,11 @@
 #include "detect/batch.h"
+#include "detect/fast_scan.h"
 #include "memory_fs.h"
 #include "memory_scan.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 namespace serflash::detect {
 namespace {
@@ -166,17 +169,171 @@ TEST(Batch, FilesThatCannotBeOpenedOrWrittenAreReported) {
     EXPECT_EQ(locked.fs.creates, 0);
 }
 
-TEST(Batch, LeftoverFolderKeepsTheResultsAndALaterSameNameEmptiesIt) {
+TEST(Batch, EarlierResultsAreNeverReusedOrReplaced) {
     batch_rig r;
     r.fs.dirs.insert("Results_m1_s45_20");
+    r.fs.files["Results_m1_s45_20/m1_summary.txt"] = {'o', 'l', 'd'};
     r.add_ser("in/m1.ser", frames_with_flash(20, -1));
     r.add_ser("other/m1.ser", frames_with_flash(20, -1));
     const auto rep = r.run();
+    // The final name is taken: the results stay in Results_m1, and the message says so.
     EXPECT_EQ(rep.files[0].result_dir, "Results_m1");
-    EXPECT_EQ(rep.files[1].result_dir, "Results_m1");
-    // One header block: the second file's mode "w" emptied the first summary.
-    const std::string text = r.fs.text("Results_m1/m1_summary.txt");
-    EXPECT_EQ(text.find("SER File Header", 100), std::string::npos);
+    EXPECT_TRUE(rep.files[0].folder_taken.empty());
+    const auto told = [&](const std::string& part) {
+        return std::any_of(r.messages.begin(), r.messages.end(),
+                           [&](const auto& m) { return m.second.find(part) != std::string::npos; });
+    };
+    EXPECT_TRUE(told("Results_m1_s45_20 already exists"));
+    EXPECT_TRUE(told("The results of this scan are in Results_m1."));
+    // The same name again: Results_m1 holds files, so the next free name is used and renamed.
+    EXPECT_EQ(rep.files[1].result_dir, "Results_m1-2_s45_20");
+    EXPECT_EQ(rep.files[1].folder_taken, "Results_m1");
+    EXPECT_EQ(r.fs.text("Results_m1_s45_20/m1_summary.txt"), "old");
+    const std::string first = r.fs.text("Results_m1/m1_summary.txt");
+    EXPECT_EQ(first.find("SER File Header", 100), std::string::npos);
+    EXPECT_EQ(first, r.fs.text("Results_m1-2_s45_20/m1_summary.txt"));
+    EXPECT_EQ(r.fs.names_in("Results_m1").size(), r.fs.names_in("Results_m1-2_s45_20").size());
+}
+
+TEST(Batch, ResultsFolderThatIsALinkOrAFileIsPassedOver) {
+    batch_rig r;
+    r.fs.links.insert("Results_m1");
+    r.fs.files["Results_m1-2"] = {'x'};
+    r.fs.dirs.insert("Results_m1-3"); // empty: used as it is
+    r.add_ser("in/m1.ser", frames_with_flash(20, -1));
+    const auto rep = r.run();
+    EXPECT_EQ(rep.files[0].outcome, file_outcome::scanned);
+    EXPECT_EQ(rep.files[0].result_dir, "Results_m1-3_s45_20");
+    EXPECT_EQ(rep.files[0].folder_taken, "Results_m1");
+    EXPECT_TRUE(r.fs.links.count("Results_m1"));
+    EXPECT_EQ(r.fs.text("Results_m1-2"), "x");
+    EXPECT_TRUE(r.fs.names_in("Results_m1").empty());
+    // A long base name is cut so that the suffix still fits the 99 bytes.
+    EXPECT_EQ(results_folder_name(std::string(200, 'a'), "-12").size(), 99u);
+    EXPECT_EQ(results_folder_name(std::string(200, 'a'), "-12").substr(96), "-12");
+}
+
+TEST(Batch, AnOutputNotWrittenMakesTheFileFailAndTheSummarySaysSo) {
+    // The snapshot of the flash cannot be written (a full disk, no free inodes).
+    batch_rig lost;
+    lost.add_ser("in/m1.ser", frames_with_flash(50, 20));
+    lost.fs.refuse_write = [](const std::string& p) { return p.size() > 4 && p.substr(p.size() - 4) == ".bmp"; };
+    auto rep = lost.run();
+    EXPECT_EQ(rep.files[0].outcome, file_outcome::failed);
+    EXPECT_TRUE(rep.files[0].incomplete);
+    EXPECT_FALSE(rep.all_scanned());
+    EXPECT_EQ(rep.files[0].result_dir, "Results_m1_s69_20"); // the results are kept and renamed
+    EXPECT_NE(rep.files[0].problem_text().find("snapshots could not be written"), std::string::npos);
+    std::string text = lost.fs.text("Results_m1_s69_20/m1_summary.txt");
+    EXPECT_NE(text.find("Number of detections = 1\r\n"), std::string::npos);
+    EXPECT_EQ(text.substr(text.rfind("------The scan")),
+              "------The scan of this file is incomplete: snapshots could not be written (No space left on "
+              "device).------\r\n");
+
+    // The summary stops taking writes after its first pass.
+    batch_rig full;
+    full.add_ser("in/m2.ser", frames_with_flash(50, -1));
+    int writes = 0;
+    full.fs.refuse_write = [&](const std::string& p) {
+        return p == "Results_m2/m2_summary.txt" && ++writes > 20; // the header and the first pass
+    };
+    rep = full.run();
+    EXPECT_EQ(rep.files[0].outcome, file_outcome::failed);
+    EXPECT_TRUE(rep.files[0].incomplete);
+    EXPECT_NE(rep.files[0].problem_text().find("the summary file could not be written completely"), std::string::npos);
+    const auto said = std::count_if(full.messages.begin(), full.messages.end(), [](const auto& m) {
+        return m.second.find("m2_summary.txt could not be written completely") != std::string::npos;
+    });
+    EXPECT_EQ(said, 1); // told once per file
+
+    // Default outputs carry no such line.
+    batch_rig ok;
+    ok.add_ser("in/m1.ser", frames_with_flash(50, 20));
+    rep = ok.run();
+    EXPECT_FALSE(rep.files[0].incomplete);
+    EXPECT_EQ(ok.fs.text("Results_m1_s69_20/m1_summary.txt").find("incomplete"), std::string::npos);
+}
+
+TEST(Batch, NoPassRanKeepsTheOutputsButFails) {
+    batch_rig r;
+    r.add_ser("in/low.ser", frames_with_flash(20, 5));
+    r.add_ser("in/max0.ser", frames_with_flash(20, 5));
+    r.jobs[0].settings.threshold = 40;
+    r.jobs[1].settings.max_det_frames = 0;
+    const auto rep = r.run();
+    // The described outputs: the closing block alone, the folder renamed with init + step.
+    EXPECT_EQ(rep.files[0].result_dir, "Results_low_s43_0");
+    EXPECT_EQ(rep.files[1].result_dir, "Results_max0_s63_0");
+    const std::string closing =
+        "\r\n--------------------------------------------------------------------\r\n"
+        "Number of frames that include detections = 0\r\nNumber of detections = 0\r\n"
+        "--------------------------------------------------------------------\r\n\r\n";
+    for (const char* p : {"Results_low_s43_0/low_summary.txt", "Results_max0_s63_0/max0_summary.txt"}) {
+        const std::string text = r.fs.text(p);
+        ASSERT_GT(text.size(), closing.size());
+        EXPECT_EQ(text.substr(text.size() - closing.size()), closing) << p;
+        EXPECT_EQ(text.find("Threshold:"), std::string::npos);
+    }
+    for (const auto& f : rep.files) EXPECT_EQ(f.outcome, file_outcome::failed);
+    EXPECT_NE(rep.files[0].no_pass.find("initial threshold 40 is below the lowest threshold 45"), std::string::npos);
+    EXPECT_NE(rep.files[1].no_pass.find("Max is 0"), std::string::npos);
+    EXPECT_NE(r.messages[0].second.find("no pass ran"), std::string::npos);
+    EXPECT_FALSE(rep.all_scanned());
+}
+
+// Mask sizes and a star ring far larger than the image act as sizes of the image's larger side:
+// the same results from both scanners, without work or memory that grows with the setting.
+TEST(Batch, HugeMaskSizesAndStarWidthAreClippedToTheImage) {
+    constexpr std::int32_t huge = 2147483647;
+    std::vector<std::vector<std::string>> snapshots;
+    std::vector<std::string> summaries;
+    for (const bool fast : {false, true}) {
+        for (const std::int32_t size : {huge, W}) {
+            batch_rig r;
+            r.add_ser("in/m1.ser", frames_with_flash(50, 20));
+            scan_settings& s = r.jobs[0].settings;
+            s.star_half_width = size;
+            s.star_mask_half = size;
+            s.red_mask_half = size;
+            s.blue_mask_half = size;
+            s.red_level = 1005; // only the flash's centre is brighter on average: the whole image is masked
+            r.jobs[0].switches = {true, true, true};
+            batch_request req;
+            req.jobs = r.jobs;
+            req.fs = &r.fs;
+            if (fast) req.scanner = make_fast_scanner();
+            const auto rep = run_batch(req);
+            ASSERT_EQ(rep.files[0].outcome, file_outcome::scanned) << rep.files[0].problem_text();
+            snapshots.push_back(r.fs.names_in(rep.files[0].result_dir));
+            summaries.push_back(r.fs.text(rep.files[0].result_dir + "/m1_summary.txt"));
+        }
+    }
+    // The summary keeps the value as given.
+    EXPECT_NE(summaries[0].find("Star size 2147483647 "), std::string::npos);
+    EXPECT_NE(summaries[0].find("Mask size 2147483647\r\n"), std::string::npos);
+    for (std::size_t k = 1; k < snapshots.size(); ++k) EXPECT_EQ(snapshots[k], snapshots[0]) << k;
+    EXPECT_EQ(summaries[1], summaries[3]);
+    EXPECT_EQ(summaries[0], summaries[2]);
+    // Everything after the parameters is the same at both sizes.
+    const auto passes = [](const std::string& t) { return t.substr(t.find("------------Detection")); };
+    EXPECT_EQ(passes(summaries[0]), passes(summaries[1]));
+}
+
+TEST(Batch, EmptyAndFramelessFilesAreNamedSo) {
+    batch_rig r;
+    r.add("in/empty.ser", {}, 0);
+    r.add("in/short.ser", std::vector<std::uint8_t>(100, 0), 0);
+    auto frameless = ser_bytes(W, W, 16, frames_with_flash(2, -1));
+    frameless.resize(178 + W * W); // half a frame
+    r.add("in/frameless.ser", frameless, 0);
+    const auto rep = r.run();
+    EXPECT_EQ(rep.files[0].problem_text(), "the file is empty");
+    EXPECT_EQ(rep.files[1].problem_text(), "the file holds only 100 bytes, fewer than the 178 of a SER header");
+    EXPECT_EQ(rep.files[2].problem_text(),
+              "the file holds no whole frame (1024 bytes after the header, a frame "
+              "takes 2048)");
+    for (const auto& f : rep.files) EXPECT_EQ(f.outcome, file_outcome::failed);
+    EXPECT_EQ(r.fs.dirs.count("Results_empty"), 0u);
 }
 
 TEST(Batch, SameInputGivesIdenticalBytes) {

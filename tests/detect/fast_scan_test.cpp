@@ -234,11 +234,33 @@ TEST_F(FastScanTest, SnapshotThatCannotBeWrittenIsReportedOnceAsByTheReference) 
     ASSERT_GE(names.size(), 2U);
     std::vector<std::string> problems;
     std::vector<std::vector<std::string>> messages;
+    // Two snapshots cannot be created (a scan never writes into a folder that holds files, so
+    // nothing can be put in their way on disk).
+    struct refusing_fs final : platform::file_system {
+        std::vector<std::string> refused;
+        platform::file_system& real = platform::native_file_system();
+        platform::result<std::unique_ptr<platform::input_file>> open_read(const std::string& p) override {
+            return real.open_read(p);
+        }
+        platform::result<std::unique_ptr<platform::output_file>> open_write(const std::string& p,
+                                                                            platform::write_mode m) override {
+            for (const std::string& name : refused)
+                if (fs::path(p).filename() == name) return platform::status::failure("Is a directory");
+            return real.open_write(p, m);
+        }
+        platform::status make_dir(const std::string& p) override { return real.make_dir(p); }
+        bool exists(const std::string& p) override { return real.exists(p); }
+        platform::status rename_no_replace(const std::string& a, const std::string& b) override {
+            return real.rename_no_replace(a, b);
+        }
+        platform::entry_kind kind_of(const std::string& p) override { return real.kind_of(p); }
+        bool is_empty_dir(const std::string& p) override { return real.is_empty_dir(p); }
+    } refusing;
+    refusing.refused = {names[0], names[1]};
+    job.fs = &refusing;
     for (const bool fast : {false, true}) {
         const fs::path parent = root_ / (fast ? "fast" : "ref");
-        fs::create_directories(parent / "Results_clip");
-        // Folders in the way of two snapshots.
-        for (std::size_t k = 0; k < 2; ++k) fs::create_directories(parent / "Results_clip" / names[k]);
+        fs::create_directories(parent);
         job.results_parent = parent.string();
         const bench::scan_result r =
             bench::scan_once(job, fast ? make_fast_scanner({2, 20000}) : file_scanner(run_scan));

@@ -14,6 +14,7 @@ class memory_fs final : public platform::file_system {
 public:
     std::map<std::string, std::vector<std::uint8_t>> files;
     std::set<std::string> dirs;
+    std::set<std::string> links; // symbolic links (to anything): never opened for writing
     // Paths for which open_write fails, and paths whose writes fail after opening.
     std::function<bool(const std::string&)> refuse_create;
     std::function<bool(const std::string&)> refuse_write;
@@ -35,6 +36,7 @@ public:
                                                                         platform::write_mode mode) override {
         const auto slash = path.find_last_of('/');
         const bool parent_ok = slash == std::string::npos || dirs.count(path.substr(0, slash)) > 0;
+        if (links.count(path) > 0) return platform::status::failure("it is a symbolic link");
         if (!parent_ok || (refuse_create && refuse_create(path)))
             return platform::status::failure(parent_ok ? "Permission denied" : "No such file or directory");
         ++creates;
@@ -44,13 +46,31 @@ public:
     }
 
     platform::status make_dir(const std::string& path) override {
-        if (refuse_mkdir || dirs.count(path) > 0)
+        if (refuse_mkdir || exists(path))
             return platform::status::failure(refuse_mkdir ? "Permission denied" : "File exists");
         dirs.insert(path);
         return {};
     }
 
-    bool exists(const std::string& path) override { return dirs.count(path) > 0 || files.count(path) > 0; }
+    bool exists(const std::string& path) override {
+        return dirs.count(path) > 0 || files.count(path) > 0 || links.count(path) > 0;
+    }
+
+    platform::entry_kind kind_of(const std::string& path) override {
+        if (links.count(path) > 0) return platform::entry_kind::link;
+        if (dirs.count(path) > 0) return platform::entry_kind::directory;
+        return files.count(path) > 0 ? platform::entry_kind::file : platform::entry_kind::missing;
+    }
+
+    bool is_empty_dir(const std::string& path) override {
+        if (dirs.count(path) == 0) return false;
+        const std::string inside = path + "/";
+        for (const auto& [p, b] : files)
+            if (p.rfind(inside, 0) == 0) return false;
+        for (const auto& d : dirs)
+            if (d.rfind(inside, 0) == 0) return false;
+        return true;
+    }
 
     platform::status rename_no_replace(const std::string& from, const std::string& to) override {
         if (exists(to) || dirs.count(from) == 0) return platform::status::failure("File exists");
@@ -75,15 +95,20 @@ private:
     public:
         out(memory_fs& fs, std::string path) : fs_(fs), path_(std::move(path)) {}
         bool write(const void* src, std::size_t n) override {
-            if (fs_.refuse_write && fs_.refuse_write(path_)) return false;
+            if (fs_.refuse_write && fs_.refuse_write(path_)) {
+                failed_ = true;
+                return false;
+            }
             const auto* p = static_cast<const std::uint8_t*>(src);
             auto& bytes = fs_.files[path_];
             bytes.insert(bytes.end(), p, p + n);
             return true;
         }
-        bool close() override { return true; }
+        bool close() override { return !failed_; }
+        std::string error() const override { return failed_ ? "No space left on device" : ""; }
 
     private:
+        bool failed_ = false;
         memory_fs& fs_;
         std::string path_;
     };

@@ -22,6 +22,7 @@ struct scan_job {
     detect::mask_switches switches;
     std::int32_t bit_shift = 0;
     std::function<bool()> stop_requested; // the user's stop button
+    platform::file_system* fs = nullptr;  // null: the machine's file system
 };
 
 // The defaults a file gets when it is listed.
@@ -41,6 +42,7 @@ inline scan_result scan_once(const scan_job& job, const detect::file_scanner& sc
     detect::scan_environment env;
     env.results_parent = job.results_parent;
     env.scanner = scanner;
+    env.fs = job.fs;
     detect::engine_hooks hooks;
     hooks.stop_requested = job.stop_requested;
     hooks.message = [&r](const std::string& caption, const std::string& text) {
@@ -48,7 +50,7 @@ inline scan_result scan_once(const scan_job& job, const detect::file_scanner& sc
         r.messages.push_back(text);
     };
     r.report = detect::scan_file(file, env, hooks);
-    r.ran = !r.report.passes.empty() || r.report.outcome == detect::file_outcome::scanned;
+    r.ran = !r.report.passes.empty() || r.report.outcome == detect::file_outcome::scanned || !r.report.no_pass.empty();
     return r;
 }
 
