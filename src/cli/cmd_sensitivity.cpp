@@ -113,13 +113,11 @@ command_runner add_sensitivity_command(CLI::App& app) {
            "Flashes of two frames, the second at half the amplitude of the first (default: one frame)")
         ->group(group);
     cmd->add_option("--seed", c->options.seed, "Seed of the places and frames drawn (default 1)")->group(group);
-    cmd->add_option("--threads", c->options.threads,
-                    "Cores for the injected runs (default: all); the results are the same for any number")
-        ->check(CLI::Range(1, 1024))
-        ->group(group);
 
     return [c]() -> int {
         if (!finish_request(c->scan, "sensitivity")) return 2;
+        // --threads (a scan option) also sets the cores of the injected runs.
+        c->options.threads = c->scan.request.threads;
         const bool by_counts = c->counts_option->count() > 0;
         const auto ladder =
             parse_ladder(by_counts ? c->counts : c->sigmas,
