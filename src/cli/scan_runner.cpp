@@ -1,7 +1,6 @@
 #include "cli/scan_runner.h"
 
 #include "detect/fast_scan.h"
-#include "detect/candidates.h"
 #include "detect/passes.h"
 #include "report/observation_sinks.h"
 #include "report/tables.h"
@@ -10,6 +9,8 @@
 #include <algorithm>
 #include <charconv>
 #include <chrono>
+#include <deque>
+#include <map>
 #include <mutex>
 #include <ostream>
 
@@ -109,16 +110,6 @@ void print_file_line(std::ostream& out, const detect::file_report& f) {
     }
 }
 
-// The candidates of a scanned file, one line each, under its line.
-void print_candidates(std::ostream& out, const detect::scan_job& job, const detect::file_report& f) {
-    if (f.outcome != detect::file_outcome::scanned && f.outcome != detect::file_outcome::stopped && !f.incomplete)
-        return;
-    const std::vector<detect::candidate> candidates = detect::group_candidates(f.frames);
-    if (candidates.empty()) return;
-    const ser::frame_times times = report::frame_times_of(platform::native_file_system(), job);
-    for (const detect::candidate& c : candidates) out << "  " << report::candidate_line(c, times) << "\n";
-}
-
 } // namespace
 
 detect::scan_job job_for(const scan_request& request, const std::string& path) {
@@ -206,14 +197,19 @@ scan_run run_scan_request(const scan_request& request, std::ostream& out, std::o
         fast.threads = detect::threads_per_file(request.threads, batch.jobs_at_once);
         batch.scanner = detect::make_fast_scanner(fast);
     }
-    // The candidates' files are written on the threads that scan; what went wrong is told here.
-    std::mutex problems_mutex;
+    // The candidates' files are written on the threads that scan; their lines and what went
+    // wrong are printed here. A file listed twice is scanned twice in table order, so each path's
+    // observations arrive in the order of its rows.
+    std::mutex observed_mutex;
     std::vector<std::string> problems;
+    std::map<std::string, std::deque<std::vector<std::string>>> candidate_lines;
     report::observation_options observation;
-    observation.observed = [&](const report::observation&, const std::string& problem) {
-        if (problem.empty()) return;
-        const std::lock_guard lock(problems_mutex);
-        problems.push_back(problem);
+    observation.observed = [&](const report::observation& o, const std::string& problem) {
+        std::vector<std::string> lines;
+        for (const report::measured_candidate& m : o.candidates) lines.push_back(report::candidate_line(m.c, o.times));
+        const std::lock_guard lock(observed_mutex);
+        candidate_lines[o.path].push_back(std::move(lines));
+        if (!problem.empty()) problems.push_back(problem);
     };
     batch.sinks = report::observation_sinks(observation);
     const detect::batch_report report = detect::run_batch(batch);
@@ -224,7 +220,10 @@ scan_run run_scan_request(const scan_request& request, std::ostream& out, std::o
     for (std::size_t i = 0; i < report.files.size(); ++i) {
         const detect::file_report& f = report.files[i];
         print_file_line(out, f);
-        print_candidates(out, batch.jobs[i], f);
+        if (auto it = candidate_lines.find(f.path); it != candidate_lines.end() && !it->second.empty()) {
+            for (const std::string& text : it->second.front()) out << "  " << text << "\n";
+            it->second.pop_front();
+        }
         run.files.push_back(f);
     }
     out << std::flush;
