@@ -35,9 +35,10 @@ void handle_stop_signals(void (*handler)(int)) {
 
 } // namespace
 
-void catch_interrupts() { std::signal(SIGINT, on_interrupt); }
-void release_interrupts() { std::signal(SIGINT, SIG_DFL); }
+void catch_interrupts() { handle_stop_signals(on_interrupt); }
+void release_interrupts() { handle_stop_signals(SIG_DFL); }
 bool interrupt_requested() { return interrupted != 0; }
+int interrupt_exit_status() { return 128 + (interrupted != 0 ? static_cast<int>(interrupted) : SIGINT); }
 
 void add_output_options(CLI::App* cmd, scan_cli& c) {
     cmd->add_option("files", c.request.files,
@@ -198,11 +199,11 @@ command_runner add_scan_command(CLI::App& app) {
 
     return [c]() -> int {
         if (!finish_request(*c)) return 2;
-        handle_stop_signals(on_interrupt);
-        const scan_run run = run_scan_request(c->request, std::cout, std::cerr, ::isatty(STDERR_FILENO) != 0,
-                                              [] { return interrupted != 0; });
-        handle_stop_signals(SIG_DFL);
-        if (run.stopped) return 128 + (interrupted != 0 ? static_cast<int>(interrupted) : SIGINT);
+        catch_interrupts();
+        const scan_run run =
+            run_scan_request(c->request, std::cout, std::cerr, ::isatty(STDERR_FILENO) != 0, interrupt_requested);
+        release_interrupts();
+        if (run.stopped) return interrupt_exit_status();
         return run.all_scanned() ? 0 : 1;
     };
 }

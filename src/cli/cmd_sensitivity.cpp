@@ -173,7 +173,7 @@ command_runner add_sensitivity_command(CLI::App& app) {
             std::cout << sensitivity::sensitivity_last_line(s) << "\n" << std::flush;
         }
         release_interrupts();
-        if (run.stopped || interrupt_requested()) return 130;
+        if (run.stopped || interrupt_requested()) return interrupt_exit_status();
         return all_measured ? 0 : 1;
     };
 }

@@ -32,9 +32,11 @@ void add_per_file_options(CLI::App* cmd, scan_cli& c);
 // when a value is bad.
 bool finish_request(scan_cli& c, const std::string& command = "scan");
 
-// Ctrl-C: the first asks the scan to stop after the current frame, a second ends the program.
+// Ctrl-C, SIGTERM and SIGHUP: the first asks the scan to stop after the current frame (its
+// summary closed, its folder renamed), a second ends the program at once.
 void catch_interrupts();
 void release_interrupts();
 bool interrupt_requested();
+int interrupt_exit_status(); // 128 + the signal that stopped the run
 
 } // namespace serflash::cli
