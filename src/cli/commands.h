@@ -22,6 +22,7 @@ command_runner add_sensitivity_command(CLI::App& app);
 
 // The version flag and every command on app, with empty option values refused; each
 // subcommand with the function that runs it once it is parsed.
-std::vector<std::pair<CLI::App*, command_runner>> add_all_commands(CLI::App& app);
+// The commands own the values their options are parsed into: keep them while parsing and running.
+[[nodiscard]] std::vector<std::pair<CLI::App*, command_runner>> add_all_commands(CLI::App& app);
 
 } // namespace serflash::cli

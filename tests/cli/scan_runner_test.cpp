@@ -29,7 +29,7 @@ TEST(ScanCommand, EmptyValuesAreRefusedAndDashedNamesFollowDoubleDash) {
                                                  {"scan", "--mask0", "", "a.ser"},
                                                  {"info", ""}}) {
         CLI::App fresh;
-        add_all_commands(fresh);
+        const auto fresh_commands = add_all_commands(fresh); // the options' values live in them
         std::vector<std::string> reversed(args.rbegin(), args.rend());
         EXPECT_THROW(fresh.parse(reversed), CLI::ValidationError) << args[1];
     }
