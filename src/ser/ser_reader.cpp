@@ -176,8 +176,10 @@ std::size_t ser_reader::samples_per_frame() const {
 
 std::int64_t ser_reader::frame_bytes() const {
     if (header_.ImageWidth <= 0 || header_.ImageHeight <= 0) return 0;
-    return std::int64_t{header_.ImageWidth} * header_.ImageHeight * bytes_per_sample(header_.PixelDepthPerPlane) *
-           planes();
+    // A frame that check_geometry refuses has no size (the product below could overflow).
+    const std::int64_t samples = std::int64_t{header_.ImageWidth} * header_.ImageHeight;
+    if (samples > max_samples_per_frame) return 0;
+    return samples * bytes_per_sample(header_.PixelDepthPerPlane) * planes();
 }
 
 std::string ser_reader::layout_text() const {

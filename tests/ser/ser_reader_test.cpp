@@ -248,6 +248,14 @@ TEST(SerGeometry, ProblemsAreNamed) {
     EXPECT_NE(problem(8193, 8192, 16), "");
     EXPECT_NE(problem(65536, 65536, 8), ""); // W x H wraps to 0 in 32 bits
     EXPECT_NE(problem(std::numeric_limits<std::int32_t>::max(), std::numeric_limits<std::int32_t>::max(), 16), "");
+
+    // A refused frame has no size: its bytes would overflow 64 bits in an RGB file.
+    ser_header huge =
+        make_header(std::numeric_limits<std::int32_t>::max(), std::numeric_limits<std::int32_t>::max(), 16, 1);
+    huge.ColorID = 100;
+    const ser_reader r = reader_over(file_bytes(huge));
+    EXPECT_EQ(r.frame_bytes(), 0);
+    EXPECT_EQ(r.frames_present(), 0);
 }
 
 TEST(SerGeometry, FramesPresentFromFileSize) {
