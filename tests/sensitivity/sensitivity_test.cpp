@@ -114,12 +114,10 @@ TEST(Injection, StreamEqualsThePlainOneOutsideTheSpots) {
         p.depth = depth;
         p.color_id = colour;
         p.swap_bytes = swap;
-        if (depth == 8)
-            p = [&] {
-                synth::params q = synth::default_params(8);
-                q.width = 40, q.height = 30, q.frames = 6, q.stars = 0, q.hot_pixels = 0, q.color_id = colour;
-                return q;
-            }();
+        if (depth == 8) {
+            p = synth::default_params(8);
+            p.width = 40, p.height = 30, p.frames = 6, p.stars = 0, p.hot_pixels = 0, p.color_id = colour;
+        }
         memory_fs fs;
         fs.files[ser_path] = synth::make_ser_bytes(p);
         const std::vector<std::uint8_t> original = fs.files[ser_path];
