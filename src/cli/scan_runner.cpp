@@ -112,6 +112,30 @@ void print_file_line(std::ostream& out, const detect::file_report& f) {
 
 } // namespace
 
+void complete_job(const scan_request& request, std::int32_t frames, std::int32_t depth, detect::scan_job& job) {
+    const detect::scan_settings d = detect::default_settings(frames, depth, request.bit_shift);
+    const file_values& v = request.per_file;
+    job.settings.start_frame = v.start_frame.value_or(d.start_frame);
+    job.settings.end_frame = v.end_frame.value_or(d.end_frame);
+    job.settings.max_det_frames = v.max_det_frames.value_or(d.max_det_frames);
+    job.settings.packet_size = v.packet_size.value_or(d.packet_size);
+    job.settings.blue_level = v.blue_level.value_or(d.blue_level);
+    job.settings.red_level = v.red_level.value_or(d.red_level);
+    job.settings.brightness = v.brightness.value_or(d.brightness);
+}
+
+detect::scan_job job_before_reading(const scan_request& request, const std::string& path) {
+    detect::scan_job job;
+    job.path = path;
+    job.settings = request.settings;
+    job.switches = request.switches;
+    job.bit_shift = request.bit_shift;
+    job.swap_bytes = request.swap_bytes;
+    job.fps = request.fps;
+    complete_job(request, 0, 16, job);
+    return job;
+}
+
 detect::scan_job job_for(const scan_request& request, const std::string& path) {
     std::int32_t frames = 0;
     std::int32_t depth = 16;
@@ -121,22 +145,8 @@ detect::scan_job job_for(const scan_request& request, const std::string& path) {
         frames = reader.frames_present();
         depth = reader.depth();
     }
-    const detect::scan_settings d = detect::default_settings(frames, depth, request.bit_shift);
-    const file_values& v = request.per_file;
-    detect::scan_job job;
-    job.path = path;
-    job.settings = request.settings;
-    job.settings.start_frame = v.start_frame.value_or(d.start_frame);
-    job.settings.end_frame = v.end_frame.value_or(d.end_frame);
-    job.settings.max_det_frames = v.max_det_frames.value_or(d.max_det_frames);
-    job.settings.packet_size = v.packet_size.value_or(d.packet_size);
-    job.settings.blue_level = v.blue_level.value_or(d.blue_level);
-    job.settings.red_level = v.red_level.value_or(d.red_level);
-    job.settings.brightness = v.brightness.value_or(d.brightness);
-    job.switches = request.switches;
-    job.bit_shift = request.bit_shift;
-    job.swap_bytes = request.swap_bytes;
-    job.fps = request.fps;
+    detect::scan_job job = job_before_reading(request, path);
+    complete_job(request, frames, depth, job);
     return job;
 }
 
@@ -171,8 +181,12 @@ scan_run run_scan_request(const scan_request& request, std::ostream& out, std::o
     std::string current_name;
 
     detect::batch_request batch;
-    for (const std::string& path : request.files) batch.jobs.push_back(job_for(request, path));
+    // Each file is opened once, by its scan, which fills in the values its header decides.
+    for (const std::string& path : request.files) batch.jobs.push_back(job_before_reading(request, path));
     if (batch.jobs.empty()) return run;
+    batch.complete_job = [&request](detect::scan_job& job, const ser::ser_reader& reader) {
+        complete_job(request, reader.frames_present(), reader.depth(), job);
+    };
     batch.results_parent = request.dir;
     batch.hooks.message = [&](const std::string& caption, const std::string& text) {
         if (caption == done_caption) return; // printed after the lines of the files

@@ -50,6 +50,10 @@ scan_run run_scan_request(const scan_request& request, std::ostream& out, std::o
 // The job of one file: its header's defaults with the request's values (a file that cannot be
 // read gets those of an empty file, and the batch reports it).
 detect::scan_job job_for(const scan_request& request, const std::string& path);
+// The job before its file is read: the request's values, those of an empty file elsewhere.
+detect::scan_job job_before_reading(const scan_request& request, const std::string& path);
+// Fills the values that the request leaves to the file's header (frames present, depth).
+void complete_job(const scan_request& request, std::int32_t frames, std::int32_t depth, detect::scan_job& job);
 
 // "x1,y1,x2,y2" as four integers.
 std::optional<std::array<std::int32_t, 4>> parse_rectangle(const std::string& text);

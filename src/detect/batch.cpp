@@ -53,8 +53,10 @@ std::string depth_problem(std::int32_t depth) {
 std::string base_name_of(const std::string& path) {
     const std::size_t slash = path.find_last_of('/');
     std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    // What follows the last dot is an extension only when it holds no space: "clip.v2 final"
+    // keeps its whole name.
     const std::size_t dot = name.find_last_of('.');
-    if (dot != std::string::npos) name.erase(dot);
+    if (dot != std::string::npos && name.find(' ', dot) == std::string::npos) name.erase(dot);
     return name;
 }
 
@@ -107,9 +109,8 @@ bool batch_report::all_scanned() const {
     return true;
 }
 
-namespace {} // namespace
-
-file_report scan_file(const scan_job& job, const scan_environment& env, const engine_hooks& hooks) {
+file_report scan_file(const scan_job& given, const scan_environment& env, const engine_hooks& hooks) {
+    scan_job job = given;
     platform::file_system& fs = env.fs != nullptr ? *env.fs : platform::native_file_system();
     const std::string& path = job.path;
     file_report report;
@@ -172,6 +173,7 @@ file_report scan_file(const scan_job& job, const scan_environment& env, const en
             true);
         return report;
     }
+    if (env.complete_job) env.complete_job(job, reader);
 
     scan_state st;
     st.reader = &reader;
@@ -209,7 +211,7 @@ file_report scan_file(const scan_job& job, const scan_environment& env, const en
     st.file_index = env.file_index;
     st.file_count = env.file_count;
     std::vector<std::unique_ptr<result_sink>> extra;
-    if (env.sinks) extra = env.sinks(job, result_dir);
+    if (env.sinks) extra = env.sinks(job, result_dir, reader);
     for (const auto& sink : extra) st.sinks.push_back(sink.get());
 
     if (env.scanner)
@@ -248,6 +250,7 @@ scan_environment environment_of(const batch_request& request, int i) {
     env.fs = request.fs;
     env.scanner = request.scanner;
     env.sinks = request.sinks;
+    env.complete_job = request.complete_job;
     env.file_index = i;
     env.file_count = static_cast<int>(request.jobs.size());
     return env;

@@ -63,16 +63,20 @@ struct scan_job {
 
 // Extra result sinks for one file (beside the summary and the snapshots): made when its scan
 // starts, fed with its records, dropped when it ends.
-using sink_factory =
-    std::function<std::vector<std::unique_ptr<result_sink>>(const scan_job& job, const std::string& result_dir)>;
+// They may read the file through the scan's own reader, which stays open until they are dropped.
+using sink_factory = std::function<std::vector<std::unique_ptr<result_sink>>(
+    const scan_job& job, const std::string& result_dir, ser::ser_reader& reader)>;
+// Fills in what a job leaves to its file's header, read by the scan (the file is opened once).
+using job_completion = std::function<void(scan_job& job, const ser::ser_reader& reader)>;
 
 struct batch_request {
     std::vector<scan_job> jobs;          // scanned in this order
     std::string results_parent = ".";    // where the results folders are created
     platform::file_system* fs = nullptr; // null: the machine's file system
     engine_hooks hooks;
-    file_scanner scanner; // null: run_scan
-    sink_factory sinks;   // null: none
+    file_scanner scanner;        // null: run_scan
+    sink_factory sinks;          // null: none
+    job_completion complete_job; // null: the jobs are complete
     // Files scanned at once, each on a thread of its own (1: one after the other). Each file's
     // results are the same either way; messages and row marks reach the hooks in table order,
     // on the caller's thread, and files sharing a results folder are scanned in table order.
@@ -98,6 +102,7 @@ struct scan_environment {
     platform::file_system* fs = nullptr; // null: the machine's file system
     file_scanner scanner;                // null: run_scan
     sink_factory sinks;                  // null: none
+    job_completion complete_job;         // null: the job is complete
     int file_index = 0;                  // for progress reports
     int file_count = 1;
 };

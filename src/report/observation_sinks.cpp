@@ -19,24 +19,15 @@ std::string base_of_folder(const std::string& result_dir, const std::string& pat
 
 class observation_sink final : public detect::result_sink {
 public:
-    observation_sink(observation_options options, detect::scan_job job, std::string result_dir)
-        : options_(std::move(options)), job_(std::move(job)), result_dir_(std::move(result_dir)) {}
+    observation_sink(observation_options options, detect::scan_job job, std::string result_dir, ser::ser_reader& reader)
+        : options_(std::move(options)), job_(std::move(job)), result_dir_(std::move(result_dir)), reader_(reader) {}
 
     void frame_saved(const detect::saved_frame& frame) override { records_.frames.push_back(frame); }
     void frame_scattered(const detect::scattered_frame& frame) override { records_.scattered.push_back(frame); }
     void pass_ended(const detect::pass_report& pass) override { records_.passes.push_back(pass); }
     void scan_finished(std::int32_t, std::int32_t) override {
         platform::file_system& fs = options_.fs != nullptr ? *options_.fs : platform::native_file_system();
-        auto input = fs.open_read(job_.path);
-        if (!input) {
-            tell({}, "the SER file could not be opened again for its candidates (" + input.reason() + ")");
-            return;
-        }
-        ser::ser_reader reader(std::move(input.value()));
-        reader.set_bit_shift(job_.bit_shift);
-        reader.set_swap_bytes(job_.swap_bytes);
-        reader.read_ser_header();
-        const observation o = observe(reader, job_, result_dir_, records_);
+        const observation o = observe(reader_, job_, result_dir_, records_);
         const std::string base = base_of_folder(result_dir_, job_.path);
         std::string problem;
         const auto write = [&](const std::string& path, const std::string& text) {
@@ -61,6 +52,7 @@ private:
     observation_options options_;
     detect::scan_job job_;
     std::string result_dir_;
+    ser::ser_reader& reader_; // the scan's own, open until the sink is dropped
     scan_records records_;
 };
 
@@ -77,9 +69,9 @@ std::string report_html_path(const std::string& result_dir, const std::string& b
 }
 
 detect::sink_factory observation_sinks(const observation_options& options) {
-    return [options](const detect::scan_job& job, const std::string& result_dir) {
+    return [options](const detect::scan_job& job, const std::string& result_dir, ser::ser_reader& reader) {
         std::vector<std::unique_ptr<detect::result_sink>> sinks;
-        sinks.push_back(std::make_unique<observation_sink>(options, job, result_dir));
+        sinks.push_back(std::make_unique<observation_sink>(options, job, result_dir, reader));
         return sinks;
     };
 }

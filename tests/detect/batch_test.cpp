@@ -73,6 +73,9 @@ TEST(Batch, NamesOfFolders) {
     EXPECT_EQ(base_name_of("/data/2024/m1.ser"), "m1");
     EXPECT_EQ(base_name_of("a.b.ser"), "a.b");
     EXPECT_EQ(base_name_of("dir.x/noext"), "noext");
+    EXPECT_EQ(base_name_of("clip.v2 final"), "clip.v2 final");
+    EXPECT_EQ(base_name_of("night 2/clip 3.ser"), "clip 3");
+    EXPECT_EQ(base_name_of("m1."), "m1");
     EXPECT_EQ(results_folder_name("m1"), "Results_m1");
     EXPECT_EQ(results_folder_name(std::string(200, 'a')).size(), 99u);
     // A cut never splits a UTF-8 character.
@@ -104,6 +107,44 @@ TEST(Batch, ScansEveryRowIntoItsFolderAndReportsTimes) {
     ASSERT_FALSE(r.messages.empty());
     EXPECT_EQ(r.messages.back().first, "The scans of all SER files completed!");
     EXPECT_EQ(r.messages.back().second, "Month_Day 12_07  09h05m03s\nMonth_Day 12_07  09h05m03s");
+}
+
+// The values a job leaves to its file come from the scan's own reading of the header, and the
+// result sinks read through the scan's reader: the file is opened once.
+TEST(Batch, EachFileIsOpenedOnceAndItsJobCompletedFromItsHeader) {
+    struct frames_seen final : result_sink {
+        explicit frames_seen(ser::ser_reader& r, std::int32_t& seen) : reader(r), out(seen) {}
+        void scan_finished(std::int32_t, std::int32_t) override { out = reader.frames_present(); }
+        ser::ser_reader& reader;
+        std::int32_t& out;
+    };
+    batch_rig r;
+    r.fs.files["in/m1.ser"] = ser_bytes(W, W, 16, frames_with_flash(50, 20));
+    r.jobs.push_back({"in/m1.ser", default_settings(0, 16, 0), {}, 0});
+    batch_request req;
+    req.jobs = r.jobs;
+    req.fs = &r.fs;
+    req.clock = [] { return local_time{2026, 12, 7, 9, 5, 3, 0}; };
+    std::int32_t completed_with = -1;
+    req.complete_job = [&](scan_job& job, const ser::ser_reader& reader) {
+        completed_with = reader.frames_present();
+        job.settings = default_settings(reader.frames_present(), reader.depth(), 0);
+    };
+    std::int32_t sink_saw = -1;
+    req.sinks = [&](const scan_job&, const std::string&, ser::ser_reader& reader) {
+        std::vector<std::unique_ptr<result_sink>> sinks;
+        sinks.push_back(std::make_unique<frames_seen>(reader, sink_saw));
+        return sinks;
+    };
+    const batch_report rep = run_batch(req);
+    ASSERT_EQ(rep.files.size(), 1u);
+    EXPECT_EQ(rep.files[0].result_dir, "Results_m1_s69_20");
+    EXPECT_EQ(completed_with, 50);
+    EXPECT_EQ(sink_saw, 50);
+    EXPECT_EQ(r.fs.reads, 1);
+    EXPECT_NE(r.fs.text("Results_m1_s69_20/m1_summary.txt")
+                  .find("start_frame# = 0  end_frame# = 49  packet_size = 50frames  brightness = 4\r\n"),
+              std::string::npos);
 }
 
 TEST(Batch, UnsoundRowsAreRefusedAndTheBatchGoesOn) {

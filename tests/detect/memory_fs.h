@@ -20,6 +20,7 @@ public:
     std::function<bool(const std::string&)> refuse_write;
     bool refuse_mkdir = false;
     int creates = 0;
+    int reads = 0; // files opened for reading
 
     std::string text(const std::string& path) const {
         const auto it = files.find(path);
@@ -29,6 +30,7 @@ public:
     platform::result<std::unique_ptr<platform::input_file>> open_read(const std::string& path) override {
         const auto it = files.find(path);
         if (it == files.end()) return platform::status::failure("No such file or directory");
+        ++reads;
         return platform::make_memory_input(it->second);
     }
 
