@@ -2,6 +2,7 @@
 
 #include "detect/fast_kernels.h"
 #include "detect/passes.h"
+#include "detect/read_ahead.h"
 #include "detect/rules.h"
 #include "detect/snapshots.h"
 #include "detect/work_pool.h"
@@ -170,7 +171,8 @@ private:
     std::vector<saved_frame> snapshots_; // emitted, not yet written
     unsigned shift_ = 0;                 // applied to 16-bit samples as they are read
     bool first_sweep_done_ = false;
-    std::int32_t packet_first_ = 0; // first frame of the packet in the maps
+    std::int32_t packet_first_ = 0;     // first frame of the packet in the maps
+    std::unique_ptr<read_ahead> ahead_; // made for the first packet summed in bands
 };
 
 void fast_scanner::progress(std::int32_t frame) {
@@ -255,8 +257,14 @@ void fast_scanner::sum_packet_in_bands(std::int32_t first_frame) {
     // for the disk in frame order (the bands read a packet's frames out of file order).
     const std::int64_t ahead =
         std::min<std::int64_t>(2 * std::int64_t{packet}, std::int64_t{cfg_.end_frame} + 1 - first_frame);
-    file.will_need(ser::header_size + std::int64_t{first_frame} * frame_bytes,
-                   std::max<std::int64_t>(ahead, packet) * frame_bytes);
+    const std::int64_t packet_pos = ser::header_size + std::int64_t{first_frame} * frame_bytes;
+    const std::int64_t ahead_bytes = std::max<std::int64_t>(ahead, packet) * frame_bytes;
+    file.will_need(packet_pos, ahead_bytes);
+    const bool concurrent = file.concurrent_reads();
+    if (concurrent) {
+        if (!ahead_) ahead_ = std::make_unique<read_ahead>(file);
+        ahead_->want(packet_pos, packet_pos + ahead_bytes);
+    }
     acc_.reset(geom_);
 
     constexpr std::size_t state_per_pixel = 34; // sums and largest samples
@@ -270,7 +278,6 @@ void fast_scanner::sum_packet_in_bands(std::int32_t first_frame) {
     const unsigned parts = pool_.parts();
     if (band_buffers_.size() < parts) band_buffers_.resize(parts);
     std::atomic<std::int32_t> next_band{0};
-    const bool concurrent = file.concurrent_reads();
     std::mutex read_mutex;
 
     pool_.run(parts, [&](unsigned part) {
