@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Runs every fuzzer for the given number of seconds (default 30) over its corpus.
+# Runs every fuzzer (build-fuzz/tests/fuzz/fuzz_NAME) for the given number of seconds (default
+# 30) over its corpus in tests/fuzz/corpus/NAME; new inputs it finds go to a temporary folder.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 seconds=${1:-30}

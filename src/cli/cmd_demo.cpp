@@ -114,7 +114,7 @@ command_runner add_demo_command(CLI::App& app) {
     app.add_subcommand("demo",
                        "Write a made-up sample with known flashes into the current folder, scan it and compare what "
                        "was found with what was put in");
-    return [] { return run_demo(); };
+    return {nullptr, [] { return run_demo(); }};
 }
 
 } // namespace serflash::cli

@@ -126,11 +126,11 @@ command_runner add_info_command(CLI::App& app) {
         "Text fields are shown converted from the Japanese Windows code page (932); bytes that do not "
         "convert are shown as \\xNN. The exit status is 1 when a file cannot be opened or its frames "
         "cannot be read.");
-    return [o] {
-        bool all_ok = true;
-        for (const std::string& path : o->files) all_ok = describe(path, *o, std::cout, std::cerr) && all_ok;
-        return all_ok ? 0 : 1;
-    };
+    return {nullptr, [o] {
+                bool all_ok = true;
+                for (const std::string& path : o->files) all_ok = describe(path, *o, std::cout, std::cerr) && all_ok;
+                return all_ok ? 0 : 1;
+            }};
 }
 
 } // namespace serflash::cli

@@ -111,7 +111,7 @@ command_runner add_match_command(CLI::App& app) {
     cmd->footer(
         "Candidates without a time are listed as not matchable. The exit status is 2 when a candidate file "
         "is missing or malformed, 1 when --out cannot be written.");
-    return [o] { return run_match(*o); };
+    return {nullptr, [o] { return run_match(*o); }};
 }
 
 } // namespace serflash::cli

@@ -197,15 +197,15 @@ command_runner add_scan_command(CLI::App& app) {
     add_detection_options(cmd, *c);
     add_per_file_options(cmd, *c);
 
-    return [c]() -> int {
-        if (!finish_request(*c)) return 2;
-        catch_interrupts();
-        const scan_run run =
-            run_scan_request(c->request, std::cout, std::cerr, ::isatty(STDERR_FILENO) != 0, interrupt_requested);
-        release_interrupts();
-        if (run.stopped) return interrupt_exit_status();
-        return run.all_scanned() ? 0 : 1;
-    };
+    const auto check = [c] { return finish_request(*c) ? 0 : 2; };
+    return {check, [c]() -> int {
+                catch_interrupts();
+                const scan_run run = run_scan_request(c->request, std::cout, std::cerr, ::isatty(STDERR_FILENO) != 0,
+                                                      interrupt_requested);
+                release_interrupts();
+                if (run.stopped) return interrupt_exit_status();
+                return run.all_scanned() ? 0 : 1;
+            }};
 }
 
 } // namespace serflash::cli

@@ -114,7 +114,7 @@ command_runner add_sensitivity_command(CLI::App& app) {
         ->group(group);
     cmd->add_option("--seed", c->options.seed, "Seed of the places and frames drawn (default 1)")->group(group);
 
-    return [c]() -> int {
+    const auto check = [c]() -> int {
         if (!finish_request(c->scan, "sensitivity")) return 2;
         // --threads (a scan option) also sets the cores of the injected runs.
         c->options.threads = c->scan.request.threads;
@@ -133,49 +133,52 @@ command_runner add_sensitivity_command(CLI::App& app) {
             return 2;
         }
         c->options.ladder = *ladder;
-
-        const bool tty = ::isatty(STDERR_FILENO) != 0;
-        catch_interrupts();
-        const scan_run run = run_scan_request(c->scan.request, std::cout, std::cerr, tty, interrupt_requested);
-        bool all_measured = run.all_scanned();
-        detect::engine_hooks hooks;
-        hooks.stop_requested = interrupt_requested;
-        for (const detect::file_report& plain : run.files) {
-            if (interrupt_requested()) break;
-            if (plain.outcome != detect::file_outcome::scanned) {
-                std::cout << plain.path << ": sensitivity not measured: the file was not scanned to its end\n";
-                continue;
-            }
-            const detect::scan_job job = job_for(c->scan.request, plain.path);
-            run_progress progress(tty);
-            sensitivity::sensitivity_options options = c->options;
-            const std::string name = detect::base_name_of(plain.path);
-            options.run_done = [&](std::int32_t done, std::int32_t runs) { progress.show(name, done, runs); };
-            auto measured =
-                sensitivity::measure_sensitivity(platform::native_file_system(), job, plain, options, hooks);
-            progress.clear();
-            if (!measured || measured->stopped) {
-                if (measured) break;
-                std::cout << plain.path << ": sensitivity not measured: " << measured.reason() << "\n" << std::flush;
-                all_measured = false;
-                continue;
-            }
-            const sensitivity::file_sensitivity& s = measured.value();
-            std::vector<std::string> written;
-            const platform::status saved =
-                sensitivity::write_sensitivity(platform::native_file_system(), job, plain, s, &written);
-            for (const std::string& line : sensitivity::sensitivity_lines(s)) std::cout << line << "\n";
-            for (const std::string& path : written) std::cout << "  written: " << path << "\n";
-            if (!saved) {
-                std::cout << "  problem: " << saved.reason() << "\n";
-                all_measured = false;
-            }
-            std::cout << sensitivity::sensitivity_last_line(s) << "\n" << std::flush;
-        }
-        release_interrupts();
-        if (run.stopped || interrupt_requested()) return interrupt_exit_status();
-        return all_measured ? 0 : 1;
+        return 0;
     };
+    return {check, [c]() -> int {
+                const bool tty = ::isatty(STDERR_FILENO) != 0;
+                catch_interrupts();
+                const scan_run run = run_scan_request(c->scan.request, std::cout, std::cerr, tty, interrupt_requested);
+                bool all_measured = run.all_scanned();
+                detect::engine_hooks hooks;
+                hooks.stop_requested = interrupt_requested;
+                for (const detect::file_report& plain : run.files) {
+                    if (interrupt_requested()) break;
+                    if (plain.outcome != detect::file_outcome::scanned) {
+                        std::cout << plain.path << ": sensitivity not measured: the file was not scanned to its end\n";
+                        continue;
+                    }
+                    const detect::scan_job job = job_for(c->scan.request, plain.path);
+                    run_progress progress(tty);
+                    sensitivity::sensitivity_options options = c->options;
+                    const std::string name = detect::base_name_of(plain.path);
+                    options.run_done = [&](std::int32_t done, std::int32_t runs) { progress.show(name, done, runs); };
+                    auto measured =
+                        sensitivity::measure_sensitivity(platform::native_file_system(), job, plain, options, hooks);
+                    progress.clear();
+                    if (!measured || measured->stopped) {
+                        if (measured) break;
+                        std::cout << plain.path << ": sensitivity not measured: " << measured.reason() << "\n"
+                                  << std::flush;
+                        all_measured = false;
+                        continue;
+                    }
+                    const sensitivity::file_sensitivity& s = measured.value();
+                    std::vector<std::string> written;
+                    const platform::status saved =
+                        sensitivity::write_sensitivity(platform::native_file_system(), job, plain, s, &written);
+                    for (const std::string& line : sensitivity::sensitivity_lines(s)) std::cout << line << "\n";
+                    for (const std::string& path : written) std::cout << "  written: " << path << "\n";
+                    if (!saved) {
+                        std::cout << "  problem: " << saved.reason() << "\n";
+                        all_measured = false;
+                    }
+                    std::cout << sensitivity::sensitivity_last_line(s) << "\n" << std::flush;
+                }
+                release_interrupts();
+                if (run.stopped || interrupt_requested()) return interrupt_exit_status();
+                return all_measured ? 0 : 1;
+            }};
 }
 
 } // namespace serflash::cli

@@ -87,6 +87,7 @@ struct synth_options {
     bool no_dark = false;
     std::vector<std::pair<CLI::Option*, double synth::params::*>> levels;
     std::vector<CLI::Option*> time_options; // any of them given asks for time stamps
+    synth::params checked;                  // what is written: the typed values over the defaults
 };
 
 void print_truth(const synth::params& p, const synth::ground_truth& t) {
@@ -219,7 +220,7 @@ command_runner add_synth_command(CLI::App& app) {
     cmd->add_option("--datetime-utc", g.datetime_utc, "Start time, UTC, in 100-nanosecond ticks since the year 1")
         ->capture_default_str();
 
-    return [o] {
+    const auto check = [o] {
         synth::params p = synth::default_params(o->given.depth);
         for (const auto& [opt, field] : o->levels) p.*field = opt->count() > 0 ? o->given.*field : p.*field;
         const synth::params& typed = o->given;
@@ -274,15 +275,21 @@ command_runner add_synth_command(CLI::App& app) {
             }
             p.flashes.push_back(f);
         }
-        const synth::result r = synth::write_ser(platform::native_file_system(), o->out, p);
-        if (!r.ok) {
-            std::cerr << "serflash synth: " << r.error << "\n";
-            return 1;
-        }
-        std::cout << "wrote " << o->out << ": " << p.width << " x " << p.height << " samples, " << p.depth << " bits\n";
-        print_truth(p, r.truth);
+        o->checked = p;
         return 0;
     };
+    return {check, [o] {
+                const synth::params& p = o->checked;
+                const synth::result r = synth::write_ser(platform::native_file_system(), o->out, p);
+                if (!r.ok) {
+                    std::cerr << "serflash synth: " << r.error << "\n";
+                    return 1;
+                }
+                std::cout << "wrote " << o->out << ": " << p.width << " x " << p.height << " samples, " << p.depth
+                          << " bits\n";
+                print_truth(p, r.truth);
+                return 0;
+            }};
 }
 
 } // namespace serflash::cli

@@ -287,6 +287,9 @@ void test_frame_impl(const frame_geometry& g, const scan_settings& cfg, const T*
     for (std::int32_t r = inner_margin; r < g.height - inner_margin; ++r) {
         const std::size_t at = static_cast<std::size_t>(r) * w;
         const T* row = frame + at;
+        // The rows around it from their own starts: row[c - w] would wrap the unsigned index.
+        const T* above = row - w;
+        const T* below = row + w;
         const std::uint16_t* lim = limits + at;
         for (std::size_t c0 = inner_margin; c0 < w - inner_margin; c0 += block) {
             const std::size_t c1 = std::min(c0 + block, w - inner_margin);
@@ -299,7 +302,7 @@ void test_frame_impl(const frame_geometry& g, const scan_settings& cfg, const T*
             for (std::size_t c = c0; c < c1; ++c) {
                 const std::uint16_t s = row[c];
                 if (s <= lim[c]) continue;
-                const std::uint16_t nb[4] = {row[c - 1], row[c + 1], row[c - w], row[c + w]};
+                const std::uint16_t nb[4] = {row[c - 1], row[c + 1], above[c], below[c]};
                 candidate cand;
                 if (make_candidate(g, cfg, mean_map, sigma_map, at + c, s, nb, cand)) out.push_back(cand);
             }

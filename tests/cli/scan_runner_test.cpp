@@ -37,6 +37,41 @@ TEST(ScanCommand, EmptyValuesAreRefusedAndDashedNamesFollowDoubleDash) {
     EXPECT_NO_THROW(app.parse(dashed));
 }
 
+// The check step of each command: bad values get exit status 2 before any work, good ones 0,
+// and neither writes a file.
+TEST(CommandChecks, BadValuesAreRefusedBeforeAnyWork) {
+    char tmpl[] = "/tmp/serflash_checks_XXXXXX";
+    ASSERT_NE(::mkdtemp(tmpl), nullptr);
+    const std::string out = std::string(tmpl) + "/out.ser";
+    const std::vector<std::pair<std::vector<std::string>, int>> cases = {
+        {{"scan", "--mask0", "1,2,x,4", "a.ser"}, 2},
+        {{"scan", "--mask3", "-1,2,70000,4", "--start", "3", "a.ser"}, 0},
+        {{"sensitivity", "--sigmas", "3:2:1", "a.ser"}, 2},
+        {{"sensitivity", "--counts", "1:2000:1", "a.ser"}, 2},
+        {{"sensitivity", "--sigmas", "4", "a.ser"}, 0},
+        {{"synth", "--flash", "1,2", out}, 2},
+        {{"synth", "--start", "2026-13-01T00:00:00", out}, 2},
+        {{"synth", "--drop", "5,x", out}, 2},
+        {{"synth", "--flash", "10,20,5,800,2", "--drop", "3", out}, 0},
+        {{"info", "a.ser"}, 0},
+    };
+    for (const auto& [args, status] : cases) {
+        CLI::App app;
+        const auto commands = add_all_commands(app);
+        std::vector<std::string> reversed(args.rbegin(), args.rend());
+        ASSERT_NO_THROW(app.parse(reversed)) << ::testing::PrintToString(args);
+        int parsed = 0;
+        for (const auto& [sub, command] : commands) {
+            if (!sub->parsed()) continue;
+            ++parsed;
+            EXPECT_EQ(command.check ? command.check() : 0, status) << ::testing::PrintToString(args);
+        }
+        EXPECT_EQ(parsed, 1);
+    }
+    EXPECT_TRUE(fs::is_empty(tmpl));
+    fs::remove_all(tmpl);
+}
+
 TEST(ScanCommand, Rectangles) {
     EXPECT_EQ(parse_rectangle("1,-2,300,4"), (std::array<std::int32_t, 4>{1, -2, 300, 4}));
     EXPECT_FALSE(parse_rectangle("1,2,3"));
