@@ -53,6 +53,15 @@ void add_output_options(CLI::App* cmd, scan_cli& c) {
                     "Frame rate for the frame times of files without usable time stamps: frame k is taken at the "
                     "header's DatetimeUTC plus k / FPS seconds (marked as estimated)")
         ->check(CLI::PositiveNumber);
+    detect::scan_settings& settings = c.request.settings;
+    cmd->add_option_function<std::string>(
+           "--snapshots",
+           [&settings](const std::string& name) {
+               settings.snapshots = detect::snapshot_format_named(name).value_or(detect::snapshot_format::bmp);
+           },
+           "How each frame with detections is stored: bmp (32-bit BMP, about 4 bytes a pixel), png (the same pixels, "
+           "losslessly compressed) or none (no picture files; the frames are still counted and listed) (default bmp)")
+        ->check(CLI::IsMember({"bmp", "png", "none"}));
     cmd->add_option("--threads", c.request.threads,
                     "Threads that scan each file (default: all cores); with --jobs, each file gets at most its share "
                     "of the cores. The results are the same at every count")

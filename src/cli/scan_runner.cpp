@@ -3,13 +3,16 @@
 #include "detect/fast_scan.h"
 #include "detect/passes.h"
 #include "report/observation_sinks.h"
+#include "report/snapshot_png.h"
 #include "report/tables.h"
 #include "ser/ser_reader.h"
 
 #include <algorithm>
 #include <charconv>
 #include <chrono>
+#include <cstdio>
 #include <deque>
+#include <filesystem>
 #include <map>
 #include <mutex>
 #include <ostream>
@@ -74,6 +77,8 @@ void print_results_line(std::ostream& out, const detect::file_report& f) {
     using detect::file_outcome;
     out << f.result_dir << ": threshold " << f.final_threshold << ", " << f.det_frames << " frames with detections, "
         << f.det_count << " detections, last frame " << f.last_frame;
+    const folder_usage used = usage_of_folder(f.result_dir);
+    out << ", " << readable_size(used.bytes) << " in " << used.files << (used.files == 1 ? " file" : " files");
     if (f.outcome == file_outcome::stopped) out << " (stopped by the user)";
     if (f.raise_withheld) out << " (not raised further: the same detections would recur at every threshold)";
     if (!f.no_pass.empty()) out << " (FAILED: no pass ran: " << f.no_pass << ")";
@@ -111,6 +116,35 @@ void print_file_line(std::ostream& out, const detect::file_report& f) {
 }
 
 } // namespace
+
+folder_usage usage_of_folder(const std::string& dir) {
+    namespace fs = std::filesystem;
+    folder_usage used;
+    std::error_code ec;
+    // Links are counted as what they are, never followed.
+    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+        std::error_code entry_ec;
+        const fs::file_status status = it->symlink_status(entry_ec);
+        if (entry_ec || !fs::is_regular_file(status)) continue;
+        const std::uintmax_t size = it->file_size(entry_ec);
+        if (entry_ec) continue;
+        used.bytes += size;
+        ++used.files;
+    }
+    return used;
+}
+
+std::string readable_size(std::uintmax_t bytes) {
+    const auto scaled = [bytes](double unit, const char* name) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%.1f %s", static_cast<double>(bytes) / unit, name);
+        return std::string(text);
+    };
+    if (bytes < 1000) return std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes");
+    if (bytes < 1000 * 1000) return scaled(1e3, "kB");
+    if (bytes < 1000ULL * 1000 * 1000) return scaled(1e6, "MB");
+    return scaled(1e9, "GB");
+}
 
 void complete_job(const scan_request& request, std::int32_t frames, std::int32_t depth, detect::scan_job& job) {
     const detect::scan_settings d = detect::default_settings(frames, depth, request.bit_shift);
@@ -188,6 +222,7 @@ scan_run run_scan_request(const scan_request& request, std::ostream& out, std::o
         complete_job(request, reader.frames_present(), reader.depth(), job);
     };
     batch.results_parent = request.dir;
+    batch.png_encoder = report::png_snapshot_encoder();
     batch.hooks.message = [&](const std::string& caption, const std::string& text) {
         if (caption == done_caption) return; // printed after the lines of the files
         line.clear();

@@ -50,6 +50,15 @@ scan_run run_scan_request(const scan_request& request, std::ostream& out, std::o
 // The job of one file: its header's defaults with the request's values (a file that cannot be
 // read gets those of an empty file, and the batch reports it).
 detect::scan_job job_for(const scan_request& request, const std::string& path);
+// The regular files directly in a results folder (links are not followed) and their bytes.
+struct folder_usage {
+    std::uintmax_t bytes = 0;
+    std::size_t files = 0;
+};
+folder_usage usage_of_folder(const std::string& dir);
+// "512 bytes", "12.3 kB", "710.4 MB", "4.7 GB" (powers of 1000).
+std::string readable_size(std::uintmax_t bytes);
+
 // The job before its file is read: the request's values, those of an empty file elsewhere.
 detect::scan_job job_before_reading(const scan_request& request, const std::string& path);
 // Fills the values that the request leaves to the file's header (frames present, depth).

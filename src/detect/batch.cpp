@@ -122,6 +122,10 @@ file_report scan_file(const scan_job& given, const scan_environment& env, const 
     };
 
     const std::string base = base_name_of(path);
+    if (job.settings.snapshots == snapshot_format::png && !env.png_encoder) {
+        refuse(file_outcome::failed, "PNG snapshots cannot be written by this program", true);
+        return report;
+    }
     const std::string first_choice = join_path(env.results_parent, results_folder_name(base));
     report.result_dir = first_choice;
 
@@ -207,6 +211,7 @@ file_report scan_file(const scan_job& given, const scan_environment& env, const 
     st.result_dir = result_dir;
     st.summary_path = summary_path;
     st.fs = &fs;
+    st.png_encoder = env.png_encoder;
     st.hooks = hooks;
     st.file_index = env.file_index;
     st.file_count = env.file_count;
@@ -251,6 +256,7 @@ scan_environment environment_of(const batch_request& request, int i) {
     env.scanner = request.scanner;
     env.sinks = request.sinks;
     env.complete_job = request.complete_job;
+    env.png_encoder = request.png_encoder;
     env.file_index = i;
     env.file_count = static_cast<int>(request.jobs.size());
     return env;

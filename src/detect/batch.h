@@ -77,6 +77,7 @@ struct batch_request {
     file_scanner scanner;        // null: run_scan
     sink_factory sinks;          // null: none
     job_completion complete_job; // null: the jobs are complete
+    picture_encoder png_encoder; // null: PNG snapshots are refused
     // Files scanned at once, each on a thread of its own (1: one after the other). Each file's
     // results are the same either way; messages and row marks reach the hooks in table order,
     // on the caller's thread, and files sharing a results folder are scanned in table order.
@@ -103,6 +104,7 @@ struct scan_environment {
     file_scanner scanner;                // null: run_scan
     sink_factory sinks;                  // null: none
     job_completion complete_job;         // null: the job is complete
+    picture_encoder png_encoder;         // null: PNG snapshots are refused
     int file_index = 0;                  // for progress reports
     int file_count = 1;
 };

@@ -84,8 +84,10 @@ run_end detect_in_packet(scan_state& st, std::int32_t n) {
                 return run_end::went_on;
             }
             const saved_frame& saved = save_frame(st, std::move(hits.frame), hits.any_recurs, hits.all_recur);
-            if (const platform::status written = write_frame_snapshot(*st.fs, st.result_dir, saved, st.disp); !written)
-                report_snapshot_failure(st, snapshot_name(st.result_dir, saved), written.reason());
+            if (const platform::status written =
+                    write_frame_snapshot(*st.fs, st.result_dir, saved, st.disp, st.snapshot_out());
+                !written)
+                report_snapshot_failure(st, snapshot_name(st.result_dir, saved, cfg.snapshots), written.reason());
             if (st.det_frames >= cfg.max_det_frames) return run_end::max_det_frames;
         }
         report_progress(st);

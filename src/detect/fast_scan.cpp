@@ -581,6 +581,11 @@ void fast_scanner::emit(const kept_frame& kf) {
 // reported in snapshot order.
 void fast_scanner::write_snapshots() {
     if (snapshots_.empty()) return;
+    if (cfg_.snapshots == snapshot_format::none) {
+        snapshots_.clear();
+        return;
+    }
+    const snapshot_output output = st_.snapshot_out();
     const std::size_t pixels = geom_.pixels();
     const bool parallel = st_.fs == &platform::native_file_system();
     const std::size_t slots = parallel ? std::max<std::size_t>(pool_.parts() * 2, 1) : 1;
@@ -591,7 +596,7 @@ void fast_scanner::write_snapshots() {
     };
     std::vector<slot> work(std::min(slots, snapshots_.size()));
     std::vector<std::string> paths;
-    for (const saved_frame& f : snapshots_) paths.push_back(snapshot_name(st_.result_dir, f));
+    for (const saved_frame& f : snapshots_) paths.push_back(snapshot_name(st_.result_dir, f, output.format));
     for (slot& s : work) {
         s.frame.assign(pixels, 0);
         s.disp = st_.disp; // the scan's bitmap: same header, same size
@@ -609,7 +614,7 @@ void fast_scanner::write_snapshots() {
             if (pixels > 0 && s.disp.disp_buf.size() >= pixels * 4 && s.disp.width() == geom_.width &&
                 s.disp.height() == geom_.height)
                 grey_.render(s.frame.data(), pixels, s.disp.disp_buf.data());
-            s.failure = write_frame_snapshot(*st_.fs, st_.result_dir, snapshots_[first + k], s.disp);
+            s.failure = write_frame_snapshot(*st_.fs, st_.result_dir, snapshots_[first + k], s.disp, output);
         };
         if (parallel)
             pool_.run(static_cast<unsigned>(n), draw_and_write);

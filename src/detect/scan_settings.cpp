@@ -5,6 +5,24 @@
 
 namespace serflash::detect {
 
+std::string_view snapshot_format_name(snapshot_format format) {
+    switch (format) {
+        case snapshot_format::png:
+            return "png";
+        case snapshot_format::none:
+            return "none";
+        case snapshot_format::bmp:
+            break;
+    }
+    return "bmp";
+}
+
+std::optional<snapshot_format> snapshot_format_named(std::string_view name) {
+    for (const snapshot_format f : {snapshot_format::bmp, snapshot_format::png, snapshot_format::none})
+        if (snapshot_format_name(f) == name) return f;
+    return std::nullopt;
+}
+
 std::int32_t default_max_det_frames(std::int32_t frames) { return std::min(frames / 100 + 1, 200); }
 
 std::int32_t default_packet_size(std::int32_t frames) { return frames < 200 ? frames : 200; }

@@ -2,6 +2,8 @@
 // The complete parameter set with which one SER file is scanned.
 #include <array>
 #include <cstdint>
+#include <optional>
+#include <string_view>
 
 namespace serflash::detect {
 
@@ -23,6 +25,13 @@ struct mask_switches {
     bool blue = false;  // "Mask around BLUE pixels"
     bool stars = false; // "Mask stars"
 };
+
+// How each frame with detections is stored in the results folder: a 32-bit BMP, the same pixels
+// as a lossless PNG, or no file at all (the frame still counts as saved).
+enum class snapshot_format : std::uint8_t { bmp, png, none };
+// "bmp", "png", "none": the names the command line and the tables use.
+std::string_view snapshot_format_name(snapshot_format format);
+std::optional<snapshot_format> snapshot_format_named(std::string_view name);
 
 // The initialisers are the control panel's start-up values; the per-file values come from
 // default_settings.
@@ -53,6 +62,7 @@ struct scan_settings {
     std::int32_t scatter_h = 100;
     // A frame withdrawn for its scatter is passed over instead of holding the pass there.
     bool continue_after_scatter = false;
+    snapshot_format snapshots = snapshot_format::bmp;
 
     bool operator==(const scan_settings&) const = default;
 };

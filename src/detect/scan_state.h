@@ -6,6 +6,7 @@
 #include "detect/result_sink.h"
 #include "detect/rules.h"
 #include "detect/scan_settings.h"
+#include "detect/snapshots.h"
 #include "display/render.h"
 #include "platform/file_io.h"
 #include "ser/ser_reader.h"
@@ -76,6 +77,7 @@ struct scan_state {
     std::string result_dir;
     std::string summary_path; // appended to by the passes
     platform::file_system* fs = nullptr;
+    picture_encoder png_encoder; // for PNG snapshots
     engine_hooks hooks;
     std::vector<result_sink*> sinks; // fed with every record; the summary's is added by the scan
     int file_index = 0;              // for progress reports
@@ -85,6 +87,7 @@ struct scan_state {
     bool summary_failure_reported = false;
 
     mask_switches current_switches() const { return hooks.ask_switches(switches); }
+    snapshot_output snapshot_out() const { return {settings.snapshots, &png_encoder}; }
     std::int32_t width() const { return reader->width(); }
     std::int32_t height() const { return reader->height(); }
 };

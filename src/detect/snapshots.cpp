@@ -6,13 +6,14 @@
 namespace serflash::detect {
 
 std::string snapshot_name(const std::string& result_dir, std::int32_t det_frames, std::int32_t threshold,
-                          std::int32_t frame) {
-    return format_bounded(result_dir.size() + 64, "%s/%04d_t%02d_%06d.bmp", result_dir.c_str(), det_frames, threshold,
-                          frame);
+                          std::int32_t frame, snapshot_format format) {
+    return format_bounded(result_dir.size() + 64,
+                          format == snapshot_format::png ? "%s/%04d_t%02d_%06d.png" : "%s/%04d_t%02d_%06d.bmp",
+                          result_dir.c_str(), det_frames, threshold, frame);
 }
 
-std::string snapshot_name(const std::string& result_dir, const saved_frame& frame) {
-    return snapshot_name(result_dir, frame.index, frame.threshold, frame.frame);
+std::string snapshot_name(const std::string& result_dir, const saved_frame& frame, snapshot_format format) {
+    return snapshot_name(result_dir, frame.index, frame.threshold, frame.frame, format);
 }
 
 platform::status write_snapshot(platform::file_system& fs, const std::string& path,
@@ -51,9 +52,35 @@ void draw_detection_box(display::display_bitmap& disp, std::int32_t col, std::in
     }
 }
 
+platform::status write_picture_file(platform::file_system& fs, const std::string& path,
+                                    const std::vector<std::uint8_t>& bytes) {
+    auto opened = fs.open_write(path, platform::write_mode::truncate);
+    if (!opened) return platform::status::failure(opened.reason().empty() ? "cannot be created" : opened.reason());
+    const std::unique_ptr<platform::output_file> out = std::move(opened.value());
+    bool ok = out->write(bytes.data(), bytes.size());
+    ok = out->close() && ok;
+    if (ok) return {};
+    const std::string why = out->error();
+    return platform::status::failure(why.empty() ? "it could not be written" : why);
+}
+
 platform::status write_frame_snapshot(platform::file_system& fs, const std::string& result_dir,
-                                      const saved_frame& frame, display::display_bitmap& disp) {
+                                      const saved_frame& frame, display::display_bitmap& disp,
+                                      const snapshot_output& output) {
     for (const detection& d : frame.detections) draw_detection_box(disp, d.x, d.y);
+    switch (output.format) {
+        case snapshot_format::none:
+            return {};
+        case snapshot_format::png: {
+            if (output.png == nullptr || !*output.png) return platform::status::failure("no PNG writer");
+            std::string error;
+            const std::vector<std::uint8_t> bytes = (*output.png)(disp, error);
+            if (bytes.empty()) return platform::status::failure(error.empty() ? "it could not be encoded" : error);
+            return write_picture_file(fs, snapshot_name(result_dir, frame, output.format), bytes);
+        }
+        case snapshot_format::bmp:
+            break;
+    }
     return write_snapshot(fs, snapshot_name(result_dir, frame), disp);
 }
 

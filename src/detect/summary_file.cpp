@@ -107,6 +107,8 @@ void write_summary_header(summary_file& out, const std::string& header_text, con
     out.print("Acceptable ranges for the scatter of the detected points: %d(vertical), %d(horizontal)\n", s.scatter_v,
               s.scatter_h);
     if (s.continue_after_scatter) out.write("Continue after a scattered frame ON\n");
+    if (s.snapshots == snapshot_format::png) out.write("Snapshots PNG\n");
+    if (s.snapshots == snapshot_format::none) out.write("Snapshots none (frames counted, no picture files)\n");
 }
 
 void write_pass_header(summary_file& out, std::int32_t threshold) {

@@ -20,13 +20,9 @@ std::vector<std::uint8_t> encode_png(const image8& image, std::string* error) {
     png.width = static_cast<png_uint_32>(image.width);
     png.height = static_cast<png_uint_32>(image.height);
     png.format = image.channels == 1 ? PNG_FORMAT_GRAY : PNG_FORMAT_RGB;
-    png_alloc_size_t size = 0;
+    // One compression into a buffer of the largest size a PNG of the image can take.
+    png_alloc_size_t size = PNG_IMAGE_PNG_SIZE_MAX(png);
     const auto row_stride = static_cast<png_int_32>(stride);
-    if (png_image_write_to_memory(&png, nullptr, &size, 0, image.pixels.data(), row_stride, nullptr) == 0) {
-        const std::string why = png.message;
-        png_image_free(&png);
-        return fail(why);
-    }
     std::vector<std::uint8_t> bytes(size);
     if (png_image_write_to_memory(&png, bytes.data(), &size, 0, image.pixels.data(), row_stride, nullptr) == 0) {
         const std::string why = png.message;

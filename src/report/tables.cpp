@@ -70,6 +70,7 @@ json settings_json(const observation& o) {
                 {"scatter_v", s.scatter_v},
                 {"scatter_h", s.scatter_h},
                 {"continue_after_scatter", s.continue_after_scatter},
+                {"snapshots", std::string(detect::snapshot_format_name(s.snapshots))},
                 {"switches", {{"red", o.switches.red}, {"blue", o.switches.blue}, {"stars", o.switches.stars}}},
                 {"bit_shift", o.bit_shift}};
 }

@@ -325,7 +325,10 @@ run_result run_injected(platform::file_system& reads, const detect::scan_job& jo
     detect::engine_hooks quiet;
     quiet.stop_requested = hooks.stop_requested;
     quiet.switches = hooks.switches;
-    detect::file_report report = detect::scan_file(job, env, quiet);
+    // Its outputs are dropped: no picture need be drawn or encoded.
+    detect::scan_job injected_job = job;
+    injected_job.settings.snapshots = detect::snapshot_format::none;
+    detect::file_report report = detect::scan_file(injected_job, env, quiet);
     result.scanned = report.outcome == detect::file_outcome::scanned;
     if (!result.scanned) result.problem = report.problems.empty() ? "it was not scanned" : report.problem_text();
     if (counted != nullptr) {

@@ -60,6 +60,10 @@ inline constexpr int IMAGE_HEIGHT = 1127;
 inline constexpr int BIT_SHIFT_STEPPER = 1128;
 inline constexpr int STAR_THRESHOLD = 1129;
 inline constexpr int CONTINUE_AFTER_SCATTER = 1130; // "Continue after a scattered frame"
+// How snapshots are stored: radio buttons "BMP", "PNG", "none".
+inline constexpr int SNAPSHOTS_BMP = 1131;
+inline constexpr int SNAPSHOTS_PNG = 1132;
+inline constexpr int SNAPSHOTS_NONE = 1133;
 
 // The four manual masks' fields, each UL x, UL y, LR x, LR y.
 inline constexpr int MASK_FIELDS[4][4] = {

@@ -34,7 +34,21 @@ detect::scan_settings load_scan_settings(const scan_table& table, int row, const
     s.scatter_v = fields.get_int(id::SCATTER_V);
     s.scatter_h = fields.get_int(id::SCATTER_H);
     s.continue_after_scatter = fields.checked(id::CONTINUE_AFTER_SCATTER);
+    for (const auto f : {detect::snapshot_format::png, detect::snapshot_format::none})
+        if (fields.checked(snapshots_radio(f))) s.snapshots = f;
     return s;
+}
+
+int snapshots_radio(detect::snapshot_format format) {
+    switch (format) {
+        case detect::snapshot_format::png:
+            return id::SNAPSHOTS_PNG;
+        case detect::snapshot_format::none:
+            return id::SNAPSHOTS_NONE;
+        case detect::snapshot_format::bmp:
+            break;
+    }
+    return id::SNAPSHOTS_BMP;
 }
 
 detect::mask_switches read_mask_switches(const dialog_fields& fields) {

@@ -14,6 +14,9 @@ namespace serflash::ui {
 // fields (dialog-number rules; mask coordinates keep their low 16 bits, signed).
 detect::scan_settings load_scan_settings(const scan_table& table, int row, const dialog_fields& fields);
 
+// The radio button that stands for a snapshot format.
+int snapshots_radio(detect::snapshot_format format);
+
 // The switches as the panel's check boxes hold them.
 detect::mask_switches read_mask_switches(const dialog_fields& fields);
 

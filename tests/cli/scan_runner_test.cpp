@@ -1,5 +1,7 @@
 #include "cli/commands.h"
+#include "cli/scan_options.h"
 #include "cli/scan_runner.h"
+#include "detect/snapshots.h"
 #include "synth/synth.h"
 #include "ui/control_ids.h"
 #include "ui/main_dialog.h"
@@ -13,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 #include <tuple>
 #include <sstream>
 
@@ -212,6 +215,55 @@ TEST_F(ScanFiles, ARepeatedScanNeverTouchesEarlierResults) {
     EXPECT_EQ(dirs[2].rfind(root_ + "/Results_m1-2_s", 0), 0u) << dirs[2];
     EXPECT_GT(second.size(), 1u); // summary and snapshots
     EXPECT_EQ(tree_of(dirs[1]), second);
+}
+
+// The snapshot format chosen on the command line reaches the scan; each results line tells
+// the space its folder takes.
+TEST_F(ScanFiles, SnapshotFormatsAndTheSpaceEachFolderTakes) {
+    synth::params p = synth::default_params(16);
+    p.width = 48;
+    p.height = 48;
+    p.frames = 40;
+    p.stars = 0;
+    p.hot_pixels = 0;
+    p.flashes = {{24, 24, 12, 900.0, 1}};
+    const std::string path = root_ + "/m1.ser";
+    ASSERT_TRUE(synth::write_ser(platform::native_file_system(), path, p).ok);
+    for (const std::string format : {"png", "none", "bmp"}) {
+        CLI::App app;
+        scan_cli c;
+        auto* cmd = app.add_subcommand("scan");
+        add_output_options(cmd, c);
+        add_detection_options(cmd, c);
+        std::vector<std::string> args = {path, format, "--snapshots", "scan"}; // last first
+        ASSERT_NO_THROW(app.parse(args));
+        EXPECT_EQ(detect::snapshot_format_name(c.request.settings.snapshots), format);
+        c.request.dir = root_ + "/" + format;
+        fs::create_directories(c.request.dir);
+        std::ostringstream out, err;
+        const scan_run r = run_scan_request(c.request, out, err, false);
+        ASSERT_EQ(r.files.size(), 1u);
+        const auto tree = tree_of(r.files[0].result_dir);
+        std::size_t bytes = 0, pictures = 0;
+        for (const auto& [name, content] : tree) {
+            bytes += content.size();
+            if (name.ends_with(".png") || name.ends_with(".bmp")) {
+                ++pictures;
+                EXPECT_TRUE(name.ends_with("." + format)) << name;
+            }
+        }
+        std::set<std::string> named; // a pass repeated at a threshold writes its snapshots again
+        for (const detect::saved_frame& f : r.files[0].frames) named.insert(detect::snapshot_name("", f));
+        EXPECT_EQ(pictures, format == "none" ? 0u : named.size()) << format;
+        EXPECT_GT(r.files[0].frames.size(), 0u);
+        EXPECT_NE(out.str().find(", " + readable_size(bytes) + " in " + std::to_string(tree.size()) + " files"),
+                  std::string::npos)
+            << out.str();
+    }
+    EXPECT_EQ(readable_size(999), "999 bytes");
+    EXPECT_EQ(readable_size(1500), "1.5 kB");
+    EXPECT_EQ(readable_size(710'400'000), "710.4 MB");
+    EXPECT_EQ(readable_size(4'700'000'000), "4.7 GB");
 }
 
 TEST_F(ScanFiles, NothingIsWrittenThroughALinkedResultsFolder) {

@@ -23,6 +23,7 @@ struct scan_job {
     std::int32_t bit_shift = 0;
     std::function<bool()> stop_requested; // the user's stop button
     platform::file_system* fs = nullptr;  // null: the machine's file system
+    detect::picture_encoder png_encoder;  // null: PNG snapshots are refused
 };
 
 // The defaults a file gets when it is listed.
@@ -43,6 +44,7 @@ inline scan_result scan_once(const scan_job& job, const detect::file_scanner& sc
     env.results_parent = job.results_parent;
     env.scanner = scanner;
     env.fs = job.fs;
+    env.png_encoder = job.png_encoder;
     detect::engine_hooks hooks;
     hooks.stop_requested = job.stop_requested;
     hooks.message = [&r](const std::string& caption, const std::string& text) {

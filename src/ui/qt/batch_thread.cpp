@@ -2,6 +2,7 @@
 
 #include "detect/fast_scan.h"
 #include "report/observation_sinks.h"
+#include "report/snapshot_png.h"
 
 #include <QThread>
 
@@ -37,6 +38,7 @@ void batch_thread::start(batch_job job) {
             if (!problem.empty()) emit message("Candidates", QString::fromStdString(problem));
         };
         request.sinks = report::observation_sinks(observation);
+        request.png_encoder = report::png_snapshot_encoder();
         auto& hooks = request.hooks;
         hooks.message = [this](const std::string& caption, const std::string& text) {
             // The panel shows the closing message itself once the run is over, worded for a

@@ -278,6 +278,17 @@ QLayout* control_panel::build_settings_column() {
     auto* sh = edit(SCATTER_H);
     middle->addLayout(row({label(QStringLiteral("x"), sv), sv, label(QStringLiteral("y"), sh), sh}));
     middle->addWidget(check(CONTINUE_AFTER_SCATTER, QStringLiteral("Continue after a scattered frame")));
+    auto* snapshot_group = new QButtonGroup(this);
+    auto* snapshot_row = row({label(QStringLiteral("Snapshots"))}, false);
+    const std::pair<int, const char*> formats[] = {
+        {SNAPSHOTS_BMP, "BMP"}, {SNAPSHOTS_PNG, "PNG"}, {SNAPSHOTS_NONE, "none"}};
+    for (const auto& [fid, text] : formats) {
+        auto* r = radio(fid, QString::fromLatin1(text), false);
+        snapshot_group->addButton(r);
+        snapshot_row->addWidget(r);
+    }
+    snapshot_row->addStretch(1);
+    middle->addLayout(snapshot_row);
     folder_list_ = new QListWidget;
     folder_list_->setObjectName(id_name("list", FOLDER_LIST));
     folder_list_->setMinimumWidth(160);

@@ -28,6 +28,12 @@ constexpr const char* tooltip_for(int control_id) {
             return "Right-button drags in the image set this mask, tied to the image's bottom right corner";
         case id::CONTINUE_AFTER_SCATTER:
             return "Pass over a frame withdrawn for its scatter instead of ending the pass there";
+        case id::SNAPSHOTS_BMP:
+            return "Store each frame with detections as a 32-bit BMP (about 4 bytes a pixel)";
+        case id::SNAPSHOTS_PNG:
+            return "Store each frame with detections as a PNG: the same pixels, losslessly compressed";
+        case id::SNAPSHOTS_NONE:
+            return "Write no picture files: the frames are still counted and listed";
         case id::FRAME_NO:
             return "Frame number; Return shows it";
         case id::SHOW_FRAME:

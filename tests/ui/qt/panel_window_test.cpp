@@ -329,6 +329,23 @@ private slots:
         QVERIFY(jobs_from_table(panel_->logic().table, panel_->logic().fields, 0).empty()); // no row yet
         panel_->add_path(ser_path_);
         QVERIFY(jobs_from_table(panel_->logic().table, panel_->logic().fields, 0)[0].settings.continue_after_scatter);
+
+        // Snapshots: BMP at start, one format at a time.
+        const auto snapshots = [this] {
+            return jobs_from_table(panel_->logic().table, panel_->logic().fields, 0)[0].settings.snapshots;
+        };
+        auto* bmp = control<QAbstractButton>(QStringLiteral("radio_%1").arg(id::SNAPSHOTS_BMP));
+        auto* png = control<QAbstractButton>(QStringLiteral("radio_%1").arg(id::SNAPSHOTS_PNG));
+        auto* none = control<QAbstractButton>(QStringLiteral("radio_%1").arg(id::SNAPSHOTS_NONE));
+        QVERIFY(bmp->isChecked() && !png->isChecked() && !none->isChecked());
+        QCOMPARE(snapshots(), detect::snapshot_format::bmp);
+        png->click();
+        QVERIFY(!bmp->isChecked());
+        QCOMPARE(snapshots(), detect::snapshot_format::png);
+        none->click();
+        QVERIFY(!png->isChecked());
+        QCOMPARE(snapshots(), detect::snapshot_format::none);
+        QVERIFY(none->toolTip().contains(QLatin1String("no picture files")));
     }
 
     void a_file_that_is_not_ser_is_refused() {
