@@ -4,7 +4,7 @@
 
 namespace serflash::report {
 
-std::vector<std::uint8_t> encode_png(const image8& image, std::string* error) {
+std::vector<std::uint8_t> encode_png(const image8& image, std::string* error, bool fast) {
     const auto fail = [&](const std::string& why) {
         if (error != nullptr) *error = why;
         return std::vector<std::uint8_t>{};
@@ -20,6 +20,7 @@ std::vector<std::uint8_t> encode_png(const image8& image, std::string* error) {
     png.width = static_cast<png_uint_32>(image.width);
     png.height = static_cast<png_uint_32>(image.height);
     png.format = image.channels == 1 ? PNG_FORMAT_GRAY : PNG_FORMAT_RGB;
+    if (fast) png.flags |= PNG_IMAGE_FLAG_FAST;
     // One compression into a buffer of the largest size a PNG of the image can take.
     png_alloc_size_t size = PNG_IMAGE_PNG_SIZE_MAX(png);
     const auto row_stride = static_cast<png_int_32>(stride);

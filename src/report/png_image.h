@@ -15,6 +15,7 @@ struct image8 {
 
 // The PNG bytes of the image; empty when the image is not well formed or cannot be encoded
 // (error, when given, says why).
-std::vector<std::uint8_t> encode_png(const image8& image, std::string* error = nullptr);
+// `fast` trades some size for speed (no row filters, light compression), for large frames.
+std::vector<std::uint8_t> encode_png(const image8& image, std::string* error = nullptr, bool fast = false);
 
 } // namespace serflash::report

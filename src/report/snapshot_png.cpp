@@ -28,7 +28,7 @@ detect::picture_encoder png_snapshot_encoder() {
             error = "no snapshot bitmap";
             return std::vector<std::uint8_t>{};
         }
-        return encode_png(pixels, &error);
+        return encode_png(pixels, &error, true);
     };
 }
 

@@ -143,6 +143,12 @@ bool main_dialog::open_for_display(const std::string& path, const std::string& c
     return true;
 }
 
+std::string main_dialog::image_caption(const std::string& path) const {
+    // A colour or mosaic file says how it is read; a mono file's caption is its path alone.
+    if (!fp1_ || fp1_->header().ColorID == 0) return path;
+    return path + " (" + fp1_->layout_text() + ")";
+}
+
 void main_dialog::init_image_window() {
     const std::int32_t w = fp1_->width(), h = fp1_->height();
     view.open(w, h, read_zoom_choice(fields));
@@ -185,7 +191,7 @@ void main_dialog::zoom_changed() {
     init_image_window();
     if (frame.size() == frame_buf_.size()) frame_buf_ = frame;
     render(row);
-    platform_.set_image_caption(caption);
+    platform_.set_image_caption(image_caption(caption));
 }
 
 void main_dialog::set_auto_levels(bool on) {
@@ -249,7 +255,7 @@ void main_dialog::add_file() {
     cur_frame_ = 0;
     fields.set_int(id::FRAME_NO, 0);
     render(table.list_file);
-    platform_.set_image_caption(path);
+    platform_.set_image_caption(image_caption(path));
     if (table.list_file < max_listed_files) {
         ++table.list_file;
         table.mark_row(table.list_file - 1);
@@ -348,7 +354,7 @@ void main_dialog::show_file(int row) {
     cur_frame_ = 0;
     fields.set_int(id::FRAME_NO, 0);
     render(row);
-    platform_.set_image_caption(path);
+    platform_.set_image_caption(image_caption(path));
     table.mark_row(row);
 }
 

@@ -117,6 +117,8 @@ private:
     void edit_value(int row, int col);
     // Opens a path as the file on display and reads its header; reports failures under caption.
     bool open_for_display(const std::string& path, const std::string& caption, const std::string& open_error);
+    // The image window's caption for the file on display.
+    std::string image_caption(const std::string& path) const;
     // Sizes the view and buffers for the open file and replaces the image window.
     void init_image_window();
     void render(int row);

@@ -102,6 +102,19 @@ protected:
         EXPECT_TRUE(synth::write_ser(platform::native_file_system(), path, p).ok);
         return path;
     }
+    // A 48 x 48 clip of 40 frames with one flash in frame 12.
+    std::string make_flash_clip() {
+        synth::params p = synth::default_params(16);
+        p.width = 48;
+        p.height = 48;
+        p.frames = 40;
+        p.stars = 0;
+        p.hot_pixels = 0;
+        p.flashes = {{24, 24, 12, 900.0, 1}};
+        const std::string path = root_ + "/m1.ser";
+        EXPECT_TRUE(synth::write_ser(platform::native_file_system(), path, p).ok);
+        return path;
+    }
     std::string root_;
 };
 
@@ -183,15 +196,7 @@ std::map<std::string, std::string> tree_of(const fs::path& dir) {
 }
 
 TEST_F(ScanFiles, ARepeatedScanNeverTouchesEarlierResults) {
-    synth::params p = synth::default_params(16);
-    p.width = 48;
-    p.height = 48;
-    p.frames = 40;
-    p.stars = 0;
-    p.hot_pixels = 0;
-    p.flashes = {{24, 24, 12, 900.0, 1}};
-    const std::string path = root_ + "/m1.ser";
-    ASSERT_TRUE(synth::write_ser(platform::native_file_system(), path, p).ok);
+    const std::string path = make_flash_clip();
     scan_request req;
     req.files = {path};
     req.dir = root_;
@@ -220,15 +225,7 @@ TEST_F(ScanFiles, ARepeatedScanNeverTouchesEarlierResults) {
 // The snapshot format chosen on the command line reaches the scan; each results line tells
 // the space its folder takes.
 TEST_F(ScanFiles, SnapshotFormatsAndTheSpaceEachFolderTakes) {
-    synth::params p = synth::default_params(16);
-    p.width = 48;
-    p.height = 48;
-    p.frames = 40;
-    p.stars = 0;
-    p.hot_pixels = 0;
-    p.flashes = {{24, 24, 12, 900.0, 1}};
-    const std::string path = root_ + "/m1.ser";
-    ASSERT_TRUE(synth::write_ser(platform::native_file_system(), path, p).ok);
+    const std::string path = make_flash_clip();
     for (const std::string format : {"png", "none", "bmp"}) {
         CLI::App app;
         scan_cli c;

@@ -250,6 +250,7 @@ fuzz_case make_case(const std::uint8_t* data, std::size_t size) {
     s.continue_after_scatter = (switches & 8U) != 0;
     job.swap_bytes = (switches & 16U) != 0;
     job.fps = (switches & 32U) != 0 ? in.u8() / 4.0 : 0.0;
+    if ((switches & 128U) != 0) s.snapshots = detect::snapshot_format::none;
     // Every pass reads the file: a few tens of passes keep a run short.
     if (s.threshold_step >= 1 && (std::int64_t{s.threshold} - detect::lowest_threshold) / s.threshold_step > 40)
         s.threshold = detect::lowest_threshold + s.threshold_step * (s.threshold % 41);

@@ -100,6 +100,27 @@ TEST(AddFile, RowDefaultsWindowAndFirstFrame) {
     EXPECT_TRUE(p.platform.messages.empty());
 }
 
+// A colour file's caption says it is scanned as one plane of the mean of its colours.
+TEST(AddFile, ColourFilesSayHowTheyAreRead) {
+    panel p;
+    std::vector<std::uint8_t> rgb = ser_file(8, 6, 16, 10);
+    rgb[18] = 100; // ColorID: RGB, three samples per pixel
+    rgb.resize(rgb.size() + std::size_t{2} * 8 * 6 * 2 * 10, 0);
+    std::vector<std::uint8_t> bayer = ser_file(8, 6, 16, 10);
+    bayer[18] = 8; // RGGB mosaic: one plane
+    p.put("rgb.ser", rgb);
+    p.put("bayer.ser", bayer);
+    p.put("mono.ser", ser_file(8, 6, 16, 10));
+    p.start();
+    p.add("rgb.ser");
+    EXPECT_EQ(p.platform.caption, "/data/rgb.ser (RGB, scanned as the mean of its three colours)");
+    EXPECT_EQ(p.dlg.table.rows[0].cells[2], "10");
+    p.add("bayer.ser");
+    EXPECT_EQ(p.platform.caption, "/data/bayer.ser (Bayer RGGB (one plane))");
+    p.add("mono.ser");
+    EXPECT_EQ(p.platform.caption, "/data/mono.ser");
+}
+
 TEST(AddFile, TypedBitShiftGivesTheBrightnessAndStaysReadable) {
     panel p;
     p.put("m.ser", ser_file(4, 4, 16, 3));
