@@ -41,7 +41,9 @@ void read_ahead::loop() {
         const std::int64_t pos = pos_;
         const auto n = static_cast<std::size_t>(std::min<std::int64_t>(target_ - pos, std::ssize(block_)));
         lock.unlock();
-        const std::size_t got = file_.read_at(pos, block_.data(), n);
+        // A block already cached (a warm file) is passed over: copying it would only take a core
+        // from the workers.
+        const std::size_t got = file_.in_memory(pos, n) ? n : file_.read_at(pos, block_.data(), n);
         lock.lock();
         total_ += static_cast<std::int64_t>(got);
         // The end of the file, or a read that failed: the scan's own reads will say so.

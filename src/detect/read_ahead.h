@@ -23,7 +23,7 @@ public:
     // The scan is about to need [from, to): read it, going on from the bytes read so far when
     // they already reach from. Returns at once.
     void want(std::int64_t from, std::int64_t to);
-    // Bytes read so far (for tests).
+    // Bytes read, or found already in memory, so far (for tests).
     std::int64_t bytes_read() const;
 
 private:

@@ -1,5 +1,6 @@
 #include "platform/file_io.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -7,6 +8,7 @@
 #include <fcntl.h>
 #include <stdio.h>
 #include <string_view>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -59,6 +61,21 @@ public:
         return done;
     }
     bool concurrent_reads() const override { return true; }
+    bool in_memory(std::int64_t pos, std::size_t n) const override {
+        const long page = ::sysconf(_SC_PAGESIZE);
+        if (pos < 0 || n == 0 || page <= 0) return false;
+        const std::int64_t start = pos / page * page;
+        const auto length = static_cast<std::size_t>(pos - start) + n;
+        // Mapping without touching the pages reads nothing; mincore tells which are cached.
+        void* mapped = ::mmap(nullptr, length, PROT_READ, MAP_SHARED, fd_, static_cast<off_t>(start));
+        if (mapped == MAP_FAILED) return false;
+        std::vector<unsigned char> resident((length + static_cast<std::size_t>(page) - 1) /
+                                            static_cast<std::size_t>(page));
+        const bool all = ::mincore(mapped, length, resident.data()) == 0 &&
+                         std::all_of(resident.begin(), resident.end(), [](unsigned char r) { return (r & 1U) != 0; });
+        ::munmap(mapped, length);
+        return all;
+    }
     void will_need(std::int64_t pos, std::int64_t n) override {
         if (pos >= 0 && n > 0)
             ::posix_fadvise(fd_, static_cast<off_t>(pos), static_cast<off_t>(n), POSIX_FADV_WILLNEED);

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <cstdlib>
+#include <unistd.h>
 #include <thread>
 
 namespace serflash::detect {
@@ -36,6 +39,55 @@ TEST(ReadAhead, ReadsWhatIsWantedOnceAndStopsAtTheEndOfTheFile) {
     r.want(-5, 10);
     r.want(500, 500);
     EXPECT_TRUE(settles_at(r, 108192));
+}
+
+// A file whose first `cached` bytes are in memory; it counts the bytes really read.
+class partly_cached final : public platform::input_file {
+public:
+    partly_cached(std::size_t size, std::int64_t cached)
+        : inner_(platform::make_memory_input(std::vector<std::uint8_t>(size, 3))), cached_(cached) {}
+    std::size_t read(void* dst, std::size_t n) override { return inner_->read(dst, n); }
+    bool seek(std::int64_t pos) override { return inner_->seek(pos); }
+    std::int64_t tell() const override { return inner_->tell(); }
+    std::int64_t size() const override { return inner_->size(); }
+    std::size_t read_at(std::int64_t pos, void* dst, std::size_t n) override {
+        const std::size_t got = inner_->read_at(pos, dst, n);
+        read_ += static_cast<std::int64_t>(got);
+        return got;
+    }
+    bool in_memory(std::int64_t pos, std::size_t n) const override {
+        return pos + static_cast<std::int64_t>(n) <= cached_;
+    }
+    std::atomic<std::int64_t> read_{0};
+
+private:
+    std::unique_ptr<platform::input_file> inner_;
+    std::int64_t cached_;
+};
+
+TEST(ReadAhead, CachedBlocksAreNotReadAgain) {
+    partly_cached file(65536, 32768);
+    {
+        read_ahead r(file, 4096);
+        r.want(0, 65536);
+        EXPECT_TRUE(settles_at(r, 65536));
+    }
+    EXPECT_EQ(file.read_.load(), 32768); // only the blocks that were not in memory
+}
+
+TEST(NativeFiles, AFileJustWrittenIsInMemory) {
+    char name[] = "/tmp/serflash_cached_XXXXXX";
+    const int fd = ::mkstemp(name);
+    ASSERT_GE(fd, 0);
+    const std::vector<char> bytes(1 << 16, 'x');
+    ASSERT_EQ(::write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    ::close(fd);
+    auto in = platform::native_file_system().open_read(name);
+    ASSERT_TRUE(in);
+    EXPECT_TRUE(in.value()->in_memory(100, 30000));
+    EXPECT_FALSE(in.value()->in_memory(100, std::size_t{1} << 20)); // beyond the end of the file
+    EXPECT_FALSE(in.value()->in_memory(-1, 10));
+    ::unlink(name);
 }
 
 TEST(ReadAhead, EndsWhileReading) {
