@@ -27,7 +27,7 @@ std::string fixed(double v, int decimals) {
 }
 
 // The lines after the header's own: layout, byte order and frame times.
-void describe_frames(ser::ser_reader& reader, const info_options& o, std::ostream& out) {
+void describe_frames(ser::ser_reader& reader, const ser::frame_times& t, std::ostream& out) {
     out << "layout: " << reader.layout_text() << "\n";
     if (reader.depth() == 16)
         out << "byte order: " << (reader.swap_bytes() ? "high byte first (--swap-bytes)" : "low byte first") << "\n";
@@ -35,7 +35,6 @@ void describe_frames(ser::ser_reader& reader, const info_options& o, std::ostrea
         out << "warning: the samples look byte-swapped (stored " << (reader.swap_bytes() ? "low" : "high")
             << " byte first); " << (reader.swap_bytes() ? "try without --swap-bytes" : "try --swap-bytes") << "\n";
 
-    const ser::frame_times t = ser::read_frame_times(reader, o.fps);
     out << "time source: " << ser::time_source_name(t.source) << "\n";
     if (t.known()) {
         out << "first frame time: " << ser::format_utc(t.utc_ticks.front()) << "\n";
@@ -102,10 +101,16 @@ bool describe(const std::string& path, const info_options& o, std::ostream& out,
             out << "warning: the header declares " << reader.frame_count() << " frames; the file holds " << present
                 << " whole frames\n";
         }
-        if (const std::int64_t extra = reader.trailing_bytes(); extra > 0)
+        const ser::frame_times t = ser::read_frame_times(reader, o.fps);
+        // The time stamps after the frames are read (the time source says so); only what
+        // follows them is not.
+        const bool stamped = t.source == ser::time_source::trailer || t.source == ser::time_source::trailer_local;
+        const std::int64_t stamps = stamped ? std::int64_t{reader.frame_count()} * 8 : 0;
+        if (const std::int64_t extra = reader.trailing_bytes() - stamps; extra > 0)
             out << "warning: " << extra
-                << " bytes follow the last frame (time stamps or other data); they are not read\n";
-        describe_frames(reader, o, out);
+                << (stamped ? " bytes follow the time stamps; they are not read\n"
+                            : " bytes follow the last frame (time stamps or other data); they are not read\n");
+        describe_frames(reader, t, out);
     }
     return usable;
 }

@@ -51,6 +51,11 @@ grep -qx "time source: trailer-local" "$work/out.txt" || fail "local time stamps
 grep -qx "first frame time: 2026-12-08T21:30:00.000Z" "$work/out.txt" || fail "first time of t.ser"
 grep -qx "last frame time: 2026-12-08T21:30:00.240Z" "$work/out.txt" || fail "last time of t.ser"
 grep -qx "dropped frames: 1 (gaps after frame 2)" "$work/out.txt" || fail "dropped frame of t.ser"
+# Time stamps are read: no warning about them, only about what follows them.
+! grep -q "follow" "$work/out.txt" || fail "time stamps of t.ser taken for unread bytes"
+"$serflash" synth "$work/x.ser" --width 32 --height 32 --frames 2 --times --extra-bytes 5 >/dev/null
+grep -qx "warning: 5 bytes follow the time stamps; they are not read" <("$serflash" info "$work/x.ser") \
+  || fail "bytes after the time stamps"
 "$serflash" synth "$work/u.ser" --width 32 --height 32 --frames 3 --times --start 2025-01-02T03:04:05.5Z >/dev/null
 grep -qx "first frame time: 2025-01-02T03:04:05.500Z" <("$serflash" info "$work/u.ser") || fail "--start"
 # A time option alone asks for time stamps; without any the file has none.
