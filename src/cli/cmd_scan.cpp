@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 #include <tuple>
+#include <vector>
 #include <unistd.h>
 
 namespace serflash::cli {
@@ -54,6 +55,9 @@ void add_output_options(CLI::App* cmd, scan_cli& c) {
                     "header's DatetimeUTC plus k / FPS seconds (marked as estimated)")
         ->check(CLI::PositiveNumber);
     detect::scan_settings& settings = c.request.settings;
+    std::vector<std::string> formats;
+    for (const detect::snapshot_format f : detect::snapshot_formats)
+        formats.emplace_back(detect::snapshot_format_name(f));
     cmd->add_option_function<std::string>(
            "--snapshots",
            [&settings](const std::string& name) {
@@ -61,7 +65,7 @@ void add_output_options(CLI::App* cmd, scan_cli& c) {
            },
            "How each frame with detections is stored: bmp (32-bit BMP, about 4 bytes a pixel), png (the same pixels, "
            "losslessly compressed) or none (no picture files; the frames are still counted and listed) (default bmp)")
-        ->check(CLI::IsMember({"bmp", "png", "none"}));
+        ->check(CLI::IsMember(formats));
     cmd->add_option("--threads", c.request.threads,
                     "Threads that scan each file (default: all cores); with --jobs, each file gets at most its share "
                     "of the cores. The results are the same at every count")

@@ -18,7 +18,7 @@ std::string_view snapshot_format_name(snapshot_format format) {
 }
 
 std::optional<snapshot_format> snapshot_format_named(std::string_view name) {
-    for (const snapshot_format f : {snapshot_format::bmp, snapshot_format::png, snapshot_format::none})
+    for (const snapshot_format f : snapshot_formats)
         if (snapshot_format_name(f) == name) return f;
     return std::nullopt;
 }

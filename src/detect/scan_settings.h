@@ -29,6 +29,8 @@ struct mask_switches {
 // How each frame with detections is stored in the results folder: a 32-bit BMP, the same pixels
 // as a lossless PNG, or no file at all (the frame still counts as saved).
 enum class snapshot_format : std::uint8_t { bmp, png, none };
+inline constexpr std::array<snapshot_format, 3> snapshot_formats = {snapshot_format::bmp, snapshot_format::png,
+                                                                    snapshot_format::none};
 // "bmp", "png", "none": the names the command line and the tables use.
 std::string_view snapshot_format_name(snapshot_format format);
 std::optional<snapshot_format> snapshot_format_named(std::string_view name);

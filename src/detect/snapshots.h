@@ -1,6 +1,7 @@
 #pragma once
 // Snapshot files: the frame rendered grey with the row's brightness, its listed detections
-// boxed, stored as a 32-bit BMP named after the frame count, the threshold and the frame.
+// boxed, stored as a 32-bit BMP (or, when chosen, a PNG of the same pixels, or not at all) named
+// after the frame count, the threshold and the frame.
 #include "detect/records.h"
 #include "detect/scan_settings.h"
 #include "display/render.h"
@@ -35,10 +36,6 @@ platform::status write_snapshot(platform::file_system& fs, const std::string& pa
 
 // The one-pixel outline of the 17 x 17 square around (col, row): blue 0, green 200, red 255.
 void draw_detection_box(display::display_bitmap& disp, std::int32_t col, std::int32_t row);
-
-// Writes bytes as the whole file at path (never through a link).
-platform::status write_picture_file(platform::file_system& fs, const std::string& path,
-                                    const std::vector<std::uint8_t>& bytes);
 
 // Boxes the frame's listed detections on disp (the frame already rendered) and writes the
 // snapshot in the output's format (nothing for none).
