@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdlib>
 #include <new>
+#include <utility>
 #include <vector>
 
 #if defined(__linux__)
@@ -38,6 +39,18 @@ struct big_allocator {
         return static_cast<T*>(p);
     }
     void deallocate(T* p, std::size_t) noexcept { std::free(p); }
+
+    // resize() leaves new elements as they come (assign() gives them a value): these arrays are
+    // written before they are read, and zeroing tens of megabytes on one thread only to
+    // overwrite them on all of them costs more than the work done on them.
+    template <typename U>
+    void construct(U* p) noexcept {
+        ::new (static_cast<void*>(p)) U;
+    }
+    template <typename U, typename... Args>
+    void construct(U* p, Args&&... args) {
+        ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+    }
 
     template <typename U>
     bool operator==(const big_allocator<U>&) const noexcept {

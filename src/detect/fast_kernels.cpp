@@ -32,45 +32,55 @@ SERFLASH_INLINE void accumulate_row(const T* __restrict row, std::size_t w, std:
 
 struct track_arrays {
     std::uint16_t *m1, *m2, *m3, *m4, *f1, *f2, *f3, *nl, *nr, *nu, *nd;
+    track_arrays at(std::size_t i) const {
+        return {m1 + i, m2 + i, m3 + i, m4 + i, f1 + i, f2 + i, f3 + i, nl + i, nr + i, nu + i, nd + i};
+    }
 };
 
 // The columns of a row that do not fill a vector, one by one.
 template <typename T>
 SERFLASH_INLINE void track_span(const T* __restrict row, const T* __restrict up, const T* __restrict down,
-                                std::size_t c0, std::size_t c1, std::uint16_t frame, std::uint16_t* __restrict m1,
-                                std::uint16_t* __restrict m2, std::uint16_t* __restrict m3,
-                                std::uint16_t* __restrict m4, std::uint16_t* __restrict f1,
-                                std::uint16_t* __restrict f2, std::uint16_t* __restrict f3,
-                                std::uint16_t* __restrict nl, std::uint16_t* __restrict nr,
-                                std::uint16_t* __restrict nu, std::uint16_t* __restrict nd) {
+                                std::size_t c0, std::size_t c1, std::uint16_t frame, const track_arrays& t) {
     for (std::size_t c = c0; c < c1; ++c) {
         const std::uint16_t x = row[c];
-        const std::uint16_t a1 = m1[c], a2 = m2[c], a3 = m3[c], a4 = m4[c];
-        const std::uint16_t g1 = f1[c], g2 = f2[c], g3 = f3[c];
+        const std::uint16_t a1 = t.m1[c], a2 = t.m2[c], a3 = t.m3[c], a4 = t.m4[c];
+        const std::uint16_t g1 = t.f1[c], g2 = t.f2[c], g3 = t.f3[c];
         const bool over1 = x > a1, over2 = x > a2, over3 = x > a3;
-        m4[c] = std::max(a4, std::min(x, a3));
-        m3[c] = std::max(a3, std::min(x, a2));
-        m2[c] = std::max(a2, std::min(x, a1));
-        m1[c] = std::max(a1, x);
-        f3[c] = over2 ? g2 : (over3 ? frame : g3);
-        f2[c] = over1 ? g1 : (over2 ? frame : g2);
-        f1[c] = over1 ? frame : g1;
+        t.m4[c] = std::max(a4, std::min(x, a3));
+        t.m3[c] = std::max(a3, std::min(x, a2));
+        t.m2[c] = std::max(a2, std::min(x, a1));
+        t.m1[c] = std::max(a1, x);
+        t.f3[c] = over2 ? g2 : (over3 ? frame : g3);
+        t.f2[c] = over1 ? g1 : (over2 ? frame : g2);
+        t.f1[c] = over1 ? frame : g1;
         if (over1) {
-            nl[c] = row[c - 1];
-            nr[c] = row[c + 1];
-            nu[c] = up[c];
-            nd[c] = down[c];
+            t.nl[c] = row[c - 1];
+            t.nr[c] = row[c + 1];
+            t.nu[c] = up[c];
+            t.nd[c] = down[c];
         }
     }
 }
 
-// 256-bit vectors: the width every x86-64-v3 and v4 core handles natively. (Wider generic
-// vectors are split by the compiler on v3, and their selects then turn into scalar code.)
-using u16x16 = std::uint16_t __attribute__((vector_size(32)));
-using u32x8 = std::uint32_t __attribute__((vector_size(32)));
-using u16x8 = std::uint16_t __attribute__((vector_size(16)));
-using u8x16 = std::uint8_t __attribute__((vector_size(16)));
-constexpr std::size_t lanes = 16;
+// Vectors of L 16-bit lanes: 16 (256 bits, what every x86-64-v3 core handles natively) or 32
+// (512 bits, for cores with AVX-512). Wider generic vectors than a core has are split by the
+// compiler, and their selects then turn into scalar code.
+template <std::size_t L>
+struct lanes;
+template <>
+struct lanes<16> {
+    using u16 = std::uint16_t __attribute__((vector_size(32)));
+    using u32 = std::uint32_t __attribute__((vector_size(32))); // half of the lanes, widened
+    using u16_half = std::uint16_t __attribute__((vector_size(16)));
+    using u8 = std::uint8_t __attribute__((vector_size(16)));
+};
+template <>
+struct lanes<32> {
+    using u16 = std::uint16_t __attribute__((vector_size(64)));
+    using u32 = std::uint32_t __attribute__((vector_size(64)));
+    using u16_half = std::uint16_t __attribute__((vector_size(32)));
+    using u8 = std::uint8_t __attribute__((vector_size(32)));
+};
 
 template <typename V>
 SERFLASH_INLINE V load_vec(const void* p) {
@@ -82,173 +92,225 @@ template <typename V>
 SERFLASH_INLINE void store_vec(void* p, const V& v) {
     std::memcpy(p, &v, sizeof v);
 }
-// 16 samples widened to 16 bits.
-template <typename T>
-SERFLASH_INLINE u16x16 load_samples(const T* p) {
+// L samples widened to 16 bits.
+template <std::size_t L, typename T>
+SERFLASH_INLINE typename lanes<L>::u16 load_samples(const T* p) {
     if constexpr (sizeof(T) == 2)
-        return load_vec<u16x16>(p);
+        return load_vec<typename lanes<L>::u16>(p);
     else
-        return __builtin_convertvector(load_vec<u8x16>(p), u16x16);
+        return __builtin_convertvector(load_vec<typename lanes<L>::u8>(p), typename lanes<L>::u16);
 }
-// 16 samples widened to 32 bits, in two halves. (Bytes go through 16 bits: the compiler
-// widens 8 bytes to 32 bits one by one.)
-template <typename T>
-SERFLASH_INLINE void load_wide(const T* p, u32x8& low, u32x8& high) {
+// L samples widened to 32 bits, in two halves. (Bytes go through 16 bits: the compiler
+// widens bytes to 32 bits one by one.)
+template <std::size_t L, typename T>
+SERFLASH_INLINE void load_wide(const T* p, typename lanes<L>::u32& low, typename lanes<L>::u32& high) {
+    using half = typename lanes<L>::u16_half;
+    using u32 = typename lanes<L>::u32;
     if constexpr (sizeof(T) == 2) {
-        low = __builtin_convertvector(load_vec<u16x8>(p), u32x8);
-        high = __builtin_convertvector(load_vec<u16x8>(p + 8), u32x8);
+        low = __builtin_convertvector(load_vec<half>(p), u32);
+        high = __builtin_convertvector(load_vec<half>(p + L / 2), u32);
     } else {
-        const u16x16 x = load_samples(p);
-        u16x8 half;
-        std::memcpy(&half, &x, sizeof half);
-        low = __builtin_convertvector(half, u32x8);
-        std::memcpy(&half, reinterpret_cast<const char*>(&x) + sizeof half, sizeof half);
-        high = __builtin_convertvector(half, u32x8);
+        const typename lanes<L>::u16 x = load_samples<L>(p);
+        half h;
+        std::memcpy(&h, &x, sizeof h);
+        low = __builtin_convertvector(h, u32);
+        std::memcpy(&h, reinterpret_cast<const char*>(&x) + sizeof h, sizeof h);
+        high = __builtin_convertvector(h, u32);
     }
 }
-SERFLASH_INLINE u16x16 vmax(u16x16 a, u16x16 b) { return a > b ? a : b; }
-SERFLASH_INLINE u16x16 vmin(u16x16 a, u16x16 b) { return a < b ? a : b; }
+template <typename V>
+SERFLASH_INLINE V vmax(V a, V b) {
+    return a > b ? a : b;
+}
+template <typename V>
+SERFLASH_INLINE V vmin(V a, V b) {
+    return a < b ? a : b;
+}
 
-// The sums of the 16 columns from p of `count` frames, `stride` samples apart.
-template <typename T>
-SERFLASH_INLINE void add_sums(const T* p, std::size_t stride, std::int32_t count, u32x8& s0, u32x8& s1, u32x8& l0,
-                              u32x8& l1, u32x8& h0, u32x8& h1) {
+// The sums of L columns from p of `count` frames, `stride` samples apart.
+template <std::size_t L, typename T>
+SERFLASH_INLINE void add_sums(const T* p, std::size_t stride, std::int32_t count, typename lanes<L>::u32 (&s)[2],
+                              typename lanes<L>::u32 (&lo)[2], typename lanes<L>::u32 (&hi)[2]) {
     for (std::int32_t k = 0; k < count; ++k, p += stride) {
-        u32x8 a, b;
-        load_wide(p, a, b);
-        const u32x8 pa = a * a, pb = b * b;
-        s0 += a;
-        s1 += b;
+        typename lanes<L>::u32 a, b;
+        load_wide<L>(p, a, b);
+        const typename lanes<L>::u32 pa = a * a, pb = b * b;
+        s[0] += a;
+        s[1] += b;
         if constexpr (sizeof(T) == 1) { // squares of bytes stay below 65536
-            l0 += pa;
-            l1 += pb;
+            lo[0] += pa;
+            lo[1] += pb;
         } else {
-            l0 += pa & 0xFFFFU;
-            l1 += pb & 0xFFFFU;
-            h0 += pa >> 16;
-            h1 += pb >> 16;
+            lo[0] += pa & 0xFFFFU;
+            lo[1] += pb & 0xFFFFU;
+            hi[0] += pa >> 16;
+            hi[1] += pb >> 16;
         }
     }
 }
 
-// Rows [row_begin, row_end) of `count` frames: 16 columns at a time, the state of those
-// columns held in registers while the frames go by.
-template <typename T>
+// The L columns from pixel i of `count` frames (the first at `first`), their state held in
+// registers while the frames go by.
+template <std::size_t L, typename T>
+SERFLASH_INLINE void add_block(const T* first, std::size_t frame_stride, std::size_t w, std::int32_t count,
+                               std::uint16_t first_index, bool tracked, std::uint32_t* sum, std::uint32_t* lo,
+                               std::uint32_t* hi, const track_arrays& t) {
+    using u16 = typename lanes<L>::u16;
+    using u32 = typename lanes<L>::u32;
+    constexpr std::size_t half = L / 2;
+    const bool fresh = first_index == 0;
+    u32 s[2] = {}, l[2] = {}, h[2] = {};
+    if (!fresh) {
+        s[0] = load_vec<u32>(sum);
+        s[1] = load_vec<u32>(sum + half);
+        l[0] = load_vec<u32>(lo);
+        l[1] = load_vec<u32>(lo + half);
+        h[0] = load_vec<u32>(hi);
+        h[1] = load_vec<u32>(hi + half);
+    }
+    add_sums<L>(first, frame_stride, count, s, l, h);
+    store_vec(sum, s[0]);
+    store_vec(sum + half, s[1]);
+    store_vec(lo, l[0]);
+    store_vec(lo + half, l[1]);
+    store_vec(hi, h[0]);
+    store_vec(hi + half, h[1]);
+    if (!tracked) return;
+    // The largest samples in a second sweep over the same frames (still in the cache): the
+    // sums and the largest together need more registers than a core has.
+    u16 m1{}, m2{}, m3{}, m4{}, f1{}, f2{}, f3{}, nl{}, nr{}, nu{}, nd{};
+    if (!fresh) {
+        m1 = load_vec<u16>(t.m1);
+        m2 = load_vec<u16>(t.m2);
+        m3 = load_vec<u16>(t.m3);
+        m4 = load_vec<u16>(t.m4);
+        f1 = load_vec<u16>(t.f1);
+        f2 = load_vec<u16>(t.f2);
+        f3 = load_vec<u16>(t.f3);
+        nl = load_vec<u16>(t.nl);
+        nr = load_vec<u16>(t.nr);
+        nu = load_vec<u16>(t.nu);
+        nd = load_vec<u16>(t.nd);
+    }
+    const T* p = first;
+    for (std::int32_t k = 0; k < count; ++k, p += frame_stride) {
+        const u16 x = load_samples<L>(p);
+        const u16 frame = u16{} + static_cast<std::uint16_t>(first_index + k);
+        const auto over1 = x > m1;
+        const auto over2 = x > m2;
+        const auto over3 = x > m3;
+        m4 = vmax(m4, vmin(x, m3));
+        m3 = vmax(m3, vmin(x, m2));
+        m2 = vmax(m2, vmin(x, m1));
+        m1 = vmax(m1, x);
+        f3 = over2 ? f2 : (over3 ? frame : f3);
+        f2 = over1 ? f1 : (over2 ? frame : f2);
+        f1 = over1 ? frame : f1;
+        nl = over1 ? load_samples<L>(p - 1) : nl;
+        nr = over1 ? load_samples<L>(p + 1) : nr;
+        nu = over1 ? load_samples<L>(p - w) : nu;
+        nd = over1 ? load_samples<L>(p + w) : nd;
+    }
+    store_vec(t.m1, m1);
+    store_vec(t.m2, m2);
+    store_vec(t.m3, m3);
+    store_vec(t.m4, m4);
+    store_vec(t.f1, f1);
+    store_vec(t.f2, f2);
+    store_vec(t.f3, f3);
+    store_vec(t.nl, nl);
+    store_vec(t.nr, nr);
+    store_vec(t.nu, nu);
+    store_vec(t.nd, nd);
+}
+
+// Rows [row_begin, row_end) of `count` frames: L columns at a time, then 16, then one by one.
+// Row r of frame k is at frames + k x frame_stride + (r - first_row) x w; its state at
+// (r - row_begin) x w.
+template <std::size_t L, typename T>
 SERFLASH_INLINE void add_frames_impl(const T* frames, std::size_t frame_stride, std::size_t first_row, std::size_t w,
                                      std::size_t h, std::int32_t count, std::int32_t first_index,
                                      std::int32_t row_begin, std::int32_t row_end, std::uint32_t* sum,
                                      std::uint32_t* lo, std::uint32_t* hi, const track_arrays& t) {
-    // Row r of frame k is at frames + k x frame_stride + (r - first_row) x w.
-    const std::size_t origin = first_row * w;
     const bool inner = w > 20 && h > 20;
-    const std::size_t blocks_end = w - w % lanes;
     const bool fresh = first_index == 0;
+    const auto index = static_cast<std::uint16_t>(first_index);
     for (std::int32_t r = row_begin; r < row_end; ++r) {
-        const std::size_t at = static_cast<std::size_t>(r) * w;
+        const T* frame_row = frames + (static_cast<std::size_t>(r) - first_row) * w;
+        const std::size_t at = static_cast<std::size_t>(r - row_begin) * w;
         // Inner rows track every column: the neighbours of the edge columns are still inside
         // the frame there, and what is tracked outside the inner columns is never used.
         const bool tracked = inner && r >= inner_margin && static_cast<std::size_t>(r) < h - inner_margin;
-        for (std::size_t c = 0; c < blocks_end; c += lanes) {
+        std::size_t c = 0;
+        for (; c + L <= w; c += L) {
             const std::size_t i = at + c;
-            u32x8 s0{}, s1{}, l0{}, l1{}, h0{}, h1{};
-            if (!fresh) {
-                s0 = load_vec<u32x8>(sum + i);
-                s1 = load_vec<u32x8>(sum + i + 8);
-                l0 = load_vec<u32x8>(lo + i);
-                l1 = load_vec<u32x8>(lo + i + 8);
-                h0 = load_vec<u32x8>(hi + i);
-                h1 = load_vec<u32x8>(hi + i + 8);
-            }
-            const T* first = frames + (i - origin);
-            add_sums(first, frame_stride, count, s0, s1, l0, l1, h0, h1);
-            store_vec(sum + i, s0);
-            store_vec(sum + i + 8, s1);
-            store_vec(lo + i, l0);
-            store_vec(lo + i + 8, l1);
-            store_vec(hi + i, h0);
-            store_vec(hi + i + 8, h1);
-            if (!tracked) continue;
-            // The largest samples in a second sweep over the same frames (still in the cache):
-            // the sums and the largest together need more registers than a core has.
-            u16x16 m1{}, m2{}, m3{}, m4{}, f1{}, f2{}, f3{}, nl{}, nr{}, nu{}, nd{};
-            if (!fresh) {
-                m1 = load_vec<u16x16>(t.m1 + i);
-                m2 = load_vec<u16x16>(t.m2 + i);
-                m3 = load_vec<u16x16>(t.m3 + i);
-                m4 = load_vec<u16x16>(t.m4 + i);
-                f1 = load_vec<u16x16>(t.f1 + i);
-                f2 = load_vec<u16x16>(t.f2 + i);
-                f3 = load_vec<u16x16>(t.f3 + i);
-                nl = load_vec<u16x16>(t.nl + i);
-                nr = load_vec<u16x16>(t.nr + i);
-                nu = load_vec<u16x16>(t.nu + i);
-                nd = load_vec<u16x16>(t.nd + i);
-            }
-            const T* p = first;
-            for (std::int32_t k = 0; k < count; ++k, p += frame_stride) {
-                const u16x16 x = load_samples(p);
-                const u16x16 frame = u16x16{} + static_cast<std::uint16_t>(first_index + k);
-                const auto over1 = x > m1;
-                const auto over2 = x > m2;
-                const auto over3 = x > m3;
-                m4 = vmax(m4, vmin(x, m3));
-                m3 = vmax(m3, vmin(x, m2));
-                m2 = vmax(m2, vmin(x, m1));
-                m1 = vmax(m1, x);
-                f3 = over2 ? f2 : (over3 ? frame : f3);
-                f2 = over1 ? f1 : (over2 ? frame : f2);
-                f1 = over1 ? frame : f1;
-                nl = over1 ? load_samples(p - 1) : nl;
-                nr = over1 ? load_samples(p + 1) : nr;
-                nu = over1 ? load_samples(p - w) : nu;
-                nd = over1 ? load_samples(p + w) : nd;
-            }
-            store_vec(t.m1 + i, m1);
-            store_vec(t.m2 + i, m2);
-            store_vec(t.m3 + i, m3);
-            store_vec(t.m4 + i, m4);
-            store_vec(t.f3 + i, f3);
-            store_vec(t.f1 + i, f1);
-            store_vec(t.f2 + i, f2);
-            store_vec(t.nl + i, nl);
-            store_vec(t.nr + i, nr);
-            store_vec(t.nu + i, nu);
-            store_vec(t.nd + i, nd);
+            add_block<L>(frame_row + c, frame_stride, w, count, index, tracked, sum + i, lo + i, hi + i, t.at(i));
         }
-        if (blocks_end == w) continue;
-        const track_arrays tr{t.m1 + at, t.m2 + at, t.m3 + at, t.m4 + at, t.f1 + at, t.f2 + at,
-                              t.f3 + at, t.nl + at, t.nr + at, t.nu + at, t.nd + at};
+        if constexpr (L > 16) {
+            if (c + 16 <= w) {
+                const std::size_t i = at + c;
+                add_block<16>(frame_row + c, frame_stride, w, count, index, tracked, sum + i, lo + i, hi + i, t.at(i));
+                c += 16;
+            }
+        }
+        if (c == w) continue;
+        const track_arrays tr = t.at(at);
         if (fresh) {
-            const std::size_t n = w - blocks_end;
-            for (std::uint32_t* a : {sum + at, lo + at, hi + at}) std::fill(a + blocks_end, a + w, 0U);
+            for (std::uint32_t* a : {sum + at, lo + at, hi + at}) std::fill(a + c, a + w, 0U);
             for (std::uint16_t* a : {tr.m1, tr.m2, tr.m3, tr.m4, tr.f1, tr.f2, tr.f3, tr.nl, tr.nr, tr.nu, tr.nd})
-                std::fill(a + blocks_end, a + blocks_end + n, std::uint16_t{0});
+                std::fill(a + c, a + w, std::uint16_t{0});
         }
         for (std::int32_t k = 0; k < count; ++k) {
-            const T* row = frames + static_cast<std::size_t>(k) * frame_stride + (at - origin);
-            accumulate_row(row + blocks_end, w - blocks_end, sum + at + blocks_end, lo + at + blocks_end,
-                           hi + at + blocks_end);
+            const T* row = frame_row + static_cast<std::size_t>(k) * frame_stride;
+            accumulate_row(row + c, w - c, sum + at + c, lo + at + c, hi + at + c);
             if (tracked)
-                track_span(row, row - w, row + w, std::max<std::size_t>(blocks_end, 1), w - 1,
-                           static_cast<std::uint16_t>(first_index + k), tr.m1, tr.m2, tr.m3, tr.m4, tr.f1, tr.f2, tr.f3,
-                           tr.nl, tr.nr, tr.nu, tr.nd);
+                track_span(row, row - w, row + w, std::max<std::size_t>(c, 1), w - 1,
+                           static_cast<std::uint16_t>(first_index + k), tr);
         }
     }
 }
 
-SERFLASH_CLONES void add_frames_u16(const std::uint16_t* frames, std::size_t frame_stride, std::size_t first_row,
-                                    std::size_t w, std::size_t h, std::int32_t count, std::int32_t first_index,
-                                    std::int32_t row_begin, std::int32_t row_end, std::uint32_t* sum, std::uint32_t* lo,
-                                    std::uint32_t* hi, const track_arrays& t) {
-    add_frames_impl(frames, frame_stride, first_row, w, h, count, first_index, row_begin, row_end, sum, lo, hi, t);
+#define SERFLASH_ADD_FRAMES_ARGS                                                                    \
+    const T *frames, std::size_t frame_stride, std::size_t first_row, std::size_t w, std::size_t h, \
+        std::int32_t count, std::int32_t first_index, std::int32_t row_begin, std::int32_t row_end, \
+        std::uint32_t *sum, std::uint32_t *lo, std::uint32_t *hi, const track_arrays &t
+
+template <typename T>
+using add_frames_fn = void (*)(SERFLASH_ADD_FRAMES_ARGS);
+
+template <typename T>
+void add_frames_base(SERFLASH_ADD_FRAMES_ARGS) {
+    add_frames_impl<16>(frames, frame_stride, first_row, w, h, count, first_index, row_begin, row_end, sum, lo, hi, t);
 }
 
-SERFLASH_CLONES void add_frames_u8(const std::uint8_t* frames, std::size_t frame_stride, std::size_t first_row,
-                                   std::size_t w, std::size_t h, std::int32_t count, std::int32_t first_index,
-                                   std::int32_t row_begin, std::int32_t row_end, std::uint32_t* sum, std::uint32_t* lo,
-                                   std::uint32_t* hi, const track_arrays& t) {
-    add_frames_impl(frames, frame_stride, first_row, w, h, count, first_index, row_begin, row_end, sum, lo, hi, t);
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_THREAD__)
+template <typename T>
+__attribute__((target("arch=x86-64-v3"))) void add_frames_v3(SERFLASH_ADD_FRAMES_ARGS) {
+    add_frames_impl<16>(frames, frame_stride, first_row, w, h, count, first_index, row_begin, row_end, sum, lo, hi, t);
 }
+template <typename T>
+__attribute__((target("arch=x86-64-v4"))) void add_frames_v4(SERFLASH_ADD_FRAMES_ARGS) {
+    add_frames_impl<32>(frames, frame_stride, first_row, w, h, count, first_index, row_begin, row_end, sum, lo, hi, t);
+}
+#endif
+
+// The widest summing kernel this processor runs.
+template <typename T>
+add_frames_fn<T> add_frames_kernel() {
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_THREAD__)
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("x86-64-v4")) return add_frames_v4<T>;
+    if (__builtin_cpu_supports("x86-64-v3")) return add_frames_v3<T>;
+#endif
+    return add_frames_base<T>;
+}
+
+template <typename T>
+void sum_frames(SERFLASH_ADD_FRAMES_ARGS) {
+    static const add_frames_fn<T> kernel = add_frames_kernel<T>();
+    kernel(frames, frame_stride, first_row, w, h, count, first_index, row_begin, row_end, sum, lo, hi, t);
+}
+#undef SERFLASH_ADD_FRAMES_ARGS
 
 SERFLASH_CLONES void finish_span(const std::uint32_t* sum, const std::uint32_t* lo, const std::uint32_t* hi,
                                  std::size_t count, double n, double d, double* mean_map, double* sigma_map) {
@@ -391,55 +453,74 @@ bool star_from_sums(const scan_settings& cfg, const double* mean_map, std::size_
 
 } // namespace
 
-void packet_accumulator::reset(const frame_geometry& g) {
+void band_accumulator::start(const frame_geometry& g, std::int32_t row_begin, std::int32_t row_end) {
     geom_ = g;
-    const std::size_t n = g.pixels();
+    row_begin_ = row_begin;
+    row_end_ = row_end;
+    const std::size_t n = static_cast<std::size_t>(row_end - row_begin) * width();
     // Each array starts on a 64-byte boundary: 3 arrays of 32-bit and 11 of 16-bit values.
-    const std::size_t words32 = (n + 15) / 16 * 16;
+    const std::size_t words32 = (n + 31) / 32 * 32;
     const std::size_t words16 = words32 / 2;
-    if (arena_.size() != 3 * words32 + 11 * words16) arena_.assign(3 * words32 + 11 * words16, 0);
+    if (arena_.size() < 3 * words32 + 11 * words16) arena_.resize(3 * words32 + 11 * words16);
     std::uint32_t* p = arena_.data();
     sum_ = p;
     sq_lo_ = p + words32;
     sq_hi_ = p + 2 * words32;
     auto* q = reinterpret_cast<std::uint16_t*>(p + 3 * words32);
-    std::uint16_t** arrays16[11] = {&max1_,          &max2_,          &max3_,         &max4_,
-                                    &frame1_,        &frame2_,        &frame3_,       &neighbours_[0],
+    std::uint16_t** arrays16[11] = {&max_[0],        &max_[1],        &max_[2],       &max_[3],
+                                    &frame_[0],      &frame_[1],      &frame_[2],     &neighbours_[0],
                                     &neighbours_[1], &neighbours_[2], &neighbours_[3]};
     for (std::size_t k = 0; k < 11; ++k) *arrays16[k] = q + k * 2 * words16;
 }
 
-void packet_accumulator::add_frames(const std::uint8_t* frames, std::int32_t count, std::int32_t first_index,
-                                    std::int32_t row_begin, std::int32_t row_end) {
-    add_band(frames, count, first_index, row_begin, row_end, 0, geom_.height);
-}
-
-void packet_accumulator::add_band(const std::uint8_t* frames, std::int32_t count, std::int32_t first_index,
-                                  std::int32_t row_begin, std::int32_t row_end, std::int32_t first_row,
-                                  std::int32_t rows) {
-    const auto w = static_cast<std::size_t>(geom_.width);
+void band_accumulator::add(const std::uint8_t* frames, std::int32_t count, std::int32_t first_index,
+                           std::int32_t first_row, std::int32_t rows) {
+    const std::size_t w = width();
     const auto h = static_cast<std::size_t>(geom_.height);
     const std::size_t stride = static_cast<std::size_t>(rows) * w;
     const auto first = static_cast<std::size_t>(first_row);
-    const track_arrays t{max1_,   max2_,          max3_,          max4_,          frame1_,       frame2_,
-                         frame3_, neighbours_[0], neighbours_[1], neighbours_[2], neighbours_[3]};
+    const track_arrays t{max_[0],   max_[1],        max_[2],        max_[3],        frame_[0],     frame_[1],
+                         frame_[2], neighbours_[0], neighbours_[1], neighbours_[2], neighbours_[3]};
     if (geom_.eight_bit) {
-        add_frames_u8(frames, stride, first, w, h, count, first_index, row_begin, row_end, sum_, sq_lo_, sq_hi_, t);
+        sum_frames<std::uint8_t>(frames, stride, first, w, h, count, first_index, row_begin_, row_end_, sum_, sq_lo_,
+                                 sq_hi_, t);
     } else {
         // Frames are read into 16-bit aligned buffers by the scanner.
         const auto* samples = reinterpret_cast<const std::uint16_t*>(frames);
-        add_frames_u16(samples, stride, first, w, h, count, first_index, row_begin, row_end, sum_, sq_lo_, sq_hi_, t);
+        sum_frames<std::uint16_t>(samples, stride, first, w, h, count, first_index, row_begin_, row_end_, sum_, sq_lo_,
+                                  sq_hi_, t);
     }
 }
 
-void packet_accumulator::finish_rows(std::int32_t packet_size, double* mean_map, double* sigma_map,
-                                     std::int32_t row_begin, std::int32_t row_end) const {
-    const auto w = static_cast<std::size_t>(geom_.width);
-    const std::size_t at = static_cast<std::size_t>(row_begin) * w;
-    const std::size_t count = static_cast<std::size_t>(row_end - row_begin) * w;
+void band_accumulator::finish(std::int32_t packet_size, double* mean_map, double* sigma_map,
+                              std::vector<pixel_peaks>& peaks) const {
+    const std::size_t w = width();
+    const std::size_t at = static_cast<std::size_t>(row_begin_) * w;
+    const std::size_t count = static_cast<std::size_t>(row_end_ - row_begin_) * w;
     const double n = static_cast<double>(packet_size);
     const double d = static_cast<double>(packet_size - 1);
-    finish_span(sum_ + at, sq_lo_ + at, sq_hi_ + at, count, n, d, mean_map + at, sigma_map + at);
+    finish_span(sum_, sq_lo_, sq_hi_, count, n, d, mean_map + at, sigma_map + at);
+    if (!geom_.has_inner()) return;
+    const std::int32_t r0 = std::max(row_begin_, inner_margin);
+    const std::int32_t r1 = std::min(row_end_, geom_.height - inner_margin);
+    for (std::int32_t r = r0; r < r1; ++r) {
+        const std::size_t row = static_cast<std::size_t>(r) * w;
+        for (std::size_t c = inner_margin; c < w - inner_margin; ++c) {
+            const std::size_t i = row + c;
+            if (main_test(static_cast<double>(max_[0][local(i)]), mean_map[i], sigma_map[i], lowest_threshold))
+                peaks.push_back(peaks_at(i));
+        }
+    }
+}
+
+pixel_peaks band_accumulator::peaks_at(std::size_t i) const {
+    const std::size_t k = local(i);
+    pixel_peaks p;
+    p.index = static_cast<std::uint32_t>(i);
+    for (std::size_t n = 0; n < 4; ++n) p.sample[n] = max_[n][k];
+    for (std::size_t n = 0; n < 3; ++n) p.frame[n] = frame_[n][k];
+    for (std::size_t n = 0; n < 4; ++n) p.neighbour[n] = neighbours_[n][k];
+    return p;
 }
 
 std::uint16_t sample_limit(double mean, double sigma, std::int32_t threshold) {

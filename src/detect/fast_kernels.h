@@ -40,48 +40,58 @@ struct candidate {
     bool sigma_zero = false; // its test holds at every threshold
 };
 
-// Per-pixel accumulation over the frames of one packet: exact integer sums of the samples and
-// of their squares, and for the inner area the largest sample with its frame and its four
-// neighbours, the second and third largest with their frames, and the fourth largest.
-class packet_accumulator {
+// An inner pixel of a packet whose largest sample passes the main test at the lowest threshold
+// against the packet's unmasked maps: its four largest samples (largest first), the frames of
+// the first three within the packet, and the left, right, upper and lower neighbours in the
+// frame of the largest. Masks only exclude pixels, so every pixel that can hold a candidate is
+// one of these.
+struct pixel_peaks {
+    std::uint32_t index = 0; // row x width + column
+    std::uint16_t sample[4] = {};
+    std::uint16_t frame[3] = {};
+    std::uint16_t neighbour[4] = {};
+};
+
+// Per-pixel accumulation over the frames of one packet for one band of rows: exact integer sums
+// of the samples and of their squares, and for the inner area the largest sample with its frame
+// and its four neighbours, the second and third largest with their frames, and the fourth
+// largest. A band's state is small enough to stay in a core's cache while the packet's frames go
+// by; the band is then finished into the statistics maps and the pixels worth a closer look.
+class band_accumulator {
 public:
-    packet_accumulator() = default;
-    packet_accumulator(const packet_accumulator&) = delete;
-    packet_accumulator& operator=(const packet_accumulator&) = delete;
+    band_accumulator() = default;
+    band_accumulator(const band_accumulator&) = delete;
+    band_accumulator& operator=(const band_accumulator&) = delete;
 
-    // Sizes the arrays for g; the first frames added to them (first_index 0) start them afresh.
-    void reset(const frame_geometry& g);
-    // Adds `count` consecutive frames (file bytes, 16-bit samples shifted) whose first has
-    // number `first_index` within the packet, for the rows [row_begin, row_end). Rows may be
-    // split between threads.
-    void add_frames(const std::uint8_t* frames, std::int32_t count, std::int32_t first_index, std::int32_t row_begin,
-                    std::int32_t row_end);
-    // The same for frames of which only `rows` rows from first_row are at hand, one band after
-    // the other; [row_begin, row_end) with the rows above and below them must lie in the band.
-    void add_band(const std::uint8_t* frames, std::int32_t count, std::int32_t first_index, std::int32_t row_begin,
-                  std::int32_t row_end, std::int32_t first_row, std::int32_t rows);
-    // mean = S / n; var = (Q - (n x mean) x mean) / d; sigma = sqrt(var), for rows [begin, end).
-    void finish_rows(std::int32_t packet_size, double* mean_map, double* sigma_map, std::int32_t row_begin,
-                     std::int32_t row_end) const;
+    // Sizes the state for the rows [row_begin, row_end) of frames of geometry g; the first frames
+    // added (first_index 0) start it afresh.
+    void start(const frame_geometry& g, std::int32_t row_begin, std::int32_t row_end);
+    // Adds `count` consecutive frames whose first has number `first_index` within the packet.
+    // `frames` holds the rows [first_row, first_row + rows) of each frame (file bytes, 16-bit
+    // samples shifted), one frame after the other; the band's rows with the rows above and below
+    // them must lie in them.
+    void add(const std::uint8_t* frames, std::int32_t count, std::int32_t first_index, std::int32_t first_row,
+             std::int32_t rows);
+    // mean = S / n; var = (Q - (n x mean) x mean) / d; sigma = sqrt(var) for the band's rows, into
+    // the maps; the band's inner pixels whose largest sample passes against them are appended to
+    // `peaks` in scan order.
+    void finish(std::int32_t packet_size, double* mean_map, double* sigma_map, std::vector<pixel_peaks>& peaks) const;
 
-    const frame_geometry& geometry() const { return geom_; }
-    std::uint16_t largest(std::size_t i) const { return max1_[i]; }
-    std::uint16_t second(std::size_t i) const { return max2_[i]; }
-    std::uint16_t third(std::size_t i) const { return max3_[i]; }
-    std::uint16_t fourth(std::size_t i) const { return max4_[i]; }
-    std::uint16_t third_frame(std::size_t i) const { return frame3_[i]; }
-    std::uint16_t largest_frame(std::size_t i) const { return frame1_[i]; }
-    std::uint16_t second_frame(std::size_t i) const { return frame2_[i]; }
-    // Samples of the left, right, upper and lower neighbours in the frame of the largest.
-    std::uint16_t neighbour(int which, std::size_t i) const { return neighbours_[which][i]; }
+    // What was gathered at pixel i (of the band's rows) so far.
+    pixel_peaks peaks_at(std::size_t i) const;
 
 private:
+    std::size_t local(std::size_t i) const { return i - static_cast<std::size_t>(row_begin_) * width(); }
+    std::size_t width() const { return static_cast<std::size_t>(geom_.width); }
+
     frame_geometry geom_;
-    // All arrays live in one block (huge pages: the arrays are touched for every frame).
+    std::int32_t row_begin_ = 0;
+    std::int32_t row_end_ = 0;
+    // All arrays live in one block, reused from band to band.
     big_vector<std::uint32_t> arena_;
     std::uint32_t *sum_ = nullptr, *sq_lo_ = nullptr, *sq_hi_ = nullptr; // Q = sq_hi x 65536 + sq_lo
-    std::uint16_t *max1_ = nullptr, *max2_ = nullptr, *max3_ = nullptr, *max4_ = nullptr;
-    std::uint16_t *frame1_ = nullptr, *frame2_ = nullptr, *frame3_ = nullptr;
+    std::uint16_t* max_[4] = {};
+    std::uint16_t* frame_[3] = {};
     std::uint16_t* neighbours_[4] = {};
 };
 

@@ -39,7 +39,6 @@ struct carried_state {
     std::int32_t packet_first_frame = 0; // of the maps
     big_vector<std::int32_t> star_map;
     big_vector<double> mean_map, sigma_map;
-    big_vector<std::uint16_t> limits;
 };
 
 enum class trace_end { running, capped, scattered, finished, stopped };
@@ -118,7 +117,6 @@ public:
           pool_(worker_count(options)),
           chunk_bytes_(options.chunk_bytes),
           band_bytes_(options.band_bytes),
-          bands_(options.band_bytes != 0),
           grey_(st.settings.brightness) {}
 
     void run();
@@ -140,10 +138,10 @@ private:
     void write_snapshots();
 
     bool sweep(const sweep_plan& plan, const std::vector<pass_trace*>& traces, bool report_progress);
-    void sum_packet(std::int32_t first_frame, bool report_progress);
-    void sum_packet_in_bands(std::int32_t first_frame);
+    void sum_packet(std::int32_t first_frame);
     void finish_packet();
     void collect_candidates(std::int32_t first_frame);
+    void ensure_limits();
     void test_frames(std::int32_t first_frame, std::int32_t count, std::vector<std::vector<candidate>>& out);
     void read_frames(std::int32_t first, std::int32_t count, std::uint8_t* dst);
     std::uint8_t* chunk_buffer(int which, std::size_t frames);
@@ -155,17 +153,21 @@ private:
     work_pool pool_;
     std::size_t chunk_bytes_;
     std::size_t band_bytes_;
-    bool bands_;
 
     fast::frame_geometry geom_;
-    fast::packet_accumulator acc_;
     display::grey_table grey_; // snapshots are drawn without level marks
     big_vector<double> mean_, sigma_;
-    big_vector<std::uint16_t> limits_;
-    big_vector<std::int32_t> stars_, new_stars_;
-    big_vector<std::uint8_t> marks_;
-    big_vector<std::uint16_t> chunks_[2];                 // 16-bit storage keeps 16-bit samples aligned
-    std::vector<big_vector<std::uint16_t>> band_buffers_; // one per worker
+    big_vector<std::uint16_t> limits_;           // made when whole frames are tested
+    bool limits_ready_ = false;                  // limits_ follow the maps
+    big_vector<std::int32_t> stars_, new_stars_; // made when the star mask is on
+    big_vector<std::uint8_t> marks_;             // made when a mask is on
+    big_vector<std::uint16_t> chunks_[2];        // 16-bit storage keeps 16-bit samples aligned
+    struct band_worker {
+        fast::band_accumulator acc;
+        big_vector<std::uint16_t> buffer; // frames of the band being summed
+    };
+    std::vector<band_worker> band_workers_;                  // one per worker
+    std::vector<std::vector<fast::pixel_peaks>> band_peaks_; // of the packet just summed, by band
     std::vector<std::vector<candidate>> packet_cands_;
     std::map<std::int32_t, std::unique_ptr<pass_trace>> traces_;
     std::vector<saved_frame> snapshots_; // emitted, not yet written
@@ -205,48 +207,12 @@ void fast_scanner::read_frames(std::int32_t first, std::int32_t count, std::uint
     if (shift_ != 0) ser::shift_samples(reinterpret_cast<std::uint16_t*>(dst), bytes / 2, shift_);
 }
 
-// Sums the packet of packet_size frames from first_frame, reading the next chunk of frames
-// while the workers sum the current one.
-void fast_scanner::sum_packet(std::int32_t first_frame, bool report_progress) {
-    if (bands_) {
-        sum_packet_in_bands(first_frame);
-        if (report_progress) progress(first_frame + cfg_.packet_size - 1);
-        return;
-    }
-    const std::int32_t packet = cfg_.packet_size;
-    const auto per_chunk = static_cast<std::int32_t>(std::clamp<std::size_t>(
-        chunk_bytes_ / std::max<std::size_t>(geom_.frame_bytes(), 1), 1, static_cast<std::size_t>(packet)));
-    acc_.reset(geom_);
-    const unsigned parts = pool_.parts();
-    const std::int32_t h = geom_.height;
-    std::int32_t done = 0;
-    int which = 0;
-    std::int32_t count = std::min(per_chunk, packet);
-    read_frames(first_frame, count, chunk_buffer(which, static_cast<std::size_t>(count)));
-    while (done < packet) {
-        const std::uint8_t* frames = chunk_buffer(which, static_cast<std::size_t>(count));
-        const std::int32_t first_index = done;
-        const std::int32_t this_count = count;
-        pool_.start(parts, [&, frames, first_index, this_count](unsigned part) {
-            const auto r0 = static_cast<std::int32_t>(std::int64_t{h} * part / parts);
-            const auto r1 = static_cast<std::int32_t>(std::int64_t{h} * (part + 1) / parts);
-            acc_.add_frames(frames, this_count, first_index, r0, r1);
-        });
-        done += count;
-        if (done < packet) {
-            which ^= 1;
-            count = std::min(per_chunk, packet - done);
-            read_frames(first_frame + done, count, chunk_buffer(which, static_cast<std::size_t>(count)));
-        }
-        pool_.wait();
-        if (report_progress) progress(first_frame + done - 1);
-    }
-}
-
-// Sums the packet band of rows by band: each worker takes a band and reads that band of every
-// frame of the packet, a few frames at a time, so that the band's sums and the frames read stay
-// in the worker's cache; the reads are copies from the page cache into small buffers.
-void fast_scanner::sum_packet_in_bands(std::int32_t first_frame) {
+// Sums the packet of packet_size frames from first_frame band of rows by band: each worker takes
+// a band and reads that band of every frame of the packet, a few frames at a time, so that the
+// band's sums and the frames read stay in the worker's cache; the reads are copies from the page
+// cache into small buffers. A finished band leaves its rows of the maps and its pixels worth a
+// closer look.
+void fast_scanner::sum_packet(std::int32_t first_frame) {
     const std::int32_t packet = cfg_.packet_size;
     const std::int32_t h = geom_.height;
     const std::size_t row_bytes = geom_.frame_bytes() / static_cast<std::size_t>(h);
@@ -265,32 +231,37 @@ void fast_scanner::sum_packet_in_bands(std::int32_t first_frame) {
         if (!ahead_) ahead_ = std::make_unique<read_ahead>(file);
         ahead_->want(packet_pos, packet_pos + ahead_bytes);
     }
-    acc_.reset(geom_);
 
+    const unsigned parts = pool_.parts();
     constexpr std::size_t state_per_pixel = 34; // sums and largest samples
-    const auto band_rows = static_cast<std::int32_t>(
-        std::clamp<std::size_t>(band_bytes_ / (static_cast<std::size_t>(geom_.width) * state_per_pixel),
-                                std::min<std::size_t>(8, static_cast<std::size_t>(h)), static_cast<std::size_t>(h)));
+    // No band size asked for: one band per worker.
+    const std::size_t wanted_rows = band_bytes_ != 0
+                                        ? band_bytes_ / (static_cast<std::size_t>(geom_.width) * state_per_pixel)
+                                        : (static_cast<std::size_t>(h) + parts - 1) / parts;
+    const auto band_rows = static_cast<std::int32_t>(std::clamp<std::size_t>(
+        wanted_rows, std::min<std::size_t>(8, static_cast<std::size_t>(h)), static_cast<std::size_t>(h)));
     const std::int32_t bands = (h + band_rows - 1) / band_rows;
     const std::size_t buffer_rows = static_cast<std::size_t>(band_rows) + 2;
+    const std::size_t step_bytes = band_bytes_ != 0 ? band_bytes_ : std::size_t{2} << 20;
     const auto per_step = static_cast<std::int32_t>(
-        std::clamp<std::size_t>(band_bytes_ / (buffer_rows * row_bytes), 1, static_cast<std::size_t>(packet)));
-    const unsigned parts = pool_.parts();
-    if (band_buffers_.size() < parts) band_buffers_.resize(parts);
+        std::clamp<std::size_t>(step_bytes / (buffer_rows * row_bytes), 1, static_cast<std::size_t>(packet)));
+    if (band_workers_.size() < parts) band_workers_ = std::vector<band_worker>(parts);
+    band_peaks_.resize(static_cast<std::size_t>(bands));
     std::atomic<std::int32_t> next_band{0};
     std::mutex read_mutex;
 
     pool_.run(parts, [&](unsigned part) {
-        auto& buffer = band_buffers_[part];
+        band_worker& worker = band_workers_[part];
         const std::size_t need = (static_cast<std::size_t>(per_step) * buffer_rows * row_bytes + 1) / 2;
-        if (buffer.size() < need) buffer.resize(need);
-        auto* bytes = reinterpret_cast<std::uint8_t*>(buffer.data());
+        if (worker.buffer.size() < need) worker.buffer.resize(need);
+        auto* bytes = reinterpret_cast<std::uint8_t*>(worker.buffer.data());
         for (std::int32_t b = next_band++; b < bands; b = next_band++) {
             const std::int32_t r0 = b * band_rows;
             const std::int32_t r1 = std::min(h, r0 + band_rows);
             const std::int32_t first_row = std::max(r0 - 1, 0);
             const std::int32_t rows = std::min(r1 + 1, h) - first_row;
             const std::size_t length = static_cast<std::size_t>(rows) * row_bytes;
+            worker.acc.start(geom_, r0, r1);
             for (std::int32_t k0 = 0; k0 < packet; k0 += per_step) {
                 const std::int32_t n = std::min(per_step, packet - k0);
                 for (std::int32_t k = 0; k < n; ++k) {
@@ -309,13 +280,17 @@ void fast_scanner::sum_packet_in_bands(std::int32_t first_frame) {
                     if (got < length) std::memset(dst + got, 0, length - got);
                     if (shift_ != 0) ser::shift_samples(reinterpret_cast<std::uint16_t*>(dst), length / 2, shift_);
                 }
-                acc_.add_band(bytes, n, k0, r0, r1, first_row, rows);
+                worker.acc.add(bytes, n, k0, first_row, rows);
             }
+            auto& peaks = band_peaks_[static_cast<std::size_t>(b)];
+            peaks.clear();
+            worker.acc.finish(packet, mean_.data(), sigma_.data(), peaks);
         }
     });
+    limits_ready_ = false;
 }
 
-// Maps, masks and limits of the packet just summed.
+// Masks of the packet just summed.
 void fast_scanner::finish_packet() {
     const unsigned parts = pool_.parts();
     const std::int32_t h = geom_.height;
@@ -323,13 +298,11 @@ void fast_scanner::finish_packet() {
         r0 = static_cast<std::int32_t>(std::int64_t{h} * part / parts);
         r1 = static_cast<std::int32_t>(std::int64_t{h} * (part + 1) / parts);
     };
-    pool_.run(parts, [&](unsigned part) {
-        std::int32_t r0 = 0, r1 = 0;
-        rows(part, r0, r1);
-        acc_.finish_rows(cfg_.packet_size, mean_.data(), sigma_.data(), r0, r1);
-    });
-
     const mask_switches sw = st_.current_switches();
+    const std::size_t pixels = geom_.pixels();
+    if ((sw.red || sw.blue || sw.stars) && marks_.size() != pixels) marks_.assign(pixels, 0);
+    if (sw.stars && stars_.size() != pixels) stars_.assign(pixels, 0);
+    if (sw.stars && new_stars_.size() != pixels) new_stars_.assign(pixels, 0);
     const auto w = static_cast<std::size_t>(geom_.width);
     const auto mark_inner = [&](auto&& test) {
         std::fill(marks_.begin(), marks_.end(), std::uint8_t{0});
@@ -371,11 +344,20 @@ void fast_scanner::finish_packet() {
             for (std::int32_t x = std::min(x_ul, x_lr); x <= std::max(x_ul, x_lr); ++x)
                 sigma_[static_cast<std::size_t>(y) * w + static_cast<std::size_t>(x)] = mask_value;
     }
+}
+
+// The limits of every inner pixel against the current maps, for testing whole frames.
+void fast_scanner::ensure_limits() {
+    if (limits_ready_) return;
+    if (limits_.size() != geom_.pixels()) limits_.assign(geom_.pixels(), 65535);
+    const unsigned parts = pool_.parts();
+    const std::int32_t h = geom_.height;
     pool_.run(parts, [&](unsigned part) {
-        std::int32_t r0 = 0, r1 = 0;
-        rows(part, r0, r1);
+        const auto r0 = static_cast<std::int32_t>(std::int64_t{h} * part / parts);
+        const auto r1 = static_cast<std::int32_t>(std::int64_t{h} * (part + 1) / parts);
         fast::compute_limits(geom_, mean_.data(), sigma_.data(), limits_.data(), r0, r1);
     });
+    limits_ready_ = true;
 }
 
 // Tests `count` frames from first_frame in full against the current maps, chunk by chunk,
@@ -384,6 +366,7 @@ void fast_scanner::test_frames(std::int32_t first_frame, std::int32_t count, std
     const auto per_chunk = static_cast<std::int32_t>(std::clamp<std::size_t>(
         chunk_bytes_ / std::max<std::size_t>(geom_.frame_bytes(), 1), 1, static_cast<std::size_t>(std::max(count, 1))));
     out.resize(static_cast<std::size_t>(count));
+    ensure_limits();
     for (std::int32_t done = 0; done < count;) {
         const std::int32_t n = std::min(per_chunk, count - done);
         std::uint8_t* frames = chunk_buffer(0, static_cast<std::size_t>(n));
@@ -405,15 +388,20 @@ void fast_scanner::collect_candidates(std::int32_t first_frame) {
     packet_cands_.resize(static_cast<std::size_t>(packet));
     for (auto& list : packet_cands_) list.clear();
     if (!geom_.has_inner()) return;
-    const auto w = static_cast<std::size_t>(geom_.width);
+    // The limits of the pixels worth a look, against the masked maps.
+    std::vector<std::uint16_t> limit_of;
+    for (const auto& band : band_peaks_)
+        for (const fast::pixel_peaks& p : band)
+            limit_of.push_back(fast::sample_limit(mean_[p.index], sigma_[p.index], lowest_threshold));
     std::vector<char> retest(static_cast<std::size_t>(packet), 0);
     std::int32_t retest_count = 0;
     bool all_again = false;
-    for (std::int32_t j = inner_margin; j < geom_.height - inner_margin && !all_again; ++j) {
-        for (std::size_t c = inner_margin; c < w - inner_margin; ++c) {
-            const std::size_t i = static_cast<std::size_t>(j) * w + c;
-            if (acc_.second(i) <= limits_[i]) continue;
-            if (acc_.fourth(i) > limits_[i]) { // four or more frames pass here
+    std::size_t n = 0;
+    for (const auto& band : band_peaks_) {
+        for (const fast::pixel_peaks& p : band) {
+            const std::uint16_t limit = limit_of[n++];
+            if (p.sample[1] <= limit) continue;
+            if (p.sample[3] > limit) { // four or more frames pass here
                 all_again = true;
                 break;
             }
@@ -421,9 +409,10 @@ void fast_scanner::collect_candidates(std::int32_t first_frame) {
                 if (retest[f] == 0) ++retest_count;
                 retest[f] = 1;
             };
-            mark(acc_.second_frame(i));
-            if (acc_.third(i) > limits_[i]) mark(acc_.third_frame(i));
+            mark(p.frame[1]);
+            if (p.sample[2] > limit) mark(p.frame[2]);
         }
+        if (all_again) break;
     }
     if (all_again || retest_count > std::max(packet / 8, 1)) {
         test_frames(first_frame, packet, packet_cands_);
@@ -436,17 +425,15 @@ void fast_scanner::collect_candidates(std::int32_t first_frame) {
         packet_cands_[static_cast<std::size_t>(f)] = std::move(one[0]);
         one.clear();
     }
-    for (std::int32_t j = inner_margin; j < geom_.height - inner_margin; ++j) {
-        for (std::size_t c = inner_margin; c < w - inner_margin; ++c) {
-            const std::size_t i = static_cast<std::size_t>(j) * w + c;
-            const std::uint16_t s = acc_.largest(i);
-            if (s <= limits_[i]) continue;
-            const std::uint16_t f = acc_.largest_frame(i);
+    n = 0;
+    for (const auto& band : band_peaks_) {
+        for (const fast::pixel_peaks& p : band) {
+            const std::uint16_t limit = limit_of[n++];
+            if (p.sample[0] <= limit) continue;
+            const std::uint16_t f = p.frame[0];
             if (retest[f] != 0) continue;
-            const std::uint16_t nb[4] = {acc_.neighbour(0, i), acc_.neighbour(1, i), acc_.neighbour(2, i),
-                                         acc_.neighbour(3, i)};
             candidate cand;
-            if (fast::make_candidate(geom_, cfg_, mean_.data(), sigma_.data(), i, s, nb, cand))
+            if (fast::make_candidate(geom_, cfg_, mean_.data(), sigma_.data(), p.index, p.sample[0], p.neighbour, cand))
                 packet_cands_[f].push_back(cand);
         }
     }
@@ -459,7 +446,6 @@ std::shared_ptr<const carried_state> fast_scanner::carry(bool with_maps) {
     if (with_maps) {
         c->mean_map = mean_;
         c->sigma_map = sigma_;
-        c->limits = limits_;
     }
     return c;
 }
@@ -476,7 +462,7 @@ bool fast_scanner::sweep(const sweep_plan& plan, const std::vector<pass_trace*>&
             packet_first_ = plan.start->packet_first_frame;
             mean_ = plan.start->mean_map;
             sigma_ = plan.start->sigma_map;
-            limits_ = plan.start->limits;
+            limits_ready_ = false;
         }
     } else {
         std::fill(stars_.begin(), stars_.end(), 0);
@@ -484,7 +470,8 @@ bool fast_scanner::sweep(const sweep_plan& plan, const std::vector<pass_trace*>&
     std::int32_t frame = plan.first_frame;
     bool stopped = false;
     for (std::int32_t k = 0; k < plan.whole_packets && any_running() && !stopped; ++k) {
-        sum_packet(frame, report_progress);
+        sum_packet(frame);
+        if (report_progress) progress(frame + cfg_.packet_size - 1);
         packet_first_ = frame;
         finish_packet();
         collect_candidates(frame);
@@ -597,15 +584,15 @@ void fast_scanner::write_snapshots() {
     std::vector<slot> work(std::min(slots, snapshots_.size()));
     std::vector<std::string> paths;
     for (const saved_frame& f : snapshots_) paths.push_back(snapshot_name(st_.result_dir, f, output.format));
-    for (slot& s : work) {
-        s.frame.assign(pixels, 0);
-        s.disp = st_.disp; // the scan's bitmap: same header, same size
-    }
     std::mutex reader_mutex;
     for (std::size_t first = 0; first < snapshots_.size(); first += work.size()) {
         const std::size_t n = std::min(work.size(), snapshots_.size() - first);
         const auto draw_and_write = [&](unsigned k) {
             slot& s = work[k];
+            if (s.frame.size() != pixels) { // made by the worker that uses it
+                s.frame.resize(pixels);
+                s.disp = st_.disp; // the scan's bitmap: same header, same size
+            }
             {
                 const std::lock_guard<std::mutex> lock(reader_mutex);
                 st_.reader->seek_frame(snapshots_[first + k].frame);
@@ -700,13 +687,9 @@ bool fast_scanner::prepare_arrays() {
     shift_ = geom_.eight_bit ? 0U : static_cast<unsigned>(st_.reader->bit_shift());
     const std::size_t pixels = geom_.pixels();
     try {
-        mean_.assign(pixels, 0.0);
-        sigma_.assign(pixels, 0.0);
-        limits_.assign(pixels, 65535);
-        stars_.assign(pixels, 0);
-        new_stars_.assign(pixels, 0);
-        marks_.assign(pixels, 0);
-        acc_.reset(geom_);
+        // Every packet writes both maps in full, band by band on the workers.
+        mean_.resize(pixels);
+        sigma_.resize(pixels);
     } catch (const std::bad_alloc&) {
         return false;
     }

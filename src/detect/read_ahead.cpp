@@ -5,7 +5,7 @@
 namespace serflash::detect {
 
 read_ahead::read_ahead(platform::input_file& file, std::size_t block_bytes)
-    : file_(file), block_(std::max<std::size_t>(block_bytes, 4096)), thread_([this] { loop(); }) {}
+    : file_(file), block_bytes_(std::max<std::size_t>(block_bytes, 4096)), thread_([this] { loop(); }) {}
 
 read_ahead::~read_ahead() {
     {
@@ -39,11 +39,16 @@ void read_ahead::loop() {
         wake_.wait(lock, [this] { return stop_ || pos_ < target_; });
         if (stop_) return;
         const std::int64_t pos = pos_;
-        const auto n = static_cast<std::size_t>(std::min<std::int64_t>(target_ - pos, std::ssize(block_)));
+        const auto n =
+            static_cast<std::size_t>(std::min<std::int64_t>(target_ - pos, static_cast<std::int64_t>(block_bytes_)));
         lock.unlock();
         // A block already cached (a warm file) is passed over: copying it would only take a core
-        // from the workers.
-        const std::size_t got = file_.in_memory(pos, n) ? n : file_.read_at(pos, block_.data(), n);
+        // from the workers. The buffer is made for the first block that is not.
+        std::size_t got = n;
+        if (!file_.in_memory(pos, n)) {
+            if (block_.empty()) block_.resize(block_bytes_);
+            got = file_.read_at(pos, block_.data(), n);
+        }
         lock.lock();
         total_ += static_cast<std::int64_t>(got);
         // The end of the file, or a read that failed: the scan's own reads will say so.

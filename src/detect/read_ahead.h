@@ -30,7 +30,8 @@ private:
     void loop();
 
     platform::input_file& file_;
-    std::vector<std::uint8_t> block_;
+    std::size_t block_bytes_;
+    std::vector<std::uint8_t> block_; // touched by the read-ahead thread only
     mutable std::mutex mutex_;
     std::condition_variable wake_;
     std::int64_t pos_ = 0;    // next byte to read

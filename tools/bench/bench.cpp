@@ -215,12 +215,13 @@ void fast_kernel_only(std::int32_t per_chunk) {
         x = x * 1103515245U + 12345U;
         v = static_cast<std::uint16_t>(1000 + (x >> 20) % 200);
     }
-    detect::fast::packet_accumulator acc;
-    acc.reset(g);
+    detect::fast::band_accumulator acc;
     const auto t0 = clock_type::now();
     std::int32_t done = 0;
-    for (; done + per_chunk <= 1000; done += per_chunk)
-        acc.add_frames(reinterpret_cast<const std::uint8_t*>(frames.data()), per_chunk, done % 200, 0, g.height);
+    for (; done + per_chunk <= 1000; done += per_chunk) {
+        if (done % 200 == 0) acc.start(g, 0, g.height);
+        acc.add(reinterpret_cast<const std::uint8_t*>(frames.data()), per_chunk, done % 200, 0, g.height);
+    }
     const double t = seconds_since(t0);
     std::printf("kernel: %d frames of 640 x 480 in chunks of %d: %.3f s, %.2f ns per sample\n", done, per_chunk, t,
                 t * 1e9 / (static_cast<double>(done) * static_cast<double>(g.pixels())));
