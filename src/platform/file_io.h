@@ -28,8 +28,9 @@ public:
     virtual bool concurrent_reads() const { return false; }
     // A hint that bytes [pos, pos + n) will be read soon.
     virtual void will_need(std::int64_t /*pos*/, std::int64_t /*n*/) {}
-    // True when bytes [pos, pos + n) are all in the system's cache, so reading them would not
-    // wait for the disk (false when the file cannot tell).
+    // True when bytes [pos, pos + n) look to be in the system's cache, so reading them would not
+    // wait for the disk (false when the file cannot tell). A hint: pages spread over the range,
+    // its first and last among them, may stand for all.
     virtual bool in_memory(std::int64_t /*pos*/, std::size_t /*n*/) const { return false; }
 };
 

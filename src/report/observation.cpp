@@ -16,18 +16,26 @@ constexpr std::int32_t cutout_side = 2 * cutout_half + 1;
 
 using block = std::vector<std::int32_t>;
 
-// A w x h block of a frame read whole; samples outside the frame are -1.
-block cut_block(const std::vector<std::uint16_t>& frame, std::int32_t width, std::int32_t height, std::int32_t left,
-                std::int32_t top, std::int32_t w, std::int32_t h) {
+// The rows [first_row, first_row + rows) of a frame `width` samples wide.
+struct frame_rows {
+    const std::vector<std::uint16_t>& samples;
+    std::int32_t width = 0;
+    std::int32_t first_row = 0;
+    std::int32_t rows = 0;
+};
+
+// A w x h block of a frame; samples outside the frame (or the rows read of it) are -1.
+block cut_block(const frame_rows& frame, std::int32_t left, std::int32_t top, std::int32_t w, std::int32_t h) {
     block out(static_cast<std::size_t>(w) * static_cast<std::size_t>(h), -1);
     for (std::int32_t r = 0; r < h; ++r) {
-        const std::int32_t row = top + r;
-        if (row < 0 || row >= height) continue;
+        const std::int32_t row = top + r - frame.first_row;
+        if (row < 0 || row >= frame.rows) continue;
         for (std::int32_t c = 0; c < w; ++c) {
             const std::int32_t col = left + c;
-            if (col < 0 || col >= width) continue;
+            if (col < 0 || col >= frame.width) continue;
             out[static_cast<std::size_t>(r * w + c)] =
-                frame[static_cast<std::size_t>(row) * static_cast<std::size_t>(width) + static_cast<std::size_t>(col)];
+                frame.samples[static_cast<std::size_t>(row) * static_cast<std::size_t>(frame.width) +
+                              static_cast<std::size_t>(col)];
         }
     }
     return out;
@@ -155,20 +163,50 @@ void read_blocks(ser::ser_reader& reader, const std::vector<detect::candidate>& 
             for (std::int32_t f = first; f < first + n.packet_size && f < present; ++f) frames.insert(f);
     }
     if (frames.empty() || !reader.check_geometry()) return;
-    std::vector<std::uint16_t> frame(reader.samples_per_frame());
     const std::int32_t w = reader.width();
     const std::int32_t h = reader.height();
+    struct row_span {
+        std::int32_t top = 0, bottom = 0; // rows, both inside the frame
+        std::vector<std::uint16_t> samples;
+    };
+    std::vector<row_span> spans;
     for (const std::int32_t f : frames) {
         if (f < 0 || f >= present) continue;
-        reader.seek_frame(f);
-        reader.read_frame(frame);
+        // Only the rows the blocks of this frame lie in are read, each run of them once.
+        spans.clear();
+        for (std::size_t k = 0; k < all.size(); ++k) {
+            if (!all[k].wants_box(f) && !all[k].wants_cut(f)) continue;
+            const std::int32_t half = all[k].wants_cut(f) ? std::max(cutout_half, box_half) : box_half;
+            const std::int32_t y = candidates[k].peak.det.y;
+            const std::int32_t top = std::max(y - half, 0), bottom = std::min(y + half, h - 1);
+            if (top <= bottom) spans.push_back({top, bottom, {}});
+        }
+        std::sort(spans.begin(), spans.end(), [](const row_span& a, const row_span& b) { return a.top < b.top; });
+        std::size_t merged = 0;
+        for (std::size_t k = 0; k < spans.size(); ++k) {
+            if (merged > 0 && spans[k].top <= spans[merged - 1].bottom + 1)
+                spans[merged - 1].bottom = std::max(spans[merged - 1].bottom, spans[k].bottom);
+            else
+                spans[merged++] = spans[k];
+        }
+        spans.resize(merged);
+        for (row_span& span : spans) {
+            const std::int32_t rows = span.bottom - span.top + 1;
+            span.samples.resize(static_cast<std::size_t>(rows) * static_cast<std::size_t>(w));
+            reader.read_rows(f, span.top, rows, span.samples);
+        }
+        // The block's rows inside the frame lie in one span; rows outside it read as -1.
+        const auto cut = [&](std::int32_t left, std::int32_t top, std::int32_t side) {
+            const std::int32_t row = std::clamp(top + side / 2, 0, h - 1);
+            for (const row_span& span : spans)
+                if (row >= span.top && row <= span.bottom)
+                    return cut_block({span.samples, w, span.top, span.bottom - span.top + 1}, left, top, side, side);
+            return block(static_cast<std::size_t>(side) * static_cast<std::size_t>(side), -1);
+        };
         for (std::size_t k = 0; k < all.size(); ++k) {
             const detect::detection& peak = candidates[k].peak.det;
-            if (all[k].wants_box(f))
-                all[k].boxes[f] = cut_block(frame, w, h, peak.x - box_half, peak.y - box_half, box_side, box_side);
-            if (all[k].wants_cut(f))
-                all[k].cuts[f] =
-                    cut_block(frame, w, h, peak.x - cutout_half, peak.y - cutout_half, cutout_side, cutout_side);
+            if (all[k].wants_box(f)) all[k].boxes[f] = cut(peak.x - box_half, peak.y - box_half, box_side);
+            if (all[k].wants_cut(f)) all[k].cuts[f] = cut(peak.x - cutout_half, peak.y - cutout_half, cutout_side);
         }
     }
 }

@@ -236,38 +236,63 @@ std::int64_t ser_reader::trailing_bytes() const {
 
 void ser_reader::set_bit_shift(std::int32_t shift) { bit_shift_ = std::clamp(shift, 0, 15); }
 
-void ser_reader::read_frame(std::span<std::uint16_t> frame_buf) {
+void ser_reader::read_samples(std::uint16_t* out, std::size_t n) {
     const std::int32_t depth = header_.PixelDepthPerPlane;
-    const std::size_t n = std::min(samples_per_frame(), frame_buf.size());
-    // The stream must end one whole frame further even when the caller's buffer is smaller.
-    const std::int64_t next = pos_ + frame_bytes();
     const unsigned shift = static_cast<unsigned>(bit_shift_);
-    if (depth != 8 && depth != 16) {
-        std::fill(frame_buf.begin(), frame_buf.end(), std::uint16_t{0});
-        return;
-    }
     if (planes() == 3) {
         const std::size_t bytes = n * 3 * static_cast<std::size_t>(bytes_per_sample(depth));
         scratch_.resize(bytes);
         read_padded(*file_, scratch_.data(), bytes);
         if (depth == 8)
-            mean_of_three_8(scratch_.data(), frame_buf.data(), n);
+            mean_of_three_8(scratch_.data(), out, n);
         else
-            mean_of_three_16(scratch_.data(), frame_buf.data(), n, swap_bytes_, shift);
+            mean_of_three_16(scratch_.data(), out, n, swap_bytes_, shift);
     } else if (depth == 16) {
-        read_padded(*file_, frame_buf.data(), n * 2);
+        read_padded(*file_, out, n * 2);
         const bool stored_native = (std::endian::native == std::endian::little) != swap_bytes_;
         if (!stored_native)
-            swap_and_shift(frame_buf.data(), n, shift);
+            swap_and_shift(out, n, shift);
         else if (shift != 0)
-            shift_samples(frame_buf.data(), n, shift);
+            shift_samples(out, n, shift);
     } else {
         scratch_.resize(n); // kept between frames: no allocation per frame
         read_padded(*file_, scratch_.data(), n);
-        widen(scratch_.data(), frame_buf.data(), n);
+        widen(scratch_.data(), out, n);
     }
+}
+
+void ser_reader::read_frame(std::span<std::uint16_t> frame_buf) {
+    const std::int32_t depth = header_.PixelDepthPerPlane;
+    const std::size_t n = std::min(samples_per_frame(), frame_buf.size());
+    // The stream must end one whole frame further even when the caller's buffer is smaller.
+    const std::int64_t next = pos_ + frame_bytes();
+    if (depth != 8 && depth != 16) {
+        std::fill(frame_buf.begin(), frame_buf.end(), std::uint16_t{0});
+        return;
+    }
+    read_samples(frame_buf.data(), n);
     std::fill(frame_buf.begin() + static_cast<std::ptrdiff_t>(n), frame_buf.end(), std::uint16_t{0});
     if (file_->tell() != next) file_->seek(next);
+    pos_ = file_->tell();
+}
+
+void ser_reader::read_rows(std::int32_t k, std::int32_t first_row, std::int32_t rows, std::span<std::uint16_t> out) {
+    const std::int32_t depth = header_.PixelDepthPerPlane;
+    const std::size_t row_samples = static_cast<std::size_t>(std::max(header_.ImageWidth, 0));
+    const std::size_t n = std::min(static_cast<std::size_t>(std::max(rows, 0)) * row_samples, out.size());
+    if ((depth != 8 && depth != 16) || first_row < 0 || !check_geometry()) {
+        std::fill(out.begin(), out.end(), std::uint16_t{0});
+        return;
+    }
+    seek_frame(k);
+    const std::int64_t row_bytes =
+        static_cast<std::int64_t>(row_samples) * bytes_per_sample(depth) * static_cast<std::int64_t>(planes());
+    if (!file_->seek(pos_ + std::int64_t{first_row} * row_bytes)) {
+        std::fill(out.begin(), out.end(), std::uint16_t{0});
+        return;
+    }
+    read_samples(out.data(), n);
+    std::fill(out.begin() + static_cast<std::ptrdiff_t>(n), out.end(), std::uint16_t{0});
     pos_ = file_->tell();
 }
 

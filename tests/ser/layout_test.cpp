@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 namespace serflash::ser {
 namespace {
 
@@ -143,6 +145,43 @@ TEST(SerByteOrder, SwappedSamplesAreRecognised) {
     eight.height = 48;
     eight.frames = 3;
     EXPECT_FALSE(looks_byte_swapped(*open(synth::make_ser_bytes(eight))));
+}
+
+TEST(SerRows, RowsOfAFrameReadAsTheWholeFrameGivesThem) {
+    // Mono and colour, 8 and 16 bits, shifted and byte-swapped, and a file cut short in its last
+    // frame: every run of rows equals those rows of read_frame.
+    std::mt19937 rng(3);
+    for (const std::int32_t depth : {8, 16})
+        for (const std::int32_t planes : {1, 3})
+            for (const bool swap : {false, true}) {
+                const std::int32_t w = 7, h = 5, frames = 3;
+                ser_header head = make_header(w, h, depth, frames);
+                if (planes == 3) head.ColorID = color_rgb;
+                std::vector<std::uint8_t> bytes;
+                const auto encoded = encode_header(head);
+                bytes.assign(encoded.begin(), encoded.end());
+                const std::size_t frame_bytes = static_cast<std::size_t>(w * h * planes * (depth / 8));
+                for (std::size_t k = 0; k < frame_bytes * frames; ++k)
+                    bytes.push_back(static_cast<std::uint8_t>(rng()));
+                bytes.resize(bytes.size() - frame_bytes / 2); // the last frame is cut short
+                auto r = open(bytes);
+                r->set_swap_bytes(swap);
+                r->set_bit_shift(depth == 16 ? 3 : 0);
+                std::vector<std::uint16_t> whole(static_cast<std::size_t>(w * h));
+                for (std::int32_t k = 0; k < frames; ++k) {
+                    r->seek_frame(k);
+                    r->read_frame(whole);
+                    for (std::int32_t first = 0; first < h; ++first)
+                        for (std::int32_t rows = 1; first + rows <= h; ++rows) {
+                            std::vector<std::uint16_t> part(static_cast<std::size_t>(rows * w), 1);
+                            r->read_rows(k, first, rows, part);
+                            const std::vector<std::uint16_t> expected(whole.begin() + first * w,
+                                                                      whole.begin() + (first + rows) * w);
+                            ASSERT_EQ(part, expected) << depth << " " << planes << " " << swap << " frame " << k
+                                                      << " rows " << first << "+" << rows;
+                        }
+                }
+            }
 }
 
 } // namespace
