@@ -127,14 +127,25 @@ SERFLASH_INLINE V vmin(V a, V b) {
     return a < b ? a : b;
 }
 
-// The sums of L columns from p of `count` frames, `stride` samples apart.
+// The sums of L columns over frames: of the samples, and of their squares in two halves.
 template <std::size_t L, typename T>
-SERFLASH_INLINE void add_sums(const T* p, std::size_t stride, std::int32_t count, typename lanes<L>::u32 (&s)[2],
-                              typename lanes<L>::u32 (&lo)[2], typename lanes<L>::u32 (&hi)[2]) {
-    for (std::int32_t k = 0; k < count; ++k, p += stride) {
-        typename lanes<L>::u32 a, b;
+struct column_sums {
+    using u32 = typename lanes<L>::u32;
+    static constexpr std::size_t half = L / 2;
+    u32 s[2] = {}, lo[2] = {}, hi[2] = {};
+
+    SERFLASH_INLINE void load(const std::uint32_t* sum, const std::uint32_t* sq_lo, const std::uint32_t* sq_hi) {
+        s[0] = load_vec<u32>(sum);
+        s[1] = load_vec<u32>(sum + half);
+        lo[0] = load_vec<u32>(sq_lo);
+        lo[1] = load_vec<u32>(sq_lo + half);
+        hi[0] = load_vec<u32>(sq_hi);
+        hi[1] = load_vec<u32>(sq_hi + half);
+    }
+    SERFLASH_INLINE void add(const T* p) {
+        u32 a, b;
         load_wide<L>(p, a, b);
-        const typename lanes<L>::u32 pa = a * a, pb = b * b;
+        const u32 pa = a * a, pb = b * b;
         s[0] += a;
         s[1] += b;
         if constexpr (sizeof(T) == 1) { // squares of bytes stay below 65536
@@ -147,39 +158,24 @@ SERFLASH_INLINE void add_sums(const T* p, std::size_t stride, std::int32_t count
             hi[1] += pb >> 16;
         }
     }
-}
-
-// The L columns from pixel i of `count` frames (the first at `first`), their state held in
-// registers while the frames go by.
-template <std::size_t L, typename T>
-SERFLASH_INLINE void add_block(const T* first, std::size_t frame_stride, std::size_t w, std::int32_t count,
-                               std::uint16_t first_index, bool tracked, std::uint32_t* sum, std::uint32_t* lo,
-                               std::uint32_t* hi, const track_arrays& t) {
-    using u16 = typename lanes<L>::u16;
-    using u32 = typename lanes<L>::u32;
-    constexpr std::size_t half = L / 2;
-    const bool fresh = first_index == 0;
-    u32 s[2] = {}, l[2] = {}, h[2] = {};
-    if (!fresh) {
-        s[0] = load_vec<u32>(sum);
-        s[1] = load_vec<u32>(sum + half);
-        l[0] = load_vec<u32>(lo);
-        l[1] = load_vec<u32>(lo + half);
-        h[0] = load_vec<u32>(hi);
-        h[1] = load_vec<u32>(hi + half);
+    SERFLASH_INLINE void store(std::uint32_t* sum, std::uint32_t* sq_lo, std::uint32_t* sq_hi) const {
+        store_vec(sum, s[0]);
+        store_vec(sum + half, s[1]);
+        store_vec(sq_lo, lo[0]);
+        store_vec(sq_lo + half, lo[1]);
+        store_vec(sq_hi, hi[0]);
+        store_vec(sq_hi + half, hi[1]);
     }
-    add_sums<L>(first, frame_stride, count, s, l, h);
-    store_vec(sum, s[0]);
-    store_vec(sum + half, s[1]);
-    store_vec(lo, l[0]);
-    store_vec(lo + half, l[1]);
-    store_vec(hi, h[0]);
-    store_vec(hi + half, h[1]);
-    if (!tracked) return;
-    // The largest samples in a second sweep over the same frames (still in the cache): the
-    // sums and the largest together need more registers than a core has.
+};
+
+// The four largest samples of L columns over frames, the frames of the first three, and the
+// neighbours of the largest.
+template <std::size_t L, typename T>
+struct column_peaks {
+    using u16 = typename lanes<L>::u16;
     u16 m1{}, m2{}, m3{}, m4{}, f1{}, f2{}, f3{}, nl{}, nr{}, nu{}, nd{};
-    if (!fresh) {
+
+    SERFLASH_INLINE void load(const track_arrays& t) {
         m1 = load_vec<u16>(t.m1);
         m2 = load_vec<u16>(t.m2);
         m3 = load_vec<u16>(t.m3);
@@ -192,10 +188,9 @@ SERFLASH_INLINE void add_block(const T* first, std::size_t frame_stride, std::si
         nu = load_vec<u16>(t.nu);
         nd = load_vec<u16>(t.nd);
     }
-    const T* p = first;
-    for (std::int32_t k = 0; k < count; ++k, p += frame_stride) {
+    SERFLASH_INLINE void add(const T* p, std::size_t w, std::uint16_t index) {
         const u16 x = load_samples<L>(p);
-        const u16 frame = u16{} + static_cast<std::uint16_t>(first_index + k);
+        const u16 frame = u16{} + index;
         const auto over1 = x > m1;
         const auto over2 = x > m2;
         const auto over3 = x > m3;
@@ -211,17 +206,51 @@ SERFLASH_INLINE void add_block(const T* first, std::size_t frame_stride, std::si
         nu = over1 ? load_samples<L>(p - w) : nu;
         nd = over1 ? load_samples<L>(p + w) : nd;
     }
-    store_vec(t.m1, m1);
-    store_vec(t.m2, m2);
-    store_vec(t.m3, m3);
-    store_vec(t.m4, m4);
-    store_vec(t.f1, f1);
-    store_vec(t.f2, f2);
-    store_vec(t.f3, f3);
-    store_vec(t.nl, nl);
-    store_vec(t.nr, nr);
-    store_vec(t.nu, nu);
-    store_vec(t.nd, nd);
+    SERFLASH_INLINE void store(const track_arrays& t) const {
+        store_vec(t.m1, m1);
+        store_vec(t.m2, m2);
+        store_vec(t.m3, m3);
+        store_vec(t.m4, m4);
+        store_vec(t.f1, f1);
+        store_vec(t.f2, f2);
+        store_vec(t.f3, f3);
+        store_vec(t.nl, nl);
+        store_vec(t.nr, nr);
+        store_vec(t.nu, nu);
+        store_vec(t.nd, nd);
+    }
+};
+
+// The L columns from pixel i of `count` frames (the first at `first`), their state held in
+// registers while the frames go by. With 32 vector registers (512-bit cores) the sums and the
+// largest samples fit together and the frames are read once; with 16, the largest samples are
+// found in a second sweep over the same frames, still in the cache.
+template <std::size_t L, typename T>
+SERFLASH_INLINE void add_block(const T* first, std::size_t frame_stride, std::size_t w, std::int32_t count,
+                               std::uint16_t first_index, bool tracked, std::uint32_t* sum, std::uint32_t* lo,
+                               std::uint32_t* hi, const track_arrays& t) {
+    constexpr bool one_sweep = L == 32;
+    const bool fresh = first_index == 0;
+    column_sums<L, T> sums;
+    column_peaks<L, T> peaks;
+    if (!fresh) sums.load(sum, lo, hi);
+    if (!fresh && tracked) peaks.load(t);
+    const T* p = first;
+    if (one_sweep && tracked) {
+        for (std::int32_t k = 0; k < count; ++k, p += frame_stride) {
+            sums.add(p);
+            peaks.add(p, w, static_cast<std::uint16_t>(first_index + k));
+        }
+    } else {
+        for (std::int32_t k = 0; k < count; ++k, p += frame_stride) sums.add(p);
+        if (tracked) {
+            p = first;
+            for (std::int32_t k = 0; k < count; ++k, p += frame_stride)
+                peaks.add(p, w, static_cast<std::uint16_t>(first_index + k));
+        }
+    }
+    sums.store(sum, lo, hi);
+    if (tracked) peaks.store(t);
 }
 
 // Rows [row_begin, row_end) of `count` frames: L columns at a time, then 16, then one by one.
