@@ -54,6 +54,7 @@ public:
 
 private:
     std::vector<std::uint8_t> levels_;
+    bool clamp_only_ = false; // levels_[s] is min(s, 255)
 };
 
 // Fills disp_info for W x H and allocates a fresh disp_buf of biSizeImage bytes. Returns false
