@@ -323,21 +323,30 @@ __attribute__((target("arch=x86-64-v4"))) void add_frames_v4(SERFLASH_ADD_FRAMES
 }
 #endif
 
-// The widest summing kernel this processor runs.
-template <typename T>
-add_frames_fn<T> add_frames_kernel() {
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_THREAD__)
-    __builtin_cpu_init();
-    if (__builtin_cpu_supports("x86-64-v4")) return add_frames_v4<T>;
-    if (__builtin_cpu_supports("x86-64-v3")) return add_frames_v3<T>;
-#endif
-    return add_frames_base<T>;
+// 0: portable code only; 3: x86-64-v3 (AVX2); 4: x86-64-v4 (AVX-512).
+int vector_level() {
+    static const int level = [] {
+        __builtin_cpu_init();
+        if (__builtin_cpu_supports("x86-64-v4")) return 4;
+        if (__builtin_cpu_supports("x86-64-v3")) return 3;
+        return 0;
+    }();
+    return level;
 }
+#else
+int vector_level() { return 0; }
+#endif
 
 template <typename T>
-void sum_frames(SERFLASH_ADD_FRAMES_ARGS) {
-    static const add_frames_fn<T> kernel = add_frames_kernel<T>();
-    kernel(frames, frame_stride, first_row, w, h, count, first_index, row_begin, row_end, sum, lo, hi, t);
+add_frames_fn<T> kernel_for(summing_kernel k) {
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_THREAD__)
+    const int level = vector_level();
+    if (k == summing_kernel::widest && level >= 4) return add_frames_v4<T>;
+    if (k != summing_kernel::portable && level >= 3) return add_frames_v3<T>;
+#endif
+    (void)k;
+    return add_frames_base<T>;
 }
 #undef SERFLASH_ADD_FRAMES_ARGS
 
@@ -482,6 +491,13 @@ bool star_from_sums(const scan_settings& cfg, const double* mean_map, std::size_
 
 } // namespace
 
+std::vector<summing_kernel> kernels_here() {
+    std::vector<summing_kernel> out{summing_kernel::widest};
+    if (vector_level() >= 4) out.push_back(summing_kernel::vectors_256);
+    if (vector_level() >= 3) out.push_back(summing_kernel::portable);
+    return out;
+}
+
 void band_accumulator::start(const frame_geometry& g, std::int32_t row_begin, std::int32_t row_end) {
     geom_ = g;
     row_begin_ = row_begin;
@@ -511,13 +527,13 @@ void band_accumulator::add(const std::uint8_t* frames, std::int32_t count, std::
     const track_arrays t{max_[0],   max_[1],        max_[2],        max_[3],        frame_[0],     frame_[1],
                          frame_[2], neighbours_[0], neighbours_[1], neighbours_[2], neighbours_[3]};
     if (geom_.eight_bit) {
-        sum_frames<std::uint8_t>(frames, stride, first, w, h, count, first_index, row_begin_, row_end_, sum_, sq_lo_,
-                                 sq_hi_, t);
+        kernel_for<std::uint8_t>(kernel_)(frames, stride, first, w, h, count, first_index, row_begin_, row_end_, sum_,
+                                          sq_lo_, sq_hi_, t);
     } else {
         // Frames are read into 16-bit aligned buffers by the scanner.
         const auto* samples = reinterpret_cast<const std::uint16_t*>(frames);
-        sum_frames<std::uint16_t>(samples, stride, first, w, h, count, first_index, row_begin_, row_end_, sum_, sq_lo_,
-                                  sq_hi_, t);
+        kernel_for<std::uint16_t>(kernel_)(samples, stride, first, w, h, count, first_index, row_begin_, row_end_, sum_,
+                                           sq_lo_, sq_hi_, t);
     }
 }
 

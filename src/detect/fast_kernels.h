@@ -52,6 +52,12 @@ struct pixel_peaks {
     std::uint16_t neighbour[4] = {};
 };
 
+// The summing kernels: the widest this processor runs (the scan's), 256-bit vectors, and
+// portable code. All give the same sums.
+enum class summing_kernel { widest, vectors_256, portable };
+// The distinct kernels this processor runs, widest first (for tests).
+std::vector<summing_kernel> kernels_here();
+
 // Per-pixel accumulation over the frames of one packet for one band of rows: exact integer sums
 // of the samples and of their squares, and for the inner area the largest sample with its frame
 // and its four neighbours, the second and third largest with their frames, and the fourth
@@ -59,7 +65,7 @@ struct pixel_peaks {
 // by; the band is then finished into the statistics maps and the pixels worth a closer look.
 class band_accumulator {
 public:
-    band_accumulator() = default;
+    explicit band_accumulator(summing_kernel kernel = summing_kernel::widest) : kernel_(kernel) {}
     band_accumulator(const band_accumulator&) = delete;
     band_accumulator& operator=(const band_accumulator&) = delete;
 
@@ -84,6 +90,7 @@ private:
     std::size_t local(std::size_t i) const { return i - static_cast<std::size_t>(row_begin_) * width(); }
     std::size_t width() const { return static_cast<std::size_t>(geom_.width); }
 
+    summing_kernel kernel_;
     frame_geometry geom_;
     std::int32_t row_begin_ = 0;
     std::int32_t row_end_ = 0;

@@ -121,96 +121,101 @@ TEST(FastKernels, StarFinderAgreesWithTheOnePixelStarTest) {
 }
 
 TEST(FastKernels, BandAccumulatorSumsAndFourLargestSamplesOfEveryInnerPixel) {
-    // 45 columns: one block of 32 and a tail; 61: a block of 32, one of 16 and a tail (on cores
-    // with 16-lane blocks, three of them). Bands of several heights; chunks of several sizes;
-    // 8 and 16 bits.
+    // Every kernel this processor runs. 45 columns: one block of 32 and a tail; 61: a block of
+    // 32, one of 16 and a tail (with 16-lane blocks, three of them). Bands of several heights;
+    // chunks of several sizes; 8 and 16 bits.
     const std::int32_t h = 24, frames = 23;
     std::mt19937 rng(11);
-    for (const std::int32_t w : {45, 61}) {
-        for (const bool eight : {false, true}) {
-            std::vector<std::uint16_t> samples(static_cast<std::size_t>(w * h * frames));
-            for (auto& s : samples)
-                s = static_cast<std::uint16_t>(eight ? rng() % 256 : (rng() % 9 == 0 ? rng() % 65536 : rng() % 40));
-            std::vector<std::uint8_t> bytes;
-            for (auto s : samples) {
-                bytes.push_back(static_cast<std::uint8_t>(s & 0xFF));
-                if (!eight) bytes.push_back(static_cast<std::uint8_t>(s >> 8));
-            }
-            const frame_geometry g{w, h, eight};
-            std::vector<double> mean(g.pixels()), sigma(g.pixels());
-            std::vector<pixel_peaks> peaks, expected_peaks;
-            std::vector<pixel_peaks> at(g.pixels());
-            for (const std::int32_t band : {h, 5}) {
-                peaks.clear();
-                for (std::int32_t r0 = 0; r0 < h; r0 += band) {
-                    const std::int32_t r1 = std::min(h, r0 + band);
-                    band_accumulator acc;
-                    acc.start(g, r0, r1);
-                    // Whole frames for the first band; only the band's rows with one row around
-                    // them for the others.
-                    const std::int32_t first_row = r0 == 0 ? 0 : r0 - 1;
-                    const std::int32_t rows = r0 == 0 ? h : std::min(r1 + 1, h) - first_row;
-                    const std::size_t row_bytes = static_cast<std::size_t>(w) * (eight ? 1 : 2);
-                    for (std::int32_t done = 0, step = 1; done < frames; done += step, step = step % 5 + 2) {
-                        const std::int32_t n = std::min(step, frames - done);
-                        std::vector<std::uint8_t> part;
-                        for (std::int32_t k = done; k < done + n; ++k) {
-                            const auto* from = bytes.data() + static_cast<std::size_t>(k) * g.frame_bytes() +
-                                               static_cast<std::size_t>(first_row) * row_bytes;
-                            part.insert(part.end(), from, from + static_cast<std::size_t>(rows) * row_bytes);
+    for (const summing_kernel kernel : kernels_here()) {
+        for (const std::int32_t w : {45, 61}) {
+            for (const bool eight : {false, true}) {
+                std::vector<std::uint16_t> samples(static_cast<std::size_t>(w * h * frames));
+                for (auto& s : samples)
+                    s = static_cast<std::uint16_t>(eight ? rng() % 256 : (rng() % 9 == 0 ? rng() % 65536 : rng() % 40));
+                std::vector<std::uint8_t> bytes;
+                for (auto s : samples) {
+                    bytes.push_back(static_cast<std::uint8_t>(s & 0xFF));
+                    if (!eight) bytes.push_back(static_cast<std::uint8_t>(s >> 8));
+                }
+                const frame_geometry g{w, h, eight};
+                std::vector<double> mean(g.pixels()), sigma(g.pixels());
+                std::vector<pixel_peaks> peaks, expected_peaks;
+                std::vector<pixel_peaks> at(g.pixels());
+                for (const std::int32_t band : {h, 5}) {
+                    peaks.clear();
+                    for (std::int32_t r0 = 0; r0 < h; r0 += band) {
+                        const std::int32_t r1 = std::min(h, r0 + band);
+                        band_accumulator acc(kernel);
+                        acc.start(g, r0, r1);
+                        // Whole frames for the first band; only the band's rows with one row around
+                        // them for the others.
+                        const std::int32_t first_row = r0 == 0 ? 0 : r0 - 1;
+                        const std::int32_t rows = r0 == 0 ? h : std::min(r1 + 1, h) - first_row;
+                        const std::size_t row_bytes = static_cast<std::size_t>(w) * (eight ? 1 : 2);
+                        for (std::int32_t done = 0, step = 1; done < frames; done += step, step = step % 5 + 2) {
+                            const std::int32_t n = std::min(step, frames - done);
+                            std::vector<std::uint8_t> part;
+                            for (std::int32_t k = done; k < done + n; ++k) {
+                                const auto* from = bytes.data() + static_cast<std::size_t>(k) * g.frame_bytes() +
+                                                   static_cast<std::size_t>(first_row) * row_bytes;
+                                part.insert(part.end(), from, from + static_cast<std::size_t>(rows) * row_bytes);
+                            }
+                            // 16-bit samples are summed from 16-bit aligned storage.
+                            std::vector<std::uint16_t> aligned((part.size() + 1) / 2);
+                            std::memcpy(aligned.data(), part.data(), part.size());
+                            acc.add(reinterpret_cast<const std::uint8_t*>(aligned.data()), n, done, first_row, rows);
                         }
-                        // 16-bit samples are summed from 16-bit aligned storage.
-                        std::vector<std::uint16_t> aligned((part.size() + 1) / 2);
-                        std::memcpy(aligned.data(), part.data(), part.size());
-                        acc.add(reinterpret_cast<const std::uint8_t*>(aligned.data()), n, done, first_row, rows);
+                        acc.finish(frames, mean.data(), sigma.data(), peaks);
+                        for (std::int32_t r = r0; r < r1; ++r)
+                            for (std::int32_t c = 0; c < w; ++c) {
+                                const auto i = static_cast<std::size_t>(r * w + c);
+                                at[i] = acc.peaks_at(i);
+                            }
                     }
-                    acc.finish(frames, mean.data(), sigma.data(), peaks);
-                    for (std::int32_t r = r0; r < r1; ++r)
-                        for (std::int32_t c = 0; c < w; ++c) {
-                            const auto i = static_cast<std::size_t>(r * w + c);
-                            at[i] = acc.peaks_at(i);
+                    if (band != h) {
+                        // Bands of any height find the same pixels as one band of the whole frame.
+                        ASSERT_EQ(peaks.size(), expected_peaks.size());
+                        for (std::size_t k = 0; k < peaks.size(); ++k)
+                            ASSERT_EQ(peaks[k].index, expected_peaks[k].index);
+                    }
+                    expected_peaks = peaks;
+                    std::size_t next_peak = 0;
+                    for (std::size_t i = 0; i < g.pixels(); ++i) {
+                        std::int64_t sum = 0, sq = 0;
+                        std::vector<std::pair<std::uint16_t, int>> seen; // (sample, frame), largest first
+                        for (int f = 0; f < frames; ++f) {
+                            const std::int64_t x = samples[static_cast<std::size_t>(f) * g.pixels() + i];
+                            sum += x;
+                            sq += x * x;
+                            seen.emplace_back(static_cast<std::uint16_t>(x), f);
                         }
-                }
-                if (band != h) {
-                    // Bands of any height find the same pixels as one band of the whole frame.
-                    ASSERT_EQ(peaks.size(), expected_peaks.size());
-                    for (std::size_t k = 0; k < peaks.size(); ++k) ASSERT_EQ(peaks[k].index, expected_peaks[k].index);
-                }
-                expected_peaks = peaks;
-                std::size_t next_peak = 0;
-                for (std::size_t i = 0; i < g.pixels(); ++i) {
-                    std::int64_t sum = 0, sq = 0;
-                    std::vector<std::pair<std::uint16_t, int>> seen; // (sample, frame), largest first
-                    for (int f = 0; f < frames; ++f) {
-                        const std::int64_t x = samples[static_cast<std::size_t>(f) * g.pixels() + i];
-                        sum += x;
-                        sq += x * x;
-                        seen.emplace_back(static_cast<std::uint16_t>(x), f);
+                        const double n = frames, d = frames - 1;
+                        const double m = static_cast<double>(sum) / n;
+                        ASSERT_EQ(mean[i], m);
+                        ASSERT_EQ(sigma[i], std::sqrt((static_cast<double>(sq) - (n * m) * m) / d));
+                        const auto row = static_cast<std::int32_t>(i / static_cast<std::size_t>(w));
+                        const auto col = static_cast<std::int32_t>(i % static_cast<std::size_t>(w));
+                        if (row < 10 || row >= h - 10 || col < 10 || col >= w - 10) continue;
+                        std::stable_sort(seen.begin(), seen.end(), [](auto a, auto b) { return a.first > b.first; });
+                        const pixel_peaks& p = at[i];
+                        for (int k = 0; k < 4; ++k)
+                            ASSERT_EQ(p.sample[k], seen[static_cast<std::size_t>(k)].first) << k;
+                        for (int k = 0; k < 3; ++k)
+                            ASSERT_EQ(p.frame[k], seen[static_cast<std::size_t>(k)].second) << k;
+                        const std::size_t from = static_cast<std::size_t>(seen[0].second) * g.pixels();
+                        const std::size_t nb[4] = {i - 1, i + 1, i - static_cast<std::size_t>(w),
+                                                   i + static_cast<std::size_t>(w)};
+                        for (int k = 0; k < 4; ++k) ASSERT_EQ(p.neighbour[k], samples[from + nb[k]]) << k;
+                        // A pixel is handed on exactly when its largest sample passes the main test.
+                        const bool passes = main_test(p.sample[0], m, sigma[i], lowest_threshold);
+                        const bool listed = next_peak < peaks.size() && peaks[next_peak].index == i;
+                        ASSERT_EQ(listed, passes) << i;
+                        if (listed) ++next_peak;
                     }
-                    const double n = frames, d = frames - 1;
-                    const double m = static_cast<double>(sum) / n;
-                    ASSERT_EQ(mean[i], m);
-                    ASSERT_EQ(sigma[i], std::sqrt((static_cast<double>(sq) - (n * m) * m) / d));
-                    const auto row = static_cast<std::int32_t>(i / static_cast<std::size_t>(w));
-                    const auto col = static_cast<std::int32_t>(i % static_cast<std::size_t>(w));
-                    if (row < 10 || row >= h - 10 || col < 10 || col >= w - 10) continue;
-                    std::stable_sort(seen.begin(), seen.end(), [](auto a, auto b) { return a.first > b.first; });
-                    const pixel_peaks& p = at[i];
-                    for (int k = 0; k < 4; ++k) ASSERT_EQ(p.sample[k], seen[static_cast<std::size_t>(k)].first) << k;
-                    for (int k = 0; k < 3; ++k) ASSERT_EQ(p.frame[k], seen[static_cast<std::size_t>(k)].second) << k;
-                    const std::size_t from = static_cast<std::size_t>(seen[0].second) * g.pixels();
-                    const std::size_t nb[4] = {i - 1, i + 1, i - static_cast<std::size_t>(w),
-                                               i + static_cast<std::size_t>(w)};
-                    for (int k = 0; k < 4; ++k) ASSERT_EQ(p.neighbour[k], samples[from + nb[k]]) << k;
-                    // A pixel is handed on exactly when its largest sample passes the main test.
-                    const bool passes = main_test(p.sample[0], m, sigma[i], lowest_threshold);
-                    const bool listed = next_peak < peaks.size() && peaks[next_peak].index == i;
-                    ASSERT_EQ(listed, passes) << i;
-                    if (listed) ++next_peak;
-                }
-                EXPECT_EQ(next_peak, peaks.size());
-                if (!eight) {
-                    EXPECT_FALSE(peaks.empty());
+                    EXPECT_EQ(next_peak, peaks.size());
+                    if (!eight) {
+                        EXPECT_FALSE(peaks.empty());
+                    }
                 }
             }
         }
