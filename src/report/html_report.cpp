@@ -1,5 +1,6 @@
 #include "report/html_report.h"
 
+#include "detect/work_pool.h"
 #include "report/csv.h"
 #include "report/png_image.h"
 #include "report/tables.h"
@@ -8,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <thread>
 
 namespace serflash::report {
 namespace {
@@ -269,7 +271,19 @@ std::string report_html(const observation& o, std::string_view extra_section) {
 
     s += extra_section;
     s += "<h2>Candidates (" + std::to_string(o.candidates.size()) + ")</h2>\n";
-    for (const measured_candidate& m : o.candidates) {
+    // Compressing the cut-out strips is most of the page's work: they are made on every core,
+    // and the page takes them in order.
+    const std::size_t count = o.candidates.size();
+    std::vector<std::vector<std::uint8_t>> strips(count);
+    std::vector<std::string> strip_errors(count);
+    {
+        const unsigned cores = std::thread::hardware_concurrency();
+        detect::work_pool pool(count > 1 && cores > 1 ? cores : 0);
+        pool.run(static_cast<unsigned>(count),
+                 [&](unsigned k) { strips[k] = encode_png(cutout_strip(o.candidates[k]), &strip_errors[k]); });
+    }
+    for (std::size_t index = 0; index < count; ++index) {
+        const measured_candidate& m = o.candidates[index];
         const detect::candidate& k = m.c;
         const std::string utc = o.utc_text(k.peak.frame);
         s += "<section class=\"candidate\" id=\"candidate-" + std::to_string(k.number) + "\">\n<h3>Candidate " +
@@ -286,8 +300,8 @@ std::string report_html(const observation& o, std::string_view extra_section) {
              row("Integrated excess (5 x 5 box)", number(m.integrated_excess, counts_decimals) + " counts") +
              row("Thresholds", thresholds_text(k.thresholds)) + row("Detections", std::to_string(k.detections)) +
              "</table>\n";
-        std::string error;
-        const std::vector<std::uint8_t> png = encode_png(cutout_strip(m), &error);
+        const std::vector<std::uint8_t>& png = strips[index];
+        const std::string& error = strip_errors[index];
         std::string frames;
         for (const cutout& cut : m.cutouts) frames += (frames.empty() ? "" : ", ") + std::to_string(cut.frame);
         const std::string alt =
