@@ -340,6 +340,41 @@ TEST(ReportMeasure, CutOutsHoldTheScannedSamplesOfEveryLayout) {
     }
 }
 
+// The blocks are read as runs of rows; every sample of every cut-out is the one the whole frame
+// holds there (-1 outside it): near an edge, and where two candidates' rows overlap in a frame.
+TEST(ReportMeasure, CutOutsAreTheFramesOwnSamplesNearEdgesAndWhereRowsOverlap) {
+    synth::params p = sample();
+    p.flashes = {{30, 12, 20, 600.0, 2}, {70, 30, 20, 600.0, 1}, {50, 66, 40, 500.0, 1}};
+    const std::vector<std::uint8_t> bytes = synth::make_ser_bytes(p);
+    const auto s = scan(bytes, false);
+    ASSERT_EQ(s->observed.size(), 1u);
+    ASSERT_GE(s->observed[0].candidates.size(), 3u);
+    ser::ser_reader reader(platform::make_memory_input(bytes));
+    reader.read_ser_header();
+    const std::int32_t w = reader.width(), h = reader.height();
+    std::vector<std::uint16_t> frame(static_cast<std::size_t>(w * h));
+    const std::int32_t side = 2 * cutout_half + 1;
+    std::size_t compared = 0;
+    for (const measured_candidate& m : s->observed[0].candidates) {
+        ASSERT_FALSE(m.cutouts.empty());
+        for (const cutout& cut : m.cutouts) {
+            reader.seek_frame(cut.frame);
+            reader.read_frame(frame);
+            ASSERT_EQ(cut.samples.size(), static_cast<std::size_t>(side * side));
+            for (std::int32_t r = 0; r < side; ++r)
+                for (std::int32_t c = 0; c < side; ++c) {
+                    const std::int32_t y = cut.top + r, x = cut.left + c;
+                    const std::int32_t expected =
+                        y < 0 || y >= h || x < 0 || x >= w ? -1 : frame[static_cast<std::size_t>(y * w + x)];
+                    ASSERT_EQ(cut.samples[static_cast<std::size_t>(r * side + c)], expected)
+                        << "frame " << cut.frame << " at " << x << "," << y;
+                    ++compared;
+                }
+        }
+    }
+    EXPECT_GT(compared, 0u);
+}
+
 TEST(ReportTimes, WithoutStampsTheFrameRateGivesEstimatesOrNothing) {
     synth::params p = sample();
     p.write_times = false;
