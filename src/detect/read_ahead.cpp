@@ -42,13 +42,10 @@ void read_ahead::loop() {
         const auto n =
             static_cast<std::size_t>(std::min<std::int64_t>(target_ - pos, static_cast<std::int64_t>(block_bytes_)));
         lock.unlock();
-        // A block already cached (a warm file) is passed over: copying it would only take a core
-        // from the workers. The buffer is made for the first block that is not.
-        std::size_t got = n;
-        if (!file_.in_memory(pos, n)) {
-            if (block_.empty()) block_.resize(block_bytes_);
-            got = file_.read_at(pos, block_.data(), n);
-        }
+        // A block already cached (a warm file) is passed over; the others are fetched into the
+        // cache, without a copy where the file allows it: a copy would only take a core from the
+        // workers.
+        const std::size_t got = file_.in_memory(pos, n) ? n : file_.fetch(pos, n, block_);
         lock.lock();
         total_ += static_cast<std::int64_t>(got);
         // The end of the file, or a read that failed: the scan's own reads will say so.

@@ -1,8 +1,8 @@
 #pragma once
 // A thread that reads the file ahead of the scan, in large blocks in file order, so that the
 // disk streams at its own speed while the workers read the same bytes out of the page cache
-// in whatever order their bands need. What it reads is dropped: it only warms the cache, so the
-// results cannot depend on it.
+// in whatever order their bands need. It only warms the cache (the system fetches each block,
+// and the thread waits for it), so the results cannot depend on it.
 #include "platform/file_io.h"
 
 #include <condition_variable>
@@ -31,7 +31,7 @@ private:
 
     platform::input_file& file_;
     std::size_t block_bytes_;
-    std::vector<std::uint8_t> block_; // touched by the read-ahead thread only
+    std::vector<std::uint8_t> block_; // for files read through a copy; the read-ahead thread's
     mutable std::mutex mutex_;
     std::condition_variable wake_;
     std::int64_t pos_ = 0;    // next byte to read

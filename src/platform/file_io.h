@@ -28,6 +28,13 @@ public:
     virtual bool concurrent_reads() const { return false; }
     // A hint that bytes [pos, pos + n) will be read soon.
     virtual void will_need(std::int64_t /*pos*/, std::int64_t /*n*/) {}
+    // Brings bytes [pos, pos + n) into the system's cache and returns once they are there (or
+    // the reads failed); the bytes the file holds there, 0 past its end. This one reads them
+    // through `scratch`; files that can have the system fetch them without a copy do so.
+    virtual std::size_t fetch(std::int64_t pos, std::size_t n, std::vector<std::uint8_t>& scratch) {
+        if (scratch.size() < n) scratch.resize(n);
+        return read_at(pos, scratch.data(), n);
+    }
     // True when bytes [pos, pos + n) look to be in the system's cache, so reading them would not
     // wait for the disk (false when the file cannot tell). A hint: pages spread over the range,
     // its first and last among them, may stand for all.

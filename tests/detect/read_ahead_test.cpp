@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <fcntl.h>
 #include <unistd.h>
 #include <thread>
 
@@ -87,6 +88,31 @@ TEST(NativeFiles, AFileJustWrittenIsInMemory) {
     EXPECT_TRUE(in.value()->in_memory(100, 30000));
     EXPECT_FALSE(in.value()->in_memory(100, std::size_t{1} << 20)); // beyond the end of the file
     EXPECT_FALSE(in.value()->in_memory(-1, 10));
+    ::unlink(name);
+}
+
+// A block the system let go of is fetched back without being read out: afterwards it is in
+// memory; a stretch over the end of the file gives the bytes the file holds, past it nothing.
+TEST(NativeFiles, FetchBringsBlocksBackIntoTheCache) {
+    char name[] = "/tmp/serflash_fetch_XXXXXX";
+    const int fd = ::mkstemp(name);
+    ASSERT_GE(fd, 0);
+    const std::size_t size = std::size_t{3} << 20;
+    const std::vector<char> bytes(size, 'y');
+    ASSERT_EQ(::write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    ASSERT_EQ(::fsync(fd), 0);
+    // Clean pages can be let go of by anyone; whether they are is the system's business.
+    ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+    ::close(fd);
+    auto in = platform::native_file_system().open_read(name);
+    ASSERT_TRUE(in);
+    std::vector<std::uint8_t> scratch;
+    EXPECT_EQ(in.value()->fetch(0, std::size_t{2} << 20, scratch), std::size_t{2} << 20);
+    EXPECT_TRUE(in.value()->in_memory(0, std::size_t{2} << 20));
+    EXPECT_TRUE(scratch.empty()); // nothing was copied out
+    EXPECT_EQ(in.value()->fetch(static_cast<std::int64_t>(size) - 100, 4096, scratch), 100U);
+    EXPECT_EQ(in.value()->fetch(static_cast<std::int64_t>(size), 4096, scratch), 0U);
+    EXPECT_EQ(in.value()->fetch(-1, 4096, scratch), 0U);
     ::unlink(name);
 }
 
