@@ -9,8 +9,10 @@
 // The hot loops are built for several instruction sets and picked at run time.
 // (Not under the thread sanitizer: its run time is not ready when the choice is made.)
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_THREAD__)
+#define SERFLASH_MULTIVERSION 1
 #define SERFLASH_CLONES __attribute__((target_clones("arch=x86-64-v4", "arch=x86-64-v3", "default")))
 #else
+#define SERFLASH_MULTIVERSION 0
 #define SERFLASH_CLONES
 #endif
 #define SERFLASH_INLINE inline __attribute__((always_inline))
@@ -312,7 +314,7 @@ void add_frames_base(SERFLASH_ADD_FRAMES_ARGS) {
     add_frames_impl<16>(frames, frame_stride, first_row, w, h, count, first_index, row_begin, row_end, sum, lo, hi, t);
 }
 
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_THREAD__)
+#if SERFLASH_MULTIVERSION
 template <typename T>
 __attribute__((target("arch=x86-64-v3"))) void add_frames_v3(SERFLASH_ADD_FRAMES_ARGS) {
     add_frames_impl<16>(frames, frame_stride, first_row, w, h, count, first_index, row_begin, row_end, sum, lo, hi, t);
@@ -323,7 +325,7 @@ __attribute__((target("arch=x86-64-v4"))) void add_frames_v4(SERFLASH_ADD_FRAMES
 }
 #endif
 
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_THREAD__)
+#if SERFLASH_MULTIVERSION
 // 0: portable code only; 3: x86-64-v3 (AVX2); 4: x86-64-v4 (AVX-512).
 int vector_level() {
     static const int level = [] {
@@ -340,7 +342,7 @@ int vector_level() { return 0; }
 
 template <typename T>
 add_frames_fn<T> kernel_for(summing_kernel k) {
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_THREAD__)
+#if SERFLASH_MULTIVERSION
     const int level = vector_level();
     if (k == summing_kernel::widest && level >= 4) return add_frames_v4<T>;
     if (k != summing_kernel::portable && level >= 3) return add_frames_v3<T>;

@@ -16,6 +16,7 @@
 #include <mutex>
 #include <new>
 #include <thread>
+#include <utility>
 
 namespace serflash::detect {
 namespace {
@@ -40,6 +41,12 @@ struct carried_state {
     big_vector<std::int32_t> star_map;
     big_vector<double> mean_map, sigma_map;
 };
+
+// The rows [first, second) of `height` that part `part` of `parts` works on.
+std::pair<std::int32_t, std::int32_t> part_rows(unsigned part, unsigned parts, std::int32_t height) {
+    return {static_cast<std::int32_t>(std::int64_t{height} * part / parts),
+            static_cast<std::int32_t>(std::int64_t{height} * (part + 1) / parts)};
+}
 
 enum class trace_end { running, capped, scattered, finished, stopped };
 
@@ -144,7 +151,7 @@ private:
     void ensure_limits();
     void test_frames(std::int32_t first_frame, std::int32_t count, std::vector<std::vector<candidate>>& out);
     void read_frames(std::int32_t first, std::int32_t count, std::uint8_t* dst);
-    std::uint8_t* chunk_buffer(int which, std::size_t frames);
+    std::uint8_t* chunk_buffer(std::size_t frames);
     std::shared_ptr<const carried_state> carry(bool with_maps);
     void progress(std::int32_t frame);
 
@@ -161,7 +168,7 @@ private:
     bool limits_ready_ = false;                  // limits_ follow the maps
     big_vector<std::int32_t> stars_, new_stars_; // made when the star mask is on
     big_vector<std::uint8_t> marks_;             // made when a mask is on
-    big_vector<std::uint16_t> chunks_[2];        // 16-bit storage keeps 16-bit samples aligned
+    big_vector<std::uint16_t> chunk_;            // 16-bit storage keeps 16-bit samples aligned
     struct band_worker {
         fast::band_accumulator acc;
         big_vector<std::uint16_t> buffer; // frames of the band being summed
@@ -189,8 +196,8 @@ void fast_scanner::progress(std::int32_t frame) {
     st_.hooks.progress(p);
 }
 
-std::uint8_t* fast_scanner::chunk_buffer(int which, std::size_t frames) {
-    auto& buf = chunks_[which];
+std::uint8_t* fast_scanner::chunk_buffer(std::size_t frames) {
+    auto& buf = chunk_;
     const std::size_t need = (frames * geom_.frame_bytes() + 1) / 2;
     if (buf.size() < need) buf.resize(need);
     return reinterpret_cast<std::uint8_t*>(buf.data());
@@ -218,18 +225,20 @@ void fast_scanner::sum_packet(std::int32_t first_frame) {
     const std::size_t row_bytes = geom_.frame_bytes() / static_cast<std::size_t>(h);
     const auto frame_bytes = static_cast<std::int64_t>(geom_.frame_bytes());
     platform::input_file& file = st_.reader->file();
-    // Read-ahead: the kernel's own reading fetches this packet and the next one while the
-    // workers sum, so that the disk never waits for the arithmetic and no thread of ours waits
-    // for the disk in frame order (the bands read a packet's frames out of file order).
+    // Read-ahead: this packet and the next one are fetched in file order while the workers sum,
+    // so that the disk never waits for the arithmetic and no worker waits for the disk in frame
+    // order (the bands read a packet's frames out of file order). Files that cannot be read
+    // from several threads get the hint only.
     const std::int64_t ahead =
         std::min<std::int64_t>(2 * std::int64_t{packet}, std::int64_t{cfg_.end_frame} + 1 - first_frame);
     const std::int64_t packet_pos = ser::header_size + std::int64_t{first_frame} * frame_bytes;
     const std::int64_t ahead_bytes = std::max<std::int64_t>(ahead, packet) * frame_bytes;
-    file.will_need(packet_pos, ahead_bytes);
     const bool concurrent = file.concurrent_reads();
     if (concurrent) {
         if (!ahead_) ahead_ = std::make_unique<read_ahead>(file);
         ahead_->want(packet_pos, packet_pos + ahead_bytes);
+    } else {
+        file.will_need(packet_pos, ahead_bytes);
     }
 
     const unsigned parts = pool_.parts();
@@ -294,10 +303,6 @@ void fast_scanner::sum_packet(std::int32_t first_frame) {
 void fast_scanner::finish_packet() {
     const unsigned parts = pool_.parts();
     const std::int32_t h = geom_.height;
-    const auto rows = [&](unsigned part, std::int32_t& r0, std::int32_t& r1) {
-        r0 = static_cast<std::int32_t>(std::int64_t{h} * part / parts);
-        r1 = static_cast<std::int32_t>(std::int64_t{h} * (part + 1) / parts);
-    };
     const mask_switches sw = st_.current_switches();
     const std::size_t pixels = geom_.pixels();
     if ((sw.red || sw.blue || sw.stars) && marks_.size() != pixels) marks_.assign(pixels, 0);
@@ -327,8 +332,7 @@ void fast_scanner::finish_packet() {
         mark_inner([&](std::size_t i) { return stars_[i] != 0; });
         fast::dilate_marks(geom_, marks_.data(), cfg_.star_mask_half, sigma_.data());
         pool_.run(parts, [&](unsigned part) {
-            std::int32_t r0 = 0, r1 = 0;
-            rows(part, r0, r1);
+            const auto [r0, r1] = part_rows(part, parts, h);
             fast::find_stars(geom_, cfg_, mean_.data(), new_stars_.data(), r0, r1);
         });
         stars_.swap(new_stars_);
@@ -353,8 +357,7 @@ void fast_scanner::ensure_limits() {
     const unsigned parts = pool_.parts();
     const std::int32_t h = geom_.height;
     pool_.run(parts, [&](unsigned part) {
-        const auto r0 = static_cast<std::int32_t>(std::int64_t{h} * part / parts);
-        const auto r1 = static_cast<std::int32_t>(std::int64_t{h} * (part + 1) / parts);
+        const auto [r0, r1] = part_rows(part, parts, h);
         fast::compute_limits(geom_, mean_.data(), sigma_.data(), limits_.data(), r0, r1);
     });
     limits_ready_ = true;
@@ -369,7 +372,7 @@ void fast_scanner::test_frames(std::int32_t first_frame, std::int32_t count, std
     ensure_limits();
     for (std::int32_t done = 0; done < count;) {
         const std::int32_t n = std::min(per_chunk, count - done);
-        std::uint8_t* frames = chunk_buffer(0, static_cast<std::size_t>(n));
+        std::uint8_t* frames = chunk_buffer(static_cast<std::size_t>(n));
         read_frames(first_frame + done, n, frames);
         pool_.run(static_cast<unsigned>(n), [&, frames, done](unsigned k) {
             auto& list = out[static_cast<std::size_t>(done) + k];

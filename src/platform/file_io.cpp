@@ -87,20 +87,21 @@ public:
     std::size_t fetch(std::int64_t pos, std::size_t n, std::vector<std::uint8_t>& /*scratch*/) override {
         const std::int64_t end = std::min(pos + static_cast<std::int64_t>(n), size());
         if (pos < 0 || end <= pos) return 0;
-        // The system reads the pages in (it takes a hint for a limited stretch at a time, so
-        // the range goes in pieces); reading the last byte then waits for the reads before it,
-        // which were asked for first. Nothing is copied out.
-        constexpr std::int64_t piece = std::int64_t{128} << 10;
-        for (std::int64_t at = pos; at < end; at += piece)
-            ::posix_fadvise(fd_, static_cast<off_t>(at), static_cast<off_t>(std::min(piece, end - at)),
-                            POSIX_FADV_WILLNEED);
+        // The system reads the pages in; reading the last byte then waits for the reads before
+        // it, which were asked for first. Nothing is copied out.
+        will_need(pos, end - pos);
         unsigned char last = 0;
         if (read_at(end - 1, &last, 1) != 1) return 0;
         return static_cast<std::size_t>(end - pos);
     }
     void will_need(std::int64_t pos, std::int64_t n) override {
-        if (pos >= 0 && n > 0)
-            ::posix_fadvise(fd_, static_cast<off_t>(pos), static_cast<off_t>(n), POSIX_FADV_WILLNEED);
+        // The system takes such a hint for a limited stretch at a time (its read-ahead size):
+        // a longer range goes in pieces.
+        constexpr std::int64_t piece = std::int64_t{128} << 10;
+        if (pos < 0) return;
+        for (std::int64_t at = pos; at < pos + n; at += piece)
+            ::posix_fadvise(fd_, static_cast<off_t>(at), static_cast<off_t>(std::min(piece, pos + n - at)),
+                            POSIX_FADV_WILLNEED);
     }
 
 private:

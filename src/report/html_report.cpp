@@ -277,8 +277,8 @@ std::string report_html(const observation& o, std::string_view extra_section) {
     std::vector<std::vector<std::uint8_t>> strips(count);
     std::vector<std::string> strip_errors(count);
     {
-        const unsigned cores = std::thread::hardware_concurrency();
-        detect::work_pool pool(count > 1 && cores > 1 ? cores : 0);
+        const auto workers = static_cast<unsigned>(std::min<std::size_t>(std::thread::hardware_concurrency(), count));
+        detect::work_pool pool(workers > 1 ? workers : 0);
         pool.run(static_cast<unsigned>(count),
                  [&](unsigned k) { strips[k] = encode_png(cutout_strip(o.candidates[k]), &strip_errors[k]); });
     }

@@ -12,7 +12,6 @@ namespace serflash::report {
 namespace {
 
 constexpr std::int32_t box_side = 2 * box_half + 1;
-constexpr std::int32_t cutout_side = 2 * cutout_half + 1;
 
 using block = std::vector<std::int32_t>;
 
@@ -195,18 +194,19 @@ void read_blocks(ser::ser_reader& reader, const std::vector<detect::candidate>& 
             span.samples.resize(static_cast<std::size_t>(rows) * static_cast<std::size_t>(w));
             reader.read_rows(f, span.top, rows, span.samples);
         }
-        // The block's rows inside the frame lie in one span; rows outside it read as -1.
-        const auto cut = [&](std::int32_t left, std::int32_t top, std::int32_t side) {
-            const std::int32_t row = std::clamp(top + side / 2, 0, h - 1);
+        // A block's rows inside the frame lie in the span of its centre row.
+        const auto cut = [&](const detect::detection& peak, std::int32_t half) {
+            const std::int32_t side = 2 * half + 1;
             for (const row_span& span : spans)
-                if (row >= span.top && row <= span.bottom)
-                    return cut_block({span.samples, w, span.top, span.bottom - span.top + 1}, left, top, side, side);
+                if (peak.y >= span.top && peak.y <= span.bottom)
+                    return cut_block({span.samples, w, span.top, span.bottom - span.top + 1}, peak.x - half,
+                                     peak.y - half, side, side);
             return block(static_cast<std::size_t>(side) * static_cast<std::size_t>(side), -1);
         };
         for (std::size_t k = 0; k < all.size(); ++k) {
             const detect::detection& peak = candidates[k].peak.det;
-            if (all[k].wants_box(f)) all[k].boxes[f] = cut(peak.x - box_half, peak.y - box_half, box_side);
-            if (all[k].wants_cut(f)) all[k].cuts[f] = cut(peak.x - cutout_half, peak.y - cutout_half, cutout_side);
+            if (all[k].wants_box(f)) all[k].boxes[f] = cut(peak, box_half);
+            if (all[k].wants_cut(f)) all[k].cuts[f] = cut(peak, cutout_half);
         }
     }
 }

@@ -28,6 +28,11 @@ public:
     }
     bool concurrent_reads() const override { return file_->concurrent_reads(); }
     void will_need(std::int64_t pos, std::int64_t n) override { file_->will_need(pos, n); }
+    // Only the cache is warmed or asked: the patched bytes do not matter here.
+    std::size_t fetch(std::int64_t pos, std::size_t n, std::vector<std::uint8_t>& scratch) override {
+        return file_->fetch(pos, n, scratch);
+    }
+    bool in_memory(std::int64_t pos, std::size_t n) const override { return file_->in_memory(pos, n); }
 
 private:
     std::unique_ptr<platform::input_file> file_;
