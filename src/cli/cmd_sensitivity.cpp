@@ -22,6 +22,7 @@ struct sensitivity_cli {
     sensitivity::sensitivity_options options;
     std::string sigmas = "3:15:1";
     std::string counts;
+    bool two_frames = false;
     CLI::Option* counts_option = nullptr;
 };
 
@@ -108,14 +109,14 @@ command_runner add_sensitivity_command(CLI::App& app) {
                     "Radius (Gaussian sigma) of the spot in pixels (default that of `serflash synth`, 0.8)")
         ->check(CLI::Range(0.05, 20.0))
         ->group(group);
-    cmd->add_flag_function(
-           "--two-frames", [c](std::int64_t) { c->options.flash_frames = 2; },
-           "Flashes of two frames, the second at half the amplitude of the first (default: one frame)")
+    cmd->add_flag("--two-frames", c->two_frames,
+                  "Flashes of two frames, the second at half the amplitude of the first (default: one frame)")
         ->group(group);
     cmd->add_option("--seed", c->options.seed, "Seed of the places and frames drawn (default 1)")->group(group);
 
     const auto check = [c]() -> int {
         if (!finish_request(c->scan, "sensitivity")) return 2;
+        c->options.flash_frames = c->two_frames ? 2 : 1;
         // --threads (a scan option) also sets the cores of the injected runs.
         c->options.threads = c->scan.request.threads;
         const bool by_counts = c->counts_option->count() > 0;

@@ -59,4 +59,11 @@ set +e
 set -e
 [ $rc -eq 2 ] || fail "bad ladder exit status $rc"
 grep -q "last amplitude" err.txt || fail "bad ladder message"
+
+# A value given to a switch is a usage error, not a crash.
+set +e
+"$serflash" sensitivity m1.ser --two-frames=--threads --dir measured >/dev/null 2>err.txt; rc=$?
+set -e
+[ $rc -ne 0 ] && [ $rc -lt 128 ] || fail "valued switch exit status $rc"
+grep -q "two-frames" err.txt || fail "valued switch message"
 echo OK
