@@ -412,10 +412,8 @@ void test_frame_impl(const frame_geometry& g, const scan_settings& cfg, const T*
     }
 }
 
-// Ring sums of the star test for the columns [c0, c1] of row j, every lane adding its ring
-// pixels in the order of the one-pixel test: top row left to right, the rows between (left
-// then right pixel), bottom row left to right.
-// The ring pixels of (j, c) as offsets from the centre, in the order of the one-pixel test.
+// The ring pixels of (j, c) as offsets from the centre, in the order of the one-pixel test: top
+// row left to right, the rows between (left then right pixel), bottom row left to right.
 std::vector<std::ptrdiff_t> ring_offsets(std::size_t w, std::int32_t s) {
     std::vector<std::ptrdiff_t> out;
     const auto at = [&](std::int64_t dr, std::int64_t dc) {
@@ -432,8 +430,9 @@ std::vector<std::ptrdiff_t> ring_offsets(std::size_t w, std::int32_t s) {
 
 using f64x8 = double __attribute__((vector_size(64)));
 
-// 32 columns at a time, the sums in registers while the ring pixels go by; each lane adds its
-// ring pixels in the order of the one-pixel test.
+// Ring sums of the star test for the columns [c0, c1] of row j, 32 columns at a time, the sums
+// in registers while the ring pixels go by; each lane adds its ring pixels in the order of the
+// one-pixel test.
 SERFLASH_CLONES void ring_sums(const double* mean_map, std::size_t w, std::int32_t j, const std::ptrdiff_t* ring,
                                std::size_t ring_size, std::size_t c0, std::size_t c1, double* sum, double* sum_sq) {
     const double* centre_row = mean_map + static_cast<std::size_t>(j) * w;

@@ -133,10 +133,7 @@ public:
     void before_closing(scan_state& st) override;
 
 private:
-    static unsigned worker_count(const fast_scan_options& o) {
-        unsigned n = o.threads != 0 ? o.threads : std::max(1U, std::thread::hardware_concurrency());
-        return n <= 1 ? 0U : n;
-    }
+    static unsigned worker_count(const fast_scan_options& o) { return work_pool::workers_for(usable_cores(o.threads)); }
 
     bool prepare_arrays();
     run_end replay_pass();

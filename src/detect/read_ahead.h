@@ -31,7 +31,7 @@ private:
 
     platform::input_file& file_;
     std::size_t block_bytes_;
-    std::vector<std::uint8_t> block_; // for files read through a copy; the read-ahead thread's
+    std::vector<std::uint8_t> block_; // scratch for files that can only be fetched through a copy
     mutable std::mutex mutex_;
     std::condition_variable wake_;
     std::int64_t pos_ = 0;    // next byte to read

@@ -1,6 +1,12 @@
 #include "detect/work_pool.h"
 
+#include <algorithm>
+
 namespace serflash::detect {
+
+unsigned usable_cores(unsigned requested) {
+    return requested != 0 ? requested : std::max(1U, std::thread::hardware_concurrency());
+}
 
 work_pool::work_pool(unsigned workers) {
     threads_.reserve(workers);

@@ -10,10 +10,15 @@
 
 namespace serflash::detect {
 
+// The threads a job asking for `requested` runs on: every core of this machine for 0.
+unsigned usable_cores(unsigned requested);
+
 class work_pool {
 public:
     // workers == 0 runs every job on the caller's thread inside start().
     explicit work_pool(unsigned workers);
+    // A pool that runs jobs on `threads` threads: one needs no thread of the pool's own.
+    static unsigned workers_for(unsigned threads) { return threads <= 1 ? 0U : threads; }
     ~work_pool();
     work_pool(const work_pool&) = delete;
     work_pool& operator=(const work_pool&) = delete;

@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <thread>
 
 namespace serflash::report {
 namespace {
@@ -277,8 +276,8 @@ std::string report_html(const observation& o, std::string_view extra_section) {
     std::vector<std::vector<std::uint8_t>> strips(count);
     std::vector<std::string> strip_errors(count);
     {
-        const auto workers = static_cast<unsigned>(std::min<std::size_t>(std::thread::hardware_concurrency(), count));
-        detect::work_pool pool(workers > 1 ? workers : 0);
+        const auto threads = static_cast<unsigned>(std::min<std::size_t>(detect::usable_cores(0), count));
+        detect::work_pool pool(detect::work_pool::workers_for(threads));
         pool.run(static_cast<unsigned>(count),
                  [&](unsigned k) { strips[k] = encode_png(cutout_strip(o.candidates[k]), &strip_errors[k]); });
     }

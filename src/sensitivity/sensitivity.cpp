@@ -5,6 +5,7 @@
 #include "detect/passes.h"
 #include "detect/rules.h"
 #include "detect/scan_state.h"
+#include "detect/work_pool.h"
 #include "report/observation.h"
 
 #include <algorithm>
@@ -420,7 +421,7 @@ platform::result<file_sensitivity> measure_sensitivity(platform::file_system& re
         reader.read_ser_header();
         samples = static_cast<std::int64_t>(reader.samples_per_frame());
     }
-    const unsigned cores = options.threads > 0 ? options.threads : std::max(1U, std::thread::hardware_concurrency());
+    const unsigned cores = detect::usable_cores(options.threads);
     const auto by_memory = static_cast<unsigned>(
         std::clamp<std::int64_t>(runs_memory / (samples * run_bytes_per_sample + run_fixed_bytes), 1, 4096));
     const unsigned at_once = std::max(1U, std::min({cores, by_memory, static_cast<unsigned>(runs.size())}));

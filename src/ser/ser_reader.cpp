@@ -279,7 +279,9 @@ void ser_reader::read_frame(std::span<std::uint16_t> frame_buf) {
 void ser_reader::read_rows(std::int32_t k, std::int32_t first_row, std::int32_t rows, std::span<std::uint16_t> out) {
     const std::int32_t depth = header_.PixelDepthPerPlane;
     const std::size_t row_samples = static_cast<std::size_t>(std::max(header_.ImageWidth, 0));
-    const std::size_t n = std::min(static_cast<std::size_t>(std::max(rows, 0)) * row_samples, out.size());
+    // Rows past the frame's last would come from the next frame: they are left at zero.
+    const std::int32_t in_frame = std::clamp(rows, 0, std::max(header_.ImageHeight - first_row, 0));
+    const std::size_t n = std::min(static_cast<std::size_t>(in_frame) * row_samples, out.size());
     if ((depth != 8 && depth != 16) || first_row < 0 || !check_geometry()) {
         std::fill(out.begin(), out.end(), std::uint16_t{0});
         return;

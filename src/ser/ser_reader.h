@@ -93,8 +93,9 @@ public:
     // integer mean, shifted as a mono sample is. Depths other than 8 and 16 give zeros and do
     // not move the stream.
     void read_frame(std::span<std::uint16_t> frame_buf);
-    // Reads `rows` rows of frame k from first_row (all inside the frame) into out (rows x W
-    // samples), as read_frame would give them; the stream's position is then unspecified.
+    // Reads `rows` rows of frame k from first_row into out (rows x W samples), as read_frame
+    // would give them; rows below the frame's last are zeros. The stream's position is then
+    // unspecified.
     void read_rows(std::int32_t k, std::int32_t first_row, std::int32_t rows, std::span<std::uint16_t> out);
     // Positions at the start of frame k: 178 + k x W x H x b in 64-bit arithmetic.
     void seek_frame(std::int32_t k);
