@@ -5,7 +5,7 @@ set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
 packages=(g++ clang clang-format libclang-rt-14-dev cmake ninja-build pkg-config
-          libgtest-dev libgmock-dev libcli11-dev nlohmann-json3-dev libpng-dev libxml2-dev
+          libgtest-dev libgmock-dev libcli11-dev nlohmann-json3-dev libpng-dev libxml2-dev liberfa-dev
           qt6-base-dev qt6-base-dev-tools libgl-dev libglx-dev
           xvfb xauth fonts-dejavu-core)
 missing=()
