@@ -1,4 +1,5 @@
 #include "cli/commands.h"
+#include "cli/synth_night_options.h"
 #include "ser/frame_times.h"
 #include "synth/synth.h"
 
@@ -88,6 +89,8 @@ struct synth_options {
     std::vector<std::pair<CLI::Option*, double synth::params::*>> levels;
     std::vector<CLI::Option*> time_options; // any of them given asks for time stamps
     synth::params checked;                  // what is written: the typed values over the defaults
+    std::shared_ptr<night_options> night;
+    std::optional<synth::night_params> night_checked; // set when a night is asked for
 };
 
 void print_truth(const synth::params& p, const synth::ground_truth& t) {
@@ -220,7 +223,9 @@ command_runner add_synth_command(CLI::App& app) {
     cmd->add_option("--datetime-utc", g.datetime_utc, "Start time, UTC, in 100-nanosecond ticks since the year 1")
         ->capture_default_str();
 
-    const auto check = [o] {
+    o->night = add_night_options(*cmd);
+
+    const auto check = [o, cmd] {
         synth::params p = synth::default_params(o->given.depth);
         for (const auto& [opt, field] : o->levels) p.*field = opt->count() > 0 ? o->given.*field : p.*field;
         const synth::params& typed = o->given;
@@ -276,9 +281,23 @@ command_runner add_synth_command(CLI::App& app) {
             p.flashes.push_back(f);
         }
         o->checked = p;
+        if (night_requested(*o->night)) {
+            o->night_checked = night_from_options(*o->night, *cmd, p);
+            if (!o->night_checked) return 2;
+        }
         return 0;
     };
     return {check, [o] {
+                if (o->night_checked) {
+                    const synth::night_result r =
+                        synth::write_night(platform::native_file_system(), o->out, *o->night_checked);
+                    if (!r.ok) {
+                        std::cerr << "serflash synth: " << r.error << "\n";
+                        return 1;
+                    }
+                    print_night(o->out, r.truth);
+                    return 0;
+                }
                 const synth::params& p = o->checked;
                 const synth::result r = synth::write_ser(platform::native_file_system(), o->out, p);
                 if (!r.ok) {

@@ -2,6 +2,8 @@
 
 #include "ser/ser_reader.h"
 #include "ser/ser_writer.h"
+#include "synth/file_parts.h"
+#include "synth/random.h"
 
 #include <algorithm>
 #include <bit>
@@ -11,108 +13,6 @@
 
 namespace serflash::synth {
 namespace {
-
-std::uint64_t splitmix64(std::uint64_t& state) {
-    std::uint64_t z = (state += 0x9e3779b97f4a7c15ULL);
-    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
-    z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
-    return z ^ (z >> 31);
-}
-
-// xoshiro256**: small, fast and the same on every machine.
-class random_source {
-public:
-    explicit random_source(std::uint64_t seed) {
-        for (auto& s : state_) s = splitmix64(seed);
-    }
-    std::uint64_t next() {
-        const std::uint64_t result = std::rotl(state_[1] * 5, 7) * 9;
-        const std::uint64_t t = state_[1] << 17;
-        state_[2] ^= state_[0];
-        state_[3] ^= state_[1];
-        state_[1] ^= state_[2];
-        state_[0] ^= state_[3];
-        state_[2] ^= t;
-        state_[3] = std::rotl(state_[3], 45);
-        return result;
-    }
-    // Uniform in [0, 1).
-    double uniform() { return static_cast<double>(next() >> 11) * 0x1.0p-53; }
-    // Uniform in (0, 1), safe for a logarithm.
-    double uniform_open() { return (static_cast<double>(next() >> 11) + 0.5) * 0x1.0p-53; }
-    std::int32_t below(std::int32_t n) { return static_cast<std::int32_t>(uniform() * static_cast<double>(n)); }
-
-private:
-    std::uint64_t state_[4]{};
-};
-
-// Standard normal numbers by the ziggurat method (128 layers): one table look-up and one
-// multiplication for nearly every number, which keeps a 1000-frame file fast to make.
-class normal_source {
-public:
-    normal_source() {
-        const double m1 = 2147483648.0;
-        const double v = 9.91256303526217e-3; // area of each layer
-        double d = tail_start;
-        double t = d;
-        const double q = v / std::exp(-0.5 * d * d);
-        limit_[0] = static_cast<std::uint32_t>(d / q * m1);
-        limit_[1] = 0;
-        width_[0] = q / m1;
-        width_[127] = d / m1;
-        height_[0] = 1.0;
-        height_[127] = std::exp(-0.5 * d * d);
-        for (int i = 126; i >= 1; --i) {
-            d = std::sqrt(-2.0 * std::log(v / d + std::exp(-0.5 * d * d)));
-            limit_[i + 1] = static_cast<std::uint32_t>(d / t * m1);
-            t = d;
-            height_[i] = std::exp(-0.5 * d * d);
-            width_[i] = d / m1;
-        }
-    }
-
-    double draw(random_source& rng) const {
-        for (;;) {
-            const auto bits = static_cast<std::uint32_t>(rng.next() >> 32);
-            const auto hz = static_cast<std::int32_t>(bits);
-            const std::uint32_t layer = bits & 127u;
-            const std::uint32_t magnitude = hz < 0 ? 0u - bits : bits;
-            const double x = hz * width_[layer];
-            if (magnitude < limit_[layer]) return x;
-            if (layer == 0) {
-                double xt = 0;
-                double y = 0;
-                do {
-                    xt = -std::log(rng.uniform_open()) / tail_start;
-                    y = -std::log(rng.uniform_open());
-                } while (y + y < xt * xt);
-                return hz > 0 ? tail_start + xt : -tail_start - xt;
-            }
-            if (height_[layer] + rng.uniform() * (height_[layer - 1] - height_[layer]) < std::exp(-0.5 * x * x))
-                return x;
-        }
-    }
-
-private:
-    static constexpr double tail_start = 3.442619855899;
-    std::uint32_t limit_[128]{};
-    double width_[128]{};
-    double height_[128]{};
-};
-
-class memory_output final : public platform::output_file {
-public:
-    explicit memory_output(std::vector<std::uint8_t>& bytes) : bytes_(bytes) {}
-    bool write(const void* src, std::size_t n) override {
-        const auto* p = static_cast<const std::uint8_t*>(src);
-        bytes_.insert(bytes_.end(), p, p + n);
-        return true;
-    }
-    bool close() override { return true; }
-
-private:
-    std::vector<std::uint8_t>& bytes_;
-};
 
 struct scene {
     std::vector<float> level;  // noise-free sky, regions and hot pixels
@@ -192,10 +92,6 @@ std::int64_t frame_bytes_of(const params& p) {
 // the reader takes is the mono scene.
 constexpr double colour_weights[3] = {1.08, 1.0, 0.92};
 
-void put_le64(std::uint8_t* dst, std::uint64_t v) {
-    for (int i = 0; i < 8; ++i) dst[i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-
 bool generate(const params& p, platform::output_file& out, ground_truth& truth) {
     random_source rng(p.seed);
     const normal_source normal;
@@ -232,18 +128,7 @@ bool generate(const params& p, platform::output_file& out, ground_truth& truth) 
         spread[i] = static_cast<float>(p.noise);
     }
 
-    ser::ser_header h =
-        ser::make_header(p.width, p.height, p.depth, p.header_frame_count < 0 ? p.frames : p.header_frame_count);
-    ser::set_text(h.FileID, p.file_id);
-    ser::set_text(h.Observer, p.observer);
-    ser::set_text(h.Instrument, p.instrument);
-    ser::set_text(h.Telescope, p.telescope);
-    h.LuID = p.lu_id;
-    h.ColorID = p.color_id;
-    h.LittleEndian = p.little_endian;
-    h.Datetime = p.datetime;
-    h.DatetimeUTC = p.datetime_utc;
-    ser::ser_writer writer(out, h);
+    ser::ser_writer writer(out, file_header(p));
     writer.set_high_byte_first(p.swap_bytes);
 
     const float top = p.depth == 8 ? 255.0f : 65535.0f;
@@ -288,13 +173,7 @@ bool generate(const params& p, platform::output_file& out, ground_truth& truth) 
             ++truth.frames_written;
         }
     }
-    if (p.write_times) {
-        const std::vector<std::int64_t> stamps = time_stamps(p);
-        bytes.resize(8 * stamps.size());
-        for (std::size_t k = 0; k < stamps.size(); ++k)
-            put_le64(bytes.data() + 8 * k, static_cast<std::uint64_t>(stamps[k]));
-        writer.write_bytes(bytes);
-    }
+    if (p.write_times) writer.write_bytes(time_stamp_bytes(p));
     if (p.extra_bytes > 0) {
         bytes.resize(static_cast<std::size_t>(p.extra_bytes));
         for (auto& b : bytes) b = static_cast<std::uint8_t>(rng.next() >> 56);
@@ -393,6 +272,30 @@ std::vector<std::int64_t> time_stamps(const params& p) {
         stamps.push_back(static_cast<std::int64_t>(static_cast<std::uint64_t>(ticks) | flags));
     }
     return stamps;
+}
+
+ser::ser_header file_header(const params& p) {
+    ser::ser_header h =
+        ser::make_header(p.width, p.height, p.depth, p.header_frame_count < 0 ? p.frames : p.header_frame_count);
+    ser::set_text(h.FileID, p.file_id);
+    ser::set_text(h.Observer, p.observer);
+    ser::set_text(h.Instrument, p.instrument);
+    ser::set_text(h.Telescope, p.telescope);
+    h.LuID = p.lu_id;
+    h.ColorID = p.color_id;
+    h.LittleEndian = p.little_endian;
+    h.Datetime = p.datetime;
+    h.DatetimeUTC = p.datetime_utc;
+    return h;
+}
+
+std::vector<std::uint8_t> time_stamp_bytes(const params& p) {
+    const std::vector<std::int64_t> stamps = time_stamps(p);
+    std::vector<std::uint8_t> bytes(8 * stamps.size());
+    for (std::size_t k = 0; k < stamps.size(); ++k)
+        for (std::size_t b = 0; b < 8; ++b)
+            bytes[8 * k + b] = static_cast<std::uint8_t>(static_cast<std::uint64_t>(stamps[k]) >> (8 * b));
+    return bytes;
 }
 
 result write_ser(platform::file_system& fs, const std::string& path, const params& p) {
