@@ -1,6 +1,7 @@
 #include "report/match.h"
 
 #include "report/csv.h"
+#include "report/tables.h"
 #include "ser/frame_times.h"
 
 #include <nlohmann/json.hpp>
@@ -45,6 +46,39 @@ bool parse_number(const std::string& s, T& out) {
     return ec == std::errc{} && end == s.data() + s.size();
 }
 
+// One candidate from its fields as the candidates table writes them (a JSON document's values
+// are turned into the same texts by the candidate record's columns). `at` gives a field's text,
+// `has` whether the record has that column.
+template <typename At, typename Has>
+bool read_candidate(const At& at, const Has& has, const std::string& where, station_candidate& c, std::string& error) {
+    c.file = at("file");
+    if (!parse_number(at("peak_frame"), c.peak_frame) || !parse_number(at("x"), c.x) || !parse_number(at("y"), c.y) ||
+        (has("candidate") && !parse_number(at("candidate"), c.candidate))) {
+        error = where + "a frame, position or candidate number is not a whole number";
+        return false;
+    }
+    if (!at("peak_sigma").empty()) {
+        double v = 0.0;
+        if (!parse_number(at("peak_sigma"), v)) {
+            error = where + "peak_sigma \"" + at("peak_sigma") + "\" is not a number";
+            return false;
+        }
+        c.peak_sigma = v;
+    }
+    c.utc_peak = at("utc_peak");
+    if (!c.utc_peak.empty()) {
+        c.ticks = parse_utc(c.utc_peak);
+        if (!c.ticks) {
+            error = where + "utc_peak \"" + c.utc_peak + "\" is not a time such as 2026-12-08T21:14:03.125Z";
+            return false;
+        }
+    }
+    return true;
+}
+
+// The columns a candidates table must have to be paired.
+constexpr const char* needed_columns[] = {"file", "peak_frame", "x", "y", "utc_peak", "peak_sigma"};
+
 std::optional<station> read_csv_station(const std::string& path, const std::string& text, std::string& error) {
     std::string why;
     const auto rows = parse_csv(text, &why);
@@ -59,7 +93,7 @@ std::optional<station> read_csv_station(const std::string& path, const std::stri
     const std::vector<std::string>& header = rows->front();
     std::map<std::string, std::size_t> column;
     for (std::size_t i = 0; i < header.size(); ++i) column[header[i]] = i;
-    for (const char* needed : {"file", "peak_frame", "x", "y", "utc_peak", "peak_sigma"})
+    for (const char* needed : needed_columns)
         if (column.count(needed) == 0) {
             error = path + ": not a candidates table (its first line has no column \"" + needed + "\")";
             return std::nullopt;
@@ -84,30 +118,9 @@ std::optional<station> read_csv_station(const std::string& path, const std::stri
         }
         const auto at = [&](const char* name) -> const std::string& { return row[column.at(name)]; };
         station_candidate c;
-        c.file = at("file");
-        if (!parse_number(at("peak_frame"), c.peak_frame) || !parse_number(at("x"), c.x) ||
-            !parse_number(at("y"), c.y) || (has("candidate") && !parse_number(at("candidate"), c.candidate))) {
-            error = where + "a frame, position or candidate number is not a whole number";
-            return std::nullopt;
-        }
+        if (!read_candidate(at, has, where, c, error)) return std::nullopt;
         if (!has("candidate")) c.candidate = static_cast<std::int32_t>(r);
-        if (!at("peak_sigma").empty()) {
-            double v = 0.0;
-            if (!parse_number(at("peak_sigma"), v)) {
-                error = where + "peak_sigma \"" + at("peak_sigma") + "\" is not a number";
-                return std::nullopt;
-            }
-            c.peak_sigma = v;
-        }
-        c.utc_peak = at("utc_peak");
-        if (!c.utc_peak.empty()) {
-            c.ticks = parse_utc(c.utc_peak);
-            if (!c.ticks) {
-                error = where + "utc_peak \"" + c.utc_peak + "\" is not a time such as 2026-12-08T21:14:03.125Z";
-                return std::nullopt;
-            }
-            times_of_file[c.file].push_back({c.peak_frame, *c.ticks});
-        }
+        if (c.ticks) times_of_file[c.file].push_back({c.peak_frame, *c.ticks});
         std::int32_t first = 0;
         if (has("utc_start") && has("first_frame") && parse_number(at("first_frame"), first))
             if (const auto t = parse_utc(at("utc_start"))) times_of_file[c.file].push_back({first, *t});
@@ -128,7 +141,7 @@ std::optional<station> read_csv_station(const std::string& path, const std::stri
     return st;
 }
 
-bool read_json_document(const nlohmann::json& doc, station& st, const std::string& where, std::string& error) {
+bool read_json_document(const nlohmann::ordered_json& doc, station& st, const std::string& where, std::string& error) {
     if (!doc.is_object() || doc.value("format", "") != "serflash-candidates" || !doc.contains("candidates") ||
         !doc["candidates"].is_array()) {
         error = where + "not a serflash candidates document";
@@ -140,27 +153,24 @@ bool read_json_document(const nlohmann::json& doc, station& st, const std::strin
         if (rate.is_number() && rate.get<double>() > 0.0) interval = 1.0 / rate.get<double>();
     }
     for (const auto& j : doc["candidates"]) {
-        station_candidate c;
-        try {
-            c.file = j.at("file").get<std::string>();
-            c.candidate = j.at("candidate").get<std::int32_t>();
-            c.peak_frame = j.at("peak_frame").get<std::int32_t>();
-            c.x = j.at("x").get<std::int32_t>();
-            c.y = j.at("y").get<std::int32_t>();
-            if (j.at("peak_sigma").is_number()) c.peak_sigma = j.at("peak_sigma").get<double>();
-            const auto& utc = j.at("utc_peak");
-            if (!utc.is_null()) c.utc_peak = utc.get<std::string>();
-        } catch (const nlohmann::json::exception& e) {
-            error = where + "a candidate lacks a field or has one of the wrong kind (" + e.what() + ")";
+        if (!j.is_object()) {
+            error = where + "a candidate is not an object";
             return false;
         }
-        if (!c.utc_peak.empty()) {
-            c.ticks = parse_utc(c.utc_peak);
-            if (!c.ticks) {
-                error = where + "utc_peak \"" + c.utc_peak + "\" is not a time such as 2026-12-08T21:14:03.125Z";
+        for (const char* needed : needed_columns)
+            if (!j.contains(needed) || !j.contains("candidate")) {
+                error = where + "a candidate lacks a field (it needs \"candidate\" and \"" + needed + "\")";
                 return false;
             }
-        }
+        const auto has = [&](const char* name) { return j.contains(name) && find_candidate_column(name) != nullptr; };
+        std::map<std::string, std::string> texts;
+        const auto at = [&](const char* name) -> const std::string& {
+            auto [it, added] = texts.try_emplace(name);
+            if (added && has(name)) it->second = find_candidate_column(name)->to_text(j.at(name));
+            return it->second;
+        };
+        station_candidate c;
+        if (!read_candidate(at, has, where, c, error)) return false;
         c.frame_interval = interval;
         st.candidates.push_back(std::move(c));
     }
@@ -168,9 +178,9 @@ bool read_json_document(const nlohmann::json& doc, station& st, const std::strin
 }
 
 std::optional<station> read_json_station(const std::string& path, const std::string& text, std::string& error) {
-    nlohmann::json doc;
+    nlohmann::ordered_json doc;
     try {
-        doc = nlohmann::json::parse(text);
+        doc = nlohmann::ordered_json::parse(text);
     } catch (const nlohmann::json::parse_error& e) {
         error = path + ": not readable JSON (" + e.what() + ")";
         return std::nullopt;

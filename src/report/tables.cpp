@@ -75,35 +75,48 @@ json settings_json(const observation& o) {
                 {"bit_shift", o.bit_shift}};
 }
 
-json candidate_json(const observation& o, const measured_candidate& m) {
-    const detect::candidate& c = m.c;
+json light_curve_json(const observation& o, const measured_candidate& m) {
     json curve_utc = json::array();
     for (std::size_t i = 0; i < m.curve.excess.size(); ++i)
         curve_utc.push_back(text_or_null(o.utc_text(m.curve.first_frame + static_cast<std::int32_t>(i))));
     json excess = json::array();
     for (const double e : m.curve.excess) excess.push_back(number_or_null(e));
-    return json{{"candidate", c.number},
-                {"file", o.name},
-                {"peak_frame", c.peak.frame},
-                {"first_frame", c.first_frame},
-                {"last_frame", c.last_frame},
-                {"x", c.peak.det.x},
-                {"y", c.peak.det.y},
-                {"utc_peak", text_or_null(o.utc_text(c.peak.frame))},
-                {"utc_start", text_or_null(o.utc_text(c.first_frame))},
-                {"time_source", ser::time_source_name(o.times.source)},
-                {"duration_frames", c.duration_frames()},
-                {"peak_sigma", number_or_null(c.peak.significance())},
-                {"peak_excess", number_or_null(c.peak.excess())},
-                {"integrated_excess", number_or_null(m.integrated_excess)},
-                {"highest_threshold", c.highest_threshold()},
-                {"thresholds", c.thresholds},
-                {"detections", c.detections},
-                {"light_curve",
-                 {{"first_frame", m.curve.first_frame},
-                  {"excess", excess},
-                  {"sigma", number_or_null(m.curve.sigma)},
-                  {"utc", curve_utc}}}};
+    return {{"first_frame", m.curve.first_frame},
+            {"excess", excess},
+            {"sigma", number_or_null(m.curve.sigma)},
+            {"utc", curve_utc}};
+}
+
+using om = const measured_candidate&;
+using ob = const observation&;
+
+// The candidate record. The CSV table holds these columns in this order; each candidate's JSON
+// object holds them too, followed by its light curve.
+const candidate_column columns[] = {
+    {"candidate", plain_text, [](ob, om m) -> json { return m.c.number; }},
+    {"file", plain_text, [](ob o, om) -> json { return o.name; }},
+    {"peak_frame", plain_text, [](ob, om m) -> json { return m.c.peak.frame; }},
+    {"first_frame", plain_text, [](ob, om m) -> json { return m.c.first_frame; }},
+    {"last_frame", plain_text, [](ob, om m) -> json { return m.c.last_frame; }},
+    {"x", plain_text, [](ob, om m) -> json { return m.c.peak.det.x; }},
+    {"y", plain_text, [](ob, om m) -> json { return m.c.peak.det.y; }},
+    {"utc_peak", plain_text, [](ob o, om m) { return text_or_null(o.utc_text(m.c.peak.frame)); }},
+    {"utc_start", plain_text, [](ob o, om m) { return text_or_null(o.utc_text(m.c.first_frame)); }},
+    {"time_source", plain_text, [](ob o, om) -> json { return ser::time_source_name(o.times.source); }},
+    {"duration_frames", plain_text, [](ob, om m) -> json { return m.c.duration_frames(); }},
+    {"peak_sigma", decimals_text<sigma_decimals>, [](ob, om m) { return number_or_null(m.c.peak.significance()); }},
+    {"peak_excess", decimals_text<counts_decimals>, [](ob, om m) { return number_or_null(m.c.peak.excess()); }},
+    {"integrated_excess", decimals_text<counts_decimals>, [](ob, om m) { return number_or_null(m.integrated_excess); }},
+    {"highest_threshold", plain_text, [](ob, om m) -> json { return m.c.highest_threshold(); }},
+    {"thresholds", plain_text, [](ob, om m) -> json { return m.c.thresholds; }},
+    {"detections", plain_text, [](ob, om m) -> json { return m.c.detections; }},
+};
+
+json candidate_json(const observation& o, const measured_candidate& m) {
+    json out = json::object();
+    for (const candidate_column& column : columns) out[column.name] = column.to_json(o, m);
+    out["light_curve"] = light_curve_json(o, m);
+    return out;
 }
 
 } // namespace
@@ -124,17 +137,46 @@ std::string candidate_line(const detect::candidate& c, const ser::frame_times& t
     return line + ", " + (sigma.empty() ? std::string("n/a") : sigma) + " sigma";
 }
 
+std::span<const candidate_column> candidate_table() { return columns; }
+
+const candidate_column* find_candidate_column(std::string_view name) {
+    for (const candidate_column& column : columns)
+        if (name == column.name) return &column;
+    return nullptr;
+}
+
+std::string plain_text(const json& value) {
+    if (value.is_string()) return value.get<std::string>();
+    if (value.is_null()) return {};
+    if (value.is_array()) {
+        std::string out;
+        for (const json& v : value) out += (out.empty() ? "" : " ") + plain_text(v);
+        return out;
+    }
+    return value.dump();
+}
+
+std::vector<std::string> candidate_column_names() {
+    std::vector<std::string> names;
+    for (const candidate_column& column : columns) names.emplace_back(column.name);
+    return names;
+}
+
+std::vector<std::string> candidate_texts(const json& candidate) {
+    std::vector<std::string> texts;
+    for (const candidate_column& column : columns) {
+        const auto it = candidate.is_object() ? candidate.find(column.name) : candidate.end();
+        texts.push_back(it == candidate.end() ? std::string{} : column.to_text(*it));
+    }
+    return texts;
+}
+
 std::string candidates_csv(const observation& o) {
-    std::string out = csv_line(std::vector<std::string>(candidate_columns.begin(), candidate_columns.end()));
+    std::string out = csv_line(candidate_column_names());
     for (const measured_candidate& m : o.candidates) {
-        const detect::candidate& c = m.c;
-        out += csv_line({std::to_string(c.number), o.name, std::to_string(c.peak.frame), std::to_string(c.first_frame),
-                         std::to_string(c.last_frame), std::to_string(c.peak.det.x), std::to_string(c.peak.det.y),
-                         o.utc_text(c.peak.frame), o.utc_text(c.first_frame), ser::time_source_name(o.times.source),
-                         std::to_string(c.duration_frames()), fixed_decimals(c.peak.significance(), sigma_decimals),
-                         fixed_decimals(c.peak.excess(), counts_decimals),
-                         fixed_decimals(m.integrated_excess, counts_decimals), std::to_string(c.highest_threshold()),
-                         thresholds_text(c.thresholds), std::to_string(c.detections)});
+        json values = json::object();
+        for (const candidate_column& column : columns) values[column.name] = column.to_json(o, m);
+        out += csv_line(candidate_texts(values));
     }
     return out;
 }

@@ -1,34 +1,49 @@
 #pragma once
 // The candidates of one file as a CSV table and as a JSON document.
+#include "report/csv.h"
 #include "report/observation.h"
 
-#include <array>
+#include <nlohmann/json.hpp>
+
+#include <span>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace serflash::report {
-
-// The columns of NAME_candidates.csv, in order.
-inline constexpr std::array<const char*, 17> candidate_columns = {"candidate",
-                                                                  "file",
-                                                                  "peak_frame",
-                                                                  "first_frame",
-                                                                  "last_frame",
-                                                                  "x",
-                                                                  "y",
-                                                                  "utc_peak",
-                                                                  "utc_start",
-                                                                  "time_source",
-                                                                  "duration_frames",
-                                                                  "peak_sigma",
-                                                                  "peak_excess",
-                                                                  "integrated_excess",
-                                                                  "highest_threshold",
-                                                                  "thresholds",
-                                                                  "detections"};
 
 // Decimals of the floating values in the CSV table.
 inline constexpr int sigma_decimals = 2;
 inline constexpr int counts_decimals = 1;
+
+// One column of the candidate record, as the CSV table and the JSON document both write it:
+// the value is computed once (to_json) and the CSV field is written from that value (to_text),
+// so a reader of either file (the review, match) turns a JSON value into the same text.
+// A new column is one entry of candidate_table() plus its computation.
+struct candidate_column {
+    const char* name;
+    std::string (*to_text)(const nlohmann::ordered_json& value);
+    nlohmann::ordered_json (*to_json)(const observation& o, const measured_candidate& m);
+};
+
+// Every column, in the order of the CSV table and of each candidate's JSON object.
+std::span<const candidate_column> candidate_table();
+// The column of that name, or null.
+const candidate_column* find_candidate_column(std::string_view name);
+
+// CSV texts of JSON values: a text as it stands, null as an empty field, a whole number in
+// decimals, an array as its members' texts between spaces.
+std::string plain_text(const nlohmann::ordered_json& value);
+// A number with so many decimals, empty when it is null or not finite.
+template <int decimals>
+std::string decimals_text(const nlohmann::ordered_json& value) {
+    return value.is_number() ? fixed_decimals(value.get<double>(), decimals) : std::string{};
+}
+
+// The header line and one candidate's line of the CSV table, from its JSON object (columns
+// missing from it, as in files of earlier versions, are empty).
+std::vector<std::string> candidate_column_names();
+std::vector<std::string> candidate_texts(const nlohmann::ordered_json& candidate);
 
 // "60 57 54".
 std::string thresholds_text(const std::vector<std::int32_t>& thresholds);

@@ -1,17 +1,21 @@
 #include "ui/review_model.h"
 
+#include "report/csv.h"
+#include "report/tables.h"
+
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <cmath>
 #include <fstream>
 #include <map>
-#include <sstream>
 
 namespace serflash::ui {
 namespace {
 
-using nlohmann::json;
+// Candidates files are read keeping their order of keys; the marks file is written sorted.
+using json = nlohmann::ordered_json;
+using marks_json = nlohmann::json;
 
 constexpr const char* candidates_suffix = "_candidates.json";
 constexpr const char* marks_format = "serflash-marks";
@@ -74,24 +78,14 @@ candidate parse_candidate(const json& j) {
     return c;
 }
 
-std::string number_text(double v) { return json(v).dump(); }
-
-std::string optional_field(const std::optional<std::string>& t) { return t ? *t : std::string(); }
-
-std::string thresholds_text(const std::vector<std::int32_t>& t) {
-    std::string out;
-    for (std::size_t i = 0; i < t.size(); ++i) out += (i ? " " : "") + std::to_string(t[i]);
-    return out;
-}
-
 // The verdicts kept for one candidates file: candidate number -> verdict.
 std::map<std::int32_t, verdict> read_marks(const std::filesystem::path& path) {
     std::map<std::int32_t, verdict> marks;
     std::ifstream in(path);
     if (!in) return marks;
-    const json j = json::parse(in, nullptr, false);
+    const marks_json j = marks_json::parse(in, nullptr, false);
     if (j.is_discarded() || !j.is_object() || !j.contains("marks") || !j["marks"].is_array()) return marks;
-    for (const json& m : j["marks"]) {
+    for (const marks_json& m : j["marks"]) {
         if (!m.is_object() || !m.contains("candidate") || !m["candidate"].is_number_integer()) continue;
         const auto v = verdict_from_text(value_or<std::string>(m, "mark", ""));
         if (v && *v != verdict::none) marks[m["candidate"].get<std::int32_t>()] = *v;
@@ -175,6 +169,9 @@ candidates_file read_candidates_file(const std::filesystem::path& json_path) {
             if (!c.is_object()) continue;
             candidate cand = parse_candidate(c);
             if (cand.file.empty()) cand.file = ser_name;
+            json record = c;
+            record["file"] = cand.file;
+            cand.texts = report::candidate_texts(record);
             cand.ser_path = ser_path;
             cand.source = json_path;
             out.candidates.push_back(std::move(cand));
@@ -240,53 +237,26 @@ bool review_model::set_mark(std::size_t index, verdict v, std::string* error) {
     if (index >= candidates_.size()) return false;
     candidates_[index].mark = v;
     const std::filesystem::path source = candidates_[index].source;
-    json marks = json::array();
+    marks_json marks = marks_json::array();
     for (const candidate& c : candidates_) {
         if (c.source != source || c.mark == verdict::none) continue;
         marks.push_back({{"candidate", c.number}, {"file", c.file}, {"mark", verdict_text(c.mark)}});
     }
-    const json doc = {
+    const marks_json doc = {
         {"format", marks_format}, {"version", 1}, {"candidates_file", source.filename().string()}, {"marks", marks}};
     return write_text_file(marks_path_for(source), doc.dump(2) + "\n", error);
 }
 
-std::string csv_field(const std::string& text) {
-    if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
-    std::string out = "\"";
-    for (char ch : text) {
-        if (ch == '"') out += '"';
-        out += ch;
-    }
-    return out + "\"";
-}
-
 std::string review_model::csv() const {
-    std::ostringstream out;
-    out << "candidate,file,peak_frame,first_frame,last_frame,x,y,utc_peak,utc_start,time_source,duration_frames,"
-           "peak_sigma,peak_excess,integrated_excess,highest_threshold,thresholds,detections,mark\r\n";
+    std::vector<std::string> header = report::candidate_column_names();
+    header.emplace_back("mark");
+    std::string out = report::csv_line(header);
     for (const candidate& c : candidates_) {
-        const std::string fields[] = {std::to_string(c.number),
-                                      c.file,
-                                      std::to_string(c.peak_frame),
-                                      std::to_string(c.first_frame),
-                                      std::to_string(c.last_frame),
-                                      std::to_string(c.x),
-                                      std::to_string(c.y),
-                                      optional_field(c.utc_peak),
-                                      optional_field(c.utc_start),
-                                      c.time_source,
-                                      std::to_string(c.duration_frames),
-                                      number_text(c.peak_sigma),
-                                      number_text(c.peak_excess),
-                                      number_text(c.integrated_excess),
-                                      std::to_string(c.highest_threshold),
-                                      thresholds_text(c.thresholds),
-                                      std::to_string(c.detections),
-                                      verdict_text(c.mark)};
-        for (std::size_t i = 0; i < std::size(fields); ++i) out << (i ? "," : "") << csv_field(fields[i]);
-        out << "\r\n";
+        std::vector<std::string> fields = c.texts;
+        fields.emplace_back(verdict_text(c.mark));
+        out += report::csv_line(fields);
     }
-    return out.str();
+    return out;
 }
 
 bool review_model::export_csv(const std::filesystem::path& target, std::string* error) const {

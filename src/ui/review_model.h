@@ -42,6 +42,8 @@ struct candidate {
     std::vector<std::int32_t> thresholds;
     std::int32_t detections = 0;
     light_curve curve;
+    // Its fields as the candidates table writes them, one per column of the candidate record.
+    std::vector<std::string> texts;
 
     // Where it came from.
     std::string ser_path;         // the SER file (a relative path in the document is taken from its folder)
@@ -75,7 +77,7 @@ public:
     // marks file cannot be written.
     bool set_mark(std::size_t index, verdict v, std::string* error = nullptr);
 
-    // Header plus one line per candidate, RFC 4180 quoting, CRLF line ends.
+    // The candidates table of every file read, with each one's mark in a last column.
     std::string csv() const;
     bool export_csv(const std::filesystem::path& target, std::string* error = nullptr) const;
 
@@ -84,8 +86,5 @@ private:
     std::vector<std::string> errors_;
     std::vector<std::filesystem::path> folders_;
 };
-
-// One CSV field, quoted when it holds a comma, quote, CR or LF.
-std::string csv_field(const std::string& text);
 
 } // namespace serflash::ui

@@ -154,7 +154,7 @@ TEST_F(ReportFiles, CsvHasTheColumnsInOrderAndOneRowPerCandidate) {
     ASSERT_TRUE(rows);
     ASSERT_EQ(rows->size(), 3u);
     const auto& r = (*rows)[1];
-    ASSERT_EQ(r.size(), candidate_columns.size());
+    ASSERT_EQ(r.size(), candidate_table().size());
     EXPECT_EQ(r[0], "1");
     EXPECT_EQ(r[1], "m1.ser");
     EXPECT_EQ(r[3], "20");
@@ -232,6 +232,17 @@ TEST_F(ReportFiles, TheDesktopReviewReadsTheDocument) {
     EXPECT_EQ(read.candidates[0].time_source, "trailer");
     EXPECT_EQ(read.candidates[0].curve.excess.size(), 31u);
     EXPECT_EQ(read.candidates[0].ser_path, (dir.parent_path() / "m1.ser").string());
+    // Its export is the candidates table, field for field, with the marks in one more column.
+    ui::review_model review;
+    review.load({dir});
+    std::string expected;
+    const auto rows = parse_csv(fast_->file("m1_candidates.csv"));
+    ASSERT_TRUE(rows);
+    for (auto row : *rows) {
+        row.emplace_back(expected.empty() ? "mark" : "");
+        expected += csv_line(row);
+    }
+    EXPECT_EQ(review.csv(), expected);
     std::filesystem::remove_all(dir);
 }
 

@@ -145,8 +145,6 @@ TEST_F(review_test, CsvHasTheColumnsTheMarkAndRfc4180Quoting) {
               "peak_sigma,peak_excess,integrated_excess,highest_threshold,thresholds,detections,mark\r\n"
               "3,\"m,\"\"1\"\".ser\",40,40,41,100,80,2026-12-08T21:14:04.458Z,2026-12-08T21:14:04.458Z,trailer,2,"
               "31.25,600.0,2100.5,60,60 57 54,8,real\r\n");
-    EXPECT_EQ(csv_field("a\nb"), "\"a\nb\"");
-    EXPECT_EQ(csv_field("plain"), "plain");
     ASSERT_TRUE(review.export_csv(root / "out.csv"));
     EXPECT_EQ(read_text(root / "out.csv"), csv);
 }
