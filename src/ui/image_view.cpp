@@ -245,16 +245,15 @@ bool contains(const screen_rect& outer, const screen_rect& inner) {
            inner.bottom() <= outer.bottom();
 }
 
-// Moves r (no larger than the screen) onto the screen.
-screen_rect onto(const screen_rect& screen, screen_rect r) {
+} // namespace
+
+screen_rect keep_within(const screen_rect& screen, screen_rect r) {
     r.w = std::min(r.w, screen.w);
     r.h = std::min(r.h, screen.h);
     r.x = std::clamp(r.x, screen.x, screen.right() - r.w);
     r.y = std::clamp(r.y, screen.y, screen.bottom() - r.h);
     return r;
 }
-
-} // namespace
 
 screen_rect place_image_window(const screen_rect& screen, const screen_rect& panel, window_size wanted, int strip,
                                window_size least) {
@@ -266,10 +265,11 @@ screen_rect place_image_window(const screen_rect& screen, const screen_rect& pan
     const int room_left = panel.x + strip - screen.x;
     const int room_below = screen.bottom() - panel.bottom();
     std::vector<screen_rect> fits;
-    if (room_left >= need_w) fits.push_back(onto(screen, {screen.x, panel.y, std::min(want_w, room_left), want_h}));
+    if (room_left >= need_w)
+        fits.push_back(keep_within(screen, {screen.x, panel.y, std::min(want_w, room_left), want_h}));
     if (room_below >= need_h)
-        fits.push_back(onto(screen, {beside.x, panel.bottom(), want_w, std::min(want_h, room_below)}));
-    if (fits.empty()) return onto(screen, {screen.x, panel.y, want_w, want_h});
+        fits.push_back(keep_within(screen, {beside.x, panel.bottom(), want_w, std::min(want_h, room_below)}));
+    if (fits.empty()) return keep_within(screen, {screen.x, panel.y, want_w, want_h});
     // Least panel covered (beyond the strip) first, then the most of the frame shown.
     const screen_rect covered{panel.x + strip, panel.y, std::max(0, panel.w - strip), panel.h};
     return *std::min_element(fits.begin(), fits.end(), [&covered](const screen_rect& a, const screen_rect& b) {

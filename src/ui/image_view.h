@@ -126,6 +126,9 @@ struct window_size {
 screen_rect place_image_window(const screen_rect& screen, const screen_rect& panel, window_size wanted, int strip,
                                window_size least = {320, 240});
 
+// A window's rectangle moved onto the screen, and shrunk where it is larger than the screen.
+screen_rect keep_within(const screen_rect& screen, screen_rect r);
+
 // The panel's first outer size on a screen: its natural size, narrowed so that an image window
 // of `image_room` width fits left of it, but never below `least` nor beyond the screen.
 window_size initial_panel_size(const screen_rect& screen, window_size natural, window_size least, int image_room);

@@ -4,6 +4,7 @@
 #include "ui/main_dialog.h"
 
 #include <algorithm>
+#include <cmath>
 #include <filesystem>
 
 namespace serflash::ui {
@@ -77,10 +78,57 @@ std::vector<std::uint16_t> cut_out(std::span<const std::uint16_t> frame, std::in
     return out;
 }
 
+candidate_levels levels_for_candidate(std::span<const std::uint16_t> peak_frame, std::int32_t width,
+                                      std::int32_t height, std::int32_t cx, std::int32_t cy, std::int32_t half) {
+    candidate_levels out;
+    out.frame = display::frame_levels(peak_frame);
+    out.cut = display::frame_levels(cut_out(peak_frame, width, height, cx, cy, half), 0.0, 100.0);
+    return out;
+}
+
+std::optional<std::int32_t> blink_partner(const blink_reference& ref, std::int32_t shown, std::int32_t frames) {
+    if (frames < 2) return std::nullopt;
+    const std::int32_t last = frames - 1;
+    shown = std::clamp(shown, 0, last);
+    if (ref.frame) return std::clamp(*ref.frame, 0, last);
+    return shown > 0 ? shown - 1 : 1;
+}
+
+std::optional<std::size_t> next_unmarked(const std::vector<candidate>& candidates, std::span<const std::size_t> order,
+                                         std::size_t current) {
+    const auto here = std::find(order.begin(), order.end(), current);
+    const std::size_t start = here == order.end() ? 0 : static_cast<std::size_t>(here - order.begin()) + 1;
+    for (std::size_t k = 0; k < order.size(); ++k) {
+        const std::size_t index = order[(start + k) % order.size()];
+        if (index != current && index < candidates.size() && candidates[index].mark == verdict::none) return index;
+    }
+    return std::nullopt;
+}
+
+std::vector<double> axis_ticks(double lo, double hi, int max_ticks) {
+    std::vector<double> ticks;
+    if (!(lo < hi) || !std::isfinite(lo) || !std::isfinite(hi) || max_ticks < 2) return ticks;
+    const double rough = (hi - lo) / static_cast<double>(max_ticks - 1);
+    const double power = std::pow(10.0, std::floor(std::log10(rough)));
+    double step = power * 10.0;
+    for (const double m : {1.0, 2.0, 5.0}) {
+        if (power * m >= rough) {
+            step = power * m;
+            break;
+        }
+    }
+    for (double k = std::ceil(lo / step); k * step <= hi; k += 1.0) {
+        const double v = k * step;
+        ticks.push_back(std::abs(v) < step * 1e-9 ? 0.0 : v);
+    }
+    return ticks;
+}
+
 curve_plot plot_light_curve(const light_curve& curve, std::int32_t peak_frame, double w, double h) {
     curve_plot plot;
     double lo = std::min(0.0, -curve.sigma), hi = std::max(1.0, curve.sigma);
     for (const double v : curve.excess) {
+        if (!std::isfinite(v)) continue;
         lo = std::min(lo, v);
         hi = std::max(hi, v);
     }
@@ -92,6 +140,15 @@ curve_plot plot_light_curve(const light_curve& curve, std::int32_t peak_frame, d
     plot.sigma_y = y_of(curve.sigma);
     const std::int64_t at = std::int64_t{peak_frame} - curve.first_frame;
     if (at >= 0 && static_cast<std::size_t>(at) < n) plot.peak_x = static_cast<double>(at) * step;
+    for (const double v : axis_ticks(lo, hi, std::clamp(static_cast<int>(h / 28.0), 2, 8)))
+        plot.y_ticks.emplace_back(v, y_of(v));
+    if (n > 1) {
+        const auto last = static_cast<double>(curve.first_frame) + static_cast<double>(n - 1);
+        for (const double f : axis_ticks(curve.first_frame, last,
+                                         std::min(std::clamp(static_cast<int>(w / 60.0), 2, 10), static_cast<int>(n))))
+            plot.x_ticks.emplace_back(static_cast<std::int32_t>(f),
+                                      (f - static_cast<double>(curve.first_frame)) * step);
+    }
     return plot;
 }
 

@@ -1,63 +1,40 @@
 #include "ui/qt/candidate_table_model.h"
 
 namespace serflash::ui::qt {
-namespace {
-
-QString thresholds_text(const std::vector<std::int32_t>& t) {
-    QStringList parts;
-    for (const std::int32_t v : t) parts << QString::number(v);
-    return parts.join(QLatin1Char(' '));
-}
-
-} // namespace
 
 int candidate_table_model::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : static_cast<int>(review_.candidates().size());
 }
 
-int candidate_table_model::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : count; }
+int candidate_table_model::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(review_columns().size());
+}
 
 QVariant candidate_table_model::data(const QModelIndex& index, int role) const {
-    if (!index.isValid() || index.row() >= rowCount()) return {};
+    if (!index.isValid() || index.row() >= rowCount() || index.column() >= columnCount()) return {};
     const candidate& c = review_.candidates()[static_cast<std::size_t>(index.row())];
-    if (role == Qt::TextAlignmentRole)
-        return index.column() == file || index.column() == utc || index.column() == thresholds
-                   ? QVariant(Qt::AlignLeft | Qt::AlignVCenter)
-                   : QVariant(Qt::AlignRight | Qt::AlignVCenter);
-    if (role != Qt::DisplayRole && role != Qt::UserRole) return {};
-    const bool sort = role == Qt::UserRole;
-    switch (index.column()) {
-        case file:
-            return sort ? QVariant(QStringLiteral("%1/%2")
-                                       .arg(QString::fromStdString(c.file))
-                                       .arg(c.number, 6, 10, QLatin1Char('0')))
-                        : QVariant(QStringLiteral("%1 #%2").arg(QString::fromStdString(c.file)).arg(c.number));
-        case utc:
-            return c.utc_peak ? QString::fromStdString(*c.utc_peak) : (sort ? QString() : QStringLiteral("-"));
-        case frame:
-            return c.peak_frame;
-        case x:
-            return c.x;
-        case y:
-            return c.y;
-        case sigma:
-            return sort ? QVariant(c.peak_sigma) : QVariant(QString::number(c.peak_sigma, 'f', 1));
-        case duration:
-            return c.duration_frames;
-        case thresholds:
-            return sort ? QVariant(c.highest_threshold) : QVariant(thresholds_text(c.thresholds));
-        case mark:
-            return QString::fromLatin1(verdict_text(c.mark));
+    const review_column& col = review_columns()[static_cast<std::size_t>(index.column())];
+    switch (role) {
+        case Qt::TextAlignmentRole:
+            return QVariant((col.numeric ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter);
+        case Qt::DisplayRole:
+            return QString::fromStdString(col.text(c));
+        case Qt::UserRole: {
+            const sort_key key = col.key(c);
+            if (const double* v = std::get_if<double>(&key)) return *v;
+            return QString::fromStdString(std::get<std::string>(key));
+        }
         default:
             return {};
     }
 }
 
 QVariant candidate_table_model::headerData(int section, Qt::Orientation orientation, int role) const {
-    if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return {};
-    static const char* const names[count] = {"File",       "UTC", "Frame", "x", "y", "Peak sigma", "Duration (frames)",
-                                             "Thresholds", "Mark"};
-    return section >= 0 && section < count ? QString::fromLatin1(names[section]) : QVariant();
+    if (orientation != Qt::Horizontal || section < 0 || section >= columnCount()) return {};
+    const review_column& col = review_columns()[static_cast<std::size_t>(section)];
+    if (role == Qt::DisplayRole) return QString::fromLatin1(col.header);
+    if (role == Qt::ToolTipRole) return QString::fromLatin1(col.tip);
+    return {};
 }
 
 void candidate_table_model::reload() {
@@ -65,6 +42,9 @@ void candidate_table_model::reload() {
     endResetModel();
 }
 
-void candidate_table_model::mark_changed(int row) { emit dataChanged(index(row, mark), index(row, mark)); }
+void candidate_table_model::mark_changed(int row) {
+    const int mark = column("mark");
+    emit dataChanged(index(row, mark), index(row, mark));
+}
 
 } // namespace serflash::ui::qt

@@ -1,6 +1,7 @@
 #pragma once
-// The candidates of a review as table rows: file, UTC, frame, x, y, peak sigma, duration,
-// thresholds and the mark. Qt::UserRole gives the value to sort by (numbers as numbers).
+// The candidates of a review as table rows, one column per entry of review_columns() (the
+// verdict first). Qt::UserRole gives the value to sort by (numbers as numbers).
+#include "ui/review_columns.h"
 #include "ui/review_model.h"
 
 #include <QAbstractTableModel>
@@ -10,10 +11,11 @@ namespace serflash::ui::qt {
 class candidate_table_model final : public QAbstractTableModel {
     Q_OBJECT
 public:
-    enum column { file, utc, frame, x, y, sigma, duration, thresholds, mark, count };
-
     explicit candidate_table_model(const review_model& review, QObject* parent = nullptr)
         : QAbstractTableModel(parent), review_(review) {}
+
+    // The column with this id (review_columns()), -1 for none.
+    static int column(std::string_view id) { return review_column_index(id); }
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;

@@ -1,9 +1,10 @@
 // serflash-gui: the desktop program. Files named on the command line are added to the scan
 // table as a double-click in the folder list adds them; with --review they are results folders
-// shown in the Candidates window.
+// shown in the Candidates window alone, and closing it ends the program.
 #include "platform/file_io.h"
 #include "ui/folder_list.h"
 #include "ui/qt/control_panel.h"
+#include "ui/qt/review_window.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -14,6 +15,7 @@
 #include <QTimer>
 
 #include <filesystem>
+#include <memory>
 #include <vector>
 
 int main(int argc, char** argv) {
@@ -39,34 +41,43 @@ int main(int argc, char** argv) {
                                  QStringLiteral("[files...]"));
     parser.process(app);
 
-    serflash::ui::qt::control_panel panel(serflash::ui::native_folder_access(),
-                                          serflash::platform::native_file_system());
-    panel.show();
+    std::unique_ptr<serflash::ui::qt::control_panel> panel;
+    std::unique_ptr<serflash::ui::qt::review_window> review_alone;
+    QWidget* main_window = nullptr; // painted first in a screenshot, closed to end
     if (parser.isSet(review)) {
         std::vector<std::filesystem::path> folders;
         for (const QString& folder : parser.positionalArguments()) folders.emplace_back(folder.toStdString());
-        panel.open_review(folders);
+        review_alone = std::make_unique<serflash::ui::qt::review_window>();
+        review_alone->load(folders);
+        review_alone->show();
+        QApplication::setQuitOnLastWindowClosed(true);
+        main_window = review_alone.get();
     } else {
-        for (const QString& file : parser.positionalArguments()) panel.add_path(file.toStdString());
+        panel = std::make_unique<serflash::ui::qt::control_panel>(serflash::ui::native_folder_access(),
+                                                                  serflash::platform::native_file_system());
+        panel->show();
+        for (const QString& file : parser.positionalArguments()) panel->add_path(file.toStdString());
+        main_window = panel.get();
     }
 
     if (parser.isSet(screenshot)) {
         const QString target = parser.value(screenshot);
-        QTimer::singleShot(1500, &panel, [&panel, target] {
-            // The windows' own pictures, painted where they stand (the panel first, so the
-            // windows beside it come on top), rather than what the X server holds.
+        QTimer::singleShot(1500, main_window, [main_window, target] {
+            // The windows' own pictures, painted where they stand (the main window first, so
+            // the windows beside it come on top), rather than what the X server holds.
             if (QScreen* screen = QGuiApplication::primaryScreen(); screen != nullptr) {
                 QImage picture(screen->geometry().size() * screen->devicePixelRatio(), QImage::Format_RGB32);
                 picture.setDevicePixelRatio(screen->devicePixelRatio());
                 picture.fill(Qt::black);
                 QPainter painter(&picture);
-                painter.drawPixmap(panel.geometry().topLeft(), panel.grab());
+                painter.drawPixmap(main_window->geometry().topLeft(), main_window->grab());
                 for (QWidget* w : QApplication::topLevelWidgets())
-                    if (w != &panel && w->isVisible()) painter.drawPixmap(w->geometry().topLeft(), w->grab());
+                    if (w != main_window && w->isVisible()) painter.drawPixmap(w->geometry().topLeft(), w->grab());
                 painter.end();
                 picture.save(target);
             }
-            panel.close();
+            main_window->close();
+            QApplication::quit();
         });
     }
     return QApplication::exec();

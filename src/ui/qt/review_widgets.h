@@ -5,31 +5,55 @@
 // The light curve is a painted widget rather than a Qt Charts view: it is one polyline of a
 // few dozen values with two reference lines, and Qt Charts would be a further library for it.
 #include "ui/review_view.h"
+#include "ui/view_zoom.h"
 
 #include <QImage>
+#include <QPointF>
 #include <QWidget>
+
+#include <optional>
 
 namespace serflash::ui::qt {
 
-// An image scaled to fit (aspect kept) with an optional box in image pixels.
+// An image scaled to fit (aspect kept) with an optional box in image pixels. Ctrl+wheel (or
+// + and -) zooms about the pointer, a drag pans, a double-click fits the whole image again;
+// the plain wheel is passed on as frame steps.
 class picture_view final : public QWidget {
     Q_OBJECT
 public:
     explicit picture_view(QWidget* parent = nullptr);
+    // A new image of the same size keeps the zoom; another size starts fitted.
     void show_image(QImage image, QRect box = {}, QString note = {});
     const QImage& image() const { return image_; }
     QRect box() const { return box_; }
     // Zoomed views paint each pixel as a square (no smoothing).
     void set_sharp(bool on) { sharp_ = on; }
+    const picture_zoom& zoom() const { return zoom_; }
+    void zoom_about(double factor, QPointF at);
+    void reset_zoom();
+    // Where the image lies in the widget now.
+    QRectF image_rect() const;
+
+signals:
+    void wheel_steps(int frames);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     QImage image_;
     QRect box_;
     QString note_;
     bool sharp_ = false;
+    picture_zoom zoom_;
+    std::optional<QPointF> drag_from_;
+    int wheel_rest_ = 0;
 };
 
 class light_curve_view final : public QWidget {

@@ -1,6 +1,7 @@
 #include "ui/qt/review_window.h"
 
 #include "ui/qt/candidate_table_model.h"
+#include "ui/image_view.h"
 #include "ui/qt/review_widgets.h"
 
 #include <QDesktopServices>
@@ -10,9 +11,11 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollArea>
 #include <QSettings>
 #include <QShortcut>
 #include <QSortFilterProxyModel>
+#include <QSpinBox>
 #include <QSplitter>
 #include <QTableView>
 #include <QUrl>
@@ -22,12 +25,15 @@ namespace serflash::ui::qt {
 namespace {
 
 constexpr const char* geometry_key = "geometry/candidates";
-constexpr int cut_half = 12;  // the cut-out shows 25 x 25 samples
-constexpr int box_half = 6;   // the box around the candidate in the frame
-constexpr int blink_ms = 500; // how long each of the two frames shows while blinking
+constexpr int cut_half = 12;        // the cut-out shows 25 x 25 samples
+constexpr int box_half = 6;         // the box around the candidate in the frame
+constexpr int blink_ms = 500;       // how long each of the two frames shows while blinking
+constexpr int wide_screen = 1100;   // narrower screens stack the table above the frame
+constexpr QSize frame_room(16, 40); // what a window frame may add around the window
 
-QPushButton* push(const QString& text, const char* name, const QString& tip) {
-    auto* b = new QPushButton(text);
+// Made children of the window at once, so the layout finds them by name.
+QPushButton* push(QWidget* window, const QString& text, const char* name, const QString& tip) {
+    auto* b = new QPushButton(text, window);
     b->setObjectName(QLatin1String(name));
     b->setToolTip(tip);
     b->setAutoDefault(false);
@@ -50,7 +56,7 @@ review_window::review_window(bool remember_geometry, QWidget* parent)
     table_->setObjectName(QStringLiteral("candidate_table"));
     table_->setModel(proxy_);
     table_->setSortingEnabled(true);
-    table_->sortByColumn(candidate_table_model::file, Qt::AscendingOrder);
+    table_->sortByColumn(candidate_table_model::column("file"), Qt::AscendingOrder);
     table_->setSelectionBehavior(QAbstractItemView::SelectRows);
     table_->setSelectionMode(QAbstractItemView::SingleSelection);
     table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -65,29 +71,44 @@ review_window::review_window(bool remember_geometry, QWidget* parent)
     cut_view_ = new picture_view;
     cut_view_->setObjectName(QStringLiteral("candidate_cut_out"));
     cut_view_->set_sharp(true);
-    cut_view_->setMinimumSize(110, 110);
-    cut_view_->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
-    cut_view_->setFixedSize(150, 150);
+    cut_view_->setFixedSize(140, 140);
+    connect(frame_view_, &picture_view::wheel_steps, this, &review_window::step_frame);
+    connect(cut_view_, &picture_view::wheel_steps, this, &review_window::step_frame);
     curve_ = new light_curve_view;
     curve_->setObjectName(QStringLiteral("light_curve"));
     info_ = new QLabel;
     info_->setObjectName(QStringLiteral("candidate_info"));
     info_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    info_->setWordWrap(true);
     status_ = new QLabel;
     status_->setObjectName(QStringLiteral("review_status"));
     status_->setWordWrap(true);
 
-    auto* previous = push(QStringLiteral("< Frame"), "button_previous_frame", QStringLiteral("Previous frame (Left)"));
-    auto* next = push(QStringLiteral("Frame >"), "button_next_frame", QStringLiteral("Next frame (Right)"));
-    blink_ = push(QStringLiteral("Blink"), "button_blink",
-                  QStringLiteral("Alternate the frame with the frame before it (B)"));
+    auto* previous =
+        push(this, QStringLiteral("< Frame"), "button_previous_frame", QStringLiteral("Previous frame (Left)"));
+    auto* next = push(this, QStringLiteral("Frame >"), "button_next_frame", QStringLiteral("Next frame (Right)"));
+    blink_ = push(this, QStringLiteral("Blink"), "button_blink",
+                  QStringLiteral("Alternate the frame with the frame chosen beside (B)"));
     blink_->setCheckable(true);
-    auto* real = push(QStringLiteral("Real (R)"), "button_mark_real", QStringLiteral("Mark the candidate real"));
-    auto* false_alarm =
-        push(QStringLiteral("False (F)"), "button_mark_false", QStringLiteral("Mark the candidate a false alarm"));
+    blink_against_ = new QSpinBox;
+    blink_against_->setObjectName(QStringLiteral("blink_against"));
+    blink_against_->setPrefix(QStringLiteral("against "));
+    blink_against_->setSpecialValueText(QStringLiteral("against the frame before"));
+    blink_against_->setRange(-1, 0);
+    blink_against_->setValue(-1);
+    blink_against_->setFocusPolicy(Qt::ClickFocus);
+    blink_against_->setToolTip(
+        QStringLiteral("The frame a blink alternates with; at its lowest, the frame before the one shown. "
+                       "Shift+B: against the frame shown now."));
+    connect(blink_against_, &QSpinBox::valueChanged, this, [this](int) {
+        if (blink_timer_.isActive()) step_frame(0);
+    });
+    auto* real = push(this, QStringLiteral("Real (R)"), "button_mark_real", QStringLiteral("Mark the candidate real"));
+    auto* false_alarm = push(this, QStringLiteral("False (F)"), "button_mark_false",
+                             QStringLiteral("Mark the candidate a false alarm"));
     auto* unsure =
-        push(QStringLiteral("Unsure (U)"), "button_mark_unsure", QStringLiteral("Mark the candidate unsure"));
-    auto* clear = push(QStringLiteral("Clear"), "button_mark_clear", QStringLiteral("Remove the mark (0)"));
+        push(this, QStringLiteral("Unsure (U)"), "button_mark_unsure", QStringLiteral("Mark the candidate unsure"));
+    auto* clear = push(this, QStringLiteral("Clear"), "button_mark_clear", QStringLiteral("Remove the mark (0)"));
     connect(previous, &QPushButton::clicked, this, [this] { step_frame(-1); });
     connect(next, &QPushButton::clicked, this, [this] { step_frame(1); });
     connect(blink_, &QPushButton::toggled, this, &review_window::set_blink);
@@ -96,11 +117,11 @@ review_window::review_window(bool remember_geometry, QWidget* parent)
     connect(unsure, &QPushButton::clicked, this, [this] { mark_current(verdict::unsure); });
     connect(clear, &QPushButton::clicked, this, [this] { mark_current(verdict::none); });
 
-    auto* export_button =
-        push(QStringLiteral("Export CSV..."), "button_export_csv", QStringLiteral("Save the table with the marks"));
-    auto* open_folder = push(QStringLiteral("Open results folder"), "button_open_results",
+    auto* export_button = push(this, QStringLiteral("Export CSV..."), "button_export_csv",
+                               QStringLiteral("Save the table with the marks"));
+    auto* open_folder = push(this, QStringLiteral("Open results folder"), "button_open_results",
                              QStringLiteral("Show the chosen candidate's results folder in the file manager"));
-    auto* other = push(QStringLiteral("Other folders..."), "button_review_folders",
+    auto* other = push(this, QStringLiteral("Other folders..."), "button_review_folders",
                        QStringLiteral("Review other results folders"));
     connect(export_button, &QPushButton::clicked, this, &review_window::export_csv);
     connect(open_folder, &QPushButton::clicked, this, &review_window::open_results_folder);
@@ -112,8 +133,11 @@ review_window::review_window(bool remember_geometry, QWidget* parent)
         {QKeySequence(Qt::Key_U), [this] { mark_current(verdict::unsure); }},
         {QKeySequence(Qt::Key_0), [this] { mark_current(verdict::none); }},
         {QKeySequence(Qt::Key_B), [this] { blink_->toggle(); }},
+        {QKeySequence(Qt::SHIFT | Qt::Key_B), [this] { set_blink_against(shown_frame_); }},
         {QKeySequence(Qt::Key_Left), [this] { step_frame(-1); }},
         {QKeySequence(Qt::Key_Right), [this] { step_frame(1); }},
+        {QKeySequence(Qt::Key_Escape), [this] { close(); }},
+        {QKeySequence(Qt::CTRL | Qt::Key_W), [this] { close(); }},
     };
     for (const auto& [key, action] : keys) {
         auto* shortcut = new QShortcut(key, this);
@@ -121,13 +145,45 @@ review_window::review_window(bool remember_geometry, QWidget* parent)
         connect(shortcut, &QShortcut::activated, this, action);
     }
 
+    connect(&blink_timer_, &QTimer::timeout, this, [this] {
+        blink_before_ = !blink_before_;
+        if (current_ >= 0) show_frame(shown_frame_);
+    });
+
+    build_layout();
+    // Large enough for the table and the frame side by side, never beyond the screen (less
+    // the room the window's frame takes).
+    const QRect area = screen() != nullptr ? screen()->availableGeometry() : QRect(0, 0, 1280, 720);
+    const screen_rect room{area.x(), area.y(), area.width() - frame_room.width(), area.height() - frame_room.height()};
+    screen_rect wanted{0, area.y(), std::min(1280, room.w), std::min(720, room.h)};
+    wanted.x = area.x() + (room.w - wanted.w) / 2;
+    if (remember_geometry_ && restoreGeometry(QSettings().value(QLatin1String(geometry_key)).toByteArray()))
+        wanted = {x(), y(), width(), height()};
+    const screen_rect placed = keep_within(room, wanted);
+    resize(placed.w, placed.h);
+    move(placed.x, placed.y);
+    if (stacked())
+        split_->setSizes({height() * 2 / 5, height() * 3 / 5});
+    else
+        split_->setSizes({width() * 9 / 20, width() * 11 / 20});
+}
+
+bool review_window::stacked() const { return split_->orientation() == Qt::Vertical; }
+
+void review_window::build_layout() {
+    const auto button = [this](const char* name) { return findChild<QPushButton*>(QLatin1String(name)); };
     auto* frame_buttons = new QHBoxLayout;
-    for (QWidget* w : {static_cast<QWidget*>(previous), static_cast<QWidget*>(next), static_cast<QWidget*>(blink_)})
+    for (QWidget* w :
+         {static_cast<QWidget*>(button("button_previous_frame")), static_cast<QWidget*>(button("button_next_frame")),
+          static_cast<QWidget*>(blink_), static_cast<QWidget*>(blink_against_)})
         frame_buttons->addWidget(w);
     frame_buttons->addStretch(1);
-    for (QWidget* w : {real, false_alarm, unsure, clear}) frame_buttons->addWidget(w);
+    auto* mark_buttons = new QHBoxLayout;
+    for (const char* name : {"button_mark_real", "button_mark_false", "button_mark_unsure", "button_mark_clear"})
+        mark_buttons->addWidget(button(name));
+    mark_buttons->addStretch(1);
     auto* lower = new QHBoxLayout;
-    lower->addWidget(cut_view_);
+    lower->addWidget(cut_view_, 0, Qt::AlignTop);
     lower->addWidget(curve_, 1);
     auto* right = new QWidget;
     auto* rv = new QVBoxLayout(right);
@@ -135,6 +191,7 @@ review_window::review_window(bool remember_geometry, QWidget* parent)
     rv->addWidget(info_);
     rv->addWidget(frame_view_, 1);
     rv->addLayout(frame_buttons);
+    rv->addLayout(mark_buttons);
     rv->addLayout(lower);
 
     auto* left = new QWidget;
@@ -142,30 +199,30 @@ review_window::review_window(bool remember_geometry, QWidget* parent)
     lv->setContentsMargins(0, 0, 0, 0);
     lv->addWidget(table_, 1);
     auto* folder_buttons = new QHBoxLayout;
-    for (QWidget* w : {export_button, open_folder, other}) folder_buttons->addWidget(w);
+    for (const char* name : {"button_export_csv", "button_open_results", "button_review_folders"})
+        folder_buttons->addWidget(button(name));
     folder_buttons->addStretch(1);
     lv->addLayout(folder_buttons);
     lv->addWidget(status_);
 
-    auto* split = new QSplitter;
-    split->addWidget(left);
-    split->addWidget(right);
-    split->setStretchFactor(0, 1);
-    split->setStretchFactor(1, 1);
-    auto* outer = new QVBoxLayout(this);
-    outer->addWidget(split);
-
-    connect(&blink_timer_, &QTimer::timeout, this, [this] {
-        blink_before_ = !blink_before_;
-        if (current_ >= 0) show_frame(shown_frame_);
-    });
-
-    // Large enough for the table and the frame side by side, never beyond the screen.
+    split_ = new QSplitter;
+    split_->setObjectName(QStringLiteral("review_split"));
     const QRect area = screen() != nullptr ? screen()->availableGeometry() : QRect(0, 0, 1280, 720);
-    resize(std::min(1280, area.width() - 16), std::min(720, area.height() - 40));
-    move(area.left() + (area.width() - width()) / 2, area.top());
-    split->setSizes({width() * 9 / 20, width() * 11 / 20});
-    if (remember_geometry_) restoreGeometry(QSettings().value(QLatin1String(geometry_key)).toByteArray());
+    split_->setOrientation(area.width() >= wide_screen ? Qt::Horizontal : Qt::Vertical);
+    split_->setChildrenCollapsible(false);
+    split_->addWidget(left);
+    split_->addWidget(right);
+    split_->setStretchFactor(0, 1);
+    split_->setStretchFactor(1, 1);
+    // What does not fit the window scrolls.
+    auto* scroll = new QScrollArea;
+    scroll->setObjectName(QStringLiteral("review_scroll"));
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidget(split_);
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(4, 4, 4, 4);
+    outer->addWidget(scroll);
 }
 
 review_window::~review_window() = default;
@@ -224,12 +281,14 @@ void review_window::show_candidate(int index) {
     const bool already_open = frames_.is_open() && frames_.path() == path;
     if (path.empty() || (!already_open && !frames_.open(path, error))) {
         frames_ = {};
-        shown_frame_ = c.peak_frame;
+        shown_frame_ = on_screen_ = c.peak_frame;
         frame_view_->show_image({}, {}, QString::fromStdString(error));
         cut_view_->show_image({});
         curve_->show_curve(c.curve, c.peak_frame, c.peak_frame);
         return;
     }
+    blink_against_->setMaximum(std::max(0, frames_.frames() - 1));
+    levels_ = levels_for_candidate(frames_.read(c.peak_frame), frames_.width(), frames_.height(), c.x, c.y, cut_half);
     show_frame(c.peak_frame);
 }
 
@@ -237,21 +296,21 @@ void review_window::show_frame(std::int32_t frame) {
     if (current_ < 0 || !frames_.is_open()) return;
     const candidate& c = review_.candidates()[static_cast<std::size_t>(current_)];
     shown_frame_ = std::clamp(frame, 0, std::max(0, frames_.frames() - 1));
-    const bool before = blink_timer_.isActive() && blink_before_ && shown_frame_ > 0;
-    const std::int32_t read_frame = before ? shown_frame_ - 1 : shown_frame_;
-    const std::vector<std::uint16_t> samples = frames_.read(read_frame);
-    // Both frames of a blink use the levels of the frame chosen, so only the change shows.
-    const display::stretch_levels levels = display::frame_levels(before ? frames_.read(shown_frame_) : samples);
+    blink_reference ref;
+    if (blink_against_->value() >= 0) ref.frame = blink_against_->value();
+    const std::optional<std::int32_t> partner = blink_partner(ref, shown_frame_, frames_.frames());
+    const bool other = blink_timer_.isActive() && blink_before_ && partner;
+    on_screen_ = other ? *partner : shown_frame_;
+    const std::vector<std::uint16_t> samples = frames_.read(on_screen_);
     const int w = frames_.width(), h = frames_.height();
     const QRect box(c.x - box_half, c.y - box_half, 2 * box_half + 1, 2 * box_half + 1);
     frame_view_->show_image(
-        to_image(grey_pixels(samples, w, h, levels), w, h), box,
-        QStringLiteral("frame %1%2").arg(read_frame).arg(before ? QStringLiteral(" (before)") : QString()));
+        to_image(grey_pixels(samples, w, h, levels_.frame), w, h), box,
+        QStringLiteral("frame %1%2").arg(on_screen_).arg(other ? QStringLiteral(" (blink)") : QString()));
     const std::vector<std::uint16_t> cut = cut_out(samples, w, h, c.x, c.y, cut_half);
     const int side = 2 * cut_half + 1;
-    const display::stretch_levels cut_levels = display::frame_levels(cut, 1.0, 100.0);
-    cut_view_->show_image(to_image(grey_pixels(cut, side, side, cut_levels), side, side));
-    curve_->show_curve(c.curve, c.peak_frame, read_frame);
+    cut_view_->show_image(to_image(grey_pixels(cut, side, side, levels_.cut), side, side));
+    curve_->show_curve(c.curve, c.peak_frame, on_screen_);
 }
 
 void review_window::step_frame(int delta) {
@@ -270,12 +329,29 @@ void review_window::set_blink(bool on) {
     }
 }
 
+void review_window::set_blink_against(std::optional<std::int32_t> frame) {
+    blink_against_->setValue(frame ? std::max(0, *frame) : -1);
+}
+
+std::vector<std::size_t> review_window::table_order() const {
+    std::vector<std::size_t> order;
+    for (int r = 0; r < proxy_->rowCount(); ++r)
+        order.push_back(static_cast<std::size_t>(proxy_->mapToSource(proxy_->index(r, 0)).row()));
+    return order;
+}
+
 void review_window::mark_current(verdict v) {
     if (current_ < 0) return;
     std::string error;
     if (!review_.set_mark(static_cast<std::size_t>(current_), v, &error))
         status_->setText(QStringLiteral("The mark was not saved: %1").arg(QString::fromStdString(error)));
     model_->mark_changed(current_);
+    if (v == verdict::none) return;
+    const std::vector<std::size_t> order = table_order();
+    if (const auto next = next_unmarked(review_.candidates(), order, static_cast<std::size_t>(current_))) {
+        const auto row = std::find(order.begin(), order.end(), *next) - order.begin();
+        choose_row(static_cast<int>(row));
+    }
 }
 
 void review_window::export_csv() {

@@ -1,8 +1,11 @@
 #pragma once
 // The "Candidates" window: every candidate of a set of results folders in a sortable table;
 // the chosen one is shown in its SER file at the peak frame with the candidate boxed, with
-// previous / next frame, blink against the frame before, a zoomed cut-out and the light curve.
-// R, F and U mark it real, false or unsure (kept in NAME_marks.json beside its candidates).
+// previous / next frame, blink against the frame before or a chosen one, a zoomed cut-out and
+// the light curve, every frame of a candidate at the same levels. R, F and U mark it real,
+// false or unsure (kept in NAME_marks.json beside its candidates) and go on to the next
+// candidate without a mark. Esc and Ctrl+W close the window. On a narrow screen the table
+// stands above the frame, and what does not fit scrolls.
 #include "ui/review_model.h"
 #include "ui/review_view.h"
 
@@ -10,11 +13,14 @@
 #include <QWidget>
 
 #include <filesystem>
+#include <optional>
 #include <vector>
 
 class QLabel;
 class QPushButton;
 class QSortFilterProxyModel;
+class QSpinBox;
+class QSplitter;
 class QTableView;
 
 namespace serflash::ui::qt {
@@ -41,16 +47,27 @@ public:
     std::int32_t shown_frame() const { return shown_frame_; }
     const picture_view* frame_view() const { return frame_view_; }
     const light_curve_view* curve_view() const { return curve_; }
+    const picture_view* cut_view() const { return cut_view_; }
+    // Sets the verdict of the candidate shown, then shows the next one without a verdict.
     void mark_current(verdict v);
     void step_frame(int delta);
     void set_blink(bool on);
+    // The frame a blink alternates with: nothing for the one before the frame shown.
+    void set_blink_against(std::optional<std::int32_t> frame);
+    // The frame shown now: the chosen one, or its partner during the other half of a blink.
+    std::int32_t frame_on_screen() const { return on_screen_; }
+    // Whether the table stands above the frame (narrow screens) rather than beside it.
+    bool stacked() const;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    void build_layout();
     void show_candidate(int index);
     void show_frame(std::int32_t frame);
+    // The candidates in the table's present order.
+    std::vector<std::size_t> table_order() const;
     void export_csv();
     void open_results_folder();
     void choose_folders();
@@ -65,8 +82,12 @@ private:
     QLabel* info_ = nullptr;
     QLabel* status_ = nullptr;
     QPushButton* blink_ = nullptr;
+    QSpinBox* blink_against_ = nullptr;
+    QSplitter* split_ = nullptr;
     QTimer blink_timer_;
     bool blink_before_ = false;
+    candidate_levels levels_;
+    std::int32_t on_screen_ = -1;
 
     candidate_frames frames_;
     int current_ = -1;

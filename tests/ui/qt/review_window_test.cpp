@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QTableView>
+#include <QWheelEvent>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -34,7 +35,7 @@ class review_window_test : public QObject {
     // The row of the table (as sorted now) of the candidate at this peak frame.
     int row_of_frame(int frame) {
         for (int r = 0; r < table()->rowCount(); ++r)
-            if (table()->index(r, candidate_table_model::frame).data().toInt() == frame) return r;
+            if (table()->index(r, candidate_table_model::column("frame")).data().toInt() == frame) return r;
         return -1;
     }
     static std::string read_text(const std::filesystem::path& p) {
@@ -75,20 +76,22 @@ private slots:
         QCOMPARE(table()->rowCount(), 3);
         QStringList headers;
         for (int c = 0; c < table()->columnCount(); ++c) headers << table()->headerData(c, Qt::Horizontal).toString();
-        QCOMPARE(headers, QStringList({"File", "UTC", "Frame", "x", "y", "Peak sigma", "Duration (frames)",
-                                       "Thresholds", "Mark"}));
-        QCOMPARE(table()->index(row_of_frame(37), candidate_table_model::utc).data().toString(),
+        QCOMPARE(headers, QStringList({"Mark", "File", "UTC", "Frame", "x", "y", "Peak sigma", "Duration (frames)",
+                                       "Thresholds"}));
+        for (int c = 0; c < table()->columnCount(); ++c)
+            QVERIFY(!table()->headerData(c, Qt::Horizontal, Qt::ToolTipRole).toString().isEmpty());
+        QCOMPARE(table()->index(row_of_frame(37), candidate_table_model::column("utc")).data().toString(),
                  QStringLiteral("2026-12-08T21:14:04.458Z"));
-        QCOMPARE(table()->index(row_of_frame(37), candidate_table_model::thresholds).data().toString(),
+        QCOMPARE(table()->index(row_of_frame(37), candidate_table_model::column("thresholds")).data().toString(),
                  QStringLiteral("60 57 54"));
 
         // Numbers sort as numbers: 9.5 before 12 before 31.2.
-        window_->table()->sortByColumn(candidate_table_model::sigma, Qt::AscendingOrder);
-        QCOMPARE(table()->index(0, candidate_table_model::sigma).data().toString(), QStringLiteral("9.5"));
-        QCOMPARE(table()->index(2, candidate_table_model::sigma).data().toString(), QStringLiteral("31.2"));
-        window_->table()->sortByColumn(candidate_table_model::frame, Qt::DescendingOrder);
-        QCOMPARE(table()->index(0, candidate_table_model::frame).data().toInt(), 37);
-        QCOMPARE(table()->index(2, candidate_table_model::frame).data().toInt(), 7);
+        window_->table()->sortByColumn(candidate_table_model::column("sigma"), Qt::AscendingOrder);
+        QCOMPARE(table()->index(0, candidate_table_model::column("sigma")).data().toString(), QStringLiteral("9.5"));
+        QCOMPARE(table()->index(2, candidate_table_model::column("sigma")).data().toString(), QStringLiteral("31.2"));
+        window_->table()->sortByColumn(candidate_table_model::column("frame"), Qt::DescendingOrder);
+        QCOMPARE(table()->index(0, candidate_table_model::column("frame")).data().toInt(), 37);
+        QCOMPARE(table()->index(2, candidate_table_model::column("frame")).data().toInt(), 7);
     }
 
     void choosing_a_candidate_shows_its_frame_boxed() {
@@ -120,7 +123,7 @@ private slots:
         QTest::keyClick(window_.get(), Qt::Key_F);
         window_->choose_row(row_of_frame(7));
         QTest::keyClick(window_.get(), Qt::Key_U);
-        QCOMPARE(table()->index(row_of_frame(37), candidate_table_model::mark).data().toString(),
+        QCOMPARE(table()->index(row_of_frame(37), candidate_table_model::column("mark")).data().toString(),
                  QStringLiteral("real"));
         QVERIFY(std::filesystem::exists(first_ / "m1_marks.json"));
         QVERIFY(std::filesystem::exists(second_ / "m9_marks.json"));
@@ -143,13 +146,100 @@ private slots:
         window_->show();
         window_->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(window_.get()));
-        QCOMPARE(table()->index(row_of_frame(37), candidate_table_model::mark).data().toString(),
+        QCOMPARE(table()->index(row_of_frame(37), candidate_table_model::column("mark")).data().toString(),
                  QStringLiteral("real"));
         window_->choose_row(row_of_frame(37));
         QTest::keyClick(window_.get(), Qt::Key_0);
         again.load({first_});
         for (const candidate& c : again.candidates())
             if (c.peak_frame == 37) QCOMPARE(c.mark, verdict::none);
+    }
+
+    void a_mark_goes_on_to_the_next_candidate_without_one() {
+        window_->table()->sortByColumn(candidate_table_model::column("frame"), Qt::AscendingOrder); // 7, 10, 37
+        window_->choose_row(row_of_frame(10));
+        QTest::keyClick(window_.get(), Qt::Key_R);
+        QCOMPARE(window_->shown_frame(), 37); // the next row
+        QTest::keyClick(window_.get(), Qt::Key_F);
+        QCOMPARE(window_->table()->currentIndex().row(), row_of_frame(7)); // round to the top
+        QTest::keyClick(window_.get(), Qt::Key_U);
+        QCOMPARE(window_->table()->currentIndex().row(), row_of_frame(7)); // none left: it stays
+        QTest::keyClick(window_.get(), Qt::Key_0);
+        QCOMPARE(window_->table()->currentIndex().row(), row_of_frame(7)); // clearing does not move on
+    }
+
+    void every_frame_of_a_candidate_has_the_peak_frames_levels() {
+        window_->choose_row(row_of_frame(37));
+        const QImage peak_cut = window_->cut_view()->image();
+        QCOMPARE(peak_cut.size(), QSize(25, 25));
+        QCOMPARE(peak_cut.pixel(12, 12) & 0xFFFFFFU, 0xFFFFFFU); // the flash is the cut-out's white
+        QTest::keyClick(window_.get(), Qt::Key_Right);
+        const QImage noise_cut = window_->cut_view()->image();
+        int brightest = 0;
+        for (int y = 0; y < 25; ++y)
+            for (int x = 0; x < 25; ++x) brightest = std::max(brightest, qGray(noise_cut.pixel(x, y)));
+        QVERIFY2(brightest < 40, qPrintable(QString::number(brightest))); // noise stays dark, not stretched to white
+        const QImage noise_frame = window_->frame_view()->image();
+        QVERIFY(qGray(noise_frame.pixel(40, 30)) < 255);
+    }
+
+    void blink_alternates_with_a_chosen_frame() {
+        window_->choose_row(row_of_frame(37));
+        window_->set_blink(true);
+        QTRY_COMPARE_WITH_TIMEOUT(window_->frame_on_screen(), 36, 2000); // the frame before, by default
+        QTRY_COMPARE_WITH_TIMEOUT(window_->frame_on_screen(), 37, 2000);
+        QTest::keyClick(window_.get(), Qt::Key_Right);
+        QTest::keyClick(window_.get(), Qt::Key_B, Qt::ShiftModifier); // against frame 38
+        QTest::keyClick(window_.get(), Qt::Key_Left);                 // shows 37 again
+        QTRY_COMPARE_WITH_TIMEOUT(window_->frame_on_screen(), 38, 2000);
+        QTRY_COMPARE_WITH_TIMEOUT(window_->frame_on_screen(), 37, 2000);
+        window_->set_blink_against(5);
+        QTRY_COMPARE_WITH_TIMEOUT(window_->frame_on_screen(), 5, 2000);
+        QTest::keyClick(window_.get(), Qt::Key_B); // off: the chosen frame stays
+        QCOMPARE(window_->frame_on_screen(), 37);
+    }
+
+    void the_frame_zooms_about_the_pointer_and_pans() {
+        window_->choose_row(row_of_frame(37));
+        auto* view = const_cast<picture_view*>(window_->frame_view());
+        const QRectF fitted = view->image_rect();
+        const QPointF at(fitted.left() + fitted.width() * 0.25, fitted.top() + fitted.height() * 0.75);
+        const auto image_point = [view](QPointF p) {
+            const QRectF r = view->image_rect();
+            return QPointF((p.x() - r.left()) / r.width(), (p.y() - r.top()) / r.height());
+        };
+        const QPointF before = image_point(at);
+        QWheelEvent zoom_in(at, view->mapToGlobal(at), {}, {0, 240}, Qt::NoButton, Qt::ControlModifier,
+                            Qt::NoScrollPhase, false);
+        QApplication::sendEvent(view, &zoom_in);
+        QVERIFY(view->zoom().zoom > 1.5);
+        QVERIFY(view->image_rect().width() > fitted.width() * 1.5);
+        const QPointF after = image_point(at);
+        QVERIFY(std::abs(after.x() - before.x()) < 1e-6 && std::abs(after.y() - before.y()) < 1e-6);
+        QCOMPARE(window_->shown_frame(), 37); // Ctrl+wheel zooms, it does not step
+
+        // A drag pans; the plain wheel steps frames; a double-click fits again.
+        const double left = view->image_rect().left();
+        send_mouse(view, QEvent::MouseButtonPress, at.toPoint(), Qt::LeftButton, Qt::LeftButton);
+        send_mouse(view, QEvent::MouseMove, at.toPoint() + QPoint(20, 0), Qt::NoButton, Qt::LeftButton);
+        send_mouse(view, QEvent::MouseButtonRelease, at.toPoint() + QPoint(20, 0), Qt::LeftButton, Qt::NoButton);
+        QVERIFY(view->image_rect().left() > left);
+        QWheelEvent step(at, view->mapToGlobal(at), {}, {0, -120}, Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase,
+                         false);
+        QApplication::sendEvent(view, &step);
+        QCOMPARE(window_->shown_frame(), 38);
+        QTest::mouseDClick(view, Qt::LeftButton, {}, at.toPoint());
+        QCOMPARE(view->image_rect(), fitted);
+    }
+
+    void escape_and_ctrl_w_close_the_window() {
+        QTest::keyClick(window_.get(), Qt::Key_Escape);
+        QVERIFY(!window_->isVisible());
+        window_->show();
+        window_->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window_.get()));
+        QTest::keyClick(window_.get(), Qt::Key_W, Qt::ControlModifier);
+        QVERIFY(!window_->isVisible());
     }
 
     void a_folder_without_candidates_is_named() {
