@@ -162,9 +162,11 @@ review_window::review_window(bool remember_geometry, QWidget* parent)
     const screen_rect placed = keep_within(room, wanted);
     resize(placed.w, placed.h);
     move(placed.x, placed.y);
-    if (stacked())
-        split_->setSizes({height() * 2 / 5, height() * 3 / 5});
-    else
+    if (stacked()) {
+        // The frame keeps a useful size; the window scrolls down to the rest.
+        frame_view_->setMinimumHeight(240);
+        split_->setSizes({180, split_->sizeHint().height()});
+    } else
         split_->setSizes({width() * 9 / 20, width() * 11 / 20});
 }
 
