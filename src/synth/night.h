@@ -110,6 +110,7 @@ struct night_event {
 
 struct night_truth {
     night_params settings;
+    std::string ser_file; // the SER file's name, as a truth file read back names it
     std::string surface_description;
     std::int32_t frames_written = 0;
     std::vector<double> shift_x; // image motion per frame: the scene's place (x, y) is seen at

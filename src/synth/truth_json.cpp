@@ -169,6 +169,7 @@ std::optional<night_truth> parse_truth_json(const std::string& text, std::string
         t.settings.file.frames = t.frames_written;
         t.settings.psf_sigma = get_or<double>(j, "psf_sigma", 0.8);
         t.surface_description = get_or<std::string>(j, "surface", "");
+        t.ser_file = get_or<std::string>(j, "ser_file", "");
         if (const auto m = j.find("made_by"); m != j.end() && m->is_object()) {
             t.settings.preset = get_or<std::string>(*m, "preset", "custom");
             t.settings.file.seed = get_or<std::uint64_t>(*m, "seed", 0);
