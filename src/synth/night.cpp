@@ -56,6 +56,7 @@ night_params preset_base(std::uint64_t seed, std::int32_t depth) {
     p.file.frames = 600;
     p.file.seed = seed;
     p.file.fps = 30.0;
+    p.file.write_times = true;
     p.file.file_id = "SERFLASH-NIGHT";
     p.procedural.seed = seed;
     if (depth == 8) {
@@ -309,9 +310,7 @@ private:
     // events aside: read and shot noise at its level, rounding, and the swing of the level under
     // the image motion over the packet holding the frame.
     double expected_noise(std::int32_t x, std::int32_t y, std::int32_t frame) const {
-        const std::int32_t packet = std::max(p_.packet, 1);
-        const std::int32_t first = frame / packet * packet;
-        const std::int32_t last = std::min(frames_, first + packet);
+        const auto [first, last] = packet_of(frame);
         double sum = 0;
         double sum2 = 0;
         for (std::int32_t k = first; k < last; ++k) {
@@ -324,6 +323,42 @@ private:
         const double mean = sum / count;
         const double swing = std::max(0.0, sum2 / count - mean * mean);
         return std::sqrt(p_.read_noise * p_.read_noise + p_.shot_noise * std::max(mean, 0.0) + swing + 1.0 / 12.0);
+    }
+
+    // The frames [first, last) of the packet that holds a frame.
+    std::pair<std::int32_t, std::int32_t> packet_of(std::int32_t frame) const {
+        const std::int32_t packet = std::max(p_.packet, 1);
+        const std::int32_t first = frame / packet * packet;
+        return {first, std::min(frames_, first + packet)};
+    }
+
+    // What an event adds to a pixel in one of its frames (a cosmic ray: in its pixel only).
+    double contribution(const night_event& e, const event_frame& f, std::int32_t x, std::int32_t y) const {
+        if (e.kind == event_kind::cosmic_ray) return f.peak_x == x && f.peak_y == y ? f.peak_rise : 0.0;
+        const double dx = x - f.x;
+        const double dy = y - f.y;
+        return f.amplitude * std::exp(-0.5 * (dx * dx + dy * dy) / (p_.psf_sigma * p_.psf_sigma));
+    }
+
+    // A scan's packet statistics take the event's own light into the mean and the spread of its
+    // pixels, so it stands out less against them than against the noise alone.
+    void add_packet_significance(night_event& e) const {
+        for (event_frame& f : e.frames) {
+            const auto [first, last] = packet_of(f.frame);
+            double sum = 0;
+            double sum2 = 0;
+            for (const event_frame& g : e.frames) {
+                if (g.frame < first || g.frame >= last) continue;
+                const double c = contribution(e, g, f.peak_x, f.peak_y);
+                sum += c;
+                sum2 += c * c;
+            }
+            const double n = last - first;
+            const double mean = sum / n;
+            const double spread = std::max(0.0, sum2 / n - mean * mean);
+            f.packet_significance = (f.peak_rise - mean) / std::sqrt(f.noise * f.noise + spread);
+        }
+        if (!e.frames.empty()) e.packet_significance = e.frames.front().packet_significance;
     }
 
     // Where a scene place is seen in a frame.
@@ -426,6 +461,7 @@ private:
         for (std::int32_t k = e.first_frame; k <= e.last_frame; ++k, a *= decay)
             e.frames.push_back(spot_frame(k, seen_x(x, k), seen_y(y, k), a));
         e.significance = e.frames.front().significance;
+        add_packet_significance(e);
         t.events.push_back(e);
     }
 
@@ -483,6 +519,7 @@ private:
                 e.frames.push_back(spot_frame(k, seen_x(x0 + vx * step, k), seen_y(y0 + vy * step, k), a));
             }
             e.significance = e.frames.front().significance;
+            add_packet_significance(e);
             t.events.push_back(e);
         }
     }
@@ -550,6 +587,7 @@ private:
             }
             e.frames = std::move(deposits);
             e.significance = e.frames.front().significance;
+            add_packet_significance(e);
             t.events.push_back(e);
         }
     }

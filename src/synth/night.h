@@ -87,6 +87,9 @@ struct event_frame {
     double peak_rise = 0;    // what the brightest pixel got, noise-free
     double noise = 0;        // expected standard deviation of that pixel over its packet
     double significance = 0; // peak_rise / noise
+    // The same rise against a scan's statistics of the packet, which hold the event's own light:
+    // (peak_rise - its mean over the packet) / (noise and its spread over the packet together).
+    double packet_significance = 0;
 };
 
 struct night_event {
@@ -97,7 +100,8 @@ struct night_event {
     double x = 0; // scene place (flash, star), sensor pixel (hot pixel), first place (satellite, cosmic ray)
     double y = 0;
     double amplitude = 0;
-    std::optional<double> significance; // of the first frame (a star: of its mean peak)
+    std::optional<double> significance;        // of the first frame (a star: of its mean peak)
+    std::optional<double> packet_significance; // of the first frame; flashes, satellites and cosmic rays
     surface_region region = surface_region::sky;
     double speed_x = 0; // satellite: px per frame
     double speed_y = 0;

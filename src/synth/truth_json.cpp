@@ -75,7 +75,8 @@ json frame_json(const event_frame& f) {
                 {"amplitude", rounded(f.amplitude)},
                 {"peak_rise", rounded(f.peak_rise)},
                 {"noise", rounded(f.noise)},
-                {"significance", rounded(f.significance)}};
+                {"significance", rounded(f.significance)},
+                {"packet_significance", rounded(f.packet_significance)}};
 }
 
 json event_json(const night_event& e) {
@@ -87,7 +88,8 @@ json event_json(const night_event& e) {
            {"y", rounded(e.y)},
            {"region", region_name(e.region)},
            {"amplitude", rounded(e.amplitude)},
-           {"significance", e.significance ? json(rounded(*e.significance)) : json(nullptr)}};
+           {"significance", e.significance ? json(rounded(*e.significance)) : json(nullptr)},
+           {"packet_significance", e.packet_significance ? json(rounded(*e.packet_significance)) : json(nullptr)}};
     switch (e.kind) {
         case event_kind::flash:
             j["decay"] = rounded(e.decay);
@@ -146,7 +148,9 @@ std::string truth_json(const night_truth& t, const std::string& ser_path) {
           "significance: the rise of the brightest pixel over the noise a scan's packet statistics would see there "
           "(read and shot noise at its level, rounding, and the swing of its level under the image motion over the "
           "packet of `settings.packet` frames holding the frame). A star's and a hot pixel's are those of its mean "
-          "peak; a flash's and a satellite's those of its first frame."}},
+          "peak; a flash's and a satellite's those of its first frame.",
+          "packet_significance: the same rise against the packet statistics with the event's own light in them (its "
+          "mean and spread over the packet), as a scan measures it; lower than significance, most for bright events."}},
         {"motion", {{"x", motion_x}, {"y", motion_y}}},
         {"events", events},
     };
@@ -192,6 +196,8 @@ std::optional<night_truth> parse_truth_json(const std::string& text, std::string
             e.amplitude = get_or<double>(ej, "amplitude", 0.0);
             if (const auto s = ej.find("significance"); s != ej.end() && s->is_number())
                 e.significance = s->get<double>();
+            if (const auto s = ej.find("packet_significance"); s != ej.end() && s->is_number())
+                e.packet_significance = s->get<double>();
             const std::string region = get_or<std::string>(ej, "region", "sky");
             for (surface_region r : {surface_region::sky, surface_region::night, surface_region::day})
                 if (region == region_name(r)) e.region = r;
@@ -213,6 +219,7 @@ std::optional<night_truth> parse_truth_json(const std::string& text, std::string
                     f.peak_rise = get_or<double>(fj, "peak_rise", 0.0);
                     f.noise = get_or<double>(fj, "noise", 0.0);
                     f.significance = get_or<double>(fj, "significance", 0.0);
+                    f.packet_significance = get_or<double>(fj, "packet_significance", 0.0);
                     e.frames.push_back(f);
                 }
             }
