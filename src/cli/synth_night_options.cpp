@@ -75,6 +75,9 @@ std::shared_ptr<night_options> add_night_options(CLI::App& cmd) {
     count("--cosmic-rays", &synth::night_params::cosmic_rays, "Cosmic-ray hits, 1 to 5 px tracks (default 3)");
     level("--hot-flicker", &synth::night_params::hot_flicker,
           "Flicker of the hot pixels, fraction per frame (default 0.15); --hot-pixels sets how many (default 8)");
+    cmd.add_option("--camera", t.camera,
+                   "Seed of the camera: nights of one camera seed have the same hot pixels (default 1)")
+        ->group(group);
     level("--jitter", &synth::night_params::jitter, "Seeing jitter of the whole image, pixels (default 0.3)");
     level("--drift", &synth::night_params::drift, "Slow drift of the image, pixels per frame (default 0.01)");
     level("--wobble", &synth::night_params::wobble, "Periodic tracking error, pixels (default 0.4, period 300 frames)");
@@ -151,6 +154,7 @@ std::optional<synth::night_params> night_from_options(const night_options& o, CL
         p.star_sigma_min = o.star_sigma[0];
         p.star_sigma_max = o.star_sigma[1];
     }
+    if (given(cmd, "--camera")) p.camera = o.typed.camera;
     if (o.no_limb) p.procedural.limb = false;
     if (o.no_sunlit) p.procedural.sunlit = false;
 

@@ -593,7 +593,9 @@ private:
     }
 
     void draw_hot_pixels(night_truth& t) const {
-        random_source rng = stream_of(p_.file.seed, stream::hot_pixels);
+        // The sensor's: the same camera seed gives the same pixels and excesses in every night.
+        random_source rng = stream_of(p_.camera, stream::hot_pixels);
+        const double sensor_noise = std::sqrt(p_.read_noise * p_.read_noise + p_.shot_noise * p_.procedural.sky);
         for (std::int32_t i = 0; i < p_.hot_pixels; ++i) {
             const double b = 12.0;
             if (w_ <= 2 * b || h_ <= 2 * b) break;
@@ -612,8 +614,8 @@ private:
             e.region = surface_->region(x, y);
             const auto ix = static_cast<std::int32_t>(x);
             const auto iy = static_cast<std::int32_t>(y);
-            e.amplitude = sig * expected_noise(ix, iy, 0);
-            e.significance = sig;
+            e.amplitude = sig * sensor_noise;
+            e.significance = e.amplitude / expected_noise(ix, iy, 0);
             e.flicker = p_.hot_flicker;
             t.events.push_back(e);
         }

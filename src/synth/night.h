@@ -58,6 +58,9 @@ struct night_params {
     double cosmic_sigma_min = 8.0; // significance of the brightest pixel of a hit
     double cosmic_sigma_max = 80.0;
     std::int32_t hot_pixels = 0;
+    // The sensor the hot pixels are drawn for: nights of one camera seed share their places and
+    // excesses (each excess in the read and sky noise of the camera).
+    std::uint64_t camera = 1;
     double hot_sigma_min = 4.0; // excess of a hot pixel over its surroundings, in noise
     double hot_sigma_max = 60.0;
     double hot_flicker = 0.15; // per-frame variation of a hot pixel's excess (fraction)

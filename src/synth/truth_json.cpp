@@ -60,6 +60,7 @@ json settings_json(const night_params& p) {
         {"cosmic_rays", p.cosmic_rays},
         {"cosmic_sigma", {p.cosmic_sigma_min, p.cosmic_sigma_max}},
         {"hot_pixels", p.hot_pixels},
+        {"camera", p.camera},
         {"hot_sigma", {p.hot_sigma_min, p.hot_sigma_max}},
         {"hot_flicker", p.hot_flicker},
         {"packet", p.packet},

@@ -112,6 +112,23 @@ TEST(Night, EachNuisanceHasItsOwnRandomNumbers) {
     EXPECT_EQ(all.shift_x, fewer.shift_x);
     EXPECT_EQ(of_kind(all, event_kind::hot_pixel).size(), of_kind(fewer, event_kind::hot_pixel).size());
     EXPECT_EQ(of_kind(all, event_kind::hot_pixel).front()->x, of_kind(fewer, event_kind::hot_pixel).front()->x);
+
+    // Hot pixels belong to the camera: another night of the same camera has them, another camera not.
+    night_params other = small_night(6);
+    night_truth same_camera, other_camera;
+    make_night_bytes(other, &same_camera);
+    other.camera = 2;
+    make_night_bytes(other, &other_camera);
+    const auto a = of_kind(all, event_kind::hot_pixel);
+    const auto b = of_kind(same_camera, event_kind::hot_pixel);
+    const auto c = of_kind(other_camera, event_kind::hot_pixel);
+    ASSERT_EQ(a.size(), b.size());
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        EXPECT_EQ(a[i]->x, b[i]->x);
+        EXPECT_EQ(a[i]->y, b[i]->y);
+        EXPECT_EQ(a[i]->amplitude, b[i]->amplitude);
+    }
+    EXPECT_NE(a.front()->x, c.front()->x);
 }
 
 TEST(Night, FlashesRiseByTheirAmplitudeInTheirFramesOnly) {

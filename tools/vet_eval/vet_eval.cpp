@@ -269,6 +269,8 @@ std::string evaluation::report() const {
     out << "  without\n";
     std::array<double, 5> sums{};
     std::size_t noise_files = 0;
+    std::size_t noise_unexplained = 0;
+    std::size_t noise_without = 0;
     for (const file_calibration& c : calibration) {
         std::snprintf(cell, sizeof cell, "%-32s %8zu", (c.file + (c.preset == "noise-only" ? " (noise)" : "")).c_str(),
                       c.unexplained);
@@ -280,18 +282,27 @@ std::string evaluation::report() const {
         out << "  " << c.without_noise_expected << "\n";
         if (c.preset == "noise-only") {
             ++noise_files;
+            noise_unexplained += c.unexplained;
+            noise_without += c.without_noise_expected;
             for (std::size_t l = 0; l < sums.size(); ++l) sums[l] += static_cast<double>(c.at_most[l]);
         }
     }
     if (noise_files > 0) {
+        const auto per_file = [&](std::size_t n) {
+            return fixed(static_cast<double>(n) / static_cast<double>(noise_files), 2);
+        };
         std::snprintf(cell, sizeof cell, "%-32s %8s",
-                      ("mean of " + std::to_string(noise_files) + " noise-only").c_str(), "");
+                      ("mean of " + std::to_string(noise_files) + " noise-only").c_str(),
+                      per_file(noise_unexplained).c_str());
         out << cell;
+        const bool measured = noise_without < noise_unexplained || noise_unexplained == 0;
         for (const double s : sums) {
-            std::snprintf(cell, sizeof cell, " %7s", fixed(s / static_cast<double>(noise_files), 2).c_str());
+            std::snprintf(cell, sizeof cell, " %7s",
+                          measured ? fixed(s / static_cast<double>(noise_files), 2).c_str() : "n/a");
             out << cell;
         }
-        out << "  (calibrated: about x per file)\n";
+        out << "  " << per_file(noise_without)
+            << (measured ? "  (calibrated: about x per file)\n" : "  (no noise_expected in these candidates)\n");
     }
     return out.str();
 }
