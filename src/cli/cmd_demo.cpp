@@ -69,7 +69,8 @@ int run_demo() {
     req.files = {sample_name};
     req.switches = {true, true, true};
     req.per_file.max_det_frames = 50;
-    const scan_run run = run_scan_request(req, std::cout, std::cerr, ::isatty(STDERR_FILENO) != 0);
+    progress_display progress(std::cerr, progress_mode_for("auto", false, ::isatty(STDERR_FILENO) != 0));
+    const scan_run run = run_scan_request(req, std::cout, std::cerr, &progress);
     if (run.files.empty() || run.files[0].outcome != detect::file_outcome::scanned) return 1;
     const detect::file_report& f = run.files[0];
 

@@ -36,6 +36,10 @@ void handle_stop_signals(void (*handler)(int)) {
 
 } // namespace
 
+progress_mode scan_cli::progress_shown() const {
+    return progress_mode_for(progress, quiet, ::isatty(STDERR_FILENO) != 0);
+}
+
 void catch_interrupts() { handle_stop_signals(on_interrupt); }
 void release_interrupts() { handle_stop_signals(SIG_DFL); }
 bool interrupt_requested() { return interrupted != 0; }
@@ -70,6 +74,14 @@ void add_output_options(CLI::App* cmd, scan_cli& c) {
                     "Threads that scan each file (default: all cores); with --jobs, each file gets at most its share "
                     "of the cores. The results are the same at every count")
         ->check(CLI::Range(1, 1024));
+    cmd->add_option("--progress", c.progress,
+                    "How the progress is shown on stderr: auto (one line redrawn in place when stderr is a terminal: "
+                    "the file, the pass and its threshold, frames per second, the share of the whole run done and "
+                    "the time left), json (one JSON object per line: stage, file, pass, frame, frames_done, "
+                    "frames_total, fraction, eta_s) or none (default auto)")
+        ->check(
+            CLI::IsMember(std::vector<std::string>(std::begin(progress_mode_names), std::end(progress_mode_names))));
+    cmd->add_flag("--quiet", c.quiet, "No progress line (the lines of the files and candidates are still printed)");
     cmd->add_flag("--reference", c.request.reference,
                   "Use the straightforward scan, which reads every frame twice per pass, instead of the fast scan "
                   "(the results are the same; for checking)");
@@ -213,8 +225,8 @@ command_runner add_scan_command(CLI::App& app) {
     const auto check = [c] { return finish_request(*c) ? 0 : 2; };
     return {check, [c]() -> int {
                 catch_interrupts();
-                const scan_run run = run_scan_request(c->request, std::cout, std::cerr, ::isatty(STDERR_FILENO) != 0,
-                                                      interrupt_requested);
+                progress_display progress(std::cerr, c->progress_shown());
+                const scan_run run = run_scan_request(c->request, std::cout, std::cerr, &progress, interrupt_requested);
                 release_interrupts();
                 if (run.stopped) return interrupt_exit_status();
                 return run.all_scanned() ? 0 : 1;

@@ -8,11 +8,8 @@
 #include <CLI/CLI.hpp>
 
 #include <charconv>
-#include <chrono>
 #include <iostream>
 #include <memory>
-#include <mutex>
-#include <unistd.h>
 
 namespace serflash::cli {
 namespace {
@@ -48,31 +45,6 @@ std::optional<sensitivity::amplitude_ladder> parse_ladder(const std::string& tex
     l.step = n == 0 ? 1.0 : v[2];
     return l;
 }
-
-// "[sensitivity 3/40] m1.ser" on the terminal while the injected runs go.
-class run_progress {
-public:
-    explicit run_progress(bool enabled) : enabled_(enabled) {}
-    void show(const std::string& name, std::int32_t done, std::int32_t runs) {
-        if (!enabled_) return;
-        const std::lock_guard lock(mutex_);
-        const auto now = std::chrono::steady_clock::now();
-        if (done < runs && shown_ && now - last_ < std::chrono::milliseconds(100)) return;
-        last_ = now;
-        shown_ = true;
-        std::cerr << "\r[sensitivity " << done << "/" << runs << "] " << name << "\x1b[K" << std::flush;
-    }
-    void clear() {
-        if (enabled_ && shown_) std::cerr << "\r\x1b[K" << std::flush;
-        shown_ = false;
-    }
-
-private:
-    bool enabled_;
-    bool shown_ = false;
-    std::mutex mutex_;
-    std::chrono::steady_clock::time_point last_{};
-};
 
 } // namespace
 
@@ -137,23 +109,27 @@ command_runner add_sensitivity_command(CLI::App& app) {
         return 0;
     };
     return {check, [c]() -> int {
-                const bool tty = ::isatty(STDERR_FILENO) != 0;
                 catch_interrupts();
-                const scan_run run = run_scan_request(c->scan.request, std::cout, std::cerr, tty, interrupt_requested);
+                progress_display progress(std::cerr, c->scan.progress_shown());
+                const scan_run run =
+                    run_scan_request(c->scan.request, std::cout, std::cerr, &progress, interrupt_requested);
                 bool all_measured = run.all_scanned();
                 detect::engine_hooks hooks;
                 hooks.stop_requested = interrupt_requested;
-                for (const detect::file_report& plain : run.files) {
+                const int file_count = static_cast<int>(run.files.size());
+                for (int file_index = 0; file_index < file_count; ++file_index) {
+                    const detect::file_report& plain = run.files[static_cast<std::size_t>(file_index)];
                     if (interrupt_requested()) break;
                     if (plain.outcome != detect::file_outcome::scanned) {
                         std::cout << plain.path << ": sensitivity not measured: the file was not scanned to its end\n";
                         continue;
                     }
                     const detect::scan_job job = job_for(c->scan.request, plain.path);
-                    run_progress progress(tty);
                     sensitivity::sensitivity_options options = c->options;
-                    const std::string name = detect::base_name_of(plain.path);
-                    options.run_done = [&](std::int32_t done, std::int32_t runs) { progress.show(name, done, runs); };
+                    progress.start_runs();
+                    options.run_done = [&](std::int32_t done, std::int32_t runs) {
+                        progress.show_runs(plain.path, file_index, file_count, done, runs);
+                    };
                     auto measured =
                         sensitivity::measure_sensitivity(platform::native_file_system(), job, plain, options, hooks);
                     progress.clear();

@@ -23,6 +23,10 @@ struct scan_cli {
     std::array<std::int32_t, 7> per_file_values{};
     std::array<std::string, 4> masks;
     std::array<CLI::Option*, 4> mask_options{};
+    std::string progress = "auto";
+    bool quiet = false;
+    // How the progress is shown, from --progress and --quiet.
+    progress_mode progress_shown() const;
 };
 
 void add_output_options(CLI::App* cmd, scan_cli& c);

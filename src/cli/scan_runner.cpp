@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <charconv>
-#include <chrono>
 #include <cstdio>
 #include <deque>
 #include <filesystem>
@@ -21,38 +20,6 @@ namespace serflash::cli {
 namespace {
 
 constexpr const char* done_caption = "The scans of all SER files completed!";
-
-std::string file_name_of(const std::string& path) {
-    const std::size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-class progress_line {
-public:
-    progress_line(std::ostream& err, bool enabled) : err_(err), enabled_(enabled) {}
-    void show(const std::string& name, const detect::scan_progress& p) {
-        if (!enabled_) return;
-        const auto now = std::chrono::steady_clock::now();
-        if (shown_ && now - last_ < std::chrono::milliseconds(100)) return;
-        last_ = now;
-        shown_ = true;
-        std::string text = "[" + std::to_string(p.file_index + 1) + "/" + std::to_string(p.file_count) + "] " + name +
-                           "  threshold " + std::to_string(p.threshold) + "  frame " + std::to_string(p.frame) + " (" +
-                           std::to_string(p.start_frame) + ".." + std::to_string(p.end_frame) + ")";
-        if (text.size() > 100) text = text.substr(0, 100);
-        err_ << "\r" << text << "\x1b[K" << std::flush;
-    }
-    void clear() {
-        if (enabled_ && shown_) err_ << "\r\x1b[K" << std::flush;
-        shown_ = false;
-    }
-
-private:
-    std::ostream& err_;
-    bool enabled_;
-    bool shown_ = false;
-    std::chrono::steady_clock::time_point last_{};
-};
 
 void print_message(std::ostream& err, const std::string& caption, const std::string& text) {
     if (text.find('\n') != std::string::npos)
@@ -208,11 +175,11 @@ std::optional<std::array<std::int32_t, 4>> parse_rectangle(const std::string& te
     return v;
 }
 
-scan_run run_scan_request(const scan_request& request, std::ostream& out, std::ostream& err, bool progress,
+scan_run run_scan_request(const scan_request& request, std::ostream& out, std::ostream& err, progress_display* progress,
                           const std::function<bool()>& stop_requested) {
     scan_run run;
-    progress_line line(err, progress);
-    std::string current_name;
+    progress_display none(err, progress_mode::none);
+    progress_display& line = progress != nullptr ? *progress : none;
 
     detect::batch_request batch;
     // Each file is opened once, by its scan, which fills in the values its header decides.
@@ -229,13 +196,10 @@ scan_run run_scan_request(const scan_request& request, std::ostream& out, std::o
         out << std::flush;
         print_message(err, caption, text);
     };
-    batch.hooks.row_marked = [&](int row) {
-        current_name = file_name_of(request.files[static_cast<std::size_t>(row)]);
-    };
-    batch.hooks.progress = [&](const detect::scan_progress& p) {
-        if (batch.jobs.size() > 1) current_name = file_name_of(request.files[static_cast<std::size_t>(p.file_index)]);
-        line.show(current_name, p);
-    };
+    if (line.enabled())
+        batch.hooks.progress = [&](const detect::scan_progress& p) {
+            line.show(request.files[static_cast<std::size_t>(p.file_index)], p);
+        };
     batch.hooks.stop_requested = stop_requested;
     batch.jobs_at_once = std::max(1U, request.jobs);
     if (request.reference) {

@@ -1,6 +1,7 @@
 #pragma once
 // The scan of a list of SER files from the command line: one job per file from the options,
 // then the batch, with a line per file and per candidate.
+#include "cli/progress_display.h"
 #include "detect/batch.h"
 
 #include <array>
@@ -42,9 +43,9 @@ struct scan_run {
 };
 
 // Scans the files in order, printing one line per file to out (followed by one line per
-// candidate), messages to err and, when progress is set, a progress line on err. Each results
-// folder also gets the candidates table, document and report page.
-scan_run run_scan_request(const scan_request& request, std::ostream& out, std::ostream& err, bool progress,
+// candidate), messages to err and the progress on `progress` (null: none). Each results folder
+// also gets the candidates table, document and report page.
+scan_run run_scan_request(const scan_request& request, std::ostream& out, std::ostream& err, progress_display* progress,
                           const std::function<bool()>& stop_requested = {});
 
 // The job of one file: its header's defaults with the request's values (a file that cannot be

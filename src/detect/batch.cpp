@@ -1,5 +1,6 @@
 #include "detect/batch.h"
 
+#include "detect/batch_progress.h"
 #include "detect/format.h"
 #include "detect/passes.h"
 #include "detect/summary_file.h"
@@ -13,6 +14,7 @@
 #include <map>
 #include <mutex>
 #include <new>
+#include <optional>
 #include <thread>
 
 namespace serflash::detect {
@@ -335,8 +337,12 @@ engine_hooks posting_hooks(event_queue& queue, const std::atomic<bool>& stop, in
 // messages file by file in table order.
 class in_order_delivery {
 public:
-    in_order_delivery(const engine_hooks& hooks, const batch_report& report)
-        : hooks_(hooks), report_(report), held_(report.files.size()), done_(report.files.size(), 0) {}
+    in_order_delivery(const engine_hooks& hooks, const batch_report& report, std::function<void(int)> file_done)
+        : hooks_(hooks),
+          report_(report),
+          file_done_(std::move(file_done)),
+          held_(report.files.size()),
+          done_(report.files.size(), 0) {}
 
     bool finished() const { return front_ >= done_.size(); }
 
@@ -346,6 +352,7 @@ public:
                 if (hooks_.progress) hooks_.progress(e.progress);
             } else if (e.what == batch_event::kind::done) {
                 done_[static_cast<std::size_t>(e.file)] = 1;
+                if (file_done_) file_done_(e.file);
             } else {
                 held_[static_cast<std::size_t>(e.file)].push_back(std::move(e));
             }
@@ -373,6 +380,7 @@ public:
 private:
     const engine_hooks& hooks_;
     const batch_report& report_;
+    std::function<void(int)> file_done_;
     std::vector<std::vector<batch_event>> held_;
     std::vector<char> done_;
     std::size_t front_ = 0; // the first file whose row mark and messages are not all delivered
@@ -380,7 +388,8 @@ private:
 };
 
 // Scans the files on `jobs_at_once` threads, one chain of files per thread at a time.
-void scan_files_in_parallel(const batch_request& request, const engine_hooks& hooks, batch_report& report) {
+void scan_files_in_parallel(const batch_request& request, const engine_hooks& hooks,
+                            const std::function<void(int)>& file_done, batch_report& report) {
     const std::vector<std::vector<int>> chains = chains_by_results_folder(request.jobs);
     event_queue queue;
     std::atomic<bool> stop{false};
@@ -399,7 +408,7 @@ void scan_files_in_parallel(const batch_request& request, const engine_hooks& ho
     const unsigned n = std::min<unsigned>(request.jobs_at_once, static_cast<unsigned>(chains.size()));
     for (unsigned t = 0; t < n; ++t) threads.emplace_back(worker);
 
-    in_order_delivery delivery(hooks, report);
+    in_order_delivery delivery(hooks, report, file_done);
     while (!delivery.finished()) {
         std::deque<batch_event> got = queue.take();
         if (!stop.load() && hooks.should_stop()) stop.store(true);
@@ -418,9 +427,18 @@ batch_report run_batch(const batch_request& request) {
     batch_report report;
     report.start = now();
 
-    const engine_hooks& hooks = request.hooks;
-
     const int count = static_cast<int>(request.jobs.size());
+    // The scanners' progress gets the batch's fields on its way to the caller.
+    engine_hooks hooks = request.hooks;
+    std::optional<batch_progress> progress;
+    if (request.hooks.progress) {
+        progress.emplace(count, request.hooks.progress);
+        hooks.progress = [&progress](const scan_progress& p) { progress->file_progress(p); };
+    }
+    const auto file_done = [&progress](int i) {
+        if (progress) progress->file_done(i);
+    };
+
     if (count <= 0) {
         report.empty_table = true;
         hooks.say(batch_caption, "Error: There is no file to scan.");
@@ -431,7 +449,7 @@ batch_report run_batch(const batch_request& request) {
     if (request.jobs_at_once > 1 && count > 1) {
         for (int i = 0; i < count; ++i)
             report.files[static_cast<std::size_t>(i)].path = request.jobs[static_cast<std::size_t>(i)].path;
-        scan_files_in_parallel(request, hooks, report);
+        scan_files_in_parallel(request, hooks, file_done, report);
         report.end = now();
         hooks.say("The scans of all SER files completed!", report.times_message());
         return report;
@@ -442,6 +460,7 @@ batch_report run_batch(const batch_request& request) {
         if (report.stopped) continue;
         if (hooks.row_marked) hooks.row_marked(i);
         scan_one_file(request, hooks, i, file);
+        file_done(i);
         if (file.outcome == file_outcome::stopped || hooks.should_stop()) report.stopped = true;
     }
 

@@ -1,5 +1,6 @@
 #include "detect/detector.h"
 
+#include "detect/batch_progress.h"
 #include "detect/passes.h"
 #include "detect/snapshots.h"
 
@@ -46,6 +47,11 @@ void report_progress(const scan_state& st) {
     p.frame = st.cur_frame;
     p.start_frame = st.settings.start_frame;
     p.end_frame = st.settings.end_frame;
+    const auto passes_done = static_cast<std::int32_t>(st.outcome.passes.size());
+    p.pass = passes_done + 1;
+    // Every pass of the straightforward scan reads the range again.
+    p.file_fraction = file_fraction_of_passes(passes_done, st.threshold, st.settings.threshold_step, p.frame,
+                                              p.start_frame, p.end_frame);
     st.hooks.progress(p);
 }
 

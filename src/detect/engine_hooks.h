@@ -5,17 +5,35 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 namespace serflash::detect {
 
+// Where a scan stands, for progress bars and lines. The scanner fills in the file, the pass and
+// the frame; the batch fills in the frames of the whole batch, from which a fraction, a rate and
+// the time left follow.
 struct scan_progress {
     int file_index = 0; // row of the file in the batch
     int file_count = 0;
-    std::int32_t threshold = 0;
-    std::int32_t frame = 0; // frame examined last
+    std::int32_t pass = 0;      // passes begun on this file: 1 for the first
+    std::int32_t threshold = 0; // of the pass under way
+    std::int32_t frame = 0;     // frame examined last
     std::int32_t start_frame = 0;
     std::int32_t end_frame = 0;
+    double file_fraction = 0.0; // of this file's scan, 0 to 1
+    // Frames of the files' ranges scanned so far and in all, over the whole batch. A file not yet
+    // opened counts as many frames as the files opened so far have on average (the total is then
+    // an estimate).
+    std::int64_t frames_done = 0;
+    std::int64_t frames_total = 0;
+    bool total_estimated = false;
+    double elapsed_s = 0.0; // since the batch began
+
+    double fraction() const; // of the batch, 0 to 1
+    double frames_per_second() const;
+    // Seconds left at the rate so far; none before anything is done.
+    std::optional<double> eta_s() const;
 };
 
 struct engine_hooks {

@@ -1,5 +1,6 @@
 #include "detect/fast_scan.h"
 
+#include "detect/batch_progress.h"
 #include "detect/fast_kernels.h"
 #include "detect/passes.h"
 #include "detect/read_ahead.h"
@@ -190,6 +191,9 @@ void fast_scanner::progress(std::int32_t frame) {
     p.frame = frame;
     p.start_frame = cfg_.start_frame;
     p.end_frame = cfg_.end_frame;
+    p.pass = static_cast<std::int32_t>(st_.outcome.passes.size()) + 1;
+    // The first sweep reads the range once for every pass; the batch keeps the furthest point.
+    p.file_fraction = file_fraction_of_sweep(frame, p.start_frame, p.end_frame);
     st_.hooks.progress(p);
 }
 

@@ -51,7 +51,7 @@ protected:
         fs::create_directories(dir);
         req.dir = dir;
         std::ostringstream out, err;
-        run_scan_request(req, out, err, false);
+        run_scan_request(req, out, err, nullptr);
         outcome o{out.str(), err.str(), bench::read_tree(dir)};
         for (std::string* text : {&o.out, &o.err})
             for (std::size_t at; (at = text->find(dir)) != std::string::npos;) text->replace(at, dir.size(), "DIR");
@@ -96,7 +96,7 @@ TEST_F(ScanJobs, StopWithFilesAtOnceEndsTheRunAndReportsEachFileOnce) {
     req.dir = root_ + "/stopped";
     fs::create_directories(req.dir);
     std::ostringstream out, err;
-    const scan_run run = run_scan_request(req, out, err, false, [] { return true; });
+    const scan_run run = run_scan_request(req, out, err, nullptr, [] { return true; });
     EXPECT_TRUE(run.stopped);
     ASSERT_EQ(run.files.size(), 8U);
     const std::string o = out.str();

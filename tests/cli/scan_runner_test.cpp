@@ -169,7 +169,7 @@ TEST_F(ScanFiles, MoreThanFortyFilesOneLineEachAndOneTimesMessage) {
     req.files.push_back(make("deep.ser", 4, 8));
     req.dir = root_;
     std::ostringstream out, err;
-    const scan_run run = run_scan_request(req, out, err, false);
+    const scan_run run = run_scan_request(req, out, err, nullptr);
     ASSERT_EQ(run.files.size(), 43u);
     EXPECT_FALSE(run.all_scanned());
     EXPECT_EQ(run.files[40].outcome, detect::file_outcome::scanned);
@@ -204,7 +204,7 @@ TEST_F(ScanFiles, ARepeatedScanNeverTouchesEarlierResults) {
     std::map<std::string, std::string> second;
     for (int run = 0; run < 3; ++run) {
         std::ostringstream out, err;
-        const scan_run r = run_scan_request(req, out, err, false);
+        const scan_run r = run_scan_request(req, out, err, nullptr);
         ASSERT_EQ(r.files.size(), 1u);
         dirs.push_back(r.files[0].result_dir);
         if (run == 1) {
@@ -238,7 +238,7 @@ TEST_F(ScanFiles, SnapshotFormatsAndTheSpaceEachFolderTakes) {
         c.request.dir = root_ + "/" + format;
         fs::create_directories(c.request.dir);
         std::ostringstream out, err;
-        const scan_run r = run_scan_request(c.request, out, err, false);
+        const scan_run r = run_scan_request(c.request, out, err, nullptr);
         ASSERT_EQ(r.files.size(), 1u);
         const auto tree = tree_of(r.files[0].result_dir);
         std::size_t bytes = 0, pictures = 0;
@@ -271,7 +271,7 @@ TEST_F(ScanFiles, NothingIsWrittenThroughALinkedResultsFolder) {
     req.files = {path};
     req.dir = root_;
     std::ostringstream out, err;
-    const scan_run r = run_scan_request(req, out, err, false);
+    const scan_run r = run_scan_request(req, out, err, nullptr);
     EXPECT_TRUE(r.all_scanned());
     EXPECT_TRUE(fs::is_empty(root_ + "/elsewhere"));
     EXPECT_TRUE(fs::is_symlink(root_ + "/Results_m1"));
