@@ -83,6 +83,8 @@ std::shared_ptr<night_options> add_night_options(CLI::App& cmd) {
     level("--wobble", &synth::night_params::wobble, "Periodic tracking error, pixels (default 0.4, period 300 frames)");
     level("--psf", &synth::night_params::psf_sigma,
           "Spot size of stars, flashes and satellites, Gaussian sigma in pixels (default 0.8)");
+    level("--seeing", &synth::night_params::seeing,
+          "Variation of the spot size from frame to frame, fraction (default 0.1)");
     level("--full-scale", &synth::night_params::full_scale,
           "Largest sample of the camera (default 4095, 8-bit 255); brighter light is clipped");
     surface_level("--sky", &synth::procedural_surface_params::sky, "Sky level (default 150, 8-bit 9)");

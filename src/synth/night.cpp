@@ -82,6 +82,7 @@ enum class stream : std::uint64_t {
     hot_pixels,
     twinkle,
     noise,
+    seeing,
 };
 
 random_source stream_of(std::uint64_t seed, stream s) {
@@ -167,7 +168,8 @@ private:
 
 struct motion {
     std::vector<double> x, y;
-    double largest = 0; // largest shift in either direction
+    std::vector<double> psf; // spot size of each frame: the seeing blurs some frames more than others
+    double largest = 0;      // largest shift in either direction
 };
 
 motion draw_motion(const night_params& p, const normal_source& normal) {
@@ -195,6 +197,9 @@ motion draw_motion(const night_params& p, const normal_source& normal) {
         m.y[k] = jy + p.drift * t * std::sin(drift_angle) + wob * std::sin(wobble_angle);
         m.largest = std::max({m.largest, std::abs(m.x[k]), std::abs(m.y[k])});
     }
+    random_source seeing = stream_of(p.file.seed, stream::seeing);
+    m.psf.resize(n);
+    for (double& s : m.psf) s = p.psf_sigma * std::max(0.5, 1.0 + p.seeing * normal.draw(seeing));
     return m;
 }
 
@@ -258,6 +263,7 @@ public:
         t.surface_description = surface_->describe();
         t.shift_x = motion_.x;
         t.shift_y = motion_.y;
+        t.psf = motion_.psf;
         if (frames_ == 0) return t;
         draw_stars(t);
         draw_flashes(t);
@@ -337,7 +343,8 @@ private:
         if (e.kind == event_kind::cosmic_ray) return f.peak_x == x && f.peak_y == y ? f.peak_rise : 0.0;
         const double dx = x - f.x;
         const double dy = y - f.y;
-        return f.amplitude * std::exp(-0.5 * (dx * dx + dy * dy) / (p_.psf_sigma * p_.psf_sigma));
+        const double psf = psf_of(f.frame);
+        return f.amplitude * std::exp(-0.5 * (dx * dx + dy * dy) / (psf * psf));
     }
 
     // A scan's packet statistics take the event's own light into the mean and the spread of its
@@ -360,6 +367,8 @@ private:
         }
         if (!e.frames.empty()) e.packet_significance = e.frames.front().packet_significance;
     }
+
+    double psf_of(std::int32_t k) const { return motion_.psf[static_cast<std::size_t>(k)]; }
 
     // Where a scene place is seen in a frame.
     double seen_x(double x, std::int32_t k) const { return x + motion_.x[static_cast<std::size_t>(k)]; }
@@ -454,7 +463,7 @@ private:
         if (!amplitude) {
             const double noise = expected_noise(static_cast<std::int32_t>(std::lround(cx)),
                                                 static_cast<std::int32_t>(std::lround(cy)), first);
-            amplitude = sig * noise / peak_fraction(cx, cy, p_.psf_sigma);
+            amplitude = sig * noise / peak_fraction(cx, cy, psf_of(first));
         }
         e.amplitude = *amplitude;
         double a = e.amplitude;
@@ -473,7 +482,7 @@ private:
         f.amplitude = amplitude;
         f.peak_x = std::clamp(static_cast<std::int32_t>(std::lround(cx)), 0, w_ - 1);
         f.peak_y = std::clamp(static_cast<std::int32_t>(std::lround(cy)), 0, h_ - 1);
-        f.peak_rise = amplitude * peak_fraction(cx, cy, p_.psf_sigma);
+        f.peak_rise = amplitude * peak_fraction(cx, cy, psf_of(k));
         f.noise = expected_noise(f.peak_x, f.peak_y, k);
         f.significance = f.peak_rise / f.noise;
         return f;
@@ -630,7 +639,7 @@ private:
                 const double wx = p_.star_wander * normal_.draw(twinkle);
                 const double wy = p_.star_wander * normal_.draw(twinkle);
                 const double peak = std::max(0.0, e.amplitude * (1.0 + e.flicker * normal_.draw(twinkle)));
-                add_gaussian(level, w_, h_, seen_x(e.x, k) + wx, seen_y(e.y, k) + wy, peak, p_.psf_sigma);
+                add_gaussian(level, w_, h_, seen_x(e.x, k) + wx, seen_y(e.y, k) + wy, peak, psf_of(k));
                 return;
             }
             case event_kind::hot_pixel: {
@@ -643,7 +652,7 @@ private:
                 if (k < e.first_frame || k > e.last_frame) return;
                 {
                     const event_frame& f = e.frames[static_cast<std::size_t>(k - e.first_frame)];
-                    add_gaussian(level, w_, h_, f.x, f.y, f.amplitude, p_.psf_sigma);
+                    add_gaussian(level, w_, h_, f.x, f.y, f.amplitude, psf_of(k));
                 }
                 return;
             case event_kind::cosmic_ray:
@@ -695,6 +704,8 @@ std::string check_night(const night_params& p) {
     if (const std::string why = check_params(file); !why.empty()) return why;
     if (p.file.color_id == ser::color_rgb || p.file.color_id == ser::color_bgr)
         return "made-up nights are mono: three samples per pixel are not made";
+    if (!std::isfinite(p.seeing) || p.seeing < 0 || p.seeing > 1)
+        return "the seeing's variation of the spot size must lie within 0 and 1";
     const double levels[] = {p.read_noise,
                              p.shot_noise,
                              p.full_scale,

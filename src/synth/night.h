@@ -29,6 +29,7 @@ struct night_params {
     procedural_surface_params procedural;
     std::shared_ptr<const surface> surface_override;
     double psf_sigma = 0.8; // Gaussian sigma of stars, flashes and satellites, pixels
+    double seeing = 0.1;    // its variation from frame to frame (fraction, standard deviation)
 
     // Whole-frame image motion: seeing jitter (AR(1) with this standard deviation and frame-to-frame
     // correlation), slow drift (px per frame) and a periodic tracking error.
@@ -122,6 +123,7 @@ struct night_truth {
     std::int32_t frames_written = 0;
     std::vector<double> shift_x; // image motion per frame: the scene's place (x, y) is seen at
     std::vector<double> shift_y; // (x + shift_x[k], y + shift_y[k]) in frame k
+    std::vector<double> psf;     // the spot's Gaussian sigma in each frame
     std::vector<night_event> events;
 };
 

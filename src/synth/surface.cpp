@@ -90,6 +90,9 @@ public:
             c.depth = 0.1 + 0.25 * rng.uniform();
             craters_.push_back(c);
         }
+        // The terminator is a curve on the sphere: bowed towards the day side (a crescent) or the
+        // night side (a gibbous Moon).
+        terminator_bow_ = (rng.uniform() < 0.5 ? -1.0 : 1.0) / (2.0 * 0.8 * radius_);
     }
 
     double limb_distance(double x, double y) const override {
@@ -128,7 +131,10 @@ public:
 
 private:
     double toward_day(double x, double y) const {
-        return (x - 0.5 * p_.width) * day_dir_x_ + (y - 0.5 * p_.height) * day_dir_y_ - terminator_from_centre_;
+        const double dx = x - 0.5 * p_.width;
+        const double dy = y - 0.5 * p_.height;
+        const double across = -dx * day_dir_y_ + dy * day_dir_x_;
+        return dx * day_dir_x_ + dy * day_dir_y_ - terminator_from_centre_ + terminator_bow_ * across * across;
     }
     double day_fraction(double x, double y) const {
         if (!p_.sunlit) return 0.0;
@@ -161,6 +167,7 @@ private:
     double day_dir_x_ = -1, day_dir_y_ = 0;
     double radius_ = 0, centre_x_ = 0, centre_y_ = 0;
     double terminator_from_centre_ = 0;
+    double terminator_bow_ = 0; // per pixel across, squared
     std::vector<crater> craters_;
 };
 

@@ -29,6 +29,7 @@ json settings_json(const night_params& p) {
         {"shot_noise", p.shot_noise},
         {"full_scale", p.full_scale},
         {"psf_sigma", p.psf_sigma},
+        {"seeing", p.seeing},
         {"jitter", p.jitter},
         {"jitter_correlation", p.jitter_correlation},
         {"drift", p.drift},
@@ -128,6 +129,8 @@ std::string truth_json(const night_truth& t, const std::string& ser_path) {
     json motion_y = json::array();
     for (const double v : t.shift_x) motion_x.push_back(rounded(v));
     for (const double v : t.shift_y) motion_y.push_back(rounded(v));
+    json psf = json::array();
+    for (const double v : t.psf) psf.push_back(rounded(v));
     json events = json::array();
     for (const night_event& e : t.events) events.push_back(event_json(e));
     const night_params& p = t.settings;
@@ -145,7 +148,8 @@ std::string truth_json(const night_truth& t, const std::string& ser_path) {
         {"notes",
          {"Places are in frame pixels, (0,0) the centre of the top left pixel. A source on the scene "
           "(flash, star) sits at its scene place x,y plus the image motion of the frame: x + motion.x[frame], "
-          "y + motion.y[frame]. Hot pixels and cosmic rays are on the sensor and do not move.",
+          "y + motion.y[frame]. Hot pixels and cosmic rays are on the sensor and do not move. psf[frame]: the "
+          "Gaussian sigma of the spot of stars, flashes and satellites in that frame (the seeing).",
           "significance: the rise of the brightest pixel over the noise a scan's packet statistics would see there "
           "(read and shot noise at its level, rounding, and the swing of its level under the image motion over the "
           "packet of `settings.packet` frames holding the frame). A star's and a hot pixel's are those of its mean "
@@ -153,6 +157,7 @@ std::string truth_json(const night_truth& t, const std::string& ser_path) {
           "packet_significance: the same rise against the packet statistics with the event's own light in them (its "
           "mean and spread over the packet), as a scan measures it; lower than significance, most for bright events."}},
         {"motion", {{"x", motion_x}, {"y", motion_y}}},
+        {"psf", psf},
         {"events", events},
     };
     return doc.dump(1) + "\n";
@@ -184,6 +189,7 @@ std::optional<night_truth> parse_truth_json(const std::string& text, std::string
             t.shift_y = get_or<std::vector<double>>(*m, "y", {});
         }
         if (t.shift_x.size() != t.shift_y.size()) return fail("the motion's x and y differ in length");
+        t.psf = get_or<std::vector<double>>(j, "psf", {});
         for (const json& ej : j.at("events")) {
             night_event e;
             const auto kind = event_kind_from_name(get_or<std::string>(ej, "kind", ""));

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -227,6 +228,10 @@ TEST(Night, StarsMoveWithTheImage) {
     for (std::size_t k = 1; k < f.truth.shift_x.size(); ++k)
         jumps += std::hypot(f.truth.shift_x[k] - f.truth.shift_x[k - 1], f.truth.shift_y[k] - f.truth.shift_y[k - 1]);
     const double mean_jump = jumps / 59;
+    ASSERT_EQ(f.truth.psf.size(), 60u);
+    const auto [thinnest, widest] = std::minmax_element(f.truth.psf.begin(), f.truth.psf.end());
+    EXPECT_LT(*thinnest, p.psf_sigma);
+    EXPECT_GT(*widest, p.psf_sigma);
     EXPECT_GT(mean_jump, 0.15);
     EXPECT_LT(mean_jump, 0.8);
     for (const night_event* s : of_kind(f.truth, event_kind::star)) {
