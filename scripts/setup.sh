@@ -21,10 +21,14 @@ if [ ${#missing[@]} -gt 0 ]; then
   $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 
+# A compiler cache, where the machine has one, makes rebuilds of unchanged files free.
+launcher=()
+if command -v ccache >/dev/null; then launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache); fi
+
 configure() {  # build-dir, extra cmake args...
   local dir=$1; shift
   if [ ! -f "$root/$dir/build.ninja" ]; then
-    cmake -S "$root" -B "$root/$dir" -G Ninja "$@" >/dev/null
+    cmake -S "$root" -B "$root/$dir" -G Ninja "${launcher[@]}" "$@" >/dev/null
   fi
 }
 
