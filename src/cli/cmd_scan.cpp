@@ -1,6 +1,7 @@
 #include "cli/commands.h"
 #include "cli/scan_options.h"
 #include "cli/scan_runner.h"
+#include "ui/setting_table.h"
 
 #include <CLI/CLI.hpp>
 
@@ -87,59 +88,63 @@ void add_output_options(CLI::App* cmd, scan_cli& c) {
                   "(the results are the same; for checking)");
 }
 
+namespace {
+
+// The option of one value of the settings table, with its range check.
+CLI::Option* add_setting_option(CLI::App* cmd, const ui::setting_spec& spec, std::int32_t& value,
+                                const std::string& help) {
+    return cmd->add_option(std::string(spec.flag), value, help)->check(CLI::Range(spec.min, spec.max));
+}
+
+std::string group_title(ui::setting_group group) {
+    switch (group) {
+        case ui::setting_group::detection:
+            return "Detection settings (the control panel)";
+        case ui::setting_group::masks:
+            return "Masks (areas where nothing is reported)";
+        case ui::setting_group::per_file:
+            break;
+    }
+    return "Per-file values (the scan table; given once, they apply to every file)";
+}
+
+// Where a per-file value given on the command line is kept until each file's defaults are known.
+std::optional<std::int32_t>* per_file_target(file_values& v, std::int32_t detect::scan_settings::*member) {
+    using s = detect::scan_settings;
+    const std::pair<std::int32_t s::*, std::optional<std::int32_t>*> targets[] = {
+        {&s::start_frame, &v.start_frame}, {&s::end_frame, &v.end_frame},   {&s::max_det_frames, &v.max_det_frames},
+        {&s::packet_size, &v.packet_size}, {&s::blue_level, &v.blue_level}, {&s::red_level, &v.red_level},
+        {&s::brightness, &v.brightness}};
+    for (const auto& [m, target] : targets)
+        if (m == member) return target;
+    return nullptr;
+}
+
+} // namespace
+
 void add_detection_options(CLI::App* cmd, scan_cli& c) {
     detect::scan_settings& s = c.request.settings;
-    const auto field = [&](const std::string& name, std::int32_t& value, const std::string& help) {
-        return cmd->add_option(name, value, help + " (default " + std::to_string(value) + ")");
-    };
-    const std::string panel = "Detection settings (the control panel)";
-    field("--threshold", s.threshold,
-          "Initial threshold in tenths of a standard deviation: a pixel is a flash when it lies this far above its "
-          "own average over the packet; 60 means 6.0 sigma. Later passes lower it by the step down to 45")
-        ->group(panel);
-    field("--step", s.threshold_step,
-          "Threshold step in tenths of a standard deviation, by which each new pass lowers the threshold (or raises "
-          "it when the first pass finds too many frames with detections); at least 1")
-        ->group(panel);
-    field("--top", s.pct_top,
-          "Percent of the centre's rise that the pixel above must also rise: flashes are a few pixels wide, noise "
-          "spikes are single pixels")
-        ->group(panel);
-    field("--bottom", s.pct_bottom, "Likewise for the pixel below, in percent")->group(panel);
-    field("--left", s.pct_left, "Likewise for the pixel to the left, in percent")->group(panel);
-    field("--right", s.pct_right, "Likewise for the pixel to the right, in percent")->group(panel);
-    field("--scatter-v", s.scatter_v,
-          "A frame with more than 10 detections is kept only when they span at most this many rows (otherwise it is "
-          "taken as a disturbance such as seeing or a passing cloud, and the frame is passed over)")
-        ->group(panel);
-    field("--scatter-h", s.scatter_h, "Likewise, the largest span in columns")->group(panel);
+    for (const ui::setting_spec& spec : ui::scan_setting_table) {
+        if (spec.group == ui::setting_group::per_file) continue;
+        std::int32_t& value = s.*spec.value;
+        add_setting_option(cmd, spec, value, std::string(spec.help) + " (default " + std::to_string(value) + ")")
+            ->group(group_title(spec.group));
+    }
     cmd->add_flag("--continue-after-scatter", s.continue_after_scatter,
                   "Pass over a frame withdrawn for its scatter and go on with the next packet after it, so that every "
                   "frame of the range is examined (default: the pass is held at such a frame)")
-        ->group(panel);
+        ->group(group_title(ui::setting_group::detection));
 
-    const std::string masks = "Masks (areas where nothing is reported)";
+    const std::string masks = group_title(ui::setting_group::masks);
     cmd->add_flag("--mask-red", c.request.switches.red,
                   "Mask around pixels whose average is brighter than the RED level (the planet's bright disc, hot "
                   "pixels)")
         ->group(masks);
-    field("--red-mask-size", s.red_mask_half, "Half width and height of the square masked around each bright pixel")
-        ->group(masks);
     cmd->add_flag("--mask-blue", c.request.switches.blue,
                   "Mask around pixels whose average is darker than the BLUE level (dark sky edges, dead pixels)")
         ->group(masks);
-    field("--blue-mask-size", s.blue_mask_half, "Half width and height of the square masked around each dark pixel")
-        ->group(masks);
     cmd->add_flag("--mask-stars", c.request.switches.stars,
                   "Mask around stars found in the averaged image (a twinkling star must not count as a flash)")
-        ->group(masks);
-    field("--star-threshold", s.star_threshold,
-          "How far a star must stand out from the ring around it, in tenths of the ring's standard deviation")
-        ->group(masks);
-    field("--star-half-width", s.star_half_width,
-          "Radius in pixels of the ring around a star image against which it is measured")
-        ->group(masks);
-    field("--star-mask-size", s.star_mask_half, "Half width and height of the square masked around each star pixel")
         ->group(masks);
     for (std::size_t k = 0; k < 4; ++k) {
         c.mask_options[k] =
@@ -153,36 +158,22 @@ void add_detection_options(CLI::App* cmd, scan_cli& c) {
 }
 
 void add_per_file_options(CLI::App* cmd, scan_cli& c) {
-    const std::string files = "Per-file values (the scan table; given once, they apply to every file)";
-    cmd->add_option("--bit-shift", c.request.bit_shift,
-                    "Shift 16-bit samples right by this many bits as they are read (0 to 15); also sets the default "
-                    "brightness (default 0)")
-        ->check(CLI::Range(0, 15))
-        ->group(files);
-    cmd->add_flag("--swap-bytes", c.request.swap_bytes,
-                  "Take 16-bit samples high byte first, for files whose writer stored them so (serflash info warns "
-                  "when a file looks byte-swapped)")
-        ->group(files);
-    file_values& v = c.request.per_file;
+    const std::string files = group_title(ui::setting_group::per_file);
     std::size_t next = 0;
-    const auto column = [&](const std::string& name, std::optional<std::int32_t>& target, const std::string& help) {
-        std::int32_t* value = &c.per_file_values[next++];
-        auto* opt = cmd->add_option(name, *value, help)->group(files);
-        c.per_file.emplace_back(opt, value, &target);
-    };
-    column("--start", v.start_frame, "First frame to scan, counted from 0 (default 0)");
-    column("--stop", v.end_frame, "Last frame to scan (default: the file's last frame)");
-    column("--max", v.max_det_frames,
-           "Frames with detections after which the lowering of the threshold stops (default: frames / 100 + 1, at "
-           "most 200)");
-    column("--pack", v.packet_size,
-           "Frames per packet: each pixel's average and standard deviation are taken over this many frames (default "
-           "200, or all frames of a shorter file)");
-    column("--blue", v.blue_level, "BLUE level: averages below it are masked by --mask-blue (default 500, 8-bit 0)");
-    column("--red", v.red_level, "RED level: averages above it are masked by --mask-red (default 3800, 8-bit 255)");
-    column("--brightness", v.brightness,
-           "Gain of the snapshots in thousandths (default 1000 for 8-bit files, else set by --bit-shift: 4 at "
-           "shift 0, 1000 at shift 8)");
+    for (const ui::setting_spec& spec : ui::scan_setting_table) {
+        if (spec.group != ui::setting_group::per_file) continue;
+        if (spec.value == nullptr) { // the bit shift, kept for the whole run
+            add_setting_option(cmd, spec, c.request.bit_shift, std::string(spec.help))->group(files);
+            cmd->add_flag("--swap-bytes", c.request.swap_bytes,
+                          "Take 16-bit samples high byte first, for files whose writer stored them so (serflash info "
+                          "warns when a file looks byte-swapped)")
+                ->group(files);
+            continue;
+        }
+        std::int32_t* value = &c.per_file_values.at(next++);
+        auto* opt = add_setting_option(cmd, spec, *value, std::string(spec.help))->group(files);
+        c.per_file.emplace_back(opt, value, per_file_target(c.request.per_file, spec.value));
+    }
 }
 
 // The typed request once the options are parsed; false (after a message) when a value is bad.

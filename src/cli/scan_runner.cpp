@@ -43,7 +43,7 @@ void print_held_passes(std::ostream& out, const detect::file_report& f) {
 void print_results_line(std::ostream& out, const detect::file_report& f) {
     using detect::file_outcome;
     out << f.result_dir << ": threshold " << f.final_threshold << ", " << f.det_frames << " frames with detections, "
-        << f.det_count << " detections, last frame " << f.last_frame;
+        << f.det_count << " detections, " << f.examined_text();
     const folder_usage used = usage_of_folder(f.result_dir);
     out << ", " << readable_size(used.bytes) << " in " << used.files << (used.files == 1 ? " file" : " files");
     if (f.outcome == file_outcome::stopped) out << " (stopped by the user)";

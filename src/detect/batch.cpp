@@ -97,6 +97,18 @@ platform::result<std::string> claim_results_folder(platform::file_system& fs, co
 
 std::string file_report::problem_text() const { return join_texts(problems, "; "); }
 
+std::string file_report::examined_text() const {
+    // A pass that went to the end leaves cur_frame one past the stop frame.
+    std::int32_t last = -1, first = 0;
+    for (const pass_report& p : passes) {
+        first = p.first_frame;
+        last = std::max(last, std::min(p.frame_reached, end_frame));
+    }
+    if (last < first) return "no frame examined";
+    if (last == first) return format_bounded(64, "frame %d examined", first);
+    return format_bounded(96, "frames %d to %d examined", first, last);
+}
+
 std::string batch_report::times_message() const {
     return format_bounded(256, "Month_Day %02d_%02d  %02dh%02dm%02ds\n", start.month, start.day, start.hour,
                           start.minute, start.second) +
@@ -229,6 +241,7 @@ file_report scan_file(const scan_job& given, const scan_environment& env, const 
     report.result_dir = st.outcome.final_dir.empty() ? result_dir : st.outcome.final_dir;
     report.final_threshold = st.threshold;
     report.last_frame = st.cur_frame;
+    report.end_frame = st.settings.end_frame;
     report.det_frames = st.outcome.det_frames;
     report.det_count = st.outcome.det_count;
     report.raise_withheld = st.outcome.raise_withheld;

@@ -32,7 +32,8 @@ struct file_report {
     // another was used instead; empty otherwise.
     std::string folder_taken;
     std::int32_t final_threshold = 0;
-    std::int32_t last_frame = 0; // cur_frame at the end
+    std::int32_t last_frame = 0; // cur_frame at the end (one past the stop frame after a whole pass)
+    std::int32_t end_frame = -1; // the stop frame of the scan
     std::int32_t det_frames = 0; // as written in the closing block
     std::int32_t det_count = 0;
     std::vector<std::string> problems; // why the file was not (fully) scanned
@@ -49,6 +50,8 @@ struct file_report {
     std::vector<pass_report> passes;
 
     std::string problem_text() const; // the problems joined by "; "
+    // "frames 0 to 1499 examined": the frames the passes reached.
+    std::string examined_text() const;
 };
 
 // One file to scan and everything it is scanned with.

@@ -7,6 +7,7 @@
 #include "ui/main_dialog.h"
 #include "ui/panel_settings.h"
 #include "ui/scan_table.h"
+#include "ui/setting_table.h"
 #include "../ui/panel_fakes.h"
 
 #include <CLI/CLI.hpp>
@@ -73,6 +74,35 @@ TEST(CommandChecks, BadValuesAreRefusedBeforeAnyWork) {
     }
     EXPECT_TRUE(fs::is_empty(tmpl));
     fs::remove_all(tmpl);
+}
+
+// The command line and the panel check a value by the same table: every boundary and a word
+// are accepted or refused alike, by `scan` and by `sensitivity`.
+TEST(ScanCommand, ValueRangesAreThePanelsRules) {
+    for (const ui::setting_spec& spec : ui::scan_setting_table) {
+        const std::int64_t below = std::int64_t{spec.min} - 1, above = std::int64_t{spec.max} + 1;
+        for (const std::string& text : {std::to_string(below), std::to_string(spec.min), std::to_string(spec.max),
+                                        std::to_string(above), std::string("abc"), std::string("12abc")}) {
+            for (const char* command : {"scan", "sensitivity"}) {
+                CLI::App app;
+                const auto commands = add_all_commands(app);
+                std::vector<std::string> args = {"a.ser", text, std::string(spec.flag), command}; // last first
+                bool refused = false;
+                try {
+                    app.parse(args);
+                } catch (const CLI::ParseError&) {
+                    refused = true;
+                }
+                EXPECT_EQ(refused, !ui::value_problem(spec, text).empty())
+                    << command << " " << spec.flag << " " << text;
+            }
+        }
+    }
+    EXPECT_NE(ui::value_problem(*ui::setting_for_column(ui::col_max), "abc")
+                  .find("Max must be a whole number of at "
+                        "least 1, not \"abc\""),
+              std::string::npos);
+    EXPECT_EQ(ui::value_problem(*ui::setting_for_field(ui::id::INITIAL_THRESHOLD), " 45 "), "");
 }
 
 TEST(ScanCommand, Rectangles) {

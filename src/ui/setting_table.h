@@ -1,0 +1,50 @@
+#pragma once
+// Every number a scan is set with, declared once: where it lives on the control panel (a field
+// or a scan-table column), its command-line option, its help and the values it may take. The
+// panel checks typed values against it, the command line builds its options and their range
+// checks from it, and the tooltips quote its help.
+#include "detect/scan_settings.h"
+
+#include <array>
+#include <cstdint>
+#include <limits>
+#include <string>
+#include <string_view>
+
+namespace serflash::ui {
+
+enum class setting_home {
+    field,  // a field of the control panel: one value for every file
+    column, // a column of the scan table: a value per file
+};
+
+// Where a value is shown in the help of the command line.
+enum class setting_group { detection, masks, per_file };
+
+struct setting_spec {
+    setting_home home;
+    int place;                                  // control id (field) or scan-table column
+    std::int32_t detect::scan_settings::*value; // null for a value kept outside the settings
+    std::string_view name;                      // the value in words, as messages name it
+    std::string_view flag;                      // the command-line option
+    setting_group group;
+    std::int32_t min, max; // whole numbers from min to max
+    std::string_view help;
+};
+
+inline constexpr std::int32_t any_count = std::numeric_limits<std::int32_t>::max();
+
+// The values, in the order the command line's help lists them. Defaults: detect::scan_settings's
+// initialisers for the fields, detect::default_settings for a file's row.
+extern const std::array<setting_spec, 21> scan_setting_table;
+
+const setting_spec* setting_for_field(int control_id);
+const setting_spec* setting_for_column(int column);
+
+// "a whole number from 1 to 2147483647" (or "of at least 1" when there is no upper bound).
+std::string allowed_values(const setting_spec& spec);
+// Why a typed text is no value of this setting, or empty when it is one. Leading and trailing
+// blanks are allowed; anything else must be a whole decimal number within the range.
+std::string value_problem(const setting_spec& spec, const std::string& text);
+
+} // namespace serflash::ui
