@@ -2,6 +2,7 @@
 
 #include "ui/review_model.h"
 
+#include <cstdio>
 #include <cstdlib>
 
 namespace serflash::ui {
@@ -32,14 +33,42 @@ std::vector<std::filesystem::path> result_folders(const detect::batch_report& re
     return folders;
 }
 
-std::string batch_status(const detect::batch_report& report, const std::vector<std::filesystem::path>& folders) {
-    std::size_t scanned = 0, frames = 0, candidates = 0, candidate_files = 0;
-    std::string early;
+batch_counts count_results(const detect::batch_report& report, const std::vector<std::filesystem::path>& folders) {
+    batch_counts c;
     for (const auto& f : report.files) {
         if (f.outcome == detect::file_outcome::not_reached) continue;
-        ++scanned;
-        frames += static_cast<std::size_t>(std::max(0, f.det_frames));
+        ++c.scanned;
+        c.frames += static_cast<std::size_t>(std::max(0, f.det_frames));
+    }
+    for (const auto& folder : folders) {
+        for (const auto& json : candidate_files_in(folder)) {
+            c.candidates += read_candidates_file(json).candidates.size();
+            ++c.candidate_files;
+        }
+    }
+    return c;
+}
+
+std::string batch_headline(const detect::batch_report& report, const batch_counts& counts) {
+    const auto clock = [](const detect::local_time& t) {
+        char text[16];
+        std::snprintf(text, sizeof text, "%02d:%02d:%02d", t.hour % 100, t.minute % 100, t.second % 100);
+        return std::string(text);
+    };
+    std::string text = std::string(report.stopped ? "Scan stopped" : "Scan finished") + ": " +
+                       plural(counts.scanned, "file", "files") + ", ";
+    text += counts.candidate_files > 0 ? plural(counts.candidates, "candidate", "candidates")
+                                       : plural(counts.frames, "frame with detections", "frames with detections");
+    return text + ", " + clock(report.start) + " to " + clock(report.end);
+}
+
+std::string batch_status(const detect::batch_report& report, const std::vector<std::filesystem::path>& folders) {
+    const batch_counts counts = count_results(report, folders);
+    std::string early, examined;
+    for (const auto& f : report.files) {
+        if (f.outcome == detect::file_outcome::not_reached) continue;
         const std::string name = std::filesystem::path(f.path).filename().string();
+        examined += (examined.empty() ? "" : ", ") + name + " " + f.examined_text();
         for (const auto& p : f.passes) {
             if (p.end == detect::pass_end::end_of_range) continue;
             early += (early.empty() ? "" : ", ") + name + " at " + threshold_text(p.threshold) + " (" +
@@ -47,17 +76,12 @@ std::string batch_status(const detect::batch_report& report, const std::vector<s
         }
     }
     std::string names;
-    for (const auto& folder : folders) {
-        for (const auto& json : candidate_files_in(folder)) {
-            candidates += read_candidates_file(json).candidates.size();
-            ++candidate_files;
-        }
-        names += (names.empty() ? "" : ", ") + folder.filename().string();
-    }
-    std::string text = plural(scanned, "file", "files") +
-                       " scanned: " + plural(frames, "frame with detections", "frames with detections");
-    if (candidate_files > 0) text += ", " + plural(candidates, "candidate", "candidates");
+    for (const auto& folder : folders) names += (names.empty() ? "" : ", ") + folder.filename().string();
+    std::string text = plural(counts.scanned, "file", "files") +
+                       " scanned: " + plural(counts.frames, "frame with detections", "frames with detections");
+    if (counts.candidate_files > 0) text += ", " + plural(counts.candidates, "candidate", "candidates");
     text += ".";
+    if (!examined.empty()) text += " " + examined + ".";
     if (!names.empty()) text += " Results in " + names + ".";
     if (!early.empty()) text += " Passes ended early: " + early + ".";
     return text;

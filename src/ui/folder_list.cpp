@@ -113,8 +113,13 @@ std::vector<folder_entry> make_listing(const std::string& dir, const std::vector
         }
     }
     for (const auto& r : roots) out.push_back({"[-" + r + "-]", r, entry_kind::root});
-    std::stable_sort(out.begin(), out.end(),
-                     [](const folder_entry& a, const folder_entry& b) { return lower(a.label) < lower(b.label); });
+    // The files first, so that many results folders do not push them out of sight; then the
+    // folders and the roots, each group by name.
+    const auto group = [](const folder_entry& e) { return e.kind == entry_kind::file ? 0 : 1; };
+    std::stable_sort(out.begin(), out.end(), [&group](const folder_entry& a, const folder_entry& b) {
+        if (group(a) != group(b)) return group(a) < group(b);
+        return lower(a.label) < lower(b.label);
+    });
     return out;
 }
 

@@ -34,9 +34,10 @@ public:
 
 folder_access& native_folder_access();
 
-// The sorted entries of a folder: sub-folders as "[name]" ("[..]" unless it is "/"), files
-// ending in ".ser" (any case) or, with all_files, every file, and the roots as "[-path-]".
-// Hidden entries (names starting with '.') are left out.
+// The entries of a folder, the files first, then the folders and roots, each group by name:
+// files ending in ".ser" (any case) or, with all_files, every file; sub-folders as "[name]"
+// ("[..]" unless it is "/"); the roots as "[-path-]". Hidden entries (starting with '.') are
+// left out.
 std::vector<folder_entry> make_listing(const std::string& dir, const std::vector<dir_item>& items, bool all_files,
                                        const std::vector<std::string>& roots);
 

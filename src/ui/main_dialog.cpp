@@ -3,7 +3,9 @@
 #include "detect/passes.h"
 #include "ui/panel_settings.h"
 #include "ui/control_ids.h"
+#include "ui/batch_status.h"
 #include "ui/panel_defaults.h"
+#include "ui/setting_table.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -13,12 +15,20 @@ namespace {
 
 constexpr int column_right_edges[column_count - 1] = {20, 120, 185, 225, 280, 320, 360, 400, 440};
 
-constexpr const char* caption_add = "IDC_BUTTON_ADD";
-constexpr const char* caption_batch = "IDC_BUTTON_FILE_TO_FILE";
+constexpr const char* caption_add = "Add a file";
+constexpr const char* caption_show = "Show a file";
+constexpr const char* caption_batch = "Start scan";
+constexpr const char* caption_image = "Image window";
 constexpr int max_shift = 15; // the reader takes shifts 0..15
 
 std::string join_path(const std::string& folder, const std::string& name) {
     return (!folder.empty() && folder.back() == '/') ? folder + name : folder + "/" + name;
+}
+
+std::string join_lines(const std::vector<std::string>& lines, const std::string& between) {
+    std::string text;
+    for (const std::string& line : lines) text += (text.empty() ? "" : between) + line;
+    return text;
 }
 
 int frame_step(int stepper_id) {
@@ -45,10 +55,57 @@ int column_at_x(int x) {
 }
 
 std::string row_problem(const scan_table& table, int row, const dialog_fields& fields) {
+    const std::string where = "Row " + std::to_string(row + 1) + ", " + table.cell(row, col_name) + ": ";
+    for (int col = col_start; col < column_count; ++col)
+        if (const setting_spec* spec = setting_for_column(col); spec != nullptr)
+            if (std::string problem = value_problem(*spec, table.cell(row, col)); !problem.empty())
+                return where + problem + ".";
     const detect::scan_settings settings = load_scan_settings(table, row, fields);
     const platform::status runnable = detect::scan_refusal(settings, table.get_cell_int(row, col_frames));
     if (runnable) return {};
-    return "Row " + std::to_string(row + 1) + ", " + table.cell(row, col_name) + ": " + runnable.reason() + ".";
+    return where + runnable.reason() + ".";
+}
+
+std::vector<std::string> field_problems(const dialog_fields& fields) {
+    std::vector<std::string> problems;
+    for (const setting_spec& spec : scan_setting_table)
+        if (spec.home == setting_home::field)
+            if (std::string problem = value_problem(spec, fields.text(spec.place)); !problem.empty())
+                problems.push_back(problem + ".");
+    return problems;
+}
+
+std::string cell_problem(const scan_table& table, int row, int col, const std::string& text) {
+    const setting_spec* spec = setting_for_column(col);
+    if (spec == nullptr) return {};
+    if (std::string problem = value_problem(*spec, text); !problem.empty()) return problem;
+    // A value of the frame range must leave the range in the file and at least one packet long.
+    const std::int64_t frames = table.get_cell_int(row, col_frames);
+    const std::int64_t start = table.get_cell_int(row, col_start);
+    const std::int64_t stop = table.get_cell_int(row, col_stop);
+    const std::int64_t pack = table.get_cell_int(row, col_pack);
+    const std::int64_t v = atoi_text(text);
+    const auto n = [](std::int64_t x) { return std::to_string(x); };
+    switch (col) {
+        case col_start:
+            if (stop - v + 1 < pack)
+                return "start must leave one packet of " + n(pack) + " frames before stop " + n(stop) + ": at most " +
+                       n(stop - pack + 1);
+            break;
+        case col_stop:
+            if (v > frames - 1) return "stop must lie in the file: at most " + n(frames - 1);
+            if (v - start + 1 < pack)
+                return "stop must leave one packet of " + n(pack) + " frames after start " + n(start) + ": at least " +
+                       n(start + pack - 1);
+            break;
+        case col_pack:
+            if (stop - start + 1 < v)
+                return "pack. must fit the frames " + n(start) + " to " + n(stop) + ": at most " + n(stop - start + 1);
+            break;
+        default:
+            break;
+    }
+    return {};
 }
 
 std::string not_ser_reason(const ser::ser_reader& reader) {
@@ -99,14 +156,30 @@ bool main_dialog::list_folder(const std::string& dir, bool all_files) {
     std::string error;
     std::vector<dir_item> items;
     if (!folders_.read_dir(dir, items, &error) || !folders_.change_dir(dir, &error)) {
-        platform_.message_box("Open folder", "The folder cannot be listed:\n" + dir + "\n" + error);
+        platform_.message_box(box_icon::error, "Open folder", "The folder cannot be listed:\n" + dir + "\n" + error);
         return false;
     }
     const std::string listed = folders_.current_dir();
     folder_entries_ = make_listing(listed, items, all_files, folders_.roots());
     folder_selection_ = -1;
+    listed_dir_ = listed;
+    listed_all_files_ = all_files;
     fields.set_text(id::FOLDER_NAME, listed);
     return true;
+}
+
+void main_dialog::relist() {
+    if (listed_dir_.empty()) return;
+    std::string error;
+    std::vector<dir_item> items;
+    if (!folders_.read_dir(listed_dir_, items, &error)) return; // gone: the list stays as it was
+    std::optional<folder_entry> chosen;
+    if (folder_selection_ >= 0 && static_cast<std::size_t>(folder_selection_) < folder_entries_.size())
+        chosen = folder_entries_[static_cast<std::size_t>(folder_selection_)];
+    folder_entries_ = make_listing(listed_dir_, items, listed_all_files_, folders_.roots());
+    folder_selection_ = -1;
+    for (std::size_t i = 0; chosen && i < folder_entries_.size(); ++i)
+        if (folder_entries_[i].label == chosen->label) folder_selection_ = static_cast<int>(i);
 }
 
 void main_dialog::open_folder() {
@@ -126,17 +199,17 @@ void main_dialog::folder_double_click(int index) {
     }
 }
 
-bool main_dialog::open_for_display(const std::string& path, const std::string& caption, const std::string& open_error) {
+bool main_dialog::open_for_display(const std::string& path, const std::string& caption) {
     fp1_.reset();
     auto file = fs_.open_read(path);
     if (!file) {
-        platform_.message_box(caption, open_error);
+        platform_.message_box(box_icon::error, caption, "The file cannot be opened:\n" + path + "\n" + file.reason());
         return false;
     }
     auto reader = std::make_unique<ser::ser_reader>(std::move(file.value()));
     reader->read_ser_header();
     if (const std::string problem = not_ser_reason(*reader); !problem.empty()) {
-        platform_.message_box(caption, "Error: " + path + " is not a SER file this program can read:\n" + problem);
+        platform_.message_box(box_icon::error, caption, path + " is not a SER file this program can read:\n" + problem);
         return false;
     }
     fp1_ = std::move(reader);
@@ -151,13 +224,15 @@ std::string main_dialog::image_caption(const std::string& path) const {
 
 void main_dialog::init_image_window() {
     const std::int32_t w = fp1_->width(), h = fp1_->height();
+    // The read-out belongs to the file shown before.
+    for (int f : {id::READOUT_X, id::READOUT_Y, id::READOUT_VALUE}) fields.set_text(f, "");
     view.open(w, h, read_zoom_choice(fields));
     frame_buf_.assign(fp1_->samples_per_frame(), 0);
     close_image_window();
     image_window_ = platform_.create_image_window(view.client_w(), view.client_h());
-    if (!image_window_) platform_.message_box("InitInstance0", "Error: g_img.hwin is empty.");
+    if (!image_window_) platform_.message_box(box_icon::error, caption_image, "The image window cannot be opened.");
     if (!display::prep_for_display(disp_, w, h))
-        platform_.message_box("prep_for_display()", "Error: the display bitmap cannot be allocated.");
+        platform_.message_box(box_icon::error, caption_image, "There is no memory for the picture of the frame.");
 }
 
 void main_dialog::close_image_window() {
@@ -231,19 +306,20 @@ void main_dialog::add_file() {
     const auto slot = static_cast<std::size_t>(table.list_file);
     const std::string path = join_path(fields.text(id::FOLDER_NAME), sel_name_);
     if (path.size() > max_path_chars) {
-        platform_.message_box(caption_add, "Error: the path of the file is longer than 259 characters:\n" + path);
+        platform_.message_box(box_icon::error, caption_add,
+                              "The path of the file is longer than 259 characters:\n" + path);
         return;
     }
     table.file_path[slot] = path;
     const bool is_file =
         folder_selection_ < 0 || folder_entries_[static_cast<std::size_t>(folder_selection_)].kind == entry_kind::file;
-    const std::string open_error = "Error in fopen_s ( &fp1, file_path[list_file], \"rb\" )";
     if (!is_file) { // a folder or root entry names no readable file
         fp1_.reset();
-        platform_.message_box(caption_add, open_error);
+        platform_.message_box(box_icon::error, caption_add,
+                              "Choose a file in the folder list first:\n" + path + " is a folder.");
         return;
     }
-    if (!open_for_display(path, caption_add, open_error)) return;
+    if (!open_for_display(path, caption_add)) return;
     fields.set_int(id::IMAGE_WIDTH, fp1_->width());
     fields.set_int(id::IMAGE_HEIGHT, fp1_->height());
     bit_shift_ = std::clamp(fields.get_int(id::BIT_SHIFT), 0, max_shift);
@@ -261,10 +337,9 @@ void main_dialog::add_file() {
         table.mark_row(table.list_file - 1);
         return;
     }
-    char text[256];
-    std::snprintf(text, sizeof text, "The number of SER files >= %3d\nThe following files will overwrite!",
-                  max_listed_files);
-    platform_.message_box(caption_add, text);
+    platform_.message_box(box_icon::warning, caption_add,
+                          "The table already holds " + std::to_string(max_listed_files) +
+                              " files, the most one scan takes.\nThis file is shown but will not be scanned.");
 }
 
 void main_dialog::remove_file() {
@@ -332,10 +407,11 @@ void main_dialog::bit_shift_stepper(int delta) {
     command(id::SHOW_FRAME);
 }
 
-void main_dialog::table_double_click(int x, int row) {
+void main_dialog::table_double_click(int x, int row) { cell_double_click(column_at_x(x), row); }
+
+void main_dialog::cell_double_click(int col, int row) {
     // Rows past the counted ones have no path entry of their own: nothing to show or edit.
     if (row < 0 || row >= table.list_file) return;
-    const int col = column_at_x(x);
     if (col == col_name) {
         show_file(row);
     } else if (col >= col_start) {
@@ -346,7 +422,7 @@ void main_dialog::table_double_click(int x, int row) {
 void main_dialog::show_file(int row) {
     if (row < 0 || row >= table.list_file) return;
     const std::string path = table.file_path[static_cast<std::size_t>(row)];
-    if (!open_for_display(path, "show_file", "Error in fopen_s")) return;
+    if (!open_for_display(path, caption_show)) return;
     fp1_->set_bit_shift(bit_shift_);
     init_image_window();
     fp1_->seek_frame(0);
@@ -360,44 +436,32 @@ void main_dialog::show_file(int row) {
 
 void main_dialog::edit_value(int row, int col) {
     std::string value_text = table.cell(row, col);
-    if (!platform_.edit_value(value_text)) return;
+    value_rules rules;
+    if (const setting_spec* spec = setting_for_column(col); spec != nullptr) rules.allowed = allowed_values(*spec);
+    rules.problem = [this, row, col](const std::string& text) { return cell_problem(table, row, col, text); };
+    if (!platform_.edit_value(value_text, rules)) return;
     if (value_text.size() > max_cell_chars) value_text.resize(max_cell_chars);
-    const std::int64_t frames = table.get_cell_int(row, col_frames);
-    const std::int64_t start = table.get_cell_int(row, col_start);
-    const std::int64_t stop = table.get_cell_int(row, col_stop);
-    const std::int64_t pack = table.get_cell_int(row, col_pack);
-    const std::int64_t v = atoi_text(value_text);
-    bool accepted = true;
-    switch (col) {
-        case col_start:
-            accepted = stop - v + 1 >= pack;
-            break;
-        case col_stop:
-            accepted = v <= frames - 1 && v - start + 1 >= pack;
-            break;
-        case col_pack:
-            accepted = stop - start + 1 >= v;
-            break;
-        default:
-            break;
-    }
-    if (accepted) table.set_cell(row, col, value_text);
+    if (cell_problem(table, row, col, value_text).empty()) table.set_cell(row, col, value_text);
 }
 
 std::optional<batch_job> main_dialog::begin_batch() {
     for (int f : {id::FRAME_NO, id::READOUT_X, id::READOUT_Y, id::READOUT_VALUE}) fields.set_text(f, "");
     if (table.list_file == 0) {
-        platform_.message_box(caption_batch, "Error: There is no file to scan.");
+        platform_.message_box(box_icon::error, caption_batch, "There is no file to scan: add one first.");
         return std::nullopt;
     }
-    for (int row = 0; row < table.list_file; ++row) {
-        if (const std::string problem = row_problem(table, row, fields); !problem.empty()) {
-            platform_.message_box(caption_batch, "Error: this row cannot be scanned.\n" + problem);
-            return std::nullopt;
-        }
+    std::vector<std::string> problems = field_problems(fields);
+    for (int row = 0; row < table.list_file; ++row)
+        if (std::string problem = row_problem(table, row, fields); !problem.empty()) problems.push_back(problem);
+    if (!problems.empty()) {
+        platform_.message_box(box_icon::error, caption_batch, "The scan cannot start:\n" + join_lines(problems, "\n"));
+        return std::nullopt;
     }
-    close_image_window();
-    fp1_.reset(); // each file of the run is opened by the run itself
+    // The image window keeps the frame last shown; each file of the run is opened by the run itself.
+    fp1_.reset();
+    batch_notes_.clear();
+    status_line_ = "Scanning " + std::to_string(table.list_file) + (table.list_file == 1 ? " file" : " files");
+    status_details_.clear();
     return batch_job{jobs_from_table(table, fields, bit_shift_)};
 }
 
@@ -405,21 +469,32 @@ void main_dialog::batch_row_marked(int row) { table.mark_row(row); }
 
 void main_dialog::batch_threshold(std::int32_t threshold) { fields.set_int(id::THRESHOLD_AT_PRESENT, threshold); }
 
-void main_dialog::batch_frame(std::int32_t frame) { fields.set_int(id::FRAME_NO, frame); }
+void main_dialog::batch_frame(std::int32_t frame) {
+    // After a whole pass the engine stands one past the stop frame: show the last one examined.
+    if (const int row = table.find_marked_row(); row >= 0) frame = std::min(frame, table.get_cell_int(row, col_stop));
+    fields.set_int(id::FRAME_NO, frame);
+}
 
-void main_dialog::end_batch(const detect::batch_report& report) {
+void main_dialog::batch_message(const std::string& text) {
+    std::string line = text;
+    std::replace(line.begin(), line.end(), '\n', ' ');
+    if (line.rfind("Error: ", 0) == 0) line.erase(0, 7);
+    batch_notes_.push_back(line);
+    status_line_ = line;
+}
+
+void main_dialog::end_batch(const detect::batch_report& report, const std::vector<std::filesystem::path>& folders) {
     frame_buf_.clear();
     frame_buf_.shrink_to_fit();
     if (report.empty_table) return;
-    const std::string times = report.times_message();
-    if (report.stopped) {
-        platform_.message_box("The scans were stopped!",
-                              "The batch was stopped by the user; the files after the current one were not "
-                              "scanned.\n" +
-                                  times);
-    } else {
-        platform_.message_box("The scans of all SER files completed!", times);
-    }
+    const batch_counts counts = count_results(report, folders);
+    status_line_ = batch_headline(report, counts);
+    status_details_ = batch_status(report, folders);
+    for (const std::string& note : batch_notes_) status_details_ += "\n" + note;
+    std::string text = status_line_ + ".";
+    if (!batch_notes_.empty()) text += "\n\n" + join_lines(batch_notes_, "\n");
+    const box_icon icon = !batch_notes_.empty() || !report.all_scanned() ? box_icon::warning : box_icon::information;
+    platform_.message_box(icon, report.stopped ? "Scan stopped" : "Scan finished", text);
     // The last file scanned is on display again, so "Show frame" and the steppers work at once.
     if (const int row = table.find_marked_row(); row >= 0) show_file(row);
 }

@@ -14,6 +14,7 @@
 #include "ui/scan_table.h"
 
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -29,6 +30,11 @@ int column_at_x(int x);
 // packet, a packet of no frames, frames outside the file, a threshold step below 1), or empty
 // when it can. The same test as the batch run's own.
 std::string row_problem(const scan_table& table, int row, const dialog_fields& fields);
+// Why the panel's fields cannot be scanned with, each with the values allowed.
+std::vector<std::string> field_problems(const dialog_fields& fields);
+// Why `text` cannot be the value of cell (row, col): the column's allowed values, and a frame
+// range that stays in the file and holds a whole packet. Empty when it can.
+std::string cell_problem(const scan_table& table, int row, int col, const std::string& text);
 
 // Everything a batch run works on, taken from the panel when the run starts (the panel is
 // locked while it runs): one scan job per listed file, in table order.
@@ -60,11 +66,15 @@ public:
     void folder_double_click(int index);
     // Lists a folder (every file when all_files, else *.ser) and makes it the current directory.
     bool list_folder(const std::string& dir, bool all_files);
+    // Lists the folder listed last again (its files changed), keeping the entry chosen.
+    void relist();
 
     // Scan table.
     void set_focused_row(int row); // the row the user last clicked or moved to; -1 for none
     // A double-click at x (list view client coordinates) on row `row` (-1: below the rows).
     void table_double_click(int x, int row);
+    // A double-click on cell (row, col) (row -1: below the rows).
+    void cell_double_click(int col, int row);
     void show_file(int row);
 
     // Batch run: checks the table and prepares the panel (empty read-outs, no image window),
@@ -74,9 +84,16 @@ public:
     void batch_row_marked(int row);
     void batch_threshold(std::int32_t threshold);
     void batch_frame(std::int32_t frame);
-    // The run ended: buffers released, the closing message shown and the marked row's file
-    // (the last one scanned) shown again at frame 0.
-    void end_batch(const detect::batch_report& report);
+    // A file of the run has something to tell: it goes to the status line and the closing box.
+    void batch_message(const std::string& text);
+    const std::vector<std::string>& batch_notes() const { return batch_notes_; }
+    // The run ended: buffers released, one closing box with every note of the run, and the
+    // marked row's file (the last one scanned) shown again at frame 0. `folders`: the results
+    // folders of the run that exist.
+    void end_batch(const detect::batch_report& report, const std::vector<std::filesystem::path>& folders);
+    // One line on the state of the panel's scan, and what lies behind it.
+    const std::string& status_line() const { return status_line_; }
+    const std::string& status_details() const { return status_details_; }
 
     // "Display size" changed: the file on display is shown again at the new size, same frame.
     void zoom_changed();
@@ -116,7 +133,7 @@ private:
     void shut_down();
     void edit_value(int row, int col);
     // Opens a path as the file on display and reads its header; reports failures under caption.
-    bool open_for_display(const std::string& path, const std::string& caption, const std::string& open_error);
+    bool open_for_display(const std::string& path, const std::string& caption);
     // The image window's caption for the file on display.
     std::string image_caption(const std::string& path) const;
     // Sizes the view and buffers for the open file and replaces the image window.
@@ -139,6 +156,10 @@ private:
     std::int32_t bit_shift_ = 0;
     bool image_window_ = false;
     bool auto_levels_ = true;
+    std::string listed_dir_;
+    bool listed_all_files_ = false;
+    std::vector<std::string> batch_notes_;
+    std::string status_line_, status_details_;
 };
 
 // Why an opened file cannot be a SER file this program reads (its header's geometry, sample

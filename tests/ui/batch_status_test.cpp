@@ -31,6 +31,8 @@ TEST(BatchStatus, FilesFindingsFoldersAndPassesEndedEarly) {
     report.files.push_back(file("/d/c.ser", detect::file_outcome::not_reached, "", 0));
     report.files.push_back(file("/d/d.ser", detect::file_outcome::failed, "Results_gone", 0));
     detect::pass_report full, scattered, stopped;
+    full.frame_reached = 300; // one past the stop frame 299: the whole range
+    for (auto& f : report.files) f.end_frame = 299;
     scattered.threshold = 57;
     scattered.end = detect::pass_end::scattered;
     scattered.frame_reached = 120;
@@ -44,16 +46,24 @@ TEST(BatchStatus, FilesFindingsFoldersAndPassesEndedEarly) {
     ASSERT_EQ(folders.size(), 2U); // the folder that is not there is left out
     EXPECT_EQ(folders[0], root / "Results_a_s54_299");
     EXPECT_EQ(batch_status(report, folders),
-              "3 files scanned: 6 frames with detections, 2 candidates. Results in Results_a_s54_299, "
-              "Results_b_s60_99. Passes ended early: a.ser at 5.7 (scattered frame, frame 120), b.ser at 6.0 "
-              "(stop, frame 33).");
+              "3 files scanned: 6 frames with detections, 2 candidates. a.ser frames 0 to 299 examined, b.ser "
+              "frames 0 to 33 examined, d.ser no frame examined. Results in Results_a_s54_299, Results_b_s60_99. "
+              "Passes ended early: a.ser at 5.7 (scattered frame, frame 120), b.ser at 6.0 (stop, frame 33).");
+    report.start = {2026, 12, 10, 9, 8, 26, 0};
+    report.end = {2026, 12, 10, 9, 8, 29, 0};
+    EXPECT_EQ(batch_headline(report, count_results(report, folders)),
+              "Scan finished: 3 files, 2 candidates, 09:08:26 to 09:08:29");
+    report.stopped = true;
+    EXPECT_EQ(batch_headline(report, count_results(report, {})),
+              "Scan stopped: 3 files, 6 frames with detections, 09:08:26 to 09:08:29");
 
     // Without candidate files the count is left out; one file reads in the singular.
     detect::batch_report one;
     one.files.push_back(file("/d/b.ser", detect::file_outcome::scanned, "Results_b_s60_99", 1));
     one.files[0].passes = {full};
+    one.files[0].end_frame = 0;
     EXPECT_EQ(batch_status(one, result_folders(one, root)),
-              "1 file scanned: 1 frame with detections. Results in Results_b_s60_99.");
+              "1 file scanned: 1 frame with detections. b.ser frame 0 examined. Results in Results_b_s60_99.");
     std::filesystem::remove_all(root);
 }
 

@@ -48,6 +48,23 @@ TEST(PanelStartUp, EveryFieldHasItsDefault) {
     EXPECT_FALSE(p.platform.window_open);
 }
 
+// Files come before the folders, however many results folders there are; a listing made again
+// (the folder changed) shows the new file and keeps the entry chosen.
+TEST(FolderList, FilesFirstAndAListingMadeAgainKeepsTheChoice) {
+    panel p;
+    p.put("z.ser", ser_file(4, 4, 16, 2));
+    p.folders.dirs["/data"].push_back({"Results_a", true});
+    p.folders.dirs["/data"].push_back({"Results_b", true});
+    p.start();
+    EXPECT_EQ(p.entry("z.ser"), 0);
+    EXPECT_GT(p.entry("[Results_a]"), p.entry("z.ser"));
+    p.dlg.select_folder_entry(p.entry("[Results_b]"));
+    p.folders.dirs["/data"].push_back({"a.ser", false});
+    p.dlg.relist();
+    EXPECT_EQ(p.entry("a.ser"), 0);
+    EXPECT_EQ(p.dlg.folder_selection(), p.entry("[Results_b]"));
+}
+
 TEST(FolderList, EnteringFoldersListsEverythingAndMovesTheCurrentDirectory) {
     panel p;
     p.folders.dirs["/data/night1"] = {{"a.ser", false}, {"b.avi", false}, {".hidden", false}};
@@ -145,8 +162,9 @@ TEST(AddFile, FailuresAddNoRow) {
     p.add("gone.ser");
     ASSERT_EQ(p.platform.messages.size(), 1U);
     EXPECT_EQ(p.platform.messages[0],
-              std::make_pair(std::string("IDC_BUTTON_ADD"),
-                             std::string("Error in fopen_s ( &fp1, file_path[list_file], \"rb\" )")));
+              std::make_pair(std::string("Add a file"), std::string("The file cannot be opened:\n/data/gone.ser\nNo "
+                                                                    "such file or directory")));
+    EXPECT_EQ(p.platform.icons[0], box_icon::error);
     EXPECT_EQ(p.dlg.table.list_file, 0);
     EXPECT_TRUE(p.dlg.table.rows.empty());
 
@@ -177,8 +195,11 @@ TEST(AddFile, TheFortyFirstIsShownButNotListed) {
     EXPECT_EQ(p.dlg.table.find_marked_row(), 39);
     p.add("f140.ser");
     ASSERT_EQ(p.platform.messages.size(), 1U);
-    EXPECT_EQ(p.platform.messages[0].first, "IDC_BUTTON_ADD");
-    EXPECT_EQ(p.platform.messages[0].second, "The number of SER files >=  40\nThe following files will overwrite!");
+    EXPECT_EQ(p.platform.messages[0].first, "Add a file");
+    EXPECT_EQ(
+        p.platform.messages[0].second,
+        "The table already holds 40 files, the most one scan takes.\nThis file is shown but will not be scanned.");
+    EXPECT_EQ(p.platform.icons[0], box_icon::warning);
     EXPECT_EQ(p.dlg.table.list_file, 40);
     EXPECT_EQ(p.dlg.table.find_marked_row(), 39);
     EXPECT_EQ(p.dlg.table.file_path[40], "/data/f140.ser");
@@ -200,15 +221,19 @@ struct edit_case {
     bool accepted;
 };
 
-TEST(ValueEditing, AcceptsOnlyValuesThatKeepAPacketInRange) {
+// Every value is checked by the rules of the settings table (the command line's) and the frame
+// range; the dialog is told what is allowed and refuses the rest.
+TEST(ValueEditing, AcceptsOnlyAllowedValuesThatKeepAPacketInRange) {
     panel p;
     p.put("m.ser", ser_file(4, 4, 16, 1000));
     p.start();
     p.add("m.ser");
     const edit_case cases[] = {
         {col_start, "800", true},  {col_start, "801", false}, {col_stop, "199", true},   {col_stop, "198", false},
-        {col_stop, "1000", false}, {col_pack, "1000", true},  {col_pack, "1001", false}, {col_max, "12abc", true},
-        {col_blue, "-5", true},    {col_red, "x", true},      {col_brt, "7", true},
+        {col_stop, "1000", false}, {col_pack, "1000", true},  {col_pack, "1001", false}, {col_max, "12abc", false},
+        {col_max, "abc", false},   {col_max, "0", false},     {col_max, " 12 ", true},   {col_pack, "0", false},
+        {col_blue, "-5", false},   {col_red, "x", false},     {col_red, "65536", false}, {col_start, "-1", false},
+        {col_brt, "7", true},
     };
     for (const auto& c : cases) {
         p.dlg.table.set_cell(0, col_start, "0");
@@ -222,6 +247,10 @@ TEST(ValueEditing, AcceptsOnlyValuesThatKeepAPacketInRange) {
         EXPECT_EQ(p.dlg.table.cell(0, c.col), c.accepted ? c.typed : before) << c.col << " " << c.typed;
     }
     EXPECT_EQ(p.dlg.table.get_cell_int(0, col_max), 12);
+    EXPECT_EQ(p.platform.value_allowed, "a whole number from 1 to 1000000"); // Brt, the last asked
+    EXPECT_EQ(cell_problem(p.dlg.table, 0, col_start, "801"),
+              "start must leave one packet of 200 frames before stop 999: at most 800");
+    EXPECT_EQ(cell_problem(p.dlg.table, 0, col_max, "abc"), "Max must be a whole number of at least 1, not \"abc\"");
     p.platform.typed_value.reset(); // Cancel
     p.dlg.table_double_click(500, 0);
     EXPECT_EQ(p.dlg.table.cell(0, col_brt), "7");
@@ -352,30 +381,35 @@ TEST(BatchStart, RefusesWhatCannotBeScanned) {
     p.start();
     EXPECT_FALSE(p.dlg.begin_batch());
     ASSERT_EQ(p.platform.messages.size(), 1U);
-    EXPECT_EQ(p.platform.messages[0].first, "IDC_BUTTON_FILE_TO_FILE");
-    EXPECT_EQ(p.platform.messages[0].second, "Error: There is no file to scan.");
+    EXPECT_EQ(p.platform.messages[0].first, "Start scan");
+    EXPECT_EQ(p.platform.messages[0].second, "There is no file to scan: add one first.");
 
     p.add("m.ser");
     p.dlg.fields.set_text(id::READOUT_X, "5");
     for (const char* pack : {"0", "-3"}) {
-        p.platform.typed_value = pack;
-        p.dlg.table_double_click(330, 0); // accepted by the editor
-        ASSERT_EQ(p.dlg.table.cell(0, col_pack), pack);
+        p.dlg.table.set_cell(0, col_pack, pack); // as a stored table might hold
+        EXPECT_NE(row_problem(p.dlg.table, 0, p.dlg.fields), "");
         EXPECT_FALSE(p.dlg.begin_batch());
-        EXPECT_NE(p.platform.messages.back().second.find("packet"), std::string::npos);
+        EXPECT_NE(p.platform.messages.back().second.find("pack."), std::string::npos);
     }
     p.dlg.table.set_cell(0, col_pack, "200");
     p.dlg.table.set_cell(0, col_start, "-1");
     EXPECT_FALSE(p.dlg.begin_batch());
     p.dlg.table.set_cell(0, col_start, "0");
     p.dlg.fields.set_text(id::THRESHOLD_STEP, ""); // reads as 0: passes would never end
+    p.dlg.fields.set_text(id::INITIAL_THRESHOLD, "abc");
     EXPECT_FALSE(p.dlg.begin_batch());
-    EXPECT_NE(p.platform.messages.back().second.find("m.ser"), std::string::npos);
+    // One box names every value that stops the scan, with what is allowed.
+    EXPECT_EQ(p.platform.messages.back().second,
+              "The scan cannot start:\nInitial threshold must be a whole number from 45 to 10000, not \"abc\".\n"
+              "Threshold step must be a whole number from 1 to 1000, not nothing.\nRow 1, m.ser: the threshold step "
+              "is 0; it must be at least 1.");
     p.dlg.fields.set_text(id::THRESHOLD_STEP, "3");
+    p.dlg.fields.set_text(id::INITIAL_THRESHOLD, "60");
     EXPECT_TRUE(p.platform.window_open);
     const auto job = p.dlg.begin_batch();
     ASSERT_TRUE(job);
-    EXPECT_FALSE(p.platform.window_open);
+    EXPECT_TRUE(p.platform.window_open); // the image window keeps the frame last shown
     EXPECT_EQ(p.dlg.fields.text(id::READOUT_X), "");
     ASSERT_EQ(job->jobs.size(), 1u);
     EXPECT_EQ(job->jobs[0].settings.threshold, 60);
@@ -383,13 +417,34 @@ TEST(BatchStart, RefusesWhatCannotBeScanned) {
     detect::batch_report report;
     report.start = {2026, 12, 7, 9, 5, 3, 0};
     report.end = {2026, 12, 7, 10, 15, 59, 0};
-    p.dlg.end_batch(report);
+    report.files.resize(1);
+    report.files[0].outcome = detect::file_outcome::scanned;
+    report.files[0].det_frames = 2;
+    const std::size_t boxes = p.platform.messages.size();
+    // What files tell during the run goes to the status line, and all of it into one closing box.
+    p.dlg.batch_message("The results folder Results_m is not renamed to Results_m_s60_299:\nit already exists.");
+    p.dlg.batch_message("Error: something else.");
+    EXPECT_EQ(p.platform.messages.size(), boxes);
+    EXPECT_EQ(p.dlg.status_line(), "something else.");
+    p.dlg.end_batch(report, {});
+    ASSERT_EQ(p.platform.messages.size(), boxes + 1);
     EXPECT_EQ(p.platform.messages.back(),
-              std::make_pair(std::string("The scans of all SER files completed!"),
-                             std::string("Month_Day 12_07  09h05m03s\nMonth_Day 12_07  10h15m59s")));
+              std::make_pair(std::string("Scan finished"),
+                             std::string("Scan finished: 1 file, 2 frames with detections, 09:05:03 to 10:15:59.\n\n"
+                                         "The results folder Results_m is not renamed to Results_m_s60_299: it "
+                                         "already exists.\nsomething else.")));
+    EXPECT_EQ(p.platform.icons.back(), box_icon::warning);
+    EXPECT_EQ(p.dlg.status_line(), "Scan finished: 1 file, 2 frames with detections, 09:05:03 to 10:15:59");
+    EXPECT_EQ(p.dlg.status_line().find('\n'), std::string::npos);
+    ASSERT_TRUE(p.dlg.begin_batch());
     report.stopped = true;
-    p.dlg.end_batch(report);
-    EXPECT_NE(p.platform.messages.back().second.find("stopped"), std::string::npos);
+    p.dlg.end_batch(report, {});
+    EXPECT_EQ(p.platform.messages.back().first, "Scan stopped");
+    EXPECT_EQ(p.platform.icons.back(), box_icon::warning);
+    report.stopped = false;
+    ASSERT_TRUE(p.dlg.begin_batch());
+    p.dlg.end_batch(report, {});
+    EXPECT_EQ(p.platform.icons.back(), box_icon::information); // nothing to tell
     // The last file scanned is on display again: "Show frame" reads at once.
     EXPECT_TRUE(p.platform.window_open);
     p.dlg.fields.set_text(id::FRAME_NO, "5");

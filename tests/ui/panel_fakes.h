@@ -15,7 +15,9 @@
 namespace serflash::ui::testing {
 
 struct fake_platform final : panel_platform {
-    std::vector<std::pair<std::string, std::string>> messages; // caption, text
+    std::vector<std::pair<std::string, std::string>> messages; // title, text
+    std::vector<box_icon> icons;                               // of each message
+    std::string value_allowed;                                 // what the value dialog said is allowed
     std::optional<std::string> folder_choice;
     std::optional<std::string> typed_value; // what the value dialog's user types; none: Cancel
     int value_dialogs = 0;
@@ -27,11 +29,15 @@ struct fake_platform final : panel_platform {
     std::string caption;
     int repaints = 0;
 
-    void message_box(const std::string& c, const std::string& t) override { messages.emplace_back(c, t); }
+    void message_box(box_icon icon, const std::string& c, const std::string& t) override {
+        icons.push_back(icon);
+        messages.emplace_back(c, t);
+    }
     std::optional<std::string> choose_folder(const std::string&) override { return folder_choice; }
-    bool edit_value(std::string& text) override {
+    bool edit_value(std::string& text, const value_rules& rules) override {
         ++value_dialogs;
         value_shown = text;
+        value_allowed = rules.allowed;
         if (!typed_value) return false;
         text = *typed_value;
         return true;

@@ -35,7 +35,7 @@ void batch_thread::start(batch_job job) {
         // The candidates' table, document and page beside the summary.
         report::observation_options observation;
         observation.observed = [this](const report::observation&, const std::string& problem) {
-            if (!problem.empty()) emit message("Candidates", QString::fromStdString(problem));
+            if (!problem.empty()) emit message(QString::fromStdString(problem));
         };
         request.sinks = report::observation_sinks(observation);
         request.png_encoder = report::png_snapshot_encoder();
@@ -44,7 +44,7 @@ void batch_thread::start(batch_job job) {
             // The panel shows the closing message itself once the run is over, worded for a
             // stopped run too.
             if (caption == completed_caption) return;
-            emit message(QString::fromStdString(caption), QString::fromStdString(text));
+            emit message(QString::fromStdString(text));
         };
         hooks.threshold_shown = [this](std::int32_t t) { emit threshold_shown(t); };
         hooks.frame_shown = [this](std::int32_t f) { emit frame_shown(f); };

@@ -32,7 +32,8 @@ public:
     const detect::batch_report& report() const { return report_; }
 
 signals:
-    void message(const QString& caption, const QString& text);
+    // Something a file of the run tells (the panel gathers these for its closing box).
+    void message(const QString& text);
     void row_marked(int row);
     void threshold_shown(int threshold);
     void frame_shown(int frame);

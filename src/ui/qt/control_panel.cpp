@@ -6,12 +6,17 @@
 #include "ui/qt/review_window.h"
 #include "ui/review_model.h"
 #include "ui/qt/scan_table_model.h"
+#include "ui/setting_table.h"
 #include "ui_value_dialog.h"
 
 #include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QMimeData>
+#include <QPlainTextEdit>
 #include <QShowEvent>
 #include <QFileDialog>
 #include <QGridLayout>
@@ -35,12 +40,28 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <cmath>
 #include <filesystem>
 
 namespace serflash::ui::qt {
 namespace {
 
 constexpr const char* panel_geometry_key = "geometry/panel";
+constexpr const char* last_folder_key = "folders/last";
+
+QMessageBox::Icon standard_icon(box_icon icon) {
+    switch (icon) {
+        case box_icon::warning:
+            return QMessageBox::Warning;
+        case box_icon::error:
+            return QMessageBox::Critical;
+        case box_icon::information:
+            break;
+    }
+    return QMessageBox::Information;
+}
+
+bool is_ser_name(const QString& path) { return path.endsWith(QLatin1String(".ser"), Qt::CaseInsensitive); }
 
 screen_rect to_rect(const QRect& r) { return {r.x(), r.y(), r.width(), r.height()}; }
 QRect to_qrect(const screen_rect& r) { return {r.x, r.y, r.w, r.h}; }
@@ -58,10 +79,21 @@ control_panel::control_panel(folder_access& folders, platform::file_system& fs, 
     setWindowTitle(QStringLiteral("serflash"));
     build();
     dlg_.fields.on_change = [this](int id) { mirror(id); };
-    forward([this] { dlg_.init(); });
+    forward([this] {
+        dlg_.init();
+        // The folder listed last time, when it is still there.
+        const QString last =
+            remember_geometry_ ? QSettings().value(QLatin1String(last_folder_key)).toString() : QString();
+        if (!last.isEmpty() && std::filesystem::is_directory(last.toStdString()))
+            dlg_.list_folder(last.toStdString(), true);
+    });
+    setAcceptDrops(true);
+    connect(&watcher_, &QFileSystemWatcher::directoryChanged, this, [this] { forward([this] { dlg_.relist(); }); });
 
-    connect(&runner_, &batch_thread::message, this, [this](const QString& caption, const QString& text) {
-        message_box(caption.toStdString(), text.toStdString());
+    // What a file of the run tells goes to the status line and the closing box, not a box of its own.
+    connect(&runner_, &batch_thread::message, this, [this](const QString& text) {
+        dlg_.batch_message(text.toStdString());
+        show_status();
     });
     connect(&runner_, &batch_thread::row_marked, this, [this](int r) { forward([&] { dlg_.batch_row_marked(r); }); });
     connect(&runner_, &batch_thread::threshold_shown, this, [this](int t) { dlg_.batch_threshold(t); });
@@ -80,10 +112,14 @@ QSize control_panel::natural_size() const {
 }
 
 int control_panel::height_of_status_bar() const {
-    return progress_->sizeHint().height() + 2 * status_->sizeHint().height() + 12;
+    return progress_->sizeHint().height() +
+           std::max(status_->sizeHint().height(), details_button_->sizeHint().height()) + 12;
 }
 
-QSize control_panel::least_size() const { return {480, 320}; }
+QSize control_panel::least_size() const {
+    // The columns one below the other, with the scroll bar beside them.
+    return {std::max(480, narrow_width_ + scroll_->verticalScrollBar()->sizeHint().width()), 320};
+}
 
 void control_panel::place_on_screen() {
     const QRect area = available_area(this);
@@ -106,7 +142,7 @@ void control_panel::place_on_screen() {
                            {least_size().width(), least_size().height()}, image_room);
     resize(size.w, size.h);
     arrange_columns();
-    if (stacked_) { // the scan table below: as tall as the screen allows
+    if (stacking_ != 0) { // columns below each other: as tall as the screen allows
         const int tall = inputs_->sizeHint().height() + height_of_status_bar();
         resize(size.w, std::min(room.height(), std::max(size.h, tall)));
     }
@@ -152,7 +188,49 @@ void control_panel::forward(const std::function<void()>& action) {
     action();
     sync_table();
     sync_folder_list();
+    follow_folder();
 }
+
+void control_panel::follow_folder() {
+    const std::string& folder = dlg_.fields.text(id::FOLDER_NAME);
+    if (folder == watched_) return;
+    if (!watched_.empty()) watcher_.removePath(QString::fromStdString(watched_));
+    watched_ = folder;
+    if (watched_.empty()) return;
+    watcher_.addPath(QString::fromStdString(watched_));
+    if (remember_geometry_) QSettings().setValue(QLatin1String(last_folder_key), QString::fromStdString(watched_));
+}
+
+void control_panel::check_field(int id) {
+    const auto e = edits_.find(id);
+    const setting_spec* spec = setting_for_field(id);
+    if (e == edits_.end() || spec == nullptr) return;
+    const std::string problem = value_problem(*spec, dlg_.fields.text(id));
+    const QString help = QString::fromLatin1(spec->help.data(), static_cast<qsizetype>(spec->help.size()));
+    if (problem.empty()) {
+        e->second->setStyleSheet(QString());
+        e->second->setToolTip(help + QStringLiteral(". ") + QString::fromStdString(allowed_values(*spec)) +
+                              QStringLiteral("."));
+    } else {
+        e->second->setStyleSheet(QStringLiteral("QLineEdit { background: #ffd8d8; }"));
+        e->second->setToolTip(QString::fromStdString(problem) + QStringLiteral(".\n") + help);
+        status_->setText(QString::fromStdString(problem) + QStringLiteral("."));
+    }
+}
+
+void control_panel::show_status() {
+    const QString line = QString::fromStdString(dlg_.status_line());
+    status_->setText(status_->fontMetrics().elidedText(line, Qt::ElideRight, std::max(80, status_->width())));
+    status_->setToolTip(line);
+    QString details = QString::fromStdString(dlg_.status_details());
+    if (details.isEmpty()) {
+        for (const std::string& note : dlg_.batch_notes()) details += QString::fromStdString(note) + QLatin1Char('\n');
+    }
+    details_->setPlainText(details.isEmpty() ? line : line + QStringLiteral("\n\n") + details);
+    details_button_->setEnabled(!line.isEmpty());
+}
+
+QWidget* control_panel::details_window() const { return details_.get(); }
 
 void control_panel::mirror(int id) {
     const bool was = syncing_;
@@ -170,12 +248,15 @@ void control_panel::mirror(int id) {
 void control_panel::sync_table() {
     syncing_ = true;
     model_->refresh();
+    bool focused = false;
     for (std::size_t i = 0; i < dlg_.table.rows.size(); ++i) {
         if (!dlg_.table.rows[i].focused) continue;
+        focused = static_cast<int>(i) < dlg_.table.list_file;
         const QModelIndex index = model_->index(static_cast<int>(i), 0);
         table_view_->selectionModel()->setCurrentIndex(index,
                                                        QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     }
+    remove_button_->setEnabled(focused); // Remove takes the row chosen in the table
     syncing_ = false;
 }
 
@@ -199,17 +280,34 @@ bool control_panel::eventFilter(QObject* watched, QEvent* event) {
         const auto* mouse = static_cast<QMouseEvent*>(event);
         const QPoint p = mouse->position().toPoint();
         const int r = table_view_->rowAt(p.y());
-        edit_cell_ = std::pair{r, column_at_x(p.x())};
-        forward([&] { dlg_.table_double_click(p.x(), r); });
+        const int c = table_view_->columnAt(p.x()); // the columns as they are drawn and scrolled
+        if (c < 0) return true;
+        edit_cell_ = std::pair{r, c};
+        forward([&] { dlg_.cell_double_click(c, r); });
         edit_cell_.reset();
         return true;
+    }
+    if (event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        // Return adds the file chosen in the folder list (or lists the folder), Delete removes the
+        // row chosen in the table.
+        if (watched == folder_list_ && (key == Qt::Key_Return || key == Qt::Key_Enter)) {
+            const int r = folder_list_->currentRow();
+            if (r >= 0) forward([&] { dlg_.folder_double_click(r); });
+            return true;
+        }
+        if (watched == table_view_ && key == Qt::Key_Delete) {
+            forward([this] { dlg_.command(id::IDC_BUTTON_REMOVE); });
+            return true;
+        }
     }
     return QWidget::eventFilter(watched, event);
 }
 
-void control_panel::message_box(const std::string& caption, const std::string& text) {
-    QMessageBox box(QMessageBox::NoIcon, QString::fromStdString(caption), QString::fromStdString(text),
-                    QMessageBox::Ok);
+void control_panel::message_box(box_icon icon, const std::string& title, const std::string& text) {
+    show_status(); // the line beneath tells the same as the box, not what went before
+    QMessageBox box(standard_icon(icon), QString::fromStdString(title), QString::fromStdString(text), QMessageBox::Ok,
+                    this);
     box.setObjectName(QStringLiteral("message_box"));
     box.exec();
 }
@@ -221,11 +319,21 @@ std::optional<std::string> control_panel::choose_folder(const std::string& title
     return dir.toStdString();
 }
 
-bool control_panel::edit_value(std::string& text) {
+bool control_panel::edit_value(std::string& text, const value_rules& rules) {
     QDialog dialog(this);
     Ui::value_dialog ui;
     ui.setupUi(&dialog);
+    ui.allowed_text->setText(QStringLiteral("Allowed: ") + QString::fromStdString(rules.allowed) + QLatin1Char('.'));
+    ui.allowed_text->setVisible(!rules.allowed.empty());
+    // Checked as it is typed: OK only for a value the scan can use, and the reason otherwise.
+    const auto check = [&ui, &rules](const QString& typed) {
+        const std::string problem = rules.problem ? rules.problem(typed.toStdString()) : std::string();
+        ui.problem_text->setText(problem.empty() ? QString() : QString::fromStdString(problem) + QLatin1Char('.'));
+        ui.button_ok->setEnabled(problem.empty());
+    };
+    connect(ui.edit_1084, &QLineEdit::textChanged, &dialog, check);
     ui.edit_1084->setText(QString::fromStdString(text));
+    check(ui.edit_1084->text());
     ui.edit_1084->selectAll(); // typing replaces the old value
     if (edit_cell_) {
         const auto [r, c] = *edit_cell_;
@@ -258,8 +366,9 @@ bool control_panel::create_image_window(int client_w, int client_h) {
     const QRect panel = frameGeometry();
     const QSize frame_extra(panel.width() - width(), panel.height() - height());
     const QSize whole = image_->whole_size() + frame_extra;
-    const screen_rect placed = place_image_window(to_rect(available_area(this)), to_rect(panel),
-                                                  {whole.width(), whole.height()}, image_margin + frame_extra.width());
+    // Beside the panel, never over it: the panel's left edge holds the status line.
+    const screen_rect placed =
+        place_image_window(to_rect(available_area(this)), to_rect(panel), {whole.width(), whole.height()}, 0);
     QRect inner = to_qrect(placed);
     inner.setSize(inner.size() - frame_extra);
     image_->resize(inner.size());
@@ -292,8 +401,47 @@ void control_panel::add_path(const std::string& path) {
                 return;
             }
         }
-        message_box("serflash", "Error: no such file: " + path);
+        message_box(box_icon::error, "Add a file", "There is no such file:\n" + path);
     });
+}
+
+void control_panel::add_dropped(const QStringList& paths) {
+    QStringList refused;
+    for (const QString& path : paths) {
+        const std::filesystem::path p(path.toStdString());
+        std::error_code ec;
+        if (std::filesystem::is_directory(p, ec)) {
+            forward([&] { dlg_.list_folder(p.string(), true); });
+        } else if (is_ser_name(path) && std::filesystem::is_regular_file(p, ec)) {
+            add_path(p.string());
+        } else {
+            refused << path;
+        }
+    }
+    if (!refused.isEmpty())
+        message_box(box_icon::warning, "Add a file",
+                    "Only SER files (.ser) and folders can be dropped here. Not added:\n" +
+                        refused.join(QLatin1Char('\n')).toStdString());
+}
+
+void control_panel::dragEnterEvent(QDragEnterEvent* event) {
+    if (scanning() || !event->mimeData()->hasUrls()) return;
+    for (const QUrl& url : event->mimeData()->urls())
+        if (url.isLocalFile()) {
+            event->acceptProposedAction();
+            return;
+        }
+}
+
+void control_panel::dropEvent(QDropEvent* event) {
+    if (scanning()) return;
+    QStringList paths;
+    for (const QUrl& url : event->mimeData()->urls())
+        if (url.isLocalFile()) paths << url.toLocalFile();
+    event->acceptProposedAction();
+    // After the drop has been taken: the files may open boxes of their own.
+    QMetaObject::invokeMethod(
+        this, [this, paths] { add_dropped(paths); }, Qt::QueuedConnection);
 }
 
 void control_panel::start_scan() {
@@ -301,9 +449,10 @@ void control_panel::start_scan() {
     forward([&] { job = dlg_.begin_batch(); });
     if (!job) return;
     set_locked(true);
-    progress_->setRange(0, 1);
+    progress_->setRange(0, 1000);
     progress_->setValue(0);
     progress_->setFormat(QStringLiteral("Starting the scan"));
+    show_status();
     runner_.start(std::move(*job));
     progress_timer_.start(100);
 }
@@ -311,26 +460,35 @@ void control_panel::start_scan() {
 void control_panel::show_progress() {
     const auto p = runner_.latest_progress();
     if (!p) return;
-    const int span = std::max(1, p->end_frame - p->start_frame + 1);
-    progress_->setRange(0, span);
-    progress_->setValue(std::clamp(p->frame - p->start_frame + 1, 0, span));
-    progress_->setFormat(QStringLiteral("File %1 of %2, frame %3 (%4 to %5)")
+    // Through the whole batch: every file's frames in every pass.
+    progress_->setValue(static_cast<int>(std::lround(std::clamp(p->fraction(), 0.0, 1.0) * 1000.0)));
+    progress_->setFormat(QStringLiteral("File %1 of %2, pass %3 (threshold %4), frame %5: %p%")
                              .arg(p->file_index + 1)
                              .arg(p->file_count)
-                             .arg(p->frame)
-                             .arg(p->start_frame)
-                             .arg(p->end_frame));
+                             .arg(std::max(1, p->pass))
+                             .arg(QString::fromStdString(threshold_text(p->threshold)))
+                             .arg(p->frame));
 }
 
 void control_panel::on_scan_finished() {
     progress_timer_.stop();
     show_progress();
     set_locked(false);
+    if (quit_question_) { // the scan it asked about is over
+        QMessageBox* question = quit_question_;
+        quit_question_ = nullptr;
+        question->disconnect(this);
+        question->close();
+        question->deleteLater();
+    }
     if (closing_) return;
-    progress_->setFormat(runner_.report().stopped ? QStringLiteral("Scan stopped") : QStringLiteral("Scan completed"));
+    const bool stopped = runner_.report().stopped;
+    if (!stopped) progress_->setValue(1000); // every frame of every pass of every file
+    progress_->setFormat(stopped ? QStringLiteral("Scan stopped: %p%") : QStringLiteral("Scan finished: %p%"));
     const auto folders = result_folders(runner_.report(), std::filesystem::current_path());
-    status_->setText(QString::fromStdString(batch_status(runner_.report(), folders)));
-    forward([this] { dlg_.end_batch(runner_.report()); });
+    forward([&] { dlg_.end_batch(runner_.report(), folders); });
+    if (closing_) return; // the program ended while the closing box was up
+    show_status();
     if (open_review_after_scan_) {
         std::vector<std::filesystem::path> with_candidates;
         for (const auto& f : folders)
@@ -372,6 +530,7 @@ void control_panel::shut_down() {
     runner_.wait();
     dlg_.command(id::IDCANCEL);
     review_.reset();
+    details_.reset();
     close();
     QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
 }
@@ -382,22 +541,48 @@ void control_panel::closeEvent(QCloseEvent* event) {
         return;
     }
     event->ignore();
-    if (scanning() && event->spontaneous() && !confirm_quit()) return;
+    if (scanning() && event->spontaneous()) {
+        ask_to_quit();
+        return;
+    }
     shut_down();
 }
 
-bool control_panel::confirm_quit() {
-    QMessageBox box(QMessageBox::Question, QStringLiteral("serflash"),
-                    QStringLiteral("A scan is under way. Stop it and quit?"), QMessageBox::Yes | QMessageBox::No, this);
-    box.setObjectName(QStringLiteral("confirm_quit"));
-    box.setDefaultButton(QMessageBox::No);
-    return box.exec() == QMessageBox::Yes;
+void control_panel::ask_to_quit() {
+    if (!scanning()) {
+        shut_down();
+        return;
+    }
+    if (quit_question_) {
+        quit_question_->raise();
+        return;
+    }
+    // Not a nested loop: the scan's end can close the question, and an answer is taken then.
+    auto* box = new QMessageBox(QMessageBox::Question, QStringLiteral("Quit"),
+                                QStringLiteral("A scan is under way. Stop it and quit?"),
+                                QMessageBox::Yes | QMessageBox::No, this);
+    box->setObjectName(QStringLiteral("confirm_quit"));
+    box->setDefaultButton(QMessageBox::No);
+    box->setWindowModality(Qt::ApplicationModal);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    connect(box, &QMessageBox::finished, this, [this, box](int result) {
+        if (quit_question_ != box) return;
+        quit_question_ = nullptr;
+        quit_answered(result == QMessageBox::Yes);
+    });
+    quit_question_ = box;
+    box->open();
+}
+
+void control_panel::quit_answered(bool yes) {
+    // Taken as things stand now: a scan that ended meanwhile has closed the question already.
+    if (yes) shut_down();
 }
 
 void control_panel::keyPressEvent(QKeyEvent* event) {
     // Escape ends the program as the close box does; in the middle of a scan it asks first.
     if (event->key() == Qt::Key_Escape) {
-        if (!scanning() || confirm_quit()) shut_down();
+        ask_to_quit();
         return;
     }
     QWidget::keyPressEvent(event);

@@ -6,6 +6,9 @@
 #include "ui/main_dialog.h"
 #include "ui/qt/batch_thread.h"
 
+#include <QFileSystemWatcher>
+#include <QMessageBox>
+#include <QPointer>
 #include <QTimer>
 #include <QWidget>
 
@@ -27,6 +30,7 @@ class QTableView;
 class QGridLayout;
 class QLabel;
 class QLayout;
+class QPlainTextEdit;
 class QScrollArea;
 
 namespace serflash::ui::qt {
@@ -51,9 +55,9 @@ public:
     batch_thread& runner() { return runner_; }
 
     // panel_platform
-    void message_box(const std::string& caption, const std::string& text) override;
+    void message_box(box_icon icon, const std::string& title, const std::string& text) override;
     std::optional<std::string> choose_folder(const std::string& title) override;
-    bool edit_value(std::string& text) override;
+    bool edit_value(std::string& text, const value_rules& rules) override;
     bool create_image_window(int client_w, int client_h) override;
     void destroy_image_window() override;
     void set_image_caption(const std::string& caption) override;
@@ -61,6 +65,12 @@ public:
 
     // Adds a file by path, as a double-click on it in the folder list of its folder does.
     void add_path(const std::string& path);
+    // Files and folders dropped on the panel: each SER file is added, a folder is listed.
+    void add_dropped(const QStringList& paths);
+    // The "Scan details" window: the status line's whole story and every note of the last run.
+    QWidget* details_window() const;
+    // The question "A scan is under way. Stop it and quit?" while it is open.
+    QMessageBox* quit_question() const { return quit_question_; }
     // The "Candidates" window for these results folders.
     void open_review(const std::vector<std::filesystem::path>& folders);
     review_window* review() const { return review_.get(); }
@@ -82,6 +92,8 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     void build();
@@ -95,7 +107,10 @@ private:
     // Moves (and if need be shrinks) the window so that its frame lies on the screen.
     void keep_on_screen();
     void save_geometry() const;
-    bool confirm_quit();
+    // Escape or the close box: quits at once, or asks first while a scan runs. The answer is
+    // taken against the state when it is given; the question closes when the scan ends.
+    void ask_to_quit();
+    void quit_answered(bool yes);
     void choose_review_folders();
     QLineEdit* edit(int id, bool read_only = false, int width = 48);
     QAbstractButton* check(int id, const QString& text);
@@ -108,6 +123,11 @@ private:
     void mirror(int id);
     void sync_table();
     void sync_folder_list();
+    // Marks a field whose text is no allowed value, and says why in its tooltip.
+    void check_field(int id);
+    void show_status();
+    // Watches the listed folder, so that new files appear, and remembers it for the next start.
+    void follow_folder();
 
     void start_scan();
     void on_scan_finished();
@@ -123,13 +143,23 @@ private:
     scan_table_model* model_ = nullptr;
     QWidget* inputs_ = nullptr;
     QGridLayout* columns_ = nullptr;
+    QLayout* display_column_ = nullptr;
+    QLayout* settings_column_ = nullptr;
     QLayout* scan_column_ = nullptr;
-    int wide_width_ = 0; // the three columns side by side
-    bool stacked_ = false;
+    int wide_width_ = 0;   // the three columns side by side
+    int middle_width_ = 0; // the first two side by side, the scan table below
+    int narrow_width_ = 0; // every column below the other
+    int stacking_ = 0;     // 0: side by side, 1: the scan table below, 2: every column below the other
     QScrollArea* scroll_ = nullptr;
     QLabel* status_ = nullptr;
+    QPushButton* details_button_ = nullptr;
+    std::unique_ptr<QPlainTextEdit> details_;
     QProgressBar* progress_ = nullptr;
     QPushButton* stop_button_ = nullptr;
+    QPushButton* remove_button_ = nullptr;
+    QPointer<QMessageBox> quit_question_;
+    QFileSystemWatcher watcher_;
+    std::string watched_;
     std::unique_ptr<image_window> image_;
     std::vector<std::string> listed_labels_;
     batch_thread runner_;

@@ -11,6 +11,7 @@
 #include <QImage>
 #include <QPainter>
 #include <QPixmap>
+#include <QPushButton>
 #include <QScreen>
 #include <QTimer>
 
@@ -36,6 +37,10 @@ int main(int argc, char** argv) {
     const QCommandLineOption review(QStringLiteral("review"),
                                     QStringLiteral("Open the Candidates window for the results folders named."));
     parser.addOption(review);
+    const QCommandLineOption scan(QStringLiteral("scan"),
+                                  QStringLiteral("Start the scan of the files named at once (with --screenshot, the "
+                                                 "picture is taken when the scan is over)."));
+    parser.addOption(scan);
     parser.addPositionalArgument(QStringLiteral("files"),
                                  QStringLiteral("SER files to add to the scan table (results folders with --review)."),
                                  QStringLiteral("[files...]"));
@@ -58,11 +63,14 @@ int main(int argc, char** argv) {
         panel->show();
         for (const QString& file : parser.positionalArguments()) panel->add_path(file.toStdString());
         main_window = panel.get();
+        if (parser.isSet(scan))
+            if (auto* start = panel->findChild<QPushButton*>(QStringLiteral("button_1077")); start != nullptr)
+                QTimer::singleShot(500, start, &QPushButton::click);
     }
 
     if (parser.isSet(screenshot)) {
         const QString target = parser.value(screenshot);
-        QTimer::singleShot(1500, main_window, [main_window, target] {
+        const auto shoot = [main_window, target] {
             // The windows' own pictures, painted where they stand (the main window first, so
             // the windows beside it come on top), rather than what the X server holds.
             if (QScreen* screen = QGuiApplication::primaryScreen(); screen != nullptr) {
@@ -76,9 +84,25 @@ int main(int argc, char** argv) {
                 painter.end();
                 picture.save(target);
             }
-            main_window->close();
-            QApplication::quit();
-        });
+            // A box still up (a scan's closing box) is answered first, so nothing runs on after.
+            if (QWidget* modal = QApplication::activeModalWidget(); modal != nullptr) modal->close();
+            QTimer::singleShot(0, main_window, [main_window] {
+                main_window->close();
+                QApplication::quit();
+            });
+        };
+        if (panel && parser.isSet(scan)) {
+            // Once the scan is over (its closing box may be up), so the picture shows its outcome.
+            auto* wait = new QTimer(panel.get());
+            QObject::connect(wait, &QTimer::timeout, panel.get(), [wait, shoot, p = panel.get()] {
+                if (p->scanning() || p->runner().report().files.empty()) return;
+                wait->stop();
+                QTimer::singleShot(800, p, shoot);
+            });
+            wait->start(200);
+        } else {
+            QTimer::singleShot(1500, main_window, shoot);
+        }
     }
     return QApplication::exec();
 }

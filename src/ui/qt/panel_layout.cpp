@@ -3,6 +3,7 @@
 #include "ui/control_ids.h"
 #include "ui/qt/panel_texts.h"
 #include "ui/qt/scan_table_model.h"
+#include "ui/setting_table.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -13,6 +14,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -29,8 +31,14 @@ namespace {
 
 QString id_name(const char* kind, int id) { return QStringLiteral("%1_%2").arg(QLatin1String(kind)).arg(id); }
 
+// The control's own hint, else the help and allowed values of the setting it holds.
 void set_tooltip(QWidget* w, int id) {
-    if (const char* tip = tooltip_for(id); tip != nullptr) w->setToolTip(QString::fromLatin1(tip));
+    if (const char* tip = tooltip_for(id); tip != nullptr) {
+        w->setToolTip(QString::fromLatin1(tip));
+    } else if (const setting_spec* spec = setting_for_field(id); spec != nullptr) {
+        w->setToolTip(QString::fromLatin1(spec->help.data(), static_cast<qsizetype>(spec->help.size())) +
+                      QStringLiteral(". ") + QString::fromStdString(allowed_values(*spec)) + QStringLiteral("."));
+    }
 }
 
 QLabel* label(const QString& text, QWidget* buddy = nullptr) {
@@ -55,7 +63,10 @@ QLineEdit* control_panel::edit(int id, bool read_only, int width) {
     set_tooltip(e, id);
     if (width > 0) e->setFixedWidth(width);
     connect(e, &QLineEdit::textEdited, this, [this, id](const QString& t) {
-        if (!syncing_) dlg_.fields.set_text(id, t.toStdString());
+        if (syncing_) return;
+        dlg_.fields.set_text(id, t.toStdString());
+        check_field(id);
+        model_->refresh(); // a row's verdict may follow a field (the threshold step)
     });
     edits_[id] = e;
     return e;
@@ -117,15 +128,21 @@ void control_panel::build() {
     inputs_ = new QWidget;
     inputs_->setObjectName(QStringLiteral("inputs"));
     columns_ = new QGridLayout(inputs_);
-    // The image window may reach over the panel's left edge by its margin and frame: only this
-    // margin lies under it.
-    columns_->setContentsMargins(image_margin + 8, 6, 6, 6);
-    columns_->addLayout(build_display_column(), 0, 0);
-    columns_->addLayout(build_settings_column(), 0, 1);
+    columns_->setContentsMargins(6, 6, 6, 6);
+    display_column_ = build_display_column();
+    settings_column_ = build_settings_column();
     scan_column_ = build_scan_column();
+    columns_->addLayout(display_column_, 0, 0);
+    columns_->addLayout(settings_column_, 0, 1);
     columns_->addLayout(scan_column_, 0, 2);
     columns_->setColumnStretch(2, 1);
     wide_width_ = inputs_->sizeHint().width();
+    const QMargins m = columns_->contentsMargins();
+    middle_width_ = display_column_->sizeHint().width() + columns_->horizontalSpacing() +
+                    settings_column_->sizeHint().width() + m.left() + m.right();
+    narrow_width_ = std::max({display_column_->minimumSize().width(), settings_column_->minimumSize().width(),
+                              scan_column_->minimumSize().width()}) +
+                    m.left() + m.right();
 
     // The panel shrinks below its contents (small screens, large scale factors): they scroll.
     scroll_ = new QScrollArea;
@@ -143,19 +160,41 @@ void control_panel::build() {
 }
 
 void control_panel::arrange_columns() {
-    // Narrower than the three columns side by side: the scan table goes below the other two,
-    // so the panel scrolls only downwards.
-    const bool stack = width() < wide_width_ + scroll_->verticalScrollBar()->sizeHint().width();
-    if (stack == stacked_) return;
-    stacked_ = stack;
-    columns_->removeItem(scan_column_);
-    scan_column_->setParent(nullptr); // free to be added again
-    if (stack)
-        columns_->addLayout(scan_column_, 1, 0, 1, 2);
-    else
-        columns_->addLayout(scan_column_, 0, 2);
-    columns_->setColumnStretch(2, stack ? 0 : 1);
-    columns_->setColumnStretch(1, stack ? 1 : 0);
+    // Narrower than the three columns side by side: the scan table goes below the other two;
+    // narrower still, the settings go below the display too. The panel then scrolls only
+    // downwards.
+    const int room = width() - scroll_->verticalScrollBar()->sizeHint().width();
+    const int stacking = room >= wide_width_ ? 0 : room >= middle_width_ ? 1 : 2;
+    if (stacking == stacking_) return;
+    stacking_ = stacking;
+    for (QLayout* column : {display_column_, settings_column_, scan_column_}) {
+        columns_->removeItem(column);
+        column->setParent(nullptr); // free to be added again
+    }
+    for (int c = 0; c < 3; ++c) columns_->setColumnStretch(c, 0);
+    for (int r = 0; r < 3; ++r) columns_->setRowStretch(r, 0);
+    switch (stacking) {
+        case 0:
+            columns_->addLayout(display_column_, 0, 0);
+            columns_->addLayout(settings_column_, 0, 1);
+            columns_->addLayout(scan_column_, 0, 2);
+            columns_->setColumnStretch(2, 1);
+            break;
+        case 1:
+            columns_->addLayout(display_column_, 0, 0);
+            columns_->addLayout(settings_column_, 0, 1);
+            columns_->addLayout(scan_column_, 1, 0, 1, 2);
+            columns_->setColumnStretch(1, 1);
+            columns_->setRowStretch(1, 1);
+            break;
+        default:
+            columns_->addLayout(display_column_, 0, 0);
+            columns_->addLayout(settings_column_, 1, 0);
+            columns_->addLayout(scan_column_, 2, 0);
+            columns_->setColumnStretch(0, 1);
+            columns_->setRowStretch(2, 1);
+            break;
+    }
 }
 
 // Left column: display, frames, thresholds and manual masks.
@@ -292,6 +331,9 @@ QLayout* control_panel::build_settings_column() {
     folder_list_ = new QListWidget;
     folder_list_->setObjectName(id_name("list", FOLDER_LIST));
     folder_list_->setMinimumWidth(160);
+    folder_list_->setToolTip(
+        QStringLiteral("Double-click or Return adds a file to the scan table (or lists a folder)"));
+    folder_list_->installEventFilter(this);
     middle->addWidget(label(QStringLiteral("Files in the folder"), folder_list_));
     middle->addWidget(folder_list_, 1);
     auto* folder_name = edit(FOLDER_NAME, false, 0);
@@ -317,6 +359,8 @@ QLayout* control_panel::build_scan_column() {
     auto* right = new QVBoxLayout;
     auto* add = button(IDC_BUTTON_ADD, QStringLiteral("Add an SER file"));
     auto* remove = button(IDC_BUTTON_REMOVE, QStringLiteral("Remove an SER file"));
+    remove->setEnabled(false); // until a row is chosen
+    remove_button_ = remove;
     auto* start = button(IDC_BUTTON_FILE_TO_FILE, QStringLiteral("Start scan"));
     connect(add, &QPushButton::clicked, this, [this] { forward([this] { dlg_.command(id::IDC_BUTTON_ADD); }); });
     connect(remove, &QPushButton::clicked, this, [this] { forward([this] { dlg_.command(id::IDC_BUTTON_REMOVE); }); });
@@ -331,7 +375,7 @@ QLayout* control_panel::build_scan_column() {
     right->addLayout(row({label(QStringLiteral("Threshold at present"), at_present), at_present}));
     table_view_ = new QTableView;
     table_view_->setObjectName(id_name("table", SCAN_TABLE));
-    model_ = new scan_table_model(dlg_.table, this);
+    model_ = new scan_table_model(dlg_.table, dlg_.fields, this);
     table_view_->setModel(model_);
     table_view_->verticalHeader()->hide();
     table_view_->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -339,13 +383,32 @@ QLayout* control_panel::build_scan_column() {
     table_view_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     table_view_->setShowGrid(true);
     table_view_->setWordWrap(false);
-    table_view_->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
-    for (int c = 0; c < column_count; ++c) table_view_->setColumnWidth(c, columns[static_cast<std::size_t>(c)].width);
-    table_view_->setMinimumWidth(480 + 2 * table_view_->frameWidth() + 20);
+    const int row_height = fontMetrics().height() + 4;
+    table_view_->verticalHeader()->setDefaultSectionSize(row_height);
+    // Wide enough for a value of six digits ("100000") and each header.
+    int table_width = 0;
+    for (int c = 0; c < column_count; ++c) {
+        const auto& info = columns[static_cast<std::size_t>(c)];
+        int w = info.width;
+        if (c >= col_frames)
+            w = std::max({w, fontMetrics().horizontalAdvance(QStringLiteral("1000000")),
+                          fontMetrics().horizontalAdvance(QString::fromLatin1(info.header)) + 16});
+        table_view_->setColumnWidth(c, w);
+        table_width += w;
+    }
+    // Narrower than its columns it scrolls sideways by itself, so the panel can stack narrow.
+    table_view_->setMinimumWidth(std::min(table_width, 320) + 2 * table_view_->frameWidth());
+    // The header and at least five rows, on any screen.
+    table_view_->setMinimumHeight(table_view_->horizontalHeader()->sizeHint().height() + 5 * row_height +
+                                  2 * table_view_->frameWidth() +
+                                  table_view_->horizontalScrollBar()->sizeHint().height());
     table_view_->viewport()->installEventFilter(this);
+    table_view_->installEventFilter(this);
     connect(table_view_->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             [this](const QModelIndex& current) {
-                if (!syncing_) dlg_.set_focused_row(current.isValid() ? current.row() : -1);
+                if (syncing_) return;
+                dlg_.set_focused_row(current.isValid() ? current.row() : -1);
+                remove_button_->setEnabled(current.isValid() && current.row() < dlg_.table.list_file);
             });
     right->addWidget(label(QStringLiteral("SER files for scans"), table_view_));
     right->addWidget(table_view_, 1);
@@ -368,16 +431,35 @@ QLayout* control_panel::build_status_bar() {
         stop_button_->setEnabled(false);
     });
 
+    // One line; what lies behind it is in the "Scan details" window.
     status_ = new QLabel;
     status_->setObjectName(QStringLiteral("scan_status"));
     status_->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    status_->setWordWrap(true);
+    status_->setWordWrap(false);
+    status_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    details_button_ = new QPushButton(QStringLiteral("Details..."));
+    details_button_->setObjectName(QStringLiteral("button_details"));
+    details_button_->setAutoDefault(false);
+    details_button_->setEnabled(false);
+    details_button_->setToolTip(QStringLiteral("Everything the last scan found and told, file by file"));
+    details_ = std::make_unique<QPlainTextEdit>();
+    details_->setObjectName(QStringLiteral("scan_details"));
+    details_->setWindowTitle(QStringLiteral("Scan details"));
+    details_->setReadOnly(true);
+    details_->resize(560, 300);
+    connect(details_button_, &QPushButton::clicked, this, [this] {
+        details_->show();
+        details_->raise();
+    });
     auto* bar = new QVBoxLayout;
     auto* progress_row = new QHBoxLayout;
     progress_row->addWidget(progress_, 1);
     progress_row->addWidget(stop_button_);
     bar->addLayout(progress_row);
-    bar->addWidget(status_);
+    auto* status_row = new QHBoxLayout;
+    status_row->addWidget(status_, 1);
+    status_row->addWidget(details_button_);
+    bar->addLayout(status_row);
     return bar;
 }
 

@@ -38,6 +38,8 @@ constexpr const char* tooltip_for(int control_id) {
             return "Frame number; Return shows it";
         case id::SHOW_FRAME:
             return "Show the frame of the file marked in the table";
+        case id::THRESHOLD_AT_PRESENT:
+            return "The threshold of the pass under way, in tenths of a standard deviation (60 is 6.0 sigma)";
         case id::READOUT_X:
         case id::READOUT_Y:
         case id::READOUT_VALUE:

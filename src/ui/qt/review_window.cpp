@@ -5,6 +5,7 @@
 #include "ui/qt/review_widgets.h"
 
 #include <QDesktopServices>
+#include <QMessageBox>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -375,7 +376,11 @@ void review_window::open_results_folder() {
         folder = review_.candidates()[static_cast<std::size_t>(current_)].source.parent_path();
     else if (!review_.folders().empty())
         folder = review_.folders().front();
-    if (!folder.empty()) QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(folder.string())));
+    if (folder.empty()) return;
+    const QString path = QString::fromStdString(folder.string());
+    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(path)))
+        QMessageBox::warning(this, QStringLiteral("Open results folder"),
+                             QStringLiteral("No file manager could be started to show the folder:\n%1").arg(path));
 }
 
 void review_window::choose_folders() {

@@ -1,5 +1,8 @@
 #pragma once
-// Shows the scan table's rows in the list view "SER files for scans".
+// Shows the scan table's rows in the list view "SER files for scans": the file on display in
+// bold with an arrow, rows that cannot be scanned in red with the reason, and the headers'
+// meanings as tooltips.
+#include "ui/dialog_fields.h"
 #include "ui/scan_table.h"
 
 #include <QAbstractTableModel>
@@ -9,8 +12,8 @@ namespace serflash::ui::qt {
 class scan_table_model final : public QAbstractTableModel {
     Q_OBJECT
 public:
-    explicit scan_table_model(const scan_table& table, QObject* parent = nullptr)
-        : QAbstractTableModel(parent), table_(table) {}
+    scan_table_model(const scan_table& table, const dialog_fields& fields, QObject* parent = nullptr)
+        : QAbstractTableModel(parent), table_(table), fields_(fields) {}
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
@@ -21,6 +24,7 @@ public:
 
 private:
     const scan_table& table_;
+    const dialog_fields& fields_;
 };
 
 } // namespace serflash::ui::qt

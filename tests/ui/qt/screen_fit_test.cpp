@@ -13,6 +13,9 @@
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QTableView>
+#include <QHeaderView>
+#include <QLabel>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -94,6 +97,27 @@ private slots:
         }
     }
 
+    // The scan table keeps room for five rows, and no column is cut off on the right: what does
+    // not fit beside the others goes below them.
+    void the_table_keeps_five_rows_and_nothing_is_clipped() {
+        panel_->add_path(ser("t.ser", 64, 48));
+        auto* table = control<QTableView>(QStringLiteral("table_1076"));
+        const int rows = (table->viewport()->height()) / table->verticalHeader()->defaultSectionSize();
+        QVERIFY2(rows >= 5, qPrintable(QString::number(rows)));
+        auto* scroll = control<QScrollArea>(QStringLiteral("panel_scroll"));
+        QVERIFY(!scroll->horizontalScrollBar()->isVisible());
+        const QRect viewport = global_rect(scroll->viewport());
+        for (const char* name : {"list_1072", "table_1076", "button_1077", "field_1102", "field_1115"}) {
+            QWidget* w = control<QWidget>(QLatin1String(name));
+            const QRect r = global_rect(w);
+            QVERIFY2(r.left() >= viewport.left() && r.right() <= viewport.right(), name);
+        }
+        // The status line is one line, however much a scan has to tell.
+        auto* status = control<QLabel>(QStringLiteral("scan_status"));
+        QVERIFY(status->height() < 2 * status->fontMetrics().height() + 4);
+        QVERIFY(area().contains(panel_->frameGeometry()));
+    }
+
     void image_window_placement_data() {
         QTest::addColumn<int>("width");
         QTest::addColumn<int>("height");
@@ -120,15 +144,13 @@ private slots:
         QCOMPARE(scrolls, image->canvas()->width() > view->viewport()->width() ||
                               image->canvas()->height() > view->viewport()->height());
 
-        // The read-out and the frame controls are not covered beyond the window's strip.
+        // The read-out, the frame controls and the status line are not covered.
         const QRect panel_frame = panel_->frameGeometry();
-        const int strip = 10 + (panel_frame.width() - panel_->width());
-        const QRect beyond_strip = placed.adjusted(0, 0, -strip, 0);
-        for (QWidget* w : frame_controls())
-            QVERIFY2(!beyond_strip.intersects(global_rect(w)), qPrintable(w->objectName()));
-        if (width == 64) { // room enough: left of the panel, top edges level
+        for (QWidget* w : frame_controls()) QVERIFY2(!placed.intersects(global_rect(w)), qPrintable(w->objectName()));
+        QVERIFY(!placed.intersects(global_rect(control<QWidget>(QStringLiteral("scan_status")))));
+        if (width == 64) { // room enough: left of the panel, touching it, top edges level
             QVERIFY(!scrolls);
-            QCOMPARE(placed.right() + 1, panel_frame.left() + strip);
+            QCOMPARE(placed.right() + 1, panel_frame.left());
             QCOMPARE(placed.top(), panel_frame.top());
         } else {
             QVERIFY(scrolls);
