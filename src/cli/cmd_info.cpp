@@ -1,4 +1,5 @@
 #include "cli/commands.h"
+#include "cli/option_checks.h"
 #include "ser/frame_times.h"
 #include "ser/ser_reader.h"
 #include "ser/text_cp932.h"
@@ -31,9 +32,8 @@ void describe_frames(ser::ser_reader& reader, const ser::frame_times& t, std::os
     out << "layout: " << reader.layout_text() << "\n";
     if (reader.depth() == 16)
         out << "byte order: " << (reader.swap_bytes() ? "high byte first (--swap-bytes)" : "low byte first") << "\n";
-    if (ser::looks_byte_swapped(reader))
-        out << "warning: the samples look byte-swapped (stored " << (reader.swap_bytes() ? "low" : "high")
-            << " byte first); " << (reader.swap_bytes() ? "try without --swap-bytes" : "try --swap-bytes") << "\n";
+    if (const std::string warning = ser::byte_order_warning(reader); !warning.empty())
+        out << "warning: " << warning << "\n";
 
     out << "time source: " << ser::time_source_name(t.source) << "\n";
     if (t.known()) {
@@ -126,7 +126,7 @@ command_runner add_info_command(CLI::App& app) {
     cmd->add_option("--fps", o->fps,
                     "Frame rate for estimating frame times from the header's start when the file has no "
                     "usable time stamps")
-        ->check(CLI::PositiveNumber);
+        ->check(frame_rate_check());
     cmd->footer(
         "Text fields are shown converted from the Japanese Windows code page (932); bytes that do not "
         "convert are shown as \\xNN. The exit status is 1 when a file cannot be opened or its frames "

@@ -1,4 +1,6 @@
 #include "cli/commands.h"
+#include "cli/option_checks.h"
+#include "detect/format.h"
 #include "report/csv.h"
 #include "report/match.h"
 
@@ -23,8 +25,8 @@ std::string sigma_text(const report::station_candidate& c) {
 }
 
 std::string where(const report::station_candidate& c) {
-    return c.file + " candidate " + std::to_string(c.candidate) + ", frame " + std::to_string(c.peak_frame) + " (x " +
-           std::to_string(c.x) + ", y " + std::to_string(c.y) + ")";
+    return detect::printable_text(c.file) + " candidate " + std::to_string(c.candidate) + ", frame " +
+           std::to_string(c.peak_frame) + " (x " + std::to_string(c.x) + ", y " + std::to_string(c.y) + ")";
 }
 
 void print_list(std::ostream& out, const std::string& title, const report::station& s,
@@ -47,12 +49,12 @@ int run_match(const match_options& o) {
     std::string error;
     const auto a = report::read_station(fs, o.a, error);
     if (!a) {
-        std::cerr << "serflash match: " << error << "\n";
+        std::cerr << "serflash match: " << detect::printable_text(error) << "\n";
         return 2;
     }
     const auto b = report::read_station(fs, o.b, error);
     if (!b) {
-        std::cerr << "serflash match: " << error << "\n";
+        std::cerr << "serflash match: " << detect::printable_text(error) << "\n";
         return 2;
     }
     if (!o.out.empty() && (same_file(o.out, o.a) || same_file(o.out, o.b))) {
@@ -61,8 +63,8 @@ int run_match(const match_options& o) {
     }
 
     const report::match_result m = report::match_stations(*a, *b, o.window_ms);
-    std::cout << "A: " << a->path << ", " << a->candidates.size() << " candidates\n"
-              << "B: " << b->path << ", " << b->candidates.size() << " candidates\n"
+    std::cout << "A: " << detect::printable_text(a->path) << ", " << a->candidates.size() << " candidates\n"
+              << "B: " << detect::printable_text(b->path) << ", " << b->candidates.size() << " candidates\n"
               << "Pairs (peak times at most " << report::fixed_decimals(o.window_ms, 1)
               << " ms apart, plus half of each frame interval): " << m.pairs.size() << "\n";
     for (const report::candidate_pair& p : m.pairs) {
@@ -81,10 +83,8 @@ int run_match(const match_options& o) {
 
     if (!o.out.empty()) {
         const std::string text = report::pairs_csv(*a, *b, m);
-        auto file = fs.open_write(o.out, platform::write_mode::truncate);
-        if (!file || !file->write(text.data(), text.size()) || !file->close()) {
-            const std::string why = file ? file->error() : file.reason();
-            std::cerr << "serflash match: cannot write " << o.out << (why.empty() ? "" : " (" + why + ")") << "\n";
+        if (const platform::status put = platform::write_whole_file(fs, o.out, text); !put) {
+            std::cerr << "serflash match: cannot write " << o.out << " (" << put.reason() << ")\n";
             return 1;
         }
         std::cout << "Pairs written to " << o.out << "\n";
@@ -106,7 +106,7 @@ command_runner add_match_command(CLI::App& app) {
     cmd->add_option("--window-ms", o->window_ms,
                     "Largest difference of the peak times, in milliseconds, to which half of each candidate's frame "
                     "interval is added (default 50)")
-        ->check(CLI::NonNegativeNumber);
+        ->check(number_in(0.0, 3'600'000.0, "from 0 to 3600000 (an hour)"));
     cmd->add_option("--out", o->out, "Write the pairs as a CSV table to this file");
     cmd->footer(
         "Candidates without a time are listed as not matchable. The exit status is 2 when a candidate file "

@@ -1,4 +1,5 @@
 #include "cli/commands.h"
+#include "cli/option_checks.h"
 #include "cli/scan_options.h"
 #include "cli/scan_runner.h"
 #include "ui/setting_table.h"
@@ -58,7 +59,7 @@ void add_output_options(CLI::App* cmd, scan_cli& c) {
     cmd->add_option("--fps", c.request.fps,
                     "Frame rate for the frame times of files without usable time stamps: frame k is taken at the "
                     "header's DatetimeUTC plus k / FPS seconds (marked as estimated)")
-        ->check(CLI::PositiveNumber);
+        ->check(frame_rate_check());
     detect::scan_settings& settings = c.request.settings;
     std::vector<std::string> formats;
     for (const detect::snapshot_format f : detect::snapshot_formats)

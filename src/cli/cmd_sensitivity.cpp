@@ -1,4 +1,7 @@
 #include "cli/commands.h"
+#include "cli/option_checks.h"
+#include "detect/format.h"
+#include "ser/ser_reader.h"
 #include "cli/scan_options.h"
 #include "cli/scan_runner.h"
 #include "sensitivity/sensitivity.h"
@@ -79,12 +82,14 @@ command_runner add_sensitivity_command(CLI::App& app) {
         ->group(group);
     cmd->add_option("--radius", c->options.spot_radius,
                     "Radius (Gaussian sigma) of the spot in pixels (default that of `serflash synth`, 0.8)")
-        ->check(CLI::Range(0.05, 20.0))
+        ->check(number_in(0.05, 20.0, "from 0.05 to 20"))
         ->group(group);
     cmd->add_flag("--two-frames", c->two_frames,
                   "Flashes of two frames, the second at half the amplitude of the first (default: one frame)")
         ->group(group);
-    cmd->add_option("--seed", c->options.seed, "Seed of the places and frames drawn (default 1)")->group(group);
+    cmd->add_option("--seed", c->options.seed, "Seed of the places and frames drawn (default 1)")
+        ->check(whole_64_bits())
+        ->group(group);
 
     const auto check = [c]() -> int {
         if (!finish_request(c->scan, "sensitivity")) return 2;
@@ -109,6 +114,18 @@ command_runner add_sensitivity_command(CLI::App& app) {
         return 0;
     };
     return {check, [c]() -> int {
+                // Refused before any scan: frames with no room for a flash.
+                for (const std::string& path : c->scan.request.files) {
+                    auto input = platform::native_file_system().open_read(path);
+                    if (!input) continue; // the scan names it
+                    ser::ser_reader reader(std::move(input.value()));
+                    reader.read_ser_header();
+                    if (const platform::status room = sensitivity::room_for_flashes(reader.width(), reader.height());
+                        reader.check_geometry() && !room) {
+                        std::cerr << "serflash sensitivity: " << path << ": " << room.reason() << "\n";
+                        return 2;
+                    }
+                }
                 catch_interrupts();
                 progress_display progress(std::cerr, c->scan.progress_shown());
                 const scan_run run =
@@ -121,7 +138,8 @@ command_runner add_sensitivity_command(CLI::App& app) {
                     const detect::file_report& plain = run.files[static_cast<std::size_t>(file_index)];
                     if (interrupt_requested()) break;
                     if (plain.outcome != detect::file_outcome::scanned) {
-                        std::cout << plain.path << ": sensitivity not measured: the file was not scanned to its end\n";
+                        std::cout << detect::printable_text(plain.path)
+                                  << ": sensitivity not measured: the file was not scanned to its end\n";
                         continue;
                     }
                     const detect::scan_job job = job_for(c->scan.request, plain.path);
@@ -133,9 +151,15 @@ command_runner add_sensitivity_command(CLI::App& app) {
                     auto measured =
                         sensitivity::measure_sensitivity(platform::native_file_system(), job, plain, options, hooks);
                     progress.clear();
-                    if (!measured || measured->stopped) {
-                        if (measured) break;
-                        std::cout << plain.path << ": sensitivity not measured: " << measured.reason() << "\n"
+                    if (!measured || measured->stopped || interrupt_requested()) {
+                        if (measured || interrupt_requested()) {
+                            std::cout << detect::printable_text(plain.path)
+                                      << ": sensitivity not measured: stopped by the user\n"
+                                      << std::flush;
+                            break;
+                        }
+                        std::cout << detect::printable_text(plain.path)
+                                  << ": sensitivity not measured: " << detect::printable_text(measured.reason()) << "\n"
                                   << std::flush;
                         all_measured = false;
                         continue;
@@ -145,9 +169,10 @@ command_runner add_sensitivity_command(CLI::App& app) {
                     const platform::status saved =
                         sensitivity::write_sensitivity(platform::native_file_system(), job, plain, s, &written);
                     for (const std::string& line : sensitivity::sensitivity_lines(s)) std::cout << line << "\n";
-                    for (const std::string& path : written) std::cout << "  written: " << path << "\n";
+                    for (const std::string& path : written)
+                        std::cout << "  written: " << detect::printable_text(path) << "\n";
                     if (!saved) {
-                        std::cout << "  problem: " << saved.reason() << "\n";
+                        std::cout << "  problem: " << detect::printable_text(saved.reason()) << "\n";
                         all_measured = false;
                     }
                     std::cout << sensitivity::sensitivity_last_line(s) << "\n" << std::flush;

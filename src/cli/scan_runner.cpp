@@ -1,6 +1,7 @@
 #include "cli/scan_runner.h"
 
 #include "detect/fast_scan.h"
+#include "detect/format.h"
 #include "detect/passes.h"
 #include "report/observation_sinks.h"
 #include "report/snapshot_png.h"
@@ -15,17 +16,20 @@
 #include <map>
 #include <mutex>
 #include <ostream>
+#include <sstream>
 
 namespace serflash::cli {
 namespace {
 
 constexpr const char* done_caption = "The scans of all SER files completed!";
 
+// Names in messages reach the terminal with their control characters escaped.
 void print_message(std::ostream& err, const std::string& caption, const std::string& text) {
+    const std::string shown = detect::printable_text(text, true);
     if (text.find('\n') != std::string::npos)
-        err << caption << ":\n" << text << "\n";
+        err << detect::printable_text(caption) << ":\n" << shown << "\n";
     else
-        err << caption << ": " << text << "\n";
+        err << detect::printable_text(caption) << ": " << shown << "\n";
 }
 
 // Passes that a scattered frame held before the stop frame: a scan that looked at only part of
@@ -48,6 +52,7 @@ void print_results_line(std::ostream& out, const detect::file_report& f) {
     out << ", " << readable_size(used.bytes) << " in " << used.files << (used.files == 1 ? " file" : " files");
     if (f.outcome == file_outcome::stopped) out << " (stopped by the user)";
     if (f.raise_withheld) out << " (not raised further: the same detections would recur at every threshold)";
+    if (!f.byte_order_warning.empty()) out << " (warning: " << f.byte_order_warning << ")";
     if (!f.no_pass.empty()) out << " (FAILED: no pass ran: " << f.no_pass << ")";
     if (f.incomplete)
         out << " (FAILED, the scan is incomplete: " << f.problem_text() << ")";
@@ -59,8 +64,9 @@ void print_results_line(std::ostream& out, const detect::file_report& f) {
     out << "\n";
 }
 
-void print_file_line(std::ostream& out, const detect::file_report& f) {
+void print_file_line(std::ostream& terminal, const detect::file_report& f) {
     using detect::file_outcome;
+    std::ostringstream out;
     switch (f.outcome) {
         case file_outcome::scanned:
         case file_outcome::stopped:
@@ -80,6 +86,8 @@ void print_file_line(std::ostream& out, const detect::file_report& f) {
             out << f.path << ": not scanned: the run was stopped before it\n";
             break;
     }
+    const std::string line = out.str();
+    terminal << detect::printable_text(std::string_view(line).substr(0, line.size() - 1)) << "\n";
 }
 
 } // namespace
@@ -240,7 +248,7 @@ scan_run run_scan_request(const scan_request& request, std::ostream& out, std::o
         run.files.push_back(f);
     }
     out << std::flush;
-    for (const std::string& problem : problems) err << "serflash scan: " << problem << "\n";
+    for (const std::string& problem : problems) err << "serflash scan: " << detect::printable_text(problem) << "\n";
     if (report.stopped)
         print_message(
             err, "The scans were stopped!",

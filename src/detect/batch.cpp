@@ -69,26 +69,17 @@ std::string results_folder_name(const std::string& base_name, const std::string&
 
 platform::result<std::string> claim_results_folder(platform::file_system& fs, const std::string& parent,
                                                    const std::string& base_name) {
+    // This run's own mkdir is the claim: a folder that is already there, even an empty one, may
+    // have just been made by another scan that has not yet written into it.
     constexpr int last_tried = 9999;
     for (int n = 1; n <= last_tried; ++n) {
         const std::string dir =
             join_path(parent, results_folder_name(base_name, n == 1 ? std::string{} : "-" + std::to_string(n)));
-        switch (fs.kind_of(dir)) {
-            case platform::entry_kind::missing: {
-                const platform::status made = fs.make_dir(dir);
-                if (made) return dir;
-                // Made by someone else in between: try the next name.
-                if (fs.kind_of(dir) == platform::entry_kind::missing)
-                    return platform::status::failure("its results folder " + dir + " cannot be created (" +
-                                                     made.reason() + ")");
-                break;
-            }
-            case platform::entry_kind::directory:
-                if (fs.is_empty_dir(dir)) return dir;
-                break;
-            default: // a link is never written through; a file is not a folder
-                break;
-        }
+        const platform::status made = fs.make_dir(dir);
+        if (made) return dir;
+        if (fs.kind_of(dir) == platform::entry_kind::missing)
+            return platform::status::failure("its results folder " + dir + " cannot be created (" + made.reason() +
+                                             ")");
     }
     return platform::status::failure(format_bounded(
         512, "its results folders %s to %s-%d are all taken", join_path(parent, results_folder_name(base_name)).c_str(),
@@ -192,6 +183,7 @@ file_report scan_file(const scan_job& given, const scan_environment& env, const 
         return report;
     }
     if (env.complete_job) env.complete_job(job, reader);
+    report.byte_order_warning = ser::byte_order_warning(reader);
 
     scan_state st;
     st.reader = &reader;
@@ -210,7 +202,7 @@ file_report scan_file(const scan_job& given, const scan_environment& env, const 
         return report;
     }
     const std::unique_ptr<summary_file> header = std::move(opened.value());
-    write_summary_header(*header, reader.header_text(), st.settings, hooks.ask_switches(job.switches));
+    write_summary_header(*header, reader.header_text(), st.settings, hooks.ask_switches(job.switches), job.swap_bytes);
     if (!header->close()) {
         refuse(file_outcome::failed, "its summary file " + summary_path + " cannot be written", true);
         return report;
@@ -315,13 +307,20 @@ private:
     std::deque<batch_event> events_;
 };
 
-// Files whose results folder is the same form one chain, scanned in table order by one thread,
+// Files whose results folders can be the same form one chain, scanned in table order by one thread,
 // so that their folders are made and renamed in the order a one-by-one batch would.
 std::vector<std::vector<int>> chains_by_results_folder(const std::vector<scan_job>& jobs) {
     std::map<std::string, std::size_t> chain_of_folder;
     std::vector<std::vector<int>> chains;
     for (std::size_t i = 0; i < jobs.size(); ++i) {
-        const std::string folder = results_folder_name(base_name_of(jobs[i].path));
+        // a.ser may fall back to Results_a-2, the first choice of a-2.ser: both go in one chain, so
+        // that the folders are handed out in table order at every --jobs.
+        std::string base = base_name_of(jobs[i].path);
+        if (const std::size_t dash = base.find_last_of('-');
+            dash != std::string::npos && dash + 1 < base.size() &&
+            base.find_first_not_of("0123456789", dash + 1) == std::string::npos)
+            base.erase(dash);
+        const std::string folder = results_folder_name(base);
         const auto [it, added] = chain_of_folder.emplace(folder, chains.size());
         if (added) chains.emplace_back();
         chains[it->second].push_back(static_cast<int>(i));

@@ -43,7 +43,8 @@ struct file_report {
     // Why no pass ran (an initial threshold below the lowest, a Max of 0): the summary and the
     // folder are as described, but the file counts as failed, as a refused row does.
     std::string no_pass;
-    bool raise_withheld = false; // the threshold was not raised again: it would repeat for ever
+    bool raise_withheld = false;    // the threshold was not raised again: it would repeat for ever
+    std::string byte_order_warning; // the samples look byte-swapped (ser::byte_order_warning)
     // What the scan found, in the order it was found.
     std::vector<saved_frame> frames;
     std::vector<scattered_frame> scattered;
@@ -122,8 +123,8 @@ std::string base_name_of(const std::string& path);
 std::string results_folder_name(const std::string& base_name, const std::string& suffix = {});
 
 // The folder a file's results go to, made for this run: Results_NAME, or when that name is
-// taken (an earlier run's files, a symbolic link, a file) the first free Results_NAME-2,
-// Results_NAME-3, ... An existing empty folder of that name is used as it is.
+// taken (anything already there: an earlier run's folder, even empty, a link, a file) the first
+// Results_NAME-2, Results_NAME-3, ... that this call's own mkdir makes.
 platform::result<std::string> claim_results_folder(platform::file_system& fs, const std::string& parent,
                                                    const std::string& base_name);
 

@@ -532,10 +532,12 @@ pass_trace* fast_scanner::trace_for(std::int32_t threshold) {
             wanted.push_back(static_cast<std::int32_t>(t));
     };
     want(threshold);
-    if (!first_sweep_done_) {
-        // Every threshold the lowering passes can reach.
-        for (std::int64_t t = std::int64_t{threshold} - step; t >= lowest_threshold; t -= step) want(t);
-    }
+    // The thresholds the lowering passes reach next, a bounded number per sweep so that memory
+    // does not grow with the initial threshold typed in.
+    constexpr std::int64_t lowerings_per_sweep = 1024;
+    for (std::int64_t t = std::int64_t{threshold} - step, n = 0; t >= lowest_threshold && n < lowerings_per_sweep;
+         t -= step, ++n)
+        want(t);
     // Frames saved at a pass are rare, so a trace costs little: record many raises at once,
     // and many more once a file has shown that it needs more than the first sweep recorded.
     const std::int64_t raises = first_sweep_done_ ? 256 : 24;

@@ -3,6 +3,7 @@
 #include <cstdarg>
 #include <cstddef>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace serflash::detect {
@@ -17,5 +18,14 @@ std::string join_texts(const std::vector<std::string>& texts, const std::string&
 
 // Cuts text to at most n bytes without splitting a UTF-8 sequence.
 std::string cut_utf8(const std::string& text, std::size_t n);
+
+// Length of the valid UTF-8 sequence at the start of text (1 to 4), or 0 when it is none.
+std::size_t utf8_sequence_length(std::string_view text);
+// The text with each byte that is not part of valid UTF-8 replaced by U+FFFD.
+std::string valid_utf8(std::string_view text);
+// The text as a terminal may show it: control characters (escape, bell, line breaks ...) and
+// bytes that are not UTF-8 written as \xNN; nothing in it can move the cursor or
+// change the terminal. keep_line_breaks leaves LF as it is, for messages of several lines.
+std::string printable_text(std::string_view text, bool keep_line_breaks = false);
 
 } // namespace serflash::detect

@@ -30,6 +30,21 @@ void report_summary_failure(scan_state& st, const summary_file& summary) {
     st.outcome.add_problem("the summary file could not be written completely (" + why + ")");
 }
 
+// A frame not read in full (a read error, a file cut short while it is scanned) ends the scan
+// of the file: the zeros in its place are no data. Reported once, naming the frame.
+bool frames_unreadable(scan_state& st) {
+    if (st.outcome.read_failed) return true;
+    const auto failed = st.reader->file().first_failed_read();
+    if (!failed) return false;
+    st.outcome.read_failed = true;
+    const std::int64_t frame_bytes = std::max<std::int64_t>(st.reader->frame_bytes(), 1);
+    const std::int64_t frame = std::max<std::int64_t>(failed->pos - ser::header_size, 0) / frame_bytes;
+    const std::string what =
+        format_bounded(512, "frame %lld could not be read (%s)", static_cast<long long>(frame), failed->reason.c_str());
+    fail(st, "case IDC_SCAN", "Error: " + what + "; the scan of this file is incomplete.", what);
+    return true;
+}
+
 void release_maps(scan_state& st) {
     st.mean_map = {};
     st.sigma_map = {};
@@ -56,6 +71,13 @@ platform::status scan_refusal(const scan_settings& s, std::int32_t frames_presen
     if (s.threshold_step < 1)
         return platform::status::failure(
             format_bounded(256, "the threshold step is %d; it must be at least 1", s.threshold_step));
+    // No sample of 16 bits lies 65535 standard deviations above its mean unless its pixel
+    // barely varies; passes from higher up would only cost time and memory.
+    constexpr std::int32_t highest_threshold = 655'350;
+    if (s.threshold > highest_threshold || s.threshold_step > highest_threshold)
+        return platform::status::failure(format_bounded(
+            256, "the initial threshold %d or the step %d is above %d (65535 sigma), the highest that is scanned",
+            s.threshold, s.threshold_step, highest_threshold));
     if (static_cast<std::int64_t>(s.threshold) + s.threshold_step > int32_max)
         return platform::status::failure(format_bounded(256, "the initial threshold %d and the step %d are too large",
                                                         s.threshold, s.threshold_step));
@@ -248,6 +270,7 @@ void drive_scan(scan_state& st, pass_runner& runner) {
             for (result_sink* sink : st.sinks) sink->pass_ended(pass);
             // What a pass found is on disk before the next begins, even if the program is killed.
             if (!summary->flush()) report_summary_failure(st, *summary);
+            if (frames_unreadable(st)) break;
             if (result == run_end::failed) {
                 scan_failed = true;
                 break;
@@ -282,8 +305,14 @@ void drive_scan(scan_state& st, pass_runner& runner) {
         st.outcome.add_problem("the statistics of a packet could not be computed");
     }
     runner.before_closing(st);
+    frames_unreadable(st);
     finish_scan(st);
     st.sinks = extra_sinks;
+    for (const result_sink* sink : extra_sinks)
+        if (std::string lost = sink->failure(); !lost.empty()) {
+            st.outcome.failed = true;
+            st.outcome.add_problem(lost);
+        }
     if (summary->failed()) report_summary_failure(st, *summary);
     if (st.outcome.failed) {
         // Not counts as if complete: the summary ends saying what is missing.

@@ -5,6 +5,7 @@
 #include "detect/records.h"
 
 #include <cstdint>
+#include <string>
 
 namespace serflash::detect {
 
@@ -19,6 +20,9 @@ public:
     virtual void pass_ended(const pass_report& /*pass*/) {}
     // The closing counts; the scan of the file is over.
     virtual void scan_finished(std::int32_t /*det_frames*/, std::int32_t /*det_count*/) {}
+    // What this sink could not store ("m1_report.html could not be written (No space left on
+    // device)"), asked once the scan is finished; empty when everything was. It fails the file.
+    virtual std::string failure() const { return {}; }
 };
 
 } // namespace serflash::detect

@@ -39,6 +39,7 @@ struct scan_outcome {
     bool stopped = false;              // the user asked to stop; the scan ended after that frame
     bool raise_withheld = false;       // a raise was not made because it would repeat for ever
     bool failed = false;               // the scan could not be carried out (see problems)
+    bool read_failed = false;          // a frame could not be read in full (reported once)
     bool incomplete = false;           // it ran, but not every output was written (the summary says so)
     std::string no_pass;               // why no pass ran (the outputs are the described ones)
     std::vector<std::string> problems; // failures met, each reported once through the hooks

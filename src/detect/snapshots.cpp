@@ -18,39 +18,16 @@ std::string snapshot_name(const std::string& result_dir, const saved_frame& fram
     return snapshot_name(result_dir, frame.index, frame.threshold, frame.frame, format);
 }
 
-namespace {
-
-struct piece {
-    const void* data;
-    std::size_t size;
-};
-
-// Writes the pieces, in order, as the whole file at path.
-platform::status write_whole_file(platform::file_system& fs, const std::string& path,
-                                  std::initializer_list<piece> pieces) {
-    auto opened = fs.open_write(path, platform::write_mode::truncate);
-    if (!opened) return platform::status::failure(opened.reason().empty() ? "cannot be created" : opened.reason());
-    const std::unique_ptr<platform::output_file> out = std::move(opened.value());
-    bool ok = true;
-    for (const piece& p : pieces) ok = ok && out->write(p.data, p.size);
-    ok = out->close() && ok;
-    if (ok) return {};
-    const std::string why = out->error();
-    return platform::status::failure(why.empty() ? "it could not be written" : why);
-}
-
-} // namespace
-
 platform::status write_snapshot(platform::file_system& fs, const std::string& path,
                                 const display::display_bitmap& disp) {
     const auto& info = disp.disp_info;
     if (disp.disp_buf.size() < info.biSizeImage) return platform::status::failure("no display bitmap");
     const auto file_header = display::bmp_file_header(info);
     const auto info_bytes = info.bytes();
-    return write_whole_file(fs, path,
-                            {{file_header.data(), file_header.size()},
-                             {info_bytes.data(), info_bytes.size()},
-                             {disp.disp_buf.data(), info.biSizeImage}});
+    return platform::write_whole_file(fs, path,
+                                      {{file_header.data(), file_header.size()},
+                                       {info_bytes.data(), info_bytes.size()},
+                                       {disp.disp_buf.data(), info.biSizeImage}});
 }
 
 void draw_detection_box(display::display_bitmap& disp, std::int32_t col, std::int32_t row) {
@@ -83,8 +60,8 @@ platform::status write_frame_snapshot(platform::file_system& fs, const std::stri
             std::string error;
             const std::vector<std::uint8_t> bytes = (*output.png)(disp, error);
             if (bytes.empty()) return platform::status::failure(error.empty() ? "it could not be encoded" : error);
-            return write_whole_file(fs, snapshot_name(result_dir, frame, output.format),
-                                    {{bytes.data(), bytes.size()}});
+            return platform::write_whole_file(fs, snapshot_name(result_dir, frame, output.format),
+                                              {{bytes.data(), bytes.size()}});
         }
         case snapshot_format::bmp:
             break;

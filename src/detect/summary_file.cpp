@@ -68,7 +68,7 @@ bool summary_file::close() {
 }
 
 void write_summary_header(summary_file& out, const std::string& header_text, const scan_settings& s,
-                          const mask_switches& sw) {
+                          const mask_switches& sw, bool swap_bytes) {
     out.write("--------------SER File Header Information--------------\n");
     out.write(header_text);
     out.write("--------------Parameters for detection-----------------\n");
@@ -109,6 +109,7 @@ void write_summary_header(summary_file& out, const std::string& header_text, con
     if (s.continue_after_scatter) out.write("Continue after a scattered frame ON\n");
     if (s.snapshots == snapshot_format::png) out.write("Snapshots PNG\n");
     if (s.snapshots == snapshot_format::none) out.write("Snapshots none (frames counted, no picture files)\n");
+    if (swap_bytes) out.write("Samples high byte first (--swap-bytes)\n");
 }
 
 void write_pass_header(summary_file& out, std::int32_t threshold) {

@@ -47,9 +47,10 @@ private:
     void note_failure();
 };
 
-// The header block of the summary: SER header text, then the detection parameters.
+// The header block of the summary: SER header text, then the detection parameters (with a line
+// for 16-bit samples taken high byte first, only when they are).
 void write_summary_header(summary_file& out, const std::string& header_text, const scan_settings& s,
-                          const mask_switches& sw);
+                          const mask_switches& sw, bool swap_bytes = false);
 
 // The separator lines and blocks that the passes append.
 void write_pass_header(summary_file& out, std::int32_t threshold);

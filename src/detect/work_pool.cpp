@@ -1,6 +1,7 @@
 #include "detect/work_pool.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace serflash::detect {
 
@@ -24,7 +25,11 @@ work_pool::~work_pool() {
 
 void work_pool::start(unsigned count, std::function<void(unsigned)> part) {
     if (threads_.empty()) {
-        for (unsigned i = 0; i < count; ++i) part(i);
+        try {
+            for (unsigned i = 0; i < count; ++i) part(i);
+        } catch (...) {
+            if (!failure_) failure_ = std::current_exception();
+        }
         return;
     }
     wait();
@@ -41,6 +46,7 @@ void work_pool::start(unsigned count, std::function<void(unsigned)> part) {
 void work_pool::wait() {
     std::unique_lock<std::mutex> lock(mutex_);
     done_.wait(lock, [this] { return parts_left_ == 0; });
+    if (failure_) std::rethrow_exception(std::exchange(failure_, nullptr));
 }
 
 void work_pool::work() {
@@ -51,8 +57,14 @@ void work_pool::work() {
         const unsigned part = next_part_++;
         const std::function<void(unsigned)>& job = job_;
         lock.unlock();
-        job(part);
+        std::exception_ptr thrown;
+        try {
+            job(part);
+        } catch (...) {
+            thrown = std::current_exception();
+        }
         lock.lock();
+        if (thrown && !failure_) failure_ = thrown;
         if (--parts_left_ == 0) done_.notify_all();
     }
 }

@@ -3,6 +3,7 @@
 // starts a job, may do other work (such as reading the next frames), then waits for it.
 #include <condition_variable>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <mutex>
 #include <thread>
@@ -28,7 +29,9 @@ public:
 
     // Runs part(0) .. part(count - 1) on the workers; returns at once (unless there are none).
     void start(unsigned count, std::function<void(unsigned)> part);
-    // Waits until every part of the job started last has run.
+    // Waits until every part of the job started last has run. The first exception a part threw
+    // is thrown here, on the waiting thread, at every number of workers; with none, the parts
+    // ran inside start() and its exception is kept for wait() likewise.
     void wait();
     // start() then wait().
     void run(unsigned count, std::function<void(unsigned)> part) {
@@ -48,6 +51,7 @@ private:
     unsigned part_count_ = 0;
     unsigned parts_left_ = 0;
     bool stopping_ = false;
+    std::exception_ptr failure_; // the first a part of the current job threw
 };
 
 } // namespace serflash::detect

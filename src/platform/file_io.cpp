@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <csignal>
 #include <dirent.h>
 #include <fcntl.h>
 #include <stdio.h>
@@ -19,7 +20,7 @@ std::string errno_text(int err) { return std::strerror(err); }
 
 class native_input final : public input_file {
 public:
-    explicit native_input(int fd) : fd_(fd) {}
+    native_input(int fd, std::int64_t size_at_open) : fd_(fd), size_at_open_(size_at_open) {}
     ~native_input() override { ::close(fd_); }
     native_input(const native_input&) = delete;
     native_input& operator=(const native_input&) = delete;
@@ -27,12 +28,15 @@ public:
     std::size_t read(void* dst, std::size_t n) override {
         auto* out = static_cast<unsigned char*>(dst);
         std::size_t done = 0;
+        int err = 0;
         while (done < n) {
             const ssize_t got = ::read(fd_, out + done, n - done);
             if (got < 0 && errno == EINTR) continue;
+            if (got < 0) err = errno;
             if (got <= 0) break;
             done += static_cast<std::size_t>(got);
         }
+        note_short_read(pos_, n, done, err);
         pos_ += static_cast<std::int64_t>(done);
         return done;
     }
@@ -52,12 +56,15 @@ public:
         if (pos < 0) return 0;
         auto* out = static_cast<unsigned char*>(dst);
         std::size_t done = 0;
+        int err = 0;
         while (done < n) {
             const ssize_t got = ::pread(fd_, out + done, n - done, static_cast<off_t>(pos) + static_cast<off_t>(done));
             if (got < 0 && errno == EINTR) continue;
+            if (got < 0) err = errno;
             if (got <= 0) break;
             done += static_cast<std::size_t>(got);
         }
+        note_short_read(pos, n, done, err);
         return done;
     }
     bool concurrent_reads() const override { return true; }
@@ -104,9 +111,33 @@ public:
                             POSIX_FADV_WILLNEED);
     }
 
+    std::optional<read_failure> first_failed_read() const override {
+        const std::lock_guard lock(failure_mutex_);
+        return failure_;
+    }
+
 private:
+    // A read that stops short of what the file held when it was opened is a failure, not the
+    // end of the file: an error, or a file cut short while it is read.
+    void note_short_read(std::int64_t pos, std::size_t n, std::size_t done, int err) {
+        if (pos < 0 || pos >= size_at_open_) return;
+        const auto expected =
+            static_cast<std::size_t>(std::min<std::int64_t>(static_cast<std::int64_t>(n), size_at_open_ - pos));
+        if (done >= expected && err == 0) return;
+        const std::lock_guard lock(failure_mutex_);
+        if (failure_) return;
+        failure_ =
+            read_failure{pos + static_cast<std::int64_t>(done),
+                         err != 0 ? errno_text(err)
+                                  : "the file ends at byte " + std::to_string(pos + static_cast<std::int64_t>(done)) +
+                                        ", but held " + std::to_string(size_at_open_) + " bytes when it was opened"};
+    }
+
     int fd_;
+    std::int64_t size_at_open_;
     std::int64_t pos_ = 0;
+    mutable std::mutex failure_mutex_;
+    std::optional<read_failure> failure_;
 };
 
 // Buffered writes straight to the descriptor, so that a failure keeps the system's reason.
@@ -197,7 +228,7 @@ public:
         if (::fstat(fd, &st) != 0) return refuse(errno_text(errno));
         if (!S_ISREG(st.st_mode)) return refuse("it is not a regular file");
         if (!make_blocking(fd)) return refuse(errno_text(errno));
-        return std::unique_ptr<input_file>(std::make_unique<native_input>(fd));
+        return std::unique_ptr<input_file>(std::make_unique<native_input>(fd, static_cast<std::int64_t>(st.st_size)));
     }
     result<std::unique_ptr<output_file>> open_write(const std::string& path, write_mode mode) override {
         const int how = O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK |
@@ -252,6 +283,14 @@ public:
         ::closedir(dir);
         return empty;
     }
+    status rename_replacing(const std::string& from, const std::string& to) override {
+        if (std::rename(from.c_str(), to.c_str()) == 0) return {};
+        return status::failure(errno_text(errno));
+    }
+    status remove_file(const std::string& path) override {
+        if (::unlink(path.c_str()) == 0) return {};
+        return status::failure(errno_text(errno));
+    }
     status rename_no_replace(const std::string& from, const std::string& to) override {
         // rename(2) silently replaces an empty folder: ask the kernel not to replace, and fall
         // back to check-then-rename on file systems that do not support that flag.
@@ -266,8 +305,37 @@ public:
 } // namespace
 
 file_system& native_file_system() {
-    static native_fs fs;
+    static native_fs fs = [] {
+        ::signal(SIGXFSZ, SIG_IGN);
+        return native_fs{};
+    }();
     return fs;
+}
+
+status write_whole_file(file_system& fs, const std::string& path, std::initializer_list<byte_piece> pieces) {
+    const bool replacing = fs.kind_of(path) != entry_kind::missing;
+    const std::string target = replacing ? path + ".part" : path;
+    auto opened = fs.open_write(target, write_mode::truncate);
+    if (!opened) return status::failure(opened.reason().empty() ? "it cannot be created" : opened.reason());
+    const std::unique_ptr<output_file> out = std::move(opened.value());
+    bool ok = true;
+    for (const byte_piece& p : pieces) ok = ok && out->write(p.data, p.size);
+    ok = out->close() && ok;
+    if (!ok) {
+        const std::string why = out->error();
+        if (replacing) static_cast<void>(fs.remove_file(target)); // the old file stays as it was
+        return status::failure(why.empty() ? "it could not be written" : why);
+    }
+    if (!replacing) return {};
+    if (const status moved = fs.rename_replacing(target, path); !moved) {
+        static_cast<void>(fs.remove_file(target));
+        return moved;
+    }
+    return {};
+}
+
+status write_whole_file(file_system& fs, const std::string& path, std::string_view bytes) {
+    return write_whole_file(fs, path, {byte_piece{bytes.data(), bytes.size()}});
 }
 
 } // namespace serflash::platform

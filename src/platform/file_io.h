@@ -3,18 +3,28 @@
 // so tests can substitute failing or in-memory files.
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/status.h"
 
 namespace serflash::platform {
 
+struct read_failure {
+    std::int64_t pos = 0; // the first byte it could not read
+    std::string reason;   // the system's ("Input/output error") or that the file is shorter now
+};
+
 class input_file {
 public:
     virtual ~input_file() = default;
-    // Reads up to n bytes at the current position; returns the bytes read (short at end of file).
+    // Reads up to n bytes at the current position; returns the bytes read (short at end of file,
+    // and on a read error, which first_failed_read() then tells).
     virtual std::size_t read(void* dst, std::size_t n) = 0;
     // Positions at an absolute byte offset; false when the position cannot be set.
     virtual bool seek(std::int64_t pos) = 0;
@@ -39,6 +49,10 @@ public:
     // wait for the disk (false when the file cannot tell). A hint: pages spread over the range,
     // its first and last among them, may stand for all.
     virtual bool in_memory(std::int64_t /*pos*/, std::size_t /*n*/) const { return false; }
+    // The first read that gave fewer bytes than the file held when it was opened (a read error
+    // such as EIO, or a file that shrank since), or nullopt. Such bytes are never data: a caller
+    // that fills them with zeros asks here before trusting what it read.
+    virtual std::optional<read_failure> first_failed_read() const { return std::nullopt; }
 };
 
 class output_file {
@@ -81,10 +95,29 @@ public:
     }
     // True for a folder (not a link to one) holding no entries.
     virtual bool is_empty_dir(const std::string& /*path*/) { return false; }
+    // Puts `from` in the place of `to` in one step, replacing it (a link at `to` is replaced, never
+    // followed). File systems that cannot do so fail.
+    virtual status rename_replacing(const std::string& /*from*/, const std::string& /*to*/) {
+        return status::failure("files cannot be replaced here");
+    }
+    // Removes one file (a link itself, never what it names).
+    virtual status remove_file(const std::string& /*path*/) { return status::failure("files cannot be removed here"); }
 };
 
-// The real file system of the machine.
+// The real file system of the machine. Writes past a file-size limit (ulimit -f) fail with
+// EFBIG like any other refused write: SIGXFSZ is ignored once this is first called.
 file_system& native_file_system();
+
+struct byte_piece {
+    const void* data;
+    std::size_t size;
+};
+
+// Writes the pieces, in order, as the whole file at path. A file already there is replaced only
+// once the new one is written in full: the bytes go to path + ".part" beside it first, so that a
+// full disk leaves the old file as it was. The failure's reason is the system's.
+status write_whole_file(file_system& fs, const std::string& path, std::initializer_list<byte_piece> pieces);
+status write_whole_file(file_system& fs, const std::string& path, std::string_view bytes);
 
 } // namespace serflash::platform
 

@@ -1,5 +1,6 @@
 #include "report/html_report.h"
 
+#include "detect/format.h"
 #include "detect/work_pool.h"
 #include "report/csv.h"
 #include "report/png_image.h"
@@ -15,7 +16,10 @@ namespace {
 
 constexpr int strip_gap = 4; // pixels between the cut-outs of a strip
 
-std::string escape(std::string_view text) {
+// Markup escaped; bytes that are not UTF-8 replaced (U+FFFD), as the page is declared UTF-8, and
+// control characters shown as \xNN.
+std::string escape(std::string_view raw) {
+    const std::string text = detect::printable_text(detect::valid_utf8(raw), true);
     std::string out;
     for (const char c : text) {
         switch (c) {
@@ -252,7 +256,10 @@ std::string report_html(const observation& o, std::string_view extra_section) {
                                                          std::to_string(detect::point_y(c.mask_ul[k])) + ") to (" +
                                                          std::to_string(detect::point_x(c.mask_lr[k])) + ", " +
                                                          std::to_string(detect::point_y(c.mask_lr[k])) + ")");
-    s += row("Bit shift", std::to_string(o.bit_shift)) + "</table>\n";
+    s += row("Bit shift", std::to_string(o.bit_shift));
+    if (o.swap_bytes) s += row("Byte order", "16-bit samples high byte first (--swap-bytes)");
+    s += "</table>\n";
+    if (!o.byte_order_warning.empty()) s += "<p class=\"warning\">Warning: " + escape(o.byte_order_warning) + ".</p>\n";
 
     s += "<h2>Coverage</h2>\n<ul class=\"passes\">\n";
     for (const detect::pass_report& p : o.passes) s += "<li>" + escape(pass_line(p)) + "</li>\n";

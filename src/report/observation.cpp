@@ -265,6 +265,8 @@ observation observe(ser::ser_reader& reader, const detect::scan_job& job, const 
     o.settings = job.settings;
     o.switches = job.switches;
     o.bit_shift = job.bit_shift;
+    o.swap_bytes = job.swap_bytes;
+    o.byte_order_warning = ser::byte_order_warning(reader);
     o.passes = records.passes;
     o.scattered = records.scattered;
     const std::vector<detect::candidate> candidates = detect::group_candidates(records.frames);

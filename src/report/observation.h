@@ -55,6 +55,8 @@ struct observation {
     detect::scan_settings settings;
     detect::mask_switches switches;
     std::int32_t bit_shift = 0;
+    bool swap_bytes = false;
+    std::string byte_order_warning; // ser::byte_order_warning of the file
     std::vector<detect::pass_report> passes;
     std::vector<detect::scattered_frame> scattered;
     std::vector<measured_candidate> candidates;

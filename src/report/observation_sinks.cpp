@@ -31,18 +31,16 @@ public:
         const std::string base = base_of_folder(result_dir_, job_.path);
         std::string problem;
         const auto write = [&](const std::string& path, const std::string& text) {
-            auto out = fs.open_write(path, platform::write_mode::truncate);
-            if (!out || !out->write(text.data(), text.size()) || !out->close()) {
-                std::string why = out ? out->error() : out.reason();
-                if (why.empty()) why = "write failed";
-                if (problem.empty()) problem = path + " could not be written (" + why + ")";
-            }
+            if (const platform::status put = platform::write_whole_file(fs, path, text); !put && problem.empty())
+                problem = path + " could not be written (" + put.reason() + ")";
         };
         write(candidates_csv_path(result_dir_, base), candidates_csv(o));
         write(candidates_json_path(result_dir_, base), candidates_json(o));
         write(report_html_path(result_dir_, base), report_html(o));
         tell(o, problem);
+        problem_ = problem;
     }
+    std::string failure() const override { return problem_; }
 
 private:
     void tell(const observation& o, const std::string& problem) {
@@ -54,6 +52,7 @@ private:
     std::string result_dir_;
     ser::ser_reader& reader_; // the scan's own, open until the sink is dropped
     scan_records records_;
+    std::string problem_;
 };
 
 } // namespace

@@ -72,7 +72,8 @@ json settings_json(const observation& o) {
                 {"continue_after_scatter", s.continue_after_scatter},
                 {"snapshots", std::string(detect::snapshot_format_name(s.snapshots))},
                 {"switches", {{"red", o.switches.red}, {"blue", o.switches.blue}, {"stars", o.switches.stars}}},
-                {"bit_shift", o.bit_shift}};
+                {"bit_shift", o.bit_shift},
+                {"swap_bytes", o.swap_bytes}};
 }
 
 json light_curve_json(const observation& o, const measured_candidate& m) {
@@ -212,7 +213,7 @@ std::string candidates_json(const observation& o) {
                     {{"source", ser::time_source_name(o.times.source)},
                      {"first_utc", text_or_null(o.utc_text(0))},
                      {"last_utc", text_or_null(o.utc_text(last))},
-                     {"frame_rate", number_or_null(o.times.frame_rate)},
+                     {"frame_rate", o.times.frame_rate > 0.0 ? number_or_null(o.times.frame_rate) : json(nullptr)},
                      {"dropped_frames", o.times.dropped_frames},
                      {"gaps_after", o.times.gaps_after},
                      {"notes", o.times.notes}}},

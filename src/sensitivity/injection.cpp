@@ -33,10 +33,42 @@ public:
         return file_->fetch(pos, n, scratch);
     }
     bool in_memory(std::int64_t pos, std::size_t n) const override { return file_->in_memory(pos, n); }
+    std::optional<platform::read_failure> first_failed_read() const override { return file_->first_failed_read(); }
 
 private:
     std::unique_ptr<platform::input_file> file_;
     std::shared_ptr<const byte_patch> patch_;
+};
+
+// One open file seen with a position of its own.
+class shared_view final : public platform::input_file {
+public:
+    explicit shared_view(std::shared_ptr<platform::input_file> file) : file_(std::move(file)) {}
+
+    std::size_t read(void* dst, std::size_t n) override {
+        const std::size_t got = file_->read_at(pos_, dst, n);
+        pos_ += static_cast<std::int64_t>(got);
+        return got;
+    }
+    bool seek(std::int64_t pos) override {
+        if (pos < 0) return false;
+        pos_ = pos;
+        return true;
+    }
+    std::int64_t tell() const override { return pos_; }
+    std::int64_t size() const override { return file_->size(); }
+    std::size_t read_at(std::int64_t pos, void* dst, std::size_t n) override { return file_->read_at(pos, dst, n); }
+    bool concurrent_reads() const override { return true; }
+    void will_need(std::int64_t pos, std::int64_t n) override { file_->will_need(pos, n); }
+    std::size_t fetch(std::int64_t pos, std::size_t n, std::vector<std::uint8_t>& scratch) override {
+        return file_->fetch(pos, n, scratch);
+    }
+    bool in_memory(std::int64_t pos, std::size_t n) const override { return file_->in_memory(pos, n); }
+    std::optional<platform::read_failure> first_failed_read() const override { return file_->first_failed_read(); }
+
+private:
+    std::shared_ptr<platform::input_file> file_;
+    std::int64_t pos_ = 0;
 };
 
 // Counts the bytes and forgets them.
@@ -153,6 +185,17 @@ void byte_patch::apply(std::int64_t pos, void* dst, std::size_t n) const {
 std::unique_ptr<platform::input_file> make_patched_input(std::unique_ptr<platform::input_file> file,
                                                          std::shared_ptr<const byte_patch> patch) {
     return std::make_unique<patched_input>(std::move(file), std::move(patch));
+}
+
+platform::result<std::unique_ptr<platform::input_file>> shared_open_file_system::open_read(const std::string& path) {
+    if (path != path_) return reads_.open_read(path);
+    const std::lock_guard lock(mutex_);
+    if (!shared_) {
+        auto file = reads_.open_read(path);
+        if (!file || !file.value()->concurrent_reads()) return file;
+        shared_ = std::move(file.value());
+    }
+    return std::unique_ptr<platform::input_file>(std::make_unique<shared_view>(shared_));
 }
 
 injecting_file_system::injecting_file_system(platform::file_system& reads, std::string path,

@@ -79,6 +79,32 @@ private:
 std::unique_ptr<platform::input_file> make_patched_input(std::unique_ptr<platform::input_file> file,
                                                          std::shared_ptr<const byte_patch> patch);
 
+// Opens `path` once, and hands every open of it a view of that one descriptor with a position of
+// its own, for the many runs of one file (when the file can be read from several threads; else
+// each open is a new one). Everything else goes to `reads`.
+class shared_open_file_system final : public platform::file_system {
+public:
+    shared_open_file_system(platform::file_system& reads, std::string path) : reads_(reads), path_(std::move(path)) {}
+
+    platform::result<std::unique_ptr<platform::input_file>> open_read(const std::string& path) override;
+    platform::result<std::unique_ptr<platform::output_file>> open_write(const std::string& path,
+                                                                        platform::write_mode mode) override {
+        return reads_.open_write(path, mode);
+    }
+    platform::status make_dir(const std::string& path) override { return reads_.make_dir(path); }
+    bool exists(const std::string& path) override { return reads_.exists(path); }
+    platform::status rename_no_replace(const std::string& from, const std::string& to) override {
+        return reads_.rename_no_replace(from, to);
+    }
+    platform::entry_kind kind_of(const std::string& path) override { return reads_.kind_of(path); }
+
+private:
+    platform::file_system& reads_;
+    std::string path_;
+    std::mutex mutex_;
+    std::shared_ptr<platform::input_file> shared_;
+};
+
 // Reads `path` through the patch and every other path as `reads` has it; folders and files
 // written are held in memory (files as byte counts only) and never reach a disk.
 class injecting_file_system final : public platform::file_system {

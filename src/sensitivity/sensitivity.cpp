@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <map>
 #include <mutex>
 #include <thread>
 
@@ -92,6 +93,14 @@ std::vector<double> amplitude_ladder::values() const {
     return v;
 }
 
+platform::status room_for_flashes(std::int32_t width, std::int32_t height) {
+    if (width > 2 * detect::inner_margin && height > 2 * detect::inner_margin) return {};
+    return platform::status::failure(
+        "its frames of " + std::to_string(width) + " x " + std::to_string(height) +
+        " pixels have no inner area for flashes (the scan examines only pixels more than " +
+        std::to_string(detect::inner_margin) + " from every edge)");
+}
+
 platform::status amplitude_ladder::check() const {
     if (!std::isfinite(first) || !std::isfinite(last) || !std::isfinite(step))
         return platform::status::failure("the amplitudes must be finite numbers");
@@ -99,6 +108,11 @@ platform::status amplitude_ladder::check() const {
     if (last < first) return platform::status::failure("the last amplitude must not lie below the first");
     if (!(step > 0.0)) return platform::status::failure("the amplitude step must be above 0");
     if ((last - first) / step > 1000.0) return platform::status::failure("the ladder has more than 1000 amplitudes");
+    // No sample exceeds 65535 counts, and no flash brighter than that can be told apart.
+    if (unit == amplitude_unit::counts && last > 65535.0)
+        return platform::status::failure("amplitudes in counts must be at most 65535, the largest sample");
+    if (unit == amplitude_unit::sigma && last > 10000.0)
+        return platform::status::failure("amplitudes in sigma must be at most 10000");
     return {};
 }
 
@@ -256,9 +270,15 @@ platform::result<injection_plan> plan_injections(platform::file_system& reads, c
         std::vector<const detect::candidate*> near_packet;
         for (const detect::candidate& c : plain_candidates)
             if (c.last_frame >= pf && c.first_frame <= pl) near_packet.push_back(&c);
+        // The places taken in each run so far: a flash is compared with those of its own run only,
+        // which the inner area bounds, so the plan takes time in proportion to the flashes.
+        std::map<std::int32_t, std::vector<std::pair<std::int32_t, std::int32_t>>> taken_in_run;
+        std::size_t tried = 0;
         for (const std::size_t i : by_packet[static_cast<std::size_t>(k)]) {
             planned_flash& p = drawn[i];
             if (inner_w == 0 || inner_h == 0) break;
+            if (++tried % 64 == 0 && hooks.should_stop()) return status::failure("stopped");
+            auto& taken = taken_in_run[p.run];
             random_stream where = stream_for(options.seed, flash_place, i);
             for (int d = 0; d < place_draws; ++d) {
                 const std::int32_t x = detect::inner_margin + where.below(inner_w);
@@ -266,12 +286,8 @@ platform::result<injection_plan> plan_injections(platform::file_system& reads, c
                 const double sigma = sigma_at(x, y);
                 if (!std::isfinite(sigma) || !(sigma > 0.0) || sigma >= detect::mask_value) continue;
                 const bool crowded =
-                    std::any_of(by_packet[static_cast<std::size_t>(k)].begin(),
-                                by_packet[static_cast<std::size_t>(k)].end(),
-                                [&](std::size_t j) {
-                                    return placed[j] != 0 && drawn[j].run == p.run &&
-                                           distance(x, y, drawn[j].flash.x, drawn[j].flash.y) <= least_separation;
-                                }) ||
+                    std::any_of(taken.begin(), taken.end(),
+                                [&](const auto& q) { return distance(x, y, q.first, q.second) <= least_separation; }) ||
                     std::any_of(near_packet.begin(), near_packet.end(), [&](const detect::candidate* c) {
                         return distance(x, y, c->peak.det.x, c->peak.det.y) <= least_separation;
                     });
@@ -282,6 +298,7 @@ platform::result<injection_plan> plan_injections(platform::file_system& reads, c
                 p.local_sigma = sigma;
                 p.flash.counts = options.ladder.unit == amplitude_unit::sigma ? rung * sigma : rung;
                 placed[i] = 1;
+                taken.emplace_back(x, y);
                 break;
             }
         }
@@ -390,10 +407,13 @@ amplitude_limit limit_at(const std::vector<level_result>& levels, double fractio
     return limit;
 }
 
-platform::result<file_sensitivity> measure_sensitivity(platform::file_system& reads, const detect::scan_job& job,
+platform::result<file_sensitivity> measure_sensitivity(platform::file_system& given_reads, const detect::scan_job& job,
                                                        const detect::file_report& plain,
                                                        const sensitivity_options& options,
                                                        const detect::engine_hooks& hooks) {
+    // The survey, every run and the frame times read the file through one descriptor.
+    shared_open_file_system reads_once(given_reads, job.path);
+    platform::file_system& reads = reads_once;
     file_sensitivity out;
     out.path = job.path;
     out.result_dir = plain.result_dir;

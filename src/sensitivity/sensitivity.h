@@ -40,9 +40,13 @@ struct amplitude_ladder {
     double step = 1.0;
 
     std::vector<double> values() const;
-    // Why the ladder cannot be used (no amplitude above 0, a step of 0 or less, more than 1000 rungs).
+    // Why the ladder cannot be used (no amplitude above 0, a step of 0 or less, more than 1000 rungs,
+    // amplitudes beyond the largest sample or 10000 sigma).
     platform::status check() const;
 };
+
+// Why no flash can be placed in frames of width x height (no inner area to hold one), or success.
+platform::status room_for_flashes(std::int32_t width, std::int32_t height);
 
 struct sensitivity_options {
     amplitude_ladder ladder;

@@ -263,13 +263,8 @@ platform::status write_sensitivity(platform::file_system& fs, const detect::scan
     const std::string base = base_in_folder(job.path);
     const std::string& dir = plain.result_dir;
     const auto write = [&](const std::string& path, const std::string& text) -> platform::status {
-        auto out = fs.open_write(path, platform::write_mode::truncate);
-        if (!out) return platform::status::failure(path + " could not be written (" + out.reason() + ")");
-        if (!out->write(text.data(), text.size()) || !out->close()) {
-            const std::string why = out->error();
-            return platform::status::failure(path + " could not be written (" + (why.empty() ? "write failed" : why) +
-                                             ")");
-        }
+        if (const platform::status put = platform::write_whole_file(fs, path, text); !put)
+            return platform::status::failure(path + " could not be written (" + put.reason() + ")");
         if (written != nullptr) written->push_back(path);
         return {};
     };

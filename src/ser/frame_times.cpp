@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 #include <cstdio>
 #include <limits>
 #include <new>
@@ -158,10 +159,26 @@ std::vector<std::int64_t> read_trailer(ser_reader& reader, std::vector<std::stri
     return ticks;
 }
 
+// The header's time-zone offset (Datetime - DatetimeUTC): a whole number of quarter hours, to
+// within a few seconds. Capture programs write the two fields one after the other, so equal
+// moments may differ by a few milliseconds: that is no offset. Only a header with both times
+// sane can tell.
+std::optional<std::int64_t> header_zone_offset(const ser_header& h) {
+    if (!sane(h.Datetime) || !sane(h.DatetimeUTC)) return std::nullopt;
+    constexpr std::int64_t quarter_hour = 15 * 60 * ticks_per_second;
+    constexpr std::int64_t slack = 5 * ticks_per_second;
+    const std::int64_t difference = h.Datetime - h.DatetimeUTC;
+    const std::int64_t quarters =
+        (difference + (difference >= 0 ? quarter_hour / 2 : -quarter_hour / 2)) / quarter_hour;
+    const std::int64_t offset = quarters * quarter_hour;
+    if (quarters == 0 || std::llabs(difference - offset) > slack) return std::nullopt;
+    return offset;
+}
+
 // True when the stamps are in local time: the first lies nearer the header's local start than
-// its UTC start. Only a header with both times sane and apart can tell.
+// its UTC start, and the two differ by a time-zone offset.
 bool holds_local_time(const ser_header& h, std::int64_t first) {
-    if (!sane(h.Datetime) || !sane(h.DatetimeUTC) || h.Datetime == h.DatetimeUTC) return false;
+    if (!header_zone_offset(h)) return false;
     const auto distance = [](std::int64_t a, std::int64_t b) { return a > b ? a - b : b - a; };
     return distance(first, h.Datetime) < distance(first, h.DatetimeUTC);
 }
@@ -194,7 +211,7 @@ frame_times read_frame_times(ser_reader& reader, double fps) {
     if (!stamps.empty()) {
         t.source = time_source::trailer;
         if (holds_local_time(h, stamps.front())) {
-            const std::int64_t offset = h.Datetime - h.DatetimeUTC;
+            const std::int64_t offset = *header_zone_offset(h);
             for (std::int64_t& s : stamps) s -= offset;
             t.source = time_source::trailer_local;
             t.notes.push_back(
@@ -233,6 +250,8 @@ std::string format_utc(std::int64_t ticks) {
     const std::int64_t days = floor_div(ticks, ticks_per_day);
     const std::int64_t in_day = ticks - days * ticks_per_day;
     const civil c = civil_from_days(days - days_to_1970);
+    // ISO 8601 has four digits for the year.
+    if (c.year < 1 || c.year > 9999) return "invalid time (year " + std::to_string(c.year) + ", outside 0001 to 9999)";
     const std::int64_t ms = in_day / 10'000;
     char buf[64];
     std::snprintf(buf, sizeof buf, "%04lld-%02u-%02uT%02lld:%02lld:%02lld.%03lldZ", static_cast<long long>(c.year),

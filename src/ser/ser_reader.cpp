@@ -316,6 +316,12 @@ void ser_reader::seek_frame(std::int32_t k) {
 
 std::int64_t ser_reader::position() const { return pos_; }
 
+std::string byte_order_warning(ser_reader& reader) {
+    if (!looks_byte_swapped(reader)) return {};
+    return reader.swap_bytes() ? "the samples look byte-swapped (stored low byte first); try without --swap-bytes"
+                               : "the samples look byte-swapped (stored high byte first); try --swap-bytes";
+}
+
 bool looks_byte_swapped(ser_reader& reader) {
     if (reader.depth() != 16 || !reader.check_geometry()) return false;
     const std::int32_t present = reader.frames_present();

@@ -124,5 +124,8 @@ void shift_samples(std::uint16_t* samples, std::size_t count, unsigned shift);
 // stored in the other order: a few rows of a few frames are far smoother read the other way.
 // Always false for 8-bit files and for files without a whole frame. Leaves the position as it was.
 bool looks_byte_swapped(ser_reader& reader);
+// "the samples look byte-swapped (stored high byte first); try --swap-bytes" when they do (see
+// looks_byte_swapped), or empty.
+std::string byte_order_warning(ser_reader& reader);
 
 } // namespace serflash::ser

@@ -1,5 +1,6 @@
 #include "ui/review_model.h"
 
+#include "platform/file_io.h"
 #include "report/csv.h"
 #include "report/tables.h"
 
@@ -93,28 +94,11 @@ std::map<std::int32_t, verdict> read_marks(const std::filesystem::path& path) {
     return marks;
 }
 
+// Through the file layer: never through a link, and a failed write leaves the old file whole.
 bool write_text_file(const std::filesystem::path& target, const std::string& text, std::string* error) {
-    // Written beside the target and renamed, so a failed write leaves the old file whole.
-    const std::filesystem::path temp = target.string() + ".tmp";
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        out << text;
-        out.close();
-        if (!out) {
-            if (error) *error = "cannot write " + temp.string();
-            std::error_code ignored;
-            std::filesystem::remove(temp, ignored);
-            return false;
-        }
-    }
-    std::error_code ec;
-    std::filesystem::rename(temp, target, ec);
-    if (ec) {
-        if (error) *error = "cannot replace " + target.string() + ": " + ec.message();
-        std::filesystem::remove(temp, ec);
-        return false;
-    }
-    return true;
+    const platform::status written = platform::write_whole_file(platform::native_file_system(), target.string(), text);
+    if (!written && error != nullptr) *error = "cannot write " + target.string() + " (" + written.reason() + ")";
+    return static_cast<bool>(written);
 }
 
 } // namespace

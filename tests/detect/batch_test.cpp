@@ -240,11 +240,11 @@ TEST(Batch, ResultsFolderThatIsALinkOrAFileIsPassedOver) {
     batch_rig r;
     r.fs.links.insert("Results_m1");
     r.fs.files["Results_m1-2"] = {'x'};
-    r.fs.dirs.insert("Results_m1-3"); // empty: used as it is
+    r.fs.dirs.insert("Results_m1-3"); // empty, but perhaps just made by another scan: passed over too
     r.add_ser("in/m1.ser", frames_with_flash(20, -1));
     const auto rep = r.run();
     EXPECT_EQ(rep.files[0].outcome, file_outcome::scanned);
-    EXPECT_EQ(rep.files[0].result_dir, "Results_m1-3_s45_20");
+    EXPECT_EQ(rep.files[0].result_dir, "Results_m1-4_s45_20");
     EXPECT_EQ(rep.files[0].folder_taken, "Results_m1");
     EXPECT_TRUE(r.fs.links.count("Results_m1"));
     EXPECT_EQ(r.fs.text("Results_m1-2"), "x");

@@ -84,6 +84,20 @@ public:
         return {};
     }
 
+    platform::status rename_replacing(const std::string& from, const std::string& to) override {
+        const auto it = files.find(from);
+        if (it == files.end() || links.count(to) > 0) return platform::status::failure("No such file or directory");
+        auto bytes = std::move(it->second);
+        files.erase(it);
+        files[to] = std::move(bytes);
+        return {};
+    }
+
+    platform::status remove_file(const std::string& path) override {
+        if (files.erase(path) == 0) return platform::status::failure("No such file or directory");
+        return {};
+    }
+
     // Files directly inside a folder, by name.
     std::vector<std::string> names_in(const std::string& dir) const {
         std::vector<std::string> names;

@@ -422,7 +422,9 @@ TEST(ReportSinks, AFolderThatCannotTakeTheFilesIsTold) {
     EXPECT_NE(s->problems[0].find("m1_candidates.json could not be written"), std::string::npos) << s->problems[0];
     EXPECT_FALSE(s->file("m1_candidates.csv").empty());
     EXPECT_FALSE(s->file("m1_report.html").empty());
-    EXPECT_EQ(s->report.files[0].outcome, detect::file_outcome::scanned);
+    // A file that could not be written fails the file, as a summary or snapshot would.
+    EXPECT_EQ(s->report.files[0].outcome, detect::file_outcome::failed);
+    EXPECT_NE(s->report.files[0].problem_text().find("m1_candidates.json"), std::string::npos);
 }
 
 } // namespace
