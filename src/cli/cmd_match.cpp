@@ -18,6 +18,7 @@ struct match_options {
     std::string a, b;
     double window_ms = 50.0;
     std::string out;
+    bool all_classes = false;
 };
 
 std::string sigma_text(const report::station_candidate& c) {
@@ -47,15 +48,19 @@ bool same_file(const std::string& p, const std::string& q) {
 int run_match(const match_options& o) {
     platform::file_system& fs = platform::native_file_system();
     std::string error;
-    const auto a = report::read_station(fs, o.a, error);
+    auto a = report::read_station(fs, o.a, error);
     if (!a) {
         std::cerr << "serflash match: " << detect::printable_text(error) << "\n";
         return 2;
     }
-    const auto b = report::read_station(fs, o.b, error);
+    auto b = report::read_station(fs, o.b, error);
     if (!b) {
         std::cerr << "serflash match: " << detect::printable_text(error) << "\n";
         return 2;
+    }
+    if (!o.all_classes) {
+        report::keep_flashes(*a);
+        report::keep_flashes(*b);
     }
     if (!o.out.empty() && (same_file(o.out, o.a) || same_file(o.out, o.b))) {
         std::cerr << "serflash match: --out " << o.out << " is one of the candidate files; it is not overwritten\n";
@@ -108,6 +113,9 @@ command_runner add_match_command(CLI::App& app) {
                     "interval is added (default 50)")
         ->check(number_in(0.0, 3'600'000.0, "from 0 to 3600000 (an hour)"));
     cmd->add_option("--out", o->out, "Write the pairs as a CSV table to this file");
+    cmd->add_flag("--all-classes", o->all_classes,
+                  "Pair candidates of every class (default: only those of class flash, and those of files written "
+                  "before candidates had classes)");
     cmd->footer(
         "Candidates without a time are listed as not matchable. The exit status is 2 when a candidate file "
         "is missing or malformed, 1 when --out cannot be written.");

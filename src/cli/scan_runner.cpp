@@ -42,6 +42,13 @@ void print_held_passes(std::ostream& out, const detect::file_report& f) {
                 std::to_string(p.frame_reached) + ", " + std::to_string(p.frames_not_examined) + " frames not examined";
     }
     if (!held.empty()) out << " (passes held by a scattered frame: " << held << ")";
+    std::string full;
+    for (const detect::pass_report& p : f.passes) {
+        if (p.end != detect::pass_end::max_det_frames || p.frames_not_examined <= 0) continue;
+        full += (full.empty() ? "" : "; ") + std::to_string(p.threshold) + " at frame " +
+                std::to_string(p.frame_reached) + ", " + std::to_string(p.frames_not_examined) + " frames not examined";
+    }
+    if (!full.empty()) out << " (passes ended at Max frames with detections: " << full << ")";
 }
 
 void print_results_line(std::ostream& out, const detect::file_report& f) {
@@ -227,7 +234,7 @@ scan_run run_scan_request(const scan_request& request, std::ostream& out, std::o
     report::observation_options observation;
     observation.observed = [&](const report::observation& o, const std::string& problem) {
         std::vector<std::string> lines;
-        for (const report::measured_candidate& m : o.candidates) lines.push_back(report::candidate_line(m.c, o.times));
+        for (const report::measured_candidate& m : o.candidates) lines.push_back(report::candidate_line(m, o.times));
         const std::lock_guard lock(observed_mutex);
         candidate_lines[o.path].push_back(std::move(lines));
         if (!problem.empty()) problems.push_back(problem);

@@ -99,7 +99,8 @@ std::vector<candidate> group_candidates(const std::vector<saved_frame>& frames) 
         c.detections = static_cast<std::int32_t>(members.size());
         c.thresholds.assign(thresholds.rbegin(), thresholds.rend());
         // Linked frames are consecutive, so every frame from the first to the last has a hit.
-        for (const auto& [frame, hit] : strongest) c.frames.push_back({frame, hit->packet_first_frame});
+        for (const auto& [frame, hit] : strongest)
+            c.frames.push_back({frame, hit->packet_first_frame, hit->det.x, hit->det.y});
         out.push_back(std::move(c));
     }
     std::sort(out.begin(), out.end(), [](const candidate& a, const candidate& b) {

@@ -23,10 +23,12 @@ struct candidate_hit {
     double excess() const { return static_cast<double>(det.sample) - det.mean; }
 };
 
-// A frame of a candidate with the packet its strongest detection there was tested against.
+// A frame of a candidate with the packet its strongest detection there was tested against, and
+// where that detection lies.
 struct candidate_frame {
     std::int32_t frame = 0;
     std::int32_t packet_first_frame = 0;
+    std::int32_t x = 0, y = 0;
 };
 
 struct candidate {

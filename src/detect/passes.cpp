@@ -262,6 +262,9 @@ void drive_scan(scan_state& st, pass_runner& runner) {
             if (pass.end == pass_end::scattered)
                 pass.frames_not_examined =
                     static_cast<std::int32_t>(std::int64_t{cfg.end_frame} + 1 - std::int64_t{st.cur_frame});
+            else if (pass.end == pass_end::max_det_frames) // it examined the frame it stood on
+                pass.frames_not_examined =
+                    static_cast<std::int32_t>(std::int64_t{cfg.end_frame} - std::int64_t{st.cur_frame});
             pass.saved_frames = wrapping_add(st.det_frames, -frames_before);
             pass.detections = wrapping_add(st.det_count, -count_before);
             pass.raised = result == run_end::max_det_frames && st.threshold >= st.init_threshold &&

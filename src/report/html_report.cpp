@@ -288,7 +288,7 @@ std::string report_html(const observation& o, std::string_view extra_section) {
         pool.run(static_cast<unsigned>(count),
                  [&](unsigned k) { strips[k] = encode_png(cutout_strip(o.candidates[k]), &strip_errors[k]); });
     }
-    for (std::size_t index = 0; index < count; ++index) {
+    for (const std::size_t index : review_order(o.candidates)) {
         const measured_candidate& m = o.candidates[index];
         const detect::candidate& k = m.c;
         const std::string utc = o.utc_text(k.peak.frame);
@@ -296,6 +296,10 @@ std::string report_html(const observation& o, std::string_view extra_section) {
              std::to_string(k.number) + ": frame " + std::to_string(k.peak.frame) + ", x " +
              std::to_string(k.peak.det.x) + ", y " + std::to_string(k.peak.det.y) +
              (utc.empty() ? std::string{} : ", " + escape(utc)) + "</h3>\n<table>\n" +
+             row("Class", std::string(class_name(m.cls))) +
+             row("Expected from noise", significant_text(m.noise_expected).empty()
+                                            ? std::string("n/a")
+                                            : significant_text(m.noise_expected) + " candidates this significant") +
              row("Frames", std::to_string(k.first_frame) + " to " + std::to_string(k.last_frame) + " (" +
                                std::to_string(k.duration_frames()) + ")") +
              row("Start (UTC)", o.utc_text(k.first_frame).empty() ? "unknown" : o.utc_text(k.first_frame)) +

@@ -59,6 +59,7 @@ bool read_candidate(const At& at, const Has& has, const std::string& where, stat
         }
         c.peak_sigma = v;
     }
+    if (has("class")) c.cls = at("class");
     c.utc_peak = at("utc_peak");
     if (!c.utc_peak.empty()) {
         c.ticks = parse_utc(c.utc_peak);
@@ -374,6 +375,10 @@ private:
 std::string ms_text(double v) { return fixed_decimals(v, 1); }
 
 } // namespace
+
+void keep_flashes(station& s) {
+    std::erase_if(s.candidates, [](const station_candidate& c) { return !c.cls.empty() && c.cls != "flash"; });
+}
 
 std::optional<std::int64_t> parse_utc(const std::string& text) {
     // YYYY-MM-DDTHH:MM:SS.mmmZ, the milliseconds optional.

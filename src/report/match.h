@@ -18,6 +18,7 @@ struct station_candidate {
     std::optional<std::int64_t> ticks; // the same as 100-ns ticks
     std::optional<double> peak_sigma;  // empty when not given
     double frame_interval = 0.0;       // seconds; 0 when unknown
+    std::string cls;                   // its class; empty in tables written before classes
 };
 
 struct station {
@@ -28,6 +29,9 @@ struct station {
 // Reads a candidates table (CSV) or document (JSON: one file's, or an array of them).
 // nullopt with a message naming the file and the fault when it is missing or malformed.
 std::optional<station> read_station(platform::file_system& fs, const std::string& path, std::string& error);
+
+// Leaves out the candidates of a class other than flash (those without a class stay).
+void keep_flashes(station& s);
 
 // "2026-12-08T21:14:03.125Z" as ticks; nullopt for any other text.
 std::optional<std::int64_t> parse_utc(const std::string& text);

@@ -49,6 +49,8 @@ struct needs {
     std::int32_t cut_first = 0, cut_last = -1;
     std::map<std::int32_t, block> boxes; // by frame
     std::map<std::int32_t, block> cuts;
+    std::int32_t window_first = 0, window_last = -1, peak_frame = 0; // the peak's packet
+    std::map<std::int32_t, block> windows;
 
     bool wants_box(std::int32_t f) const {
         if (f >= curve_first && f <= curve_last) return true;
@@ -56,6 +58,7 @@ struct needs {
         return it != packets.begin() && f < *std::prev(it) + packet_size;
     }
     bool wants_cut(std::int32_t f) const { return f >= cut_first && f <= cut_last; }
+    bool wants_window(std::int32_t f) const { return (f >= window_first && f <= window_last) || f == peak_frame; }
 };
 
 needs needs_of(const detect::candidate& c, std::int32_t frames_present, std::int32_t packet_size) {
@@ -71,6 +74,9 @@ needs needs_of(const detect::candidate& c, std::int32_t frames_present, std::int
     n.curve_last = std::max(n.curve_last, std::min(frames_present - 1, c.last_frame));
     n.cut_first = std::max(0, peak - cutout_before);
     n.cut_last = std::min(frames_present - 1, peak + cutout_after);
+    n.window_first = c.peak.packet_first_frame;
+    n.window_last = std::min(frames_present - 1, c.peak.packet_first_frame + packet_size - 1);
+    n.peak_frame = peak;
     return n;
 }
 
@@ -118,6 +124,34 @@ double box_excess(const needs& n, std::int32_t frame, const packet_box& box) {
     return excess;
 }
 
+// The measures the class is decided from: the peak frame's excess over the peak packet's mean
+// and that mean around the place.
+void measure_class(const detect::candidate& c, const needs& n, measured_candidate& m) {
+    const std::size_t count = static_cast<std::size_t>((2 * class_half + 1) * (2 * class_half + 1));
+    window mean{class_half, std::vector<double>(count, 0.0)};
+    double frames = 0.0;
+    for (auto it = n.windows.lower_bound(n.window_first); it != n.windows.end() && it->first <= n.window_last; ++it) {
+        for (std::size_t i = 0; i < count; ++i)
+            mean.v[i] += it->second[i] < 0 ? std::numeric_limits<double>::quiet_NaN() : it->second[i];
+        frames += 1.0;
+    }
+    for (double& v : mean.v) v = frames > 0.0 ? v / frames : std::numeric_limits<double>::quiet_NaN();
+    window excess{class_half, std::vector<double>(count, std::numeric_limits<double>::quiet_NaN())};
+    if (const auto peak = n.windows.find(c.peak.frame); peak != n.windows.end())
+        for (std::size_t i = 0; i < count; ++i)
+            if (peak->second[i] >= 0) excess.v[i] = peak->second[i] - mean.v[i];
+    m.measures = measure_place(excess, mean, c.peak.det.sigma);
+    m.source_width = source_width(mean);
+    const detect::candidate_frame& first = c.frames.empty() ? detect::candidate_frame{} : c.frames.front();
+    const detect::candidate_frame& last = c.frames.empty() ? first : c.frames.back();
+    m.start_x = c.frames.empty() ? c.peak.det.x : first.x;
+    m.start_y = c.frames.empty() ? c.peak.det.y : first.y;
+    m.end_x = c.frames.empty() ? c.peak.det.x : last.x;
+    m.end_y = c.frames.empty() ? c.peak.det.y : last.y;
+    if (c.last_frame > c.first_frame)
+        m.speed = std::hypot(m.end_x - m.start_x, m.end_y - m.start_y) / (c.last_frame - c.first_frame);
+}
+
 measured_candidate measure(const detect::candidate& c, needs& n) {
     measured_candidate m;
     m.c = c;
@@ -140,6 +174,8 @@ measured_candidate measure(const detect::candidate& c, needs& n) {
         m.curve.excess.push_back(box_excess(n, f, packet_for(f)));
     m.curve.sigma = packets.at(c.peak.packet_first_frame).sum_sigma;
 
+    measure_class(c, n, m);
+
     for (auto& [frame, samples] : n.cuts) {
         cutout cut;
         cut.frame = frame;
@@ -160,6 +196,7 @@ void read_blocks(ser::ser_reader& reader, const std::vector<detect::candidate>& 
         for (std::int32_t f = n.cut_first; f <= n.cut_last; ++f) frames.insert(f);
         for (const std::int32_t first : n.packets)
             for (std::int32_t f = first; f < first + n.packet_size && f < present; ++f) frames.insert(f);
+        frames.insert(n.peak_frame);
     }
     if (frames.empty() || !reader.check_geometry()) return;
     const std::int32_t w = reader.width();
@@ -174,8 +211,10 @@ void read_blocks(ser::ser_reader& reader, const std::vector<detect::candidate>& 
         // Only the rows the blocks of this frame lie in are read, each run of them once.
         spans.clear();
         for (std::size_t k = 0; k < all.size(); ++k) {
-            if (!all[k].wants_box(f) && !all[k].wants_cut(f)) continue;
-            const std::int32_t half = all[k].wants_cut(f) ? std::max(cutout_half, box_half) : box_half;
+            if (!all[k].wants_box(f) && !all[k].wants_cut(f) && !all[k].wants_window(f)) continue;
+            std::int32_t half = all[k].wants_box(f) ? box_half : 0;
+            if (all[k].wants_window(f)) half = std::max(half, class_half);
+            if (all[k].wants_cut(f)) half = std::max(half, cutout_half);
             const std::int32_t y = candidates[k].peak.det.y;
             const std::int32_t top = std::max(y - half, 0), bottom = std::min(y + half, h - 1);
             if (top <= bottom) spans.push_back({top, bottom, {}});
@@ -207,6 +246,7 @@ void read_blocks(ser::ser_reader& reader, const std::vector<detect::candidate>& 
             const detect::detection& peak = candidates[k].peak.det;
             if (all[k].wants_box(f)) all[k].boxes[f] = cut(peak, box_half);
             if (all[k].wants_cut(f)) all[k].cuts[f] = cut(peak, cutout_half);
+            if (all[k].wants_window(f)) all[k].windows[f] = cut(peak, class_half);
         }
     }
 }
@@ -252,7 +292,7 @@ ser::frame_times frame_times_of(platform::file_system& fs, const detect::scan_jo
 }
 
 observation observe(ser::ser_reader& reader, const detect::scan_job& job, const std::string& result_dir,
-                    const scan_records& records) {
+                    const scan_records& records, const vetting_limits& limits) {
     observation o;
     o.path = job.path;
     o.path_from_results = path_from_folder(job.path, result_dir);
@@ -275,6 +315,13 @@ observation observe(ser::ser_reader& reader, const detect::scan_job& job, const 
         all.push_back(needs_of(c, o.frames_present, std::max(1, job.settings.packet_size)));
     read_blocks(reader, candidates, all);
     for (std::size_t k = 0; k < candidates.size(); ++k) o.candidates.push_back(measure(candidates[k], all[k]));
+    o.limits = limits;
+    classify(o);
+    const std::vector<std::int32_t> lowest = lowest_threshold_by_frame(o.passes, o.settings);
+    std::vector<bool> examined(lowest.size());
+    for (std::size_t f = 0; f < lowest.size(); ++f) examined[f] = lowest[f] > 0;
+    o.noise = fit_noise(detect::sweep_mirrored(reader, job.settings, job.switches, examined), lowest, o.settings);
+    for (measured_candidate& m : o.candidates) m.noise_expected = o.noise.expected(m.c.peak.significance());
     return o;
 }
 

@@ -6,6 +6,8 @@
 #include "detect/candidates.h"
 #include "detect/records.h"
 #include "platform/file_io.h"
+#include "report/noise_expected.h"
+#include "report/vetting.h"
 #include "ser/frame_times.h"
 #include "ser/ser_reader.h"
 
@@ -37,11 +39,24 @@ struct cutout {
     std::vector<std::int32_t> samples; // (2 cutout_half + 1)^2, -1 outside the frame
 };
 
+// Half the side of the window (9 x 9) the class of a candidate is measured in.
+inline constexpr std::int32_t class_half = 4;
+
 struct measured_candidate {
     detect::candidate c;
     double integrated_excess = 0.0; // the box's excess summed over the candidate's frames
     light_curve curve;
     std::vector<cutout> cutouts;
+    // What it most likely is, and what that was decided from.
+    candidate_class cls = candidate_class::flash;
+    class_measures measures;
+    double source_width = 0.0; // of a source in the packet mean at the place (the PSF for a star)
+    // Where it was in its first and last frame, and how fast it moved (px per frame).
+    std::int32_t start_x = 0, start_y = 0, end_x = 0, end_y = 0;
+    double speed = 0.0;
+    std::int32_t track_members = 1; // the candidates a track was made of
+    // Candidates at least this significant that noise alone would give in the frames examined.
+    double noise_expected = 0.0;
 };
 
 struct observation {
@@ -60,6 +75,8 @@ struct observation {
     std::vector<detect::pass_report> passes;
     std::vector<detect::scattered_frame> scattered;
     std::vector<measured_candidate> candidates;
+    noise_model noise;
+    vetting_limits limits;
 
     // The UTC text of a frame, or empty when its time is unknown.
     std::string utc_text(std::int32_t frame) const;
@@ -75,7 +92,7 @@ struct scan_records {
 // Groups the records into candidates and measures each on the file (whose header the reader
 // has read), whose results are in result_dir. Reads each frame it needs once.
 observation observe(ser::ser_reader& reader, const detect::scan_job& job, const std::string& result_dir,
-                    const scan_records& records);
+                    const scan_records& records, const vetting_limits& limits = {});
 
 // The frame times of a job's file: its time stamps, or its header's start and the job's frame
 // rate; none when the file cannot be opened.

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 
 namespace serflash::report {
 namespace {
@@ -71,6 +72,7 @@ json settings_json(const observation& o) {
                 {"scatter_h", s.scatter_h},
                 {"continue_after_scatter", s.continue_after_scatter},
                 {"snapshots", std::string(detect::snapshot_format_name(s.snapshots))},
+
                 {"switches", {{"red", o.switches.red}, {"blue", o.switches.blue}, {"stars", o.switches.stars}}},
                 {"bit_shift", o.bit_shift},
                 {"swap_bytes", o.swap_bytes}};
@@ -111,12 +113,39 @@ const candidate_column columns[] = {
     {"highest_threshold", plain_text, [](ob, om m) -> json { return m.c.highest_threshold(); }},
     {"thresholds", plain_text, [](ob, om m) -> json { return m.c.thresholds; }},
     {"detections", plain_text, [](ob, om m) -> json { return m.c.detections; }},
+    {"class", plain_text, [](ob, om m) -> json { return class_name(m.cls); }},
+    {"noise_expected", significant_text, [](ob, om m) { return number_or_null(m.noise_expected); }},
+    {"end_x", plain_text, [](ob, om m) -> json { return m.end_x; }},
+    {"end_y", plain_text, [](ob, om m) -> json { return m.end_y; }},
 };
+
+// What the class was decided from (the document only).
+json measures_json(const measured_candidate& m) {
+    const class_measures& x = m.measures;
+    return {{"width", number_or_null(x.width)},
+            {"psf_width", number_or_null(x.psf_width)},
+            {"psf_from", x.psf_measured ? "stars" : "default"},
+            {"elongation", number_or_null(x.elongation)},
+            {"mean_excess", number_or_null(x.mean_excess)},
+            {"gradient", number_or_null(x.gradient)},
+            {"source_width", number_or_null(m.source_width)},
+            {"start_x", m.start_x},
+            {"start_y", m.start_y},
+            {"speed", number_or_null(m.speed)},
+            {"track_members", m.track_members}};
+}
+
+json noise_json(const noise_model& n) {
+    return {
+        {"method", n.method},     {"note", n.note},   {"trials", n.trials},      {"mirrored_events", n.mirrored_events},
+        {"fit_from", n.fit_from}, {"slope", n.slope}, {"intercept", n.intercept}};
+}
 
 json candidate_json(const observation& o, const measured_candidate& m) {
     json out = json::object();
     for (const candidate_column& column : columns) out[column.name] = column.to_json(o, m);
     out["light_curve"] = light_curve_json(o, m);
+    out["measures"] = measures_json(m);
     return out;
 }
 
@@ -128,14 +157,20 @@ std::string thresholds_text(const std::vector<std::int32_t>& thresholds) {
     return s;
 }
 
-std::string candidate_line(const detect::candidate& c, const ser::frame_times& times) {
+std::string candidate_line(const measured_candidate& m, const ser::frame_times& times) {
+    const detect::candidate& c = m.c;
     const auto utc = times.utc_of(c.peak.frame);
     std::string line = "candidate " + std::to_string(c.number) + ": frame " + std::to_string(c.peak.frame) + ", x " +
                        std::to_string(c.peak.det.x) + ", y " + std::to_string(c.peak.det.y) + ", " +
                        (utc ? ser::format_utc(*utc) : std::string("no time"));
     if (times.source == ser::time_source::header_fps) line += " (estimated)";
     const std::string sigma = fixed_decimals(c.peak.significance(), sigma_decimals);
-    return line + ", " + (sigma.empty() ? std::string("n/a") : sigma) + " sigma";
+    line += ", " + (sigma.empty() ? std::string("n/a") : sigma) + " sigma, " + std::string(class_name(m.cls));
+    if (m.cls == candidate_class::moving)
+        line += " to x " + std::to_string(m.end_x) + ", y " + std::to_string(m.end_y) + " by frame " +
+                std::to_string(c.last_frame) + " (" + fixed_decimals(m.speed, 1) + " px per frame)";
+    const std::string noise = significant_text(m.noise_expected);
+    return line + ", noise " + (noise.empty() ? std::string("n/a") : noise);
 }
 
 std::span<const candidate_column> candidate_table() { return columns; }
@@ -155,6 +190,17 @@ std::string plain_text(const json& value) {
         return out;
     }
     return value.dump();
+}
+
+std::string significant_text(const json& value) {
+    return value.is_number() ? significant_text(value.get<double>()) : std::string{};
+}
+
+std::string significant_text(double value) {
+    if (!std::isfinite(value)) return {};
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3g", value);
+    return text;
 }
 
 std::vector<std::string> candidate_column_names() {
@@ -202,7 +248,7 @@ std::string candidates_json(const observation& o) {
     for (const measured_candidate& m : o.candidates) candidates.push_back(candidate_json(o, m));
     const std::int32_t last = static_cast<std::int32_t>(o.times.utc_ticks.size()) - 1;
     const json doc{{"format", "serflash-candidates"},
-                   {"version", 1},
+                   {"version", 2},
                    {"file",
                     {{"name", o.name},
                      {"path", o.path_from_results},
@@ -220,6 +266,7 @@ std::string candidates_json(const observation& o) {
                    {"settings", settings_json(o)},
                    {"passes", passes},
                    {"scattered_frames", scattered},
+                   {"noise", noise_json(o.noise)},
                    {"candidates", candidates}};
     return doc.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
 }

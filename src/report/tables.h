@@ -40,6 +40,10 @@ std::string decimals_text(const nlohmann::ordered_json& value) {
     return value.is_number() ? fixed_decimals(value.get<double>(), decimals) : std::string{};
 }
 
+// A number with three significant digits ("0.0123", "4.5e-07"), empty when null.
+std::string significant_text(const nlohmann::ordered_json& value);
+std::string significant_text(double value);
+
 // The header line and one candidate's line of the CSV table, from its JSON object (columns
 // missing from it, as in files of earlier versions, are empty).
 std::vector<std::string> candidate_column_names();
@@ -49,8 +53,8 @@ std::vector<std::string> candidate_texts(const nlohmann::ordered_json& candidate
 std::string thresholds_text(const std::vector<std::int32_t>& thresholds);
 
 // A candidate in one line, as the command line prints it under its file's line:
-// "candidate 1: frame 120, x 80, y 40, 2026-12-08T21:14:03.125Z, 14.21 sigma".
-std::string candidate_line(const detect::candidate& c, const ser::frame_times& times);
+// "candidate 1: frame 120, x 80, y 40, 2026-12-08T21:14:03.125Z, 14.21 sigma, flash, noise 3.2e-09".
+std::string candidate_line(const measured_candidate& m, const ser::frame_times& times);
 
 std::string candidates_csv(const observation& o);
 std::string candidates_json(const observation& o);

@@ -3,6 +3,7 @@
 #include "platform/file_io.h"
 #include "report/csv.h"
 #include "report/tables.h"
+#include "report/vetting.h"
 
 #include <nlohmann/json.hpp>
 
@@ -68,6 +69,8 @@ candidate parse_candidate(const json& j) {
     c.highest_threshold = value_or<std::int32_t>(j, "highest_threshold", 0);
     c.thresholds = value_or<std::vector<std::int32_t>>(j, "thresholds", {});
     c.detections = value_or<std::int32_t>(j, "detections", 0);
+    c.cls = value_or<std::string>(j, "class", "");
+    c.noise_expected = value_or<double>(j, "noise_expected", std::nan(""));
     if (const auto lc = j.find("light_curve"); lc != j.end() && lc->is_object()) {
         c.curve.first_frame = value_or<std::int32_t>(*lc, "first_frame", 0);
         c.curve.excess = numbers_or_nan(*lc, "excess");
@@ -229,6 +232,26 @@ bool review_model::set_mark(std::size_t index, verdict v, std::string* error) {
     const marks_json doc = {
         {"format", marks_format}, {"version", 1}, {"candidates_file", source.filename().string()}, {"marks", marks}};
     return write_text_file(marks_path_for(source), doc.dump(2) + "\n", error);
+}
+
+std::vector<std::size_t> review_model::order(const std::string& cls) const {
+    // Classes in the order the report page groups them; unknown ones after, none last.
+    const auto rank = [](const std::string& name) {
+        const auto c = report::class_named(name);
+        return c ? static_cast<int>(*c) : name.empty() ? 1000 : 999;
+    };
+    std::vector<std::size_t> out;
+    for (std::size_t k = 0; k < candidates_.size(); ++k)
+        if (cls.empty() || candidates_[k].cls == cls) out.push_back(k);
+    std::stable_sort(out.begin(), out.end(), [&](std::size_t a, std::size_t b) {
+        const candidate& p = candidates_[a];
+        const candidate& q = candidates_[b];
+        if (rank(p.cls) != rank(q.cls)) return rank(p.cls) < rank(q.cls);
+        // Not known counts as likely from noise.
+        const auto noise = [](double v) { return std::isnan(v) ? std::numeric_limits<double>::infinity() : v; };
+        return p.cls == "flash" && noise(p.noise_expected) < noise(q.noise_expected);
+    });
+    return out;
 }
 
 std::string review_model::csv() const {

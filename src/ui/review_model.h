@@ -4,6 +4,7 @@
 // candidates file, never in the summary) and their export as CSV.
 #include <cstdint>
 #include <filesystem>
+#include <limits>
 #include <optional>
 #include <string>
 #include <vector>
@@ -41,6 +42,8 @@ struct candidate {
     std::int32_t highest_threshold = 0;
     std::vector<std::int32_t> thresholds;
     std::int32_t detections = 0;
+    std::string cls;                                                  // "flash", "star", ...; empty in version 1
+    double noise_expected = std::numeric_limits<double>::quiet_NaN(); // NaN when not given
     light_curve curve;
     // Its fields as the candidates table writes them, one per column of the candidate record.
     std::vector<std::string> texts;
@@ -70,6 +73,9 @@ public:
     void load(const std::vector<std::filesystem::path>& folders);
 
     const std::vector<candidate>& candidates() const { return candidates_; }
+    // Indices of the candidates of one class (all when empty), flashes first by expected noise,
+    // then the other classes in groups.
+    std::vector<std::size_t> order(const std::string& cls = {}) const;
     const std::vector<std::string>& errors() const { return errors_; }
     const std::vector<std::filesystem::path>& folders() const { return folders_; }
 

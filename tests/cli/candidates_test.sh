@@ -13,7 +13,7 @@ cd "$work"
 "$serflash" synth west.ser --width 96 --height 80 --frames 60 --stars 0 --hot-pixels 0 --no-bright-region \
   --no-dark-region --flash 50,40,20,600,2 --seed 9 --times --fps 25 --start 2026-12-08T21:14:00.030Z >/dev/null
 "$serflash" scan east.ser west.ser --max 50 >out.txt 2>err.txt || fail "scan exit status"
-grep -qx "  candidate 1: frame 20, x 30, y 25, 2026-12-08T21:14:00.800Z, [0-9.]* sigma" out.txt ||
+grep -qx "  candidate 1: frame 20, x 30, y 25, 2026-12-08T21:14:00.800Z, [0-9.]* sigma, flash, noise [0-9.e+-]*" out.txt ||
   { cat out.txt; fail "candidate line of east.ser"; }
 east=$(ls -d Results_east_s*)
 for f in east_candidates.csv east_candidates.json east_report.html; do

@@ -149,7 +149,8 @@ TEST_F(ReportFiles, CsvHasTheColumnsInOrderAndOneRowPerCandidate) {
     const std::string csv = fast_->file("m1_candidates.csv");
     EXPECT_EQ(csv.substr(0, csv.find("\r\n")),
               "candidate,file,peak_frame,first_frame,last_frame,x,y,utc_peak,utc_start,time_source,duration_frames,"
-              "peak_sigma,peak_excess,integrated_excess,highest_threshold,thresholds,detections");
+              "peak_sigma,peak_excess,integrated_excess,highest_threshold,thresholds,detections,class,noise_expected,"
+              "end_x,end_y");
     const auto rows = parse_csv(csv);
     ASSERT_TRUE(rows);
     ASSERT_EQ(rows->size(), 3u);
@@ -189,7 +190,8 @@ TEST(Csv, QuotesFieldsAsTablesDoAndReadsThemBack) {
 TEST_F(ReportFiles, JsonReadsBackWithTheCsvValues) {
     const auto doc = nlohmann::json::parse(fast_->file("m1_candidates.json"));
     EXPECT_EQ(doc["format"], "serflash-candidates");
-    EXPECT_EQ(doc["version"], 1);
+    EXPECT_EQ(doc["version"], 2);
+    EXPECT_TRUE(doc["noise"].contains("method"));
     EXPECT_EQ(doc["file"]["name"], "m1.ser");
     EXPECT_EQ(doc["file"]["path"], "../m1.ser"); // from inside the results folder
     EXPECT_EQ(doc["file"]["size"], synth::make_ser_bytes(sample()).size());

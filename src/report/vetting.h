@@ -1,0 +1,82 @@
+#pragma once
+// What each candidate most likely is, decided from measurements made on the file itself: its
+// width against the image's point-spread function, its elongation, the packet mean's excess and
+// gradient at its place, whether it moves from frame to frame or comes back at the same pixel.
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+namespace serflash::report {
+
+enum class candidate_class { flash, star, moving, cosmic_ray, hot_pixel, edge, scattered };
+inline constexpr candidate_class candidate_classes[] = {
+    candidate_class::flash,     candidate_class::star, candidate_class::moving,   candidate_class::cosmic_ray,
+    candidate_class::hot_pixel, candidate_class::edge, candidate_class::scattered};
+
+// "flash", "star", "moving", "cosmic_ray", "hot_pixel", "edge", "scattered".
+std::string_view class_name(candidate_class c);
+std::optional<candidate_class> class_named(std::string_view name);
+
+// The limits the classes are decided with.
+struct vetting_limits {
+    // Width (Gaussian sigma, px) assumed for the point-spread function when no star shows it.
+    double default_psf_width = 1.0;
+    // The packet mean at the place stands this many of the pixel's standard deviations above its
+    // surroundings: a source is there (a star, a bright feature).
+    double star_excess = 1.5;
+    // The packet mean falls by this many of the pixel's standard deviations per pixel: a motion of
+    // a pixel or less explains the detection.
+    double edge_gradient = 1.0;
+    // A single-frame candidate narrower than this part of the PSF, or this elongated, is a hit on
+    // the sensor.
+    double sharp_width = 0.5;
+    double track_elongation = 2.0;
+    // Detections in frames at most this far apart moving at most this fast (px per frame) and
+    // steadily (each step within the tolerance of the one before) form a track.
+    std::int32_t track_frame_gap = 5;
+    double track_max_speed = 40.0;
+    double track_tolerance = 3.0;
+    std::int32_t track_min_frames = 3;
+};
+
+struct class_measures {
+    double width = std::numeric_limits<double>::quiet_NaN();       // px, from the peak's neighbours
+    double psf_width = std::numeric_limits<double>::quiet_NaN();   // px
+    bool psf_measured = false;                                     // on the file's stars, or the default
+    double elongation = std::numeric_limits<double>::quiet_NaN();  // major over minor axis
+    double mean_excess = std::numeric_limits<double>::quiet_NaN(); // in pixel sigmas
+    double gradient = std::numeric_limits<double>::quiet_NaN();    // in pixel sigmas per px
+};
+
+// The width (Gaussian sigma, px) of a spot whose four neighbours hold `ratio` of its peak.
+double width_of_ratio(double ratio);
+
+// A square window of samples (side odd) centred on a place, as doubles.
+struct window {
+    std::int32_t half = 0;
+    std::vector<double> v; // (2 half + 1)^2, NaN outside the frame
+    double at(std::int32_t dx, std::int32_t dy) const {
+        const std::int32_t side = 2 * half + 1;
+        return v[static_cast<std::size_t>((dy + half) * side + dx + half)];
+    }
+};
+
+struct observation;
+struct measured_candidate;
+// The order an observer goes through candidates in: flashes first, the least likely from noise
+// first, then each other class in turn (in the order of candidate_classes), each by number.
+std::vector<std::size_t> review_order(const std::vector<measured_candidate>& candidates);
+// Decides the class of every candidate of the observation; the detections of one track become
+// one candidate (numbers are given again in the order of the first frame).
+void classify(observation& o);
+
+// The measures of one place: `excess` is the peak frame minus the packet mean, `mean` the packet
+// mean, `sigma` the pixel's standard deviation over the packet.
+class_measures measure_place(const window& excess, const window& mean, double sigma);
+// The width of the source in the packet mean (the PSF when it is a star).
+double source_width(const window& mean);
+
+} // namespace serflash::report
