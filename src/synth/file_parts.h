@@ -6,6 +6,8 @@
 #include "synth/synth.h"
 
 #include <cstdint>
+#include <functional>
+#include <string>
 #include <vector>
 
 namespace serflash::synth {
@@ -14,6 +16,10 @@ namespace serflash::synth {
 ser::ser_header file_header(const params& p);
 // The time stamps of p as they follow the last frame (8 bytes each, low byte first).
 std::vector<std::uint8_t> time_stamp_bytes(const params& p);
+
+// Writes the file at path through fs with write, which closes it: empty, or what went wrong.
+std::string write_whole_file(platform::file_system& fs, const std::string& path,
+                             const std::function<bool(platform::output_file&)>& write);
 
 class memory_output final : public platform::output_file {
 public:

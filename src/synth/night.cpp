@@ -774,28 +774,14 @@ night_result write_night(platform::file_system& fs, const std::string& ser_path,
     night_result r;
     r.error = check_night(p);
     if (!r.error.empty()) return r;
-    auto out = fs.open_write(ser_path, platform::write_mode::truncate);
-    if (!out) {
-        r.error = "cannot create " + ser_path + ": " + out.reason();
-        return r;
-    }
-    if (!generate_night(p, *out.value(), r.truth)) {
-        const std::string why = out.value()->error();
-        r.error = "cannot write " + ser_path + " completely (" + (why.empty() ? "disk full?" : why) + ")";
-        return r;
-    }
-    const std::string truth_path = truth_path_for(ser_path);
-    auto truth_out = fs.open_write(truth_path, platform::write_mode::truncate);
-    if (!truth_out) {
-        r.error = "cannot create " + truth_path + ": " + truth_out.reason();
-        return r;
-    }
+    r.error =
+        write_whole_file(fs, ser_path, [&](platform::output_file& out) { return generate_night(p, out, r.truth); });
+    if (!r.error.empty()) return r;
     const std::string text = truth_json(r.truth, ser_path);
-    if (!truth_out.value()->write(text.data(), text.size()) || !truth_out.value()->close()) {
-        r.error = "cannot write " + truth_path + " completely";
-        return r;
-    }
-    r.ok = true;
+    r.error = write_whole_file(fs, truth_path_for(ser_path), [&](platform::output_file& out) {
+        return out.write(text.data(), text.size()) && out.close();
+    });
+    r.ok = r.error.empty();
     return r;
 }
 

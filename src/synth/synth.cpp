@@ -298,21 +298,23 @@ std::vector<std::uint8_t> time_stamp_bytes(const params& p) {
     return bytes;
 }
 
+std::string write_whole_file(platform::file_system& fs, const std::string& path,
+                             const std::function<bool(platform::output_file&)>& write) {
+    auto out = fs.open_write(path, platform::write_mode::truncate);
+    if (!out) return "cannot create " + path + ": " + out.reason();
+    if (!write(*out.value())) {
+        const std::string why = out.value()->error();
+        return "cannot write " + path + " completely (" + (why.empty() ? "disk full?" : why) + ")";
+    }
+    return {};
+}
+
 result write_ser(platform::file_system& fs, const std::string& path, const params& p) {
     result r;
     r.error = check_params(p);
     if (!r.error.empty()) return r;
-    auto out = fs.open_write(path, platform::write_mode::truncate);
-    if (!out) {
-        r.error = "cannot create " + path + ": " + out.reason();
-        return r;
-    }
-    if (!generate(p, *out.value(), r.truth)) {
-        const std::string why = out.value()->error();
-        r.error = "cannot write " + path + " completely (" + (why.empty() ? "disk full?" : why) + ")";
-        return r;
-    }
-    r.ok = true;
+    r.error = write_whole_file(fs, path, [&](platform::output_file& out) { return generate(p, out, r.truth); });
+    r.ok = r.error.empty();
     return r;
 }
 
