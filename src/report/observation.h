@@ -10,6 +10,7 @@
 #include "ser/ser_reader.h"
 
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <string>
 #include <vector>
@@ -37,11 +38,19 @@ struct cutout {
     std::vector<std::int32_t> samples; // (2 cutout_half + 1)^2, -1 outside the frame
 };
 
+// How bright a candidate was, when the scan was given a zero point (NaN otherwise).
+struct candidate_brightness {
+    double peak_mag = std::numeric_limits<double>::quiet_NaN();
+    double peak_mag_err = std::numeric_limits<double>::quiet_NaN();
+    double energy_j = std::numeric_limits<double>::quiet_NaN(); // luminous, in the band
+};
+
 struct measured_candidate {
     detect::candidate c;
     double integrated_excess = 0.0; // the box's excess summed over the candidate's frames
     light_curve curve;
     std::vector<cutout> cutouts;
+    candidate_brightness brightness;
 };
 
 struct observation {

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 
 namespace serflash::report {
 namespace {
@@ -87,6 +88,14 @@ json light_curve_json(const observation& o, const measured_candidate& m) {
             {"utc", curve_utc}};
 }
 
+// Energies span many powers of ten: four significant digits.
+std::string energy_text(const json& value) {
+    if (!value.is_number()) return {};
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.4g", value.get<double>());
+    return buf;
+}
+
 using om = const measured_candidate&;
 using ob = const observation&;
 
@@ -110,6 +119,10 @@ const candidate_column columns[] = {
     {"highest_threshold", plain_text, [](ob, om m) -> json { return m.c.highest_threshold(); }},
     {"thresholds", plain_text, [](ob, om m) -> json { return m.c.thresholds; }},
     {"detections", plain_text, [](ob, om m) -> json { return m.c.detections; }},
+    {"peak_mag", decimals_text<magnitude_decimals>, [](ob, om m) { return number_or_null(m.brightness.peak_mag); }},
+    {"peak_mag_err", decimals_text<magnitude_decimals>,
+     [](ob, om m) { return number_or_null(m.brightness.peak_mag_err); }},
+    {"energy_j", energy_text, [](ob, om m) { return number_or_null(m.brightness.energy_j); }},
 };
 
 json candidate_json(const observation& o, const measured_candidate& m) {
