@@ -1,5 +1,6 @@
 #include "cli/commands.h"
 #include "cli/option_checks.h"
+#include "cli/zero_point_option.h"
 #include "cli/scan_options.h"
 #include "cli/scan_runner.h"
 #include "ui/setting_table.h"
@@ -213,8 +214,16 @@ command_runner add_scan_command(CLI::App& app) {
     add_output_options(cmd, *c);
     add_detection_options(cmd, *c);
     add_per_file_options(cmd, *c);
+    cmd->add_option("--zero-point", c->zero_point,
+                    "FILE|VALUE: the photometric zero point, a file written by `serflash calibrate` or the "
+                    "magnitude of one count per second in R; each candidate then gets peak_mag, peak_mag_err "
+                    "and energy_j");
 
-    const auto check = [c] { return finish_request(*c) ? 0 : 2; };
+    const auto check = [c] {
+        bool bad = false;
+        c->request.zero_point = zero_point_from_option(c->zero_point, "scan", bad);
+        return !bad && finish_request(*c) ? 0 : 2;
+    };
     return {check, [c]() -> int {
                 catch_interrupts();
                 progress_display progress(std::cerr, c->progress_shown());

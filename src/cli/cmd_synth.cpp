@@ -1,5 +1,6 @@
 #include "cli/commands.h"
 #include "cli/synth_night_options.h"
+#include "cli/synth_brightness.h"
 #include "ser/frame_times.h"
 #include "synth/synth.h"
 
@@ -91,6 +92,7 @@ struct synth_options {
     synth::params checked;                  // what is written: the typed values over the defaults
     std::shared_ptr<night_options> night;
     std::optional<synth::night_params> night_checked; // set when a night is asked for
+    synth_brightness brightness;
 };
 
 void print_truth(const synth::params& p, const synth::ground_truth& t) {
@@ -174,6 +176,7 @@ command_runner add_synth_command(CLI::App& app) {
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
     level("--flash-size", &synth::params::flash_sigma,
           "Radius of a flash spot in pixels (Gaussian sigma, default 0.8: each neighbour gets 46 % of the peak)");
+    add_synth_brightness_options(cmd, o->brightness);
 
     cmd->add_option("--burst-frame", g.burst_frame,
                     "Frame hit by a burst of many bright points all over the image (as a cosmic-ray shower or "
@@ -279,6 +282,10 @@ command_runner add_synth_command(CLI::App& app) {
                 return 2;
             }
             p.flashes.push_back(f);
+        }
+        if (const std::string bad = apply_synth_brightness(o->brightness, p); !bad.empty()) {
+            std::cerr << "serflash synth: " << bad << "\n";
+            return 2;
         }
         o->checked = p;
         if (night_requested(*o->night)) {

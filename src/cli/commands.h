@@ -32,6 +32,7 @@ command_runner add_demo_command(CLI::App& app);
 command_runner add_match_command(CLI::App& app);
 command_runner add_sensitivity_command(CLI::App& app);
 command_runner add_moon_command(CLI::App& app);
+command_runner add_calibrate_command(CLI::App& app);
 
 // The version flag and every command on app, with empty option values refused; each
 // subcommand with the steps that run it once it is parsed.

@@ -27,6 +27,7 @@ struct scan_cli {
     bool quiet = false;
     // How the progress is shown, from --progress and --quiet.
     progress_mode progress_shown() const;
+    std::string zero_point;
 };
 
 void add_output_options(CLI::App* cmd, scan_cli& c);

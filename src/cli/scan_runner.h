@@ -3,6 +3,7 @@
 // then the batch, with a line per file and per candidate.
 #include "cli/progress_display.h"
 #include "detect/batch.h"
+#include "photometry/zero_point.h"
 
 #include <array>
 #include <cstdint>
@@ -33,6 +34,7 @@ struct scan_request {
     unsigned threads = 0;   // threads for each file; 0: all cores (shared among the jobs)
     bool reference = false; // the straightforward scan instead of the fast one
     double fps = 0.0;       // frame rate for times from the header of files without time stamps
+    std::optional<photometry::zero_point> zero_point; // the candidates' magnitudes and energies
 };
 
 struct scan_run {

@@ -12,6 +12,7 @@
 #include "ser/ser_reader.h"
 
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <string>
 #include <vector>
@@ -41,6 +42,12 @@ struct cutout {
 
 // Half the side of the window (9 x 9) the class of a candidate is measured in.
 inline constexpr std::int32_t class_half = 4;
+// How bright a candidate was, when the scan was given a zero point (NaN otherwise).
+struct candidate_brightness {
+    double peak_mag = std::numeric_limits<double>::quiet_NaN();
+    double peak_mag_err = std::numeric_limits<double>::quiet_NaN();
+    double energy_j = std::numeric_limits<double>::quiet_NaN(); // luminous, in the band
+};
 
 struct measured_candidate {
     detect::candidate c;
@@ -57,6 +64,7 @@ struct measured_candidate {
     std::int32_t track_members = 1; // the candidates a track was made of
     // Candidates at least this significant that noise alone would give in the frames examined.
     double noise_expected = 0.0;
+    candidate_brightness brightness;
 };
 
 struct observation {

@@ -1,5 +1,6 @@
 #include "report/observation_sinks.h"
 
+#include "report/brightness.h"
 #include "report/html_report.h"
 #include "report/tables.h"
 
@@ -27,7 +28,8 @@ public:
     void pass_ended(const detect::pass_report& pass) override { records_.passes.push_back(pass); }
     void scan_finished(std::int32_t, std::int32_t) override {
         platform::file_system& fs = options_.fs != nullptr ? *options_.fs : platform::native_file_system();
-        const observation o = observe(reader_, job_, result_dir_, records_);
+        observation o = observe(reader_, job_, result_dir_, records_);
+        if (options_.zero_point) measure_brightness(reader_, o, *options_.zero_point, std::nullopt);
         const std::string base = base_of_folder(result_dir_, job_.path);
         std::string problem;
         const auto write = [&](const std::string& path, const std::string& text) {

@@ -4,6 +4,7 @@
 // command line and the desktop program alike.
 #include "detect/batch.h"
 #include "platform/file_io.h"
+#include "photometry/zero_point.h"
 #include "report/observation.h"
 
 #include <functional>
@@ -12,7 +13,8 @@
 namespace serflash::report {
 
 struct observation_options {
-    platform::file_system* fs = nullptr; // null: the machine's file system
+    platform::file_system* fs = nullptr;              // null: the machine's file system
+    std::optional<photometry::zero_point> zero_point; // measure the candidates' brightness against it
     // Told, on the thread that scanned the file, what was written for it; problem is empty
     // when all three files were written.
     std::function<void(const observation& o, const std::string& problem)> observed;

@@ -90,6 +90,14 @@ json light_curve_json(const observation& o, const measured_candidate& m) {
             {"utc", curve_utc}};
 }
 
+// Energies span many powers of ten: four significant digits.
+std::string energy_text(const json& value) {
+    if (!value.is_number()) return {};
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.4g", value.get<double>());
+    return buf;
+}
+
 using om = const measured_candidate&;
 using ob = const observation&;
 
@@ -117,6 +125,10 @@ const candidate_column columns[] = {
     {"noise_expected", significant_text, [](ob, om m) { return number_or_null(m.noise_expected); }},
     {"end_x", plain_text, [](ob, om m) -> json { return m.end_x; }},
     {"end_y", plain_text, [](ob, om m) -> json { return m.end_y; }},
+    {"peak_mag", decimals_text<magnitude_decimals>, [](ob, om m) { return number_or_null(m.brightness.peak_mag); }},
+    {"peak_mag_err", decimals_text<magnitude_decimals>,
+     [](ob, om m) { return number_or_null(m.brightness.peak_mag_err); }},
+    {"energy_j", energy_text, [](ob, om m) { return number_or_null(m.brightness.energy_j); }},
 };
 
 // What the class was decided from (the document only).
