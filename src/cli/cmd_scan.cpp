@@ -212,8 +212,13 @@ command_runner add_scan_command(CLI::App& app) {
     add_output_options(cmd, *c);
     add_detection_options(cmd, *c);
     add_per_file_options(cmd, *c);
+    add_moon_options(cmd, c->moon, "The Moon (each candidate's selenographic position)");
 
-    const auto check = [c] { return finish_request(*c) ? 0 : 2; };
+    const auto check = [c] {
+        if (!finish_request(*c) || !finish_moon_options(c->moon, "scan")) return 2;
+        c->request.moon = c->moon.options;
+        return 0;
+    };
     return {check, [c]() -> int {
                 catch_interrupts();
                 progress_display progress(std::cerr, c->progress_shown());

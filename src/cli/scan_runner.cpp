@@ -217,6 +217,7 @@ scan_run run_scan_request(const scan_request& request, std::ostream& out, std::o
     std::vector<std::string> problems;
     std::map<std::string, std::deque<std::vector<std::string>>> candidate_lines;
     report::observation_options observation;
+    observation.moon = request.moon;
     observation.observed = [&](const report::observation& o, const std::string& problem) {
         std::vector<std::string> lines;
         for (const report::measured_candidate& m : o.candidates) lines.push_back(report::candidate_line(m.c, o.times));

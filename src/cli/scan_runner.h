@@ -3,6 +3,7 @@
 // then the batch, with a line per file and per candidate.
 #include "cli/progress_display.h"
 #include "detect/batch.h"
+#include "report/moon_observation.h"
 
 #include <array>
 #include <cstdint>
@@ -29,10 +30,11 @@ struct scan_request {
     std::int32_t bit_shift = 0;
     bool swap_bytes = false; // 16-bit samples stored high byte first
     file_values per_file;
-    unsigned jobs = 1;      // files scanned at once
-    unsigned threads = 0;   // threads for each file; 0: all cores (shared among the jobs)
-    bool reference = false; // the straightforward scan instead of the fast one
-    double fps = 0.0;       // frame rate for times from the header of files without time stamps
+    unsigned jobs = 1;         // files scanned at once
+    unsigned threads = 0;      // threads for each file; 0: all cores (shared among the jobs)
+    bool reference = false;    // the straightforward scan instead of the fast one
+    double fps = 0.0;          // frame rate for times from the header of files without time stamps
+    report::moon_options moon; // the site, turn and mirror, for the candidates' places on the Moon
 };
 
 struct scan_run {

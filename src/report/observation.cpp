@@ -252,7 +252,7 @@ ser::frame_times frame_times_of(platform::file_system& fs, const detect::scan_jo
 }
 
 observation observe(ser::ser_reader& reader, const detect::scan_job& job, const std::string& result_dir,
-                    const scan_records& records) {
+                    const scan_records& records, const moon_options& moon) {
     observation o;
     o.path = job.path;
     o.path_from_results = path_from_folder(job.path, result_dir);
@@ -273,6 +273,8 @@ observation observe(ser::ser_reader& reader, const detect::scan_job& job, const 
         all.push_back(needs_of(c, o.frames_present, std::max(1, job.settings.packet_size)));
     read_blocks(reader, candidates, all);
     for (std::size_t k = 0; k < candidates.size(); ++k) o.candidates.push_back(measure(candidates[k], all[k]));
+    o.moon = observe_moon(reader, o.times, job.settings.start_frame, job.settings.packet_size, moon);
+    for (measured_candidate& m : o.candidates) m.position = position_on_moon(o.moon, m.c, o.times);
     return o;
 }
 

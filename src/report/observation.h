@@ -6,6 +6,7 @@
 #include "detect/candidates.h"
 #include "detect/records.h"
 #include "platform/file_io.h"
+#include "report/moon_observation.h"
 #include "ser/frame_times.h"
 #include "ser/ser_reader.h"
 
@@ -42,6 +43,7 @@ struct measured_candidate {
     double integrated_excess = 0.0; // the box's excess summed over the candidate's frames
     light_curve curve;
     std::vector<cutout> cutouts;
+    candidate_position position; // on the Moon, or why not (nothing when the Moon was not looked for)
 };
 
 struct observation {
@@ -58,6 +60,7 @@ struct observation {
     std::vector<detect::pass_report> passes;
     std::vector<detect::scattered_frame> scattered;
     std::vector<measured_candidate> candidates;
+    moon_observation moon; // the disk, its orientation and the ephemeris
 
     // The UTC text of a frame, or empty when its time is unknown.
     std::string utc_text(std::int32_t frame) const;
@@ -73,7 +76,7 @@ struct scan_records {
 // Groups the records into candidates and measures each on the file (whose header the reader
 // has read), whose results are in result_dir. Reads each frame it needs once.
 observation observe(ser::ser_reader& reader, const detect::scan_job& job, const std::string& result_dir,
-                    const scan_records& records);
+                    const scan_records& records, const moon_options& moon = {});
 
 // The frame times of a job's file: its time stamps, or its header's start and the job's frame
 // rate; none when the file cannot be opened.

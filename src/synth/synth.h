@@ -2,8 +2,10 @@
 // Deterministic synthetic SER files: background with noise, stars, hot pixels, flashes.
 // The same parameters (seed included) always give the same bytes.
 #include "platform/file_io.h"
+#include "synth/surface.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -46,6 +48,10 @@ struct params {
 
     std::int32_t hot_pixels = 6;
     double hot_level = 4000.0;
+
+    // A drawn scene (the Moon) in place of the sky, gradient and regions: its noise-free level at
+    // each pixel. Stars are kept where it is no brighter than the background.
+    std::shared_ptr<const surface> surface;
 
     std::vector<flash_spec> flashes;
     double flash_sigma = 0.8; // flash spot radius: the neighbours get about 46 % of the peak
@@ -90,6 +96,10 @@ struct point {
 
 // What was put into the file.
 struct ground_truth {
+    // A drawn scene (the Moon) in place of the sky, gradient and regions: its noise-free level at
+    // each pixel. Stars are kept where it is no brighter than the background.
+    std::shared_ptr<const surface> surface;
+
     std::vector<flash_spec> flashes; // as given, clipped to the frames written
     std::vector<point> stars;        // mean centres, rounded
     std::vector<point> hot_pixels;
