@@ -450,8 +450,10 @@ bright_limb measure_bright_limb(const grey_image& image, const disk_circle& disk
     }
     const double dark = sky_level + std::exp(values[below / 2]);
     const double lit = sky_level + std::exp(values[below + (values.size() - below) / 2]);
-    // Sunlight is many times brighter than earthshine; two shades of the same light are not.
-    if (!(lit - sky_level > 4.0 * (dark - sky_level)) || !(lit > dark)) {
+    // Sunlight is many times brighter than earthshine; two shades of the same light are not. The
+    // brighter part of the lit class counts: a strip at the terminator is lit but dim.
+    const double lit_top = sky_level + std::exp(values[below + (values.size() - below) * 9 / 10]);
+    if (!(lit_top - sky_level > 4.0 * (dark - sky_level)) || !(lit > dark)) {
         out.why_not = "no boundary between a sunlit and a dark part of the disk in the frame";
         return out;
     }
@@ -459,12 +461,13 @@ bright_limb measure_bright_limb(const grey_image& image, const disk_circle& disk
     const double level = dark + 0.1 * (lit - dark);
     const double sin_phase = std::sqrt(std::max(0.0, 1.0 - cos_phase * cos_phase));
     // The surface right at the terminator is too faint to tell from the earthshine. Under the
-    // Lommel-Seeliger law (brightness in proportion to mu0 / (mu0 + mu), mu0 and mu the cosines of
-    // the Sun's and the observer's angles from the vertical) the surface reaches the level, a
-    // fraction q of the way from earthshine to typical sunlight (mu0 = mu), where
-    // mu0 = mu q / (2 - q); that is where the lit part is taken to begin.
-    constexpr double level_fraction = 0.1;
-    constexpr double rise = level_fraction / (2.0 - level_fraction);
+    // Lommel-Seeliger law (sunlight scattered in proportion to f = 2 mu0 / (mu0 + mu), mu0 and mu
+    // the cosines of the Sun's and the observer's angles from the vertical) the surface reaches the
+    // level where f = q, the level's part of the light of full sunlight (f = 1), that is where
+    // mu0 = mu q / (2 - q): there the lit part is taken to begin. q is first guessed, then
+    // measured from the lit part under the angle found, and the angle found again.
+    const auto rise_for = [](double q) { return q / (2.0 - q); };
+    double rise = rise_for(0.1);
     const auto mismatches = [&](double angle_deg, double k) {
         const double s = std::sin(angle_deg * deg), c = std::cos(angle_deg * deg);
         std::size_t n = 0;
@@ -488,6 +491,21 @@ bright_limb measure_bright_limb(const grey_image& image, const disk_circle& disk
     std::size_t best = 0;
     double best_angle = best_near(180.0, 180.0, 1.0, rise, best);
     best_angle = best_near(best_angle, 1.0, 0.25, rise, best);
+    for (int round = 0; round < 3; ++round) {
+        // Full sunlight's level: the median of the lit samples' light over their f.
+        const double s = std::sin(best_angle * deg), c = std::cos(best_angle * deg);
+        std::vector<double> full;
+        for (const sample& p : on_disk) {
+            const double mu0 = sin_phase * (-p.right * s + p.up * c) + p.z * cos_phase;
+            const double f = mu0 > 0.0 ? 2.0 * mu0 / (mu0 + p.z) : 0.0;
+            if (f > 0.3 && p.v > level) full.push_back((p.v - dark) / f);
+        }
+        if (full.size() < 20) break;
+        std::nth_element(full.begin(), full.begin() + static_cast<std::ptrdiff_t>(full.size() / 2), full.end());
+        const double q = std::clamp((level - dark) / full[full.size() / 2], 0.005, 0.5);
+        rise = rise_for(q);
+        best_angle = best_near(best_angle, 3.0, 0.25, rise, best);
+    }
     best_angle = best_near(best_angle, 0.3, 0.02, rise, best);
     // The angles that do about as well as the best, and those that a law half or one and a half
     // times as steep would give, make its uncertainty.

@@ -291,7 +291,7 @@ command_runner add_synth_command(CLI::App& app) {
         if (night_requested(*o->night)) {
             o->night_checked = night_from_options(*o->night, *cmd, p);
             if (!o->night_checked) return 2;
-            o->night_checked->surface_override = p.surface; // the Moon, when drawn
+            o->night_checked->surface_override = p.scene; // the Moon, when drawn
         }
         return 0;
     };

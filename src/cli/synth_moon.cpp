@@ -71,10 +71,10 @@ void add_synth_moon_options(CLI::App* cmd, synth_moon_cli& m) {
                         "LAT,LON,HEIGHT_M: the observing site (east longitude positive) for the topocentric "
                         "ephemeris; default: the geocentric one")
             ->group(group),
-        cmd->add_option("--earthshine", m.earthshine,
+        cmd->add_option("--moon-earthshine", m.earthshine,
                         "Level of the earthshine above the sky, in counts (default 1/8 of the sky level)")
             ->group(group),
-        cmd->add_option("--sunlit", m.sunlit,
+        cmd->add_option("--moon-sunlit", m.sunlit,
                         "Level of the sunlit surface above the sky with the Sun overhead, in counts (default: "
                         "two thirds of the way from the sky to the top of the samples)")
             ->group(group),
@@ -98,8 +98,9 @@ bool apply_synth_moon(const synth_moon_cli& m, synth::params& p, std::ostream& o
     synth::moon_scene_params s;
     s.utc_ticks = p.start_ticks != 0 ? p.start_ticks : p.datetime_utc;
     s.radius = m.radius > 0 ? m.radius : 1.25 * std::max(p.width, p.height);
-    s.centre_x = p.width + 0.1 * s.radius;
-    s.centre_y = p.height + 0.1 * s.radius;
+    // Beyond the lower right, the limb passing a fifth of the radius from the frame's centre.
+    s.centre_x = p.width / 2.0 + 0.8 * s.radius * std::sqrt(0.5);
+    s.centre_y = p.height / 2.0 + 0.8 * s.radius * std::sqrt(0.5);
     if (!m.centre.empty()) {
         const std::vector<std::string> parts = split(m.centre);
         if (parts.size() != 2 || !number(parts[0], s.centre_x) || !number(parts[1], s.centre_y)) {
@@ -137,7 +138,7 @@ bool apply_synth_moon(const synth_moon_cli& m, synth::params& p, std::ostream& o
         return false;
     }
     const auto scene = std::make_shared<const synth::moon_scene>(s, albedo);
-    p.surface = scene;
+    p.scene = scene;
     p.bright_region = false;
     p.dark_region = false;
 

@@ -338,8 +338,8 @@ std::string report_html(const observation& o, std::string_view extra_section) {
         s += "</table>\n";
     }
 
-    s += extra_section;
     s += moon_section(o);
+    s += extra_section;
     s += "<h2>Candidates (" + std::to_string(o.candidates.size()) + ")</h2>\n";
     // Compressing the cut-out strips is most of the page's work: they are made on every core,
     // and the page takes them in order.

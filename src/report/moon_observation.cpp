@@ -34,7 +34,8 @@ astro::grey_image averaged_frames(ser::ser_reader& reader, std::int32_t first, s
 }
 
 // The ephemeris, or none outside the years it serves.
-std::optional<astro::moon_ephemeris> ephemeris_at(std::int64_t ticks, const std::optional<astro::observing_site>& site) {
+std::optional<astro::moon_ephemeris> ephemeris_at(std::int64_t ticks,
+                                                  const std::optional<astro::observing_site>& site) {
     if (!astro::in_ephemeris_range(ticks)) return std::nullopt;
     return astro::moon_at(ticks, site);
 }

@@ -44,7 +44,7 @@ struct moon_observation {
     bool oriented = false;
     std::string orientation_source; // "given", "measured from the bright limb", or why there is none
     astro::disk_view view;
-    double scale_arcsec_per_px = 0;            // 0 when unknown
+    double scale_arcsec_per_px = 0; // 0 when unknown
 
     bool disk_found() const { return looked && limb.found; }
     // "no site: the geocentric ephemeris is used, ..." or empty.

@@ -49,9 +49,8 @@ struct params {
     std::int32_t hot_pixels = 6;
     double hot_level = 4000.0;
 
-    // A drawn scene (the Moon) in place of the sky, gradient and regions: its noise-free level at
-    // each pixel. Stars are kept where it is no brighter than the background.
-    std::shared_ptr<const surface> surface;
+    // A drawn scene (the Moon) in place of the sky, gradient and regions; stars stay in its sky.
+    std::shared_ptr<const surface> scene;
 
     std::vector<flash_spec> flashes;
     double flash_sigma = 0.8; // flash spot radius: the neighbours get about 46 % of the peak
@@ -96,10 +95,6 @@ struct point {
 
 // What was put into the file.
 struct ground_truth {
-    // A drawn scene (the Moon) in place of the sky, gradient and regions: its noise-free level at
-    // each pixel. Stars are kept where it is no brighter than the background.
-    std::shared_ptr<const surface> surface;
-
     std::vector<flash_spec> flashes; // as given, clipped to the frames written
     std::vector<point> stars;        // mean centres, rounded
     std::vector<point> hot_pixels;

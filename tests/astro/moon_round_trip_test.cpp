@@ -66,7 +66,7 @@ trip_case random_case(std::mt19937_64& rng, std::int32_t width, std::int32_t hei
                     ++on;
                     lit += sun_cosine_at(e, *at) > 0 ? 1 : 0;
                 }
-        c.terminator_in_view = lit > on / 20 && lit < on - on / 20;
+        c.terminator_in_view = lit > on * 3 / 20 && lit < on * 17 / 20;
         if (c.terminator_in_view) break;
     }
     return c;
@@ -84,11 +84,13 @@ struct trip_result {
     std::string disk_note, orientation;
     bool limb_found = false;
     double rotation = 0, rotation_err = 0;
+    bool oriented = false;
     disk_circle disk;
 };
 
-trip_result run_trip(const trip_case& c, std::mt19937_64& rng,
-                     const std::shared_ptr<const synth::moon_albedo>& albedo) {
+trip_result run_trip(const trip_case& c, std::uint64_t seed, const std::shared_ptr<const synth::moon_albedo>& albedo,
+                     bool give_rotation) {
+    std::mt19937_64 rng(seed);
     synth::params p = synth::default_params(16);
     p.width = c.width;
     p.height = c.height;
@@ -110,7 +112,7 @@ trip_result run_trip(const trip_case& c, std::mt19937_64& rng,
     s.earthshine = 150;
     s.sunlit = 1900;
     const auto scene = std::make_shared<const synth::moon_scene>(s, albedo);
-    p.surface = scene;
+    p.scene = scene;
     p.bright_region = p.dark_region = false;
     // Flashes at random places of the disk in the frame, one in three near the limb.
     trip_result r;
@@ -145,7 +147,7 @@ trip_result run_trip(const trip_case& c, std::mt19937_64& rng,
     o.fs = &fs;
     o.moon.site = c.site;
     o.moon.mirror = c.mirror;
-    if (!c.terminator_in_view) o.moon.rotation_deg = c.rotation;
+    if (give_rotation) o.moon.rotation_deg = c.rotation;
     std::vector<report::observation> seen;
     o.observed = [&](const report::observation& obs, const std::string&) { seen.push_back(obs); };
     request.sinks = report::observation_sinks(o);
@@ -156,13 +158,14 @@ trip_result run_trip(const trip_case& c, std::mt19937_64& rng,
     r.limb_found = obs.moon.limb.found;
     r.disk_note = obs.moon.limb.why_not;
     r.rotation = obs.moon.view.orientation_deg;
+    r.oriented = obs.moon.oriented;
     r.rotation_err = obs.moon.view.orientation_err_deg;
     r.disk = obs.moon.limb.disk;
     r.orientation = obs.moon.orientation_source + "; candidates:";
     for (std::size_t i = 0; i < obs.candidates.size(); ++i) {
         const detect::detection& d = obs.candidates[i].c.peak.det;
-        r.orientation += " " + std::to_string(d.x) + "," + std::to_string(d.y) +
-                         " " + obs.candidates[i].position.why_not;
+        r.orientation +=
+            " " + std::to_string(d.x) + "," + std::to_string(d.y) + " " + obs.candidates[i].position.why_not;
     }
     r.orientation += "; flashes:";
     for (const synth::flash_spec& f : p.flashes) r.orientation += " " + std::to_string(f.x) + "," + std::to_string(f.y);
@@ -192,7 +195,15 @@ TEST(MoonRoundTrip, FlashesAreFoundWhereTheyWerePut) {
     int placed = 0;
     for (int k = 0; k < cases; ++k) {
         const trip_case c = random_case(rng, width, height);
-        const trip_result r = run_trip(c, rng, albedo);
+        // As an observer would: the turn is given when the frame shows no terminator, or when the
+        // scan says it could not measure it.
+        const std::uint64_t seed = rng();
+        bool given = !c.terminator_in_view;
+        trip_result r = run_trip(c, seed, albedo, given);
+        if (!given && r.limb_found && !r.oriented) {
+            given = true;
+            r = run_trip(c, seed, albedo, true);
+        }
         ASSERT_TRUE(r.limb_found) << "case " << k << ": " << r.disk_note;
         if (table)
             std::printf(
@@ -213,7 +224,7 @@ TEST(MoonRoundTrip, FlashesAreFoundWhereTheyWerePut) {
                 std::printf("%4d  %s  %-19s  %6.1f  %-6s  %5zu  %7.2f  %7.2f  %5.3f  %7.3f  %7.3f  %s\n", k,
                             ser::format_utc(c.ticks).c_str(), site, c.rotation, c.mirror ? "yes" : "no", f,
                             t.truth.lat_deg, t.truth.lon_deg, t.rho, err, r.found[f]->err_deg,
-                            c.terminator_in_view ? "measured" : "given");
+                            given ? "given" : "measured");
             }
             EXPECT_LT(err, t.rho > near_limb_rho ? 2.0 : 1.0)
                 << "case " << k << " flash " << f << " at " << t.truth.lat_deg << "," << t.truth.lon_deg;

@@ -149,7 +149,7 @@ TEST_F(ReportFiles, CsvHasTheColumnsInOrderAndOneRowPerCandidate) {
     const std::string csv = fast_->file("m1_candidates.csv");
     EXPECT_EQ(csv.substr(0, csv.find("\r\n")),
               "candidate,file,peak_frame,first_frame,last_frame,x,y,utc_peak,utc_start,time_source,duration_frames,"
-              "peak_sigma,peak_excess,integrated_excess,highest_threshold,thresholds,detections");
+              "peak_sigma,peak_excess,integrated_excess,highest_threshold,thresholds,detections,lat,lon,lat_lon_err");
     const auto rows = parse_csv(csv);
     ASSERT_TRUE(rows);
     ASSERT_EQ(rows->size(), 3u);

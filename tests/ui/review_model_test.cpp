@@ -140,11 +140,12 @@ TEST_F(review_test, CsvHasTheColumnsTheMarkAndRfc4180Quoting) {
     ASSERT_EQ(review.candidates().size(), 1U);
     review.set_mark(0, verdict::real);
     const std::string csv = review.csv();
-    EXPECT_EQ(csv,
-              "candidate,file,peak_frame,first_frame,last_frame,x,y,utc_peak,utc_start,time_source,duration_frames,"
-              "peak_sigma,peak_excess,integrated_excess,highest_threshold,thresholds,detections,mark\r\n"
-              "3,\"m,\"\"1\"\".ser\",40,40,41,100,80,2026-12-08T21:14:04.458Z,2026-12-08T21:14:04.458Z,trailer,2,"
-              "31.25,600.0,2100.5,60,60 57 54,8,real\r\n");
+    EXPECT_EQ(
+        csv,
+        "candidate,file,peak_frame,first_frame,last_frame,x,y,utc_peak,utc_start,time_source,duration_frames,"
+        "peak_sigma,peak_excess,integrated_excess,highest_threshold,thresholds,detections,lat,lon,lat_lon_err,mark\r\n"
+        "3,\"m,\"\"1\"\".ser\",40,40,41,100,80,2026-12-08T21:14:04.458Z,2026-12-08T21:14:04.458Z,trailer,2,"
+        "31.25,600.0,2100.5,60,60 57 54,8,,,,real\r\n");
     ASSERT_TRUE(review.export_csv(root / "out.csv"));
     EXPECT_EQ(read_text(root / "out.csv"), csv);
 }
