@@ -5,7 +5,7 @@ set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
 packages=(g++ clang clang-format libclang-rt-14-dev cmake ninja-build pkg-config
-          libgtest-dev libgmock-dev libcli11-dev nlohmann-json3-dev libpng-dev libxml2-dev liberfa-dev
+          libgtest-dev libgmock-dev libcli11-dev nlohmann-json3-dev libpng-dev libjpeg62-turbo-dev libxml2-dev liberfa-dev
           qt6-base-dev qt6-base-dev-tools libgl-dev libglx-dev
           xvfb xauth fonts-dejavu-core)
 missing=()
@@ -24,6 +24,21 @@ fi
 # A compiler cache, where the machine has one, makes rebuilds of unchanged files free.
 launcher=()
 if command -v ccache >/dev/null; then launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache); fi
+# The lunar albedo map that `serflash synth` paints the Moon with: one file taken out of Debian's
+# stellarium-data package, which is not installed. Kept outside the source tree.
+moon_map_dir=${SERFLASH_MOON_MAP_DIR:-/var/cache/serflash}
+if [ ! -s "$moon_map_dir/moon_4k.jpg" ]; then
+  if mkdir -p "$moon_map_dir" 2>/dev/null && [ -w "$moon_map_dir" ]; then
+    tmp=$(mktemp -d) && chmod 755 "$tmp"
+    if (cd "$tmp" && apt-get download -qq stellarium-data >/dev/null 2>&1); then
+      dpkg-deb --fsys-tarfile "$tmp"/stellarium-data_*.deb |
+        tar -x -C "$tmp" ./usr/share/stellarium/textures/moon_4k.jpg &&
+        mv "$tmp/usr/share/stellarium/textures/moon_4k.jpg" "$moon_map_dir/moon_4k.jpg"
+    fi
+    rm -rf "$tmp"
+  fi
+  [ -s "$moon_map_dir/moon_4k.jpg" ] || echo "setup: no lunar albedo map; serflash synth draws a made-up surface"
+fi
 
 configure() {  # build-dir, extra cmake args...
   local dir=$1; shift

@@ -218,11 +218,14 @@ command_runner add_scan_command(CLI::App& app) {
                     "FILE|VALUE: the photometric zero point, a file written by `serflash calibrate` or the "
                     "magnitude of one count per second in R; each candidate then gets peak_mag, peak_mag_err "
                     "and energy_j");
+    add_moon_options(cmd, c->moon, "The Moon (each candidate's selenographic position)");
 
     const auto check = [c] {
         bool bad = false;
         c->request.zero_point = zero_point_from_option(c->zero_point, "scan", bad);
-        return !bad && finish_request(*c) ? 0 : 2;
+        if (bad || !finish_request(*c) || !finish_moon_options(c->moon, "scan")) return 2;
+        c->request.moon = c->moon.options;
+        return 0;
     };
     return {check, [c]() -> int {
                 catch_interrupts();

@@ -1,6 +1,7 @@
 #include "cli/commands.h"
 #include "cli/synth_night_options.h"
 #include "cli/synth_brightness.h"
+#include "cli/synth_moon.h"
 #include "ser/frame_times.h"
 #include "synth/synth.h"
 
@@ -12,6 +13,7 @@
 #include <cstdio>
 #include <iostream>
 #include <optional>
+#include <sstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -90,6 +92,8 @@ struct synth_options {
     std::vector<std::pair<CLI::Option*, double synth::params::*>> levels;
     std::vector<CLI::Option*> time_options; // any of them given asks for time stamps
     synth::params checked;                  // what is written: the typed values over the defaults
+    synth_moon_cli moon;
+    std::ostringstream moon_text; // what the drawn Moon is, printed with the file
     std::shared_ptr<night_options> night;
     std::optional<synth::night_params> night_checked; // set when a night is asked for
     synth_brightness brightness;
@@ -216,6 +220,7 @@ command_runner add_synth_command(CLI::App& app) {
                     "the scene; other values only label the file")
         ->capture_default_str();
     cmd->add_flag("--swap-bytes", g.swap_bytes, "Store 16-bit samples high byte first");
+    add_synth_moon_options(cmd, o->moon);
 
     cmd->add_option("--file-id", g.file_id, "FileID text of the header (14 bytes at most)")->capture_default_str();
     cmd->add_option("--observer", g.observer, "Observer text (40 bytes at most)")->capture_default_str();
@@ -287,10 +292,13 @@ command_runner add_synth_command(CLI::App& app) {
             std::cerr << "serflash synth: " << bad << "\n";
             return 2;
         }
+        o->moon_text.str("");
+        if (!apply_synth_moon(o->moon, p, o->moon_text, std::cerr)) return 2;
         o->checked = p;
         if (night_requested(*o->night)) {
             o->night_checked = night_from_options(*o->night, *cmd, p);
             if (!o->night_checked) return 2;
+            o->night_checked->surface_override = p.scene; // the Moon, when drawn
         }
         return 0;
     };
@@ -302,6 +310,7 @@ command_runner add_synth_command(CLI::App& app) {
                         std::cerr << "serflash synth: " << r.error << "\n";
                         return 1;
                     }
+                    std::cout << o->moon_text.str();
                     print_night(o->out, r.truth);
                     return 0;
                 }
@@ -313,6 +322,7 @@ command_runner add_synth_command(CLI::App& app) {
                 }
                 std::cout << "wrote " << o->out << ": " << p.width << " x " << p.height << " samples, " << p.depth
                           << " bits\n";
+                std::cout << o->moon_text.str();
                 print_truth(p, r.truth);
                 return 0;
             }};

@@ -1,5 +1,6 @@
 #pragma once
 // The options of `serflash scan`, for every command that scans files as it does.
+#include "cli/moon_options.h"
 #include "cli/scan_runner.h"
 
 #include <array>
@@ -28,6 +29,7 @@ struct scan_cli {
     // How the progress is shown, from --progress and --quiet.
     progress_mode progress_shown() const;
     std::string zero_point;
+    moon_cli moon;
 };
 
 void add_output_options(CLI::App* cmd, scan_cli& c);

@@ -233,6 +233,7 @@ scan_run run_scan_request(const scan_request& request, std::ostream& out, std::o
     std::map<std::string, std::deque<std::vector<std::string>>> candidate_lines;
     report::observation_options observation;
     observation.zero_point = request.zero_point;
+    observation.moon = request.moon;
     observation.observed = [&](const report::observation& o, const std::string& problem) {
         std::vector<std::string> lines;
         for (const report::measured_candidate& m : o.candidates) lines.push_back(report::candidate_line(m, o.times));

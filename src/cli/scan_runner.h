@@ -4,6 +4,7 @@
 #include "cli/progress_display.h"
 #include "detect/batch.h"
 #include "photometry/zero_point.h"
+#include "report/moon_observation.h"
 
 #include <array>
 #include <cstdint>
@@ -35,6 +36,7 @@ struct scan_request {
     bool reference = false; // the straightforward scan instead of the fast one
     double fps = 0.0;       // frame rate for times from the header of files without time stamps
     std::optional<photometry::zero_point> zero_point; // the candidates' magnitudes and energies
+    report::moon_options moon; // the site, turn and mirror, for the candidates' places on the Moon
 };
 
 struct scan_run {

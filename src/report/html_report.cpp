@@ -3,6 +3,7 @@
 #include "detect/format.h"
 #include "detect/work_pool.h"
 #include "report/csv.h"
+#include "report/moon_picture.h"
 #include "report/png_image.h"
 #include "report/tables.h"
 #include "ser/text_cp932.h"
@@ -201,6 +202,75 @@ image8 cutout_strip(const measured_candidate& m) {
     return img;
 }
 
+std::string degrees(double v) { return number(v, degrees_decimals) + " deg"; }
+
+// The disk, its orientation and the ephemeris, with the picture; nothing when the Moon was not looked for.
+std::string moon_section(const observation& o) {
+    const moon_observation& m = o.moon;
+    if (!m.looked) return {};
+    std::string s = "<h2>Moon</h2>\n<table>\n";
+    if (m.limb.found) {
+        const astro::disk_circle& d = m.limb.disk;
+        s += row("Disk", "centre x " + number(d.x, 2) + " +- " + number(d.x_err, 2) + ", y " + number(d.y, 2) + " +- " +
+                             number(d.y_err, 2) + ", radius " + number(d.radius, 2) + " +- " + number(d.radius_err, 2) +
+                             " pixels") +
+             row("Limb fitted", std::to_string(m.limb.points) + " edge points over " + number(m.limb.arc_deg, 0) +
+                                    " deg of arc, scatter " + number(m.limb.rms_px, 2) + " pixels");
+    } else {
+        s += row("Disk", m.limb.why_not);
+    }
+    s += row("Frames averaged", std::to_string(m.frames_averaged) + " from frame " + std::to_string(m.first_frame));
+    s += row("Orientation",
+             (m.oriented ? degrees(m.view.orientation_deg) + " +- " + degrees(m.view.orientation_err_deg) +
+                               " (celestial north, counterclockwise from up), " + m.orientation_source
+                         : "unknown: " + m.orientation_source));
+    s += row("Mirror", m.view.mirror ? "yes (the optics flip the image)" : "no");
+    if (m.scale_arcsec_per_px > 0) s += row("Image scale", number(m.scale_arcsec_per_px, 4) + " arcsec per pixel");
+    s += row("Site", m.site ? "latitude " + degrees(m.site->lat_deg) + ", longitude " + degrees(m.site->lon_deg) +
+                                  " (east positive), height " + number(m.site->height_m, 0) + " m"
+                            : "not given");
+    if (m.ephemeris) {
+        const astro::moon_ephemeris& e = *m.ephemeris;
+        s += row("Ephemeris at", m.utc_ticks ? ser::format_utc(*m.utc_ticks) : "") +
+             row("Semi-diameter",
+                 number(e.semidiameter_arcsec, 1) + " arcsec, distance " + number(e.distance_km, 0) + " km") +
+             row("Libration",
+                 "longitude " + degrees(e.libration_lon_deg) + ", latitude " + degrees(e.libration_lat_deg)) +
+             row("Position angles",
+                 "axis " + degrees(e.axis_pa_deg) + ", bright limb " + degrees(e.bright_limb_pa_deg)) +
+             row("Sun", "colongitude " + degrees(e.sun_colongitude_deg) + ", illuminated fraction " +
+                            number(e.illuminated_fraction, 3));
+        if (!m.ephemeris_note().empty()) s += row("Note", m.ephemeris_note());
+    } else {
+        s += row("Ephemeris", "none: the file's frames have no time");
+    }
+    s += "</table>\n";
+    std::vector<astro::image_point> marks;
+    for (const measured_candidate& c : o.candidates)
+        marks.push_back({static_cast<double>(c.c.peak.det.x), static_cast<double>(c.c.peak.det.y)});
+    std::string error;
+    const std::vector<std::uint8_t> png = encode_png(moon_picture(m, marks), &error);
+    if (!png.empty())
+        s +=
+            "<p>The averaged frames with the limb fitted (red, its edge points yellow), the selenographic grid every " +
+            number(grid_step_deg, 0) +
+            " deg (green) and the candidates (blue rings):</p>\n<img alt=\"the Moon\" "
+            "src=\"data:image/png;base64," +
+            base64(png) + "\">\n";
+    return s;
+}
+
+// A candidate's place on the Moon, or why it has none.
+std::string position_text(const observation& o, const measured_candidate& m) {
+    if (!o.moon.looked) return {};
+    const candidate_position& p = m.position;
+    if (!p.at) return "none: " + p.why_not;
+    std::string text = "latitude " + degrees(p.at->at.lat_deg) + ", longitude " + degrees(p.at->at.lon_deg) +
+                       " (east positive), +- " + degrees(p.at->err_deg);
+    if (!o.moon.ephemeris_note().empty()) text += "; " + o.moon.ephemeris_note();
+    return text;
+}
+
 std::string report_html(const observation& o, std::string_view extra_section) {
     std::string s = "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n<title>Flash candidates: " +
                     escape(o.name) + "</title>\n";
@@ -275,6 +345,7 @@ std::string report_html(const observation& o, std::string_view extra_section) {
         s += "</table>\n";
     }
 
+    s += moon_section(o);
     s += extra_section;
     s += "<h2>Candidates (" + std::to_string(o.candidates.size()) + ")</h2>\n";
     // Compressing the cut-out strips is most of the page's work: they are made on every core,
@@ -308,8 +379,9 @@ std::string report_html(const observation& o, std::string_view extra_section) {
                              number(k.peak.excess(), counts_decimals) + " counts above the mean " +
                              number(k.peak.det.mean, counts_decimals)) +
              row("Integrated excess (5 x 5 box)", number(m.integrated_excess, counts_decimals) + " counts") +
-             row("Thresholds", thresholds_text(k.thresholds)) + row("Detections", std::to_string(k.detections)) +
-             "</table>\n";
+             row("Thresholds", thresholds_text(k.thresholds)) + row("Detections", std::to_string(k.detections));
+        if (const std::string where = position_text(o, m); !where.empty()) s += row("On the Moon", where);
+        s += "</table>\n";
         const std::vector<std::uint8_t>& png = strips[index];
         const std::string& error = strip_errors[index];
         std::string frames;

@@ -292,7 +292,7 @@ ser::frame_times frame_times_of(platform::file_system& fs, const detect::scan_jo
 }
 
 observation observe(ser::ser_reader& reader, const detect::scan_job& job, const std::string& result_dir,
-                    const scan_records& records, const vetting_limits& limits) {
+                    const scan_records& records, const vetting_limits& limits, const moon_options& moon) {
     observation o;
     o.path = job.path;
     o.path_from_results = path_from_folder(job.path, result_dir);
@@ -322,6 +322,8 @@ observation observe(ser::ser_reader& reader, const detect::scan_job& job, const 
     for (std::size_t f = 0; f < lowest.size(); ++f) examined[f] = lowest[f] > 0;
     o.noise = fit_noise(detect::sweep_mirrored(reader, job.settings, job.switches, examined), lowest, o.settings);
     for (measured_candidate& m : o.candidates) m.noise_expected = o.noise.expected(m.c.peak.significance());
+    o.moon = observe_moon(reader, o.times, job.settings.start_frame, job.settings.packet_size, moon);
+    for (measured_candidate& m : o.candidates) m.position = position_on_moon(o.moon, m.c, o.times);
     return o;
 }
 

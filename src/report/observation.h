@@ -8,6 +8,7 @@
 #include "platform/file_io.h"
 #include "report/noise_expected.h"
 #include "report/vetting.h"
+#include "report/moon_observation.h"
 #include "ser/frame_times.h"
 #include "ser/ser_reader.h"
 
@@ -65,6 +66,7 @@ struct measured_candidate {
     // Candidates at least this significant that noise alone would give in the frames examined.
     double noise_expected = 0.0;
     candidate_brightness brightness;
+    candidate_position position; // on the Moon, or why not (nothing when the Moon was not looked for)
 };
 
 struct observation {
@@ -85,6 +87,7 @@ struct observation {
     std::vector<measured_candidate> candidates;
     noise_model noise;
     vetting_limits limits;
+    moon_observation moon; // the disk, its orientation and the ephemeris
 
     // The UTC text of a frame, or empty when its time is unknown.
     std::string utc_text(std::int32_t frame) const;
@@ -100,7 +103,8 @@ struct scan_records {
 // Groups the records into candidates and measures each on the file (whose header the reader
 // has read), whose results are in result_dir. Reads each frame it needs once.
 observation observe(ser::ser_reader& reader, const detect::scan_job& job, const std::string& result_dir,
-                    const scan_records& records, const vetting_limits& limits = {});
+                    const scan_records& records, const vetting_limits& limits = {},
+                    const moon_options& moon = {});
 
 // The frame times of a job's file: its time stamps, or its header's start and the job's frame
 // rate; none when the file cannot be opened.

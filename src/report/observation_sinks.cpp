@@ -28,7 +28,7 @@ public:
     void pass_ended(const detect::pass_report& pass) override { records_.passes.push_back(pass); }
     void scan_finished(std::int32_t, std::int32_t) override {
         platform::file_system& fs = options_.fs != nullptr ? *options_.fs : platform::native_file_system();
-        observation o = observe(reader_, job_, result_dir_, records_);
+        observation o = observe(reader_, job_, result_dir_, records_, {}, options_.moon);
         if (options_.zero_point) measure_brightness(reader_, o, *options_.zero_point, std::nullopt);
         const std::string base = base_of_folder(result_dir_, job_.path);
         std::string problem;

@@ -15,6 +15,7 @@ namespace serflash::report {
 struct observation_options {
     platform::file_system* fs = nullptr;              // null: the machine's file system
     std::optional<photometry::zero_point> zero_point; // measure the candidates' brightness against it
+    moon_options moon;                                // the set-up, for the selenographic positions
     // Told, on the thread that scanned the file, what was written for it; problem is empty
     // when all three files were written.
     std::function<void(const observation& o, const std::string& problem)> observed;

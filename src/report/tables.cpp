@@ -101,6 +101,11 @@ std::string energy_text(const json& value) {
 using om = const measured_candidate&;
 using ob = const observation&;
 
+// A candidate's selenographic position, or null.
+json position_value(om m, double located_point_value(const astro::located_point&)) {
+    return m.position.at ? json(located_point_value(*m.position.at)) : json(nullptr);
+}
+
 // The candidate record. The CSV table holds these columns in this order; each candidate's JSON
 // object holds them too, followed by its light curve.
 const candidate_column columns[] = {
@@ -125,6 +130,12 @@ const candidate_column columns[] = {
     {"noise_expected", significant_text, [](ob, om m) { return number_or_null(m.noise_expected); }},
     {"end_x", plain_text, [](ob, om m) -> json { return m.end_x; }},
     {"end_y", plain_text, [](ob, om m) -> json { return m.end_y; }},
+    {"lat", decimals_text<degrees_decimals>,
+     [](ob, om m) { return position_value(m, [](const astro::located_point& p) { return p.at.lat_deg; }); }},
+    {"lon", decimals_text<degrees_decimals>,
+     [](ob, om m) { return position_value(m, [](const astro::located_point& p) { return p.at.lon_deg; }); }},
+    {"lat_lon_err", decimals_text<degrees_decimals>,
+     [](ob, om m) { return position_value(m, [](const astro::located_point& p) { return p.err_deg; }); }},
     {"peak_mag", decimals_text<magnitude_decimals>, [](ob, om m) { return number_or_null(m.brightness.peak_mag); }},
     {"peak_mag_err", decimals_text<magnitude_decimals>,
      [](ob, om m) { return number_or_null(m.brightness.peak_mag_err); }},
@@ -151,11 +162,60 @@ json noise_json(const noise_model& n) {
     return {
         {"method", n.method},     {"note", n.note},   {"trials", n.trials},      {"mirrored_events", n.mirrored_events},
         {"fit_from", n.fit_from}, {"slope", n.slope}, {"intercept", n.intercept}};
+
+json ephemeris_json(const astro::moon_ephemeris& e) {
+    return json{{"ra_deg", e.ra_deg},
+                {"dec_deg", e.dec_deg},
+                {"distance_km", e.distance_km},
+                {"semidiameter_arcsec", e.semidiameter_arcsec},
+                {"libration_lon_deg", e.libration_lon_deg},
+                {"libration_lat_deg", e.libration_lat_deg},
+                {"axis_pa_deg", e.axis_pa_deg},
+                {"bright_limb_pa_deg", e.bright_limb_pa_deg},
+                {"illuminated_fraction", e.illuminated_fraction},
+                {"sun_colongitude_deg", e.sun_colongitude_deg},
+                {"sun_selenographic_lat_deg", e.sun_selenographic_lat_deg},
+                {"topocentric", e.topocentric}};
+}
+
+// The disk, its orientation and the ephemeris of the file; null when the Moon was not looked for.
+json moon_json(const observation& o) {
+    const moon_observation& m = o.moon;
+    if (!m.looked) return nullptr;
+    json disk = nullptr;
+    if (m.limb.found) {
+        const astro::disk_circle& d = m.limb.disk;
+        disk = {{"x", d.x},
+                {"y", d.y},
+                {"radius", d.radius},
+                {"radius_err", d.radius_err},
+                {"x_err", d.x_err},
+                {"y_err", d.y_err},
+                {"points", m.limb.points},
+                {"arc_deg", m.limb.arc_deg},
+                {"rms_px", m.limb.rms_px}};
+    }
+    json site = nullptr;
+    if (m.site) site = {{"lat_deg", m.site->lat_deg}, {"lon_deg", m.site->lon_deg}, {"height_m", m.site->height_m}};
+    return json{{"disk", disk},
+                {"disk_note", text_or_null(m.limb.found ? std::string{} : m.limb.why_not)},
+                {"frames_averaged", m.frames_averaged},
+                {"orientation_deg", m.oriented ? json(m.view.orientation_deg) : json(nullptr)},
+                {"orientation_err_deg", m.oriented ? json(m.view.orientation_err_deg) : json(nullptr)},
+                {"orientation_source", m.orientation_source},
+                {"mirror", m.view.mirror},
+                {"scale_arcsec_per_px", m.scale_arcsec_per_px > 0 ? json(m.scale_arcsec_per_px) : json(nullptr)},
+                {"site", site},
+                {"utc", text_or_null(m.utc_ticks ? ser::format_utc(*m.utc_ticks) : std::string{})},
+                {"ephemeris", m.ephemeris ? ephemeris_json(*m.ephemeris) : json(nullptr)},
+                {"ephemeris_note", text_or_null(m.ephemeris_note())}};
 }
 
 json candidate_json(const observation& o, const measured_candidate& m) {
     json out = json::object();
     for (const candidate_column& column : columns) out[column.name] = column.to_json(o, m);
+    if (o.moon.looked)
+        out["position_note"] = text_or_null(m.position.at ? o.moon.ephemeris_note() : m.position.why_not);
     out["light_curve"] = light_curve_json(o, m);
     out["measures"] = measures_json(m);
     return out;
@@ -279,6 +339,7 @@ std::string candidates_json(const observation& o) {
                    {"passes", passes},
                    {"scattered_frames", scattered},
                    {"noise", noise_json(o.noise)},
+                   {"moon", moon_json(o)},
                    {"candidates", candidates}};
     return doc.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
 }

@@ -16,6 +16,7 @@ namespace serflash::report {
 inline constexpr int sigma_decimals = 2;
 inline constexpr int counts_decimals = 1;
 inline constexpr int magnitude_decimals = 3;
+inline constexpr int degrees_decimals = 3;
 
 // One column of the candidate record, as the CSV table and the JSON document both write it:
 // the value is computed once (to_json) and the CSV field is written from that value (to_text),

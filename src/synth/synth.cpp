@@ -56,7 +56,9 @@ point place(const params& p, random_source& rng, const std::vector<point>& taken
         best = c;
         const auto near = [&](point o) { return std::abs(o.x - c.x) < 9 && std::abs(o.y - c.y) < 9; };
         const auto region_near = [&](double dx, double dy) {
-            return in_bright_region(p, c.x + dx, c.y + dy) || in_dark_region(p, c.x + dx, c.y + dy);
+            const auto x = static_cast<std::int32_t>(c.x + dx), y = static_cast<std::int32_t>(c.y + dy);
+            if (p.scene) return p.scene->region(x, y) != surface_region::sky;
+            return in_bright_region(p, x, y) || in_dark_region(p, x, y);
         };
         if (region_near(0, 0) || region_near(9, 0) || region_near(-9, 0) || region_near(0, 9) || region_near(0, -9))
             continue;
@@ -116,7 +118,7 @@ bool generate(const params& p, platform::output_file& out, ground_truth& truth) 
     std::vector<float> spread(n);
     for (std::int32_t y = 0; y < p.height; ++y) {
         for (std::int32_t x = 0; x < p.width; ++x) {
-            const double v = sky_level(p, x, y);
+            const double v = p.scene ? p.scene->brightness(x, y) : sky_level(p, x, y);
             const std::size_t i = static_cast<std::size_t>(y) * w + static_cast<std::size_t>(x);
             level[i] = static_cast<float>(v);
             spread[i] = static_cast<float>(std::sqrt(p.noise * p.noise + p.shot_noise * std::max(v, 0.0)));

@@ -2,8 +2,10 @@
 // Deterministic synthetic SER files: background with noise, stars, hot pixels, flashes.
 // The same parameters (seed included) always give the same bytes.
 #include "platform/file_io.h"
+#include "synth/surface.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -46,6 +48,9 @@ struct params {
 
     std::int32_t hot_pixels = 6;
     double hot_level = 4000.0;
+
+    // A drawn scene (the Moon) in place of the sky, gradient and regions; stars stay in its sky.
+    std::shared_ptr<const surface> scene;
 
     std::vector<flash_spec> flashes;
     double flash_sigma = 0.8; // flash spot radius: the neighbours get about 46 % of the peak

@@ -150,7 +150,7 @@ TEST_F(ReportFiles, CsvHasTheColumnsInOrderAndOneRowPerCandidate) {
     EXPECT_EQ(csv.substr(0, csv.find("\r\n")),
               "candidate,file,peak_frame,first_frame,last_frame,x,y,utc_peak,utc_start,time_source,duration_frames,"
               "peak_sigma,peak_excess,integrated_excess,highest_threshold,thresholds,detections,class,noise_expected,"
-              "end_x,end_y,peak_mag,peak_mag_err,energy_j");
+              "end_x,end_y,lat,lon,lat_lon_err,peak_mag,peak_mag_err,energy_j");
     const auto rows = parse_csv(csv);
     ASSERT_TRUE(rows);
     ASSERT_EQ(rows->size(), 3u);

@@ -144,9 +144,9 @@ TEST_F(review_test, CsvHasTheColumnsTheMarkAndRfc4180Quoting) {
         csv,
         "candidate,file,peak_frame,first_frame,last_frame,x,y,utc_peak,utc_start,time_source,duration_frames,"
         "peak_sigma,peak_excess,integrated_excess,highest_threshold,thresholds,detections,class,noise_expected,end_x,"
-        "end_y,mark\r\n"
+        "end_y,lat,lon,lat_lon_err,peak_mag,peak_mag_err,energy_j,mark\r\n"
         "3,\"m,\"\"1\"\".ser\",40,40,41,100,80,2026-12-08T21:14:04.458Z,2026-12-08T21:14:04.458Z,trailer,2,"
-        "31.25,600.0,2100.5,60,60 57 54,8,,,,,real\r\n"); // a version 1 file: no class yet
+        "31.25,600.0,2100.5,60,60 57 54,8,,,,,,,,,,,real\r\n"); // a version 1 file: no class yet
     ASSERT_TRUE(review.export_csv(root / "out.csv"));
     EXPECT_EQ(read_text(root / "out.csv"), csv);
 }
