@@ -15,29 +15,6 @@ namespace {
 
 constexpr int strip_gap = 4; // pixels between the cut-outs of a strip
 
-std::string escape(std::string_view text) {
-    std::string out;
-    for (const char c : text) {
-        switch (c) {
-            case '&':
-                out += "&amp;";
-                break;
-            case '<':
-                out += "&lt;";
-                break;
-            case '>':
-                out += "&gt;";
-                break;
-            case '"':
-                out += "&quot;";
-                break;
-            default:
-                out += c;
-        }
-    }
-    return out;
-}
-
 std::string base64(const std::vector<std::uint8_t>& bytes) {
     static constexpr char digits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
     std::string out;
@@ -75,7 +52,7 @@ std::string header_time(std::int64_t ticks, bool utc) {
 }
 
 std::string row(const std::string& name, const std::string& value) {
-    return "<tr><th>" + escape(name) + "</th><td>" + escape(value) + "</td></tr>\n";
+    return "<tr><th>" + html_escape(name) + "</th><td>" + html_escape(value) + "</td></tr>\n";
 }
 
 std::string pass_line(const detect::pass_report& p) {
@@ -150,7 +127,7 @@ std::string light_curve_svg(const observation& o, const measured_candidate& m) {
                  "\" font-size=\"10\" text-anchor=\"middle\">" + label + "</text>\n";
             if (!utc.empty() && i % 10 == 0)
                 s += "<text x=\"" + f2(px(i)) + "\" y=\"" + f2(h - bottom + 28) +
-                     "\" font-size=\"9\" text-anchor=\"middle\">" + escape(utc.substr(11, 12)) + "</text>\n";
+                     "\" font-size=\"9\" text-anchor=\"middle\">" + html_escape(utc.substr(11, 12)) + "</text>\n";
         }
     }
     for (const double v : {hi - pad, 0.0, lo + pad})
@@ -162,6 +139,29 @@ std::string light_curve_svg(const observation& o, const measured_candidate& m) {
 }
 
 } // namespace
+
+std::string html_escape(std::string_view text) {
+    std::string out;
+    for (const char c : text) {
+        switch (c) {
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            default:
+                out += c;
+        }
+    }
+    return out;
+}
 
 image8 cutout_strip(const measured_candidate& m) {
     constexpr int side = 2 * cutout_half + 1;
@@ -199,12 +199,12 @@ image8 cutout_strip(const measured_candidate& m) {
 
 std::string report_html(const observation& o, std::string_view extra_section) {
     std::string s = "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n<title>Flash candidates: " +
-                    escape(o.name) + "</title>\n";
+                    html_escape(o.name) + "</title>\n";
     s += "<style>body{font-family:sans-serif;margin:1.5em;color:#222}table{border-collapse:collapse;margin:.5em 0}"
          "th,td{border:1px solid #ccc;padding:2px 8px;text-align:left}th{background:#f3f3f3}"
          "img.strip{image-rendering:pixelated;image-rendering:crisp-edges;display:block;margin:.5em 0}"
          "section.candidate{border-top:2px solid #999;margin-top:1.5em}</style>\n</head>\n<body>\n";
-    s += "<h1>Flash candidates: " + escape(o.name) + "</h1>\n";
+    s += "<h1>Flash candidates: " + html_escape(o.name) + "</h1>\n";
 
     s += "<h2>File</h2>\n<table>\n" + row("Path (from the results folder)", o.path_from_results) +
          row("Size", std::to_string(o.size) + " bytes") + row("Frames present", std::to_string(o.frames_present));
@@ -255,7 +255,7 @@ std::string report_html(const observation& o, std::string_view extra_section) {
     s += row("Bit shift", std::to_string(o.bit_shift)) + "</table>\n";
 
     s += "<h2>Coverage</h2>\n<ul class=\"passes\">\n";
-    for (const detect::pass_report& p : o.passes) s += "<li>" + escape(pass_line(p)) + "</li>\n";
+    for (const detect::pass_report& p : o.passes) s += "<li>" + html_escape(pass_line(p)) + "</li>\n";
     if (o.passes.empty()) s += "<li>No pass ran.</li>\n";
     s += "</ul>\n";
     if (!o.scattered.empty()) {
@@ -288,7 +288,7 @@ std::string report_html(const observation& o, std::string_view extra_section) {
         s += "<section class=\"candidate\" id=\"candidate-" + std::to_string(k.number) + "\">\n<h3>Candidate " +
              std::to_string(k.number) + ": frame " + std::to_string(k.peak.frame) + ", x " +
              std::to_string(k.peak.det.x) + ", y " + std::to_string(k.peak.det.y) +
-             (utc.empty() ? std::string{} : ", " + escape(utc)) + "</h3>\n<table>\n" +
+             (utc.empty() ? std::string{} : ", " + html_escape(utc)) + "</h3>\n<table>\n" +
              row("Frames", std::to_string(k.first_frame) + " to " + std::to_string(k.last_frame) + " (" +
                                std::to_string(k.duration_frames()) + ")") +
              row("Start (UTC)", o.utc_text(k.first_frame).empty() ? "unknown" : o.utc_text(k.first_frame)) +
@@ -306,10 +306,10 @@ std::string report_html(const observation& o, std::string_view extra_section) {
         const std::string alt =
             "frames " + frames + " around x " + std::to_string(k.peak.det.x) + ", y " + std::to_string(k.peak.det.y);
         if (png.empty())
-            s += "<p class=\"strip\">The cut-outs could not be made (" + escape(error) + ").</p>\n";
+            s += "<p class=\"strip\">The cut-outs could not be made (" + html_escape(error) + ").</p>\n";
         else
-            s += "<p>Cut-outs of 41 x 41 pixels, " + escape(alt) + ":</p>\n<img class=\"strip\" alt=\"" + escape(alt) +
-                 "\" src=\"data:image/png;base64," + base64(png) + "\">\n";
+            s += "<p>Cut-outs of 41 x 41 pixels, " + html_escape(alt) + ":</p>\n<img class=\"strip\" alt=\"" +
+                 html_escape(alt) + "\" src=\"data:image/png;base64," + base64(png) + "\">\n";
         s += light_curve_svg(o, m) + "</section>\n";
     }
     return s + "</body>\n</html>\n";

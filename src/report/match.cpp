@@ -1,7 +1,9 @@
 #include "report/match.h"
 
+#include "report/catalog.h"
 #include "report/csv.h"
 #include "report/tables.h"
+#include "report/text_file.h"
 #include "ser/frame_times.h"
 
 #include <nlohmann/json.hpp>
@@ -15,31 +17,6 @@ namespace serflash::report {
 namespace {
 
 constexpr double ticks_per_ms = 10'000.0;
-// Far more than the candidates of any night; keeps a video given by mistake out of memory.
-constexpr std::size_t max_candidates_file = std::size_t{256} << 20;
-
-std::optional<std::string> read_all(platform::file_system& fs, const std::string& path, std::string& error) {
-    auto in = fs.open_read(path);
-    if (!in) {
-        error = path + ": cannot be opened (" + in.reason() + ")";
-        return std::nullopt;
-    }
-    std::string text;
-    if (in->size() > static_cast<std::int64_t>(max_candidates_file)) {
-        error = path + ": larger than " + std::to_string(max_candidates_file >> 20) + " MiB, not a candidates file";
-        return std::nullopt;
-    }
-    char buf[65536];
-    for (std::size_t got; (got = in->read(buf, sizeof buf)) > 0;) {
-        text.append(buf, got);
-        if (text.size() > max_candidates_file) {
-            error = path + ": larger than " + std::to_string(max_candidates_file >> 20) + " MiB, not a candidates file";
-            return std::nullopt;
-        }
-    }
-    return text;
-}
-
 template <typename T>
 bool parse_number(const std::string& s, T& out) {
     const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), out);
@@ -79,18 +56,14 @@ bool read_candidate(const At& at, const Has& has, const std::string& where, stat
 // The columns a candidates table must have to be paired.
 constexpr const char* needed_columns[] = {"file", "peak_frame", "x", "y", "utc_peak", "peak_sigma"};
 
-std::optional<station> read_csv_station(const std::string& path, const std::string& text, std::string& error) {
-    std::string why;
-    const auto rows = parse_csv(text, &why);
-    if (!rows) {
-        error = path + ": not a readable CSV table: " + why;
-        return std::nullopt;
-    }
-    if (rows->empty()) {
+// A table of texts whose first row names the columns: a candidates table, or a catalogue.
+std::optional<station> read_table_station(const std::string& path, const std::vector<std::vector<std::string>>& rows,
+                                          std::string& error) {
+    if (rows.empty()) {
         error = path + ": empty, not a candidates table";
         return std::nullopt;
     }
-    const std::vector<std::string>& header = rows->front();
+    const std::vector<std::string>& header = rows.front();
     std::map<std::string, std::size_t> column;
     for (std::size_t i = 0; i < header.size(); ++i) column[header[i]] = i;
     for (const char* needed : needed_columns)
@@ -106,8 +79,8 @@ std::optional<station> read_csv_station(const std::string& path, const std::stri
         std::int64_t ticks;
     };
     std::map<std::string, std::vector<timed>> times_of_file;
-    for (std::size_t r = 1; r < rows->size(); ++r) {
-        const std::vector<std::string>& row = (*rows)[r];
+    for (std::size_t r = 1; r < rows.size(); ++r) {
+        const std::vector<std::string>& row = rows[r];
         if (row == header) continue; // tables joined one after another
         if (row.size() == 1 && row[0].empty()) continue;
         const auto where = path + ", row " + std::to_string(r + 1) + ": ";
@@ -139,6 +112,45 @@ std::optional<station> read_csv_station(const std::string& path, const std::stri
         if (const auto it = interval_of.find(c.file); it != interval_of.end())
             c.frame_interval = std::max(0.0, it->second);
     return st;
+}
+
+std::optional<station> read_csv_station(const std::string& path, const std::string& text, std::string& error) {
+    std::string why;
+    const auto rows = parse_csv(text, &why);
+    if (!rows) {
+        error = path + ": not a readable CSV table: " + why;
+        return std::nullopt;
+    }
+    return read_table_station(path, *rows, error);
+}
+
+// A catalogue document: its rows as the texts of its CSV table.
+std::optional<station> read_catalog_station(const std::string& path, const nlohmann::ordered_json& doc,
+                                            std::string& error) {
+    if (!doc.contains("columns") || !doc["columns"].is_array() || !doc.contains("rows") || !doc["rows"].is_array()) {
+        error = path + ": not a serflash catalogue (no columns or rows)";
+        return std::nullopt;
+    }
+    std::vector<std::vector<std::string>> rows(1);
+    for (const auto& column : doc["columns"]) {
+        if (!column.is_string()) {
+            error = path + ": not a serflash catalogue (a column name is not a text)";
+            return std::nullopt;
+        }
+        rows[0].push_back(column.get<std::string>());
+    }
+    for (const auto& row : doc["rows"]) {
+        if (!row.is_object()) {
+            error = path + ": a row of the catalogue is not an object";
+            return std::nullopt;
+        }
+        std::vector<std::string>& texts = rows.emplace_back();
+        for (const std::string& column : rows[0]) {
+            const auto it = row.find(column);
+            texts.push_back(it == row.end() ? std::string{} : catalog_text(column, *it));
+        }
+    }
+    return read_table_station(path, rows, error);
 }
 
 bool read_json_document(const nlohmann::ordered_json& doc, station& st, const std::string& where, std::string& error) {
@@ -185,6 +197,7 @@ std::optional<station> read_json_station(const std::string& path, const std::str
         error = path + ": not readable JSON (" + e.what() + ")";
         return std::nullopt;
     }
+    if (doc.is_object() && doc.value("format", "") == "serflash-catalog") return read_catalog_station(path, doc, error);
     station st;
     st.path = path;
     if (doc.is_array()) {
@@ -228,7 +241,7 @@ std::optional<std::int64_t> parse_utc(const std::string& text) {
 }
 
 std::optional<station> read_station(platform::file_system& fs, const std::string& path, std::string& error) {
-    const auto text = read_all(fs, path, error);
+    const auto text = read_candidates_text(fs, path, error);
     if (!text) return std::nullopt;
     const std::size_t first = text->find_first_not_of(" \t\r\n");
     if (first == std::string::npos) {
