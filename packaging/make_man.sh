@@ -44,5 +44,6 @@ mapfile -t commands < <("$name" --help | awk '/^Subcommands:$/ { on = 1; next } 
   fi
 } >"$work/include.h2m"
 
-help2man --no-info --no-discard-stderr --name="$description" --include="$work/include.h2m" \
-  --output="$out" "$name"
+include=()
+[ -s "$work/include.h2m" ] && include=(--include="$work/include.h2m")
+help2man --no-info --no-discard-stderr --name="$description" "${include[@]}" --output="$out" "$name"

@@ -25,7 +25,7 @@ std::string option_words(const CLI::App& app) {
 std::string valued_options(const CLI::App& app) {
     std::string words;
     for (const CLI::Option* opt : app.get_options()) {
-        if (opt->get_type_size() == 0 || opt->get_positional()) continue;
+        if (opt->get_items_expected_max() == 0 || opt->get_positional()) continue;
         for (const std::string& s : opt->get_snames()) words += (words.empty() ? "-" : "|-") + s;
         for (const std::string& l : opt->get_lnames()) words += (words.empty() ? "--" : "|--") + l;
     }
@@ -76,7 +76,7 @@ command_runner add_completion_command(CLI::App& app) {
                                    "the subcommands and their options on the Tab key (installed with the program)");
     auto shell = std::make_shared<std::string>();
     cmd->add_option("shell", *shell, "The shell: bash")->required()->check(CLI::IsMember({"bash"}));
-    return {nullptr, [&app]() -> int {
+    return {nullptr, [&app, shell]() -> int {
                 std::cout << bash_completion(app, "serflash");
                 return 0;
             }};
