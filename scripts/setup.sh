@@ -7,7 +7,7 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 packages=(g++ clang clang-format libclang-rt-14-dev cmake ninja-build pkg-config
           libgtest-dev libgmock-dev libcli11-dev nlohmann-json3-dev libpng-dev libjpeg62-turbo-dev libxml2-dev liberfa-dev
           qt6-base-dev qt6-base-dev-tools libgl-dev libglx-dev
-          xvfb xauth fonts-dejavu-core)
+          xvfb xauth fonts-dejavu-core help2man dpkg-dev python3 parallel slurm-wlm)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

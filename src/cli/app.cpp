@@ -32,6 +32,8 @@ std::vector<std::pair<CLI::App*, command_runner>> add_all_commands(CLI::App& app
     add(add_demo_command);
     add(add_match_command);
     add(add_sensitivity_command);
+    add(add_catalog_command);
+    add(add_completion_command);
     add(add_moon_command);
     add(add_calibrate_command);
     // An empty value would otherwise read as 0 ("--threshold ''").

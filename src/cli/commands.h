@@ -2,6 +2,7 @@
 // Each subcommand of the serflash program registers itself on the application and returns
 // the steps that run it once the command line is parsed.
 #include <functional>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -31,6 +32,11 @@ command_runner add_scan_command(CLI::App& app);
 command_runner add_demo_command(CLI::App& app);
 command_runner add_match_command(CLI::App& app);
 command_runner add_sensitivity_command(CLI::App& app);
+command_runner add_completion_command(CLI::App& app);
+command_runner add_catalog_command(CLI::App& app);
+
+// A bash completion script for `program` from the subcommands and options defined on app.
+std::string bash_completion(const CLI::App& app, const std::string& program);
 command_runner add_moon_command(CLI::App& app);
 command_runner add_calibrate_command(CLI::App& app);
 

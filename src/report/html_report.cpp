@@ -17,32 +17,6 @@ namespace {
 
 constexpr int strip_gap = 4; // pixels between the cut-outs of a strip
 
-// Markup escaped; bytes that are not UTF-8 replaced (U+FFFD), as the page is declared UTF-8, and
-// control characters shown as \xNN.
-std::string escape(std::string_view raw) {
-    const std::string text = detect::printable_text(detect::valid_utf8(raw), true);
-    std::string out;
-    for (const char c : text) {
-        switch (c) {
-            case '&':
-                out += "&amp;";
-                break;
-            case '<':
-                out += "&lt;";
-                break;
-            case '>':
-                out += "&gt;";
-                break;
-            case '"':
-                out += "&quot;";
-                break;
-            default:
-                out += c;
-        }
-    }
-    return out;
-}
-
 std::string base64(const std::vector<std::uint8_t>& bytes) {
     static constexpr char digits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
     std::string out;
@@ -80,7 +54,7 @@ std::string header_time(std::int64_t ticks, bool utc) {
 }
 
 std::string row(const std::string& name, const std::string& value) {
-    return "<tr><th>" + escape(name) + "</th><td>" + escape(value) + "</td></tr>\n";
+    return "<tr><th>" + html_escape(name) + "</th><td>" + html_escape(value) + "</td></tr>\n";
 }
 
 std::string pass_line(const detect::pass_report& p) {
@@ -155,7 +129,7 @@ std::string light_curve_svg(const observation& o, const measured_candidate& m) {
                  "\" font-size=\"10\" text-anchor=\"middle\">" + label + "</text>\n";
             if (!utc.empty() && i % 10 == 0)
                 s += "<text x=\"" + f2(px(i)) + "\" y=\"" + f2(h - bottom + 28) +
-                     "\" font-size=\"9\" text-anchor=\"middle\">" + escape(utc.substr(11, 12)) + "</text>\n";
+                     "\" font-size=\"9\" text-anchor=\"middle\">" + html_escape(utc.substr(11, 12)) + "</text>\n";
         }
     }
     for (const double v : {hi - pad, 0.0, lo + pad})
@@ -167,6 +141,32 @@ std::string light_curve_svg(const observation& o, const measured_candidate& m) {
 }
 
 } // namespace
+
+// Markup escaped; bytes that are not UTF-8 replaced (U+FFFD), as the page is declared UTF-8, and
+// control characters shown as \xNN.
+std::string html_escape(std::string_view raw) {
+    const std::string text = detect::printable_text(detect::valid_utf8(raw), true);
+    std::string out;
+    for (const char c : text) {
+        switch (c) {
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            default:
+                out += c;
+        }
+    }
+    return out;
+}
 
 image8 cutout_strip(const measured_candidate& m) {
     constexpr int side = 2 * cutout_half + 1;
@@ -273,12 +273,12 @@ std::string position_text(const observation& o, const measured_candidate& m) {
 
 std::string report_html(const observation& o, std::string_view extra_section) {
     std::string s = "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n<title>Flash candidates: " +
-                    escape(o.name) + "</title>\n";
+                    html_escape(o.name) + "</title>\n";
     s += "<style>body{font-family:sans-serif;margin:1.5em;color:#222}table{border-collapse:collapse;margin:.5em 0}"
          "th,td{border:1px solid #ccc;padding:2px 8px;text-align:left}th{background:#f3f3f3}"
          "img.strip{image-rendering:pixelated;image-rendering:crisp-edges;display:block;margin:.5em 0}"
          "section.candidate{border-top:2px solid #999;margin-top:1.5em}</style>\n</head>\n<body>\n";
-    s += "<h1>Flash candidates: " + escape(o.name) + "</h1>\n";
+    s += "<h1>Flash candidates: " + html_escape(o.name) + "</h1>\n";
 
     s += "<h2>File</h2>\n<table>\n" + row("Path (from the results folder)", o.path_from_results) +
          row("Size", std::to_string(o.size) + " bytes") + row("Frames present", std::to_string(o.frames_present));
@@ -329,10 +329,10 @@ std::string report_html(const observation& o, std::string_view extra_section) {
     s += row("Bit shift", std::to_string(o.bit_shift));
     if (o.swap_bytes) s += row("Byte order", "16-bit samples high byte first (--swap-bytes)");
     s += "</table>\n";
-    if (!o.byte_order_warning.empty()) s += "<p class=\"warning\">Warning: " + escape(o.byte_order_warning) + ".</p>\n";
+    if (!o.byte_order_warning.empty()) s += "<p class=\"warning\">Warning: " + html_escape(o.byte_order_warning) + ".</p>\n";
 
     s += "<h2>Coverage</h2>\n<ul class=\"passes\">\n";
-    for (const detect::pass_report& p : o.passes) s += "<li>" + escape(pass_line(p)) + "</li>\n";
+    for (const detect::pass_report& p : o.passes) s += "<li>" + html_escape(pass_line(p)) + "</li>\n";
     if (o.passes.empty()) s += "<li>No pass ran.</li>\n";
     s += "</ul>\n";
     if (!o.scattered.empty()) {
@@ -366,7 +366,7 @@ std::string report_html(const observation& o, std::string_view extra_section) {
         s += "<section class=\"candidate\" id=\"candidate-" + std::to_string(k.number) + "\">\n<h3>Candidate " +
              std::to_string(k.number) + ": frame " + std::to_string(k.peak.frame) + ", x " +
              std::to_string(k.peak.det.x) + ", y " + std::to_string(k.peak.det.y) +
-             (utc.empty() ? std::string{} : ", " + escape(utc)) + "</h3>\n<table>\n" +
+             (utc.empty() ? std::string{} : ", " + html_escape(utc)) + "</h3>\n<table>\n" +
              row("Class", std::string(class_name(m.cls))) +
              row("Expected from noise", significant_text(m.noise_expected).empty()
                                             ? std::string("n/a")
@@ -389,10 +389,10 @@ std::string report_html(const observation& o, std::string_view extra_section) {
         const std::string alt =
             "frames " + frames + " around x " + std::to_string(k.peak.det.x) + ", y " + std::to_string(k.peak.det.y);
         if (png.empty())
-            s += "<p class=\"strip\">The cut-outs could not be made (" + escape(error) + ").</p>\n";
+            s += "<p class=\"strip\">The cut-outs could not be made (" + html_escape(error) + ").</p>\n";
         else
-            s += "<p>Cut-outs of 41 x 41 pixels, " + escape(alt) + ":</p>\n<img class=\"strip\" alt=\"" + escape(alt) +
-                 "\" src=\"data:image/png;base64," + base64(png) + "\">\n";
+            s += "<p>Cut-outs of 41 x 41 pixels, " + html_escape(alt) + ":</p>\n<img class=\"strip\" alt=\"" +
+                 html_escape(alt) + "\" src=\"data:image/png;base64," + base64(png) + "\">\n";
         s += light_curve_svg(o, m) + "</section>\n";
     }
     return s + "</body>\n</html>\n";

@@ -16,6 +16,9 @@ inline constexpr int cutout_zoom = 4;
 // at the peak sample, square-root steps between, so that the sky's noise and the flash both show.
 image8 cutout_strip(const measured_candidate& m);
 
+// Text with & < > " written as HTML entities.
+std::string html_escape(std::string_view text);
+
 // extra_section: HTML placed after the coverage (the sensitivity of the scan, when measured).
 std::string report_html(const observation& o, std::string_view extra_section = {});
 

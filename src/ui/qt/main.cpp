@@ -17,34 +17,71 @@
 
 #include <filesystem>
 #include <memory>
+#include <string_view>
 #include <vector>
 
-int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("serflash"));
-    QApplication::setOrganizationName(QStringLiteral("serflash"));
-    QApplication::setQuitOnLastWindowClosed(false); // the control panel ends the program
+namespace {
 
-    QCommandLineParser parser;
+struct gui_options {
+    QCommandLineOption screenshot{QStringLiteral("screenshot"),
+                                  QStringLiteral("Save a picture of the screen to <file> and quit."),
+                                  QStringLiteral("file")};
+    QCommandLineOption review{QStringLiteral("review"),
+                              QStringLiteral("Open the Candidates window for the results folders named.")};
+    QCommandLineOption scan{QStringLiteral("scan"),
+                            QStringLiteral("Start the scan of the files named at once (with --screenshot, the "
+                                           "picture is taken when the scan is over).")};
+};
+
+void define(QCommandLineParser& parser, const gui_options& o) {
     parser.setApplicationDescription(QStringLiteral("Scans SER videos for impact flashes."));
-    QApplication::setApplicationVersion(QStringLiteral(SERFLASH_VERSION));
     parser.addHelpOption();
     parser.addVersionOption();
-    const QCommandLineOption screenshot(QStringLiteral("screenshot"),
-                                        QStringLiteral("Save a picture of the screen to <file> and quit."),
-                                        QStringLiteral("file"));
-    parser.addOption(screenshot);
-    const QCommandLineOption review(QStringLiteral("review"),
-                                    QStringLiteral("Open the Candidates window for the results folders named."));
-    parser.addOption(review);
-    const QCommandLineOption scan(QStringLiteral("scan"),
-                                  QStringLiteral("Start the scan of the files named at once (with --screenshot, the "
-                                                 "picture is taken when the scan is over)."));
-    parser.addOption(scan);
+    parser.addOption(o.screenshot);
+    parser.addOption(o.review);
+    parser.addOption(o.scan);
     parser.addPositionalArgument(QStringLiteral("files"),
                                  QStringLiteral("SER files to add to the scan table (results folders with --review)."),
                                  QStringLiteral("[files...]"));
+}
+
+void name_application() {
+    QCoreApplication::setApplicationName(QStringLiteral("serflash"));
+    QCoreApplication::setOrganizationName(QStringLiteral("serflash"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(SERFLASH_VERSION));
+}
+
+// --help and --version need no display: they are answered before any window system is opened.
+bool only_help_or_version(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view a = argv[i];
+        if (a == "-h" || a == "--help" || a == "--help-all" || a == "-v" || a == "--version") return true;
+    }
+    return false;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const gui_options options;
+    if (only_help_or_version(argc, argv)) {
+        QCoreApplication core(argc, argv);
+        name_application();
+        QCommandLineParser parser;
+        define(parser, options);
+        parser.process(core); // prints and exits
+        return 0;
+    }
+    QApplication app(argc, argv);
+    name_application();
+    QApplication::setQuitOnLastWindowClosed(false); // the control panel ends the program
+
+    QCommandLineParser parser;
+    define(parser, options);
     parser.process(app);
+    const QCommandLineOption& screenshot = options.screenshot;
+    const QCommandLineOption& review = options.review;
+    const QCommandLineOption& scan = options.scan;
 
     std::unique_ptr<serflash::ui::qt::control_panel> panel;
     std::unique_ptr<serflash::ui::qt::review_window> review_alone;
