@@ -49,6 +49,10 @@ inline constexpr int ZOOM_100 = 1116;
 inline constexpr int ZOOM_50 = 1117;
 inline constexpr int ZOOM_33 = 1118;
 inline constexpr int ZOOM_25 = 1119;
+// Further "Display size" radio buttons: "400%", "200%", "Fit to window".
+inline constexpr int ZOOM_400 = 1140;
+inline constexpr int ZOOM_200 = 1141;
+inline constexpr int ZOOM_FIT = 1142;
 inline constexpr int MASK_SELECT_0 = 1120;
 inline constexpr int MASK_SELECT_1 = 1121;
 inline constexpr int MASK_SELECT_2 = 1122;

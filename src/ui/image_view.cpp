@@ -61,28 +61,30 @@ void invert_outline(std::span<std::uint32_t> pixels, int width, int height, cons
     }
 }
 
-void blit_dropping(std::span<std::uint32_t> client, int client_w, const display::display_bitmap& bmp, int disp_w,
-                   int disp_h) {
+void blit_dropping(std::span<std::uint32_t> out, const client_region& region, const display::display_bitmap& bmp,
+                   int disp_w, int disp_h) {
     const int w = bmp.width(), h = bmp.height();
     if (w <= 0 || h <= 0 || disp_w <= 0 || disp_h <= 0) return;
     if (bmp.disp_buf.size() < static_cast<std::size_t>(w) * static_cast<std::size_t>(h) * 4U) return;
-    for (int dy = 0; dy < disp_h; ++dy) {
+    const int x_end = std::min(region.x + region.w, disp_w), y_end = std::min(region.y + region.h, disp_h);
+    for (int dy = std::max(region.y, 0); dy < y_end; ++dy) {
         const auto sy = static_cast<std::size_t>(static_cast<std::int64_t>(dy) * h / disp_h);
-        for (int dx = 0; dx < disp_w; ++dx) {
+        std::uint32_t* row = &out[static_cast<std::size_t>(dy - region.y) * static_cast<std::size_t>(region.w)];
+        for (int dx = std::max(region.x, 0); dx < x_end; ++dx) {
             const auto sx = static_cast<std::size_t>(static_cast<std::int64_t>(dx) * w / disp_w);
             const std::uint8_t* px = &bmp.disp_buf[(sy * static_cast<std::size_t>(w) + sx) * 4U];
-            client[static_cast<std::size_t>(dy) * static_cast<std::size_t>(client_w) + static_cast<std::size_t>(dx)] =
+            row[dx - region.x] =
                 0xFF000000U | (std::uint32_t{px[2]} << 16) | (std::uint32_t{px[1]} << 8) | std::uint32_t{px[0]};
         }
     }
 }
 
-void image_view::open(std::int32_t width, std::int32_t height, std::int32_t zoom_div) {
+void image_view::open(std::int32_t width, std::int32_t height, view_scale scale) {
     width_ = width;
     height_ = height;
-    zoom_div_ = zoom_div < 1 ? 1 : zoom_div;
-    disp_w_ = width_ > 0 ? width_ / zoom_div_ : 0;
-    disp_h_ = height_ > 0 ? height_ / zoom_div_ : 0;
+    scale_ = (scale.num < 1 || scale.den < 1) ? view_scale{} : scale;
+    disp_w_ = width_ > 0 ? static_cast<std::int32_t>(to_display(width_, scale_)) : 0;
+    disp_h_ = height_ > 0 ? static_cast<std::int32_t>(to_display(height_, scale_)) : 0;
     drag_on_ = false;
     drag_anchor_ = {};
     drag_last_ = {};
@@ -112,8 +114,8 @@ void image_view::draw_xor(const outline& o) {
 
 void image_view::mouse_move(view_point p, dialog_fields& fields, std::span<const std::uint16_t> frame_buf) {
     if (!inside(p)) return;
-    std::int32_t xi = wrap_i16(p.x * zoom_div_);
-    std::int32_t yi = wrap_i16(p.y * zoom_div_);
+    std::int32_t xi = wrap_i16(static_cast<std::int32_t>(to_image(p.x, scale_)));
+    std::int32_t yi = wrap_i16(static_cast<std::int32_t>(to_image(p.y, scale_)));
     if (xi < 0) xi = 0;
     if (xi >= width_) xi = width_ - 1;
     if (yi < 0) yi = 0;
@@ -185,8 +187,8 @@ void image_view::right_up(view_point p, dialog_fields& fields) {
     if (!inside(p) || !drag_on_) return;
     drag_on_ = false;
     p = clamp_to_image(p);
-    const auto x = static_cast<std::uint32_t>(p.x * zoom_div_);
-    const auto y = static_cast<std::uint32_t>(p.y * zoom_div_);
+    const auto x = static_cast<std::uint32_t>(to_image(p.x, scale_));
+    const auto y = static_cast<std::uint32_t>(to_image(p.y, scale_));
     for (const auto& rule : mask_rules) {
         if (!fields.checked(rule.radio)) continue;
         fields.set_uint(rule.x_field, x);
@@ -204,19 +206,34 @@ std::vector<outline> image_view::mask_outlines(const dialog_fields& fields) cons
     std::vector<outline> out;
     if (!fields.checked(id::SHOW_MASK_AREAS)) return out;
     for (const auto& f : id::MASK_FIELDS) {
-        auto coord = [&](int field) { return to_i16(fields.get_int(field) / zoom_div_); };
+        auto coord = [&](int field) { return to_i16(to_display(fields.get_int(field), scale_)); };
         out.push_back({{coord(f[0]), coord(f[1])}, {coord(f[2]), coord(f[3])}});
     }
     return out;
 }
 
-std::vector<std::uint32_t> image_view::compose(const display::display_bitmap& bmp) const {
-    const int cw = client_w(), ch = client_h();
-    std::vector<std::uint32_t> client(static_cast<std::size_t>(cw) * static_cast<std::size_t>(ch), white_pixel);
-    if (bmp.width() == width_ && bmp.height() == height_) blit_dropping(client, cw, bmp, disp_w_, disp_h_);
-    for (const auto& o : painted_masks_) invert_outline(client, cw, ch, o);
-    for (const auto& o : overlay_) invert_outline(client, cw, ch, o);
-    return client;
+client_region image_view::clip(client_region r) const {
+    const int x0 = std::clamp(r.x, 0, client_w()), y0 = std::clamp(r.y, 0, client_h());
+    const int x1 = std::clamp(r.x + std::max(r.w, 0), x0, client_w());
+    const int y1 = std::clamp(r.y + std::max(r.h, 0), y0, client_h());
+    return {x0, y0, x1 - x0, y1 - y0};
+}
+
+std::vector<std::uint32_t> image_view::compose(const display::display_bitmap& bmp, client_region region) const {
+    region = clip(region);
+    std::vector<std::uint32_t> out(static_cast<std::size_t>(region.w) * static_cast<std::size_t>(region.h),
+                                   white_pixel);
+    if (out.empty()) return out;
+    if (bmp.width() == width_ && bmp.height() == height_) blit_dropping(out, region, bmp, disp_w_, disp_h_);
+    // Outlines in region coordinates; invert_outline clips them to the region.
+    const auto shifted = [&region](const outline& o) {
+        const auto sx = [&](std::int16_t v) { return to_i16(std::int64_t{v} - region.x); };
+        const auto sy = [&](std::int16_t v) { return to_i16(std::int64_t{v} - region.y); };
+        return outline{{sx(o.a.x), sy(o.a.y)}, {sx(o.b.x), sy(o.b.y)}};
+    };
+    for (const auto& o : painted_masks_) invert_outline(out, region.w, region.h, shifted(o));
+    for (const auto& o : overlay_) invert_outline(out, region.w, region.h, shifted(o));
+    return out;
 }
 
 std::string readout_text(std::uint16_t sample) {
@@ -230,6 +247,25 @@ std::int32_t read_zoom_choice(const dialog_fields& fields) {
     if (fields.checked(id::ZOOM_50)) return 2;
     if (fields.checked(id::ZOOM_33)) return 3;
     return 4;
+}
+
+namespace {
+constexpr std::pair<int, view_scale> size_buttons[] = {
+    {id::ZOOM_400, {4, 1}}, {id::ZOOM_200, {2, 1}}, {id::ZOOM_100, {1, 1}},
+    {id::ZOOM_50, {1, 2}},  {id::ZOOM_33, {1, 3}},  {id::ZOOM_25, {1, 4}},
+};
+}
+
+display_size read_display_size(const dialog_fields& fields) {
+    if (fields.checked(id::ZOOM_FIT)) return {true, {}};
+    for (const auto& [button, scale] : size_buttons)
+        if (fields.checked(button)) return {false, scale};
+    return {false, {1, read_zoom_choice(fields)}};
+}
+
+void check_display_size(dialog_fields& fields, const display_size& size) {
+    for (const auto& [button, scale] : size_buttons) fields.set_checked(button, !size.fit && scale == size.scale);
+    fields.set_checked(id::ZOOM_FIT, size.fit);
 }
 
 namespace {

@@ -1,9 +1,11 @@
 #pragma once
-// Toolkit-free logic of the image window "SER movie frame": the shown size at 1/zoom_div,
-// the pointer read-out, the right-button drag that sets a manual mask, and the inverted
-// outlines over the frame. The windowing layer only forwards pointer events and paints the
-// pixels that compose() returns.
+// Toolkit-free logic of the image window "SER movie frame": the shown size (a display scale:
+// 1/zoom_div for the described sizes, 200% and 400%, or whatever fits the window), the pointer
+// read-out, the right-button drag that sets a manual mask, and the inverted outlines over the
+// frame. The windowing layer only forwards pointer events and paints the pixels that
+// compose() returns.
 #include "display/render.h"
+#include "ui/view_zoom.h"
 
 #include <cstdint>
 #include <span>
@@ -14,7 +16,8 @@ namespace serflash::ui {
 
 class dialog_fields;
 
-inline constexpr int image_margin = 10; // white margin right of and below the frame
+// How far the image window may reach over the panel's left edge.
+inline constexpr int image_margin = 10;
 inline constexpr int outline_pen_width = 3;
 inline constexpr std::uint32_t white_pixel = 0xFFFFFFFFU; // 0xAARRGGBB
 
@@ -37,21 +40,37 @@ struct outline {
 // clipped to the buffer. Inverting the same outline twice restores the pixels.
 void invert_outline(std::span<std::uint32_t> pixels, int width, int height, const outline& o);
 
-// Copies a display bitmap shown at 1/zoom_div by dropping rows and columns (no smoothing)
-// into the top-left disp_w x disp_h pixels of a client buffer, as 0xFFRRGGBB.
-void blit_dropping(std::span<std::uint32_t> client, int client_w, const display::display_bitmap& bmp, int disp_w,
-                   int disp_h);
+// A part of the client area: columns x to x + w - 1, rows y to y + h - 1.
+struct client_region {
+    int x = 0;
+    int y = 0;
+    int w = 0;
+    int h = 0;
+};
+
+// Copies a display bitmap shown at disp_w x disp_h by dropping or repeating rows and columns
+// (no smoothing) into a buffer holding the region of the client area, as 0xFFRRGGBB.
+void blit_dropping(std::span<std::uint32_t> out, const client_region& region, const display::display_bitmap& bmp,
+                   int disp_w, int disp_h);
 
 class image_view {
 public:
-    // Sets up the view of a W x H frame at 1/zoom_div and forgets any drag and outline.
-    void open(std::int32_t width, std::int32_t height, std::int32_t zoom_div);
+    // Sets up the view of a W x H frame at a scale and forgets any drag and outline.
+    void open(std::int32_t width, std::int32_t height, view_scale scale);
+    void open(std::int32_t width, std::int32_t height, std::int32_t zoom_div) {
+        open(width, height, view_scale{1, zoom_div < 1 ? 1 : zoom_div});
+    }
+    // Shows the same frame at another scale; a drag under way ends.
+    void rescale(view_scale scale) { open(width_, height_, scale); }
 
-    std::int32_t zoom_div() const { return zoom_div_; }
+    view_scale scale() const { return scale_; }
+    std::int32_t image_w() const { return width_; }
+    std::int32_t image_h() const { return height_; }
     std::int32_t disp_w() const { return disp_w_; }
     std::int32_t disp_h() const { return disp_h_; }
-    int client_w() const { return disp_w_ + image_margin; }
-    int client_h() const { return disp_h_ + image_margin; }
+    // The client area is the frame alone: no margin beside it.
+    int client_w() const { return disp_w_; }
+    int client_h() const { return disp_h_; }
     // Pointer events outside the client area never reach the window (no capture).
     bool inside(view_point p) const;
 
@@ -75,13 +94,18 @@ public:
     const std::vector<outline>& painted_masks() const { return painted_masks_; }
     // Outlines drawn outside a paint and still on the screen, in drawing order.
     const std::vector<outline>& overlay() const { return overlay_; }
-    // Outlines of the four manual masks as the fields hold them (image pixels / zoom_div),
+    // Outlines of the four manual masks as the fields hold them (image pixels at the scale),
     // or none when "Show manual mask areas" is off.
     std::vector<outline> mask_outlines(const dialog_fields& fields) const;
 
-    // The client area as it shows now: the frame, the white margins, the mask outlines of the
-    // last frame paint and the outlines drawn since, each inverting what lies under it.
-    std::vector<std::uint32_t> compose(const display::display_bitmap& bmp) const;
+    // The client area as it shows now: the frame, the mask outlines of the last frame paint and
+    // the outlines drawn since, each inverting what lies under it. Only the region asked for
+    // (clipped to the client area) is composed, row by row.
+    std::vector<std::uint32_t> compose(const display::display_bitmap& bmp) const {
+        return compose(bmp, {0, 0, client_w(), client_h()});
+    }
+    std::vector<std::uint32_t> compose(const display::display_bitmap& bmp, client_region region) const;
+    client_region clip(client_region region) const;
 
 private:
     view_point clamp_to_image(view_point p) const;
@@ -89,7 +113,7 @@ private:
 
     std::int32_t width_ = 0;
     std::int32_t height_ = 0;
-    std::int32_t zoom_div_ = 1;
+    view_scale scale_;
     std::int32_t disp_w_ = 0;
     std::int32_t disp_h_ = 0;
     bool drag_on_ = false;
@@ -136,7 +160,19 @@ window_size initial_panel_size(const screen_rect& screen, window_size natural, w
 // "%6d" of a sample, as field 1092 shows it.
 std::string readout_text(std::uint16_t sample);
 
-// zoom_div from the "Display size" radio buttons: 1 for 100%, 2 for 50%, 3 for 33%, else 4.
+// zoom_div from the described "Display size" radio buttons: 1 for 100%, 2 for 50%, 3 for 33%,
+// else 4.
 std::int32_t read_zoom_choice(const dialog_fields& fields);
+
+// The size "Display size" asks for: a scale, or the whole frame in the window (at most 100%).
+struct display_size {
+    bool fit = false;
+    view_scale scale; // when not fit
+    friend bool operator==(const display_size&, const display_size&) = default;
+};
+display_size read_display_size(const dialog_fields& fields);
+// Checks the radio button of a size ("Fit to window" for fit; a scale without a button of its
+// own checks none).
+void check_display_size(dialog_fields& fields, const display_size& size);
 
 } // namespace serflash::ui

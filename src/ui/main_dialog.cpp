@@ -226,7 +226,10 @@ void main_dialog::init_image_window() {
     const std::int32_t w = fp1_->width(), h = fp1_->height();
     // The read-out belongs to the file shown before.
     for (int f : {id::READOUT_X, id::READOUT_Y, id::READOUT_VALUE}) fields.set_text(f, "");
-    view.open(w, h, read_zoom_choice(fields));
+    // Each file starts fitted into the window (at most 100%); the window tells its room.
+    check_display_size(fields, {true, {}});
+    view.open(w, h, view_scale{});
+    times_ = ser::read_frame_times(*fp1_);
     frame_buf_.assign(fp1_->samples_per_frame(), 0);
     close_image_window();
     image_window_ = platform_.create_image_window(view.client_w(), view.client_h());
@@ -251,28 +254,11 @@ void main_dialog::render(int row) {
         view.frame_repainted(fields);
         platform_.repaint_image();
     };
-    if (auto_levels_) {
-        display::render_frame_stretched(disp_, frame_buf_, levels, display::frame_levels(frame_buf_), marks, repaint);
+    if (const auto stretch = levels_in_effect(levels_, frame_buf_)) {
+        display::render_frame_stretched(disp_, frame_buf_, levels, *stretch, marks, repaint);
     } else {
         display::render_frame(disp_, frame_buf_, levels, marks, repaint);
     }
-}
-
-void main_dialog::zoom_changed() {
-    const int row = table.find_marked_row();
-    if (row < 0 || !fp1_ || !image_window_ || view.zoom_div() == read_zoom_choice(fields)) return;
-    const std::string caption = table.file_path[static_cast<std::size_t>(row)];
-    const std::vector<std::uint16_t> frame = frame_buf_;
-    init_image_window();
-    if (frame.size() == frame_buf_.size()) frame_buf_ = frame;
-    render(row);
-    platform_.set_image_caption(image_caption(caption));
-}
-
-void main_dialog::set_auto_levels(bool on) {
-    if (auto_levels_ == on) return;
-    auto_levels_ = on;
-    if (const int row = table.find_marked_row(); row >= 0 && fp1_ && !frame_buf_.empty()) render(row);
 }
 
 std::optional<display::stretch_levels> main_dialog::shown_levels() const {
@@ -286,15 +272,6 @@ void main_dialog::brightness_from_levels() {
     if (row < 0 || !levels) return;
     table.set_cell(row, col_brt, std::to_string(display::brightness_for_high(levels->high)));
     render(row);
-}
-
-void main_dialog::step_frames(std::int32_t frames) {
-    const int row = table.find_marked_row();
-    if (row < 0 || !fp1_) return;
-    const std::int64_t last = std::max<std::int64_t>(0, table.get_cell_int(row, col_frames) - 1);
-    const std::int64_t next = std::clamp<std::int64_t>(std::int64_t{cur_frame_} + frames, 0, last);
-    fields.set_int(id::FRAME_NO, static_cast<std::int32_t>(next));
-    command(id::SHOW_FRAME);
 }
 
 void main_dialog::add_file() {

@@ -8,7 +8,9 @@
 #include "platform/file_io.h"
 #include "ser/ser_reader.h"
 #include "ui/dialog_fields.h"
+#include "ser/frame_times.h"
 #include "ui/folder_list.h"
+#include "ui/histogram.h"
 #include "ui/image_view.h"
 #include "ui/panel_platform.h"
 #include "ui/scan_table.h"
@@ -95,18 +97,42 @@ public:
     const std::string& status_line() const { return status_line_; }
     const std::string& status_details() const { return status_details_; }
 
-    // "Display size" changed: the file on display is shown again at the new size, same frame.
+    // "Display size" changed: the frame on display is shown at the new size, same frame, in the
+    // same window. Each file opened for display starts at "Fit to window" (at most 100%).
     void zoom_changed();
+    // The room the image window has for the frame (display pixels); with "Fit to window" the
+    // frame is fitted into it. Returns whether the shown size changed.
+    bool image_room(int w, int h);
+    // A zoom from the image window (Ctrl+wheel): `steps` standard sizes up or down.
+    bool zoom_steps(int steps);
     // "Auto levels" of the image window: the shown frame is stretched between low and high
     // percentiles of its samples instead of the row's Brt. Snapshots always use the row's Brt.
     void set_auto_levels(bool on);
-    bool auto_levels() const { return auto_levels_; }
-    // The levels of the frame on display (nothing without a shown frame).
+    bool auto_levels() const { return levels_.source == level_source::automatic; }
+    // Black and white points chosen on the histogram (display only).
+    void set_chosen_levels(const display::stretch_levels& levels);
+    const level_choice& level_setting() const { return levels_; }
+    // The levels the frame on display is shown with; nothing when the row's Brt is used.
+    std::optional<display::stretch_levels> display_levels() const;
+    // What the window says of them: "levels 220 to 4043" (with "chosen" for the histogram's
+    // points), or the row's "Brt 1000" when the frame is shown as the snapshots are.
+    std::string levels_text() const;
+    // The percentile levels of the frame on display (nothing without a shown frame).
     std::optional<display::stretch_levels> shown_levels() const;
+    // The histogram of the frame on display at the file's bits per sample.
+    histogram frame_histogram() const;
     // Sets the marked row's Brt so that the high level shows white, then shows the frame again.
     void brightness_from_levels();
     // Steps the frame on display by `frames` (negative: back), as the steppers do.
     void step_frames(std::int32_t frames);
+    // Shows a frame of the file on display (clamped to its frames).
+    void go_to_frame(std::int32_t frame);
+    // Frames of the file on display (its row's frame count), 0 without one.
+    std::int32_t frame_count() const;
+    // When each frame of the file on display was taken, as far as the file tells.
+    const ser::frame_times& frame_times() const { return times_; }
+    // "frame 37 of 300" and, when known, the frame's UTC time.
+    std::string frame_status() const;
 
     // Image window events.
     void image_mouse_move(view_point p);
@@ -155,11 +181,13 @@ private:
     std::int32_t cur_frame_ = 0;
     std::int32_t bit_shift_ = 0;
     bool image_window_ = false;
-    bool auto_levels_ = true;
     std::string listed_dir_;
     bool listed_all_files_ = false;
     std::vector<std::string> batch_notes_;
     std::string status_line_, status_details_;
+    level_choice levels_;
+    ser::frame_times times_;
+    window_size room_{1 << 15, 1 << 15}; // the image window's room for the frame, as it last said
 };
 
 // Why an opened file cannot be a SER file this program reads (its header's geometry, sample

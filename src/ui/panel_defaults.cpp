@@ -2,6 +2,7 @@
 
 #include "detect/scan_settings.h"
 #include "ui/control_ids.h"
+#include "ui/image_view.h"
 #include "ui/panel_settings.h"
 
 namespace serflash::ui {
@@ -38,7 +39,7 @@ void set_panel_defaults(dialog_fields& fields) {
     fields.set_int(id::SCATTER_H, d.scatter_h);
     fields.set_checked(id::CONTINUE_AFTER_SCATTER, d.continue_after_scatter);
     fields.check_radio(id::SNAPSHOTS_BMP, id::SNAPSHOTS_NONE, snapshots_radio(d.snapshots));
-    fields.check_radio(id::ZOOM_100, id::ZOOM_25, id::ZOOM_100);
+    check_display_size(fields, {true, {}}); // "Fit to window"
 }
 
 } // namespace serflash::ui

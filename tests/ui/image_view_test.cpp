@@ -36,8 +36,8 @@ TEST_F(view_fixture, SizeByDivisor) {
     view.open(1000, 600, 3);
     EXPECT_EQ(view.disp_w(), 333);
     EXPECT_EQ(view.disp_h(), 200);
-    EXPECT_EQ(view.client_w(), 343);
-    EXPECT_EQ(view.client_h(), 210);
+    EXPECT_EQ(view.client_w(), 333); // the frame alone
+    EXPECT_EQ(view.client_h(), 200);
     const std::pair<int, int> choices[] = {{id::ZOOM_100, 1}, {id::ZOOM_50, 2}, {id::ZOOM_33, 3}, {id::ZOOM_25, 4}};
     for (auto [radio, div] : choices) {
         fields.check_radio(id::ZOOM_100, id::ZOOM_25, radio);
@@ -54,12 +54,14 @@ TEST_F(view_fixture, ReadOutScalesAndClampsInTheMargins) {
     EXPECT_EQ(fields.text(id::READOUT_X), "20");
     EXPECT_EQ(fields.text(id::READOUT_Y), "40");
     EXPECT_EQ(fields.text(id::READOUT_VALUE), "   123");
-    view.mouse_move({329, 249}, fields, frame); // right and bottom margin
-    EXPECT_EQ(fields.text(id::READOUT_X), "639");
-    EXPECT_EQ(fields.text(id::READOUT_Y), "479");
-    EXPECT_EQ(fields.text(id::READOUT_VALUE), readout_text(frame[479 * 640 + 639]));
+    view.mouse_move({319, 239}, fields, frame); // the last shown pixel
+    EXPECT_EQ(fields.text(id::READOUT_X), "638");
+    EXPECT_EQ(fields.text(id::READOUT_Y), "478");
+    EXPECT_EQ(fields.text(id::READOUT_VALUE), readout_text(frame[478 * 640 + 638]));
+    view.mouse_move({320, 240}, fields, frame); // outside the window: not delivered
+    EXPECT_EQ(fields.text(id::READOUT_X), "638");
     view.mouse_move({330, 5}, fields, frame); // outside the window: not delivered
-    EXPECT_EQ(fields.text(id::READOUT_X), "639");
+    EXPECT_EQ(fields.text(id::READOUT_X), "638");
     EXPECT_FALSE(view.dragging());
     EXPECT_TRUE(view.overlay().empty());
 }
@@ -92,9 +94,9 @@ TEST_F(view_fixture, EachMaskTakesTheReleasedCorner) {
 
 TEST_F(view_fixture, PressEmptiesTheFieldsTheReleaseSets) {
     open(640, 480, 1, 1);
-    view.right_down({700, 500}, fields); // in the margin: not delivered
+    view.right_down({640, 480}, fields); // outside the window: not delivered
     EXPECT_FALSE(view.dragging());
-    view.right_down({645, 485}, fields); // margin, inside the window: clamped
+    view.right_down({639, 479}, fields);
     EXPECT_TRUE(view.dragging());
     EXPECT_EQ(view.drag_last(), (view_point{639, 479}));
     EXPECT_EQ(view.drag_anchor(), (view_point{639, 0}));
@@ -105,10 +107,36 @@ TEST_F(view_fixture, PressEmptiesTheFieldsTheReleaseSets) {
     EXPECT_EQ(outlines[1], (outline{{0, 0}, {639, 0}}));
 }
 
-TEST_F(view_fixture, ReleaseInTheMarginIsClampedToTheShownImage) {
+TEST_F(view_fixture, ReleaseAtTheEdgeGivesTheLastShownPixel) {
     open(1000, 600, 3, 0);
-    drag({10, 10}, {340, 205});
+    drag({10, 10}, {332, 199});
     EXPECT_EQ(mask_texts(0), (std::array<std::string, 4>{"0", "0", "996", "597"}));
+}
+
+TEST_F(view_fixture, EnlargedAndFittedScalesMapBackToImagePixels) {
+    open(640, 480, 1, 0);
+    view.rescale({2, 1});
+    EXPECT_EQ(view.client_w(), 1280);
+    view.mouse_move({399, 201}, fields, frame);
+    EXPECT_EQ(fields.text(id::READOUT_X), "199");
+    EXPECT_EQ(fields.text(id::READOUT_Y), "100");
+    drag({10, 10}, {1279, 959});
+    EXPECT_EQ(mask_texts(0), (std::array<std::string, 4>{"0", "0", "639", "479"}));
+    fields.set_checked(id::SHOW_MASK_AREAS, true);
+    EXPECT_EQ(view.mask_outlines(fields)[0], (outline{{0, 0}, {1278, 958}}));
+    view.rescale(fit_scale(640, 480, 300, 300)); // 300 x 225
+    EXPECT_EQ(view.client_w(), 300);
+    EXPECT_EQ(view.client_h(), 225);
+    view.mouse_move({299, 224}, fields, frame);
+    EXPECT_EQ(fields.text(id::READOUT_X), "637");
+    EXPECT_EQ(fields.text(id::READOUT_Y), "477");
+    fields.check_radio(id::ZOOM_100, id::ZOOM_25, id::ZOOM_50);
+    EXPECT_EQ(read_display_size(fields), (display_size{false, {1, 2}}));
+    check_display_size(fields, {false, {4, 1}});
+    EXPECT_TRUE(fields.checked(id::ZOOM_400));
+    EXPECT_FALSE(fields.checked(id::ZOOM_50));
+    check_display_size(fields, {true, {}});
+    EXPECT_TRUE(read_display_size(fields).fit);
 }
 
 TEST_F(view_fixture, ReleaseOutsideTheWindowLeavesTheDragOn) {
@@ -149,10 +177,10 @@ TEST(InvertOutline, ThreePixelsWideAndUndoneByASecondPass) {
     EXPECT_EQ(px, original);
 }
 
-TEST(Compose, FrameDroppedRowsWhiteMarginsAndMaskOutlines) {
+TEST(Compose, FrameDroppedRowsNoMarginsAndMaskOutlines) {
     display::display_bitmap bmp;
-    ASSERT_TRUE(display::prep_for_display(bmp, 8, 6));
-    for (int i = 0; i < 48; ++i) {
+    ASSERT_TRUE(display::prep_for_display(bmp, 20, 12));
+    for (int i = 0; i < 240; ++i) {
         bmp.disp_buf[static_cast<std::size_t>(i) * 4] = static_cast<std::uint8_t>(i);
         bmp.disp_buf[static_cast<std::size_t>(i) * 4 + 1] = 0;
         bmp.disp_buf[static_cast<std::size_t>(i) * 4 + 2] = 0;
@@ -160,14 +188,18 @@ TEST(Compose, FrameDroppedRowsWhiteMarginsAndMaskOutlines) {
     }
     dialog_fields fields;
     image_view view;
-    view.open(8, 6, 2);
+    view.open(20, 12, 2);
     auto px = view.compose(bmp);
-    ASSERT_EQ(px.size(), 14U * 13U);
+    ASSERT_EQ(px.size(), 10U * 6U); // the frame alone, no white strips beside it
     EXPECT_EQ(px[0], 0xFF000000U);
-    EXPECT_EQ(px[1], 0xFF000002U);                        // column 2 of the frame
-    EXPECT_EQ(px[1 * 14 + 3], 0xFF000000U | (2 * 8 + 6)); // row 2, column 6
-    EXPECT_EQ(px[4], white_pixel);                        // right margin
-    EXPECT_EQ(px[3 * 14], white_pixel);                   // bottom margin
+    EXPECT_EQ(px[1], 0xFF000002U);                         // column 2 of the frame
+    EXPECT_EQ(px[1 * 10 + 3], 0xFF000000U | (2 * 20 + 6)); // row 2, column 6
+    for (auto v : px) EXPECT_NE(v, white_pixel);
+    // A region is the same pixels as the whole.
+    const auto part = view.compose(bmp, {3, 2, 4, 3});
+    ASSERT_EQ(part.size(), 12U);
+    EXPECT_EQ(part[0], px[2 * 10 + 3]);
+    EXPECT_EQ(part[11], px[4 * 10 + 6]);
 
     // Two masks with the same rectangle invert each other away; one alone shows.
     fields.set_checked(id::SHOW_MASK_AREAS, true);
@@ -186,10 +218,13 @@ TEST(Compose, FrameDroppedRowsWhiteMarginsAndMaskOutlines) {
     const auto shown = view.compose(bmp);
     EXPECT_NE(shown, px);
     // Mask 0's right edge runs at x = 6, mask 1's at x = 7; their left edges cancel.
-    EXPECT_EQ(shown[3 * 14 + 5], px[3 * 14 + 5] ^ 0x00FFFFFFU);
-    EXPECT_EQ(shown[3 * 14 + 6], px[3 * 14 + 6]);
-    EXPECT_EQ(shown[3 * 14 + 8], px[3 * 14 + 8] ^ 0x00FFFFFFU);
-    EXPECT_EQ(shown[3 * 14 + 1], px[3 * 14 + 1]);
+    EXPECT_EQ(shown[3 * 10 + 5], px[3 * 10 + 5] ^ 0x00FFFFFFU);
+    EXPECT_EQ(shown[3 * 10 + 6], px[3 * 10 + 6]);
+    EXPECT_EQ(shown[3 * 10 + 8], px[3 * 10 + 8] ^ 0x00FFFFFFU);
+    EXPECT_EQ(shown[3 * 10 + 1], px[3 * 10 + 1]);
+    // Outlines in a region land where they do in the whole.
+    const auto part_shown = view.compose(bmp, {4, 3, 5, 1});
+    for (int x = 0; x < 5; ++x) EXPECT_EQ(part_shown[static_cast<std::size_t>(x)], shown[3 * 10 + 4 + x]);
     fields.set_checked(id::SHOW_MASK_AREAS, false);
     view.frame_repainted(fields);
     EXPECT_EQ(view.compose(bmp), px);

@@ -28,10 +28,11 @@ TEST(PanelStartUp, EveryFieldHasItsDefault) {
     EXPECT_EQ(f.text(id::STAR_THRESHOLD), "30");
     EXPECT_EQ(f.text(id::SCATTER_V), "20");
     EXPECT_EQ(f.text(id::SCATTER_H), "100");
-    EXPECT_TRUE(f.checked(id::ZOOM_100));
+    EXPECT_TRUE(f.checked(id::ZOOM_FIT));
     EXPECT_TRUE(f.checked(id::MASK_SELECT_0));
-    for (int i : {id::ZOOM_50, id::ZOOM_33, id::ZOOM_25, id::MASK_SELECT_1, id::MASK_SELECT_2, id::MASK_SELECT_3,
-                  id::MASK_RED_ON, id::MASK_BLUE_ON, id::MASK_STARS_ON, id::SHOW_RED_BLUE, id::SHOW_MASK_AREAS})
+    for (int i : {id::ZOOM_100, id::ZOOM_200, id::ZOOM_400, id::ZOOM_50, id::ZOOM_33, id::ZOOM_25, id::MASK_SELECT_1,
+                  id::MASK_SELECT_2, id::MASK_SELECT_3, id::MASK_RED_ON, id::MASK_BLUE_ON, id::MASK_STARS_ON,
+                  id::SHOW_RED_BLUE, id::SHOW_MASK_AREAS})
         EXPECT_FALSE(f.checked(i)) << i;
     for (int i : {id::FRAME_NO, id::IMAGE_WIDTH, id::IMAGE_HEIGHT, id::READOUT_X, id::READOUT_Y, id::READOUT_VALUE,
                   id::THRESHOLD_AT_PRESENT})
@@ -101,8 +102,23 @@ TEST(AddFile, RowDefaultsWindowAndFirstFrame) {
     EXPECT_EQ(p.dlg.table.rows[0].cells, (cells{"1", "m1.ser", "1000", "0", "999", "11", "200", "500", "3800", "4"}));
     EXPECT_EQ(p.dlg.table.file_path[0], "/data/m1.ser");
     EXPECT_EQ(p.platform.caption, "/data/m1.ser");
-    EXPECT_EQ(p.platform.client_w, 30); // 40 / 2 + the margin
-    EXPECT_EQ(p.platform.client_h, 25);
+    // Each file starts fitted, at most 100%, whatever the size chosen before.
+    EXPECT_TRUE(p.dlg.fields.checked(id::ZOOM_FIT));
+    EXPECT_EQ(p.platform.client_w, 40);
+    EXPECT_EQ(p.platform.client_h, 30);
+    EXPECT_TRUE(p.dlg.image_room(20, 100)); // the window has room for 20 columns
+    EXPECT_EQ(p.dlg.view.client_w(), 20);
+    EXPECT_EQ(p.dlg.view.client_h(), 15);
+    check_display_size(p.dlg.fields, {false, {1, 2}});
+    p.dlg.zoom_changed();
+    EXPECT_EQ(p.dlg.view.client_w(), 20);   // 40 / 2, no margin
+    EXPECT_FALSE(p.dlg.image_room(10, 10)); // not fitting now
+    EXPECT_TRUE(p.dlg.zoom_steps(2));       // 50% -> 100% -> 200%
+    EXPECT_EQ(p.dlg.view.client_w(), 80);
+    EXPECT_TRUE(p.dlg.fields.checked(id::ZOOM_200));
+    EXPECT_TRUE(p.dlg.zoom_steps(5));
+    EXPECT_EQ(p.dlg.view.client_w(), 160); // 400% at most
+    EXPECT_FALSE(p.dlg.zoom_steps(1));
     EXPECT_EQ(p.dlg.fields.text(id::IMAGE_WIDTH), "40");
     EXPECT_EQ(p.dlg.fields.text(id::IMAGE_HEIGHT), "30");
     EXPECT_EQ(p.dlg.fields.text(id::FRAME_NO), "0");
@@ -282,7 +298,7 @@ TEST(TableDoubleClick, ColumnsByPosition) {
     p.dlg.table_double_click(119, 0); // the name shows that file
     EXPECT_EQ(p.dlg.table.find_marked_row(), 0);
     EXPECT_EQ(p.platform.caption, "/data/a.ser");
-    EXPECT_EQ(p.platform.client_w, 16);
+    EXPECT_EQ(p.platform.client_w, 6); // fitted again: 100% for a small file
     p.dlg.table_double_click(500, 0);
     EXPECT_EQ(p.platform.value_dialogs, 1);
     EXPECT_EQ(p.dlg.table.cell(0, col_brt), "77");

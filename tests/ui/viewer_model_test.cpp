@@ -1,5 +1,7 @@
 // The viewers' arithmetic: display scales, fitting and zooming about the pointer, the review's
 // pictures, its columns, blink partners, the next candidate without a verdict and axis values.
+#include "ui/histogram.h"
+#include "ui/playback.h"
 #include "ui/review_columns.h"
 #include "ui/review_view.h"
 #include "ui/view_zoom.h"
@@ -137,6 +139,54 @@ TEST(ReviewView, AxisTicksAreRoundAndWithinTheRange) {
         EXPECT_GE(y, 0.0);
         EXPECT_LE(y, 119.0);
     }
+}
+
+TEST(Histogram, CountsUpToThePowerOfTwoAboveTheBrightestSample) {
+    const std::vector<std::uint16_t> frame{0, 100, 100, 4000, 70};
+    const histogram h = make_histogram(frame, 16, 256);
+    EXPECT_EQ(h.range, 4096); // a 12-bit picture in a 16-bit file
+    ASSERT_EQ(h.counts.size(), 256U);
+    EXPECT_EQ(h.counts[0], 1U);
+    EXPECT_EQ(h.counts[6], 2U); // 100 * 256 / 4096
+    EXPECT_EQ(h.counts[4], 1U);
+    EXPECT_EQ(h.counts[250], 1U);
+    EXPECT_EQ(h.largest, 2U);
+    EXPECT_EQ(make_histogram(frame, 8, 256).range, 256); // never beyond the file's depth
+    EXPECT_EQ(make_histogram(frame, 8, 256).counts[255], 1U);
+    const auto bars = histogram_bars(h, 50);
+    EXPECT_DOUBLE_EQ(bars[6], 50);
+    EXPECT_GT(bars[0], 0);
+    EXPECT_LT(bars[0], 50);
+    EXPECT_EQ(bars[1], 0);
+}
+
+TEST(Histogram, PointsAreTakenByTheNearerAndKeptInOrder) {
+    const display::stretch_levels l{1000, 3000};
+    EXPECT_EQ(nearer_point(x_of_level(1200, 4096, 400), l, 4096, 400), level_point::black);
+    EXPECT_EQ(nearer_point(x_of_level(2500, 4096, 400), l, 4096, 400), level_point::white);
+    EXPECT_EQ(level_at_x(x_of_level(2047, 4096, 400), 4096, 400), 2047);
+    EXPECT_EQ(level_at_x(-10, 4096, 400), 0);
+    EXPECT_EQ(level_at_x(900, 4096, 400), 4095);
+    EXPECT_EQ(move_point(l, level_point::black, 3500, 4096), (display::stretch_levels{2999, 3000}));
+    EXPECT_EQ(move_point(l, level_point::white, 10, 4096), (display::stretch_levels{1000, 1001}));
+    EXPECT_EQ(move_point(l, level_point::white, 9000, 4096), (display::stretch_levels{1000, 4095}));
+    level_choice c;
+    const std::vector<std::uint16_t> frame(100, 500);
+    EXPECT_TRUE(levels_in_effect(c, frame).has_value());
+    c.source = level_source::brightness;
+    EXPECT_FALSE(levels_in_effect(c, frame).has_value());
+    c = {level_source::chosen, {7, 9}};
+    EXPECT_EQ(levels_in_effect(c, frame), (display::stretch_levels{7, 9}));
+}
+
+TEST(Playback, TheFileRateTimesTheSpeedSeveralFramesATickWhenFast) {
+    EXPECT_EQ(playback_timing(25.0, 1.0).interval_ms, 40);
+    EXPECT_EQ(playback_timing(25.0, 1.0).frames, 1);
+    EXPECT_EQ(playback_timing(0.0, 2.0).interval_ms, 20);   // unknown rate: 25 fps
+    const playback_tick fast = playback_timing(200.0, 4.0); // 800 frames a second
+    EXPECT_GE(fast.interval_ms, shortest_tick_ms);
+    EXPECT_EQ(fast.frames, 16);
+    EXPECT_EQ(fast.interval_ms, 20);
 }
 
 } // namespace

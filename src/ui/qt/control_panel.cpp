@@ -380,13 +380,11 @@ bool control_panel::create_image_window(int client_w, int client_h) {
 void control_panel::destroy_image_window() { image_.reset(); }
 
 void control_panel::set_image_caption(const std::string& caption) {
-    if (image_) image_->setWindowTitle(QString::fromStdString(caption));
+    if (image_) image_->set_caption(QString::fromStdString(caption));
 }
 
 void control_panel::repaint_image() {
-    if (!image_) return;
-    image_->canvas()->update();
-    image_->show_levels();
+    if (image_) image_->refresh();
 }
 
 void control_panel::add_path(const std::string& path) {

@@ -212,19 +212,23 @@ QLayout* control_panel::build_display_column() {
     left->addLayout(shift_row);
 
     auto* zoom_box = new QGroupBox(QStringLiteral("Display size"));
-    auto* zoom_row = new QHBoxLayout(zoom_box);
+    auto* zoom_grid = new QGridLayout(zoom_box);
     auto* zoom_group = new QButtonGroup(this);
+    // Two rows: fitting and enlarging, then the sizes that drop pixels.
     const std::pair<int, const char*> zooms[] = {
-        {ZOOM_100, "100%"}, {ZOOM_50, " 50%"}, {ZOOM_33, " 33%"}, {ZOOM_25, " 25%"}};
+        {ZOOM_FIT, "Fit to window"}, {ZOOM_400, "400%"}, {ZOOM_200, "200%"}, {ZOOM_100, "100%"},
+        {ZOOM_50, " 50%"},           {ZOOM_33, " 33%"},  {ZOOM_25, " 25%"}};
+    int slot = 0;
     for (const auto& [zid, text] : zooms) {
         auto* r = radio(zid, QString::fromLatin1(text), true);
         zoom_group->addButton(r);
         connect(r, &QAbstractButton::toggled, this, [this](bool on) {
             if (on && !syncing_) forward([this] { dlg_.zoom_changed(); });
         });
-        zoom_row->addWidget(r);
+        zoom_grid->addWidget(r, slot < 3 ? 0 : 1, slot < 3 ? slot : slot - 3);
+        ++slot;
     }
-    zoom_row->addStretch(1);
+    zoom_grid->setColumnStretch(4, 1);
     left->addWidget(zoom_box);
 
     auto* w_edit = edit(IMAGE_WIDTH, true);
