@@ -136,10 +136,11 @@ TEST(OddInput, OutOfRangeValuesInCandidateFilesAreRefused) {
     const std::string head = R"({"format":"serflash-candidates","version":1,"candidates":[{"file":"m1.ser",)";
     const std::string tail = R"(,"utc_peak":"2026-12-08T21:14:03.125Z","peak_sigma":8.5}]})";
     refused("big.json", head + R"("candidate":1e20,"peak_frame":1,"x":3,"y":4)" + tail,
-            "candidate is not a whole number");
+            "not a whole number of 32 bits");
     refused("wrap.json", head + R"("candidate":1,"peak_frame":1,"x":4294967297,"y":4)" + tail,
-            "x is not a whole number");
-    refused("frac.json", head + R"("candidate":1,"peak_frame":1.5,"x":3,"y":4)" + tail, "peak_frame");
+            "not a whole number of 32 bits");
+    refused("frac.json", head + R"("candidate":1,"peak_frame":1.5,"x":3,"y":4)" + tail,
+            "not a whole number of 32 bits");
     refused(
         "feb.json",
         head + R"("candidate":1,"peak_frame":1,"x":3,"y":4,"utc_peak":"2026-02-30T21:14:03.125Z","peak_sigma":1}]})",
