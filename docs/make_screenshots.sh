@@ -33,3 +33,6 @@ rm -rf "$work"/Results_night*
 folder=$(ls -d Results_night1_*)
 xvfb-run -a -s "-screen 0 1366x768x24" "$gui" --screenshot "$root/docs/candidates_review.png" --review "$work/$folder"
 echo "docs/desktop_1366x768.png, docs/panel_scan_1366x768.png, docs/panel_scan_scale2.png and docs/candidates_review.png written"
+
+# The viewers at 1366 x 768 and at scale factor 2 (their own part, in the same work folder).
+source "$root/docs/viewer_screenshots.sh"
