@@ -329,7 +329,8 @@ std::string report_html(const observation& o, std::string_view extra_section) {
     s += row("Bit shift", std::to_string(o.bit_shift));
     if (o.swap_bytes) s += row("Byte order", "16-bit samples high byte first (--swap-bytes)");
     s += "</table>\n";
-    if (!o.byte_order_warning.empty()) s += "<p class=\"warning\">Warning: " + html_escape(o.byte_order_warning) + ".</p>\n";
+    if (!o.byte_order_warning.empty())
+        s += "<p class=\"warning\">Warning: " + html_escape(o.byte_order_warning) + ".</p>\n";
 
     s += "<h2>Coverage</h2>\n<ul class=\"passes\">\n";
     for (const detect::pass_report& p : o.passes) s += "<li>" + html_escape(pass_line(p)) + "</li>\n";

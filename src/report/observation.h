@@ -103,8 +103,7 @@ struct scan_records {
 // Groups the records into candidates and measures each on the file (whose header the reader
 // has read), whose results are in result_dir. Reads each frame it needs once.
 observation observe(ser::ser_reader& reader, const detect::scan_job& job, const std::string& result_dir,
-                    const scan_records& records, const vetting_limits& limits = {},
-                    const moon_options& moon = {});
+                    const scan_records& records, const vetting_limits& limits = {}, const moon_options& moon = {});
 
 // The frame times of a job's file: its time stamps, or its header's start and the job's frame
 // rate; none when the file cannot be opened.

@@ -162,6 +162,7 @@ json noise_json(const noise_model& n) {
     return {
         {"method", n.method},     {"note", n.note},   {"trials", n.trials},      {"mirrored_events", n.mirrored_events},
         {"fit_from", n.fit_from}, {"slope", n.slope}, {"intercept", n.intercept}};
+}
 
 json ephemeris_json(const astro::moon_ephemeris& e) {
     return json{{"ra_deg", e.ra_deg},

@@ -63,7 +63,7 @@ for c in doc["candidates"]:
     c["noise_expected"] = 0.01
 json.dump(doc, open(sys.argv[1], "w"))
 PY
-cp -r one/Results_c_* mixed/Results_c_v7 && sed -i 's/"version": 1/"version": 7/' mixed/Results_c_v7/c_candidates.json
+cp -r one/Results_c_* mixed/Results_c_v7 && sed -i '0,/"version": [0-9]*/s//"version": 7/' mixed/Results_c_v7/c_candidates.json
 cp -r one/Results_c_* mixed/Results_c_bad && echo '{"format": "serflash-candidates", "version": 1, ' >mixed/Results_c_bad/c_candidates.json
 mkdir mixed/Results_d mixed/notes && echo "not a results folder" >mixed/notes/readme.txt
 "$serflash" catalog mixed --out mixed.csv >out.txt 2>err.txt || fail "catalog of mixed folders"
@@ -80,7 +80,7 @@ grep -q 'passed over mixed/Results_d: no candidates file$' err.txt || fail "empt
   fail "a catalogue was written into a results folder"
 
 # match reads catalogues, as CSV and as JSON, and finds every timed candidate of a night in the same night.
-"$serflash" match one.csv two.json >match.txt 2>&1 || fail "match of catalogues: $(cat match.txt)"
+"$serflash" match one.csv two.csv >match.txt 2>&1 || fail "match of catalogues: $(cat match.txt)"
 n=$(python3 -c 'import json,sys; print(sum(1 for r in json.load(open(sys.argv[1]))["rows"] if r["utc_peak"]))' one.json)
 grep -q "^Pairs .*: $n$" match.txt || fail "pairs: $(head -3 match.txt)"
 echo "catalog: all checks passed"

@@ -674,18 +674,6 @@ private slots:
         QTest::mouseClick(control<QPushButton>(QStringLiteral("button_1077")), Qt::LeftButton);
         auto* stop = control<QPushButton>(QStringLiteral("button_stop_scan"));
         QVERIFY(stop->isEnabled());
-        // Escape during the scan asks first; "No" goes on scanning.
-        QString asked;
-        answer_modal([&asked](QWidget* modal) {
-            asked = message_text(modal);
-            auto* box = qobject_cast<QMessageBox*>(modal);
-            box->button(QMessageBox::No)->click();
-        });
-        QTest::keyClick(panel_.get(), Qt::Key_Escape);
-        QTRY_VERIFY2(asked.contains(QStringLiteral("Stop it and quit?")), qPrintable(asked)); // not a nested loop
-        QTRY_COMPARE(panel_->quit_question(), nullptr);
-        QVERIFY(panel_->scanning());
-        QVERIFY(panel_->isVisible());
         answer_modal([&closing](QWidget* modal) {
             closing = message_text(modal);
             static_cast<QDialog*>(modal)->accept();
