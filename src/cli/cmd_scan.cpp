@@ -93,9 +93,9 @@ void add_output_options(CLI::App* cmd, scan_cli& c) {
 namespace {
 
 // The option of one value of the settings table, with its range check.
-CLI::Option* add_setting_option(CLI::App* cmd, const ui::setting_spec& spec, std::int32_t& value,
+CLI::Option* add_setting_option(CLI::App* cmd, const ui::setting_rule& rule, std::int32_t& value,
                                 const std::string& help) {
-    return cmd->add_option(std::string(spec.flag), value, help)->check(CLI::Range(spec.min, spec.max));
+    return cmd->add_option(std::string(rule.flag), value, help)->check(CLI::Range(rule.min, rule.max));
 }
 
 std::string group_title(ui::setting_group group) {
@@ -126,11 +126,11 @@ std::optional<std::int32_t>* per_file_target(file_values& v, std::int32_t detect
 
 void add_detection_options(CLI::App* cmd, scan_cli& c) {
     detect::scan_settings& s = c.request.settings;
-    for (const ui::setting_spec& spec : ui::scan_setting_table) {
-        if (spec.group == ui::setting_group::per_file) continue;
-        std::int32_t& value = s.*spec.value;
-        add_setting_option(cmd, spec, value, std::string(spec.help) + " (default " + std::to_string(value) + ")")
-            ->group(group_title(spec.group));
+    for (const ui::setting_rule& rule : ui::scan_setting_table) {
+        if (rule.group == ui::setting_group::per_file) continue;
+        std::int32_t& value = s.*rule.value;
+        add_setting_option(cmd, rule, value, std::string(rule.help) + " (default " + std::to_string(value) + ")")
+            ->group(group_title(rule.group));
     }
     cmd->add_flag("--continue-after-scatter", s.continue_after_scatter,
                   "Pass over a frame withdrawn for its scatter and go on with the next packet after it, so that every "
@@ -162,10 +162,10 @@ void add_detection_options(CLI::App* cmd, scan_cli& c) {
 void add_per_file_options(CLI::App* cmd, scan_cli& c) {
     const std::string files = group_title(ui::setting_group::per_file);
     std::size_t next = 0;
-    for (const ui::setting_spec& spec : ui::scan_setting_table) {
-        if (spec.group != ui::setting_group::per_file) continue;
-        if (spec.value == nullptr) { // the bit shift, kept for the whole run
-            add_setting_option(cmd, spec, c.request.bit_shift, std::string(spec.help))->group(files);
+    for (const ui::setting_rule& rule : ui::scan_setting_table) {
+        if (rule.group != ui::setting_group::per_file) continue;
+        if (rule.value == nullptr) { // the bit shift, kept for the whole run
+            add_setting_option(cmd, rule, c.request.bit_shift, std::string(rule.help))->group(files);
             cmd->add_flag("--swap-bytes", c.request.swap_bytes,
                           "Take 16-bit samples high byte first, for files whose writer stored them so (serflash info "
                           "warns when a file looks byte-swapped)")
@@ -173,8 +173,8 @@ void add_per_file_options(CLI::App* cmd, scan_cli& c) {
             continue;
         }
         std::int32_t* value = &c.per_file_values.at(next++);
-        auto* opt = add_setting_option(cmd, spec, *value, std::string(spec.help))->group(files);
-        c.per_file.emplace_back(opt, value, per_file_target(c.request.per_file, spec.value));
+        auto* opt = add_setting_option(cmd, rule, *value, std::string(rule.help))->group(files);
+        c.per_file.emplace_back(opt, value, per_file_target(c.request.per_file, rule.value));
     }
 }
 

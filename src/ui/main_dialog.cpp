@@ -57,8 +57,8 @@ int column_at_x(int x) {
 std::string row_problem(const scan_table& table, int row, const dialog_fields& fields) {
     const std::string where = "Row " + std::to_string(row + 1) + ", " + table.cell(row, col_name) + ": ";
     for (int col = col_start; col < column_count; ++col)
-        if (const setting_spec* spec = setting_for_column(col); spec != nullptr)
-            if (std::string problem = value_problem(*spec, table.cell(row, col)); !problem.empty())
+        if (const setting_rule* rule = setting_for_column(col); rule != nullptr)
+            if (std::string problem = value_problem(*rule, table.cell(row, col)); !problem.empty())
                 return where + problem + ".";
     const detect::scan_settings settings = load_scan_settings(table, row, fields);
     const platform::status runnable = detect::scan_refusal(settings, table.get_cell_int(row, col_frames));
@@ -68,17 +68,17 @@ std::string row_problem(const scan_table& table, int row, const dialog_fields& f
 
 std::vector<std::string> field_problems(const dialog_fields& fields) {
     std::vector<std::string> problems;
-    for (const setting_spec& spec : scan_setting_table)
-        if (spec.home == setting_home::field)
-            if (std::string problem = value_problem(spec, fields.text(spec.place)); !problem.empty())
+    for (const setting_rule& rule : scan_setting_table)
+        if (rule.home == setting_home::field)
+            if (std::string problem = value_problem(rule, fields.text(rule.place)); !problem.empty())
                 problems.push_back(problem + ".");
     return problems;
 }
 
 std::string cell_problem(const scan_table& table, int row, int col, const std::string& text) {
-    const setting_spec* spec = setting_for_column(col);
-    if (spec == nullptr) return {};
-    if (std::string problem = value_problem(*spec, text); !problem.empty()) return problem;
+    const setting_rule* rule = setting_for_column(col);
+    if (rule == nullptr) return {};
+    if (std::string problem = value_problem(*rule, text); !problem.empty()) return problem;
     // A value of the frame range must leave the range in the file and at least one packet long.
     const std::int64_t frames = table.get_cell_int(row, col_frames);
     const std::int64_t start = table.get_cell_int(row, col_start);
@@ -414,7 +414,7 @@ void main_dialog::show_file(int row) {
 void main_dialog::edit_value(int row, int col) {
     std::string value_text = table.cell(row, col);
     value_rules rules;
-    if (const setting_spec* spec = setting_for_column(col); spec != nullptr) rules.allowed = allowed_values(*spec);
+    if (const setting_rule* rule = setting_for_column(col); rule != nullptr) rules.allowed = allowed_values(*rule);
     rules.problem = [this, row, col](const std::string& text) { return cell_problem(table, row, col, text); };
     if (!platform_.edit_value(value_text, rules)) return;
     if (value_text.size() > max_cell_chars) value_text.resize(max_cell_chars);

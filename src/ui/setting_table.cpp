@@ -14,7 +14,7 @@ constexpr std::int32_t sample_max = 65535;
 
 } // namespace
 
-const std::array<setting_spec, 21> scan_setting_table = {{
+const std::array<setting_rule, 21> scan_setting_table = {{
     {h::field, id::INITIAL_THRESHOLD, &scan_settings::threshold, "Initial threshold", "--threshold", g::detection, 45,
      10000,
      "Initial threshold in tenths of a standard deviation: a pixel is a flash when it lies this far above its own "
@@ -70,31 +70,31 @@ const std::array<setting_spec, 21> scan_setting_table = {{
      "by the bit shift: 4 at shift 0, 1000 at shift 8)"},
 }};
 
-const setting_spec* setting_for_field(int control_id) {
-    for (const setting_spec& s : scan_setting_table)
+const setting_rule* setting_for_field(int control_id) {
+    for (const setting_rule& s : scan_setting_table)
         if (s.home == setting_home::field && s.place == control_id) return &s;
     return nullptr;
 }
 
-const setting_spec* setting_for_column(int column) {
-    for (const setting_spec& s : scan_setting_table)
+const setting_rule* setting_for_column(int column) {
+    for (const setting_rule& s : scan_setting_table)
         if (s.home == setting_home::column && s.place == column) return &s;
     return nullptr;
 }
 
-std::string allowed_values(const setting_spec& spec) {
-    if (spec.max == any_count) return "a whole number of at least " + std::to_string(spec.min);
-    return "a whole number from " + std::to_string(spec.min) + " to " + std::to_string(spec.max);
+std::string allowed_values(const setting_rule& rule) {
+    if (rule.max == any_count) return "a whole number of at least " + std::to_string(rule.min);
+    return "a whole number from " + std::to_string(rule.min) + " to " + std::to_string(rule.max);
 }
 
-std::string value_problem(const setting_spec& spec, const std::string& text) {
+std::string value_problem(const setting_rule& rule, const std::string& text) {
     std::int64_t v = 0;
     if (!parse_dialog_int(text, true, v)) {
         const std::string shown = text.empty() ? "nothing" : "\"" + text + "\"";
-        return std::string(spec.name) + " must be " + allowed_values(spec) + ", not " + shown;
+        return std::string(rule.name) + " must be " + allowed_values(rule) + ", not " + shown;
     }
-    if (v < spec.min || v > spec.max)
-        return std::string(spec.name) + " must be " + allowed_values(spec) + ", not " + std::to_string(v);
+    if (v < rule.min || v > rule.max)
+        return std::string(rule.name) + " must be " + allowed_values(rule) + ", not " + std::to_string(v);
     return {};
 }
 

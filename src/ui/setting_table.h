@@ -21,7 +21,7 @@ enum class setting_home {
 // Where a value is shown in the help of the command line.
 enum class setting_group { detection, masks, per_file };
 
-struct setting_spec {
+struct setting_rule {
     setting_home home;
     int place;                                  // control id (field) or scan-table column
     std::int32_t detect::scan_settings::*value; // null for a value kept outside the settings
@@ -36,15 +36,15 @@ inline constexpr std::int32_t any_count = std::numeric_limits<std::int32_t>::max
 
 // The values, in the order the command line's help lists them. Defaults: detect::scan_settings's
 // initialisers for the fields, detect::default_settings for a file's row.
-extern const std::array<setting_spec, 21> scan_setting_table;
+extern const std::array<setting_rule, 21> scan_setting_table;
 
-const setting_spec* setting_for_field(int control_id);
-const setting_spec* setting_for_column(int column);
+const setting_rule* setting_for_field(int control_id);
+const setting_rule* setting_for_column(int column);
 
 // "a whole number from 1 to 2147483647" (or "of at least 1" when there is no upper bound).
-std::string allowed_values(const setting_spec& spec);
+std::string allowed_values(const setting_rule& rule);
 // Why a typed text is no value of this setting, or empty when it is one. Leading and trailing
 // blanks are allowed; anything else must be a whole decimal number within the range.
-std::string value_problem(const setting_spec& spec, const std::string& text);
+std::string value_problem(const setting_rule& rule, const std::string& text);
 
 } // namespace serflash::ui

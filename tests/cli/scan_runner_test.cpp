@@ -79,22 +79,22 @@ TEST(CommandChecks, BadValuesAreRefusedBeforeAnyWork) {
 // The command line and the panel check a value by the same table: every boundary and a word
 // are accepted or refused alike, by `scan` and by `sensitivity`.
 TEST(ScanCommand, ValueRangesAreThePanelsRules) {
-    for (const ui::setting_spec& spec : ui::scan_setting_table) {
-        const std::int64_t below = std::int64_t{spec.min} - 1, above = std::int64_t{spec.max} + 1;
-        for (const std::string& text : {std::to_string(below), std::to_string(spec.min), std::to_string(spec.max),
+    for (const ui::setting_rule& rule : ui::scan_setting_table) {
+        const std::int64_t below = std::int64_t{rule.min} - 1, above = std::int64_t{rule.max} + 1;
+        for (const std::string& text : {std::to_string(below), std::to_string(rule.min), std::to_string(rule.max),
                                         std::to_string(above), std::string("abc"), std::string("12abc")}) {
             for (const char* command : {"scan", "sensitivity"}) {
                 CLI::App app;
                 const auto commands = add_all_commands(app);
-                std::vector<std::string> args = {"a.ser", text, std::string(spec.flag), command}; // last first
+                std::vector<std::string> args = {"a.ser", text, std::string(rule.flag), command}; // last first
                 bool refused = false;
                 try {
                     app.parse(args);
                 } catch (const CLI::ParseError&) {
                     refused = true;
                 }
-                EXPECT_EQ(refused, !ui::value_problem(spec, text).empty())
-                    << command << " " << spec.flag << " " << text;
+                EXPECT_EQ(refused, !ui::value_problem(rule, text).empty())
+                    << command << " " << rule.flag << " " << text;
             }
         }
     }

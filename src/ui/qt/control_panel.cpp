@@ -203,13 +203,13 @@ void control_panel::follow_folder() {
 
 void control_panel::check_field(int id) {
     const auto e = edits_.find(id);
-    const setting_spec* spec = setting_for_field(id);
-    if (e == edits_.end() || spec == nullptr) return;
-    const std::string problem = value_problem(*spec, dlg_.fields.text(id));
-    const QString help = QString::fromLatin1(spec->help.data(), static_cast<qsizetype>(spec->help.size()));
+    const setting_rule* rule = setting_for_field(id);
+    if (e == edits_.end() || rule == nullptr) return;
+    const std::string problem = value_problem(*rule, dlg_.fields.text(id));
+    const QString help = QString::fromLatin1(rule->help.data(), static_cast<qsizetype>(rule->help.size()));
     if (problem.empty()) {
         e->second->setStyleSheet(QString());
-        e->second->setToolTip(help + QStringLiteral(". ") + QString::fromStdString(allowed_values(*spec)) +
+        e->second->setToolTip(help + QStringLiteral(". ") + QString::fromStdString(allowed_values(*rule)) +
                               QStringLiteral("."));
     } else {
         e->second->setStyleSheet(QStringLiteral("QLineEdit { background: #ffd8d8; }"));

@@ -35,9 +35,9 @@ QString id_name(const char* kind, int id) { return QStringLiteral("%1_%2").arg(Q
 void set_tooltip(QWidget* w, int id) {
     if (const char* tip = tooltip_for(id); tip != nullptr) {
         w->setToolTip(QString::fromLatin1(tip));
-    } else if (const setting_spec* spec = setting_for_field(id); spec != nullptr) {
-        w->setToolTip(QString::fromLatin1(spec->help.data(), static_cast<qsizetype>(spec->help.size())) +
-                      QStringLiteral(". ") + QString::fromStdString(allowed_values(*spec)) + QStringLiteral("."));
+    } else if (const setting_rule* rule = setting_for_field(id); rule != nullptr) {
+        w->setToolTip(QString::fromLatin1(rule->help.data(), static_cast<qsizetype>(rule->help.size())) +
+                      QStringLiteral(". ") + QString::fromStdString(allowed_values(*rule)) + QStringLiteral("."));
     }
 }
 

@@ -15,9 +15,9 @@ namespace {
 constexpr const char* marked_tip = "The file on display in the image window";
 
 QString header_tip(int column) {
-    if (const setting_spec* spec = setting_for_column(column); spec != nullptr)
-        return QString::fromLatin1(spec->help.data(), static_cast<qsizetype>(spec->help.size())) + ". " +
-               QString::fromStdString(allowed_values(*spec)) + ".";
+    if (const setting_rule* rule = setting_for_column(column); rule != nullptr)
+        return QString::fromLatin1(rule->help.data(), static_cast<qsizetype>(rule->help.size())) + ". " +
+               QString::fromStdString(allowed_values(*rule)) + ".";
     switch (column) {
         case col_mark:
             return QString::fromLatin1(marked_tip);
