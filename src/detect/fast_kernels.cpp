@@ -499,6 +499,13 @@ std::vector<summing_kernel> kernels_here() {
     return out;
 }
 
+const char* kernel_isa(summing_kernel k) {
+    const int level = vector_level();
+    if (k == summing_kernel::widest && level >= 4) return "avx512";
+    if (k != summing_kernel::portable && level >= 3) return "avx2";
+    return "portable";
+}
+
 void band_accumulator::start(const frame_geometry& g, std::int32_t row_begin, std::int32_t row_end) {
     geom_ = g;
     row_begin_ = row_begin;

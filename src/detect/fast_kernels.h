@@ -55,8 +55,10 @@ struct pixel_peaks {
 // The summing kernels: the widest this processor runs (the scan's), 256-bit vectors, and
 // portable code. All give the same sums.
 enum class summing_kernel { widest, vectors_256, portable };
-// The distinct kernels this processor runs, widest first (for tests).
+// The distinct kernels this processor runs, widest first (for tests and the benchmark).
 std::vector<summing_kernel> kernels_here();
+// The instruction set kernel k runs on this processor: "avx512", "avx2" or "portable".
+const char* kernel_isa(summing_kernel k);
 
 // Per-pixel accumulation over the frames of one packet for one band of rows: exact integer sums
 // of the samples and of their squares, and for the inner area the largest sample with its frame
@@ -68,6 +70,7 @@ public:
     explicit band_accumulator(summing_kernel kernel = summing_kernel::widest) : kernel_(kernel) {}
     band_accumulator(const band_accumulator&) = delete;
     band_accumulator& operator=(const band_accumulator&) = delete;
+    void use_kernel(summing_kernel kernel) { kernel_ = kernel; }
 
     // Sizes the state for the rows [row_begin, row_end) of frames of geometry g; the first frames
     // added (first_index 0) start it afresh.

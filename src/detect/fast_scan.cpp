@@ -125,6 +125,7 @@ public:
           pool_(worker_count(options)),
           chunk_bytes_(options.chunk_bytes),
           band_bytes_(options.band_bytes),
+          kernel_(options.kernel),
           grey_(st.settings.brightness) {}
 
     void run();
@@ -158,6 +159,7 @@ private:
     work_pool pool_;
     std::size_t chunk_bytes_;
     std::size_t band_bytes_;
+    fast::summing_kernel kernel_;
 
     fast::frame_geometry geom_;
     display::grey_table grey_; // snapshots are drawn without level marks
@@ -255,7 +257,10 @@ void fast_scanner::sum_packet(std::int32_t first_frame) {
     const std::size_t step_bytes = band_bytes_ != 0 ? band_bytes_ : std::size_t{2} << 20;
     const auto per_step = static_cast<std::int32_t>(
         std::clamp<std::size_t>(step_bytes / (buffer_rows * row_bytes), 1, static_cast<std::size_t>(packet)));
-    if (band_workers_.size() < parts) band_workers_ = std::vector<band_worker>(parts);
+    if (band_workers_.size() < parts) {
+        band_workers_ = std::vector<band_worker>(parts);
+        for (band_worker& w : band_workers_) w.acc.use_kernel(kernel_);
+    }
     band_peaks_.resize(static_cast<std::size_t>(bands));
     std::atomic<std::int32_t> next_band{0};
     std::mutex read_mutex;

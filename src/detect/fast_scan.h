@@ -9,6 +9,7 @@
 // saved frames are read again, to render their snapshots. A pass whose packets are shifted by a
 // frame withdrawn for its scatter goes on from that frame with packets computed afresh.
 #include "detect/batch.h"
+#include "detect/fast_kernels.h"
 #include "detect/scan_state.h"
 
 #include <cstddef>
@@ -21,6 +22,8 @@ struct fast_scan_options {
     // Packets are summed band of rows by band, with about this many bytes of sums and of frames
     // per band at a time (to stay in a core's cache); 0 sums whole frames, chunk by chunk.
     std::size_t band_bytes = std::size_t{2} << 20;
+    // Which summing kernel sums the bands (all give the same sums; a narrower one is for timing).
+    fast::summing_kernel kernel = fast::summing_kernel::widest;
 };
 
 // Worker threads for each file when `jobs` files are scanned at once on `cores` cores: the

@@ -5,8 +5,8 @@
 // ratio measured in the same run; the last line sums them up.
 //
 //   bench [--frames N] [--data DIR] [--repeat R] [--no-reference] [--big-frames N] [--no-big]
-//   bench --scan FILE [--masks] [--threads N] [--chunk BYTES] [--reference]   (one timed scan)
-//   bench --scan kernel [--chunk FRAMES]                                       (the summing kernel)
+//   bench --scan FILE [--masks] [--threads N] [--chunk BYTES] [--kernel ISA] [--reference]  (one timed scan)
+//   bench --scan kernel                                                        (the summing kernels)
 //
 // Each scan runs in a child process, so that its peak memory is its own.
 #include "bench/scan_once.h"
@@ -47,6 +47,7 @@ struct options {
     bool masks = false;
     unsigned threads = 0;
     std::size_t chunk = 0;
+    std::string kernel;             // --kernel avx2|portable: the summing kernel of --scan FILE
     std::int32_t big_frames = 1000; // of the large-frame case
     bool big = true;
 };
@@ -206,26 +207,60 @@ timed_run fast_files_once(const std::vector<std::string>& paths, const std::stri
     });
 }
 
-void fast_kernel_only(std::int32_t per_chunk) {
+// Nanoseconds per sample of the summing kernel k on one core, as the scanner runs it: one band of
+// inner rows of 1936 x 1216 16-bit frames, a few frames at a time, the frames and the band's state
+// in the cache. The best of a few repetitions.
+double kernel_ns_per_sample(detect::fast::summing_kernel k) {
     detect::fast::frame_geometry g;
-    g.width = 640;
-    g.height = 480;
-    std::vector<std::uint16_t> frames(g.pixels() * static_cast<std::size_t>(per_chunk));
+    g.width = 1936;
+    g.height = 1216;
+    const detect::fast_scan_options defaults;
+    constexpr std::size_t state_per_pixel = 34;
+    const std::size_t row_samples = static_cast<std::size_t>(g.width);
+    const auto band_rows = static_cast<std::int32_t>(defaults.band_bytes / (row_samples * state_per_pixel));
+    const std::int32_t rows = band_rows + 2;
+    const auto per_step = static_cast<std::int32_t>(
+        std::max<std::size_t>(defaults.band_bytes / (static_cast<std::size_t>(rows) * row_samples * 2), 1));
+    std::vector<std::uint16_t> frames(static_cast<std::size_t>(per_step) * static_cast<std::size_t>(rows) *
+                                      row_samples);
     std::uint32_t x = 12345;
     for (auto& v : frames) {
         x = x * 1103515245U + 12345U;
         v = static_cast<std::uint16_t>(1000 + (x >> 20) % 200);
     }
-    detect::fast::band_accumulator acc;
-    const auto t0 = clock_type::now();
-    std::int32_t done = 0;
-    for (; done + per_chunk <= 1000; done += per_chunk) {
-        if (done % 200 == 0) acc.start(g, 0, g.height);
-        acc.add(reinterpret_cast<const std::uint8_t*>(frames.data()), per_chunk, done % 200, 0, g.height);
+    constexpr std::int32_t packet = 200;
+    const std::int32_t r0 = 100;
+    detect::fast::band_accumulator acc(k);
+    double best = 1e30;
+    for (int rep = 0; rep < 3; ++rep) {
+        const auto t0 = clock_type::now();
+        std::int64_t samples = 0;
+        for (int p = 0; p < 5; ++p) {
+            acc.start(g, r0, r0 + band_rows);
+            for (std::int32_t k0 = 0; k0 < packet; k0 += per_step) {
+                const std::int32_t n = std::min(per_step, packet - k0);
+                acc.add(reinterpret_cast<const std::uint8_t*>(frames.data()), n, k0, r0 - 1, rows);
+                samples += std::int64_t{n} * band_rows * g.width;
+            }
+        }
+        best = std::min(best, seconds_since(t0) * 1e9 / static_cast<double>(samples));
     }
-    const double t = seconds_since(t0);
-    std::printf("kernel: %d frames of 640 x 480 in chunks of %d: %.3f s, %.2f ns per sample\n", done, per_chunk, t,
-                t * 1e9 / (static_cast<double>(done) * static_cast<double>(g.pixels())));
+    return best;
+}
+
+// Each kernel this processor runs, with the instruction set it uses; the scan's first.
+struct kernel_figure {
+    std::string isa;
+    double ns = 0.0;
+};
+std::vector<kernel_figure> kernel_figures() {
+    std::vector<kernel_figure> out;
+    for (const detect::fast::summing_kernel k : detect::fast::kernels_here()) {
+        out.push_back({detect::fast::kernel_isa(k), kernel_ns_per_sample(k)});
+        std::printf("kernel %-8s %6.3f ns per sample (one core, 1936-wide band in cache)\n", out.back().isa.c_str(),
+                    out.back().ns);
+    }
+    return out;
 }
 
 // The middle value (the mean of the two middle ones for an even count); 0 for none.
@@ -253,7 +288,7 @@ std::string ensure_big(const options& o, std::int32_t frames) {
     p.width = 1936;
     p.height = 1216;
     p.frames = frames;
-    p.flashes = {{500, 400, 300, 600.0, 1}, {1500, 900, 700, 400.0, 2}};
+    p.flashes = {{500, 400, frames * 3 / 10, 600.0, 1}, {1500, 900, frames * 7 / 10, 400.0, 2}};
     std::printf("generating %s (%.1f GB, once) ...\n", path.c_str(), static_cast<double>(size) / 1e9);
     std::fflush(stdout);
     const synth::result r = synth::write_ser(platform::native_file_system(), path, p);
@@ -275,10 +310,11 @@ bool drop_page_cache() {
 }
 
 struct big_figures {
-    double warm = 0.0; // fast scan on every core / warm read floor
-    double cold = 0.0; // the same from an empty page cache; 0 when not measured
+    double warm_none = 0.0; // fast scan on every core without snapshots / warm read floor
+    double warm_bmp = 0.0;  // the same with the default BMP snapshots
+    double cold = 0.0;      // default snapshots from an empty page cache; 0 when not measured
     unsigned threads = 1;
-    double scaling = 0.0; // time on 1 thread / time on every core
+    double scaling = 0.0; // time on 1 thread / time on every core, default snapshots
     bool identical = true;
 };
 
@@ -314,29 +350,33 @@ big_figures large_frames(const options& o, const std::string& work) {
     const int runs = std::min(o.repeat, 3);
     std::printf("\nlarge frames: 1936 x 1216 16-bit, %d frames (%.1f GB), all passes through the file\n", frames,
                 static_cast<double>(frame_bytes) * frames / 1e9);
-    const double floor_s = floor_seconds(path, o.repeat);
+    read_file(path); // warm the page cache
+    bench::scan_job none = job;
+    none.settings.snapshots = detect::snapshot_format::none;
     detect::fast_scan_options one;
     one.threads = 1;
-    timed_run t1, tn;
-    std::vector<double> scaling;
+    // Each run: a warm read, the scan without snapshots, with them, and with them on one thread.
+    std::vector<double> none_pairs, bmp_pairs, scaling;
+    std::printf("%-22s %10s %10s %10s %10s %10s\n", "warm run", "read s", "none s", "bmp s", "1 thread s", "peak MiB");
     for (int i = 0; i < runs; ++i) {
-        const timed_run a = best_fast(job, work + "/big1", 1, one);
-        const timed_run b = best_fast(job, work + "/bign", 1);
-        if (!t1.ok || (a.ok && a.seconds < t1.seconds)) t1 = a;
-        if (!tn.ok || (b.ok && b.seconds < tn.seconds)) tn = b;
-        if (a.ok && b.ok) scaling.push_back(a.seconds / b.seconds);
+        const double floor_s = std::min({read_file(path), read_file(path), read_file(path)});
+        const timed_run tn = best_fast(none, work + "/bign0", 1);
+        const timed_run tb = best_fast(job, work + "/bign", 1);
+        const timed_run t1 = best_fast(job, work + "/big1", 1, one);
+        if (floor_s > 0.0 && tn.ok) none_pairs.push_back(tn.seconds / floor_s);
+        if (floor_s > 0.0 && tb.ok) bmp_pairs.push_back(tb.seconds / floor_s);
+        if (t1.ok && tb.ok) scaling.push_back(t1.seconds / tb.seconds);
+        const std::string diff = bench::compare_trees(work + "/big1", work + "/bign");
+        if (!diff.empty()) std::printf("  1 thread against %u: %s\n", out.threads, diff.c_str());
+        out.identical = out.identical && diff.empty() && t1.ok && tb.ok && tn.ok;
+        std::printf("%-22d %10.2f %10.2f %10.2f %10.2f %10.1f\n", i + 1, floor_s, tn.seconds, tb.seconds, t1.seconds,
+                    static_cast<double>(std::max(tb.peak_kib, t1.peak_kib)) / 1024.0);
     }
-    const std::string diff = bench::compare_trees(work + "/big1", work + "/bign");
-    if (!diff.empty()) std::printf("  1 thread against %u: %s\n", out.threads, diff.c_str());
-    out.identical = diff.empty() && t1.ok && tn.ok;
-    out.warm = tn.seconds / floor_s;
+    out.warm_none = median(none_pairs);
+    out.warm_bmp = median(bmp_pairs);
     out.scaling = median(scaling);
-    std::printf("%-22s %10s %10s %12s %10s\n", "case", "seconds", "floor s", "fast/floor", "peak MiB");
-    std::printf("%-22s %10.2f %10.2f %12.2f %10.1f\n", "warm, 1 thread", t1.seconds, floor_s, t1.seconds / floor_s,
-                static_cast<double>(t1.peak_kib) / 1024.0);
-    const std::string all = "warm, " + std::to_string(out.threads) + " threads";
-    std::printf("%-22s %10.2f %10.2f %12.2f %10.1f\n", all.c_str(), tn.seconds, floor_s, out.warm,
-                static_cast<double>(tn.peak_kib) / 1024.0);
+    std::printf("warm: none/read %.2f, bmp/read %.2f (medians of %zu pairs)\n", out.warm_none, out.warm_bmp,
+                bmp_pairs.size());
     if (!drop_page_cache()) {
         std::printf("cold: skipped (emptying the page cache needs root)\n");
     } else {
@@ -352,9 +392,8 @@ big_figures large_frames(const options& o, const std::string& work) {
             out.identical = out.identical && cold_diff.empty() && cold.ok;
             if (!cold.ok || cold_floor <= 0.0) continue;
             ratios.push_back(cold.seconds / cold_floor);
-            const std::string name = "cold, " + std::to_string(out.threads) + " threads";
-            std::printf("%-22s %10.2f %10.2f %12.2f %10.1f\n", name.c_str(), cold.seconds, cold_floor, ratios.back(),
-                        static_cast<double>(cold.peak_kib) / 1024.0);
+            std::printf("cold %d: read %.2f s, scan %.2f s, x %.2f, peak %.1f MiB\n", i + 1, cold_floor, cold.seconds,
+                        ratios.back(), static_cast<double>(cold.peak_kib) / 1024.0);
         }
         out.cold = median(ratios);
         std::printf("cold: median of %zu pairs %.2f\n", ratios.size(), out.cold);
@@ -387,6 +426,8 @@ int main(int argc, char** argv) {
             o.reference = true;
         else if (a == "--chunk" && i + 1 < argc)
             o.chunk = static_cast<std::size_t>(std::atol(argv[++i]));
+        else if (a == "--kernel" && i + 1 < argc)
+            o.kernel = argv[++i];
         else if (a == "--threads" && i + 1 < argc)
             o.threads = static_cast<unsigned>(std::atoi(argv[++i]));
         else if (a == "--big-frames" && i + 1 < argc)
@@ -403,8 +444,8 @@ int main(int argc, char** argv) {
     if (o.frames < 10) o.frames = 10;
     const std::string work = o.data + "/results";
     if (o.scan_only == "kernel") {
-        // The summing kernel alone on frames that stay in the cache.
-        fast_kernel_only(o.chunk == 0 ? 6 : static_cast<std::int32_t>(o.chunk));
+        // The summing kernels alone on frames that stay in the cache.
+        kernel_figures();
         return 0;
     }
     if (!o.scan_only.empty()) {
@@ -413,6 +454,10 @@ int main(int argc, char** argv) {
         detect::fast_scan_options opt;
         opt.threads = o.threads;
         if (o.chunk != 0) opt.chunk_bytes = o.chunk;
+        for (const detect::fast::summing_kernel k : detect::fast::kernels_here())
+            if (o.kernel == detect::fast::kernel_isa(k)) opt.kernel = k;
+        if (const std::string chosen = detect::fast::kernel_isa(opt.kernel); !o.kernel.empty() && o.kernel != chosen)
+            std::printf("kernel %s not run here; %s\n", o.kernel.c_str(), chosen.c_str());
         if (const char* b = std::getenv("BENCH_BAND_BYTES")) opt.band_bytes = static_cast<std::size_t>(std::atol(b));
         const bench::scan_job job = job_for(o.scan_only, work + "/one", o.masks);
         const auto t0 = clock_type::now();
@@ -430,6 +475,7 @@ int main(int argc, char** argv) {
                 "peak MiB", "identical");
 
     bool all_identical = true;
+    double eight_bit_ratio = 0.0; // 8-bit default settings, fast scan / warm read
     for (const std::int32_t depth : {16, 8}) {
         const std::string path = ensure_clip(o, depth, o.frames);
         const double floor_s = floor_seconds(path, o.repeat);
@@ -453,6 +499,7 @@ int main(int argc, char** argv) {
                     std::printf("  difference: %s\n", diff.c_str());
                 }
             }
+            if (depth == 8 && !masks) eight_bit_ratio = fast.seconds / floor_s;
             std::printf("%-22s %10.0f %10.0f %12.2f %12.1f %10.1f %10s\n", name.c_str(),
                         frames_per_second(o.frames, fast.seconds), frames_per_second(o.frames, floor_s),
                         fast.seconds / floor_s, ref_ratio, static_cast<double>(fast.peak_kib) / 1024.0,
@@ -523,9 +570,13 @@ int main(int argc, char** argv) {
         all_identical = all_identical && big.identical;
     }
     fs::remove_all(work);
+    std::printf("\n");
+    const std::vector<kernel_figure> kernels = kernel_figures();
     const auto cold_text = big.cold > 0.0 ? format_ratio(big.cold) : std::string("-");
-    std::printf("bench: fast/floor %s warm, %s cold, threads 1->%u x%.2f, 8-bit/16-bit per sample %.2f, identical %s\n",
-                format_ratio(big.warm).c_str(), cold_text.c_str(), big.threads, big.scaling, eight_per_sample,
-                all_identical ? "yes" : "no");
+    std::printf(
+        "bench: warm %s none, %s bmp, cold %s, threads 1->%u x%.2f, kernel %.2f ns/sample (%s), 8-bit 640x480 "
+        "%.2f, identical %s\n",
+        format_ratio(big.warm_none).c_str(), format_ratio(big.warm_bmp).c_str(), cold_text.c_str(), big.threads,
+        big.scaling, kernels.front().ns, kernels.front().isa.c_str(), eight_bit_ratio, all_identical ? "yes" : "no");
     return all_identical ? 0 : 1;
 }
