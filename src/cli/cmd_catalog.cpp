@@ -1,4 +1,5 @@
 #include "cli/commands.h"
+#include "cli/output_file.h"
 #include "report/catalog.h"
 
 #include <CLI/CLI.hpp>
@@ -45,16 +46,6 @@ const report::catalog_folder* folder_holding(const report::catalog& cat, const s
     return nullptr;
 }
 
-int write_text(const std::string& path, const std::string& text) {
-    auto file = platform::native_file_system().open_write(path, platform::write_mode::truncate);
-    if (!file || !file->write(text.data(), text.size()) || !file->close()) {
-        const std::string why = file ? file->error() : file.reason();
-        std::cerr << "serflash catalog: cannot write " << path << (why.empty() ? "" : " (" + why + ")") << "\n";
-        return 1;
-    }
-    return 0;
-}
-
 int run_catalog(const catalog_options& o) {
     for (const std::string& out : o.outs)
         if (!format_of(out)) {
@@ -88,7 +79,7 @@ int run_catalog(const catalog_options& o) {
                 text = report::catalog_html(cat, std::filesystem::path(out).parent_path().string());
                 break;
         }
-        if (const int written = write_text(out, text); written != 0) {
+        if (const int written = write_output("catalog", out, text); written != 0) {
             status = written;
             continue;
         }

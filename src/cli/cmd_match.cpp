@@ -1,5 +1,6 @@
 #include "cli/commands.h"
 #include "cli/option_checks.h"
+#include "cli/output_file.h"
 #include "detect/format.h"
 #include "report/csv.h"
 #include "report/match.h"
@@ -87,11 +88,8 @@ int run_match(const match_options& o) {
     if (!m.untimed_b.empty()) print_list(std::cout, "Not matchable in B (no time)", *b, m.untimed_b);
 
     if (!o.out.empty()) {
-        const std::string text = report::pairs_csv(*a, *b, m);
-        if (const platform::status put = platform::write_whole_file(fs, o.out, text); !put) {
-            std::cerr << "serflash match: cannot write " << o.out << " (" << put.reason() << ")\n";
-            return 1;
-        }
+        if (const int written = write_output("match", o.out, report::pairs_csv(*a, *b, m)); written != 0)
+            return written;
         std::cout << "Pairs written to " << o.out << "\n";
     }
     return 0;

@@ -115,6 +115,30 @@ void set_intervals(std::vector<timed_frame> times, std::vector<station_candidate
     }
 }
 
+// The times of each file's candidates in a table or catalogue, for their frame intervals.
+class file_times {
+public:
+    template <typename At, typename Has>
+    void add(const station_candidate& c, const At& at, const Has& has) {
+        std::vector<timed_frame>& times = of_file_[c.file];
+        if (c.ticks) times.push_back({*c.ticks, c.peak_frame});
+        std::int32_t first = 0;
+        if (has("utc_start") && has("first_frame") && parse_number(at("first_frame"), first))
+            if (const auto t = parse_utc(at("utc_start"))) times.push_back({*t, first});
+    }
+    // Sets the intervals of candidates [first, end) of the list, and starts again.
+    void set(std::vector<station_candidate>& list, std::size_t first) {
+        std::map<std::string, std::vector<station_candidate*>> of_file;
+        for (std::size_t i = first; i < list.size(); ++i) of_file[list[i].file].push_back(&list[i]);
+        for (auto& [file, times] : of_file_) set_intervals(std::move(times), of_file[file]);
+        of_file_.clear();
+    }
+    void clear() { of_file_.clear(); }
+
+private:
+    std::map<std::string, std::vector<timed_frame>> of_file_;
+};
+
 class csv_station_reader {
 public:
     csv_station_reader(std::string path, station& st) : path_(std::move(path)), st_(st) {}
@@ -140,11 +164,7 @@ public:
         if (!read_candidate(at, has, where, c, error)) return false;
         c.file = csv_text(c.file);
         if (!has("candidate")) c.candidate = static_cast<std::int32_t>(std::min<long>(line_, INT32_MAX));
-        std::vector<timed_frame>& times = times_of_file_[c.file];
-        if (c.ticks) times.push_back({*c.ticks, c.peak_frame});
-        std::int32_t first = 0;
-        if (has("utc_start") && has("first_frame") && parse_number(at("first_frame"), first))
-            if (const auto t = parse_utc(at("utc_start"))) times.push_back({*t, first});
+        times_.add(c, at, has);
         st_.candidates.push_back(std::move(c));
         return true;
     }
@@ -154,9 +174,7 @@ public:
             error = path_ + ": empty, not a candidates table";
             return false;
         }
-        std::map<std::string, std::vector<station_candidate*>> of_file;
-        for (station_candidate& c : st_.candidates) of_file[c.file].push_back(&c);
-        for (auto& [file, times] : times_of_file_) set_intervals(std::move(times), of_file[file]);
+        times_.set(st_.candidates, 0);
         return true;
     }
 
@@ -176,13 +194,17 @@ private:
     station& st_;
     std::vector<std::string> header_;
     std::map<std::string, std::size_t> column_;
-    std::map<std::string, std::vector<timed_frame>> times_of_file_;
+    file_times times_;
     long line_ = 0;
 };
 
-// The candidates of one document or an array of them, read event by event: only the fields
-// matched on are kept, never the document itself (its light curves can be most of its bytes).
+// The candidates of one document or an array of them, or the rows of a catalogue, read event by
+// event: only the fields matched on are kept, never the document itself (its light curves can
+// be most of its bytes).
 class json_station_reader final : public nlohmann::json_sax<nlohmann::json> {
+    static constexpr const char* candidates_key = "candidates";
+    static constexpr const char* rows_key = "rows";
+
 public:
     json_station_reader(std::string path, station& st) : path_(std::move(path)), st_(st) {}
 
@@ -219,7 +241,8 @@ public:
     bool start_array(std::size_t) override {
         if (stack_.empty()) root_is_array_ = true;
         stack_.push_back({true, std::exchange(key_, {})});
-        if (stack_.size() == document_depth() + 1 && stack_.back().key == "candidates") candidates_seen_ = true;
+        if (stack_.size() == document_depth() + 1 && stack_.back().key == candidates_key) candidates_seen_ = true;
+        if (stack_.size() == document_depth() + 1 && stack_.back().key == rows_key) rows_seen_ = true;
         return true;
     }
     bool end_array() override {
@@ -254,9 +277,12 @@ private:
     std::size_t document_depth() const { return root_is_array_ ? 2 : 1; }
     bool in_document_depth() const { return stack_.size() == document_depth() && !stack_.back().array; }
     bool in_candidate_depth() const {
-        return stack_.size() == document_depth() + 2 && !stack_.back().array && stack_[stack_.size() - 2].array &&
-               stack_[stack_.size() - 2].key == "candidates";
+        if (stack_.size() != document_depth() + 2 || stack_.back().array || !stack_[stack_.size() - 2].array)
+            return false;
+        const std::string& list = stack_[stack_.size() - 2].key;
+        return list == candidates_key || list == rows_key;
     }
+    bool in_rows() const { return stack_[stack_.size() - 2].key == rows_key; }
     std::string where() const {
         return root_is_array_ ? path_ + ", document " + std::to_string(documents_) + ": " : path_ + ": ";
     }
@@ -271,11 +297,28 @@ private:
         format_.clear();
         frame_rate_.reset();
         candidates_seen_ = false;
+        rows_seen_ = false;
         first_of_document_ = st_.candidates.size();
+        from_rows_.clear();
     }
+    // A candidates document's list is its candidates, a catalogue's its rows: the other is no
+    // list of candidates, whichever key comes first.
     bool end_document() {
-        if (format_ != "serflash-candidates" || !candidates_seen_)
-            return fail(where() + "not a serflash candidates document");
+        const bool catalogue = format_ == "serflash-catalog";
+        if (!(format_ == "serflash-candidates" && candidates_seen_) && !(catalogue && rows_seen_))
+            return fail(where() + "not a serflash candidates document or catalogue");
+        std::size_t kept = first_of_document_;
+        for (std::size_t i = first_of_document_; i < st_.candidates.size(); ++i) {
+            if (from_rows_[i - first_of_document_] != catalogue) continue;
+            if (kept != i) st_.candidates[kept] = std::move(st_.candidates[i]);
+            ++kept;
+        }
+        st_.candidates.resize(kept);
+        if (catalogue) {
+            times_.set(st_.candidates, first_of_document_); // a catalogue holds many files, no frame rate
+            return true;
+        }
+        times_.clear();
         const double interval =
             frame_rate_ && *frame_rate_ > 0.0 ? std::min(1.0 / *frame_rate_, longest_frame_interval) : 0.0;
         for (std::size_t i = first_of_document_; i < st_.candidates.size(); ++i)
@@ -321,8 +364,8 @@ private:
     // The candidate's values as the columns turn them into the table's texts, read as a table's
     // row is: one rule for both kinds of file.
     bool end_candidate() {
-        const std::string where =
-            this->where() + "candidate " + std::to_string(st_.candidates.size() - first_of_document_ + 1) + ": ";
+        const std::string where = this->where() + (in_rows() ? "row " : "candidate ") +
+                                  std::to_string(st_.candidates.size() - first_of_document_ + 1) + ": ";
         for (const char* needed : needed_columns)
             if (candidate_.count(needed) == 0 || candidate_.count("candidate") == 0)
                 return fail(where + "a candidate lacks a field (it needs \"candidate\" and \"" + needed + "\")");
@@ -336,6 +379,8 @@ private:
         };
         station_candidate c;
         if (!read_candidate(at, has, where, c, error_)) return false;
+        if (in_rows()) times_.add(c, at, has);
+        from_rows_.push_back(in_rows());
         st_.candidates.push_back(std::move(c));
         return true;
     }
@@ -349,7 +394,10 @@ private:
     std::string format_;
     std::optional<double> frame_rate_;
     bool candidates_seen_ = false;
+    bool rows_seen_ = false;
     std::size_t first_of_document_ = 0;
+    std::vector<bool> from_rows_; // per candidate of the document: from a catalogue's rows
+    file_times times_;
     std::map<std::string, nlohmann::ordered_json> candidate_; // its fields that match reads
     std::string error_;
 };

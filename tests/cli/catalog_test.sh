@@ -80,7 +80,13 @@ grep -q 'passed over mixed/Results_d: no candidates file$' err.txt || fail "empt
   fail "a catalogue was written into a results folder"
 
 # match reads catalogues, as CSV and as JSON, and finds every timed candidate of a night in the same night.
-"$serflash" match one.csv two.csv >match.txt 2>&1 || fail "match of catalogues: $(cat match.txt)"
 n=$(python3 -c 'import json,sys; print(sum(1 for r in json.load(open(sys.argv[1]))["rows"] if r["utc_peak"]))' one.json)
-grep -q "^Pairs .*: $n$" match.txt || fail "pairs: $(head -3 match.txt)"
+for pair in "one.csv two.csv" "one.json two.json" "one.csv two.json"; do
+  # shellcheck disable=SC2086
+  "$serflash" match $pair --out "pairs_${pair// /_}.csv" >match.txt 2>&1 || fail "match of $pair: $(cat match.txt)"
+  grep -q "^Pairs .*: $n$" match.txt || fail "pairs of $pair: $(head -3 match.txt)"
+done
+# The same pairs, with the same differences, whichever form the catalogues take.
+cmp -s pairs_one.csv_two.csv.csv pairs_one.json_two.json.csv || fail "JSON catalogues pair otherwise than CSV ones"
+cmp -s pairs_one.csv_two.csv.csv pairs_one.csv_two.json.csv || fail "a CSV and a JSON catalogue pair otherwise"
 echo "catalog: all checks passed"

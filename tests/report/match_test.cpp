@@ -106,6 +106,32 @@ TEST(Match, ReadsTheJsonDocumentsOfAScan) {
     EXPECT_EQ(many.candidates.size(), 4u);
 }
 
+// A catalogue's rows are its candidates, of many files: each file's interval comes from its own
+// times, and a list under another key is no list of candidates, whichever key comes first.
+TEST(Match, ReadsTheRowsOfAJsonCatalogue) {
+    memory_fs fs;
+    const std::string catalogue = R"({"columns":["file"],"candidates":[{"candidate":9,"file":"x.ser","peak_frame":1,
+        "x":1,"y":1,"utc_peak":null,"peak_sigma":null}],"format":"serflash-catalog","rows":[
+        {"file":"m1.ser","folder":"Results_m1","candidate":1,"peak_frame":10,"x":3,"y":4,
+         "utc_peak":"2026-12-08T21:14:00.400Z","peak_sigma":8.5},
+        {"file":"m1.ser","folder":"Results_m1","candidate":2,"peak_frame":60,"x":3,"y":4,
+         "utc_peak":"2026-12-08T21:14:02.400Z","peak_sigma":7.5},
+        {"file":"m2.ser","folder":"Results_m2","candidate":1,"peak_frame":5,"x":8,"y":9,
+         "utc_peak":"2026-12-08T22:00:00.000Z","peak_sigma":null}],"version":1})";
+    const station st = read(fs, "night.json", catalogue);
+    ASSERT_EQ(st.candidates.size(), 3u);
+    EXPECT_EQ(st.candidates[0].file, "m1.ser");
+    EXPECT_EQ(st.candidates[1].utc_peak, "2026-12-08T21:14:02.400Z");
+    EXPECT_NEAR(st.candidates[0].frame_interval, 0.04, 1e-12);
+    EXPECT_EQ(st.candidates[2].file, "m2.ser");
+    EXPECT_EQ(st.candidates[2].frame_interval, 0.0); // one time: no interval
+    std::string error;
+    const std::string without_rows = R"({"format":"serflash-catalog","candidates":[]})";
+    fs.files["rows.json"].assign(without_rows.begin(), without_rows.end());
+    EXPECT_FALSE(read_station(fs, "rows.json", error));
+    EXPECT_NE(error.find("not a serflash candidates document or catalogue"), std::string::npos) << error;
+}
+
 TEST(Match, MissingAndMalformedFilesAreNamed) {
     memory_fs fs;
     const auto fails = [&](const std::string& path, const std::string& text, const std::string& says) {
