@@ -49,9 +49,12 @@ void batch_thread::start(batch_job job) {
         hooks.threshold_shown = [this](std::int32_t t) { emit threshold_shown(t); };
         hooks.frame_shown = [this](std::int32_t f) { emit frame_shown(f); };
         hooks.row_marked = [this](int row) { emit row_marked(row); };
-        hooks.progress = [this](const detect::scan_progress& p) {
-            const std::lock_guard lock(progress_mutex_);
-            progress_ = p;
+        hooks.progress = [this, observer = observer_](const detect::scan_progress& p) {
+            {
+                const std::lock_guard lock(progress_mutex_);
+                progress_ = p;
+            }
+            if (observer) observer(p);
         };
         hooks.stop_requested = [this] { return stop_.load(); };
         report_ = detect::run_batch(request);

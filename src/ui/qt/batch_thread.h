@@ -9,6 +9,7 @@
 #include <QString>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -27,8 +28,14 @@ public:
     void start(batch_job job);
     // The run ends after the frame under way; the current file still gets its closing block.
     void request_stop() { stop_ = true; }
+    bool stop_requested() const { return stop_; }
     void wait();
     std::optional<detect::scan_progress> latest_progress() const;
+    // Told, on the scanning thread, of each progress report once it is stored; a caller may
+    // hold the run there (the tests do, to act while a scan is certainly under way).
+    void set_progress_observer(std::function<void(const detect::scan_progress&)> observer) {
+        observer_ = std::move(observer);
+    }
     const detect::batch_report& report() const { return report_; }
 
 signals:
@@ -47,6 +54,7 @@ private:
     std::atomic<bool> stop_{false};
     mutable std::mutex progress_mutex_;
     std::optional<detect::scan_progress> progress_;
+    std::function<void(const detect::scan_progress&)> observer_;
     detect::batch_report report_;
 };
 

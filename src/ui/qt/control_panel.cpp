@@ -143,7 +143,7 @@ void control_panel::place_on_screen() {
     resize(size.w, size.h);
     arrange_columns();
     if (stacking_ != 0) { // columns below each other: as tall as the screen allows
-        const int tall = inputs_->sizeHint().height() + height_of_status_bar();
+        const int tall = scan_column_->sizeHint().height() + inputs_->sizeHint().height() + height_of_status_bar();
         resize(size.w, std::min(room.height(), std::max(size.h, tall)));
     }
     move(std::max(area.left(), area.right() + 1 - size.w - frame.width()), area.top());

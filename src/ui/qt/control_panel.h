@@ -32,6 +32,7 @@ class QLabel;
 class QLayout;
 class QPlainTextEdit;
 class QScrollArea;
+class QVBoxLayout;
 
 namespace serflash::ui::qt {
 
@@ -151,6 +152,7 @@ private:
     int narrow_width_ = 0; // every column below the other
     int stacking_ = 0;     // 0: side by side, 1: the scan table below, 2: every column below the other
     QScrollArea* scroll_ = nullptr;
+    QVBoxLayout* outer_ = nullptr; // the scan table when stacked, the scrolling columns, the status bar
     QLabel* status_ = nullptr;
     QPushButton* details_button_ = nullptr;
     std::unique_ptr<QPlainTextEdit> details_;

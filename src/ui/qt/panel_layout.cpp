@@ -151,49 +151,41 @@ void control_panel::build() {
     scroll_->setWidgetResizable(true);
     scroll_->setFrameShape(QFrame::NoFrame);
 
-    auto* outer = new QVBoxLayout(this);
-    outer->setContentsMargins(0, 0, 0, 6);
-    outer->addWidget(scroll_, 1);
+    outer_ = new QVBoxLayout(this);
+    outer_->setContentsMargins(0, 0, 0, 6);
+    outer_->addWidget(scroll_, 1);
     auto* bar = build_status_bar();
     bar->setContentsMargins(6, 0, 6, 0);
-    outer->addLayout(bar);
+    outer_->addLayout(bar);
 }
 
 void control_panel::arrange_columns() {
-    // Narrower than the three columns side by side: the scan table goes below the other two;
-    // narrower still, the settings go below the display too. The panel then scrolls only
-    // downwards.
+    // Narrower than the three columns side by side: the scan table goes above the other two,
+    // outside the scrolling part, so that it stays in sight; narrower still, the settings go
+    // below the display too. The rest then scrolls only downwards.
     const int room = width() - scroll_->verticalScrollBar()->sizeHint().width();
     const int stacking = room >= wide_width_ ? 0 : room >= middle_width_ ? 1 : 2;
     if (stacking == stacking_) return;
     stacking_ = stacking;
-    for (QLayout* column : {display_column_, settings_column_, scan_column_}) {
+    for (QLayout* column : {display_column_, settings_column_}) {
         columns_->removeItem(column);
         column->setParent(nullptr); // free to be added again
     }
+    columns_->removeItem(scan_column_);
+    outer_->removeItem(scan_column_);
+    scan_column_->setParent(nullptr);
     for (int c = 0; c < 3; ++c) columns_->setColumnStretch(c, 0);
-    for (int r = 0; r < 3; ++r) columns_->setRowStretch(r, 0);
-    switch (stacking) {
-        case 0:
-            columns_->addLayout(display_column_, 0, 0);
-            columns_->addLayout(settings_column_, 0, 1);
-            columns_->addLayout(scan_column_, 0, 2);
-            columns_->setColumnStretch(2, 1);
-            break;
-        case 1:
-            columns_->addLayout(display_column_, 0, 0);
-            columns_->addLayout(settings_column_, 0, 1);
-            columns_->addLayout(scan_column_, 1, 0, 1, 2);
-            columns_->setColumnStretch(1, 1);
-            columns_->setRowStretch(1, 1);
-            break;
-        default:
-            columns_->addLayout(display_column_, 0, 0);
-            columns_->addLayout(settings_column_, 1, 0);
-            columns_->addLayout(scan_column_, 2, 0);
-            columns_->setColumnStretch(0, 1);
-            columns_->setRowStretch(2, 1);
-            break;
+    for (int r = 0; r < 2; ++r) columns_->setRowStretch(r, 0);
+    columns_->addLayout(display_column_, 0, 0);
+    columns_->addLayout(settings_column_, stacking == 2 ? 1 : 0, stacking == 2 ? 0 : 1);
+    if (stacking == 0) {
+        scan_column_->setContentsMargins(0, 0, 0, 0);
+        columns_->addLayout(scan_column_, 0, 2);
+        columns_->setColumnStretch(2, 1);
+    } else {
+        scan_column_->setContentsMargins(6, 6, 6, 0);
+        outer_->insertLayout(0, scan_column_);
+        columns_->setColumnStretch(stacking == 2 ? 0 : 1, 1);
     }
 }
 

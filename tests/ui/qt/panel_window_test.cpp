@@ -34,10 +34,13 @@
 #include <QToolButton>
 #include <QtTest>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <semaphore>
 
 namespace serflash::ui::qt {
 namespace {
@@ -55,6 +58,28 @@ QByteArray read_all(const std::filesystem::path& p) {
     QFile f(QString::fromStdString(p.string()));
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
 }
+
+// Holds a run at its first progress report until released or told to stop (at the latest when
+// it goes out of scope, so that a failed check never leaves the scanning thread waiting).
+class scan_hold {
+public:
+    explicit scan_hold(batch_thread& runner) {
+        runner.set_progress_observer([this, &runner](const detect::scan_progress&) {
+            if (holding_.exchange(true)) return;
+            while (!gate_.try_acquire_for(std::chrono::milliseconds(5)))
+                if (runner.stop_requested()) return;
+        });
+    }
+    ~scan_hold() { release(); }
+    bool holding() const { return holding_; }
+    void release() {
+        if (!released_.exchange(true)) gate_.release();
+    }
+
+private:
+    std::binary_semaphore gate_{0};
+    std::atomic<bool> holding_{false}, released_{false};
+};
 
 } // namespace
 
@@ -77,6 +102,23 @@ class panel_window_test : public QObject {
     QPoint cell_point(int row, int col) {
         auto* view = control<QTableView>(QStringLiteral("table_1076"));
         return view->visualRect(table_model()->index(row, col)).center();
+    }
+    // Lets a held run go on, accepts the closing box when it comes, and gives its "title|text".
+    QString accept_closing_box_after(scan_hold& hold, QSignalSpy& finished) {
+        QString closing;
+        QTimer watch;
+        connect(&watch, &QTimer::timeout, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (box == nullptr || box->objectName() != QStringLiteral("message_box")) return;
+            closing = message_text(box);
+            box->accept();
+        });
+        watch.start(20);
+        hold.release();
+        if (!finished.wait(120000)) return QStringLiteral("no end of the scan");
+        if (!QTest::qWaitFor([] { return QApplication::activeModalWidget() == nullptr; }, 5000))
+            return QStringLiteral("a box is left open");
+        return closing;
     }
     void double_click_cell(int row, int col) {
         QTest::mouseDClick(control<QTableView>(QStringLiteral("table_1076"))->viewport(), Qt::LeftButton,
@@ -563,30 +605,60 @@ private slots:
         }
     }
 
-    // Escape near the end of a scan: the question closes when the scan ends, and nothing of it
-    // stays behind the closing box.
-    void the_quit_question_closes_when_the_scan_ends() {
-        panel_->add_path(synth("q1.ser", 240));
+    // Escape during a scan asks; "No" leaves the scan going and the program open, and the scan
+    // then ends as usual. The scan is held at its first progress report while the question is
+    // asked and answered, so it is under way whatever the machine's speed.
+    void escape_then_no_keeps_the_scan_going() {
+        panel_->add_path(synth("n1.ser", 240));
+        scan_hold hold(panel_->runner());
         QSignalSpy finished(panel_.get(), &control_panel::scan_finished);
         QTest::mouseClick(control<QPushButton>(QStringLiteral("button_1077")), Qt::LeftButton);
+        QTRY_VERIFY(hold.holding());
         QTest::keyClick(panel_.get(), Qt::Key_Escape);
-        QVERIFY(panel_->quit_question() != nullptr || !panel_->scanning());
-        QString closing;
-        QTimer watch;
-        connect(&watch, &QTimer::timeout, [&] {
-            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            if (box == nullptr || box->objectName() != QStringLiteral("message_box")) return;
-            closing = message_text(box);
-            box->accept();
-        });
-        watch.start(20);
-        QVERIFY(finished.wait(120000));
-        QTRY_VERIFY(QApplication::activeModalWidget() == nullptr);
+        QMessageBox* question = panel_->quit_question();
+        QVERIFY(question != nullptr);
+        QCOMPARE(question->text(), QStringLiteral("A scan is under way. Stop it and quit?"));
+        QTest::mouseClick(question->button(QMessageBox::No), Qt::LeftButton);
+        QCOMPARE(panel_->quit_question(), nullptr);
+        QVERIFY(panel_->isVisible());
+        QVERIFY(panel_->scanning());
+        QString closing = accept_closing_box_after(hold, finished);
+        QVERIFY2(closing.startsWith(QStringLiteral("Scan finished|")), qPrintable(closing));
+        QVERIFY(!panel_->runner().report().stopped);
+        QCOMPARE(panel_->runner().report().files[0].outcome, detect::file_outcome::scanned);
+        QVERIFY(panel_->isVisible());
+    }
+
+    // Escape during a scan that then ends before an answer: the question closes with the scan,
+    // and nothing of it stays behind the closing box.
+    void the_quit_question_closes_when_the_scan_ends() {
+        panel_->add_path(synth("q1.ser", 240));
+        scan_hold hold(panel_->runner());
+        QSignalSpy finished(panel_.get(), &control_panel::scan_finished);
+        QTest::mouseClick(control<QPushButton>(QStringLiteral("button_1077")), Qt::LeftButton);
+        QTRY_VERIFY(hold.holding());
+        QTest::keyClick(panel_.get(), Qt::Key_Escape);
+        QVERIFY(panel_->quit_question() != nullptr);
+        const QString closing = accept_closing_box_after(hold, finished);
         QCOMPARE(panel_->quit_question(), nullptr);
         QVERIFY2(closing.startsWith(QStringLiteral("Scan finished|")), qPrintable(closing));
         QVERIFY(panel_->isVisible());                  // not quit: the question was not answered
         QTest::keyClick(panel_.get(), Qt::Key_Escape); // no scan: quits at once
         QVERIFY(!panel_->isVisible());
+    }
+
+    // Escape, then "Yes": the scan stops after the frame under way and the program quits.
+    void escape_then_yes_stops_and_quits() {
+        panel_->add_path(synth("y1.ser", 240));
+        scan_hold hold(panel_->runner());
+        QTest::mouseClick(control<QPushButton>(QStringLiteral("button_1077")), Qt::LeftButton);
+        QTRY_VERIFY(hold.holding());
+        QTest::keyClick(panel_.get(), Qt::Key_Escape);
+        QVERIFY(panel_->quit_question() != nullptr);
+        QTest::mouseClick(panel_->quit_question()->button(QMessageBox::Yes), Qt::LeftButton);
+        QTRY_VERIFY(!panel_->isVisible());
+        QTRY_VERIFY(!panel_->scanning());
+        QVERIFY(panel_->runner().report().stopped);
     }
 
     // Return adds the file chosen in the folder list, Delete removes the row chosen in the
@@ -664,14 +736,16 @@ private slots:
     }
 
     void stop_ends_the_batch_after_the_current_frame() {
-        // Long enough that the fast scan is still on the first file when Stop is clicked.
-        const std::string first = synth("s1.ser", 4000);
+        // Held on the first file until Stop is clicked.
+        const std::string first = synth("s1.ser", 400);
         const std::string second = synth("s2.ser", 400);
         panel_->add_path(first);
         panel_->add_path(second);
+        scan_hold hold(panel_->runner());
         QSignalSpy finished(panel_.get(), &control_panel::scan_finished);
         QString closing;
         QTest::mouseClick(control<QPushButton>(QStringLiteral("button_1077")), Qt::LeftButton);
+        QTRY_VERIFY(hold.holding());
         auto* stop = control<QPushButton>(QStringLiteral("button_stop_scan"));
         QVERIFY(stop->isEnabled());
         answer_modal([&closing](QWidget* modal) {
