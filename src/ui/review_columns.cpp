@@ -1,6 +1,8 @@
 #include "ui/review_columns.h"
 
+#include <cmath>
 #include <cstdio>
+#include <limits>
 
 namespace serflash::ui {
 namespace {
@@ -10,6 +12,17 @@ std::string fixed1(double v) {
     std::snprintf(buf, sizeof buf, "%.1f", v);
     return buf;
 }
+
+// A measured value with `decimals` decimals ('g' for significant digits), empty when unknown.
+std::string measured(double v, int decimals, char style = 'f') {
+    if (!std::isfinite(v)) return {};
+    char buf[32];
+    std::snprintf(buf, sizeof buf, style == 'g' ? "%.*g" : "%.*f", decimals, v);
+    return buf;
+}
+
+// Unknown values sort after every known one.
+sort_key measured_key(double v) { return sort_key(std::isfinite(v) ? v : std::numeric_limits<double>::max()); }
 
 std::string number_list(const std::vector<std::int32_t>& values) {
     std::string out;
@@ -27,6 +40,11 @@ const review_column columns[] = {
     {"mark", "Mark", "Your verdict: real, false or unsure (keys R, F, U; 0 clears it)", false,
      [](const candidate& c) { return std::string(verdict_text(c.mark)); },
      [](const candidate& c) { return sort_key(std::string(verdict_text(c.mark))); }},
+    {"class", "Class",
+     "What the candidate looks like: flash, star, moving, cosmic_ray, hot_pixel, edge or scattered. Sorted, flashes "
+     "come first (least likely from noise first), then the other classes in groups",
+     false, [](const candidate& c) { return c.cls; },
+     [](const candidate& c) { return sort_key(static_cast<double>(c.rank)); }},
     {"file", "File", "The SER file and the candidate's number in it", false,
      [](const candidate& c) { return c.file + " #" + std::to_string(c.number); },
      [](const candidate& c) { return sort_key(c.file + "/" + six_digits(c.number)); }},
@@ -43,6 +61,26 @@ const review_column columns[] = {
     {"sigma", "Peak sigma", "The peak's excess over the mean, in standard deviations", true,
      [](const candidate& c) { return fixed1(c.peak_sigma); },
      [](const candidate& c) { return sort_key(c.peak_sigma); }},
+    {"noise", "Noise expected",
+     "How many candidates at least this significant noise alone would give in the part of the file examined", true,
+     [](const candidate& c) { return measured(c.noise_expected, 3, 'g'); },
+     [](const candidate& c) { return measured_key(c.noise_expected); }},
+    {"lat", "Lat", "Selenographic latitude in degrees (north positive)", true,
+     [](const candidate& c) { return measured(c.lat, 2); }, [](const candidate& c) { return measured_key(c.lat); }},
+    {"lon", "Lon", "Selenographic longitude in degrees (east positive)", true,
+     [](const candidate& c) { return measured(c.lon, 2); }, [](const candidate& c) { return measured_key(c.lon); }},
+    {"lat_lon_err", "+- deg", "Uncertainty of the place on the Moon, in degrees of arc", true,
+     [](const candidate& c) { return measured(c.lat_lon_err, 2); },
+     [](const candidate& c) { return measured_key(c.lat_lon_err); }},
+    {"peak_mag", "Peak mag", "Magnitude of the peak frame in the zero point's band, with its error", true,
+     [](const candidate& c) {
+         const std::string m = measured(c.peak_mag, 2), e = measured(c.peak_mag_err, 2);
+         return e.empty() || m.empty() ? m : m + " +- " + e;
+     },
+     [](const candidate& c) { return measured_key(c.peak_mag); }},
+    {"energy", "Energy (J)", "Luminous energy of the flash in joules", true,
+     [](const candidate& c) { return measured(c.energy_j, 3, 'g'); },
+     [](const candidate& c) { return measured_key(c.energy_j); }},
     {"duration", "Duration (frames)", "Frames from the first to the last with a detection", true,
      [](const candidate& c) { return std::to_string(c.duration_frames); },
      [](const candidate& c) { return sort_key(static_cast<double>(c.duration_frames)); }},

@@ -71,6 +71,13 @@ candidate parse_candidate(const json& j) {
     c.detections = value_or<std::int32_t>(j, "detections", 0);
     c.cls = value_or<std::string>(j, "class", "");
     c.noise_expected = value_or<double>(j, "noise_expected", std::nan(""));
+    c.lat = value_or<double>(j, "lat", std::nan(""));
+    c.lon = value_or<double>(j, "lon", std::nan(""));
+    c.lat_lon_err = value_or<double>(j, "lat_lon_err", std::nan(""));
+    c.peak_mag = value_or<double>(j, "peak_mag", std::nan(""));
+    c.peak_mag_err = value_or<double>(j, "peak_mag_err", std::nan(""));
+    c.energy_j = value_or<double>(j, "energy_j", std::nan(""));
+    c.position_note = value_or<std::string>(j, "position_note", "");
     if (const auto lc = j.find("light_curve"); lc != j.end() && lc->is_object()) {
         c.curve.first_frame = value_or<std::int32_t>(*lc, "first_frame", 0);
         c.curve.excess = numbers_or_nan(*lc, "excess");
@@ -80,6 +87,44 @@ candidate parse_candidate(const json& j) {
                 c.curve.utc.push_back(u.is_string() ? std::optional(u.get<std::string>()) : std::nullopt);
     }
     return c;
+}
+
+// The document's "moon" block, when it holds a disk, an orientation and an ephemeris.
+std::shared_ptr<const file_moon> parse_moon(const json& doc) {
+    const auto m = doc.find("moon");
+    if (m == doc.end() || !m->is_object()) return nullptr;
+    const auto disk = m->find("disk");
+    const auto eph = m->find("ephemeris");
+    const auto turn = m->find("orientation_deg");
+    if (disk == m->end() || !disk->is_object() || eph == m->end() || !eph->is_object() || turn == m->end() ||
+        !turn->is_number())
+        return nullptr;
+    auto out = std::make_shared<file_moon>();
+    const double nan = std::nan("");
+    out->view.disk = {value_or<double>(*disk, "x", nan),      value_or<double>(*disk, "y", nan),
+                      value_or<double>(*disk, "radius", nan), value_or<double>(*disk, "x_err", 0.0),
+                      value_or<double>(*disk, "y_err", 0.0),  value_or<double>(*disk, "radius_err", 0.0)};
+    out->view.orientation_deg = turn->get<double>();
+    out->view.mirror = value_or<bool>(*m, "mirror", false);
+    astro::moon_ephemeris& e = out->ephemeris;
+    const std::pair<const char*, double*> fields[] = {{"ra_deg", &e.ra_deg},
+                                                      {"dec_deg", &e.dec_deg},
+                                                      {"distance_km", &e.distance_km},
+                                                      {"semidiameter_arcsec", &e.semidiameter_arcsec},
+                                                      {"libration_lon_deg", &e.libration_lon_deg},
+                                                      {"libration_lat_deg", &e.libration_lat_deg},
+                                                      {"axis_pa_deg", &e.axis_pa_deg},
+                                                      {"bright_limb_pa_deg", &e.bright_limb_pa_deg},
+                                                      {"illuminated_fraction", &e.illuminated_fraction},
+                                                      {"sun_colongitude_deg", &e.sun_colongitude_deg},
+                                                      {"sun_selenographic_lat_deg", &e.sun_selenographic_lat_deg}};
+    for (const auto& [key, value] : fields) *value = value_or<double>(*eph, key, nan);
+    e.topocentric = value_or<bool>(*eph, "topocentric", false);
+    const astro::disk_circle& d = out->view.disk;
+    if (!std::isfinite(d.x) || !std::isfinite(d.y) || !(d.radius > 0) || !std::isfinite(e.libration_lon_deg) ||
+        !std::isfinite(e.libration_lat_deg) || !std::isfinite(e.axis_pa_deg))
+        return nullptr;
+    return out;
 }
 
 // The verdicts kept for one candidates file: candidate number -> verdict.
@@ -151,6 +196,7 @@ candidates_file read_candidates_file(const std::filesystem::path& json_path) {
     // A relative path is seen from the results folder that holds the document.
     if (!ser_path.empty() && std::filesystem::path(ser_path).is_relative())
         ser_path = (json_path.parent_path() / ser_path).lexically_normal().string();
+    const std::shared_ptr<const file_moon> moon = parse_moon(j);
     try {
         for (const json& c : j["candidates"]) {
             if (!c.is_object()) continue;
@@ -161,6 +207,7 @@ candidates_file read_candidates_file(const std::filesystem::path& json_path) {
             cand.texts = report::candidate_texts(record);
             cand.ser_path = ser_path;
             cand.source = json_path;
+            cand.moon = moon;
             out.candidates.push_back(std::move(cand));
         }
     } catch (const json::exception& e) {
@@ -218,6 +265,15 @@ void review_model::load(const std::vector<std::filesystem::path>& folders) {
             }
         }
     }
+    const std::vector<std::size_t> ranked = order();
+    for (std::size_t r = 0; r < ranked.size(); ++r) candidates_[ranked[r]].rank = r;
+}
+
+std::vector<std::string> review_model::classes() const {
+    std::vector<std::string> out;
+    for (const std::size_t k : order())
+        if (std::find(out.begin(), out.end(), candidates_[k].cls) == out.end()) out.push_back(candidates_[k].cls);
+    return out;
 }
 
 bool review_model::set_mark(std::size_t index, verdict v, std::string* error) {

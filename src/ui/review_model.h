@@ -2,8 +2,12 @@
 // Toolkit-free model of the "Candidates" review: the candidates of every NAME_candidates.json
 // in a set of results folders, the user's verdict on each (kept in NAME_marks.json beside the
 // candidates file, never in the summary) and their export as CSV.
+#include "astro/moon_ephemeris.h"
+#include "astro/selenographic.h"
+
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <limits>
 #include <optional>
 #include <string>
@@ -22,6 +26,13 @@ struct light_curve {
     std::vector<double> excess; // NaN where the file holds no value
     double sigma = 0.0;
     std::vector<std::optional<std::string>> utc;
+};
+
+// The Moon as a scan found it in a file: the disk, its orientation and the ephemeris, enough to
+// draw the selenographic grid on its frames.
+struct file_moon {
+    astro::disk_view view;
+    astro::moon_ephemeris ephemeris;
 };
 
 struct candidate {
@@ -44,6 +55,18 @@ struct candidate {
     std::int32_t detections = 0;
     std::string cls;                                                  // "flash", "star", ...; empty in version 1
     double noise_expected = std::numeric_limits<double>::quiet_NaN(); // NaN when not given
+    // Where on the Moon and how bright; NaN where the scan could not tell (or was not asked).
+    double lat = std::numeric_limits<double>::quiet_NaN();
+    double lon = std::numeric_limits<double>::quiet_NaN();
+    double lat_lon_err = std::numeric_limits<double>::quiet_NaN();
+    double peak_mag = std::numeric_limits<double>::quiet_NaN();
+    double peak_mag_err = std::numeric_limits<double>::quiet_NaN();
+    double energy_j = std::numeric_limits<double>::quiet_NaN();
+    std::string position_note; // why there is no place, or what it rests on
+    // The disk of its file, when the scan found and oriented it and had an ephemeris.
+    std::shared_ptr<const file_moon> moon;
+    // Its place in review_model::order(): flashes first by expected noise, then the other classes.
+    std::size_t rank = 0;
     light_curve curve;
     // Its fields as the candidates table writes them, one per column of the candidate record.
     std::vector<std::string> texts;
@@ -76,6 +99,8 @@ public:
     // Indices of the candidates of one class (all when empty), flashes first by expected noise,
     // then the other classes in groups.
     std::vector<std::size_t> order(const std::string& cls = {}) const;
+    // The classes of the candidates, in the order the candidates are grouped (empty: no class).
+    std::vector<std::string> classes() const;
     const std::vector<std::string>& errors() const { return errors_; }
     const std::vector<std::filesystem::path>& folders() const { return folders_; }
 

@@ -1,10 +1,13 @@
 #include "ui/review_view.h"
 
 #include "platform/file_io.h"
+#include "report/moon_picture.h"
 #include "ui/main_dialog.h"
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <numbers>
 #include <filesystem>
 
 namespace serflash::ui {
@@ -150,6 +153,32 @@ curve_plot plot_light_curve(const light_curve& curve, std::int32_t peak_frame, d
                                       (f - static_cast<double>(curve.first_frame)) * step);
     }
     return plot;
+}
+
+std::vector<std::vector<astro::image_point>> moon_overlay(const candidate& c) {
+    if (!c.moon) return {};
+    std::vector<std::vector<astro::image_point>> lines = report::selenographic_grid(c.moon->view, c.moon->ephemeris);
+    const astro::disk_circle& d = c.moon->view.disk;
+    std::vector<astro::image_point> limb;
+    constexpr int limb_steps = 180;
+    for (int k = 0; k <= limb_steps; ++k) {
+        const double a = 2.0 * std::numbers::pi * k / limb_steps;
+        limb.push_back({d.x + d.radius * std::cos(a), d.y + d.radius * std::sin(a)});
+    }
+    lines.push_back(std::move(limb));
+    return lines;
+}
+
+std::string place_text(const candidate& c) {
+    if (!std::isfinite(c.lat) || !std::isfinite(c.lon)) return c.position_note;
+    char buf[96];
+    std::snprintf(buf, sizeof buf, "lat %.2f, lon %.2f", c.lat, c.lon);
+    std::string out = buf;
+    if (std::isfinite(c.lat_lon_err)) {
+        std::snprintf(buf, sizeof buf, " (+- %.2f deg)", c.lat_lon_err);
+        out += buf;
+    }
+    return out;
 }
 
 } // namespace serflash::ui

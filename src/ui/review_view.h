@@ -73,6 +73,13 @@ std::optional<std::size_t> next_unmarked(const std::vector<candidate>& candidate
 // max_ticks of them (at least two when lo < hi).
 std::vector<double> axis_ticks(double lo, double hi, int max_ticks);
 
+// The selenographic grid and the fitted limb of a candidate's file, in frame pixels, line by line
+// (a line breaks where it turns to the far side); none when the scan did not find and orient the
+// disk.
+std::vector<std::vector<astro::image_point>> moon_overlay(const candidate& c);
+// "lat -12.34, lon 56.78 (+- 0.40 deg)", or why there is no place (empty when nothing is known).
+std::string place_text(const candidate& c);
+
 // Where each light-curve value goes in a plot of the given size (x from 0 to w - 1, larger
 // values higher; the zero line and the one-sigma line come along). A value that is not a
 // number gets a point with NaN y, which the plot leaves out. The axes' values come with

@@ -26,8 +26,28 @@ inline std::string candidate_json(int number, const std::string& file, int peak,
            std::to_string(peak - 15) + ",\"excess\":[" + excess + "],\"sigma\":12.5,\"utc\":[" + times + "]}}";
 }
 
+// A candidate object with more fields (`"class": "flash", ...`) before its light curve.
+inline std::string with_fields(const std::string& candidate, const std::string& fields) {
+    std::string out = candidate;
+    const std::string at = ",\"light_curve\":";
+    out.insert(out.find(at), "," + fields);
+    return out;
+}
+
+// The document's "moon" block for a disk at (x, y) of this radius, north up, no librations.
+inline std::string moon_block(double x, double y, double radius) {
+    return "\"moon\": {\"disk\": {\"x\": " + std::to_string(x) + ", \"y\": " + std::to_string(y) +
+           ", \"radius\": " + std::to_string(radius) +
+           ", \"radius_err\": 0.5}, \"orientation_deg\": 0.0, \"mirror\": false, \"ephemeris\": {\"ra_deg\": 130.0, "
+           "\"dec_deg\": 15.0, \"distance_km\": 384400.0, \"semidiameter_arcsec\": 932.0, \"libration_lon_deg\": "
+           "0.0, \"libration_lat_deg\": 0.0, \"axis_pa_deg\": 0.0, \"bright_limb_pa_deg\": 90.0, "
+           "\"illuminated_fraction\": 0.4, \"sun_colongitude_deg\": 300.0, \"sun_selenographic_lat_deg\": 0.0, "
+           "\"topocentric\": false}},\n";
+}
+
+// `document` adds fields at the document level (such as moon_block()).
 inline void write_candidates(const std::filesystem::path& folder, const std::string& name, const std::string& ser_path,
-                             const std::string& candidates) {
+                             const std::string& candidates, const std::string& document = "") {
     std::filesystem::create_directories(folder);
     std::ofstream out(folder / (name + "_candidates.json"), std::ios::binary);
     out << "{ \"format\": \"serflash-candidates\", \"version\": 1,\n"
@@ -37,8 +57,7 @@ inline void write_candidates(const std::filesystem::path& folder, const std::str
            "  \"times\": {\"source\": \"trailer\", \"first_utc\": null, \"last_utc\": null, \"frame_rate\": 30.0, "
            "\"dropped_frames\": 0},\n"
            "  \"settings\": {}, \"passes\": [], \"scattered_frames\": [],\n"
-           "  \"candidates\": ["
-        << candidates << "] }\n";
+        << document << "  \"candidates\": [" << candidates << "] }\n";
 }
 
 } // namespace serflash::ui::testing

@@ -151,6 +151,47 @@ TEST_F(review_test, CsvHasTheColumnsTheMarkAndRfc4180Quoting) {
     EXPECT_EQ(read_text(root / "out.csv"), csv);
 }
 
+TEST_F(review_test, ClassesNoiseAndPlacesOnTheMoonAreReadAndOrderTheCandidates) {
+    using testing::moon_block;
+    using testing::with_fields;
+    write_candidates(
+        root / "Results_m1_s54_299", "m1", "/data/m1.ser",
+        with_fields(candidate_json(1, "m1.ser", 40, 10, 8, 31.2), R"("class":"star","noise_expected":0.1)") + "," +
+            with_fields(candidate_json(2, "m1.ser", 50, 30, 20, 9.5), R"("class":"flash","noise_expected":0.5)") + "," +
+            with_fields(candidate_json(3, "m1.ser", 60, 32, 24, 12),
+                        R"("class":"flash","noise_expected":0.001,"lat":1.5,"lon":-2.25,"lat_lon_err":0.4,)"
+                        R"("peak_mag":6.125,"peak_mag_err":0.05,"energy_j":12500.0)") +
+            "," +
+            with_fields(candidate_json(4, "m1.ser", 70, 5, 5, 8),
+                        R"("class":"moving","noise_expected":null,"position_note":"off the disk")"),
+        moon_block(32, 24, 20));
+    write_candidates(root / "Results_m2_s60_99", "m2", "/data/m2.ser", candidate_json(1, "m2.ser", 7, 3, 4, 12));
+    review_model m;
+    m.load({root / "Results_m1_s54_299", root / "Results_m2_s60_99"});
+    ASSERT_EQ(m.candidates().size(), 5U);
+    // Flashes first, the least likely from noise first; then the classes in groups; none last.
+    EXPECT_EQ(m.order(), (std::vector<std::size_t>{2, 1, 0, 3, 4}));
+    EXPECT_EQ(m.order("flash"), (std::vector<std::size_t>{2, 1}));
+    EXPECT_EQ(m.classes(), (std::vector<std::string>{"flash", "star", "moving", ""}));
+    EXPECT_EQ(m.candidates()[2].rank, 0U);
+    EXPECT_EQ(m.candidates()[4].rank, 4U);
+
+    const candidate& located = m.candidates()[2];
+    EXPECT_DOUBLE_EQ(located.lat, 1.5);
+    EXPECT_DOUBLE_EQ(located.energy_j, 12500.0);
+    EXPECT_EQ(place_text(located), "lat 1.50, lon -2.25 (+- 0.40 deg)");
+    EXPECT_EQ(place_text(m.candidates()[3]), "off the disk");
+    EXPECT_TRUE(std::isnan(m.candidates()[3].noise_expected));
+
+    // The grid and the limb lie on the disk of the file; the other file has none.
+    const auto lines = moon_overlay(located);
+    ASSERT_GT(lines.size(), 10U);
+    for (const auto& line : lines)
+        for (const astro::image_point& p : line) EXPECT_LE(std::hypot(p.x - 32, p.y - 24), 20.0 + 1e-6);
+    EXPECT_NEAR(std::hypot(lines.back().front().x - 32, lines.back().front().y - 24), 20.0, 1e-9);
+    EXPECT_TRUE(moon_overlay(m.candidates()[4]).empty());
+}
+
 TEST(ReviewView, CutOutPadsOutsideTheFrame) {
     const std::vector<std::uint16_t> frame{1, 2, 3, 4, 5, 6}; // 3 x 2
     EXPECT_EQ(cut_out(frame, 3, 2, 0, 0, 1), (std::vector<std::uint16_t>{0, 0, 0, 0, 1, 2, 0, 4, 5}));

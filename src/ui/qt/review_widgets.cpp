@@ -100,6 +100,11 @@ void picture_view::show_image(QImage image, QRect box, QString note) {
     update();
 }
 
+void picture_view::set_overlay(std::vector<std::vector<QPointF>> lines) {
+    overlay_ = std::move(lines);
+    update();
+}
+
 void picture_view::paintEvent(QPaintEvent*) {
     QPainter p(this);
     p.fillRect(rect(), palette().dark());
@@ -111,9 +116,22 @@ void picture_view::paintEvent(QPaintEvent*) {
     const QRectF target = image_rect();
     p.setRenderHint(QPainter::SmoothPixmapTransform, !sharp_);
     p.drawImage(target, image_);
+    const double sx = static_cast<double>(target.width()) / image_.width();
+    const double sy = static_cast<double>(target.height()) / image_.height();
+    if (!overlay_.empty()) {
+        p.save();
+        p.setClipRect(target);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setPen(QPen(QColor(60, 200, 90, 200), 1));
+        for (const auto& line : overlay_) {
+            QPolygonF poly;
+            for (const QPointF& q : line)
+                poly << QPointF(target.left() + (q.x() + 0.5) * sx, target.top() + (q.y() + 0.5) * sy);
+            p.drawPolyline(poly);
+        }
+        p.restore();
+    }
     if (box_.isValid()) {
-        const double sx = static_cast<double>(target.width()) / image_.width();
-        const double sy = static_cast<double>(target.height()) / image_.height();
         const QRectF b(target.left() + box_.left() * sx, target.top() + box_.top() * sy, box_.width() * sx,
                        box_.height() * sy);
         p.setPen(QPen(QColor(255, 64, 64), 2));

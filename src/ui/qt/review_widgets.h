@@ -12,6 +12,7 @@
 #include <QWidget>
 
 #include <optional>
+#include <vector>
 
 namespace serflash::ui::qt {
 
@@ -26,6 +27,9 @@ public:
     void show_image(QImage image, QRect box = {}, QString note = {});
     const QImage& image() const { return image_; }
     QRect box() const { return box_; }
+    // Lines in image pixels drawn over the image (the Moon's grid); empty for none.
+    void set_overlay(std::vector<std::vector<QPointF>> lines);
+    const std::vector<std::vector<QPointF>>& overlay() const { return overlay_; }
     // Zoomed views paint each pixel as a square (no smoothing).
     void set_sharp(bool on) { sharp_ = on; }
     const picture_zoom& zoom() const { return zoom_; }
@@ -49,6 +53,7 @@ protected:
 private:
     QImage image_;
     QRect box_;
+    std::vector<std::vector<QPointF>> overlay_;
     QString note_;
     bool sharp_ = false;
     picture_zoom zoom_;

@@ -4,6 +4,8 @@
 #include "ui/image_view.h"
 #include "ui/qt/review_widgets.h"
 
+#include <QCheckBox>
+#include <QComboBox>
 #include <QDesktopServices>
 #include <QMessageBox>
 #include <QFileDialog>
@@ -11,6 +13,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QScrollArea>
 #include <QSettings>
@@ -57,7 +60,15 @@ review_window::review_window(bool remember_geometry, QWidget* parent)
     table_->setObjectName(QStringLiteral("candidate_table"));
     table_->setModel(proxy_);
     table_->setSortingEnabled(true);
-    table_->sortByColumn(candidate_table_model::column("file"), Qt::AscendingOrder);
+    // Flashes first, least likely from noise first; then the other classes in groups.
+    table_->sortByColumn(candidate_table_model::column("class"), Qt::AscendingOrder);
+    proxy_->setFilterKeyColumn(candidate_table_model::column("class"));
+    class_filter_ = new QComboBox;
+    class_filter_->setObjectName(QStringLiteral("class_filter"));
+    class_filter_->setToolTip(QStringLiteral("Show the candidates of one class only"));
+    class_filter_->setFocusPolicy(Qt::ClickFocus);
+    connect(class_filter_, &QComboBox::activated, this,
+            [this](int k) { filter_class(class_filter_->itemData(k).toString().toStdString()); });
     table_->setSelectionBehavior(QAbstractItemView::SelectRows);
     table_->setSelectionMode(QAbstractItemView::SingleSelection);
     table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -104,6 +115,13 @@ review_window::review_window(bool remember_geometry, QWidget* parent)
     connect(blink_against_, &QSpinBox::valueChanged, this, [this](int) {
         if (blink_timer_.isActive()) step_frame(0);
     });
+    grid_ = new QCheckBox(QStringLiteral("Grid (G)"));
+    grid_->setObjectName(QStringLiteral("grid_overlay"));
+    grid_->setFocusPolicy(Qt::NoFocus);
+    grid_->setToolTip(
+        QStringLiteral("Draw the selenographic grid (every 15 degrees) and the fitted limb over the "
+                       "frame, where the scan found the Moon's disk and its orientation"));
+    connect(grid_, &QCheckBox::toggled, this, &review_window::set_grid);
     auto* real = push(this, QStringLiteral("Real (R)"), "button_mark_real", QStringLiteral("Mark the candidate real"));
     auto* false_alarm = push(this, QStringLiteral("False (F)"), "button_mark_false",
                              QStringLiteral("Mark the candidate a false alarm"));
@@ -134,6 +152,10 @@ review_window::review_window(bool remember_geometry, QWidget* parent)
         {QKeySequence(Qt::Key_U), [this] { mark_current(verdict::unsure); }},
         {QKeySequence(Qt::Key_0), [this] { mark_current(verdict::none); }},
         {QKeySequence(Qt::Key_B), [this] { blink_->toggle(); }},
+        {QKeySequence(Qt::Key_G),
+         [this] {
+             if (grid_->isEnabled()) grid_->toggle();
+         }},
         {QKeySequence(Qt::SHIFT | Qt::Key_B), [this] { set_blink_against(shown_frame_); }},
         {QKeySequence(Qt::Key_Left), [this] { step_frame(-1); }},
         {QKeySequence(Qt::Key_Right), [this] { step_frame(1); }},
@@ -178,7 +200,7 @@ void review_window::build_layout() {
     auto* frame_buttons = new QHBoxLayout;
     for (QWidget* w :
          {static_cast<QWidget*>(button("button_previous_frame")), static_cast<QWidget*>(button("button_next_frame")),
-          static_cast<QWidget*>(blink_), static_cast<QWidget*>(blink_against_)})
+          static_cast<QWidget*>(blink_), static_cast<QWidget*>(blink_against_), static_cast<QWidget*>(grid_)})
         frame_buttons->addWidget(w);
     frame_buttons->addStretch(1);
     auto* mark_buttons = new QHBoxLayout;
@@ -200,6 +222,13 @@ void review_window::build_layout() {
     auto* left = new QWidget;
     auto* lv = new QVBoxLayout(left);
     lv->setContentsMargins(0, 0, 0, 0);
+    auto* filter_row = new QHBoxLayout;
+    auto* filter_label = new QLabel(QStringLiteral("Class"));
+    filter_label->setBuddy(class_filter_);
+    filter_row->addWidget(filter_label);
+    filter_row->addWidget(class_filter_);
+    filter_row->addStretch(1);
+    lv->addLayout(filter_row);
     lv->addWidget(table_, 1);
     auto* folder_buttons = new QHBoxLayout;
     for (const char* name : {"button_export_csv", "button_open_results", "button_review_folders"})
@@ -234,6 +263,7 @@ void review_window::load(const std::vector<std::filesystem::path>& folders) {
     review_.load(folders);
     current_ = -1;
     model_->reload();
+    fill_class_filter();
     table_->resizeColumnsToContents();
     QStringList lines;
     lines << QStringLiteral("%1 candidates in %2 folder(s).").arg(review_.candidates().size()).arg(folders.size());
@@ -242,11 +272,36 @@ void review_window::load(const std::vector<std::filesystem::path>& folders) {
     if (proxy_->rowCount() > 0) {
         choose_row(0);
     } else {
+        frame_view_->set_overlay({});
+        grid_->setEnabled(false);
         frame_view_->show_image({}, {}, QStringLiteral("No candidates to show."));
         cut_view_->show_image({});
         curve_->show_curve({}, 0, -1);
         info_->clear();
     }
+}
+
+void review_window::fill_class_filter() {
+    class_filter_->clear();
+    class_filter_->addItem(QStringLiteral("All classes"), QString());
+    for (const std::string& cls : review_.classes())
+        if (!cls.empty()) class_filter_->addItem(QString::fromStdString(cls), QString::fromStdString(cls));
+    class_filter_->setEnabled(class_filter_->count() > 1);
+    proxy_->setFilterRegularExpression(QString());
+}
+
+void review_window::filter_class(const std::string& cls) {
+    const QString name = QString::fromStdString(cls);
+    const int k = class_filter_->findData(name);
+    if (k >= 0) class_filter_->setCurrentIndex(k);
+    proxy_->setFilterRegularExpression(cls.empty() ? QString()
+                                                   : QStringLiteral("^%1$").arg(QRegularExpression::escape(name)));
+    if (proxy_->rowCount() > 0) choose_row(0);
+}
+
+void review_window::set_grid(bool on) {
+    if (grid_->isChecked() != on) grid_->setChecked(on);
+    step_frame(0);
 }
 
 void review_window::save_geometry() const {
@@ -269,22 +324,34 @@ void review_window::show_candidate(int index) {
     current_ = index;
     if (index < 0 || static_cast<std::size_t>(index) >= review_.candidates().size()) return;
     const candidate& c = review_.candidates()[static_cast<std::size_t>(index)];
-    info_->setText(QStringLiteral("%1  candidate %2  frame %3 (%4 to %5)  x %6  y %7  peak %8 sigma  %9")
-                       .arg(QString::fromStdString(c.file))
-                       .arg(c.number)
-                       .arg(c.peak_frame)
-                       .arg(c.first_frame)
-                       .arg(c.last_frame)
-                       .arg(c.x)
-                       .arg(c.y)
-                       .arg(c.peak_sigma, 0, 'f', 1)
-                       .arg(c.utc_peak ? QString::fromStdString(*c.utc_peak) + QStringLiteral(" UTC") : QString()));
+    QStringList parts;
+    parts << QStringLiteral("%1  candidate %2  frame %3 (%4 to %5)  x %6  y %7  peak %8 sigma")
+                 .arg(QString::fromStdString(c.file))
+                 .arg(c.number)
+                 .arg(c.peak_frame)
+                 .arg(c.first_frame)
+                 .arg(c.last_frame)
+                 .arg(c.x)
+                 .arg(c.y)
+                 .arg(c.peak_sigma, 0, 'f', 1);
+    if (c.utc_peak) parts << QString::fromStdString(*c.utc_peak) + QStringLiteral(" UTC");
+    const std::pair<const char*, const char*> measured[] = {
+        {"class", "%1"}, {"noise", "noise %1"}, {"peak_mag", "mag %1"}, {"energy", "%1 J"}};
+    for (const auto& [id, form] : measured) {
+        const review_column& col = review_columns()[static_cast<std::size_t>(review_column_index(id))];
+        if (const std::string text = col.text(c); !text.empty())
+            parts << QString::fromLatin1(form).arg(QString::fromStdString(text));
+    }
+    if (const std::string place = place_text(c); !place.empty()) parts << QString::fromStdString(place);
+    info_->setText(parts.join(QStringLiteral("  ")));
+    grid_->setEnabled(c.moon != nullptr);
     const std::string path = locate_ser_file(c);
     std::string error = "The SER file " + c.ser_path + " is not there (nor " + c.file + " beside the results).";
     const bool already_open = frames_.is_open() && frames_.path() == path;
     if (path.empty() || (!already_open && !frames_.open(path, error))) {
         frames_ = {};
         shown_frame_ = on_screen_ = c.peak_frame;
+        frame_view_->set_overlay({});
         frame_view_->show_image({}, {}, QString::fromStdString(error));
         cut_view_->show_image({});
         curve_->show_curve(c.curve, c.peak_frame, c.peak_frame);
@@ -307,6 +374,13 @@ void review_window::show_frame(std::int32_t frame) {
     const std::vector<std::uint16_t> samples = frames_.read(on_screen_);
     const int w = frames_.width(), h = frames_.height();
     const QRect box(c.x - box_half, c.y - box_half, 2 * box_half + 1, 2 * box_half + 1);
+    std::vector<std::vector<QPointF>> overlay;
+    if (grid_->isChecked())
+        for (const auto& line : moon_overlay(c)) {
+            overlay.emplace_back();
+            for (const astro::image_point& q : line) overlay.back().emplace_back(q.x, q.y);
+        }
+    frame_view_->set_overlay(std::move(overlay));
     frame_view_->show_image(
         to_image(grey_pixels(samples, w, h, levels_.frame), w, h), box,
         QStringLiteral("frame %1%2").arg(on_screen_).arg(other ? QStringLiteral(" (blink)") : QString()));

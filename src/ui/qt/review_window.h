@@ -16,6 +16,8 @@
 #include <optional>
 #include <vector>
 
+class QCheckBox;
+class QComboBox;
 class QLabel;
 class QPushButton;
 class QSortFilterProxyModel;
@@ -58,6 +60,10 @@ public:
     std::int32_t frame_on_screen() const { return on_screen_; }
     // Whether the table stands above the frame (narrow screens) rather than beside it.
     bool stacked() const;
+    // Shows only the candidates of one class (empty: all of them).
+    void filter_class(const std::string& cls);
+    // The selenographic grid over the frame, where the scan found the disk.
+    void set_grid(bool on);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -71,6 +77,7 @@ private:
     void export_csv();
     void open_results_folder();
     void choose_folders();
+    void fill_class_filter();
 
     review_model review_;
     candidate_table_model* model_ = nullptr;
@@ -84,6 +91,8 @@ private:
     QPushButton* blink_ = nullptr;
     QSpinBox* blink_against_ = nullptr;
     QSplitter* split_ = nullptr;
+    QComboBox* class_filter_ = nullptr;
+    QCheckBox* grid_ = nullptr;
     QTimer blink_timer_;
     bool blink_before_ = false;
     candidate_levels levels_;

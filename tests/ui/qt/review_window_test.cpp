@@ -7,6 +7,8 @@
 #include "ui/review_model.h"
 
 #include <QAbstractItemModel>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
@@ -15,6 +17,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -76,8 +79,9 @@ private slots:
         QCOMPARE(table()->rowCount(), 3);
         QStringList headers;
         for (int c = 0; c < table()->columnCount(); ++c) headers << table()->headerData(c, Qt::Horizontal).toString();
-        QCOMPARE(headers, QStringList({"Mark", "File", "UTC", "Frame", "x", "y", "Peak sigma", "Duration (frames)",
-                                       "Thresholds"}));
+        QCOMPARE(headers,
+                 QStringList({"Mark", "Class", "File", "UTC", "Frame", "x", "y", "Peak sigma", "Noise expected", "Lat",
+                              "Lon", "+- deg", "Peak mag", "Energy (J)", "Duration (frames)", "Thresholds"}));
         for (int c = 0; c < table()->columnCount(); ++c)
             QVERIFY(!table()->headerData(c, Qt::Horizontal, Qt::ToolTipRole).toString().isEmpty());
         QCOMPARE(table()->index(row_of_frame(37), candidate_table_model::column("utc")).data().toString(),
@@ -92,6 +96,62 @@ private slots:
         window_->table()->sortByColumn(candidate_table_model::column("frame"), Qt::DescendingOrder);
         QCOMPARE(table()->index(0, candidate_table_model::column("frame")).data().toInt(), 37);
         QCOMPARE(table()->index(2, candidate_table_model::column("frame")).data().toInt(), 7);
+    }
+
+    // Classes and expected noise: flashes first, least likely from noise first; the class filter
+    // shows one class; the grid is drawn over the frame where the scan found the disk.
+    void classes_filter_and_the_moon_grid() {
+        using ::serflash::ui::testing::candidate_json;
+        using ::serflash::ui::testing::with_fields;
+        const std::filesystem::path folder = root_ / "Results_m1_s60_59";
+        ::serflash::ui::testing::write_candidates(
+            folder, "m1", (root_ / "m1.ser").string(),
+            with_fields(candidate_json(1, "m1.ser", 10, 5, 6, 30), R"("class":"star","noise_expected":0.2)") + "," +
+                with_fields(candidate_json(2, "m1.ser", 20, 30, 20, 9), R"("class":"flash","noise_expected":0.5)") +
+                "," +
+                with_fields(candidate_json(3, "m1.ser", 37, 40, 30, 12),
+                            R"("class":"flash","noise_expected":0.001,"lat":1.5,"lon":-2.25,"lat_lon_err":0.4,)"
+                            R"("peak_mag":6.126,"peak_mag_err":0.05,"energy_j":12500.0)"),
+            ::serflash::ui::testing::moon_block(32, 24, 20));
+        window_->load({folder});
+        const auto text = [this](int row, const char* id) {
+            return table()->index(row, candidate_table_model::column(id)).data().toString();
+        };
+        QCOMPARE(text(0, "class"), QStringLiteral("flash"));
+        QCOMPARE(text(0, "noise"), QStringLiteral("0.001"));
+        QCOMPARE(text(1, "noise"), QStringLiteral("0.5"));
+        QCOMPARE(text(2, "class"), QStringLiteral("star"));
+        QCOMPARE(text(0, "lat"), QStringLiteral("1.50"));
+        QCOMPARE(text(0, "peak_mag"), QStringLiteral("6.13 +- 0.05"));
+        QCOMPARE(text(0, "energy"), QStringLiteral("1.25e+04"));
+        QCOMPARE(window_->current(), 2); // the first row is chosen
+        QVERIFY2(
+            window_->findChild<QLabel*>(QStringLiteral("candidate_info"))->text().contains(QStringLiteral("lat 1.50")),
+            "the place in the line above the frame");
+
+        auto* filter = window_->findChild<QComboBox*>(QStringLiteral("class_filter"));
+        QVERIFY(filter != nullptr && filter->isEnabled());
+        QCOMPARE(filter->count(), 3); // all, flash, star
+        window_->filter_class("star");
+        QCOMPARE(table()->rowCount(), 1);
+        QCOMPARE(window_->current(), 0);
+        window_->filter_class({});
+        QCOMPARE(table()->rowCount(), 3);
+
+        auto* grid = window_->findChild<QCheckBox*>(QStringLiteral("grid_overlay"));
+        QVERIFY(grid != nullptr && grid->isEnabled());
+        QVERIFY(window_->frame_view()->overlay().empty());
+        QTest::keyClick(window_.get(), Qt::Key_G);
+        QVERIFY(grid->isChecked());
+        QVERIFY(window_->frame_view()->overlay().size() > 10);
+        for (const auto& line : window_->frame_view()->overlay())
+            for (const QPointF& p : line) QVERIFY(std::hypot(p.x() - 32, p.y() - 24) <= 20.0 + 1e-6);
+
+        // A file without a disk: no grid to draw.
+        window_->load({second_});
+        QVERIFY(!grid->isEnabled());
+        QVERIFY(window_->frame_view()->overlay().empty());
+        QVERIFY(!filter->isEnabled()); // candidates without a class
     }
 
     void choosing_a_candidate_shows_its_frame_boxed() {
