@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdio>
 #include <numbers>
 
 namespace serflash::astro {
@@ -20,10 +21,13 @@ constexpr int circle_trials = 3000;
 constexpr std::size_t scoring_points = 4000;
 // Working pixels from an edge point to the sides compared with the sky.
 constexpr double sky_reach = 4.0;
+// A turn measured less surely than this serves worse than one the observer gives.
+constexpr double max_turn_err_deg = 2.0;
 
 struct edge_point {
     double x = 0, y = 0;   // working pixels
     double nx = 0, ny = 0; // unit gradient, toward the brighter side
+    double dark = 0;       // level on the dark side
 };
 
 // Averages of factor x factor blocks.
@@ -56,8 +60,9 @@ private:
     std::uint64_t state_ = 0x5eed;
 };
 
-// Thin edges (largest gradient across the edge) with their positions to a fraction of a pixel.
-std::vector<edge_point> edge_points(const grey_image& g) {
+// Thin edges (largest gradient across the edge) with their positions to a fraction of a pixel;
+// `smallest_step` is the least step in level that makes one.
+std::vector<edge_point> edge_points(const grey_image& g, double& smallest_step) {
     const std::int32_t w = g.width, h = g.height;
     std::vector<edge_point> out;
     if (w < 8 || h < 8) return out;
@@ -105,6 +110,8 @@ std::vector<edge_point> edge_points(const grey_image& g) {
     std::nth_element(block_noise.begin(), fiftieth, block_noise.end());
     const double noise = *fiftieth;
     const double threshold = 6.0 * noise;
+    // A smoothed step of height h has a largest Sobel gradient of 3 h.
+    smallest_step = threshold / 3.0;
     // The sky's level: the limb has sky on its dark side, where craters, maria and the rims in
     // the earthshine have surface.
     std::vector<float> levels = s.samples;
@@ -131,7 +138,7 @@ std::vector<edge_point> edge_points(const grey_image& g) {
             const double dark = level_at(x - sky_reach * ux, y - sky_reach * uy);
             const double bright = level_at(x + sky_reach * ux, y + sky_reach * uy);
             if (!(dark - sky < 0.25 * (bright - sky))) continue;
-            out.push_back({x + shift * sx, y + shift * sy, ux, uy});
+            out.push_back({x + shift * sx, y + shift * sy, ux, uy, dark});
         }
     return out;
 }
@@ -234,31 +241,12 @@ circle_solution fit_circle(const std::vector<edge_point>& pts, circle start) {
     return s;
 }
 
-} // namespace
-
-limb_fit find_limb(const grey_image& image) {
-    limb_fit fit;
-    if (image.width < 16 || image.height < 16 ||
-        image.samples.size() != static_cast<std::size_t>(image.width) * static_cast<std::size_t>(image.height)) {
-        fit.why_not = "no limb found: the frame is too small";
-        return fit;
-    }
-    const std::int32_t factor =
-        std::max<std::int32_t>(1, (std::max(image.width, image.height) + working_size - 1) / working_size);
-    const grey_image work = factor > 1 ? binned(image, factor) : image;
-    const std::vector<edge_point> edges = edge_points(work);
-    if (edges.size() < 30) {
-        fit.why_not = "no limb found: no edge in the frame stands out of the noise";
-        return fit;
-    }
-    // Circles through three edge points, scored on a fixed sample of them.
+// Circles through three edge points, scored on a fixed sample of them; false when none holds.
+bool best_circle(const std::vector<edge_point>& edges, double min_radius, double max_radius, circle& best) {
     std::vector<edge_point> scoring;
     const std::size_t stride = std::max<std::size_t>(1, edges.size() / scoring_points);
     for (std::size_t k = 0; k < edges.size(); k += stride) scoring.push_back(edges[k]);
-    const double min_radius = 0.05 * std::min(work.width, work.height) + 10.0;
-    const double max_radius = 10.0 * std::max(work.width, work.height);
     chooser pick;
-    circle best;
     std::size_t best_score = 0;
     for (int trial = 0; trial < circle_trials; ++trial) {
         const edge_point& a = scoring[pick.below(scoring.size())];
@@ -276,9 +264,64 @@ limb_fit find_limb(const grey_image& image) {
             best = k;
         }
     }
-    if (best_score == 0) {
+    return best_score > 0;
+}
+
+// Leaves out the edges whose dark side lies clearly above the sky that the edges on the circle
+// mostly have on theirs (median and spread of their dark sides); true when any were left out.
+bool drop_edges_off_the_sky(std::vector<edge_point>& edges, const circle& c, double smallest_step) {
+    std::vector<double> dark;
+    for (const edge_point& p : edges)
+        if (on_circle(c, p, 2.0 * circle_tolerance)) dark.push_back(p.dark);
+    if (dark.size() < 30) return false;
+    const auto middle = dark.begin() + static_cast<std::ptrdiff_t>(dark.size() / 2);
+    std::nth_element(dark.begin(), middle, dark.end());
+    const double sky = *middle;
+    for (double& d : dark) d = std::abs(d - sky);
+    std::nth_element(dark.begin(), middle, dark.end());
+    // Five standard deviations of the sky, and at least a quarter of the smallest edge.
+    const double limit = sky + std::max(5.0 * 1.4826 * *middle, 0.25 * smallest_step);
+    const auto kept =
+        std::remove_if(edges.begin(), edges.end(), [limit](const edge_point& p) { return p.dark > limit; });
+    const bool dropped = kept != edges.end();
+    edges.erase(kept, edges.end());
+    return dropped;
+}
+
+} // namespace
+
+limb_fit find_limb(const grey_image& image) {
+    limb_fit fit;
+    if (image.width < 16 || image.height < 16 ||
+        image.samples.size() != static_cast<std::size_t>(image.width) * static_cast<std::size_t>(image.height)) {
+        fit.why_not = "no limb found: the frame is too small";
+        return fit;
+    }
+    const std::int32_t factor =
+        std::max<std::int32_t>(1, (std::max(image.width, image.height) + working_size - 1) / working_size);
+    const grey_image work = factor > 1 ? binned(image, factor) : image;
+    const double min_radius = 0.05 * std::min(work.width, work.height) + 10.0;
+    const double max_radius = 10.0 * std::max(work.width, work.height);
+    double smallest_step = 0.0;
+    std::vector<edge_point> edges = edge_points(work, smallest_step);
+    if (edges.size() < 30) {
+        fit.why_not = "no limb found: no edge in the frame stands out of the noise";
+        return fit;
+    }
+    circle best;
+    if (!best_circle(edges, min_radius, max_radius, best)) {
         fit.why_not = "no limb found: no circular edge with the bright side inward";
         return fit;
+    }
+    // The limb has the sky on its dark side. Near a cusp the sunlit part ends at the terminator a
+    // little inside the limb, with earthshine on its dark side, and would pull the circle inward:
+    // edges whose dark side is brighter than the limb's usual sky are left out, and the circle is
+    // chosen again.
+    if (drop_edges_off_the_sky(edges, best, smallest_step)) {
+        if (edges.size() < 30 || !best_circle(edges, min_radius, max_radius, best)) {
+            fit.why_not = "no limb found: no circular edge with the bright side inward";
+            return fit;
+        }
     }
     // Refit to the points near the circle, tightening the band to the scatter found.
     circle_solution solution;
@@ -467,12 +510,17 @@ bright_limb measure_bright_limb(const grey_image& image, const disk_circle& disk
     // mu0 = mu q / (2 - q): there the lit part is taken to begin. q is first guessed, then
     // measured from the lit part under the angle found, and the angle found again.
     const auto rise_for = [](double q) { return q / (2.0 - q); };
+    // The cosine of the Sun's height above a sample's horizon, the Sun's image angle given by its
+    // sine and cosine.
+    const auto sun_height = [&](const sample& p, double s, double c) {
+        return sin_phase * (-p.right * s + p.up * c) + p.z * cos_phase;
+    };
     double rise = rise_for(0.1);
     const auto mismatches = [&](double angle_deg, double k) {
         const double s = std::sin(angle_deg * deg), c = std::cos(angle_deg * deg);
         std::size_t n = 0;
         for (const sample& p : on_disk) {
-            const bool predicted = sin_phase * (-p.right * s + p.up * c) + p.z * cos_phase > k * p.z;
+            const bool predicted = sun_height(p, s, c) > k * p.z;
             n += predicted != (p.v > level) ? 1U : 0U;
         }
         return n;
@@ -496,7 +544,7 @@ bright_limb measure_bright_limb(const grey_image& image, const disk_circle& disk
         const double s = std::sin(best_angle * deg), c = std::cos(best_angle * deg);
         std::vector<double> full;
         for (const sample& p : on_disk) {
-            const double mu0 = sin_phase * (-p.right * s + p.up * c) + p.z * cos_phase;
+            const double mu0 = sun_height(p, s, c);
             const double f = mu0 > 0.0 ? 2.0 * mu0 / (mu0 + p.z) : 0.0;
             if (f > 0.3 && p.v > level) full.push_back((p.v - dark) / f);
         }
@@ -520,9 +568,25 @@ bright_limb measure_bright_limb(const grey_image& image, const disk_circle& disk
     const double steeper = best_near(best_angle, 3.0, 0.05, 1.5 * rise, unused);
     const double law = 0.5 * std::abs(signed_degrees(steeper - softer));
     const double plateau = 0.5 * (reach_plus + reach_minus);
-    out.found = true;
+    // Maria and bright craters along the terminator shift the lit part seen, by as much as the
+    // turn that would carry all the misplaced samples across the boundary; where the boundary
+    // runs along the limb a turn hardly moves it, and that bound is large.
+    const double s0 = std::sin((best_angle - 1.0) * deg), c0 = std::cos((best_angle - 1.0) * deg);
+    const double s1 = std::sin((best_angle + 1.0) * deg), c1 = std::cos((best_angle + 1.0) * deg);
+    std::size_t moved = 0;
+    for (const sample& p : on_disk)
+        moved += (sun_height(p, s0, c0) > rise * p.z) != (sun_height(p, s1, c1) > rise * p.z) ? 1U : 0U;
+    const double per_degree = std::max(0.5, 0.5 * static_cast<double>(moved));
+    const double misplaced = static_cast<double>(best) / per_degree;
     out.image_angle_deg = positive_degrees(best_angle + 0.5 * (reach_plus - reach_minus));
-    out.err_deg = std::max(0.05, std::sqrt(plateau * plateau + law * law));
+    out.err_deg = std::max({0.05, std::sqrt(plateau * plateau + law * law), misplaced});
+    if (out.err_deg > max_turn_err_deg) {
+        char text[160];
+        std::snprintf(text, sizeof text, "the lit part in the frame fixes the turn only to %.1f degrees", out.err_deg);
+        out.why_not = text;
+        return out;
+    }
+    out.found = true;
     return out;
 }
 

@@ -37,6 +37,8 @@ limb_fit find_limb(const grey_image& image);
 
 // The image angle of the bright limb's midpoint, from where the disk is sunlit in the image:
 // the lit part a turned disk would show at the ephemeris's phase is matched to the lit part seen.
+// Not found, and why, also where the lit part in the frame fixes the angle only loosely (its
+// boundary running along the limb).
 struct bright_limb {
     bool found = false;
     std::string why_not;
