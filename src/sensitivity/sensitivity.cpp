@@ -147,7 +147,8 @@ platform::result<injection_plan> plan_injections(platform::file_system& reads, c
                                                  const detect::engine_hooks& hooks) {
     using platform::status;
     if (const status ladder = options.ladder.check(); !ladder) return ladder;
-    if (options.per_level < 1) return status::failure("at least one flash per amplitude is needed");
+    if (options.per_level < 1 || options.per_level > most_flashes_per_level)
+        return status::failure("the flashes per amplitude must be from 1 to " + std::to_string(most_flashes_per_level));
     if (options.flash_frames != 1 && options.flash_frames != 2) return status::failure("a flash lasts 1 or 2 frames");
     if (!(options.spot_radius > 0.0) || options.spot_radius > 20.0)
         return status::failure("the spot radius must lie above 0 and at most 20 pixels");

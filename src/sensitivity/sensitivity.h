@@ -48,9 +48,12 @@ struct amplitude_ladder {
 // Why no flash can be placed in frames of width x height (no inner area to hold one), or success.
 platform::status room_for_flashes(std::int32_t width, std::int32_t height);
 
+// More flashes per amplitude than this are refused: their plan alone would fill memory.
+inline constexpr std::int32_t most_flashes_per_level = 10000;
+
 struct sensitivity_options {
     amplitude_ladder ladder;
-    std::int32_t per_level = 20; // flashes injected per amplitude
+    std::int32_t per_level = 20; // flashes injected per amplitude, 1 to most_flashes_per_level
     double spot_radius = 0.8;    // Gaussian sigma of the spot, pixels
     std::int32_t flash_frames = 1;
     std::uint64_t seed = 1;

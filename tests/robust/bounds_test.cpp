@@ -1,18 +1,26 @@
 // Memory and time bounded by the input, not by a number typed in: matching grows as the rows do,
-// option values out of range are refused before any work, thresholds have a ceiling, and the
-// sensitivity runs of a file share one open descriptor.
+// option values out of range are refused before any work, thresholds reach no higher than the
+// samples can, a stop is heard while flashes are placed, and the sensitivity runs of a file
+// share one open descriptor.
 #include "cli/commands.h"
 #include "detect/batch.h"
 #include "detect/memory_fs.h"
 #include "detect/passes.h"
 #include "report/match.h"
+#include "sensitivity/sensitivity.h"
 #include "ser/frame_times.h"
+#include "synth/synth.h"
 
 #include <CLI/CLI.hpp>
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <map>
 #include <random>
+#include <unistd.h>
 
 namespace serflash {
 namespace {
@@ -156,6 +164,167 @@ TEST(Bounds, AThresholdAboveAnyReachIsRefusedNotSwept) {
     EXPECT_NE(refused.reason().find("655350"), std::string::npos) << refused.reason();
     s.threshold = 655350;
     EXPECT_TRUE(detect::scan_refusal(s, 100));
+}
+
+// A clean sky of 16 bits, scanned in memory: the plain scan sensitivity measures against.
+struct sky_scan {
+    detect::testing::memory_fs fs;
+    detect::scan_job job;
+    detect::file_report plain;
+
+    sky_scan(std::int32_t width, std::int32_t height, std::int32_t frames) {
+        synth::params p = synth::default_params(16);
+        p.width = width;
+        p.height = height;
+        p.frames = frames;
+        p.stars = 0;
+        p.hot_pixels = 0;
+        p.bright_region = false;
+        p.dark_region = false;
+        fs.dirs.insert("d");
+        fs.files["d/f.ser"] = synth::make_ser_bytes(p);
+        job.path = "d/f.ser";
+        job.settings = detect::default_settings(frames, 16, 0);
+        job.settings.packet_size = frames; // one packet: every flash is placed in one loop
+        detect::scan_environment env;
+        env.results_parent = "d";
+        env.fs = &fs;
+        plain = detect::scan_file(job, env, {});
+    }
+};
+
+sensitivity::sensitivity_options one_rung(std::int32_t per_level) {
+    sensitivity::sensitivity_options o;
+    o.ladder = {sensitivity::amplitude_unit::sigma, 8.0, 8.0, 1.0};
+    o.per_level = per_level;
+    o.threads = 1;
+    return o;
+}
+
+TEST(Bounds, AStopIsHeardWhileFlashesArePlaced) {
+    sky_scan sky(64, 64, 40);
+    ASSERT_EQ(sky.plain.outcome, detect::file_outcome::scanned) << sky.plain.problem_text();
+    // Asked once as the packet starts; pressed before its 10000 flashes are all placed.
+    int asked = 0;
+    detect::engine_hooks hooks;
+    hooks.stop_requested = [&] { return ++asked > 1; };
+    const auto plan = sensitivity::plan_injections(sky.fs, sky.job, sky.plain, one_rung(10000), hooks);
+    EXPECT_FALSE(plan) << "the plan of 10000 flashes ran to its end through a stop";
+    EXPECT_EQ(asked, 2);
+
+    asked = 0;
+    auto measured = sensitivity::measure_sensitivity(sky.fs, sky.job, sky.plain, one_rung(10000), hooks);
+    ASSERT_TRUE(measured) << measured.reason();
+    EXPECT_TRUE(measured->stopped);
+    EXPECT_TRUE(measured->levels.empty());
+    EXPECT_TRUE(measured->plan.flashes.empty());
+
+    // Unstopped, all of them are placed or counted, in a time that grows with their number.
+    auto whole = sensitivity::plan_injections(sky.fs, sky.job, sky.plain, one_rung(2000), {});
+    ASSERT_TRUE(whole) << whole.reason();
+    EXPECT_EQ(static_cast<std::int64_t>(whole->flashes.size()) + whole->not_placed, 2000);
+}
+
+TEST(Bounds, SensitivityRefusesFramesWithoutRoomAndFlashCountsBeyondItsBound) {
+    EXPECT_FALSE(sensitivity::room_for_flashes(16, 16));
+    EXPECT_FALSE(sensitivity::room_for_flashes(20, 200)); // the inner area begins 10 from each edge
+    EXPECT_TRUE(sensitivity::room_for_flashes(21, 21));
+
+    // The command refuses a 16 x 16 file before it scans anything.
+    char tmpl[] = "/tmp/serflash_tiny_XXXXXX";
+    ASSERT_NE(::mkdtemp(tmpl), nullptr);
+    const std::filesystem::path dir = tmpl;
+    synth::params p = synth::default_params(16);
+    p.width = 16;
+    p.height = 16;
+    p.frames = 30;
+    const std::vector<std::uint8_t> bytes = synth::make_ser_bytes(p);
+    std::ofstream(dir / "tiny.ser", std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    CLI::App app;
+    const auto commands = cli::add_all_commands(app);
+    app.parse(std::vector<std::string>{(dir / "tiny.ser").string(), dir.string(), "--dir", "sensitivity"}); // reversed
+    int status = -1;
+    for (const auto& [sub, command] : commands)
+        if (sub->parsed()) status = command();
+    EXPECT_EQ(status, 2);
+    std::size_t entries = 0;
+    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir)) ++entries;
+    EXPECT_EQ(entries, 1U) << "a results folder was made for a file that cannot be measured";
+    std::filesystem::remove_all(dir);
+
+    // More flashes per amplitude than the plan can hold are refused, not multiplied out.
+    sky_scan sky(32, 32, 20);
+    for (const std::int32_t n : {0, sensitivity::most_flashes_per_level + 1, 1 << 30, INT32_MAX}) {
+        const auto plan = sensitivity::plan_injections(sky.fs, sky.job, sky.plain, one_rung(n), {});
+        EXPECT_FALSE(plan) << n;
+        EXPECT_NE(plan.reason().find("flashes per amplitude"), std::string::npos) << plan.reason();
+    }
+}
+
+// Counts the opens of each path, on the machine's file system.
+class counting_fs final : public platform::file_system {
+public:
+    platform::result<std::unique_ptr<platform::input_file>> open_read(const std::string& path) override {
+        ++opens[path];
+        return real_.open_read(path);
+    }
+    platform::result<std::unique_ptr<platform::output_file>> open_write(const std::string& p,
+                                                                        platform::write_mode m) override {
+        return real_.open_write(p, m);
+    }
+    platform::status make_dir(const std::string& p) override { return real_.make_dir(p); }
+    bool exists(const std::string& p) override { return real_.exists(p); }
+    platform::status rename_no_replace(const std::string& f, const std::string& t) override {
+        return real_.rename_no_replace(f, t);
+    }
+    platform::entry_kind kind_of(const std::string& p) override { return real_.kind_of(p); }
+    std::map<std::string, int> opens;
+
+private:
+    platform::file_system& real_ = platform::native_file_system();
+};
+
+std::size_t open_descriptors() {
+    std::size_t n = 0;
+    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator("/proc/self/fd")) ++n;
+    return n;
+}
+
+TEST(Bounds, TheSurveyAndEveryInjectedRunShareOneOpenOfTheFile) {
+    char tmpl[] = "/tmp/serflash_once_XXXXXX";
+    ASSERT_NE(::mkdtemp(tmpl), nullptr);
+    const std::string dir = tmpl;
+    sky_scan sky(48, 48, 60);
+    const std::vector<std::uint8_t>& bytes = sky.fs.files["d/f.ser"];
+    std::ofstream(dir + "/f.ser", std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    detect::scan_job job = sky.job;
+    job.path = dir + "/f.ser";
+    job.settings.packet_size = 20; // three packets, so several runs
+    detect::scan_environment env;
+    env.results_parent = dir;
+    const detect::file_report plain = detect::scan_file(job, env, {});
+    ASSERT_EQ(plain.outcome, detect::file_outcome::scanned) << plain.problem_text();
+
+    counting_fs counting;
+    sensitivity::sensitivity_options o = one_rung(12);
+    o.threads = 2;
+    std::atomic<std::size_t> most_open{0};
+    std::atomic<int> runs{0};
+    const std::size_t before = open_descriptors();
+    o.run_done = [&](std::int32_t, std::int32_t) {
+        ++runs;
+        std::size_t now = open_descriptors();
+        for (std::size_t m = most_open.load(); now > m && !most_open.compare_exchange_weak(m, now);) {}
+    };
+    auto measured = sensitivity::measure_sensitivity(counting, job, plain, o, {});
+    ASSERT_TRUE(measured) << measured.reason();
+    EXPECT_GE(runs.load(), 3);
+    EXPECT_EQ(counting.opens[job.path], 1) << "opened once for the survey, the runs and the times";
+    EXPECT_LE(most_open.load(), before + 1) << "more than the one shared descriptor open during the runs";
+    EXPECT_EQ(open_descriptors(), before) << "a descriptor left open";
+    std::filesystem::remove_all(dir);
 }
 
 } // namespace

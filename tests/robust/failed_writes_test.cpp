@@ -1,12 +1,15 @@
 // Outputs that cannot be written fail their file and are named; a file that is replaced stays
-// whole until its successor is written in full; a file-size limit is a failed write, not a kill;
-// frames that cannot be read (a read error, a file cut short while scanned) are no zeros.
+// whole until its successor is written in full; the review's marks go through the same layer; a file-size limit is a
+// failed write, not a kill; frames that cannot be read (a read error, a file cut short while scanned) are no zeros.
+#include "scanned_files.h"
+
 #include "detect/batch.h"
 #include "detect/fast_scan.h"
 #include "detect/memory_fs.h"
 #include "detect/memory_scan.h"
 #include "report/observation_sinks.h"
 #include "synth/synth.h"
+#include "ui/review_model.h"
 
 #include <gtest/gtest.h>
 
@@ -22,15 +25,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::vector<std::uint8_t> flash_file(std::int32_t frames) {
-    std::vector<std::vector<std::uint16_t>> f(static_cast<std::size_t>(frames), std::vector<std::uint16_t>(32 * 32));
-    for (std::size_t k = 0; k < f.size(); ++k)
-        for (std::size_t i = 0; i < f[k].size(); ++i)
-            f[k][i] = static_cast<std::uint16_t>(1000 + (i * 7 + k * 13) % 23);
-    for (const auto& d : {std::pair{0, 0}, {0, -1}, {0, 1}, {-1, 0}, {1, 0}})
-        f[10][static_cast<std::size_t>((15 + d.first) * 32 + 16 + d.second)] += 900;
-    return detect::testing::ser_bytes(32, 32, 16, f);
-}
+using testing::flash_file;
 
 TEST(FailedWrites, ACandidatesTableOrPageNotWrittenFailsTheFile) {
     for (const std::string lost : {"_candidates.csv", "_candidates.json", "_report.html"}) {
@@ -177,6 +172,46 @@ TEST(FailedWrites, AFileCutShortWhileScannedEndsIncompleteNamingTheFrame) {
         EXPECT_GE(std::stoi(why.substr(at + 6)), 30) << why; // a frame that is gone, not one before
         EXPECT_NE(why.find("could not be read (the file ends at byte"), std::string::npos) << why;
     }
+}
+
+// The review's marks go through the file layer: a link in their place is replaced, never
+// written through, and a folder in their place is a failed write, named.
+TEST(FailedWrites, MarksThatCannotBeWrittenAreNamedAndNothingElseIsTouched) {
+    char tmpl[] = "/tmp/serflash_marks_XXXXXX";
+    ASSERT_NE(::mkdtemp(tmpl), nullptr);
+    const fs::path dir = tmpl;
+    const fs::path folder = dir / "Results_m1";
+    {
+        detect::testing::memory_fs mem;
+        mem.files["m1.ser"] = flash_file(40);
+        testing::scan_with_outputs(mem, {"m1.ser", detect::default_settings(40, 16, 0), {}, 0});
+        fs::create_directories(folder);
+        std::ofstream(folder / "m1_candidates.json", std::ios::binary)
+            << testing::file_ending(mem, "m1_candidates.json");
+    }
+    const fs::path outside = dir / "elsewhere.txt";
+    std::ofstream(outside) << "not the marks";
+    ui::review_model review;
+    review.load({folder});
+    ASSERT_FALSE(review.candidates().empty()) << ::testing::PrintToString(review.errors());
+
+    fs::create_symlink(outside, folder / "m1_marks.json");
+    std::string why;
+    review.set_mark(0, ui::verdict::real, &why);
+    std::ifstream kept(outside);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "not the marks") << "written through a link";
+    EXPECT_FALSE(fs::is_symlink(folder / "m1_marks.json"));
+
+    fs::remove(folder / "m1_marks.json");
+    fs::create_directory(folder / "m1_marks.json");
+    why.clear();
+    EXPECT_FALSE(review.set_mark(0, ui::verdict::false_alarm, &why));
+    EXPECT_NE(why.find("m1_marks.json"), std::string::npos) << why;
+
+    fs::remove(folder / "m1_marks.json");
+    EXPECT_TRUE(review.set_mark(0, ui::verdict::unsure, &why)) << why;
+    EXPECT_TRUE(fs::is_regular_file(folder / "m1_marks.json"));
+    fs::remove_all(dir);
 }
 
 } // namespace

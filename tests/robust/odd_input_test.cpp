@@ -1,6 +1,8 @@
 // Odd but legal input gives right results: two nights of one file name in one table, header
 // times as capture programs write them, byte-swapped samples, out-of-range values in candidate
 // files, and years no ISO 8601 text can hold.
+#include "scanned_files.h"
+
 #include "detect/batch.h"
 #include "detect/memory_fs.h"
 #include "detect/summary_file.h"
@@ -10,6 +12,7 @@
 #include "synth/synth.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <cstring>
 
@@ -158,6 +161,60 @@ TEST(OddInput, YearsPastNineThousandNineHundredNinetyNineAreNoIsoTime) {
     const std::int64_t far = ser::ticks_of(9999, 12, 31, 23, 59, 59) + 2 * second;
     EXPECT_EQ(ser::format_utc(far).find("invalid"), 0U) << ser::format_utc(far);
     EXPECT_EQ(ser::format_utc(ser::ticks_of(9999, 12, 31, 0, 0, 0)), "9999-12-31T00:00:00.000Z");
+}
+
+// Header texts as capture programs leave them: all 40 bytes used and padded with spaces (no NUL
+// at all), or ended by a NUL with junk after it. Each is shown up to its NUL or its 40 bytes,
+// never running into the next field, and none of it moves the times.
+TEST(OddInput, HeaderTextsPaddedWithSpacesOrJunkAfterTheNulStayInTheirFields) {
+    synth::params p = synth::default_params(8);
+    p.width = 24;
+    p.height = 20;
+    p.frames = 5;
+    p.stars = 0;
+    p.hot_pixels = 0;
+    p.write_times = true;
+    p.fps = 25.0;
+    p.datetime = p.datetime_utc + 26 * ms;
+    p.start_ticks = p.datetime_utc + 20 * ms;
+    std::vector<std::uint8_t> bytes = synth::make_ser_bytes(p);
+    const std::string observer = "Observer" + std::string(32, ' ');
+    std::memcpy(bytes.data() + 42, observer.data(), 40);
+    std::memcpy(bytes.data() + 82, "Camera\0\x7f\x01junk", 13);
+    std::memcpy(bytes.data() + 122, std::string(40, ' ').data(), 40);
+    ser::ser_reader reader(platform::make_memory_input(bytes));
+    reader.read_ser_header();
+    const std::string& text = reader.header_text();
+    EXPECT_NE(text.find(observer + "\r\n"), std::string::npos) << "all 40 bytes, and no more";
+    EXPECT_NE(text.find("Camera\r\n"), std::string::npos) << "up to the NUL";
+    EXPECT_EQ(text.find("junk"), std::string::npos);
+    EXPECT_NE(text.find(std::string(40, ' ') + "\r\n"), std::string::npos);
+    const ser::frame_times t = ser::read_frame_times(reader, 0.0);
+    EXPECT_EQ(t.source, ser::time_source::trailer);
+    EXPECT_EQ(t.utc_of(0), p.datetime_utc + 20 * ms);
+}
+
+// The document's frame rate is null when nothing gives it, never 0; time stamps give it.
+TEST(OddInput, AnUnknownFrameRateIsNullInTheDocument) {
+    synth::params p = synth::default_params(16);
+    p.width = 32;
+    p.height = 32;
+    p.frames = 40;
+    p.write_times = true;
+    p.fps = 25.0;
+    for (const bool stamped : {false, true}) {
+        detect::testing::memory_fs mem;
+        mem.files["m1.ser"] = stamped ? synth::make_ser_bytes(p) : testing::flash_file(40); // no times at all
+        testing::scan_with_outputs(mem, {"m1.ser", detect::default_settings(40, 16, 0), {}, 0});
+        const auto doc = nlohmann::json::parse(testing::file_ending(mem, "_candidates.json"));
+        const auto& rate = doc["times"]["frame_rate"];
+        if (stamped) {
+            ASSERT_TRUE(rate.is_number()) << rate.dump();
+            EXPECT_NEAR(rate.get<double>(), 25.0, 0.01);
+        } else {
+            EXPECT_TRUE(rate.is_null()) << rate.dump();
+        }
+    }
 }
 
 } // namespace
