@@ -1,19 +1,12 @@
 #include "detect/detector.h"
 
 #include "detect/batch_progress.h"
+#include "detect/frame_hits.h"
 #include "detect/passes.h"
 #include "detect/snapshots.h"
 
 namespace serflash::detect {
 namespace {
-
-// What the test found in one frame.
-struct frame_hits {
-    saved_frame frame;
-    hit_extent extent;
-    bool any_recurs = false; // a detection with sigma 0: found at any threshold
-    bool all_recur = true;
-};
 
 frame_hits test_frame(const scan_state& st) {
     const std::int32_t w = st.width();
@@ -23,16 +16,8 @@ frame_hits test_frame(const scan_state& st) {
         for (std::int32_t col = inner_margin; col < w - inner_margin; ++col) {
             const std::size_t i =
                 static_cast<std::size_t>(row) * static_cast<std::size_t>(w) + static_cast<std::size_t>(col);
-            if (!is_detection(st, i)) continue;
-            if (st.sigma_map[i] == 0.0)
-                hits.any_recurs = true;
-            else
-                hits.all_recur = false;
-            hits.extent.widen(row, col);
-            hits.frame.detection_count = wrapping_add(hits.frame.detection_count, 1);
-            if (hits.frame.detection_count <= max_lines_per_frame)
-                hits.frame.detections.push_back(
-                    {0, col, row, static_cast<std::int32_t>(st.frame_buf[i]), st.mean_map[i], st.sigma_map[i]});
+            if (is_detection(st, i))
+                hits.add(row, col, static_cast<std::int32_t>(st.frame_buf[i]), st.mean_map[i], st.sigma_map[i]);
         }
     }
     return hits;
@@ -83,13 +68,13 @@ run_end detect_in_packet(scan_state& st, std::int32_t n) {
         // The image window shows every frame examined; a snapshot is this picture boxed.
         display::render_frame(st.disp, st.frame_buf, levels, false, st.hooks.repaint);
         frame_hits hits = test_frame(st);
-        if (hits.frame.detection_count > 0) {
-            hits.frame.frame = st.cur_frame;
-            if (is_scattered(hits.frame.detection_count, hits.extent, cfg)) {
-                withdraw_scattered_frame(st, hits.frame.detection_count, hits.extent, hits.all_recur);
+        if (hits.count() > 0) {
+            hits.record.frame = st.cur_frame;
+            if (is_scattered(hits.count(), hits.extent, cfg)) {
+                withdraw_scattered_frame(st, hits.count(), hits.extent, hits.all_recur);
                 return run_end::went_on;
             }
-            const saved_frame& saved = save_frame(st, std::move(hits.frame), hits.any_recurs, hits.all_recur);
+            const saved_frame& saved = save_frame(st, std::move(hits.record), hits.any_recurs, hits.all_recur);
             if (const platform::status written =
                     write_frame_snapshot(*st.fs, st.result_dir, saved, st.disp, st.snapshot_out());
                 !written)

@@ -356,10 +356,9 @@ SERFLASH_CLONES void finish_span(const std::uint32_t* sum, const std::uint32_t* 
                                  std::size_t count, double n, double d, double* mean_map, double* sigma_map) {
     for (std::size_t p = 0; p < count; ++p) {
         const std::uint64_t q = (static_cast<std::uint64_t>(hi[p]) << 16) + lo[p];
-        const double mean = static_cast<double>(sum[p]) / n;
-        const double var = (static_cast<double>(q) - (n * mean) * mean) / d;
-        mean_map[p] = mean;
-        sigma_map[p] = std::sqrt(var);
+        const pixel_moments m = packet_moments(static_cast<double>(sum[p]), static_cast<double>(q), n, d);
+        mean_map[p] = m.mean;
+        sigma_map[p] = m.sigma;
     }
 }
 
@@ -477,17 +476,8 @@ SERFLASH_CLONES void ring_sums(const double* mean_map, std::size_t w, std::int32
 
 bool star_from_sums(const scan_settings& cfg, const double* mean_map, std::size_t w, std::size_t i, std::int32_t k,
                     double sum, double sum_sq) {
-    if (k < 2) return false;
-    const double kd = static_cast<double>(k);
-    const double avg = sum / kd;
-    const double sd = std::sqrt((sum_sq - (kd * avg) * avg) / static_cast<double>(k - 1));
-    const double a = mean_map[i] - avg;
-    if (!(a > sd * static_cast<double>(cfg.star_threshold) / 10.0)) return false;
     const std::size_t neighbour[4] = {i - 1, i + 1, i - w, i + w};
-    const std::int32_t pct[4] = {cfg.pct_left, cfg.pct_right, cfg.pct_top, cfg.pct_bottom};
-    for (int n = 0; n < 4; ++n)
-        if (!neighbour_test(mean_map[neighbour[n]], avg, a, pct[n])) return false;
-    return true;
+    return star_rule(cfg, k, sum, sum_sq, mean_map[i], [&](int n) { return mean_map[neighbour[n]]; });
 }
 
 } // namespace
@@ -574,16 +564,6 @@ pixel_peaks band_accumulator::peaks_at(std::size_t i) const {
     for (std::size_t n = 0; n < 3; ++n) p.frame[n] = frame_[n][k];
     for (std::size_t n = 0; n < 4; ++n) p.neighbour[n] = neighbours_[n][k];
     return p;
-}
-
-std::uint16_t sample_limit(double mean, double sigma, std::int32_t threshold) {
-    const double rhs = static_cast<double>(threshold) * sigma + mean * 10.0;
-    if (!(rhs == rhs) || !(65535.0 * 10.0 > rhs)) return 65535; // NaN, or no 16-bit sample passes
-    // rhs >= 0 here (mean >= 0, sigma >= 0): start near rhs / 10 and settle on the exact test.
-    auto first = static_cast<std::int64_t>(std::max(0.0, rhs / 10.0));
-    while (first > 0 && static_cast<double>(first - 1) * 10.0 > rhs) --first;
-    while (!(static_cast<double>(first) * 10.0 > rhs)) ++first;
-    return static_cast<std::uint16_t>(std::max<std::int64_t>(first - 1, 0));
 }
 
 void compute_limits(const frame_geometry& g, const double* mean_map, const double* sigma_map, std::uint16_t* limits,

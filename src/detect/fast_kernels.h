@@ -105,10 +105,7 @@ private:
     std::uint16_t* neighbours_[4] = {};
 };
 
-// Smallest sample that passes the main test at `threshold` against (mean, sigma), minus one,
-// as a 16-bit limit: sample > limit exactly when the test holds. 65535 when nothing passes.
-std::uint16_t sample_limit(double mean, double sigma, std::int32_t threshold);
-// The limits of the inner rows [row_begin, row_end) at the lowest threshold.
+// The limits (sample_limit) of the inner rows [row_begin, row_end) at the lowest threshold.
 void compute_limits(const frame_geometry& g, const double* mean_map, const double* sigma_map, std::uint16_t* limits,
                     std::int32_t row_begin, std::int32_t row_end);
 

@@ -2,6 +2,7 @@
 
 #include "detect/batch_progress.h"
 #include "detect/fast_kernels.h"
+#include "detect/frame_hits.h"
 #include "detect/passes.h"
 #include "detect/read_ahead.h"
 #include "detect/rules.h"
@@ -27,12 +28,8 @@ using fast::candidate;
 constexpr std::int64_t int32_max = std::numeric_limits<std::int32_t>::max();
 
 // A frame that a pass saves: its detections at the pass's threshold.
-struct kept_frame {
-    saved_frame record;      // frame, packet, count and the first ten detections
-    bool any_recurs = false; // one of them has sigma 0
-    bool all_recur = true;   // all of them have sigma 0
-    bool withdrawn = false;  // passed over for its scatter (when passes go on past such frames)
-    hit_extent extent;       // of a withdrawn frame
+struct kept_frame : frame_hits {
+    bool withdrawn = false; // passed over for its scatter (when passes go on past such frames)
 };
 
 // What a pass needs to go on from a frame withdrawn for its scatter: the star map left by the
@@ -72,36 +69,25 @@ struct pass_trace {
     // remainder, a pass that goes on past such frames records it and goes on.
     bool take(std::int32_t frame, std::int32_t packet_first, const std::vector<candidate>& cands,
               const scan_settings& cfg, bool in_remainder) {
-        std::int32_t count = 0;
-        hit_extent extent;
         kept_frame kf;
-        for (const candidate& c : cands) {
-            if (c.top_threshold < threshold) continue;
-            ++count;
-            extent.widen(c.row, c.col);
-            if (c.sigma_zero)
-                kf.any_recurs = true;
-            else
-                kf.all_recur = false;
-            if (count <= max_lines_per_frame)
-                kf.record.detections.push_back({0, c.col, c.row, c.sample, c.mean, c.sigma});
-        }
+        for (const candidate& c : cands)
+            if (c.top_threshold >= threshold) kf.add(c.row, c.col, c.sample, c.mean, c.sigma);
+        const std::int32_t count = kf.count();
         if (count == 0) return false;
         kf.record.frame = frame;
         kf.record.packet_first_frame = packet_first;
-        kf.record.detection_count = count;
-        if (is_scattered(count, extent, cfg) && cfg.continue_after_scatter && in_remainder) {
+        const bool scattered = is_scattered(count, kf.extent, cfg);
+        if (scattered && cfg.continue_after_scatter && in_remainder) {
             kf.withdrawn = true;
-            kf.extent = extent;
             saved.push_back(std::move(kf));
             return false;
         }
-        if (is_scattered(count, extent, cfg)) {
+        if (scattered) {
             end = trace_end::scattered;
             end_frame = frame;
             scatter_all_recur = kf.all_recur;
             scatter_points = count;
-            scatter_extent = extent;
+            scatter_extent = kf.extent;
             return true;
         }
         saved.push_back(std::move(kf));
@@ -169,16 +155,17 @@ private:
     big_vector<std::int32_t> stars_, new_stars_; // made when the star mask is on
     big_vector<std::uint8_t> marks_;             // made when a mask is on
     big_vector<std::uint16_t> chunk_;            // 16-bit storage keeps 16-bit samples aligned
+    std::vector<std::uint8_t> scratch_;          // the file's bytes of colour frames
     struct band_worker {
         fast::band_accumulator acc;
-        big_vector<std::uint16_t> buffer; // frames of the band being summed
+        big_vector<std::uint16_t> buffer;  // frames of the band being summed
+        std::vector<std::uint8_t> scratch; // the file's bytes of colour frames
     };
     std::vector<band_worker> band_workers_;                  // one per worker
     std::vector<std::vector<fast::pixel_peaks>> band_peaks_; // of the packet just summed, by band
     std::vector<std::vector<candidate>> packet_cands_;
     std::map<std::int32_t, std::unique_ptr<pass_trace>> traces_;
     std::vector<saved_frame> snapshots_; // emitted, not yet written
-    unsigned shift_ = 0;                 // applied to 16-bit samples as they are read
     bool first_sweep_done_ = false;
     std::int32_t packet_first_ = 0;     // first frame of the packet in the maps
     std::unique_ptr<read_ahead> ahead_; // made for the first packet summed in bands
@@ -207,14 +194,9 @@ std::uint8_t* fast_scanner::chunk_buffer(std::size_t frames) {
 }
 
 void fast_scanner::read_frames(std::int32_t first, std::int32_t count, std::uint8_t* dst) {
-    const std::size_t bytes = static_cast<std::size_t>(count) * geom_.frame_bytes();
-    platform::input_file& file = st_.reader->file();
-    std::size_t got = 0;
-    if (file.seek(ser::header_size + static_cast<std::int64_t>(first) * static_cast<std::int64_t>(geom_.frame_bytes())))
-        got = file.read(dst, bytes);
-    // What the file does not hold reads as zeros, as in the frame reader.
-    if (got < bytes) std::memset(dst + got, 0, bytes - got);
-    if (shift_ != 0) ser::shift_samples(reinterpret_cast<std::uint16_t*>(dst), bytes / 2, shift_);
+    for (std::int32_t k = 0; k < count; ++k)
+        st_.reader->read_raw_rows(first + k, 0, geom_.height, dst + static_cast<std::size_t>(k) * geom_.frame_bytes(),
+                                  scratch_);
 }
 
 // Sums the packet of packet_size frames from first_frame band of rows by band: each worker takes
@@ -225,17 +207,17 @@ void fast_scanner::read_frames(std::int32_t first, std::int32_t count, std::uint
 void fast_scanner::sum_packet(std::int32_t first_frame) {
     const std::int32_t packet = cfg_.packet_size;
     const std::int32_t h = geom_.height;
-    const std::size_t row_bytes = geom_.frame_bytes() / static_cast<std::size_t>(h);
-    const auto frame_bytes = static_cast<std::int64_t>(geom_.frame_bytes());
-    platform::input_file& file = st_.reader->file();
+    const std::size_t row_bytes = geom_.frame_bytes() / static_cast<std::size_t>(h); // of the plane examined
+    ser::ser_reader& reader = *st_.reader;
+    platform::input_file& file = reader.file();
     // Read-ahead: this packet and the next one are fetched in file order while the workers sum,
     // so that the disk never waits for the arithmetic and no worker waits for the disk in frame
     // order (the bands read a packet's frames out of file order). Files that cannot be read
     // from several threads get the hint only.
     const std::int64_t ahead =
         std::min<std::int64_t>(2 * std::int64_t{packet}, std::int64_t{cfg_.end_frame} + 1 - first_frame);
-    const std::int64_t packet_pos = ser::header_size + std::int64_t{first_frame} * frame_bytes;
-    const std::int64_t ahead_bytes = std::max<std::int64_t>(ahead, packet) * frame_bytes;
+    const std::int64_t packet_pos = reader.frame_offset(first_frame);
+    const std::int64_t ahead_bytes = std::max<std::int64_t>(ahead, packet) * reader.frame_bytes();
     const bool concurrent = file.concurrent_reads();
     if (concurrent) {
         if (!ahead_) ahead_ = std::make_unique<read_ahead>(file);
@@ -280,20 +262,13 @@ void fast_scanner::sum_packet(std::int32_t first_frame) {
             for (std::int32_t k0 = 0; k0 < packet; k0 += per_step) {
                 const std::int32_t n = std::min(per_step, packet - k0);
                 for (std::int32_t k = 0; k < n; ++k) {
-                    const std::int64_t pos =
-                        ser::header_size + std::int64_t{first_frame + k0 + k} * frame_bytes +
-                        static_cast<std::int64_t>(first_row) * static_cast<std::int64_t>(row_bytes);
                     std::uint8_t* dst = bytes + static_cast<std::size_t>(k) * length;
-                    std::size_t got = 0;
                     if (concurrent) {
-                        got = file.read_at(pos, dst, length);
+                        reader.read_raw_rows(first_frame + k0 + k, first_row, rows, dst, worker.scratch);
                     } else {
                         std::lock_guard<std::mutex> lock(read_mutex);
-                        got = file.read_at(pos, dst, length);
+                        reader.read_raw_rows(first_frame + k0 + k, first_row, rows, dst, worker.scratch);
                     }
-                    // What the file does not hold reads as zeros, as in the frame reader.
-                    if (got < length) std::memset(dst + got, 0, length - got);
-                    if (shift_ != 0) ser::shift_samples(reinterpret_cast<std::uint16_t*>(dst), length / 2, shift_);
                 }
                 worker.acc.add(bytes, n, k0, first_row, rows);
             }
@@ -325,13 +300,11 @@ void fast_scanner::finish_packet() {
             }
     };
     if (sw.red) {
-        const double red = static_cast<double>(cfg_.red_level);
-        mark_inner([&](std::size_t i) { return mean_[i] > red; });
+        mark_inner([&](std::size_t i) { return red_marked(mean_[i], cfg_); });
         fast::dilate_marks(geom_, marks_.data(), cfg_.red_mask_half, sigma_.data());
     }
     if (sw.blue) {
-        const double blue = static_cast<double>(cfg_.blue_level);
-        mark_inner([&](std::size_t i) { return mean_[i] < blue; });
+        mark_inner([&](std::size_t i) { return blue_marked(mean_[i], cfg_); });
         fast::dilate_marks(geom_, marks_.data(), cfg_.blue_mask_half, sigma_.data());
     }
     if (sw.stars) {
@@ -344,15 +317,10 @@ void fast_scanner::finish_packet() {
         stars_.swap(new_stars_);
     }
     for (std::size_t k = 0; k < 4; ++k) {
-        // The manual rectangles, clamped into the image corner by corner.
-        const auto clamp_to = [](std::int32_t v, std::int32_t size) { return std::clamp(v, 0, size - 1); };
-        const std::int32_t x_ul = clamp_to(point_x(cfg_.mask_ul[k]), geom_.width);
-        const std::int32_t y_ul = clamp_to(point_y(cfg_.mask_ul[k]), geom_.height);
-        const std::int32_t x_lr = clamp_to(point_x(cfg_.mask_lr[k]), geom_.width);
-        const std::int32_t y_lr = clamp_to(point_y(cfg_.mask_lr[k]), geom_.height);
-        for (std::int32_t y = std::min(y_ul, y_lr); y <= std::max(y_ul, y_lr); ++y)
-            for (std::int32_t x = std::min(x_ul, x_lr); x <= std::max(x_ul, x_lr); ++x)
-                sigma_[static_cast<std::size_t>(y) * w + static_cast<std::size_t>(x)] = mask_value;
+        const pixel_rect r = rect_bounds(cfg_.mask_ul[k], cfg_.mask_lr[k], geom_.width, geom_.height);
+        for (std::int32_t y = r.y0; y <= r.y1; ++y)
+            std::fill_n(sigma_.data() + static_cast<std::size_t>(y) * w + static_cast<std::size_t>(r.x0),
+                        r.x1 - r.x0 + 1, mask_value);
     }
 }
 
@@ -401,7 +369,7 @@ void fast_scanner::collect_candidates(std::int32_t first_frame) {
     std::vector<std::uint16_t> limit_of;
     for (const auto& band : band_peaks_)
         for (const fast::pixel_peaks& p : band)
-            limit_of.push_back(fast::sample_limit(mean_[p.index], sigma_[p.index], lowest_threshold));
+            limit_of.push_back(sample_limit(mean_[p.index], sigma_[p.index], lowest_threshold));
     std::vector<char> retest(static_cast<std::size_t>(packet), 0);
     std::int32_t retest_count = 0;
     bool all_again = false;
@@ -694,8 +662,7 @@ bool fast_scanner::prepare_arrays() {
     const std::int32_t h = st_.height();
     geom_.width = w;
     geom_.height = h;
-    geom_.eight_bit = st_.reader->depth() == 8;
-    shift_ = geom_.eight_bit ? 0U : static_cast<unsigned>(st_.reader->bit_shift());
+    geom_.eight_bit = st_.reader->scan_sample_bytes() == 1;
     const std::size_t pixels = geom_.pixels();
     try {
         // Every packet writes both maps in full, band by band on the workers.
@@ -708,11 +675,7 @@ bool fast_scanner::prepare_arrays() {
 }
 
 void fast_scanner::run() {
-    if (st_.reader == nullptr || cfg_.packet_size > fast::longest_tracked_packet ||
-        (st_.reader->depth() != 8 && st_.reader->depth() != 16) || st_.reader->planes() != 1 ||
-        st_.reader->swap_bytes()) {
-        // No fast path for packets whose sums need more than 32 bits, nor for sample depths
-        // whose frames the reader gives as zeros: the reference scan.
+    if (st_.reader == nullptr || !fast_scan_applies(*st_.reader, cfg_)) {
         run_scan(st_);
         return;
     }
@@ -749,6 +712,12 @@ void fast_scanner::before_closing(scan_state& st) {
 }
 
 } // namespace
+
+bool fast_scan_applies(const ser::ser_reader& reader, const scan_settings& settings) {
+    // Packets whose sums need more than 32 bits, and sample depths whose frames the reader gives
+    // as zeros, take the reference scan.
+    return settings.packet_size <= fast::longest_tracked_packet && (reader.depth() == 8 || reader.depth() == 16);
+}
 
 unsigned threads_per_file(unsigned requested, unsigned jobs, unsigned cores) {
     const unsigned share = std::max(1U, std::max(cores, 1U) / std::max(jobs, 1U));

@@ -33,6 +33,10 @@ unsigned threads_per_file(unsigned requested, unsigned jobs, unsigned cores);
 // The same on this machine's cores.
 unsigned threads_per_file(unsigned requested, unsigned jobs);
 
+// Whether the fast scanner scans this file with these settings itself (every layout and byte
+// order of 8- and 16-bit files with packets it can sum), else it hands it to the reference scan.
+bool fast_scan_applies(const ser::ser_reader& reader, const scan_settings& settings);
+
 void fast_scan(scan_state& st, const fast_scan_options& options = {});
 
 file_scanner make_fast_scanner(const fast_scan_options& options = {});

@@ -33,21 +33,9 @@ void mask_square(scan_state& st, std::int32_t row, std::int32_t col, std::int32_
 }
 
 void mask_rect(scan_state& st, packed_point ul, packed_point lr) {
-    const auto clamp_to = [](std::int32_t v, std::int32_t size) {
-        if (v < 0) v = 0;
-        if (v >= size) v = size - 1;
-        return v;
-    };
-    const std::int32_t w = st.width();
-    const std::int32_t h = st.height();
-    const std::int32_t x_ul = clamp_to(point_x(ul), w);
-    const std::int32_t y_ul = clamp_to(point_y(ul), h);
-    const std::int32_t x_lr = clamp_to(point_x(lr), w);
-    const std::int32_t y_lr = clamp_to(point_y(lr), h);
-    const std::int32_t x0 = std::min(x_ul, x_lr), x1 = std::max(x_ul, x_lr);
-    const std::int32_t y0 = std::min(y_ul, y_lr), y1 = std::max(y_ul, y_lr);
-    for (std::int32_t y = y0; y <= y1; ++y)
-        for (std::int32_t x = x0; x <= x1; ++x) st.sigma_map[at(st, y, x)] = mask_value;
+    const pixel_rect r = rect_bounds(ul, lr, st.width(), st.height());
+    for (std::int32_t y = r.y0; y <= r.y1; ++y)
+        for (std::int32_t x = r.x0; x <= r.x1; ++x) st.sigma_map[at(st, y, x)] = mask_value;
 }
 
 int star_test(const double* mean_map, std::int32_t w, std::int32_t h, const scan_settings& cfg, std::int32_t row,
@@ -85,22 +73,13 @@ int star_test(const double* mean_map, std::int32_t w, std::int32_t h, const scan
         }
     }
     full_row(bottom);
-    if (k < 2) return 0;
-
-    const double kd = static_cast<double>(k);
-    const double avg = sum / kd;
-    const double sd = std::sqrt((sum_sq - (kd * avg) * avg) / static_cast<double>(k - 1));
-    const double a = mean_at(row, col) - avg;
-    if (!(a > sd * static_cast<double>(cfg.star_threshold) / 10.0)) return 0;
 
     const std::int32_t neighbour_row[4] = {row, row, row - 1, row + 1};
     const std::int32_t neighbour_col[4] = {col - 1, col + 1, col, col};
-    const std::int32_t pct[4] = {cfg.pct_left, cfg.pct_right, cfg.pct_top, cfg.pct_bottom};
-    for (int i = 0; i < 4; ++i) {
-        const double m = mean_at(neighbour_row[i], neighbour_col[i]);
-        if (!((m - avg) / a * 100.0 >= static_cast<double>(pct[i]))) return 0;
-    }
-    return 1;
+    return star_rule(cfg, k, sum, sum_sq, mean_at(row, col),
+                     [&](int n) { return mean_at(neighbour_row[n], neighbour_col[n]); })
+               ? 1
+               : 0;
 }
 
 namespace {
@@ -131,10 +110,9 @@ int is_star(const scan_state& st, std::int32_t row, std::int32_t col) {
 void apply_masks(scan_state& st, const mask_switches& sw) {
     const inner_area a = inner(st);
     const scan_settings& cfg = st.settings;
-    const double red = static_cast<double>(cfg.red_level);
-    const double blue = static_cast<double>(cfg.blue_level);
-    if (sw.red) mask_around(st, a, cfg.red_mask_half, [&](std::size_t i) { return st.mean_map[i] > red; });
-    if (sw.blue) mask_around(st, a, cfg.blue_mask_half, [&](std::size_t i) { return st.mean_map[i] < blue; });
+    if (sw.red) mask_around(st, a, cfg.red_mask_half, [&](std::size_t i) { return red_marked(st.mean_map[i], cfg); });
+    if (sw.blue)
+        mask_around(st, a, cfg.blue_mask_half, [&](std::size_t i) { return blue_marked(st.mean_map[i], cfg); });
     if (sw.stars) {
         mask_around(st, a, cfg.star_mask_half, [&](std::size_t i) { return st.star_map[i] != 0; });
         for (std::int32_t j = a.first_row; j <= a.last_row; ++j)

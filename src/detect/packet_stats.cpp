@@ -1,6 +1,5 @@
 #include "detect/scan_state.h"
 
-#include <cmath>
 #include <new>
 
 namespace serflash::detect {
@@ -34,10 +33,9 @@ bool compute_packet_stats(scan_state& st) {
     const double n = static_cast<double>(st.settings.packet_size);
     const double d = static_cast<double>(st.settings.packet_size - 1);
     for (std::size_t p = 0; p < pixels; ++p) {
-        const double mean = static_cast<double>(sum[p]) / n;
-        const double var = (static_cast<double>(sum_sq[p]) - (n * mean) * mean) / d;
-        st.mean_map[p] = mean;
-        st.sigma_map[p] = std::sqrt(var);
+        const pixel_moments m = packet_moments(static_cast<double>(sum[p]), static_cast<double>(sum_sq[p]), n, d);
+        st.mean_map[p] = m.mean;
+        st.sigma_map[p] = m.sigma;
     }
     return true;
 }

@@ -82,9 +82,9 @@ void swap_and_shift(std::uint16_t* samples, std::size_t n, unsigned shift) {
 // The plane of a colour frame (three samples per pixel): the integer mean of the three. The
 // mean keeps the range of one sample, so the scan table's display levels and the detection
 // limits mean what they mean for a mono file, and it has less noise than any one colour.
-void mean_of_three_8(const std::uint8_t* src, std::uint16_t* dst, std::size_t n) {
-    for (std::size_t i = 0; i < n; ++i, src += 3)
-        dst[i] = static_cast<std::uint16_t>((unsigned{src[0]} + src[1] + src[2]) / 3);
+template <typename Out>
+void mean_of_three_8(const std::uint8_t* src, Out* dst, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i, src += 3) dst[i] = static_cast<Out>((unsigned{src[0]} + src[1] + src[2]) / 3);
 }
 
 void mean_of_three_16(const std::uint8_t* src, std::uint16_t* dst, std::size_t n, bool high_first, unsigned shift) {
@@ -96,6 +96,13 @@ void mean_of_three_16(const std::uint8_t* src, std::uint16_t* dst, std::size_t n
                              (unsigned{src[4 + lo]} | unsigned{src[4 + hi]} << 8);
         dst[i] = static_cast<std::uint16_t>(sum / 3 >> shift);
     }
+}
+
+// Reads exactly n bytes at pos; whatever the file does not hold reads as 0.
+void read_padded_at(platform::input_file& file, std::int64_t pos, void* dst, std::size_t n) {
+    if (n == 0) return;
+    const std::size_t got = file.read_at(pos, dst, n);
+    if (got < n) std::memset(static_cast<unsigned char*>(dst) + got, 0, n - got);
 }
 
 void widen(const std::uint8_t* src, std::uint16_t* dst, std::size_t n) {
@@ -298,7 +305,7 @@ void ser_reader::read_rows(std::int32_t k, std::int32_t first_row, std::int32_t 
     pos_ = file_->tell();
 }
 
-void ser_reader::seek_frame(std::int32_t k) {
+std::int64_t ser_reader::frame_offset(std::int32_t k) const {
     const std::int32_t w = header_.ImageWidth;
     const std::int32_t h = header_.ImageHeight;
     std::int64_t offset = 0;
@@ -306,12 +313,47 @@ void ser_reader::seek_frame(std::int32_t k) {
     const bool fits =
         checked_product(k, w, std::int64_t{h} * bytes_per_sample(header_.PixelDepthPerPlane) * planes(), offset) &&
         !__builtin_add_overflow(header_size, offset, &target);
-    if (!fits || target < 0) {
-        // No such place in any file: stand at the end, where frames read as zeros.
-        target = std::max<std::int64_t>(file_->size(), header_size);
-    }
-    file_->seek(target);
+    // No such place in any file: the end, where frames read as zeros.
+    if (!fits || target < 0) return std::max<std::int64_t>(file_->size(), header_size);
+    return target;
+}
+
+void ser_reader::seek_frame(std::int32_t k) {
+    file_->seek(frame_offset(k));
     pos_ = file_->tell();
+}
+
+void ser_reader::read_raw_rows(std::int32_t k, std::int32_t first_row, std::int32_t rows, std::uint8_t* out,
+                               std::vector<std::uint8_t>& scratch) {
+    const std::int32_t depth = header_.PixelDepthPerPlane;
+    const std::size_t n =
+        static_cast<std::size_t>(std::max(rows, 0)) * static_cast<std::size_t>(std::max(header_.ImageWidth, 0));
+    const std::size_t plane_bytes = n * scan_sample_bytes();
+    if ((depth != 8 && depth != 16) || first_row < 0 || !check_geometry()) {
+        if (plane_bytes != 0) std::memset(out, 0, plane_bytes);
+        return;
+    }
+    const auto row_bytes = static_cast<std::int64_t>(header_.ImageWidth) * bytes_per_sample(depth) * planes();
+    const std::int64_t pos = frame_offset(k) + std::int64_t{first_row} * row_bytes;
+    const auto shift = static_cast<unsigned>(bit_shift_);
+    if (planes() == 3) {
+        const std::size_t bytes = plane_bytes * 3;
+        if (scratch.size() < bytes) scratch.resize(bytes);
+        read_padded_at(*file_, pos, scratch.data(), bytes);
+        if (depth == 8)
+            mean_of_three_8(scratch.data(), out, n);
+        else
+            mean_of_three_16(scratch.data(), reinterpret_cast<std::uint16_t*>(out), n, swap_bytes_, shift);
+        return;
+    }
+    read_padded_at(*file_, pos, out, plane_bytes);
+    if (depth == 8) return;
+    auto* samples = reinterpret_cast<std::uint16_t*>(out);
+    const bool stored_native = (std::endian::native == std::endian::little) != swap_bytes_;
+    if (!stored_native)
+        swap_and_shift(samples, n, shift);
+    else if (shift != 0)
+        shift_samples(samples, n, shift);
 }
 
 std::int64_t ser_reader::position() const { return pos_; }

@@ -97,6 +97,19 @@ public:
     // would give them; rows below the frame's last are zeros. The stream's position is then
     // unspecified.
     void read_rows(std::int32_t k, std::int32_t first_row, std::int32_t rows, std::span<std::uint16_t> out);
+    // Reads `rows` rows of frame k from first_row into out as the plane the scan examines, in
+    // scan_sample_bytes() per sample: 8-bit samples as bytes, 16-bit samples in this machine's
+    // byte order with the byte order taken and the bit shift applied; three samples per pixel
+    // as their integer mean, as read_frame gives them. out must be 2-byte aligned. Bytes the file
+    // does not hold read as 0. The stream's position is then unspecified. Calls may run on
+    // several threads at once when file().concurrent_reads(), each with its own `scratch`.
+    void read_raw_rows(std::int32_t k, std::int32_t first_row, std::int32_t rows, std::uint8_t* out,
+                       std::vector<std::uint8_t>& scratch);
+    // Bytes per sample of what read_raw_rows gives: 1 for 8-bit files, else 2.
+    std::size_t scan_sample_bytes() const { return depth() == 8 ? 1U : 2U; }
+    // Where frame k starts in the file: 178 + k x frame_bytes() (the file's end when that does
+    // not fit in 64 bits).
+    std::int64_t frame_offset(std::int32_t k) const;
     // Positions at the start of frame k: 178 + k x W x H x b in 64-bit arithmetic.
     void seek_frame(std::int32_t k);
     std::int64_t position() const;

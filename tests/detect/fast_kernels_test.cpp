@@ -14,10 +14,6 @@
 namespace serflash::detect::fast {
 namespace {
 
-bool main_test(std::uint16_t s, double mean, double sigma, std::int32_t t) {
-    return static_cast<double>(s) * 10.0 > static_cast<double>(t) * sigma + mean * 10.0;
-}
-
 TEST(FastKernels, SampleLimitAgreesWithTheMainTestForEverySample) {
     std::mt19937 rng(5);
     std::uniform_real_distribution<double> mean_of(0.0, 4000.0), sigma_of(0.0, 300.0);

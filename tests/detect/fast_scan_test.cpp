@@ -49,6 +49,7 @@ protected:
         job.settings = s;
         job.switches = sw;
         job.bit_shift = shift;
+        job.swap_bytes = swap_bytes_;
         const fs::path ref_dir = root_ / ("ref" + std::to_string(runs_));
         fs::create_directories(ref_dir);
         job.results_parent = ref_dir.string();
@@ -87,6 +88,7 @@ protected:
     }
 
     fs::path root_;
+    bool swap_bytes_ = false; // of the files scanned next
     int runs_ = 0;
     std::map<std::string, std::string> last_ref_;
 };
@@ -392,6 +394,35 @@ TEST_F(FastScanTest, PacketsOfOneAndTwoFramesAndFramesTooSmallToExamine) {
     scan_settings f = defaults_for(flat_path);
     f.packet_size = 7;
     expect_same(flat_path, f, {true, true, true});
+}
+
+TEST_F(FastScanTest, ColourAndByteSwappedFilesTakeTheFastScanWithTheReferenceResults) {
+    struct layout {
+        std::int32_t depth, color_id;
+        bool swap;
+        std::int32_t shift;
+    };
+    for (const layout& l : {layout{16, ser::color_rgb, false, 0}, layout{8, ser::color_bgr, false, 0},
+                            layout{16, ser::color_bgr, true, 3}, layout{16, 0, true, 0}, layout{16, 0, true, 2}}) {
+        synth::params p = small_clip(l.depth, 100, 60 + static_cast<std::uint64_t>(runs_));
+        p.color_id = l.color_id;
+        p.swap_bytes = l.swap;
+        const double amp = l.depth == 8 ? 80.0 : 900.0;
+        p.flashes = {{30, 30, 12, amp, 1}, {55, 40, 61, amp * 0.7, 2}};
+        const std::string path = make_file(p, "layout" + std::to_string(runs_));
+        scan_settings s = defaults_for(path);
+        s.packet_size = 30;
+        {
+            auto in = platform::native_file_system().open_read(path);
+            ser::ser_reader reader(std::move(in.value()));
+            reader.read_ser_header();
+            EXPECT_TRUE(fast_scan_applies(reader, s));
+        }
+        swap_bytes_ = l.swap;
+        expect_same(path, s, {}, l.shift, thread_variants);
+        EXPECT_GT(last_snapshots(), 0U) << l.depth << " " << l.color_id << " " << l.swap;
+        expect_same(path, s, {true, true, true}, l.shift);
+    }
 }
 
 } // namespace

@@ -21,6 +21,7 @@ struct scan_job {
     detect::scan_settings settings;
     detect::mask_switches switches;
     std::int32_t bit_shift = 0;
+    bool swap_bytes = false;
     std::function<bool()> stop_requested; // the user's stop button
     platform::file_system* fs = nullptr;  // null: the machine's file system
     detect::picture_encoder png_encoder;  // null: PNG snapshots are refused
@@ -39,7 +40,7 @@ struct scan_result {
 
 inline scan_result scan_once(const scan_job& job, const detect::file_scanner& scanner) {
     scan_result r;
-    detect::scan_job file{job.ser_path, job.settings, job.switches, job.bit_shift};
+    detect::scan_job file{job.ser_path, job.settings, job.switches, job.bit_shift, job.swap_bytes};
     detect::scan_environment env;
     env.results_parent = job.results_parent;
     env.scanner = scanner;
