@@ -11,10 +11,12 @@ class App;
 
 namespace serflash::cli {
 
-// --site, --rotation and --mirror into options; the site's text is checked by finish_moon_options.
+// --site, --rotation and --mirror into options; the texts are checked by finish_moon_options,
+// by the rules the desktop program's fields use.
 struct moon_cli {
     report::moon_options options;
     std::string site_text;
+    std::string rotation_text;
 };
 void add_moon_options(CLI::App* cmd, moon_cli& m, const std::string& group);
 // False (after a message naming the command) when the site is malformed.

@@ -69,6 +69,11 @@ inline constexpr int SNAPSHOTS_BMP = 1131;
 inline constexpr int SNAPSHOTS_PNG = 1132;
 inline constexpr int SNAPSHOTS_NONE = 1133;
 
+// Where the video was taken and how the image is turned: "Site", "Rotation", "Mirrored image".
+inline constexpr int SITE = 1143;
+inline constexpr int ROTATION = 1144;
+inline constexpr int MIRROR = 1145;
+
 // The four manual masks' fields, each UL x, UL y, LR x, LR y.
 inline constexpr int MASK_FIELDS[4][4] = {
     {1093, 1095, 1096, 1098},

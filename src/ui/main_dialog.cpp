@@ -72,6 +72,10 @@ std::vector<std::string> field_problems(const dialog_fields& fields) {
         if (rule.home == setting_home::field)
             if (std::string problem = value_problem(rule, fields.text(rule.place)); !problem.empty())
                 problems.push_back(problem + ".");
+    for (const setup_rule& rule : setup_setting_table)
+        if (rule.problem != nullptr)
+            if (std::string problem = rule.problem(fields.text(rule.place)); !problem.empty())
+                problems.push_back(problem + ".");
     return problems;
 }
 
@@ -439,7 +443,7 @@ std::optional<batch_job> main_dialog::begin_batch() {
     batch_notes_.clear();
     status_line_ = "Scanning " + std::to_string(table.list_file) + (table.list_file == 1 ? " file" : " files");
     status_details_.clear();
-    return batch_job{jobs_from_table(table, fields, bit_shift_)};
+    return batch_job{jobs_from_table(table, fields, bit_shift_), read_moon_options(fields)};
 }
 
 void main_dialog::batch_row_marked(int row) { table.mark_row(row); }

@@ -6,6 +6,7 @@
 #include "detect/batch.h"
 #include "display/render.h"
 #include "platform/file_io.h"
+#include "report/moon_observation.h"
 #include "ser/ser_reader.h"
 #include "ui/dialog_fields.h"
 #include "ser/frame_times.h"
@@ -42,6 +43,7 @@ std::string cell_problem(const scan_table& table, int row, int col, const std::s
 // locked while it runs): one scan job per listed file, in table order.
 struct batch_job {
     std::vector<detect::scan_job> jobs;
+    report::moon_options moon; // where and how the files were seen, for the candidates' places
 };
 
 class main_dialog {

@@ -1,6 +1,7 @@
 #include "ui/panel_settings.h"
 
 #include "ui/control_ids.h"
+#include "ui/setting_table.h"
 
 namespace serflash::ui {
 
@@ -53,6 +54,17 @@ int snapshots_radio(detect::snapshot_format format) {
 
 detect::mask_switches read_mask_switches(const dialog_fields& fields) {
     return {fields.checked(id::MASK_RED_ON), fields.checked(id::MASK_BLUE_ON), fields.checked(id::MASK_STARS_ON)};
+}
+
+report::moon_options read_moon_options(const dialog_fields& fields) {
+    report::moon_options m;
+    std::string error;
+    if (const std::string& site = fields.text(id::SITE); site.find_first_not_of(" \t") != std::string::npos)
+        m.site = astro::parse_observing_site(site, error);
+    if (const std::string& turn = fields.text(id::ROTATION); turn.find_first_not_of(" \t") != std::string::npos)
+        m.rotation_deg = parse_rotation(turn, error);
+    m.mirror = fields.checked(id::MIRROR);
+    return m;
 }
 
 std::vector<detect::scan_job> jobs_from_table(const scan_table& table, const dialog_fields& fields,

@@ -4,6 +4,11 @@
 #include "ui/dialog_fields.h"
 #include "ui/scan_table.h"
 
+#include "astro/observing_site.h"
+
+#include <charconv>
+#include <cmath>
+
 namespace serflash::ui {
 namespace {
 
@@ -11,6 +16,18 @@ using detect::scan_settings;
 using g = setting_group;
 using h = setting_home;
 constexpr std::int32_t sample_max = 65535;
+
+std::string site_problem(const std::string& text) {
+    if (text.find_first_not_of(" \t") == std::string::npos) return {};
+    std::string error;
+    return astro::parse_observing_site(text, error) ? std::string{} : "Site " + text + ": " + error;
+}
+
+std::string rotation_problem(const std::string& text) {
+    if (text.find_first_not_of(" \t") == std::string::npos) return {};
+    std::string error;
+    return parse_rotation(text, error) ? std::string{} : error;
+}
 
 } // namespace
 
@@ -69,6 +86,39 @@ const std::array<setting_rule, 21> scan_setting_table = {{
      "Brightness: the gain of the display and the snapshots in thousandths (default 1000 for 8-bit files, else set "
      "by the bit shift: 4 at shift 0, 1000 at shift 8)"},
 }};
+
+const std::array<setup_rule, 3> setup_setting_table = {{
+    {id::SITE, "Site", "--site",
+     "LAT,LON,HEIGHT_M: where the video was taken, in degrees (east longitude positive) and metres above sea "
+     "level, for the topocentric ephemeris; without it the geocentric one is used, which may be off by up to a "
+     "degree on the Moon",
+     site_problem},
+    {id::ROTATION, "Rotation", "--rotation",
+     "DEG: the turn of the image outright, as the angle from the image's up direction to celestial north, "
+     "counterclockwise as the image is shown; for frames that show no sunlit limb to measure it from",
+     rotation_problem},
+    {id::MIRROR, "Mirrored image", "--mirror", "The optics flip the image (a star diagonal, an odd number of mirrors)",
+     nullptr},
+}};
+
+const setup_rule* setup_for_field(int control_id) {
+    for (const setup_rule& s : setup_setting_table)
+        if (s.place == control_id) return &s;
+    return nullptr;
+}
+
+std::optional<double> parse_rotation(const std::string& text, std::string& error) {
+    const std::size_t first = text.find_first_not_of(" \t");
+    const std::size_t last = text.find_last_not_of(" \t");
+    double v = 0;
+    if (first != std::string::npos) {
+        const char* end = text.data() + last + 1;
+        const auto [at, ec] = std::from_chars(text.data() + first, end, v);
+        if (ec == std::errc() && at == end && std::isfinite(v)) return v;
+    }
+    error = "Rotation must be a number of degrees, not \"" + text + "\"";
+    return std::nullopt;
+}
 
 const setting_rule* setting_for_field(int control_id) {
     for (const setting_rule& s : scan_setting_table)

@@ -8,6 +8,7 @@
 #include <array>
 #include <cstdint>
 #include <limits>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -46,5 +47,23 @@ std::string allowed_values(const setting_rule& rule);
 // Why a typed text is no value of this setting, or empty when it is one. Leading and trailing
 // blanks are allowed; anything else must be a whole decimal number within the range.
 std::string value_problem(const setting_rule& rule, const std::string& text);
+
+// The set-up of the observation, which the file does not tell: where it was made and how the
+// image is turned. Text fields (empty: not given) and the mirror's check box, each with its
+// command-line option and help.
+struct setup_rule {
+    int place; // control id
+    std::string_view name;
+    std::string_view flag;
+    std::string_view help;
+    // Why a typed text is no value, empty when it is one (an empty text is: nothing given).
+    // Null for the check box.
+    std::string (*problem)(const std::string& text);
+};
+extern const std::array<setup_rule, 3> setup_setting_table;
+const setup_rule* setup_for_field(int control_id);
+
+// "DEG": any finite decimal number of degrees, blanks around it allowed; nothing with why not.
+std::optional<double> parse_rotation(const std::string& text, std::string& error);
 
 } // namespace serflash::ui

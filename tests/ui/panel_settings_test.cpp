@@ -1,7 +1,9 @@
 #include "ui/panel_settings.h"
 
 #include "ui/control_ids.h"
+#include "ui/main_dialog.h"
 #include "ui/panel_defaults.h"
+#include "ui/setting_table.h"
 
 #include <tuple>
 
@@ -92,6 +94,44 @@ TEST(LoadScanSettings, PanelTextRules) {
     EXPECT_EQ(point_x(s.mask_lr[1]), -1);
     EXPECT_EQ(point_y(s.mask_lr[1]), 300);
     EXPECT_EQ(s.mask_ul[0], 0);
+}
+
+// Site, rotation and mirror: the command line's rules, empty meaning not given, and what cannot
+// be used named before a scan.
+TEST(MoonSetup, FieldsAreCheckedAsTheCommandLineChecksItsOptions) {
+    std::string error;
+    EXPECT_EQ(ui::parse_rotation(" -12.5 ", error), -12.5);
+    EXPECT_EQ(ui::parse_rotation("370", error), 370.0);
+    for (const char* bad : {"", "abc", "12x", "1,5", "inf", "nan", "1e400", "--3"}) {
+        EXPECT_EQ(ui::parse_rotation(bad, error), std::nullopt) << bad;
+        EXPECT_NE(error.find("number of degrees"), std::string::npos) << bad;
+    }
+    const ui::setup_rule* site = ui::setup_for_field(id::SITE);
+    const ui::setup_rule* turn = ui::setup_for_field(id::ROTATION);
+    ASSERT_TRUE(site != nullptr && turn != nullptr && ui::setup_for_field(id::MIRROR) != nullptr);
+    EXPECT_EQ(site->flag, "--site");
+    EXPECT_EQ(site->problem(""), "");
+    EXPECT_EQ(site->problem("48.2,16.4,200"), "");
+    EXPECT_NE(site->problem("100,0,0").find("latitude"), std::string::npos);
+    EXPECT_NE(turn->problem("north"), "");
+
+    ui::dialog_fields f = panel_defaults();
+    report::moon_options m = ui::read_moon_options(f);
+    EXPECT_FALSE(m.requested()); // nothing given at start
+    f.set_text(id::SITE, "48.2,16.4,200");
+    f.set_text(id::ROTATION, "164");
+    f.set_checked(id::MIRROR, true);
+    m = ui::read_moon_options(f);
+    ASSERT_TRUE(m.site.has_value());
+    EXPECT_DOUBLE_EQ(m.site->lon_deg, 16.4);
+    EXPECT_EQ(m.rotation_deg, 164.0);
+    EXPECT_TRUE(m.mirror);
+    EXPECT_TRUE(ui::field_problems(f).empty());
+    f.set_text(id::SITE, "48.2,16.4");
+    f.set_text(id::ROTATION, "up");
+    EXPECT_EQ(ui::field_problems(f).size(), 2U);
+    m = ui::read_moon_options(f);
+    EXPECT_FALSE(m.site.has_value() || m.rotation_deg.has_value());
 }
 
 TEST(MaskSwitches, FollowTheCheckBoxes) {

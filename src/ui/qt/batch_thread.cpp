@@ -34,6 +34,7 @@ void batch_thread::start(batch_job job) {
         request.scanner = detect::make_fast_scanner({detect::threads_per_file(0, request.jobs_at_once)});
         // The candidates' table, document and page beside the summary.
         report::observation_options observation;
+        observation.moon = job_->moon;
         observation.observed = [this](const report::observation&, const std::string& problem) {
             if (!problem.empty()) emit message(QString::fromStdString(problem));
         };

@@ -203,14 +203,23 @@ void control_panel::follow_folder() {
 
 void control_panel::check_field(int id) {
     const auto e = edits_.find(id);
-    const setting_rule* rule = setting_for_field(id);
-    if (e == edits_.end() || rule == nullptr) return;
-    const std::string problem = value_problem(*rule, dlg_.fields.text(id));
-    const QString help = QString::fromLatin1(rule->help.data(), static_cast<qsizetype>(rule->help.size()));
+    if (e == edits_.end()) return;
+    QString help;
+    std::string problem;
+    if (const setting_rule* rule = setting_for_field(id); rule != nullptr) {
+        problem = value_problem(*rule, dlg_.fields.text(id));
+        help = QString::fromLatin1(rule->help.data(), static_cast<qsizetype>(rule->help.size())) +
+               QStringLiteral(". ") + QString::fromStdString(allowed_values(*rule)) + QStringLiteral(".");
+    } else if (const setup_rule* setup = setup_for_field(id); setup != nullptr && setup->problem != nullptr) {
+        problem = setup->problem(dlg_.fields.text(id));
+        help = QString::fromLatin1(setup->help.data(), static_cast<qsizetype>(setup->help.size())) +
+               QStringLiteral(". Empty: not given.");
+    } else {
+        return;
+    }
     if (problem.empty()) {
         e->second->setStyleSheet(QString());
-        e->second->setToolTip(help + QStringLiteral(". ") + QString::fromStdString(allowed_values(*rule)) +
-                              QStringLiteral("."));
+        e->second->setToolTip(help);
     } else {
         e->second->setStyleSheet(QStringLiteral("QLineEdit { background: #ffd8d8; }"));
         e->second->setToolTip(QString::fromStdString(problem) + QStringLiteral(".\n") + help);

@@ -28,6 +28,8 @@ struct gui_options {
                                   QStringLiteral("file")};
     QCommandLineOption review{QStringLiteral("review"),
                               QStringLiteral("Open the Candidates window for the results folders named.")};
+    QCommandLineOption grid{QStringLiteral("grid"),
+                            QStringLiteral("With --review, draw the Moon's grid over the frame from the start.")};
     QCommandLineOption scan{QStringLiteral("scan"),
                             QStringLiteral("Start the scan of the files named at once (with --screenshot, the "
                                            "picture is taken when the scan is over).")};
@@ -40,6 +42,7 @@ void define(QCommandLineParser& parser, const gui_options& o) {
     parser.addOption(o.screenshot);
     parser.addOption(o.review);
     parser.addOption(o.scan);
+    parser.addOption(o.grid);
     parser.addPositionalArgument(QStringLiteral("files"),
                                  QStringLiteral("SER files to add to the scan table (results folders with --review)."),
                                  QStringLiteral("[files...]"));
@@ -91,6 +94,7 @@ int main(int argc, char** argv) {
         for (const QString& folder : parser.positionalArguments()) folders.emplace_back(folder.toStdString());
         review_alone = std::make_unique<serflash::ui::qt::review_window>();
         review_alone->load(folders);
+        if (parser.isSet(options.grid)) review_alone->set_grid(true);
         review_alone->show();
         QApplication::setQuitOnLastWindowClosed(true);
         main_window = review_alone.get();

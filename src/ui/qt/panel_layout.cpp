@@ -38,6 +38,9 @@ void set_tooltip(QWidget* w, int id) {
     } else if (const setting_rule* rule = setting_for_field(id); rule != nullptr) {
         w->setToolTip(QString::fromLatin1(rule->help.data(), static_cast<qsizetype>(rule->help.size())) +
                       QStringLiteral(". ") + QString::fromStdString(allowed_values(*rule)) + QStringLiteral("."));
+    } else if (const setup_rule* setup = setup_for_field(id); setup != nullptr) {
+        w->setToolTip(QString::fromLatin1(setup->help.data(), static_cast<qsizetype>(setup->help.size())) +
+                      QStringLiteral(". Empty: not given."));
     }
 }
 
@@ -324,6 +327,21 @@ QLayout* control_panel::build_settings_column() {
     }
     snapshot_row->addStretch(1);
     middle->addLayout(snapshot_row);
+    // Where the video was taken and how the image is turned, for the candidates' places on the Moon.
+    auto* moon_box = new QGroupBox(QStringLiteral("The Moon (places of the candidates)"));
+    auto* moon_grid = new QGridLayout(moon_box);
+    auto* site = edit(SITE, false, 150);
+    site->setPlaceholderText(QStringLiteral("lat,lon,height m"));
+    auto* rotation = edit(ROTATION, false, 60);
+    rotation->setPlaceholderText(QStringLiteral("measured"));
+    moon_grid->addWidget(label(QStringLiteral("Site"), site), 0, 0);
+    moon_grid->addWidget(site, 0, 1, 1, 2);
+    moon_grid->addWidget(label(QStringLiteral("Rotation"), rotation), 1, 0);
+    moon_grid->addWidget(rotation, 1, 1);
+    moon_grid->addWidget(label(QStringLiteral("deg")), 1, 2);
+    moon_grid->addWidget(check(MIRROR, QStringLiteral("Mirrored image")), 2, 0, 1, 3);
+    moon_grid->setColumnStretch(3, 1);
+    middle->addWidget(moon_box);
     folder_list_ = new QListWidget;
     folder_list_->setObjectName(id_name("list", FOLDER_LIST));
     folder_list_->setMinimumWidth(160);

@@ -277,6 +277,20 @@ private slots:
         QVERIFY(control<QLabel>(QStringLiteral("scan_status"))->text().contains(QStringLiteral("Initial threshold")));
         type_into(threshold, QStringLiteral("55"));
         QVERIFY(threshold->styleSheet().isEmpty());
+        // The set-up fields follow the command line's rules for --site and --rotation.
+        auto* site = field(id::SITE);
+        type_into(site, QStringLiteral("48.2,16.4"));
+        QVERIFY2(site->toolTip().startsWith(QStringLiteral("Site 48.2,16.4: ")), qPrintable(site->toolTip()));
+        QVERIFY(!site->styleSheet().isEmpty());
+        type_into(site, QStringLiteral("48.2,16.4,200"));
+        QVERIFY(site->styleSheet().isEmpty());
+        auto* rotation = field(id::ROTATION);
+        type_into(rotation, QStringLiteral("north"));
+        QVERIFY2(rotation->toolTip().startsWith(QStringLiteral("Rotation must be a number of degrees")),
+                 qPrintable(rotation->toolTip()));
+        rotation->selectAll();
+        QTest::keyClick(rotation, Qt::Key_Backspace); // emptied: not given
+        QVERIFY(rotation->styleSheet().isEmpty());
 
         QVERIFY(!table_model()->index(0, 1).data(Qt::ForegroundRole).isValid());
         type_into(field(id::THRESHOLD_STEP), QStringLiteral("0"));
@@ -495,6 +509,9 @@ private slots:
         field(id::INITIAL_THRESHOLD)->clear();
         QTest::keyClicks(field(id::INITIAL_THRESHOLD), QStringLiteral("50"));
         control<QAbstractButton>(QStringLiteral("check_1068"))->click(); // mask stars
+        type_into(field(id::SITE), QStringLiteral("48.2,16.4,200"));     // where and how it was seen
+        type_into(field(id::ROTATION), QStringLiteral("164"));
+        control<QAbstractButton>(QStringLiteral("check_%1").arg(id::MIRROR))->click();
         QSignalSpy finished(panel_.get(), &control_panel::scan_finished);
         QString closing;
         answer_modal([&closing](QWidget* modal) {
@@ -545,16 +562,22 @@ private slots:
         std::filesystem::copy_file(path, cli_root / "m3.ser");
         QProcess cli;
         cli.setWorkingDirectory(cli_dir.path());
-        cli.start(
-            QStringLiteral(SERFLASH_CLI),
-            {QStringLiteral("scan"), QStringLiteral("m3.ser"), QStringLiteral("--threshold"), QStringLiteral("50"),
-             QStringLiteral("--mask-stars"), QStringLiteral("--mask1"), QStringLiteral("120,0,159,30")});
+        cli.start(QStringLiteral(SERFLASH_CLI),
+                  {QStringLiteral("scan"), QStringLiteral("m3.ser"), QStringLiteral("--threshold"),
+                   QStringLiteral("50"), QStringLiteral("--mask-stars"), QStringLiteral("--mask1"),
+                   QStringLiteral("120,0,159,30"), QStringLiteral("--site"), QStringLiteral("48.2,16.4,200"),
+                   QStringLiteral("--rotation"), QStringLiteral("164"), QStringLiteral("--mirror")});
         QVERIFY(cli.waitForFinished(120000));
         QVERIFY2(cli.exitCode() == 0, cli.readAllStandardError().constData());
         std::vector<std::string> cli_names;
         relative_tree(cli_root, cli_names);
         std::erase_if(cli_names, [](const std::string& n) { return n.ends_with(".ser"); });
         QCOMPARE(gui_names, cli_names);
+        const auto json = std::find_if(gui_names.begin(), gui_names.end(),
+                                       [](const std::string& n) { return n.ends_with("_candidates.json"); });
+        QVERIFY(json != gui_names.end());
+        const QByteArray document = read_all(gui_root / *json);
+        QVERIFY(document.contains("\"mirror\": true") && document.contains("\"lat_deg\": 48.2"));
         for (const auto& name : gui_names) {
             if (std::filesystem::is_directory(gui_root / name)) continue;
             QVERIFY2(read_all(gui_root / name) == read_all(cli_root / name), name.c_str());
