@@ -119,6 +119,11 @@ public:
     bool prepare(scan_state& st) override;
     run_end run_pass(scan_state& st) override;
     void before_closing(scan_state& st) override;
+    // The traces were recorded with the settings before: the next pass is swept afresh, alone.
+    void settings_changed(scan_state&) override {
+        traces_.clear();
+        only_asked_ = true;
+    }
 
 private:
     static unsigned worker_count(const fast_scan_options& o) { return work_pool::workers_for(usable_cores(o.threads)); }
@@ -167,6 +172,7 @@ private:
     std::map<std::int32_t, std::unique_ptr<pass_trace>> traces_;
     std::vector<saved_frame> snapshots_; // emitted, not yet written
     bool first_sweep_done_ = false;
+    bool only_asked_ = false;           // sweep only the threshold asked for
     std::int32_t packet_first_ = 0;     // first frame of the packet in the maps
     std::unique_ptr<read_ahead> ahead_; // made for the first packet summed in bands
 };
@@ -507,13 +513,13 @@ pass_trace* fast_scanner::trace_for(std::int32_t threshold) {
     want(threshold);
     // The thresholds the lowering passes reach next, a bounded number per sweep so that memory
     // does not grow with the initial threshold typed in.
-    constexpr std::int64_t lowerings_per_sweep = 1024;
+    const std::int64_t lowerings_per_sweep = only_asked_ ? 0 : 1024;
     for (std::int64_t t = std::int64_t{threshold} - step, n = 0; t >= lowest_threshold && n < lowerings_per_sweep;
          t -= step, ++n)
         want(t);
     // Frames saved at a pass are rare, so a trace costs little: record many raises at once,
     // and many more once a file has shown that it needs more than the first sweep recorded.
-    const std::int64_t raises = first_sweep_done_ ? 256 : 24;
+    const std::int64_t raises = only_asked_ ? 0 : first_sweep_done_ ? 256 : 24;
     for (std::int64_t r = 1; r <= raises; ++r) want(threshold + r * step);
     first_sweep_done_ = true;
 

@@ -135,6 +135,7 @@ void withdraw_scattered_frame(scan_state& st, std::int32_t points, const hit_ext
     f.points = points;
     f.row_span = static_cast<std::int32_t>(extent.row_span());
     f.col_span = static_cast<std::int32_t>(extent.col_span());
+    f.every_frame = st.every_frame_pass;
     for (result_sink* sink : st.sinks) sink->frame_scattered(f);
     st.outcome.scattered.push_back(f);
 }
@@ -192,6 +193,75 @@ void rename_results_folder(scan_state& st) {
                                       why + ". The results of this scan are in " + st.result_dir + ".");
 }
 
+namespace {
+
+// Starts a pass at st.threshold from the first frame, runs it and says how it went (the caller
+// records it).
+struct pass_run {
+    run_end result = run_end::went_on;
+    pass_report report;
+};
+
+pass_run run_one_pass(scan_state& st, pass_runner& runner) {
+    const scan_settings& cfg = st.settings;
+    if (st.hooks.threshold_shown) st.hooks.threshold_shown(st.threshold);
+    st.cur_frame = cfg.start_frame;
+    st.pass = {};
+    for (result_sink* sink : st.sinks) sink->pass_started(st.threshold);
+    const std::int32_t frames_before = st.det_frames;
+    const std::int32_t count_before = st.det_count;
+    pass_run run;
+    run.result = runner.run_pass(st);
+    pass_report& pass = run.report;
+    pass.threshold = st.threshold;
+    pass.first_frame = cfg.start_frame;
+    pass.frame_reached = st.cur_frame;
+    pass.end = end_of_pass(st, run.result);
+    if (pass.end == pass_end::scattered)
+        pass.frames_not_examined =
+            static_cast<std::int32_t>(std::int64_t{cfg.end_frame} + 1 - std::int64_t{st.cur_frame});
+    else if (pass.end == pass_end::max_det_frames) // it examined the frame it stood on
+        pass.frames_not_examined = static_cast<std::int32_t>(std::int64_t{cfg.end_frame} - std::int64_t{st.cur_frame});
+    pass.saved_frames = wrapping_add(st.det_frames, -frames_before);
+    pass.detections = wrapping_add(st.det_count, -count_before);
+    return run;
+}
+
+// The pass over every frame, after the described ones: at complete_threshold from the first
+// frame to the last, passing over scattered frames, with no max_det_frames stop. Its frames are
+// numbered on from the described passes' (so no snapshot name repeats); the threshold, frame and
+// counts the described passes ended with (the closing block, the folder name) are kept.
+run_end run_complete_pass(scan_state& st, pass_runner& runner, summary_file& summary) {
+    const scan_settings described = st.settings;
+    const std::int32_t threshold = st.threshold, frame = st.cur_frame;
+    const std::int32_t frames = st.det_frames, count = st.det_count;
+    const pass_flags flags = st.pass;
+    st.settings.continue_after_scatter = true;
+    st.settings.max_det_frames = std::numeric_limits<std::int32_t>::max();
+    runner.settings_changed(st);
+    st.threshold = described.complete_threshold;
+    summary.write("\n------------Every frame examined------------------------------------");
+    st.every_frame_pass = true;
+    const pass_run run = run_one_pass(st, runner);
+    st.every_frame_pass = false;
+    pass_report pass = run.report;
+    pass.complete = true;
+    st.outcome.passes.push_back(pass);
+    for (result_sink* sink : st.sinks) sink->pass_ended(pass);
+    summary.print("\nEvery frame examined: frames with detections = %d, detections = %d\n", pass.saved_frames,
+                  pass.detections);
+    if (!summary.flush()) report_summary_failure(st, summary);
+    st.settings = described;
+    st.threshold = threshold;
+    st.cur_frame = frame;
+    st.det_frames = frames;
+    st.det_count = count;
+    st.pass = flags;
+    return run.result;
+}
+
+} // namespace
+
 void drive_scan(scan_state& st, pass_runner& runner) {
     if (st.fs == nullptr) st.fs = &platform::native_file_system();
     st.outcome = {};
@@ -246,27 +316,9 @@ void drive_scan(scan_state& st, pass_runner& runner) {
         for (;;) {
             if (static_cast<std::int64_t>(st.threshold) < static_cast<std::int64_t>(step) + lowest_threshold) break;
             st.threshold -= step;
-            if (st.hooks.threshold_shown) st.hooks.threshold_shown(st.threshold);
-            st.cur_frame = cfg.start_frame;
-            st.pass = {};
-            for (result_sink* sink : st.sinks) sink->pass_started(st.threshold);
-
-            const std::int32_t frames_before = st.det_frames;
-            const std::int32_t count_before = st.det_count;
-            const run_end result = runner.run_pass(st);
-            pass_report pass;
-            pass.threshold = st.threshold;
-            pass.first_frame = cfg.start_frame;
-            pass.frame_reached = st.cur_frame;
-            pass.end = end_of_pass(st, result);
-            if (pass.end == pass_end::scattered)
-                pass.frames_not_examined =
-                    static_cast<std::int32_t>(std::int64_t{cfg.end_frame} + 1 - std::int64_t{st.cur_frame});
-            else if (pass.end == pass_end::max_det_frames) // it examined the frame it stood on
-                pass.frames_not_examined =
-                    static_cast<std::int32_t>(std::int64_t{cfg.end_frame} - std::int64_t{st.cur_frame});
-            pass.saved_frames = wrapping_add(st.det_frames, -frames_before);
-            pass.detections = wrapping_add(st.det_count, -count_before);
+            const pass_run run = run_one_pass(st, runner);
+            const run_end result = run.result;
+            pass_report pass = run.report;
             pass.raised = result == run_end::max_det_frames && st.threshold >= st.init_threshold &&
                           !raise_withheld(st.pass, st.init_threshold, step);
             st.outcome.passes.push_back(pass);
@@ -302,6 +354,10 @@ void drive_scan(scan_state& st, pass_runner& runner) {
                                                   st.init_threshold, lowest_threshold);
         st.hooks.say("case IDC_SCAN", "Error: no pass ran and no frame was read: " + st.outcome.no_pass +
                                           ". The summary holds only the closing block.");
+    }
+    if (cfg.complete && !scan_failed && !st.outcome.stopped && !st.outcome.read_failed && !st.outcome.passes.empty()) {
+        scan_failed = run_complete_pass(st, runner, *summary) == run_end::failed;
+        frames_unreadable(st);
     }
     if (scan_failed) {
         st.outcome.failed = true;

@@ -48,6 +48,8 @@ public:
     virtual run_end run_pass(scan_state& st) = 0;
     // Called after the last pass, before the closing steps.
     virtual void before_closing(scan_state&) {}
+    // The settings of the passes to come differ from those before (the pass over every frame).
+    virtual void settings_changed(scan_state&) {}
 };
 
 void drive_scan(scan_state& st, pass_runner& runner);

@@ -34,6 +34,7 @@ struct scattered_frame {
     std::int32_t points = 0;
     std::int32_t row_span = 0; // largest row minus smallest
     std::int32_t col_span = 0;
+    bool every_frame = false; // withdrawn by the pass over every frame
 };
 
 enum class pass_end {
@@ -50,11 +51,12 @@ struct pass_report {
     std::int32_t threshold = 0;
     std::int32_t first_frame = 0;
     std::int32_t frame_reached = 0;       // the frame the pass stood on when it ended
-    std::int32_t frames_not_examined = 0; // of the range, when a scattered frame held the pass
+    std::int32_t frames_not_examined = 0; // of the range, when a scattered frame or max_det_frames held the pass
     pass_end end = pass_end::end_of_range;
     std::int32_t saved_frames = 0; // frames this pass saved
     std::int32_t detections = 0;   // detections in them
     bool raised = false;           // followed by a raise of the threshold (counts begin again)
+    bool complete = false;         // the pass over every frame after the described ones
 };
 
 } // namespace serflash::detect

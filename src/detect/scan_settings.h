@@ -65,6 +65,10 @@ struct scan_settings {
     // A frame withdrawn for its scatter is passed over instead of holding the pass there.
     bool continue_after_scatter = false;
     snapshot_format snapshots = snapshot_format::bmp;
+    // After the passes, one more over every frame at complete_threshold (tenths of a sigma): it
+    // passes over scattered frames and never stops at max_det_frames.
+    bool complete = false;
+    std::int32_t complete_threshold = 45;
 
     bool operator==(const scan_settings&) const = default;
 };

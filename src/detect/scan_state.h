@@ -73,6 +73,7 @@ struct scan_state {
     std::int32_t init_threshold = 0;
     std::int32_t packet_first_frame = 0; // of the statistics in the maps
     pass_flags pass;
+    bool every_frame_pass = false; // the pass under way is the one over every frame
 
     // Where the results go.
     std::string result_dir;

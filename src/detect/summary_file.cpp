@@ -109,6 +109,7 @@ void write_summary_header(summary_file& out, const std::string& header_text, con
     if (s.continue_after_scatter) out.write("Continue after a scattered frame ON\n");
     if (s.snapshots == snapshot_format::png) out.write("Snapshots PNG\n");
     if (s.snapshots == snapshot_format::none) out.write("Snapshots none (frames counted, no picture files)\n");
+    if (s.complete) out.print("Every frame examined ON at %dsigma after the passes\n", s.complete_threshold);
     if (swap_bytes) out.write("Samples high byte first (--swap-bytes)\n");
 }
 

@@ -79,10 +79,11 @@ std::string pass_line(const detect::pass_report& p) {
             why = "the statistics of a packet could not be computed";
             break;
     }
-    std::string text = "Threshold " + std::to_string(p.threshold) + " (" + number(p.threshold / 10.0, 1) +
-                       " sigma): frames " + std::to_string(p.first_frame) + " to " + std::to_string(last) +
-                       " examined; it ended because " + why + "; " + std::to_string(p.saved_frames) +
-                       " frames with detections, " + std::to_string(p.detections) + " detections";
+    std::string text = std::string(p.complete ? "Every frame examined at threshold " : "Threshold ") +
+                       std::to_string(p.threshold) + " (" + number(p.threshold / 10.0, 1) + " sigma): frames " +
+                       std::to_string(p.first_frame) + " to " + std::to_string(last) + " examined; it ended because " +
+                       why + "; " + std::to_string(p.saved_frames) + " frames with detections, " +
+                       std::to_string(p.detections) + " detections";
     if (p.raised) text += "; too many, so the threshold was raised and the file scanned again";
     return text + ".";
 }
@@ -315,6 +316,8 @@ std::string report_html(const observation& o, std::string_view extra_section) {
          row("Scatter (rows, columns)", std::to_string(c.scatter_v) + ", " + std::to_string(c.scatter_h) +
                                             (c.continue_after_scatter ? "; passes go on after a scattered frame"
                                                                       : "; a scattered frame holds the pass")) +
+         (c.complete ? row("Every frame examined", "after the passes, at " + std::to_string(c.complete_threshold))
+                     : std::string()) +
          row("Masks", std::string("red ") + (o.switches.red ? "on" : "off") + " (level " + std::to_string(c.red_level) +
                           ", size " + std::to_string(c.red_mask_half) + "), blue " + (o.switches.blue ? "on" : "off") +
                           " (level " + std::to_string(c.blue_level) + ", size " + std::to_string(c.blue_mask_half) +

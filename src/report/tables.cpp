@@ -71,6 +71,8 @@ json settings_json(const observation& o) {
                 {"scatter_v", s.scatter_v},
                 {"scatter_h", s.scatter_h},
                 {"continue_after_scatter", s.continue_after_scatter},
+                {"complete", s.complete},
+                {"complete_threshold", s.complete_threshold},
                 {"snapshots", std::string(detect::snapshot_format_name(s.snapshots))},
 
                 {"switches", {{"red", o.switches.red}, {"blue", o.switches.blue}, {"stars", o.switches.stars}}},
@@ -309,14 +311,16 @@ std::string candidates_json(const observation& o) {
                           {"last_frame_examined", last_frame_examined(p)},
                           {"end", detect::pass_end_name(p.end)},
                           {"frames_with_detections", p.saved_frames},
-                          {"detections", p.detections}});
+                          {"detections", p.detections},
+                          {"every_frame", p.complete}});
     json scattered = json::array();
     for (const detect::scattered_frame& s : o.scattered)
         scattered.push_back({{"threshold", s.threshold},
                              {"frame", s.frame},
                              {"points", s.points},
                              {"row_span", s.row_span},
-                             {"col_span", s.col_span}});
+                             {"col_span", s.col_span},
+                             {"every_frame", s.every_frame}});
     json candidates = json::array();
     for (const measured_candidate& m : o.candidates) candidates.push_back(candidate_json(o, m));
     const std::int32_t last = static_cast<std::int32_t>(o.times.utc_ticks.size()) - 1;

@@ -282,8 +282,11 @@ void classify(observation& o) {
     const bool psf_measured = std::isfinite(measured_psf);
     const double psf = psf_measured ? measured_psf : limits.default_psf_width;
 
+    // The pass over every frame runs at the lowest threshold, where a night's image motion makes
+    // many frames scatter: its withdrawals say little about what the described passes found.
     std::set<std::int32_t> scattered;
-    for (const detect::scattered_frame& s : o.scattered) scattered.insert(s.frame);
+    for (const detect::scattered_frame& s : o.scattered)
+        if (!s.every_frame) scattered.insert(s.frame);
     std::map<std::pair<std::int32_t, std::int32_t>, std::set<std::int32_t>> packets_at; // place -> packets
     for (const measured_candidate& m : o.candidates)
         if (m.cls != candidate_class::moving)

@@ -68,6 +68,7 @@ inline constexpr int CONTINUE_AFTER_SCATTER = 1130; // "Continue after a scatter
 inline constexpr int SNAPSHOTS_BMP = 1131;
 inline constexpr int SNAPSHOTS_PNG = 1132;
 inline constexpr int SNAPSHOTS_NONE = 1133;
+inline constexpr int EXAMINE_EVERY_FRAME = 1134; // "Examine every frame": one more pass after the passes
 
 // Where the video was taken and how the image is turned: "Site", "Rotation", "Mirrored image".
 inline constexpr int SITE = 1143;

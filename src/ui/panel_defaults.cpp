@@ -38,6 +38,7 @@ void set_panel_defaults(dialog_fields& fields) {
     fields.set_int(id::SCATTER_V, d.scatter_v);
     fields.set_int(id::SCATTER_H, d.scatter_h);
     fields.set_checked(id::CONTINUE_AFTER_SCATTER, d.continue_after_scatter);
+    fields.set_checked(id::EXAMINE_EVERY_FRAME, d.complete);
     fields.check_radio(id::SNAPSHOTS_BMP, id::SNAPSHOTS_NONE, snapshots_radio(d.snapshots));
     check_display_size(fields, {true, {}}); // "Fit to window"
 }

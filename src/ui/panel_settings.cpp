@@ -35,6 +35,7 @@ detect::scan_settings load_scan_settings(const scan_table& table, int row, const
     s.scatter_v = fields.get_int(id::SCATTER_V);
     s.scatter_h = fields.get_int(id::SCATTER_H);
     s.continue_after_scatter = fields.checked(id::CONTINUE_AFTER_SCATTER);
+    s.complete = fields.checked(id::EXAMINE_EVERY_FRAME);
     for (const auto f : {detect::snapshot_format::png, detect::snapshot_format::none})
         if (fields.checked(snapshots_radio(f))) s.snapshots = f;
     return s;

@@ -31,7 +31,7 @@ std::string rotation_problem(const std::string& text) {
 
 } // namespace
 
-const std::array<setting_rule, 21> scan_setting_table = {{
+const std::array<setting_rule, 22> scan_setting_table = {{
     {h::field, id::INITIAL_THRESHOLD, &scan_settings::threshold, "Initial threshold", "--threshold", g::detection, 45,
      10000,
      "Initial threshold in tenths of a standard deviation: a pixel is a flash when it lies this far above its own "
@@ -53,6 +53,9 @@ const std::array<setting_rule, 21> scan_setting_table = {{
      "taken as a disturbance such as seeing or a passing cloud, and the frame is passed over)"},
     {h::field, id::SCATTER_H, &scan_settings::scatter_h, "Scatter y (columns)", "--scatter-h", g::detection, 0,
      sample_max, "Likewise, the largest span in columns"},
+    {h::option, 0, &scan_settings::complete_threshold, "Threshold of the pass over every frame", "--complete-threshold",
+     g::detection, 45, 10000,
+     "Threshold of the pass over every frame that --complete adds, in tenths of a standard deviation"},
     {h::field, id::RED_MASK_HALF, &scan_settings::red_mask_half, "Half size of the RED masks", "--red-mask-size",
      g::masks, 0, sample_max, "Half width and height of the square masked around each bright pixel"},
     {h::field, id::BLUE_MASK_HALF, &scan_settings::blue_mask_half, "Half size of the BLUE masks", "--blue-mask-size",

@@ -17,6 +17,7 @@ namespace serflash::ui {
 enum class setting_home {
     field,  // a field of the control panel: one value for every file
     column, // a column of the scan table: a value per file
+    option, // the command line only (the panel keeps the default)
 };
 
 // Where a value is shown in the help of the command line.
@@ -24,7 +25,7 @@ enum class setting_group { detection, masks, per_file };
 
 struct setting_rule {
     setting_home home;
-    int place;                                  // control id (field) or scan-table column
+    int place;                                  // control id (field) or scan-table column; 0 for an option
     std::int32_t detect::scan_settings::*value; // null for a value kept outside the settings
     std::string_view name;                      // the value in words, as messages name it
     std::string_view flag;                      // the command-line option
@@ -37,7 +38,7 @@ inline constexpr std::int32_t any_count = std::numeric_limits<std::int32_t>::max
 
 // The values, in the order the command line's help lists them. Defaults: detect::scan_settings's
 // initialisers for the fields, detect::default_settings for a file's row.
-extern const std::array<setting_rule, 21> scan_setting_table;
+extern const std::array<setting_rule, 22> scan_setting_table;
 
 const setting_rule* setting_for_field(int control_id);
 const setting_rule* setting_for_column(int column);

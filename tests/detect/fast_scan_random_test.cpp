@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <random>
+#include <set>
 #include <thread>
 #include <unistd.h>
 
@@ -87,6 +88,8 @@ random_case make_case(std::uint32_t seed) {
     c.options.chunk_bytes = static_cast<std::size_t>(pick(1, 40000));
     c.options.band_bytes = chance(50) ? 0 : static_cast<std::size_t>(pick(1, 20000));
     s.continue_after_scatter = chance(35); // drawn last: the cases before it stay as they were
+    s.complete = chance(35);
+    s.complete_threshold = chance(50) ? lowest_threshold : pick(lowest_threshold, 70);
     return c;
 }
 
@@ -99,6 +102,7 @@ TEST(FastScanRandom, SameResultsAsTheStraightforwardScanAtEveryThreadCount) {
     constexpr std::uint32_t cases = 300;
     int with_snapshots = 0;
     int raised = 0;
+    int every_frame = 0;
     for (std::uint32_t seed = 1; seed <= cases; ++seed) {
         SCOPED_TRACE("case seed " + std::to_string(seed));
         const random_case c = make_case(seed);
@@ -139,12 +143,16 @@ TEST(FastScanRandom, SameResultsAsTheStraightforwardScanAtEveryThreadCount) {
             }
         for (const auto& [name, bytes] : tree)
             if (bytes.find("The threshold is increased") != std::string::npos) ++raised;
+        for (const auto& [name, bytes] : tree)
+            if (bytes.find("Every frame examined: ") != std::string::npos) ++every_frame;
     }
     fs::remove_all(root);
     // The cases must reach the paths that matter, or the comparison proves little.
     EXPECT_GE(with_snapshots, static_cast<int>(cases / 5));
     EXPECT_GE(raised, static_cast<int>(cases / 20));
-    std::printf("%u cases: %d with snapshots, %d with raises\n", cases, with_snapshots, raised);
+    EXPECT_GE(every_frame, static_cast<int>(cases / 5));
+    std::printf("%u cases: %d with snapshots, %d with raises, %d with the pass over every frame\n", cases,
+                with_snapshots, raised, every_frame);
 }
 
 class ThreadedScan : public ::testing::Test {
@@ -212,6 +220,82 @@ TEST_F(ThreadedScan, ScatteredFrameAcrossTheBandsOfAllThreads) {
                 EXPECT_EQ(got.report.scattered[k].row_span, ref.report.scattered[k].row_span);
             }
         }
+    }
+}
+
+// The pass over every frame, after passes that end at Max on the first flash: it reaches the
+// flashes after that frame and passes over the scattered frame. Without it the results are what
+// they were; with it the summary gains its header line and its block and nothing else changes.
+// Both scanners give the same bytes at every thread count.
+TEST_F(ThreadedScan, EveryFrameExaminedAfterThePasses) {
+    const std::string path = make_clip(90, 200);
+    bench::scan_job off = job_for(path, "off");
+    off.settings.max_det_frames = 1;
+    const bench::scan_result plain = bench::scan_once(off, run_scan);
+    ASSERT_EQ(plain.report.passes.back().end, pass_end::max_det_frames);
+    EXPECT_LT(plain.report.passes.back().frame_reached, 130);
+
+    bench::scan_job on = job_for(path, "on");
+    on.settings = off.settings;
+    on.settings.complete = true;
+    const bench::scan_result ref = bench::scan_once(on, run_scan);
+    ASSERT_FALSE(ref.report.passes.empty());
+    const pass_report& every = ref.report.passes.back();
+    EXPECT_TRUE(every.complete);
+    EXPECT_EQ(every.threshold, lowest_threshold);
+    EXPECT_EQ(every.end, pass_end::end_of_range);
+    EXPECT_EQ(ref.report.final_threshold, plain.report.final_threshold);
+    EXPECT_EQ(ref.report.last_frame, plain.report.last_frame);
+    EXPECT_EQ(ref.report.det_frames, plain.report.det_frames);
+    std::set<std::int32_t> found;
+    for (const saved_frame& f : ref.report.frames)
+        if (f.threshold == lowest_threshold) found.insert(f.frame);
+    for (const std::int32_t flash : {20, 60, 130}) EXPECT_EQ(found.count(flash), 1U) << "frame " << flash;
+    bool passed_over = false; // and frame 130 found after it
+    for (const scattered_frame& f : ref.report.scattered)
+        passed_over = passed_over || (f.frame == 90 && f.threshold == lowest_threshold);
+    EXPECT_TRUE(passed_over);
+
+    const auto before = bench::read_tree((root_ / "off").string());
+    const auto after = bench::read_tree((root_ / "on").string());
+    std::size_t snapshots_added = 0;
+    for (const auto& [name, bytes] : after) {
+        const auto it = before.find(name);
+        if (name.find("_summary.txt") == std::string::npos) {
+            if (it == before.end())
+                ++snapshots_added;
+            else
+                EXPECT_EQ(bytes, it->second) << name;
+            continue;
+        }
+        ASSERT_NE(it, before.end()) << name << " is named as without the pass over every frame";
+        EXPECT_EQ(it->second.find("Every frame examined"), std::string::npos);
+        // The summary's line ends as the system writes them (CR LF).
+        const std::string nl = bytes.find("\r\n") != std::string::npos ? "\r\n" : "\n";
+        std::string without = bytes;
+        const std::string line = "Every frame examined ON at 45sigma after the passes" + nl;
+        const std::size_t at = without.find(line);
+        ASSERT_NE(at, std::string::npos);
+        without.erase(at, line.size());
+        const std::size_t from = without.find(nl + "------------Every frame examined---");
+        const std::string end_text = "Every frame examined: frames with detections = ";
+        const std::size_t to = without.find('\n', without.find(end_text));
+        ASSERT_NE(from, std::string::npos);
+        ASSERT_NE(to, std::string::npos);
+        without.erase(from, to + 1 - from);
+        EXPECT_EQ(without, it->second);
+    }
+    EXPECT_EQ(snapshots_added, static_cast<std::size_t>(every.saved_frames));
+    for (const auto& [name, bytes] : before) EXPECT_EQ(after.count(name), 1U) << name;
+
+    for (const unsigned threads : thread_counts) {
+        SCOPED_TRACE("threads " + std::to_string(threads));
+        const std::string where = "on_" + std::to_string(threads);
+        bench::scan_job j = job_for(path, where);
+        j.settings = on.settings;
+        const bench::scan_result got = bench::scan_once(j, make_fast_scanner({threads, 1 << 16, 40000}));
+        EXPECT_EQ(got.messages, ref.messages);
+        EXPECT_EQ(bench::compare_trees((root_ / "on").string(), (root_ / where).string()), "");
     }
 }
 

@@ -109,6 +109,8 @@ fuzz_case make_case(const std::uint8_t* data, std::size_t size) {
     const std::uint8_t writes = in.u8();
     c.refused = writes % 8;
     c.reports = (writes & 0x30U) == 0x30U;
+    s.complete = (writes & 0x40U) != 0;
+    s.complete_threshold = detect::lowest_threshold + ((writes & 0x8U) != 0 ? 12 : 0);
 
     // What is left changes the frames' bytes.
     const std::vector<std::uint8_t> extra = in.rest();

@@ -45,7 +45,9 @@ TEST(LoadScanSettings, TakesRowAndPanelValues) {
     f.set_int(id::PCT_BOTTOM, 14);
     f.set_int(id::SCATTER_H, 77);
     EXPECT_FALSE(ui::load_scan_settings(t, 0, f).continue_after_scatter);
+    EXPECT_FALSE(ui::load_scan_settings(t, 0, f).complete); // "Examine every frame" is off at start
     f.set_checked(id::CONTINUE_AFTER_SCATTER, true);
+    f.set_checked(id::EXAMINE_EVERY_FRAME, true);
 
     const auto a = ui::load_scan_settings(t, 0, f);
     EXPECT_EQ(a.start_frame, 0);
@@ -64,6 +66,8 @@ TEST(LoadScanSettings, TakesRowAndPanelValues) {
     EXPECT_EQ(a.scatter_v, 20);
     EXPECT_EQ(a.scatter_h, 77);
     EXPECT_TRUE(a.continue_after_scatter);
+    EXPECT_TRUE(a.complete);
+    EXPECT_EQ(a.complete_threshold, 45);
 
     // Every row value is read anew for the next file.
     const auto b = ui::load_scan_settings(t, 1, f);
