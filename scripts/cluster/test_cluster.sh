@@ -5,6 +5,8 @@
 #   test_cluster.sh SERFLASH
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+# shellcheck source=local_slurm.sh
+source "$here/local_slurm.sh"
 export SERFLASH=$(realpath "$1")
 work=$(mktemp -d)
 pids=()
@@ -37,57 +39,11 @@ slurm_test() {
     echo "no Slurm programs"
     return 1
   }
-  local node conf=$work/slurm/slurm.conf
-  node=$(hostname -s)
-  mkdir -p "$work/slurm/state" "$work/slurm/spool"
-  cat >"$conf" <<CONF
-ClusterName=serflashtest
-SlurmctldHost=$node(127.0.0.1)
-SlurmctldPort=16817
-SlurmdPort=16818
-AuthType=auth/none
-CredType=cred/none
-SlurmUser=root
-SlurmdUser=root
-StateSaveLocation=$work/slurm/state
-SlurmdSpoolDir=$work/slurm/spool
-SlurmctldPidFile=$work/slurm/slurmctld.pid
-SlurmdPidFile=$work/slurm/slurmd.pid
-SlurmctldLogFile=$work/slurm/slurmctld.log
-SlurmdLogFile=$work/slurm/slurmd.log
-ProctrackType=proctrack/linuxproc
-TaskPlugin=task/none
-SelectType=select/cons_tres
-SelectTypeParameters=CR_CPU
-SchedulerType=sched/backfill
-MpiDefault=none
-ReturnToService=2
-JobAcctGatherType=jobacct_gather/none
-AccountingStorageType=accounting_storage/none
-NodeName=$node NodeAddr=127.0.0.1 CPUs=$(nproc) State=UNKNOWN
-PartitionName=local Nodes=$node Default=YES MaxTime=INFINITE State=UP
-CONF
-  export SLURM_CONF=$conf
-  slurmctld -D -c -f "$conf" >"$work/slurm/ctld.out" 2>&1 &
-  pids+=($!)
-  slurmd -D -f "$conf" >"$work/slurm/d.out" 2>&1 &
-  pids+=($!)
-  local t
-  for t in $(seq 60); do
-    sinfo -h -o %t 2>/dev/null | grep -qE '^(idle|mix|alloc)' && break
-    sleep 1
-  done
-  sinfo -h -o %t 2>/dev/null | grep -qE '^(idle|mix|alloc)' || {
-    echo "Slurm did not start within a minute ($(tail -n 2 "$work/slurm/slurmd.log" "$work/slurm/ctld.out" 2>/dev/null | tr '\n' ' '))"
-    return 1
-  }
+  start_local_slurm "$work/slurm" || return 1
   "$here/slurm_submit.sh" files.txt slurm --cpus-per-task 1 >submit.txt 2>&1 || fail "slurm_submit.sh: $(cat submit.txt)"
   local job
   job=$(sed -n 's/.*catalogue job \([0-9]*\).*/\1/p' submit.txt)
-  for t in $(seq 180); do
-    [ -s slurm/catalog.csv ] && ! squeue -h -j "$job" 2>/dev/null | grep -q . && break
-    sleep 1
-  done
+  wait_for_job "$job" slurm/catalog.csv 180 || true
   [ -s slurm/catalog.csv ] || fail "the Slurm catalogue job wrote no catalogue: $(cat slurm/*.log 2>/dev/null | tail -5)"
   cmp -s plain.csv slurm/catalog.csv || { diff plain.csv slurm/catalog.csv | head; fail "Slurm's catalogue differs"; }
   return 0

@@ -190,7 +190,9 @@ file_report scan_file(const scan_job& given, const scan_environment& env, const 
     st.settings = job.settings;
     st.switches = job.switches;
     st.init_threshold = st.settings.threshold;
-    if (const platform::status runnable = scan_refusal(st.settings, reader.frames_present()); !runnable) {
+    if (const platform::status runnable =
+            scan_refusal(st.settings, reader.frames_present(), highest_sample_of_depth(reader.depth()));
+        !runnable) {
         refuse(file_outcome::failed, runnable.reason(), true);
         return report;
     }

@@ -3,8 +3,10 @@
 #include "detect/detector.h"
 #include "detect/format.h"
 #include "detect/summary_file.h"
+#include "ser/ser_reader.h"
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
 #include <new>
 
@@ -53,7 +55,25 @@ void release_maps(scan_state& st) {
 
 } // namespace
 
-platform::status scan_refusal(const scan_settings& s, std::int32_t frames_present) {
+std::int32_t highest_sample_of_depth(std::int32_t depth) { return ser::bytes_per_sample(depth) == 1 ? 255 : 65535; }
+
+std::int32_t highest_reachable_threshold(std::int32_t packet_size, std::int32_t highest_sample) {
+    const double top = std::max(highest_sample, 1);
+    // One frame gives no sigma at all (0 / 0), so nothing passes at any threshold.
+    if (packet_size < 2) return static_cast<std::int32_t>(10.0 * top);
+    // n integer samples not all equal: the sum of squared deviations is at least (n - 1) / n;
+    // the sums are exact, and the rounding of the mean and its square takes at most a few ulps
+    // of n x top^2 from it (2^-50 is generous).
+    const double n = packet_size;
+    const double least_spread = (n - 1.0) / n - n * top * top * 0x1p-50;
+    if (!(least_spread > 0.0)) return static_cast<std::int32_t>(int32_max);
+    const double least_sigma = std::sqrt(least_spread / (n - 1.0));
+    const double reach = std::ceil(10.0 * top / least_sigma * (1.0 + 1e-9)) + 1.0;
+    return reach >= static_cast<double>(int32_max) ? static_cast<std::int32_t>(int32_max)
+                                                   : static_cast<std::int32_t>(reach);
+}
+
+platform::status scan_refusal(const scan_settings& s, std::int32_t frames_present, std::int32_t highest_sample) {
     if (s.packet_size < 1)
         return platform::status::failure(
             format_bounded(256, "the packet size is %d; it must be at least 1", s.packet_size));
@@ -71,13 +91,15 @@ platform::status scan_refusal(const scan_settings& s, std::int32_t frames_presen
     if (s.threshold_step < 1)
         return platform::status::failure(
             format_bounded(256, "the threshold step is %d; it must be at least 1", s.threshold_step));
-    // No sample of 16 bits lies 65535 standard deviations above its mean unless its pixel
-    // barely varies; passes from higher up would only cost time and memory.
-    constexpr std::int32_t highest_threshold = 655'350;
+    // Passes from higher up find only the pixels that never vary, as the highest does, and
+    // would only cost time and memory.
+    const std::int32_t highest_threshold = highest_reachable_threshold(s.packet_size, highest_sample);
     if (s.threshold > highest_threshold || s.threshold_step > highest_threshold)
-        return platform::status::failure(format_bounded(
-            256, "the initial threshold %d or the step %d is above %d (65535 sigma), the highest that is scanned",
-            s.threshold, s.threshold_step, highest_threshold));
+        return platform::status::failure(
+            format_bounded(320,
+                           "the initial threshold %d or the step %d is above %d, the highest at which a sample of "
+                           "at most %d can stand out from a pixel that varies over a packet of %d frames",
+                           s.threshold, s.threshold_step, highest_threshold, highest_sample, s.packet_size));
     if (static_cast<std::int64_t>(s.threshold) + s.threshold_step > int32_max)
         return platform::status::failure(format_bounded(256, "the initial threshold %d and the step %d are too large",
                                                         s.threshold, s.threshold_step));
@@ -276,7 +298,9 @@ void drive_scan(scan_state& st, pass_runner& runner) {
     }
     scan_settings as_loaded = cfg;
     as_loaded.threshold = st.init_threshold;
-    if (const platform::status runnable = scan_refusal(as_loaded, st.reader->frames_present()); !runnable) {
+    if (const platform::status runnable =
+            scan_refusal(as_loaded, st.reader->frames_present(), highest_sample_of_depth(st.reader->depth()));
+        !runnable) {
         fail(st, "case IDC_SCAN", "Error: the file cannot be scanned: " + runnable.reason() + ".", runnable.reason());
         return;
     }

@@ -10,7 +10,16 @@ namespace serflash::detect {
 // Why a file with these settings cannot be scanned soundly (empty when it can): a packet size
 // below 1, a frame range shorter than one packet, a start below 0, a stop at or beyond the
 // frames present, a threshold step below 1, or thresholds that do not fit 32 bits.
-platform::status scan_refusal(const scan_settings& s, std::int32_t frames_present);
+// The largest sample a file of this depth can hold: 255 for one byte a sample, else 65535.
+std::int32_t highest_sample_of_depth(std::int32_t depth);
+// The highest threshold at which a sample of at most `highest_sample` can still pass the test
+// against a pixel that varies over a packet of `packet_size` frames: such a pixel's sigma is at
+// least 1/sqrt(packet_size), less what the sums' rounding can take. Above it only pixels that
+// never vary pass, and those at every threshold alike.
+std::int32_t highest_reachable_threshold(std::int32_t packet_size, std::int32_t highest_sample);
+// Why the settings cannot be scanned in a file of `frames_present` frames whose samples reach
+// `highest_sample`, or success.
+platform::status scan_refusal(const scan_settings& s, std::int32_t frames_present, std::int32_t highest_sample = 65535);
 
 // Sizes that reach past every edge of the image from any pixel (mask half sizes, the star ring's
 // radius) cut to the larger side: the masks and the star test are the same, and no work or

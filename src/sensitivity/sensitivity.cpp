@@ -163,7 +163,10 @@ platform::result<injection_plan> plan_injections(platform::file_system& reads, c
         return status::failure("only files of 8 or 16 bits per sample can be measured");
     if (const status geometry = reader.check_geometry(); !geometry) return geometry;
     const detect::scan_settings& s = job.settings;
-    if (const status runnable = detect::scan_refusal(s, reader.frames_present()); !runnable) return runnable;
+    if (const status runnable =
+            detect::scan_refusal(s, reader.frames_present(), detect::highest_sample_of_depth(reader.depth()));
+        !runnable)
+        return runnable;
 
     const std::int32_t len = options.flash_frames;
     const std::int32_t range = s.end_frame - s.start_frame + 1;

@@ -5,6 +5,7 @@
 #include "cli/commands.h"
 #include "detect/batch.h"
 #include "detect/memory_fs.h"
+#include "detect/memory_scan.h"
 #include "detect/passes.h"
 #include "report/match.h"
 #include "sensitivity/sensitivity.h"
@@ -156,14 +157,67 @@ TEST(Bounds, OptionValuesOutOfRangeAreRefusedBeforeAnyWork) {
     EXPECT_EQ(check_status({"match", "--window-ms", "20", "a.csv", "b.csv"}), 0);
 }
 
-TEST(Bounds, AThresholdAboveAnyReachIsRefusedNotSwept) {
+// 32 x 32 pixels of 16 bits, 5 frames: a packet of 4 and a frame after it tested against that
+// packet. The centre and its four neighbours read `packet` over the packet and `last` after it.
+std::vector<std::uint8_t> one_spot(const std::vector<std::uint16_t>& packet, std::uint16_t last) {
+    std::vector<std::vector<std::uint16_t>> f(5, std::vector<std::uint16_t>(32 * 32, 0));
+    for (std::size_t k = 0; k < 5; ++k)
+        for (const auto& [dx, dy] : {std::pair{0, 0}, {1, 0}, {-1, 0}, {0, 1}, {0, -1}})
+            f[k][static_cast<std::size_t>((15 + dy) * 32 + 16 + dx)] = k < 4 ? packet[k] : last;
+    return detect::testing::ser_bytes(32, 32, 16, f);
+}
+
+// The saved frames of one pass at `threshold`, or the refusal.
+detect::file_report scan_at(const std::vector<std::uint8_t>& bytes, std::int32_t threshold) {
+    detect::testing::memory_fs fs;
+    fs.files["s.ser"] = bytes;
+    detect::scan_settings s = detect::default_settings(5, 16, 0);
+    s.packet_size = 4;
+    s.threshold = threshold;
+    s.threshold_step = threshold; // one pass: the next would be below the lowest threshold
+    s.max_det_frames = 10;
+    detect::batch_request req;
+    req.jobs.push_back({"s.ser", s, {}, 0});
+    req.fs = &fs;
+    return detect::run_batch(req).files.at(0);
+}
+
+TEST(Bounds, ThresholdsReachAsHighAsTheSamplesCanAndNoHigher) {
+    // A pixel that varies over a packet of n has sigma >= 1/sqrt(n), and no sample of 16 bits rises
+    // more than 65535: the highest threshold that can find it is about 10 x 65535 x sqrt(n).
+    const std::int32_t top = detect::highest_reachable_threshold(4, 65535);
+    EXPECT_GE(top, 1'310'700);
+    EXPECT_LE(top, 1'310'720);
+    EXPECT_LT(detect::highest_reachable_threshold(4, 255), 5'200);
+    EXPECT_GT(detect::highest_reachable_threshold(400, 65535), 13'000'000);
     detect::scan_settings s = detect::default_settings(100, 16, 0);
-    s.threshold = 2147483644;
-    const platform::status refused = detect::scan_refusal(s, 100);
+    s.packet_size = 4;
+    s.threshold = top;
+    EXPECT_TRUE(detect::scan_refusal(s, 100, 65535));
+    s.threshold = top + 1;
+    const platform::status refused = detect::scan_refusal(s, 100, 65535);
     EXPECT_FALSE(refused);
-    EXPECT_NE(refused.reason().find("655350"), std::string::npos) << refused.reason();
-    s.threshold = 655350;
-    EXPECT_TRUE(detect::scan_refusal(s, 100));
+    EXPECT_NE(refused.reason().find(std::to_string(top)), std::string::npos) << refused.reason();
+    s.threshold = 2147483644;
+    EXPECT_FALSE(detect::scan_refusal(s, 100, 65535));
+    s.threshold = 60'000; // within reach of 16 bits, beyond that of 8
+    EXPECT_TRUE(detect::scan_refusal(s, 100, 65535));
+    EXPECT_FALSE(detect::scan_refusal(s, 100, 255));
+
+    // 0, 0, 0, 1 (sigma 0.5) and then 65535: found up to 10 x 65534.75 / 0.5, twice 655350.
+    const auto varying = one_spot({0, 0, 0, 1}, 65535);
+    const detect::file_report high = scan_at(varying, 1'310'690);
+    ASSERT_EQ(high.outcome, detect::file_outcome::scanned) << high.problem_text();
+    ASSERT_EQ(high.frames.size(), 1U);
+    EXPECT_EQ(high.frames[0].frame, 4);
+    EXPECT_TRUE(scan_at(varying, top).frames.empty());
+
+    // A pixel with sigma 0 that brightens passes at every threshold: at the highest one too.
+    const detect::file_report flat = scan_at(one_spot({100, 100, 100, 100}, 101), top);
+    ASSERT_EQ(flat.outcome, detect::file_outcome::scanned) << flat.problem_text();
+    ASSERT_EQ(flat.frames.size(), 1U);
+    EXPECT_EQ(flat.frames[0].frame, 4);
+    EXPECT_EQ(scan_at(one_spot({100, 100, 100, 100}, 101), top + 1).outcome, detect::file_outcome::failed);
 }
 
 // A clean sky of 16 bits, scanned in memory: the plain scan sensitivity measures against.
