@@ -174,8 +174,9 @@ TEST(FailedWrites, AFileCutShortWhileScannedEndsIncompleteNamingTheFrame) {
     }
 }
 
-// The review's marks go through the file layer: a link in their place is replaced, never
-// written through, and a folder in their place is a failed write, named.
+// The review's marks go through the file layer: a link in their place, or where a temporary
+// file beside them would go, is never written through, and a folder in their place is a failed
+// write, named.
 TEST(FailedWrites, MarksThatCannotBeWrittenAreNamedAndNothingElseIsTouched) {
     char tmpl[] = "/tmp/serflash_marks_XXXXXX";
     ASSERT_NE(::mkdtemp(tmpl), nullptr);
@@ -195,16 +196,21 @@ TEST(FailedWrites, MarksThatCannotBeWrittenAreNamedAndNothingElseIsTouched) {
     review.load({folder});
     ASSERT_FALSE(review.candidates().empty()) << ::testing::PrintToString(review.errors());
 
-    fs::create_symlink(outside, folder / "m1_marks.json");
+    const auto outside_text = [&] {
+        std::ifstream kept(outside);
+        return std::string(std::istreambuf_iterator<char>(kept), {});
+    };
     std::string why;
-    review.set_mark(0, ui::verdict::real, &why);
-    std::ifstream kept(outside);
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "not the marks") << "written through a link";
-    EXPECT_FALSE(fs::is_symlink(folder / "m1_marks.json"));
+    for (const std::string link : {"m1_marks.json", "m1_marks.json.part", "m1_marks.json.tmp"}) {
+        fs::create_symlink(outside, folder / link);
+        review.set_mark(0, ui::verdict::real, &why);
+        EXPECT_EQ(outside_text(), "not the marks") << "written through a link at " << link;
+        for (const auto& e : fs::directory_iterator(folder))
+            if (fs::is_symlink(e.symlink_status())) fs::remove(e.path());
+    }
 
     fs::remove(folder / "m1_marks.json");
     fs::create_directory(folder / "m1_marks.json");
-    why.clear();
     EXPECT_FALSE(review.set_mark(0, ui::verdict::false_alarm, &why));
     EXPECT_NE(why.find("m1_marks.json"), std::string::npos) << why;
 
