@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Sets everything up and runs every test: the normal build, the package and the cluster scripts,
 # the sanitizer build and a short fuzzing run of every fuzzer (the SER reader, the whole scan,
-# the command line's options).
+# the command line's options, match's inputs, the sensitivity measurement).
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 "$root/scripts/setup.sh"
@@ -11,5 +11,5 @@ ctest --test-dir "$root/build" --output-on-failure -j "$(nproc)"
 "$root/scripts/package_test.sh" "$root/build"
 "$root/scripts/cluster/test_cluster.sh" "$root/build/src/cli/serflash"
 ctest --test-dir "$root/build-san" --output-on-failure -j "$(nproc)"
-# 15 s each keeps the fuzzing part of a CI run under a minute.
+# 15 s each keeps the fuzzing part of a CI run under two minutes.
 "$root/scripts/fuzz.sh" 15
