@@ -4,6 +4,7 @@
 #include "detect/passes.h"
 #include "detect/fast_scan.h"
 #include "detect/memory_scan.h"
+#include "platform/native_forwarding_fs.h"
 #include "synth/synth.h"
 
 #include <gtest/gtest.h>
@@ -238,25 +239,14 @@ TEST_F(FastScanTest, SnapshotThatCannotBeWrittenIsReportedOnceAsByTheReference) 
     std::vector<std::vector<std::string>> messages;
     // Two snapshots cannot be created (a scan never writes into a folder that holds files, so
     // nothing can be put in their way on disk).
-    struct refusing_fs final : platform::file_system {
+    struct refusing_fs final : serflash::testing::native_forwarding_fs {
         std::vector<std::string> refused;
-        platform::file_system& real = platform::native_file_system();
-        platform::result<std::unique_ptr<platform::input_file>> open_read(const std::string& p) override {
-            return real.open_read(p);
-        }
         platform::result<std::unique_ptr<platform::output_file>> open_write(const std::string& p,
                                                                             platform::write_mode m) override {
             for (const std::string& name : refused)
                 if (fs::path(p).filename() == name) return platform::status::failure("Is a directory");
-            return real.open_write(p, m);
+            return native_forwarding_fs::open_write(p, m);
         }
-        platform::status make_dir(const std::string& p) override { return real.make_dir(p); }
-        bool exists(const std::string& p) override { return real.exists(p); }
-        platform::status rename_no_replace(const std::string& a, const std::string& b) override {
-            return real.rename_no_replace(a, b);
-        }
-        platform::entry_kind kind_of(const std::string& p) override { return real.kind_of(p); }
-        bool is_empty_dir(const std::string& p) override { return real.is_empty_dir(p); }
     } refusing;
     refusing.refused = {names[0], names[1]};
     job.fs = &refusing;

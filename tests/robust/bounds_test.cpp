@@ -2,6 +2,8 @@
 // option values out of range are refused before any work, thresholds reach no higher than the
 // samples can, a stop is heard while flashes are placed, and the sensitivity runs of a file
 // share one open descriptor.
+#include "scanned_files.h"
+
 #include "cli/commands.h"
 #include "detect/batch.h"
 #include "detect/memory_fs.h"
@@ -317,26 +319,13 @@ TEST(Bounds, SensitivityRefusesFramesWithoutRoomAndFlashCountsBeyondItsBound) {
 }
 
 // Counts the opens of each path, on the machine's file system.
-class counting_fs final : public platform::file_system {
+class counting_fs final : public testing::native_forwarding_fs {
 public:
     platform::result<std::unique_ptr<platform::input_file>> open_read(const std::string& path) override {
         ++opens[path];
-        return real_.open_read(path);
+        return native_forwarding_fs::open_read(path);
     }
-    platform::result<std::unique_ptr<platform::output_file>> open_write(const std::string& p,
-                                                                        platform::write_mode m) override {
-        return real_.open_write(p, m);
-    }
-    platform::status make_dir(const std::string& p) override { return real_.make_dir(p); }
-    bool exists(const std::string& p) override { return real_.exists(p); }
-    platform::status rename_no_replace(const std::string& f, const std::string& t) override {
-        return real_.rename_no_replace(f, t);
-    }
-    platform::entry_kind kind_of(const std::string& p) override { return real_.kind_of(p); }
     std::map<std::string, int> opens;
-
-private:
-    platform::file_system& real_ = platform::native_file_system();
 };
 
 std::size_t open_descriptors() {

@@ -121,28 +121,17 @@ private:
     bool cut_ = false;
 };
 
-class shrinking_fs final : public platform::file_system {
+class shrinking_fs final : public testing::native_forwarding_fs {
 public:
     explicit shrinking_fs(std::int64_t keep) : keep_(keep) {}
     platform::result<std::unique_ptr<platform::input_file>> open_read(const std::string& path) override {
-        auto file = real_.open_read(path);
+        auto file = native_forwarding_fs::open_read(path);
         if (!file || !path.ends_with(".ser")) return file;
         return std::unique_ptr<platform::input_file>(
             std::make_unique<shrinking_input>(std::move(file.value()), path, keep_));
     }
-    platform::result<std::unique_ptr<platform::output_file>> open_write(const std::string& p,
-                                                                        platform::write_mode m) override {
-        return real_.open_write(p, m);
-    }
-    platform::status make_dir(const std::string& p) override { return real_.make_dir(p); }
-    bool exists(const std::string& p) override { return real_.exists(p); }
-    platform::status rename_no_replace(const std::string& f, const std::string& t) override {
-        return real_.rename_no_replace(f, t);
-    }
-    platform::entry_kind kind_of(const std::string& p) override { return real_.kind_of(p); }
 
 private:
-    platform::file_system& real_ = platform::native_file_system();
     std::int64_t keep_;
 };
 

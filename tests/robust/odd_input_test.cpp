@@ -47,7 +47,9 @@ TEST(OddInput, TwoNightsOfOneFileNameKeepTheirOwnFrameInterval) {
     EXPECT_TRUE(report::match_stations(*a, b, 50.0).pairs.empty());
 }
 
-ser::frame_times times_with_header(std::int64_t datetime_minus_utc, std::int64_t first_stamp_after_utc = 0) {
+// Five small frames at 25 a second with their stamps; the header's local start is
+// `datetime_minus_utc` after its UTC start.
+synth::params stamped(std::int64_t datetime_minus_utc) {
     synth::params p = synth::default_params(8);
     p.width = 24;
     p.height = 20;
@@ -57,6 +59,11 @@ ser::frame_times times_with_header(std::int64_t datetime_minus_utc, std::int64_t
     p.write_times = true;
     p.fps = 25.0;
     p.datetime = p.datetime_utc + datetime_minus_utc;
+    return p;
+}
+
+ser::frame_times times_with_header(std::int64_t datetime_minus_utc, std::int64_t first_stamp_after_utc = 0) {
+    synth::params p = stamped(datetime_minus_utc);
     p.start_ticks = p.datetime_utc + first_stamp_after_utc;
     // Texts as capture programs pad them: spaces, and junk after the NUL.
     p.observer = "Observer    ";
@@ -84,16 +91,8 @@ TEST(OddInput, HeaderTimesAFewMillisecondsApartAreNoTimeZone) {
 }
 
 TEST(OddInput, LocalStampsAreConvertedByAWholeQuarterHourOffset) {
-    synth::params p = synth::default_params(8);
-    p.width = 24;
-    p.height = 20;
-    p.frames = 5;
-    p.stars = 0;
-    p.hot_pixels = 0;
-    p.write_times = true;
+    synth::params p = stamped((5 * 3600 + 1800) * second + 26 * ms);
     p.times_local = true;
-    p.fps = 25.0;
-    p.datetime = p.datetime_utc + (5 * 3600 + 1800) * second + 26 * ms;
     ser::ser_reader reader(platform::make_memory_input(synth::make_ser_bytes(p)));
     reader.read_ser_header();
     const ser::frame_times t = ser::read_frame_times(reader, 0.0);
@@ -167,15 +166,7 @@ TEST(OddInput, YearsPastNineThousandNineHundredNinetyNineAreNoIsoTime) {
 // at all), or ended by a NUL with junk after it. Each is shown up to its NUL or its 40 bytes,
 // never running into the next field, and none of it moves the times.
 TEST(OddInput, HeaderTextsPaddedWithSpacesOrJunkAfterTheNulStayInTheirFields) {
-    synth::params p = synth::default_params(8);
-    p.width = 24;
-    p.height = 20;
-    p.frames = 5;
-    p.stars = 0;
-    p.hot_pixels = 0;
-    p.write_times = true;
-    p.fps = 25.0;
-    p.datetime = p.datetime_utc + 26 * ms;
+    synth::params p = stamped(26 * ms);
     p.start_ticks = p.datetime_utc + 20 * ms;
     std::vector<std::uint8_t> bytes = synth::make_ser_bytes(p);
     const std::string observer = "Observer" + std::string(32, ' ');

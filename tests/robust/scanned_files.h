@@ -3,6 +3,7 @@
 #include "detect/batch.h"
 #include "detect/memory_fs.h"
 #include "detect/memory_scan.h"
+#include "platform/native_forwarding_fs.h"
 #include "report/observation_sinks.h"
 
 #include <cstdint>
