@@ -29,7 +29,7 @@ public:
     void scan_finished(std::int32_t, std::int32_t) override {
         platform::file_system& fs = options_.fs != nullptr ? *options_.fs : platform::native_file_system();
         observation o = observe(reader_, job_, result_dir_, records_, {}, options_.moon);
-        if (options_.zero_point) measure_brightness(reader_, o, *options_.zero_point, std::nullopt);
+        if (options_.zero_point) measure_brightness(reader_, o, *options_.zero_point, options_.moon.site);
         const std::string base = base_of_folder(result_dir_, job_.path);
         std::string problem;
         const auto write = [&](const std::string& path, const std::string& text) {

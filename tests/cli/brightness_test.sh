@@ -39,6 +39,34 @@ check_run zp.json 4 6
 # A plain value: the spot width comes from the flash itself.
 check_run 16 3 7
 
+# With a site, the energy is reckoned at the distance from the site (the Moon stands near the
+# zenith there, 6300 km nearer than the Earth's centre): the energies' ratio is the square of the
+# distances' ratio.
+"$serflash" synth timed.ser --frames 120 --fps 25 --start 2026-12-08T21:30:00Z --flash-size 1.2 --noise 8 \
+  --shot-noise 0.05 --seed 5 --flash 200,200,30 --flash-magnitude 3 --zero-point 16 >/dev/null
+energy_at() {  # output file, scan options...
+  local out=$1; shift
+  rm -rf Results_timed*
+  "$serflash" scan timed.ser --max 20 --zero-point 16 "$@" >/dev/null 2>&1
+  cp Results_timed*/timed_candidates.json "$out"
+}
+energy_at geo.json
+energy_at topo.json --site -27,-147,0
+"$serflash" moon --utc 2026-12-08T21:30:01.200Z --json >d_geo.json
+"$serflash" moon --utc 2026-12-08T21:30:01.200Z --json --site -27,-147,0 >d_topo.json
+python3 - geo.json topo.json d_geo.json d_topo.json <<'PY' ||
+import json, sys
+def energy(path):
+    doc = json.load(open(path))
+    return next(c["energy_j"] for c in doc["candidates"] if abs(c["x"] - 200) <= 1 and abs(c["y"] - 200) <= 1)
+geo, topo = energy(sys.argv[1]), energy(sys.argv[2])
+d_geo, d_topo = (json.load(open(p))["distance_km"] for p in sys.argv[3:5])
+want = (d_topo / d_geo) ** 2
+assert want < 0.98, want
+assert abs(topo / geo / want - 1) < 1e-6, (geo, topo, want)
+PY
+  fail "energy not at the site's distance"
+
 # Without --zero-point the columns are there and empty.
 rm -rf Results_flash*
 "$serflash" scan flash.ser --max 20 >/dev/null 2>&1
