@@ -3,6 +3,7 @@
 // centre or from a site on its surface.
 #include "astro/observing_site.h"
 
+#include <array>
 #include <cstdint>
 #include <optional>
 
@@ -23,6 +24,24 @@ struct moon_ephemeris {
     double delta_t_s = 0; // TT - UT1 used
     double tt_jd = 0;     // the instant as a Julian date in TT
 };
+
+// The quantities an ephemeris reports, each by its key, in the order they are written.
+struct reported_quantity {
+    const char* key;
+    double moon_ephemeris::*value;
+};
+inline constexpr std::array<reported_quantity, 10> reported_quantities{{
+    {"ra_deg", &moon_ephemeris::ra_deg},
+    {"dec_deg", &moon_ephemeris::dec_deg},
+    {"distance_km", &moon_ephemeris::distance_km},
+    {"semidiameter_arcsec", &moon_ephemeris::semidiameter_arcsec},
+    {"libration_lon_deg", &moon_ephemeris::libration_lon_deg},
+    {"libration_lat_deg", &moon_ephemeris::libration_lat_deg},
+    {"axis_pa_deg", &moon_ephemeris::axis_pa_deg},
+    {"bright_limb_pa_deg", &moon_ephemeris::bright_limb_pa_deg},
+    {"illuminated_fraction", &moon_ephemeris::illuminated_fraction},
+    {"sun_colongitude_deg", &moon_ephemeris::sun_colongitude_deg},
+}};
 
 // utc_ticks: 100-ns ticks since 0001-01-01 UTC, as the SER time stamps count. Throws
 // std::domain_error outside the range in_ephemeris_range (astro/time_scales.h) accepts.

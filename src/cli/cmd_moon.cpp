@@ -2,9 +2,9 @@
 #include "astro/time_scales.h"
 #include "cli/commands.h"
 #include "report/match.h"
+#include "report/tables.h"
 
 #include <CLI/CLI.hpp>
-#include <nlohmann/json.hpp>
 
 #include <cmath>
 #include <cstdio>
@@ -57,20 +57,6 @@ void print_text(const moon_options& o, const astro::moon_ephemeris& e) {
               << "Sun's selenographic colongitude: " << fixed(e.sun_colongitude_deg, 3) << " deg\n";
 }
 
-void print_json(const astro::moon_ephemeris& e) {
-    const nlohmann::ordered_json doc{{"ra_deg", e.ra_deg},
-                                     {"dec_deg", e.dec_deg},
-                                     {"distance_km", e.distance_km},
-                                     {"semidiameter_arcsec", e.semidiameter_arcsec},
-                                     {"libration_lon_deg", e.libration_lon_deg},
-                                     {"libration_lat_deg", e.libration_lat_deg},
-                                     {"axis_pa_deg", e.axis_pa_deg},
-                                     {"bright_limb_pa_deg", e.bright_limb_pa_deg},
-                                     {"illuminated_fraction", e.illuminated_fraction},
-                                     {"sun_colongitude_deg", e.sun_colongitude_deg}};
-    std::cout << doc.dump(2) << "\n";
-}
-
 int check_moon(moon_options& o) {
     const auto ticks = report::parse_utc(o.utc);
     if (!ticks) {
@@ -111,7 +97,7 @@ command_runner add_moon_command(CLI::App& app) {
             [o] {
                 const astro::moon_ephemeris e = astro::moon_at(o->ticks, o->site);
                 if (o->json)
-                    print_json(e);
+                    std::cout << report::ephemeris_json(e).dump(2) << "\n";
                 else
                     print_text(*o, e);
                 return 0;

@@ -166,19 +166,12 @@ json noise_json(const noise_model& n) {
         {"fit_from", n.fit_from}, {"slope", n.slope}, {"intercept", n.intercept}};
 }
 
-json ephemeris_json(const astro::moon_ephemeris& e) {
-    return json{{"ra_deg", e.ra_deg},
-                {"dec_deg", e.dec_deg},
-                {"distance_km", e.distance_km},
-                {"semidiameter_arcsec", e.semidiameter_arcsec},
-                {"libration_lon_deg", e.libration_lon_deg},
-                {"libration_lat_deg", e.libration_lat_deg},
-                {"axis_pa_deg", e.axis_pa_deg},
-                {"bright_limb_pa_deg", e.bright_limb_pa_deg},
-                {"illuminated_fraction", e.illuminated_fraction},
-                {"sun_colongitude_deg", e.sun_colongitude_deg},
-                {"sun_selenographic_lat_deg", e.sun_selenographic_lat_deg},
-                {"topocentric", e.topocentric}};
+// The reported quantities, and what the disk's computation also used.
+json ephemeris_block(const astro::moon_ephemeris& e) {
+    json out = ephemeris_json(e);
+    out["sun_selenographic_lat_deg"] = e.sun_selenographic_lat_deg;
+    out["topocentric"] = e.topocentric;
+    return out;
 }
 
 // The disk, its orientation and the ephemeris of the file; null when the Moon was not looked for.
@@ -210,7 +203,7 @@ json moon_json(const observation& o) {
                 {"scale_arcsec_per_px", m.scale_arcsec_per_px > 0 ? json(m.scale_arcsec_per_px) : json(nullptr)},
                 {"site", site},
                 {"utc", text_or_null(m.utc_ticks ? ser::format_utc(*m.utc_ticks) : std::string{})},
-                {"ephemeris", m.ephemeris ? ephemeris_json(*m.ephemeris) : json(nullptr)},
+                {"ephemeris", m.ephemeris ? ephemeris_block(*m.ephemeris) : json(nullptr)},
                 {"ephemeris_note", text_or_null(m.ephemeris_note())}};
 }
 
@@ -225,6 +218,12 @@ json candidate_json(const observation& o, const measured_candidate& m) {
 }
 
 } // namespace
+
+nlohmann::ordered_json ephemeris_json(const astro::moon_ephemeris& e) {
+    json out = json::object();
+    for (const astro::reported_quantity& q : astro::reported_quantities) out[q.key] = e.*q.value;
+    return out;
+}
 
 std::string thresholds_text(const std::vector<std::int32_t>& thresholds) {
     std::string s;

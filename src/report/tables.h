@@ -1,5 +1,6 @@
 #pragma once
 // The candidates of one file as a CSV table and as a JSON document.
+#include "astro/moon_ephemeris.h"
 #include "report/csv.h"
 #include "report/observation.h"
 
@@ -60,5 +61,8 @@ std::string candidate_line(const measured_candidate& m, const ser::frame_times& 
 
 std::string candidates_csv(const observation& o);
 std::string candidates_json(const observation& o);
+
+// The ephemeris's reported quantities by their keys, exactly those `serflash moon --json` prints.
+nlohmann::ordered_json ephemeris_json(const astro::moon_ephemeris& e);
 
 } // namespace serflash::report

@@ -28,6 +28,16 @@ assert m["disk"]["radius"] > 0 and m["orientation_source"] == "given" and m["eph
 assert d["candidates"][0]["position_note"] is None
 PY
 grep -q 'alt="the Moon"' "$dir/m_report.html" || fail "no picture of the Moon"
+# The document's ephemeris is the command's, with what the disk also used after it.
+utc=$(python3 -c "import json,sys; print(json.load(open(sys.argv[1]))['moon']['utc'])" "$dir/m_candidates.json")
+"$serflash" moon --utc "$utc" --site 50.9,-160.2,1252 --json > ephemeris.json
+python3 - ephemeris.json "$dir/m_candidates.json" <<'PY' || fail "the document's ephemeris differs from the command's"
+import json, sys
+alone = json.load(open(sys.argv[1]))
+block = json.load(open(sys.argv[2]))["moon"]["ephemeris"]
+assert list(block)[:10] == list(alone) and list(block)[10:] == ["sun_selenographic_lat_deg", "topocentric"], list(block)
+assert all(block[k] == alone[k] for k in alone), (block, alone)
+PY
 
 "$serflash" synth plain.ser --width 64 --height 48 --frames 10 > /dev/null
 "$serflash" scan plain.ser > /dev/null 2>&1 || fail "plain scan"
