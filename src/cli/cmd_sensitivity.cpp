@@ -57,10 +57,13 @@ command_runner add_sensitivity_command(CLI::App& app) {
         "Measure how faint a flash the scan of each FILE.ser could have found. The file is scanned as `serflash scan` "
         "scans it (same options, same results folder); then synthetic flashes are added to copies of its frames as "
         "they are read (the file is never changed), at random unmasked places of the inner area and a ladder of "
-        "amplitudes, and the same scan is run on them; a flash is recovered when a candidate lies within 2 pixels and "
-        "1 frame of it. FILE_sensitivity.json and FILE_sensitivity.csv are written into the results folder and the "
+        "amplitudes, and the same scan is run on them; a flash is recovered when a candidate of class flash lies "
+        "within "
+        "2 pixels and 1 frame of it. FILE_sensitivity.json and FILE_sensitivity.csv are written into the results "
+        "folder and the "
         "completeness curve into FILE_report.html. The last line printed for each file is \"sensitivity: 50% A50 "
-        "counts S50 sigma, 90% A90 counts S90 sigma, false candidates N (R per hour)\".");
+        "counts S50 sigma, 90% A90 counts S90 sigma, false candidates N (R per hour)\", after the plain scan's "
+        "candidates of each class.");
     auto c = std::make_shared<sensitivity_cli>();
     c->options.spot_radius = synth::params{}.flash_sigma;
     add_output_options(cmd, c->scan);

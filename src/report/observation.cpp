@@ -291,6 +291,21 @@ ser::frame_times frame_times_of(platform::file_system& fs, const detect::scan_jo
     return ser::read_frame_times(reader, job.fps);
 }
 
+std::vector<measured_candidate> classed_candidates(ser::ser_reader& reader, const detect::scan_job& job,
+                                                   const scan_records& records, const vetting_limits& limits) {
+    observation o;
+    o.scattered = records.scattered;
+    o.limits = limits;
+    const std::vector<detect::candidate> candidates = detect::group_candidates(records.frames);
+    std::vector<needs> all;
+    for (const detect::candidate& c : candidates)
+        all.push_back(needs_of(c, reader.frames_present(), std::max(1, job.settings.packet_size)));
+    read_blocks(reader, candidates, all);
+    for (std::size_t k = 0; k < candidates.size(); ++k) o.candidates.push_back(measure(candidates[k], all[k]));
+    classify(o);
+    return std::move(o.candidates);
+}
+
 observation observe(ser::ser_reader& reader, const detect::scan_job& job, const std::string& result_dir,
                     const scan_records& records, const vetting_limits& limits, const moon_options& moon) {
     observation o;
@@ -309,14 +324,8 @@ observation observe(ser::ser_reader& reader, const detect::scan_job& job, const 
     o.byte_order_warning = ser::byte_order_warning(reader);
     o.passes = records.passes;
     o.scattered = records.scattered;
-    const std::vector<detect::candidate> candidates = detect::group_candidates(records.frames);
-    std::vector<needs> all;
-    for (const detect::candidate& c : candidates)
-        all.push_back(needs_of(c, o.frames_present, std::max(1, job.settings.packet_size)));
-    read_blocks(reader, candidates, all);
-    for (std::size_t k = 0; k < candidates.size(); ++k) o.candidates.push_back(measure(candidates[k], all[k]));
     o.limits = limits;
-    classify(o);
+    o.candidates = classed_candidates(reader, job, records, limits);
     const std::vector<std::int32_t> lowest = lowest_threshold_by_frame(o.passes, o.settings);
     std::vector<bool> examined(lowest.size());
     for (std::size_t f = 0; f < lowest.size(); ++f) examined[f] = lowest[f] > 0;

@@ -100,6 +100,11 @@ struct scan_records {
     std::vector<detect::pass_report> passes;
 };
 
+// The candidates of the records measured on the file (whose header the reader has read) and
+// classed, as observe gives them but without the noise each could be or their place on the Moon.
+std::vector<measured_candidate> classed_candidates(ser::ser_reader& reader, const detect::scan_job& job,
+                                                   const scan_records& records, const vetting_limits& limits = {});
+
 // Groups the records into candidates and measures each on the file (whose header the reader
 // has read), whose results are in result_dir. Reads each frame it needs once.
 observation observe(ser::ser_reader& reader, const detect::scan_job& job, const std::string& result_dir,

@@ -361,10 +361,27 @@ run_result run_injected(platform::file_system& reads, const detect::scan_job& jo
         };
         std::erase_if(report.frames, [&](const detect::saved_frame& f) { return !covered(f); });
     }
-    const std::vector<detect::candidate> candidates = detect::group_candidates(report.frames);
-    for (std::size_t i = 0; i < flashes.size(); ++i)
-        result.recovered[i] = std::any_of(candidates.begin(), candidates.end(),
-                                          [&](const detect::candidate& c) { return matches(c, flashes[i]); });
+    result.found_as.assign(flashes.size(), std::nullopt);
+    if (report.frames.empty()) return result;
+    // The candidates classed on the frames as the run read them, flashes included.
+    auto again = injected.open_read(job.path);
+    if (!again) {
+        result.scanned = false;
+        result.problem = "it cannot be opened again (" + again.reason() + ")";
+        return result;
+    }
+    ser::ser_reader classing(std::move(again.value()));
+    classing.set_bit_shift(job.bit_shift);
+    classing.set_swap_bytes(job.swap_bytes);
+    classing.read_ser_header();
+    const std::vector<report::measured_candidate> candidates =
+        report::classed_candidates(classing, injected_job, {report.frames, report.scattered, report.passes});
+    for (std::size_t i = 0; i < flashes.size(); ++i) {
+        for (const report::measured_candidate& m : candidates)
+            if (matches(m.c, flashes[i]) && (!result.found_as[i] || m.cls < *result.found_as[i]))
+                result.found_as[i] = m.cls;
+        result.recovered[i] = result.found_as[i] == report::candidate_class::flash;
+    }
     return result;
 }
 
@@ -479,19 +496,29 @@ platform::result<file_sensitivity> measure_sensitivity(platform::file_system& gi
     }
     for (std::size_t r = 0; r < runs.size() && !counted.empty(); ++r) {
         if (!results[r].scanned) return platform::status::failure("an injected run failed: " + results[r].problem);
-        for (std::size_t k = 0; k < runs[r].size(); ++k) plan.flashes[runs[r][k]].recovered = results[r].recovered[k];
+        for (std::size_t k = 0; k < runs[r].size(); ++k) {
+            planned_flash& p = plan.flashes[runs[r][k]];
+            p.found_as = results[r].found_as[k];
+            p.recovered = results[r].recovered[k];
+        }
     }
 
     out.levels = level_results(plan, options.ladder);
     out.half = limit_at(out.levels, 0.5);
     out.most = limit_at(out.levels, 0.9);
-    out.false_candidates = static_cast<std::int32_t>(detect::group_candidates(plain.frames).size());
 
     ser::frame_times times;
     if (auto again_input = reads.open_read(job.path)) {
         ser::ser_reader reader(std::move(again_input.value()));
+        reader.set_bit_shift(job.bit_shift);
+        reader.set_swap_bytes(job.swap_bytes);
         reader.read_ser_header();
         times = ser::read_frame_times(reader, job.fps);
+        for (const report::measured_candidate& m :
+             report::classed_candidates(reader, job, {plain.frames, plain.scattered, plain.passes})) {
+            ++out.false_by_class[static_cast<std::size_t>(m.cls)];
+            ++out.false_candidates;
+        }
     }
     out.time_source = times.source;
     std::int32_t first = std::numeric_limits<std::int32_t>::max();

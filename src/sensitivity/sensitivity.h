@@ -5,14 +5,17 @@
 // a candidate lies within 2 pixels and 1 frame of it. The flashes must not change the scan they
 // measure: each injected run scans only the packet of its flashes, with max_det_frames out of
 // reach, and keeps the detections made at the thresholds and frames the plain scan's passes
-// covered. Beside the completeness curve it says how much of the inner area the masks took, and
-// how many candidates the plain scan had per hour of video.
+// covered. Its candidates are classed as the scan classes them, and a flash counts only when the
+// candidate on it is of class flash. Beside the completeness curve it says how much of the inner
+// area the masks took, and how many candidates of each class the plain scan had per hour of video.
 #include "detect/batch.h"
 #include "detect/engine_hooks.h"
 #include "platform/file_io.h"
+#include "report/vetting.h"
 #include "sensitivity/injection.h"
 #include "ser/frame_times.h"
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <limits>
@@ -22,8 +25,9 @@
 
 namespace serflash::sensitivity {
 
-// A flash is recovered by a candidate whose peak lies at most this many pixels from its centre
-// (in rows and in columns) and whose frames come within this many frames of its own.
+// A flash is recovered by a candidate of class flash whose peak lies at most this many pixels
+// from its centre (in rows and in columns) and whose frames come within this many frames of its
+// own.
 inline constexpr std::int32_t recovery_pixels = 2;
 inline constexpr std::int32_t recovery_frames = 1;
 // Two flashes of a run whose frames are tested against the same packet lie further apart than
@@ -69,7 +73,9 @@ struct planned_flash {
     double local_sigma = 0.0;            // of the centre pixel over the packet its frame is tested against
     std::int32_t packet_first_frame = 0; // of that packet
     std::int32_t run = 0;
-    bool recovered = false;
+    // The class of the candidate found on it (the first in the order of the classes), if any.
+    std::optional<report::candidate_class> found_as;
+    bool recovered = false; // found as a flash
 
     double sigma_multiple() const { return local_sigma > 0.0 ? flash.counts / local_sigma : 0.0; }
 };
@@ -135,7 +141,9 @@ struct file_sensitivity {
     injection_plan plan;
     std::vector<level_result> levels;
     amplitude_limit half, most; // 50 % and 90 %
+    // The plain scan's candidates (a track counted once), in all and per class.
     std::int32_t false_candidates = 0;
+    std::array<std::int32_t, std::size(report::candidate_classes)> false_by_class{};
     double false_per_hour = std::numeric_limits<double>::quiet_NaN();
     ser::time_source time_source = ser::time_source::none;
     time_span covered;
@@ -157,11 +165,12 @@ detect::scan_job run_job(const detect::scan_job& plain_job, const planned_run& r
                          const std::vector<pass_coverage>& plain_passes);
 
 // One injected run: the fast scan of the job with these flashes, nothing written anywhere. A
-// flash is recovered by the candidates of the detections made at a threshold and frame that a
-// pass of `counted` covered (all detections when counted is null).
+// flash is found by the candidates of the detections made at a threshold and frame that a pass
+// of `counted` covered (all detections when counted is null), classed on the injected frames.
 struct run_result {
-    std::vector<bool> recovered; // per flash
-    bool scanned = false;        // the scan ran to its end
+    std::vector<std::optional<report::candidate_class>> found_as; // per flash
+    std::vector<bool> recovered;                                  // per flash: found as a flash
+    bool scanned = false;                                         // the scan ran to its end
     std::string problem;
 };
 run_result run_injected(platform::file_system& reads, const detect::scan_job& job,

@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 namespace serflash::sensitivity {
@@ -132,6 +133,28 @@ std::string curve_svg(const file_sensitivity& s) {
     return out + "</svg>\n";
 }
 
+// "flash 1, star 4, moving 1, ...": every class in its order.
+std::string by_class_text(const file_sensitivity& s) {
+    std::string out;
+    for (const report::candidate_class c : report::candidate_classes)
+        out += (out.empty() ? "" : ", ") + std::string(report::class_name(c)) + " " +
+               std::to_string(s.false_by_class[static_cast<std::size_t>(c)]);
+    return out;
+}
+
+// "2 cosmic_ray, 1 edge": the injected flashes found as a candidate of another class, or empty.
+std::string found_otherwise_text(const file_sensitivity& s) {
+    std::array<std::int32_t, std::size(report::candidate_classes)> n{};
+    for (const planned_flash& p : s.plan.flashes)
+        if (p.found_as && *p.found_as != report::candidate_class::flash) ++n[static_cast<std::size_t>(*p.found_as)];
+    std::string out;
+    for (const report::candidate_class c : report::candidate_classes)
+        if (n[static_cast<std::size_t>(c)] > 0)
+            out += (out.empty() ? "" : ", ") + std::to_string(n[static_cast<std::size_t>(c)]) + " " +
+                   std::string(report::class_name(c));
+    return out;
+}
+
 std::string row(const std::string& name, const std::string& value) {
     return "<tr><th>" + name + "</th><td>" + value + "</td></tr>\n";
 }
@@ -182,7 +205,11 @@ std::string sensitivity_json(const file_sensitivity& s) {
     j["completeness"] = levels;
     j["limits"] = {{"50", limit_json(s.half)}, {"90", limit_json(s.most)}};
     j["inner_area_masked"] = s.plan.masked_fraction;
-    j["false_candidates"] = {{"count", s.false_candidates}, {"per_hour", number_or_null(s.false_per_hour)}};
+    json by_class = json::object();
+    for (const report::candidate_class c : report::candidate_classes)
+        by_class[std::string(report::class_name(c))] = s.false_by_class[static_cast<std::size_t>(c)];
+    j["false_candidates"] = {
+        {"count", s.false_candidates}, {"per_hour", number_or_null(s.false_per_hour)}, {"by_class", by_class}};
     j["time_source"] = ser::time_source_name(s.time_source);
     j["covered"] = span_json(s.covered);
     json passes = json::array();
@@ -190,15 +217,17 @@ std::string sensitivity_json(const file_sensitivity& s) {
     j["passes"] = passes;
     json flashes = json::array();
     for (const planned_flash& p : s.plan.flashes)
-        flashes.push_back({{"run", p.run},
-                           {"frame", p.flash.frame},
-                           {"frames", p.flash.frames},
-                           {"x", p.flash.x},
-                           {"y", p.flash.y},
-                           {"counts", p.flash.counts},
-                           {"local_sigma", p.local_sigma},
-                           {"sigma_multiple", p.sigma_multiple()},
-                           {"recovered", p.recovered}});
+        flashes.push_back(
+            {{"run", p.run},
+             {"frame", p.flash.frame},
+             {"frames", p.flash.frames},
+             {"x", p.flash.x},
+             {"y", p.flash.y},
+             {"counts", p.flash.counts},
+             {"local_sigma", p.local_sigma},
+             {"sigma_multiple", p.sigma_multiple()},
+             {"found_as", p.found_as ? json(std::string(report::class_name(*p.found_as))) : json(nullptr)},
+             {"recovered", p.recovered}});
     j["flashes"] = flashes;
     return j.dump(1) + "\n";
 }
@@ -213,13 +242,16 @@ std::string sensitivity_section(const file_sensitivity& s) {
         "area, and the same scan was run on them in " +
         std::to_string(s.plan.runs.size()) +
         " runs of one packet each (max_det_frames out of reach, detections counted only at the thresholds and frames "
-        "the plain scan's passes covered); a flash counts as recovered when a candidate lies within " +
+        "the plain scan's passes covered); a flash counts as recovered when a candidate of class flash lies within " +
         std::to_string(recovery_pixels) + " pixels and " + std::to_string(recovery_frames) + " frame of it.</p>\n";
     out += curve_svg(s);
     out += "<table>\n" + row("50% completeness", limit_text(s.half)) + row("90% completeness", limit_text(s.most)) +
            row("Inner area lost to masks", percent(s.plan.masked_fraction)) +
            row("Candidates of the plain scan", std::to_string(s.false_candidates) + " (" + rate_text(s) +
                                                    " per hour; with no flash injected each is at best unconfirmed)") +
+           row("Of each class", by_class_text(s)) +
+           row("Injected flashes found as another class",
+               found_otherwise_text(s).empty() ? "none" : found_otherwise_text(s)) +
            row("Covered by the passes", covered_text(s)) + "</table>\n";
     out +=
         "<table>\n<tr><th>Amplitude (sigma)</th><th>Amplitude (counts)</th><th>Injected</th><th>Recovered</th>"
@@ -247,8 +279,11 @@ std::vector<std::string> sensitivity_lines(const file_sensitivity& s) {
                         (l.injected > 0 ? " (" + percent(l.completeness()) + ")" : ""));
     if (s.half.at_first_rung)
         lines.push_back("  50% completeness is reached at the faintest amplitude tried: the limit lies at or below it");
+    if (const std::string other = found_otherwise_text(s); !other.empty())
+        lines.push_back("  injected flashes found as another class (not recovered): " + other);
     lines.push_back("  masks: " + percent(s.plan.masked_fraction) + " of the inner area; passes covered " +
                     covered_text(s));
+    lines.push_back("  false candidates by class: " + by_class_text(s));
     return lines;
 }
 

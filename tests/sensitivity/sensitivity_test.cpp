@@ -83,6 +83,12 @@ std::vector<std::uint16_t> frame_of(platform::file_system& fs, const detect::sca
     return f;
 }
 
+std::string lines_text(const std::vector<std::string>& lines) {
+    std::string out;
+    for (const std::string& l : lines) out += l + "\n";
+    return out;
+}
+
 TEST(Ladder, RungsAndRefusals) {
     EXPECT_EQ((amplitude_ladder{amplitude_unit::sigma, 3, 15, 1}.values().size()), 13U);
     EXPECT_EQ((amplitude_ladder{amplitude_unit::sigma, 0.5, 1.5, 0.1}.values().size()), 11U);
@@ -330,6 +336,52 @@ TEST(Measure, ManualMaskHidesFlashes) {
     EXPECT_NEAR(s.plan.masked_fraction, 0.5, 1e-9);
     for (const planned_flash& p : s.plan.flashes) EXPECT_GE(p.flash.x, 60);
     EXPECT_EQ(s.levels[0].recovered, s.levels[0].injected);
+}
+
+// A flash counts only when it comes out as a flash: one dropped on a star is found as a star and
+// not recovered, one on the open sky beside it is; the plain scan's twinkling stars are counted
+// per class, in the JSON and the lines as well.
+TEST(Measure, OnlyFlashesRecoverAndFalseCandidatesArePerClass) {
+    synth::params p = clean_sky(120, 100, 300);
+    p.stars = 3; // bright ones that wander (the defaults): the plain scan finds them
+    synth::ground_truth truth;
+    fixture f(p);
+    f.fs.files[ser_path] = synth::make_ser_bytes(p, &truth);
+    ASSERT_EQ(truth.stars.size(), 3U);
+    const synth::point star = truth.stars[0];
+    std::int32_t free_x = 60, free_y = 50; // the open sky, far from every star
+    for (std::int32_t y = 20; y < 80; y += 7)
+        for (std::int32_t x = 20; x < 100; x += 7) {
+            const auto far = [&](std::int32_t u, std::int32_t v) {
+                return std::all_of(truth.stars.begin(), truth.stars.end(),
+                                   [&](const synth::point& t) { return std::hypot(t.x - u, t.y - v) > 25.0; });
+            };
+            if (far(x, y) && !far(free_x, free_y)) free_x = x, free_y = y;
+        }
+    const run_result r =
+        run_injected(f.fs, f.job, {{star.x, star.y, 150, 2, 1500.0}, {free_x, free_y, 150, 2, 1500.0}}, 0.8, 1, {});
+    ASSERT_TRUE(r.scanned) << r.problem;
+    ASSERT_TRUE(r.found_as[0].has_value());
+    EXPECT_EQ(*r.found_as[0], report::candidate_class::star);
+    EXPECT_FALSE(r.recovered[0]);
+    EXPECT_EQ(r.found_as[1], report::candidate_class::flash);
+    EXPECT_TRUE(r.recovered[1]);
+
+    f.rescan();
+    const file_sensitivity s = f.measure(counts_ladder(1500, 1500, 1, 4));
+    const std::int32_t stars = s.false_by_class[static_cast<std::size_t>(report::candidate_class::star)];
+    EXPECT_GT(stars, 0) << lines_text(sensitivity_lines(s));
+    std::int32_t sum = 0;
+    for (const std::int32_t n : s.false_by_class) sum += n;
+    EXPECT_EQ(sum, s.false_candidates);
+    const auto j = nlohmann::json::parse(sensitivity_json(s));
+    EXPECT_EQ(j["false_candidates"]["by_class"]["star"], stars);
+    EXPECT_EQ(j["false_candidates"]["by_class"].size(), std::size(report::candidate_classes));
+    for (const auto& flash : j["flashes"])
+        EXPECT_EQ(flash["recovered"].get<bool>(), flash["found_as"] == "flash") << flash.dump();
+    const std::vector<std::string> lines = sensitivity_lines(s);
+    EXPECT_EQ(lines.back().rfind("  false candidates by class: flash ", 0), 0U) << lines.back();
+    EXPECT_NE(lines.back().find("star " + std::to_string(stars)), std::string::npos) << lines.back();
 }
 
 TEST(Report, FilesParseAndTheLastLineHasItsForm) {
