@@ -15,6 +15,7 @@
 #include <QScreen>
 #include <QTimer>
 
+#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <string_view>
@@ -85,6 +86,14 @@ int main(int argc, char** argv) {
     const QCommandLineOption& screenshot = options.screenshot;
     const QCommandLineOption& review = options.review;
     const QCommandLineOption& scan = options.scan;
+
+    // A screenshot run has nobody to answer a box, so a file that is not there ends it here.
+    if (parser.isSet(screenshot))
+        for (const QString& file : parser.positionalArguments())
+            if (std::error_code ec; !std::filesystem::exists(file.toStdString(), ec)) {
+                std::fprintf(stderr, "serflash-gui: there is no such file: %s\n", file.toLocal8Bit().constData());
+                return 2;
+            }
 
     std::unique_ptr<serflash::ui::qt::control_panel> panel;
     std::unique_ptr<serflash::ui::qt::review_window> review_alone;
