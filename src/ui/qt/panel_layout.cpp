@@ -316,6 +316,7 @@ QLayout* control_panel::build_settings_column() {
     auto* sh = edit(SCATTER_H);
     middle->addLayout(row({label(QStringLiteral("x"), sv), sv, label(QStringLiteral("y"), sh), sh}));
     middle->addWidget(check(CONTINUE_AFTER_SCATTER, QStringLiteral("Continue after a scattered frame")));
+    middle->addWidget(check(EXAMINE_EVERY_FRAME, QStringLiteral("Examine every frame")));
     auto* snapshot_group = new QButtonGroup(this);
     auto* snapshot_row = row({label(QStringLiteral("Snapshots"))}, false);
     const std::pair<int, const char*> formats[] = {

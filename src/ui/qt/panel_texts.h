@@ -28,6 +28,9 @@ constexpr const char* tooltip_for(int control_id) {
             return "Right-button drags in the image set this mask, tied to the image's bottom right corner";
         case id::CONTINUE_AFTER_SCATTER:
             return "Pass over a frame withdrawn for its scatter instead of ending the pass there";
+        case id::EXAMINE_EVERY_FRAME:
+            return "After the passes, one more over every frame from start to stop at 4.5 sigma, with no Max stop; "
+                   "its candidates join the others, each with its class and expected noise";
         case id::SNAPSHOTS_BMP:
             return "Store each frame with detections as a 32-bit BMP (about 4 bytes a pixel)";
         case id::SNAPSHOTS_PNG:

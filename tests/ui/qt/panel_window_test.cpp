@@ -450,6 +450,14 @@ private slots:
         QVERIFY(jobs_from_table(panel_->logic().table, panel_->logic().fields, 0).empty()); // no row yet
         panel_->add_path(ser_path_);
         QVERIFY(jobs_from_table(panel_->logic().table, panel_->logic().fields, 0)[0].settings.continue_after_scatter);
+        // "Examine every frame": off at start, and the scan's pass over every frame when on.
+        auto* every = control<QAbstractButton>(QStringLiteral("check_%1").arg(id::EXAMINE_EVERY_FRAME));
+        QCOMPARE(every->text(), QStringLiteral("Examine every frame"));
+        QVERIFY(!every->isChecked());
+        QVERIFY(!jobs_from_table(panel_->logic().table, panel_->logic().fields, 0)[0].settings.complete);
+        every->click();
+        QVERIFY(jobs_from_table(panel_->logic().table, panel_->logic().fields, 0)[0].settings.complete);
+        QVERIFY(every->toolTip().contains(QLatin1String("every frame")));
 
         // Snapshots: BMP at start, one format at a time.
         const auto snapshots = [this] {
