@@ -192,6 +192,7 @@ void evaluation::add(const std::string& file, const synth::night_truth& t, const
             std::any_of(found.begin(), found.end(), [](const candidate* c) { return c->cls == "flash"; });
         if (sig >= 10.0 && e.region == synth::surface_region::night) {
             ++flashes_10_sigma;
+            if (!found.empty()) ++flashes_10_sigma_found;
             if (as_flash) ++flashes_10_sigma_as_flash;
         }
         if (!as_flash) {
@@ -245,7 +246,8 @@ std::string evaluation::report() const {
         out << cell << "\n";
     }
     out << "\nFlashes: " << flashes << "; of 10 sigma or more on the night side: " << flashes_10_sigma
-        << ", found as flash: " << flashes_10_sigma_as_flash << "\n";
+        << ", with a candidate: " << flashes_10_sigma_found << ", found as flash: " << flashes_10_sigma_as_flash
+        << "\n";
     out << "Other candidates: " << others
         << ", of them class flash with noise_expected below 1: " << others_as_confident_flash;
     if (others > 0)

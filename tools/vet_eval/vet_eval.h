@@ -62,6 +62,7 @@ struct evaluation {
     std::map<std::string, std::map<std::string, std::size_t>> table; // true kind -> class -> candidates
     std::vector<missed_flash> flashes_not_found_as_flash;
     std::size_t flashes = 0, flashes_10_sigma = 0, flashes_10_sigma_as_flash = 0;
+    std::size_t flashes_10_sigma_found = 0; // with any candidate on them: what the detection test let through
     std::size_t others = 0, others_as_confident_flash = 0; // not flashes; as flash with noise_expected < 1
     std::size_t satellites = 0, satellites_one_moving = 0;
     std::vector<file_calibration> calibration;
