@@ -5,7 +5,8 @@
 // ratio measured in the same run; the last line sums them up.
 //
 //   bench [--frames N] [--data DIR] [--repeat R] [--no-reference] [--big-frames N] [--no-big]
-//   bench --scan FILE [--masks] [--threads N] [--chunk BYTES] [--kernel ISA] [--reference]  (one timed scan)
+//   bench --scan FILE [--masks] [--threads N] [--chunk BYTES] [--kernel ISA] [--max N] [--no-snapshots]
+//         [--reference]                                               (one timed scan)
 //   bench --scan kernel                                                        (the summing kernels)
 //
 // Each scan runs in a child process, so that its peak memory is its own.
@@ -48,6 +49,8 @@ struct options {
     unsigned threads = 0;
     std::size_t chunk = 0;
     std::string kernel;             // --kernel avx2|portable: the summing kernel of --scan FILE
+    std::int32_t max_frames = 0;    // --max N of --scan FILE; 0: the file's default
+    bool no_snapshots = false;      // --no-snapshots: --scan FILE writes no snapshot files
     std::int32_t big_frames = 1000; // of the large-frame case
     bool big = true;
 };
@@ -426,6 +429,10 @@ int main(int argc, char** argv) {
             o.reference = true;
         else if (a == "--chunk" && i + 1 < argc)
             o.chunk = static_cast<std::size_t>(std::atol(argv[++i]));
+        else if (a == "--max" && i + 1 < argc)
+            o.max_frames = std::max(1, std::atoi(argv[++i]));
+        else if (a == "--no-snapshots")
+            o.no_snapshots = true;
         else if (a == "--kernel" && i + 1 < argc)
             o.kernel = argv[++i];
         else if (a == "--threads" && i + 1 < argc)
@@ -459,7 +466,9 @@ int main(int argc, char** argv) {
         if (const std::string chosen = detect::fast::kernel_isa(opt.kernel); !o.kernel.empty() && o.kernel != chosen)
             std::printf("kernel %s not run here; %s\n", o.kernel.c_str(), chosen.c_str());
         if (const char* b = std::getenv("BENCH_BAND_BYTES")) opt.band_bytes = static_cast<std::size_t>(std::atol(b));
-        const bench::scan_job job = job_for(o.scan_only, work + "/one", o.masks);
+        bench::scan_job job = job_for(o.scan_only, work + "/one", o.masks);
+        if (o.max_frames > 0) job.settings.max_det_frames = o.max_frames;
+        if (o.no_snapshots) job.settings.snapshots = detect::snapshot_format::none;
         const auto t0 = clock_type::now();
         const bench::scan_result r =
             bench::scan_once(job, std::string(argv[argc - 1]) == "--reference" ? detect::file_scanner(detect::run_scan)
