@@ -204,7 +204,7 @@ file_report scan_file(const scan_job& given, const scan_environment& env, const 
         return report;
     }
     const std::unique_ptr<summary_file> header = std::move(opened.value());
-    write_summary_header(*header, reader.header_text(), st.settings, hooks.ask_switches(job.switches), job.swap_bytes);
+    write_summary_header(*header, reader.header_text(), st.settings, job.switches, job.swap_bytes);
     if (!header->close()) {
         refuse(file_outcome::failed, "its summary file " + summary_path + " cannot be written", true);
         return report;

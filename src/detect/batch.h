@@ -59,7 +59,7 @@ struct file_report {
 struct scan_job {
     std::string path;
     scan_settings settings;
-    mask_switches switches;     // unless engine_hooks::switches answers them per packet
+    mask_switches switches;
     std::int32_t bit_shift = 0; // the shift in force for 16-bit samples
     bool swap_bytes = false;    // 16-bit samples stored high byte first
     double fps = 0.0;           // frame rate for times from the header when the file has no time stamps

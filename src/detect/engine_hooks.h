@@ -47,9 +47,6 @@ struct engine_hooks {
     std::function<void(int row)> row_marked;
     // Progress during a scan; called at most once per examined frame.
     std::function<void(const scan_progress&)> progress;
-    // The three mask switches, asked once per packet (the desktop program's check boxes may
-    // change during a scan); null: the job's switches.
-    std::function<mask_switches()> switches;
     // The image window should repaint (no-op while there is none).
     std::function<void()> repaint;
     // True when the user asked the batch to stop after the current frame.
@@ -58,7 +55,6 @@ struct engine_hooks {
     void say(const std::string& caption, const std::string& text) const {
         if (message) message(caption, text);
     }
-    mask_switches ask_switches(const mask_switches& job_switches) const { return switches ? switches() : job_switches; }
     bool should_stop() const { return stop_requested && stop_requested(); }
 };
 

@@ -290,7 +290,7 @@ void fast_scanner::sum_packet(std::int32_t first_frame) {
 void fast_scanner::finish_packet() {
     const unsigned parts = pool_.parts();
     const std::int32_t h = geom_.height;
-    const mask_switches sw = st_.current_switches();
+    const mask_switches sw = st_.switches;
     const std::size_t pixels = geom_.pixels();
     if ((sw.red || sw.blue || sw.stars) && marks_.size() != pixels) marks_.assign(pixels, 0);
     if (sw.stars && stars_.size() != pixels) stars_.assign(pixels, 0);

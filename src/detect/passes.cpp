@@ -437,7 +437,7 @@ public:
         for (std::int32_t p = 0; p < npackets; ++p) {
             st.packet_first_frame = st.cur_frame;
             if (!compute_packet_stats(st)) return run_end::failed;
-            apply_masks(st, st.current_switches());
+            apply_masks(st, st.switches);
             result = detect_in_packet(st, cfg.packet_size);
             if (result == run_end::max_det_frames || st.outcome.stopped) return result;
             if (st.hooks.should_stop()) {
@@ -464,7 +464,7 @@ private:
         while (std::int64_t{st.cur_frame} + cfg.packet_size - 1 <= last) {
             st.packet_first_frame = st.cur_frame;
             if (!compute_packet_stats(st)) return run_end::failed;
-            apply_masks(st, st.current_switches());
+            apply_masks(st, st.switches);
             const std::int64_t end = std::int64_t{st.cur_frame} + cfg.packet_size;
             const run_end result = detect_in_packet(st, cfg.packet_size);
             if (result == run_end::max_det_frames || st.outcome.stopped) return result;

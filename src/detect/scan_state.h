@@ -56,7 +56,7 @@ struct scan_state {
     // What is scanned, and with what.
     ser::ser_reader* reader = nullptr;
     scan_settings settings;
-    mask_switches switches; // the job's; engine_hooks::switches may answer instead
+    mask_switches switches; // the job's, for the whole scan
 
     // Work memory of the straightforward scan; disp is also what the image window shows.
     std::vector<std::uint16_t> frame_buf;
@@ -88,7 +88,6 @@ struct scan_state {
     bool snapshot_failure_reported = false;
     bool summary_failure_reported = false;
 
-    mask_switches current_switches() const { return hooks.ask_switches(switches); }
     snapshot_output snapshot_out() const { return {settings.snapshots, &png_encoder}; }
     std::int32_t width() const { return reader->width(); }
     std::int32_t height() const { return reader->height(); }

@@ -258,7 +258,7 @@ platform::result<injection_plan> plan_injections(platform::file_system& reads, c
         const std::int32_t pl = packet_last(k); // the last tests the remainder too
         st.cur_frame = pf;
         if (!detect::compute_packet_stats(st)) return status::failure("there is no memory for the packet statistics");
-        detect::apply_masks(st, hooks.ask_switches(job.switches));
+        detect::apply_masks(st, job.switches);
         const auto sigma_at = [&](std::int32_t x, std::int32_t y) {
             return st
                 .sigma_map[static_cast<std::size_t>(y) * static_cast<std::size_t>(w) + static_cast<std::size_t>(x)];
@@ -346,7 +346,6 @@ run_result run_injected(platform::file_system& reads, const detect::scan_job& jo
     // Nothing of an injected run is shown; only a stop is heard.
     detect::engine_hooks quiet;
     quiet.stop_requested = hooks.stop_requested;
-    quiet.switches = hooks.switches;
     // Its outputs are dropped: no picture need be drawn or encoded.
     detect::scan_job injected_job = job;
     injected_job.settings.snapshots = detect::snapshot_format::none;
