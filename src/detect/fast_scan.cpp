@@ -559,7 +559,7 @@ void fast_scanner::write_snapshots() {
     }
     const snapshot_output output = st_.snapshot_out();
     const std::size_t pixels = geom_.pixels();
-    const bool parallel = st_.fs == &platform::native_file_system();
+    const bool parallel = st_.fs->concurrent_writes();
     const std::size_t slots = parallel ? std::max<std::size_t>(pool_.parts() * 2, 1) : 1;
     struct slot {
         std::vector<std::uint16_t> frame;

@@ -215,6 +215,7 @@ bool make_blocking(int fd) {
 
 class native_fs final : public file_system {
 public:
+    bool concurrent_writes() override { return true; }
     result<std::unique_ptr<input_file>> open_read(const std::string& path) override {
         // Non-blocking, so that a FIFO or a device cannot hold the open; checked on the open
         // descriptor itself, so that nothing can be swapped in between.

@@ -102,6 +102,9 @@ public:
     }
     // Removes one file (a link itself, never what it names).
     virtual status remove_file(const std::string& /*path*/) { return status::failure("files cannot be removed here"); }
+    // True when several threads may open and write files at once; otherwise every write comes
+    // from one thread at a time.
+    virtual bool concurrent_writes() { return false; }
 };
 
 // The real file system of the machine. Writes past a file-size limit (ulimit -f) fail with

@@ -118,6 +118,7 @@ public:
     bool exists(const std::string& path) override;
     platform::status rename_no_replace(const std::string& from, const std::string& to) override;
     platform::entry_kind kind_of(const std::string& path) override;
+    bool concurrent_writes() override { return true; } // under mutex_
 
     // Bytes written so far (all dropped).
     std::int64_t bytes_written() const;

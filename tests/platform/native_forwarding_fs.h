@@ -27,6 +27,7 @@ public:
         return real_.rename_replacing(from, to);
     }
     platform::status remove_file(const std::string& path) override { return real_.remove_file(path); }
+    bool concurrent_writes() override { return real_.concurrent_writes(); }
 
 private:
     platform::file_system& real_ = platform::native_file_system();
