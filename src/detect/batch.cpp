@@ -162,9 +162,7 @@ file_report scan_file(const scan_job& given, const scan_environment& env, const 
                        cut_utf8(base, max_folder_name - folder_prefix.size()).c_str());
 
     ser::ser_reader reader(std::move(input.value()));
-    reader.set_bit_shift(job.bit_shift);
-    reader.set_swap_bytes(job.swap_bytes);
-    reader.read_ser_header();
+    job.prepare(reader);
     if (reader.depth() != 8 && reader.depth() != 16) {
         // Skipped without a message box, as the desktop program does; the report says why.
         refuse(file_outcome::skipped_depth, depth_problem(reader.depth()), false);
@@ -435,6 +433,12 @@ void scan_files_in_parallel(const batch_request& request, const engine_hooks& ho
 }
 
 } // namespace
+
+void scan_job::prepare(ser::ser_reader& reader) const {
+    reader.set_bit_shift(bit_shift);
+    reader.set_swap_bytes(swap_bytes);
+    reader.read_ser_header();
+}
 
 batch_report run_batch(const batch_request& request) {
     const auto now = request.clock ? request.clock : std::function<local_time()>(wall_clock);

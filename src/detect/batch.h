@@ -63,6 +63,9 @@ struct scan_job {
     std::int32_t bit_shift = 0; // the shift in force for 16-bit samples
     bool swap_bytes = false;    // 16-bit samples stored high byte first
     double fps = 0.0;           // frame rate for times from the header when the file has no time stamps
+
+    // Sets the reader to read samples as this job does (bit shift, byte order) and reads its header.
+    void prepare(ser::ser_reader& reader) const;
 };
 
 // Extra result sinks for one file (beside the summary and the snapshots): made when its scan

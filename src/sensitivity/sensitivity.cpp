@@ -156,9 +156,7 @@ platform::result<injection_plan> plan_injections(platform::file_system& reads, c
     auto input = reads.open_read(job.path);
     if (!input) return status::failure("it cannot be opened (" + input.reason() + ")");
     ser::ser_reader reader(std::move(input.value()));
-    reader.set_bit_shift(job.bit_shift);
-    reader.set_swap_bytes(job.swap_bytes);
-    reader.read_ser_header();
+    job.prepare(reader);
     if (reader.depth() != 8 && reader.depth() != 16)
         return status::failure("only files of 8 or 16 bits per sample can be measured");
     if (const status geometry = reader.check_geometry(); !geometry) return geometry;
@@ -329,9 +327,7 @@ run_result run_injected(platform::file_system& reads, const detect::scan_job& jo
         return result;
     }
     ser::ser_reader reader(std::move(input.value()));
-    reader.set_bit_shift(job.bit_shift);
-    reader.set_swap_bytes(job.swap_bytes);
-    reader.read_ser_header();
+    job.prepare(reader);
     auto patch = byte_patch::make(reader.file(), frame_layout::of(reader), flashes, spot_radius);
     if (!patch) {
         result.problem = patch.reason();
@@ -370,9 +366,7 @@ run_result run_injected(platform::file_system& reads, const detect::scan_job& jo
         return result;
     }
     ser::ser_reader classing(std::move(again.value()));
-    classing.set_bit_shift(job.bit_shift);
-    classing.set_swap_bytes(job.swap_bytes);
-    classing.read_ser_header();
+    job.prepare(classing);
     const std::vector<report::measured_candidate> candidates =
         report::classed_candidates(classing, injected_job, {report.frames, report.scattered, report.passes});
     for (std::size_t i = 0; i < flashes.size(); ++i) {
@@ -509,9 +503,7 @@ platform::result<file_sensitivity> measure_sensitivity(platform::file_system& gi
     ser::frame_times times;
     if (auto again_input = reads.open_read(job.path)) {
         ser::ser_reader reader(std::move(again_input.value()));
-        reader.set_bit_shift(job.bit_shift);
-        reader.set_swap_bytes(job.swap_bytes);
-        reader.read_ser_header();
+        job.prepare(reader);
         times = ser::read_frame_times(reader, job.fps);
         for (const report::measured_candidate& m :
              report::classed_candidates(reader, job, {plain.frames, plain.scattered, plain.passes})) {

@@ -312,9 +312,7 @@ platform::status write_sensitivity(platform::file_system& fs, const detect::scan
     auto input = fs.open_read(job.path);
     if (!input) return platform::status::failure("the SER file could not be opened again for its report page");
     ser::ser_reader reader(std::move(input.value()));
-    reader.set_bit_shift(job.bit_shift);
-    reader.set_swap_bytes(job.swap_bytes);
-    reader.read_ser_header();
+    job.prepare(reader);
     const report::scan_records records{plain.frames, plain.scattered, plain.passes};
     const report::observation o = report::observe(reader, job, dir, records);
     return write(page, report::report_html(o, sensitivity_section(s)));
