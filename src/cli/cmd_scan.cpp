@@ -56,7 +56,7 @@ void add_output_options(CLI::App* cmd, scan_cli& c) {
     cmd->add_option("--jobs", c.request.jobs,
                     "Scan this many files at once, each on a core of its own; every file's results are the same as "
                     "when the files are scanned one after the other (default 1)")
-        ->check(CLI::Range(1, 256));
+        ->check(whole_in(1, 256));
     cmd->add_option("--fps", c.request.fps,
                     "Frame rate for the frame times of files without usable time stamps: frame k is taken at the "
                     "header's DatetimeUTC plus k / FPS seconds (marked as estimated)")
@@ -76,7 +76,7 @@ void add_output_options(CLI::App* cmd, scan_cli& c) {
     cmd->add_option("--threads", c.request.threads,
                     "Threads that scan each file (default: all cores); with --jobs, each file gets at most its share "
                     "of the cores. The results are the same at every count")
-        ->check(CLI::Range(1, 1024));
+        ->check(whole_in(1, 1024));
     cmd->add_option("--progress", c.progress,
                     "How the progress is shown on stderr: auto (one line redrawn in place when stderr is a terminal: "
                     "the file, the pass and its threshold, frames per second, the share of the whole run done and "
@@ -95,7 +95,7 @@ namespace {
 // The option of one value of the settings table, with its range check.
 CLI::Option* add_setting_option(CLI::App* cmd, const ui::setting_rule& rule, std::int32_t& value,
                                 const std::string& help) {
-    return cmd->add_option(std::string(rule.flag), value, help)->check(CLI::Range(rule.min, rule.max));
+    return cmd->add_option(std::string(rule.flag), value, help)->check(whole_in(rule.min, rule.max));
 }
 
 std::string group_title(ui::setting_group group) {

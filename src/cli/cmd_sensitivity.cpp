@@ -81,7 +81,7 @@ command_runner add_sensitivity_command(CLI::App& app) {
                            ->group(group)
                            ->excludes(sigmas);
     cmd->add_option("--per-amplitude", c->options.per_level, "Flashes injected at each amplitude (default 20)")
-        ->check(CLI::Range(1, sensitivity::most_flashes_per_level))
+        ->check(whole_in(1, sensitivity::most_flashes_per_level))
         ->group(group);
     cmd->add_option("--radius", c->options.spot_radius,
                     "Radius (Gaussian sigma) of the spot in pixels (default that of `serflash synth`, 0.8)")

@@ -1,5 +1,7 @@
 #include "cli/synth_night_options.h"
 
+#include "cli/option_checks.h"
+
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
@@ -47,7 +49,7 @@ std::shared_ptr<night_options> add_night_options(CLI::App& cmd) {
         o->levels.emplace_back(cmd.add_option(name, t.*field, help)->group(group), field);
     };
     const auto count = [&](const std::string& name, std::int32_t synth::night_params::*field, const std::string& help) {
-        o->counts.emplace_back(cmd.add_option(name, t.*field, help)->check(CLI::Range(0, 10000))->group(group), field);
+        o->counts.emplace_back(cmd.add_option(name, t.*field, help)->check(whole_in(0, 10000))->group(group), field);
     };
     const auto surface_level = [&](const std::string& name, double synth::procedural_surface_params::*field,
                                    const std::string& help) {

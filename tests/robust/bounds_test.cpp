@@ -127,13 +127,16 @@ TEST(Bounds, ACandidatesTableIsReadRowByRowWithAnyLineEnd) {
     EXPECT_EQ(st->candidates.back().peak_frame, 30'000);
 }
 
-int check_status(const std::vector<std::string>& args) {
+// 2 for a refusal while the options are read (its text in `why`), else what the command's
+// check before any work gives.
+int check_status(const std::vector<std::string>& args, std::string* why = nullptr) {
     CLI::App app;
     const auto commands = cli::add_all_commands(app);
     std::vector<std::string> reversed(args.rbegin(), args.rend());
     try {
         app.parse(reversed);
-    } catch (const CLI::ParseError&) {
+    } catch (const CLI::ParseError& e) {
+        if (why) *why = e.what();
         return 2;
     }
     for (const auto& [sub, command] : commands)
@@ -155,6 +158,24 @@ TEST(Bounds, OptionValuesOutOfRangeAreRefusedBeforeAnyWork) {
              {"match", "--window-ms", "1e300", "a.csv", "b.csv"},
          })
         EXPECT_EQ(check_status(args), 2) << ::testing::PrintToString(args);
+    // Whole numbers too: the option and its range named, an empty value called so, and no
+    // limit printed as a number of 300 digits.
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"scan", "--threshold", "", "a.ser"},
+             {"scan", "--threshold", "1e400", "a.ser"},
+             {"scan", "--jobs", "", "a.ser"},
+             {"scan", "--threads", "2.5", "a.ser"},
+             {"sensitivity", "--per-amplitude", "99999999999", "a.ser"},
+             {"sensitivity", "--radius", "", "a.ser"},
+         }) {
+        std::string why;
+        EXPECT_EQ(check_status(args, &why), 2) << ::testing::PrintToString(args);
+        EXPECT_EQ(why.rfind(args[1] + ": ", 0), 0U) << why;
+        EXPECT_EQ(why.find("Value  "), std::string::npos) << why;
+        EXPECT_EQ(why.find("17976931"), std::string::npos) << why;
+        EXPECT_NE(why.find(args[2].empty() ? "an empty value" : " to "), std::string::npos) << why;
+    }
+    EXPECT_EQ(check_status({"scan", "--threshold", "+60", "--jobs", "2", "a.ser"}), 0);
     EXPECT_EQ(check_status({"sensitivity", "--seed", "18446744073709551615", "--radius", "1.5", "a.ser"}), 0);
     EXPECT_EQ(check_status({"match", "--window-ms", "20", "a.csv", "b.csv"}), 0);
 }

@@ -108,22 +108,23 @@ TEST(OddInput, ByteSwappedSamplesAreWarnedOfAndTheSwitchIsWritten) {
     p.height = 48;
     p.frames = 20;
     p.swap_bytes = true;
-    detect::testing::memory_fs fs;
-    fs.files["m1.ser"] = synth::make_ser_bytes(p);
     for (const bool swap : {false, true}) {
-        detect::batch_request req;
+        detect::testing::memory_fs fs;
+        fs.files["m1.ser"] = synth::make_ser_bytes(p);
         detect::scan_job job{"m1.ser", detect::default_settings(20, 16, 0), {}, 0};
         job.swap_bytes = swap;
-        req.jobs.push_back(job);
-        req.fs = &fs;
-        const detect::batch_report rep = detect::run_batch(req);
+        const detect::batch_report rep = testing::scan_with_outputs(fs, job);
         ASSERT_EQ(rep.files.size(), 1U);
+        // The warning goes on the file's line and on the page; the switch, when on, into the
+        // summary's parameters, the document's settings and the page.
         EXPECT_EQ(rep.files[0].byte_order_warning.empty(), swap) << rep.files[0].byte_order_warning;
-        std::string summary;
-        for (const auto& [path, bytes] : fs.files)
-            if (path.starts_with(rep.files[0].result_dir + "/") && path.ends_with("_summary.txt"))
-                summary.assign(bytes.begin(), bytes.end());
+        const std::string page = testing::file_ending(fs, "_report.html");
+        EXPECT_EQ(page.find("look byte-swapped") != std::string::npos, !swap);
+        EXPECT_EQ(page.find("high byte first (--swap-bytes)") != std::string::npos, swap);
+        const std::string summary = testing::file_ending(fs, "_summary.txt");
         EXPECT_EQ(summary.find("Samples high byte first (--swap-bytes)") != std::string::npos, swap);
+        const auto doc = nlohmann::json::parse(testing::file_ending(fs, "_candidates.json"));
+        EXPECT_EQ(doc["settings"]["swap_bytes"], swap) << doc["settings"].dump();
     }
 }
 
