@@ -6,13 +6,9 @@
 #include <cstdlib>
 
 namespace serflash::ui {
-namespace {
-
 std::string plural(std::size_t n, const char* one, const char* many) {
     return std::to_string(n) + " " + (n == 1 ? one : many);
 }
-
-} // namespace
 
 std::string threshold_text(std::int32_t tenths) {
     const std::string sign = tenths < 0 ? "-" : "";

@@ -29,6 +29,9 @@ std::string batch_headline(const detect::batch_report& report, const batch_count
 // candidate files and left out when there are none.
 std::string batch_status(const detect::batch_report& report, const std::vector<std::filesystem::path>& folders);
 
+// "1 file", "2 files".
+std::string plural(std::size_t n, const char* one, const char* many);
+
 // A threshold in tenths of a standard deviation as the summary shows it: 57 -> "5.7".
 std::string threshold_text(std::int32_t tenths);
 

@@ -1,6 +1,7 @@
 #include "ui/qt/review_window.h"
 
 #include "ui/qt/candidate_table_model.h"
+#include "ui/batch_status.h"
 #include "ui/image_view.h"
 #include "ui/qt/review_widgets.h"
 
@@ -266,7 +267,8 @@ void review_window::load(const std::vector<std::filesystem::path>& folders) {
     fill_class_filter();
     table_->resizeColumnsToContents();
     QStringList lines;
-    lines << QStringLiteral("%1 candidates in %2 folder(s).").arg(review_.candidates().size()).arg(folders.size());
+    lines << QString::fromStdString(plural(review_.candidates().size(), "candidate", "candidates") + " in " +
+                                    plural(folders.size(), "folder", "folders") + ".");
     for (const auto& e : review_.errors()) lines << QString::fromStdString(e);
     status_->setText(lines.join(QLatin1Char('\n')));
     if (proxy_->rowCount() > 0) {

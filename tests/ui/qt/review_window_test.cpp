@@ -77,6 +77,8 @@ private slots:
     void the_table_holds_every_candidate_and_sorts_by_each_column() {
         QCOMPARE(window_->windowTitle(), QStringLiteral("Candidates"));
         QCOMPARE(table()->rowCount(), 3);
+        QCOMPARE(window_->findChild<QLabel*>(QStringLiteral("review_status"))->text(),
+                 QStringLiteral("3 candidates in 2 folders."));
         QStringList headers;
         for (int c = 0; c < table()->columnCount(); ++c) headers << table()->headerData(c, Qt::Horizontal).toString();
         QCOMPARE(headers,
@@ -307,6 +309,7 @@ private slots:
         window_->load({root_ / "Results_empty", root_ / "gone"});
         QCOMPARE(table()->rowCount(), 0);
         const QString status = window_->findChild<QLabel*>(QStringLiteral("review_status"))->text();
+        QVERIFY2(status.startsWith(QStringLiteral("0 candidates in 2 folders.")), qPrintable(status));
         QVERIFY2(status.contains(QStringLiteral("Results_empty: no candidates file")), qPrintable(status));
         QVERIFY2(status.contains(QStringLiteral("gone: there is no such folder")), qPrintable(status));
     }
