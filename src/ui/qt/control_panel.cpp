@@ -135,6 +135,7 @@ void control_panel::place_on_screen() {
         const int border = std::max(4, 2 * style()->pixelMetric(QStyle::PM_DefaultFrameWidth));
         frame = QSize(border, std::max(24, style()->pixelMetric(QStyle::PM_TitleBarHeight)) + border);
     }
+    guessed_frame_ = frame;
     const QSize natural = natural_size();
     const QSize room = area.size() - frame;
     const window_size size =
@@ -146,6 +147,7 @@ void control_panel::place_on_screen() {
         const int tall = scan_column_->sizeHint().height() + inputs_->sizeHint().height() + height_of_status_bar();
         resize(size.w, std::min(room.height(), std::max(size.h, tall)));
     }
+    fills_height_ = height() >= room.height();
     move(std::max(area.left(), area.right() + 1 - size.w - frame.width()), area.top());
 }
 
@@ -153,7 +155,13 @@ void control_panel::keep_on_screen() {
     const QRect area = available_area(this);
     const QRect outer = frameGeometry();
     const QSize frame = outer.size() - size();
-    const QSize inner = size().boundedTo(area.size() - frame).expandedTo(minimumSize());
+    QSize wanted = size();
+    // Decorations smaller than guessed (none without a window manager) leave room at the
+    // bottom: a panel that was to fill the height takes it, instead of leaving a bare strip.
+    if (fills_height_ && frame.height() < guessed_frame_.height())
+        wanted.setHeight(wanted.height() + guessed_frame_.height() - frame.height());
+    fills_height_ = false;
+    const QSize inner = wanted.boundedTo(area.size() - frame).expandedTo(minimumSize());
     if (inner != size()) resize(inner);
     const QSize whole = inner + frame;
     const int x = std::clamp(outer.x(), area.left(), std::max(area.left(), area.right() + 1 - whole.width()));

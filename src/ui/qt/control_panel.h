@@ -147,10 +147,12 @@ private:
     QLayout* display_column_ = nullptr;
     QLayout* settings_column_ = nullptr;
     QLayout* scan_column_ = nullptr;
-    int wide_width_ = 0;   // the three columns side by side
-    int middle_width_ = 0; // the first two side by side, the scan table below
-    int narrow_width_ = 0; // every column below the other
-    int stacking_ = 0;     // 0: side by side, 1: the scan table below, 2: every column below the other
+    int wide_width_ = 0;        // the three columns side by side
+    int middle_width_ = 0;      // the first two side by side, the scan table below
+    int narrow_width_ = 0;      // every column below the other
+    int stacking_ = 0;          // 0: side by side, 1: the scan table below, 2: every column below the other
+    QSize guessed_frame_;       // the decorations assumed before the window was on the screen
+    bool fills_height_ = false; // sized to the whole height the screen gave, less guessed_frame_
     QScrollArea* scroll_ = nullptr;
     QVBoxLayout* outer_ = nullptr; // the scan table when stacked, the scrolling columns, the status bar
     QLabel* status_ = nullptr;
