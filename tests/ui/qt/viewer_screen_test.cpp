@@ -87,6 +87,18 @@ private slots:
             const QRect r = global_rect(w);
             QVERIFY2(r.left() >= inside.left() && r.right() <= inside.right(), name);
         }
+        // The parts of the right-hand side stand one below the other: none is drawn over the next.
+        const char* stacked_parts[] = {"candidate_info", "candidate_frame", "button_previous_frame", "button_mark_real",
+                                       "light_curve"};
+        for (std::size_t k = 0; k + 1 < std::size(stacked_parts); ++k) {
+            const QRect upper = global_rect(window.findChild<QWidget*>(QLatin1String(stacked_parts[k])));
+            const QRect lower = global_rect(window.findChild<QWidget*>(QLatin1String(stacked_parts[k + 1])));
+            QVERIFY2(upper.bottom() < lower.top(), qPrintable(QStringLiteral("%1 ends at %2, %3 starts at %4")
+                                                                  .arg(QLatin1String(stacked_parts[k]))
+                                                                  .arg(upper.bottom())
+                                                                  .arg(QLatin1String(stacked_parts[k + 1]))
+                                                                  .arg(lower.top())));
+        }
         // The verdict and the file are the first columns, in sight without scrolling the table.
         QTableView* table = window.table();
         QCOMPARE(table->model()->headerData(0, Qt::Horizontal).toString(), QStringLiteral("Mark"));
