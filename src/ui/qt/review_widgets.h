@@ -8,6 +8,7 @@
 #include "ui/view_zoom.h"
 
 #include <QImage>
+#include <QLabel>
 #include <QPointF>
 #include <QWidget>
 
@@ -15,6 +16,29 @@
 #include <vector>
 
 namespace serflash::ui::qt {
+
+// A word-wrapped label that holds the height its text takes at its present width as its
+// minimum, so that a layout squeezed for room never draws the widgets below over its lines.
+class wrapping_label final : public QLabel {
+public:
+    explicit wrapping_label(QWidget* parent = nullptr) : QLabel(parent) { setWordWrap(true); }
+    void set_wrapped_text(const QString& text) {
+        setText(text);
+        hold_height();
+    }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override {
+        QLabel::resizeEvent(event);
+        hold_height();
+    }
+
+private:
+    void hold_height() {
+        const int needed = heightForWidth(width());
+        if (needed > 0 && needed != minimumHeight()) setMinimumHeight(needed);
+    }
+};
 
 // An image scaled to fit (aspect kept) with an optional box in image pixels. Ctrl+wheel (or
 // + and -) zooms about the pointer, a drag pans, a double-click fits the whole image again;

@@ -89,10 +89,9 @@ review_window::review_window(bool remember_geometry, QWidget* parent)
     connect(cut_view_, &picture_view::wheel_steps, this, &review_window::step_frame);
     curve_ = new light_curve_view;
     curve_->setObjectName(QStringLiteral("light_curve"));
-    info_ = new QLabel;
+    info_ = new wrapping_label;
     info_->setObjectName(QStringLiteral("candidate_info"));
     info_->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    info_->setWordWrap(true);
     status_ = new QLabel;
     status_->setObjectName(QStringLiteral("review_status"));
     status_->setWordWrap(true);
@@ -279,7 +278,7 @@ void review_window::load(const std::vector<std::filesystem::path>& folders) {
         frame_view_->show_image({}, {}, QStringLiteral("No candidates to show."));
         cut_view_->show_image({});
         curve_->show_curve({}, 0, -1);
-        info_->clear();
+        info_->set_wrapped_text({});
     }
 }
 
@@ -345,7 +344,7 @@ void review_window::show_candidate(int index) {
             parts << QString::fromLatin1(form).arg(QString::fromStdString(text));
     }
     if (const std::string place = place_text(c); !place.empty()) parts << QString::fromStdString(place);
-    info_->setText(parts.join(QStringLiteral("  ")));
+    info_->set_wrapped_text(parts.join(QStringLiteral("  ")));
     grid_->setEnabled(c.moon != nullptr);
     const std::string path = locate_ser_file(c);
     std::string error = "The SER file " + c.ser_path + " is not there (nor " + c.file + " beside the results).";

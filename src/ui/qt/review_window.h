@@ -30,6 +30,7 @@ namespace serflash::ui::qt {
 class candidate_table_model;
 class light_curve_view;
 class picture_view;
+class wrapping_label;
 
 class review_window final : public QWidget {
     Q_OBJECT
@@ -86,7 +87,7 @@ private:
     picture_view* frame_view_ = nullptr;
     picture_view* cut_view_ = nullptr;
     light_curve_view* curve_ = nullptr;
-    QLabel* info_ = nullptr;
+    wrapping_label* info_ = nullptr;
     QLabel* status_ = nullptr;
     QPushButton* blink_ = nullptr;
     QSpinBox* blink_against_ = nullptr;
