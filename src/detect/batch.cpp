@@ -13,7 +13,6 @@
 #include <deque>
 #include <map>
 #include <mutex>
-#include <new>
 #include <optional>
 #include <thread>
 
@@ -208,12 +207,6 @@ file_report scan_file(const scan_job& given, const scan_environment& env, const 
         return report;
     }
 
-    try {
-        st.frame_buf.assign(reader.samples_per_frame(), 0);
-    } catch (const std::bad_alloc&) {
-        refuse(file_outcome::failed, "there is no memory for its frames", true);
-        return report;
-    }
     st.result_dir = result_dir;
     st.summary_path = summary_path;
     st.fs = &fs;

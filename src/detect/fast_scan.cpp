@@ -688,15 +688,7 @@ void fast_scanner::run() {
     drive_scan(st_, *this);
 }
 
-bool fast_scanner::prepare(scan_state& st) {
-    if (!prepare_arrays()) return false;
-    try {
-        st.frame_buf.resize(geom_.pixels());
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
-    return true;
-}
+bool fast_scanner::prepare(scan_state& /*st*/) { return prepare_arrays(); }
 
 run_end fast_scanner::run_pass(scan_state& st) {
     try {

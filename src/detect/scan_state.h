@@ -58,7 +58,8 @@ struct scan_state {
     scan_settings settings;
     mask_switches switches; // the job's, for the whole scan
 
-    // Work memory of the straightforward scan; disp is also what the image window shows.
+    // Work memory of the straightforward scan, made by its runner; disp is also what the image
+    // window shows.
     std::vector<std::uint16_t> frame_buf;
     std::vector<double> mean_map;
     std::vector<double> sigma_map;
