@@ -603,6 +603,7 @@ private slots:
         for (int run = 0; run < 2; ++run) {
             QSignalSpy finished(panel_.get(), &control_panel::scan_finished);
             QStringList boxes;
+            QList<QMessageBox::Icon> icons;
             bool window_over_a_box = false;
             QTimer watch;
             connect(&watch, &QTimer::timeout, [&] {
@@ -610,7 +611,10 @@ private slots:
                 if (modal == nullptr) return;
                 // Nothing opened after the box may stand over it.
                 if (panel_->review() != nullptr && panel_->review()->isVisible()) window_over_a_box = true;
-                if (!boxes.contains(message_text(modal))) boxes << message_text(modal);
+                if (!boxes.contains(message_text(modal))) {
+                    boxes << message_text(modal);
+                    if (auto* box = qobject_cast<QMessageBox*>(modal); box != nullptr) icons << box->icon();
+                }
                 if (finished.count() > 0 || !panel_->scanning()) static_cast<QDialog*>(modal)->accept();
             });
             watch.start(20);
@@ -620,6 +624,10 @@ private slots:
             watch.stop();
             QCOMPARE(boxes.size(), 1);
             QVERIFY(!window_over_a_box);
+            // The standard icons: information for a clean batch, a warning where a file has a note
+            // (the second batch finds the first one's folders).
+            QCOMPARE(icons.size(), 1);
+            QCOMPARE(icons[0], run == 0 ? QMessageBox::Information : QMessageBox::Warning);
             QVERIFY2(boxes[0].startsWith(QStringLiteral("Scan finished|Scan finished: 2 files, ")),
                      qPrintable(boxes[0]));
             auto* progress = control<QProgressBar>(QStringLiteral("scan_progress"));
