@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <string>
@@ -25,13 +26,13 @@ public:
     int reads = 0; // files opened for reading
 
     std::string text(const std::string& path) const {
-        const std::lock_guard lock(mutex_);
+        const std::lock_guard lock(*mutex_);
         const auto it = files.find(path);
         return it == files.end() ? std::string{} : std::string(it->second.begin(), it->second.end());
     }
 
     platform::result<std::unique_ptr<platform::input_file>> open_read(const std::string& path) override {
-        const std::lock_guard lock(mutex_);
+        const std::lock_guard lock(*mutex_);
         const auto it = files.find(path);
         if (it == files.end()) return platform::status::failure("No such file or directory");
         ++reads;
@@ -40,7 +41,7 @@ public:
 
     platform::result<std::unique_ptr<platform::output_file>> open_write(const std::string& path,
                                                                         platform::write_mode mode) override {
-        const std::lock_guard lock(mutex_);
+        const std::lock_guard lock(*mutex_);
         const auto slash = path.find_last_of('/');
         const bool parent_ok = slash == std::string::npos || dirs.count(path.substr(0, slash)) > 0;
         if (links.count(path) > 0) return platform::status::failure("it is a symbolic link");
@@ -53,7 +54,7 @@ public:
     }
 
     platform::status make_dir(const std::string& path) override {
-        const std::lock_guard lock(mutex_);
+        const std::lock_guard lock(*mutex_);
         if (refuse_mkdir || exists(path))
             return platform::status::failure(refuse_mkdir ? "Permission denied" : "File exists");
         dirs.insert(path);
@@ -61,19 +62,19 @@ public:
     }
 
     bool exists(const std::string& path) override {
-        const std::lock_guard lock(mutex_);
+        const std::lock_guard lock(*mutex_);
         return dirs.count(path) > 0 || files.count(path) > 0 || links.count(path) > 0;
     }
 
     platform::entry_kind kind_of(const std::string& path) override {
-        const std::lock_guard lock(mutex_);
+        const std::lock_guard lock(*mutex_);
         if (links.count(path) > 0) return platform::entry_kind::link;
         if (dirs.count(path) > 0) return platform::entry_kind::directory;
         return files.count(path) > 0 ? platform::entry_kind::file : platform::entry_kind::missing;
     }
 
     bool is_empty_dir(const std::string& path) override {
-        const std::lock_guard lock(mutex_);
+        const std::lock_guard lock(*mutex_);
         if (dirs.count(path) == 0) return false;
         const std::string inside = path + "/";
         for (const auto& [p, b] : files)
@@ -84,7 +85,7 @@ public:
     }
 
     platform::status rename_no_replace(const std::string& from, const std::string& to) override {
-        const std::lock_guard lock(mutex_);
+        const std::lock_guard lock(*mutex_);
         if (exists(to) || dirs.count(from) == 0) return platform::status::failure("File exists");
         dirs.erase(from);
         dirs.insert(to);
@@ -95,7 +96,7 @@ public:
     }
 
     platform::status rename_replacing(const std::string& from, const std::string& to) override {
-        const std::lock_guard lock(mutex_);
+        const std::lock_guard lock(*mutex_);
         const auto it = files.find(from);
         if (it == files.end() || links.count(to) > 0) return platform::status::failure("No such file or directory");
         auto bytes = std::move(it->second);
@@ -105,14 +106,14 @@ public:
     }
 
     platform::status remove_file(const std::string& path) override {
-        const std::lock_guard lock(mutex_);
+        const std::lock_guard lock(*mutex_);
         if (files.erase(path) == 0) return platform::status::failure("No such file or directory");
         return {};
     }
 
     // Files directly inside a folder, by name.
     std::vector<std::string> names_in(const std::string& dir) const {
-        const std::lock_guard lock(mutex_);
+        const std::lock_guard lock(*mutex_);
         std::vector<std::string> names;
         for (const auto& [p, b] : files)
             if (p.rfind(dir + "/", 0) == 0) names.push_back(p.substr(dir.size() + 1));
@@ -120,7 +121,9 @@ public:
     }
 
 private:
-    mutable std::recursive_mutex mutex_; // exists() is also called under it
+    // Shared by copies, so that a scan result holding one can be returned; exists() is also
+    // called under it.
+    std::shared_ptr<std::recursive_mutex> mutex_ = std::make_shared<std::recursive_mutex>();
     class out final : public platform::output_file {
     public:
         out(memory_fs& fs, std::string path) : fs_(fs), path_(std::move(path)) {}
@@ -129,7 +132,7 @@ private:
                 failed_ = true;
                 return false;
             }
-            const std::lock_guard lock(fs_.mutex_);
+            const std::lock_guard lock(*fs_.mutex_);
             const auto* p = static_cast<const std::uint8_t*>(src);
             auto& bytes = fs_.files[path_];
             bytes.insert(bytes.end(), p, p + n);
