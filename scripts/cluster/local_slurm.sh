@@ -55,3 +55,10 @@ wait_for_job() {
   done
   return 1
 }
+
+# For a script's EXIT trap: kills the daemons in `pids` and removes the folder `work`.
+stop_and_clean_up() {
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  rm -rf "$work"
+}

@@ -10,12 +10,7 @@ source "$here/local_slurm.sh"
 export SERFLASH=$(realpath "$1")
 work=$(mktemp -d)
 pids=()
-cleanup() {
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
+trap stop_and_clean_up EXIT
 fail() { echo "cluster test: FAIL: $*"; exit 1; }
 passed=0 skipped=0
 cd "$work"

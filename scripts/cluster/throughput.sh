@@ -13,12 +13,7 @@ export SERFLASH=$(realpath "$1")
 files=${2:-8} frames=${3:-600} size=${4:-320x240}
 work=$(mktemp -d)
 pids=()
-cleanup() {
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
+trap stop_and_clean_up EXIT
 cd "$work"
 cores=$(nproc)
 mkdir night
