@@ -15,21 +15,22 @@
 #include <filesystem>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <ostream>
 #include <sstream>
 
 namespace serflash::cli {
 namespace {
 
-constexpr const char* done_caption = "The scans of all SER files completed!";
-
-// Names in messages reach the terminal with their control characters escaped.
-void print_message(std::ostream& err, const std::string& caption, const std::string& text) {
-    const std::string shown = detect::printable_text(text, true);
-    if (text.find('\n') != std::string::npos)
-        err << detect::printable_text(caption) << ":\n" << shown << "\n";
+// A message box on stderr: its caption, then its text. Names in messages reach the terminal with
+// their control characters escaped.
+void print_message(std::ostream& err, const detect::engine_message& m) {
+    const std::string caption = detect::printable_text(std::string(detect::caption_text(m.caption)));
+    const std::string shown = detect::printable_text(m.text, true);
+    if (m.text.find('\n') != std::string::npos)
+        err << caption << ":\n" << shown << "\n";
     else
-        err << detect::printable_text(caption) << ": " << shown << "\n";
+        err << caption << ": " << shown << "\n";
 }
 
 // Passes that a scattered frame held before the stop frame: a scan that looked at only part of
@@ -205,11 +206,15 @@ scan_run run_scan_request(const scan_request& request, std::ostream& out, std::o
     };
     batch.results_parent = request.dir;
     batch.png_encoder = report::png_snapshot_encoder();
-    batch.hooks.message = [&](const std::string& caption, const std::string& text) {
-        if (caption == done_caption) return; // printed after the lines of the files
+    std::optional<detect::engine_message> closing;
+    batch.hooks.message = [&](const detect::engine_message& m) {
+        if (m.kind == detect::message_kind::closing) {
+            closing = m; // printed after the lines of the files
+            return;
+        }
         line.clear();
         out << std::flush;
-        print_message(err, caption, text);
+        print_message(err, m);
     };
     if (line.enabled())
         batch.hooks.progress = [&](const detect::scan_progress& p) {
@@ -258,12 +263,7 @@ scan_run run_scan_request(const scan_request& request, std::ostream& out, std::o
     }
     out << std::flush;
     for (const std::string& problem : problems) err << "serflash scan: " << detect::printable_text(problem) << "\n";
-    if (report.stopped)
-        print_message(
-            err, "The scans were stopped!",
-            "The batch was stopped; the files after the current one were not scanned.\n" + report.times_message());
-    else
-        print_message(err, done_caption, report.times_message());
+    if (closing) print_message(err, *closing);
     return run;
 }
 

@@ -19,7 +19,6 @@
 namespace serflash::detect {
 namespace {
 
-constexpr const char* batch_caption = "IDC_BUTTON_FILE_TO_FILE";
 constexpr std::size_t max_folder_name = 99;
 constexpr std::string_view folder_prefix = "Results_";
 
@@ -106,6 +105,14 @@ std::string batch_report::times_message() const {
                           end.second);
 }
 
+engine_message batch_report::closing_message() const {
+    if (stopped)
+        return engine_message::closing(
+            caption_id::stopped,
+            "The batch was stopped; the files after the current one were not scanned.\n" + times_message());
+    return engine_message::closing(caption_id::completed, times_message());
+}
+
 bool batch_report::all_scanned() const {
     if (empty_table || stopped) return false;
     for (const auto& f : files)
@@ -113,8 +120,15 @@ bool batch_report::all_scanned() const {
     return true;
 }
 
-file_report scan_file(const scan_job& given, const scan_environment& env, const engine_hooks& hooks) {
+file_report scan_file(const scan_job& given, const scan_environment& env, const engine_hooks& batch_hooks) {
     scan_job job = given;
+    // Every message of this file names its row.
+    engine_hooks hooks = batch_hooks;
+    hooks.message = [&batch_hooks, row = env.file_index](const engine_message& m) {
+        engine_message named = m;
+        named.file = row;
+        batch_hooks.say(named);
+    };
     platform::file_system& fs = env.fs != nullptr ? *env.fs : platform::native_file_system();
     const std::string& path = job.path;
     file_report report;
@@ -122,7 +136,9 @@ file_report scan_file(const scan_job& given, const scan_environment& env, const 
     const auto refuse = [&](file_outcome outcome, const std::string& problem, bool tell) {
         report.outcome = outcome;
         report.problems = {problem};
-        if (tell) hooks.say(batch_caption, "Error: " + path + " is skipped: " + problem + ".");
+        if (tell)
+            hooks.say(engine_message::failure(caption_id::batch, "Error: " + path + " is skipped: " + problem + ".",
+                                              problem));
     };
 
     const std::string base = base_name_of(path);
@@ -270,7 +286,7 @@ void scan_one_file(const batch_request& request, const engine_hooks& hooks, int 
 struct batch_event {
     enum class kind { message, progress, threshold, frame, done } what = kind::message;
     int file = 0;
-    std::string caption, text;
+    engine_message message;
     scan_progress progress;
     std::int32_t value = 0;
 };
@@ -324,16 +340,10 @@ std::vector<std::vector<int>> chains_by_results_folder(const std::vector<scan_jo
 // Hooks of file i on a worker thread: everything goes through the queue.
 engine_hooks posting_hooks(event_queue& queue, const std::atomic<bool>& stop, int i) {
     engine_hooks local;
-    local.message = [&queue, i](const std::string& caption, const std::string& text) {
-        queue.post({batch_event::kind::message, i, caption, text, {}, 0});
-    };
-    local.progress = [&queue, i](const scan_progress& p) {
-        queue.post({batch_event::kind::progress, i, {}, {}, p, 0});
-    };
-    local.threshold_shown = [&queue, i](std::int32_t t) {
-        queue.post({batch_event::kind::threshold, i, {}, {}, {}, t});
-    };
-    local.frame_shown = [&queue, i](std::int32_t f) { queue.post({batch_event::kind::frame, i, {}, {}, {}, f}); };
+    local.message = [&queue, i](const engine_message& m) { queue.post({batch_event::kind::message, i, m, {}, 0}); };
+    local.progress = [&queue, i](const scan_progress& p) { queue.post({batch_event::kind::progress, i, {}, p, 0}); };
+    local.threshold_shown = [&queue, i](std::int32_t t) { queue.post({batch_event::kind::threshold, i, {}, {}, t}); };
+    local.frame_shown = [&queue, i](std::int32_t f) { queue.post({batch_event::kind::frame, i, {}, {}, f}); };
     local.stop_requested = [&stop] { return stop.load(); };
     return local;
 }
@@ -371,7 +381,7 @@ public:
                 front_marked_ = true;
             }
             for (auto& e : held_[f]) {
-                if (e.what == batch_event::kind::message) hooks_.say(e.caption, e.text);
+                if (e.what == batch_event::kind::message) hooks_.say(e.message);
                 if (e.what == batch_event::kind::threshold && hooks_.threshold_shown) hooks_.threshold_shown(e.value);
                 if (e.what == batch_event::kind::frame && hooks_.frame_shown) hooks_.frame_shown(e.value);
             }
@@ -405,7 +415,7 @@ void scan_files_in_parallel(const batch_request& request, const engine_hooks& ho
             for (const int i : chains[c]) {
                 if (!stop.load())
                     scan_one_file(request, posting_hooks(queue, stop, i), i, report.files[static_cast<std::size_t>(i)]);
-                queue.post({batch_event::kind::done, i, {}, {}, {}, 0});
+                queue.post({batch_event::kind::done, i, {}, {}, 0});
             }
         }
     };
@@ -452,7 +462,7 @@ batch_report run_batch(const batch_request& request) {
 
     if (count <= 0) {
         report.empty_table = true;
-        hooks.say(batch_caption, "Error: There is no file to scan.");
+        hooks.say(engine_message::failure(caption_id::batch, "There is no file to scan"));
         return report;
     }
 
@@ -462,7 +472,7 @@ batch_report run_batch(const batch_request& request) {
             report.files[static_cast<std::size_t>(i)].path = request.jobs[static_cast<std::size_t>(i)].path;
         scan_files_in_parallel(request, hooks, file_done, report);
         report.end = now();
-        hooks.say("The scans of all SER files completed!", report.times_message());
+        hooks.say(report.closing_message());
         return report;
     }
     for (int i = 0; i < count; ++i) {
@@ -476,7 +486,7 @@ batch_report run_batch(const batch_request& request) {
     }
 
     report.end = now();
-    hooks.say("The scans of all SER files completed!", report.times_message());
+    hooks.say(report.closing_message());
     return report;
 }
 

@@ -99,6 +99,9 @@ struct batch_report {
     bool empty_table = false; // no job: "Error: There is no file to scan."
     // The closing message: "Month_Day %02d_%02d  %02dh%02dm%02ds\n..." of start and end.
     std::string times_message() const;
+    // The closing message: the times, under "The scans of all SER files completed!", or when
+    // stopped under a caption and a text that say so.
+    engine_message closing_message() const;
     bool all_scanned() const;
 };
 

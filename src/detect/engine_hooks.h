@@ -1,6 +1,7 @@
 #pragma once
 // The only way the engine reaches a front end: a table of callbacks, each with a do-nothing
 // default. The engine never includes a toolkit header.
+#include "detect/messages.h"
 #include "detect/scan_settings.h"
 
 #include <cstdint>
@@ -37,8 +38,8 @@ struct scan_progress {
 };
 
 struct engine_hooks {
-    // A message the desktop program shows in a message box (caption, text).
-    std::function<void(const std::string& caption, const std::string& text)> message;
+    // A message the desktop program shows in a message box.
+    std::function<void(const engine_message&)> message;
     // "Threshold at present" shows a new pass's threshold.
     std::function<void(std::int32_t threshold)> threshold_shown;
     // Field "frame No." shows a frame number (end of a file's scan).
@@ -52,8 +53,8 @@ struct engine_hooks {
     // True when the user asked the batch to stop after the current frame.
     std::function<bool()> stop_requested;
 
-    void say(const std::string& caption, const std::string& text) const {
-        if (message) message(caption, text);
+    void say(const engine_message& m) const {
+        if (message) message(m);
     }
     bool should_stop() const { return stop_requested && stop_requested(); }
 };

@@ -695,8 +695,7 @@ run_end fast_scanner::run_pass(scan_state& st) {
         return replay_pass();
     } catch (const std::bad_alloc&) {
         // As when the straightforward scan cannot have the work arrays of a packet.
-        st.hooks.say("compute_packet_stats",
-                     "Not enough memory for the packet statistics; the scan of this file stops.");
+        report_no_packet_memory(st);
         return run_end::failed;
     }
 }

@@ -4,6 +4,12 @@
 
 namespace serflash::detect {
 
+void report_no_packet_memory(const scan_state& st) {
+    st.hooks.say(engine_message::failure(caption_id::packet_statistics,
+                                         "Not enough memory for the packet statistics; the scan of this file stops.",
+                                         "not enough memory for the packet statistics"));
+}
+
 bool compute_packet_stats(scan_state& st) {
     const std::size_t pixels = st.reader->samples_per_frame();
     std::vector<std::int64_t> sum;
@@ -15,8 +21,7 @@ bool compute_packet_stats(scan_state& st) {
         st.mean_map.resize(pixels);
         st.sigma_map.resize(pixels);
     } catch (const std::bad_alloc&) {
-        st.hooks.say("compute_packet_stats",
-                     "Not enough memory for the packet statistics; the scan of this file stops.");
+        report_no_packet_memory(st);
         return false;
     }
 

@@ -15,8 +15,8 @@ namespace {
 
 constexpr std::int64_t int32_max = std::numeric_limits<std::int32_t>::max();
 
-void fail(scan_state& st, const std::string& caption, const std::string& text, const std::string& what) {
-    st.hooks.say(caption, text);
+void fail(scan_state& st, caption_id caption, const std::string& text, const std::string& what) {
+    st.hooks.say(engine_message::failure(caption, text, what));
     st.outcome.failed = true;
     st.outcome.add_problem(what);
 }
@@ -26,8 +26,9 @@ void report_summary_failure(scan_state& st, const summary_file& summary) {
     if (st.summary_failure_reported) return;
     st.summary_failure_reported = true;
     const std::string why = summary.error().empty() ? "it could not be written" : summary.error();
-    st.hooks.say("case IDC_SCAN", "Error: the summary file " + st.summary_path + " could not be written completely (" +
-                                      why + "); the scan of this file is incomplete.");
+    const std::string what = "the summary file " + st.summary_path + " could not be written completely (" + why + ")";
+    st.hooks.say(
+        engine_message::failure(caption_id::scan, "Error: " + what + "; the scan of this file is incomplete.", what));
     st.outcome.failed = true;
     st.outcome.add_problem("the summary file could not be written completely (" + why + ")");
 }
@@ -43,7 +44,7 @@ bool frames_unreadable(scan_state& st) {
     const std::int64_t frame = std::max<std::int64_t>(failed->pos - ser::header_size, 0) / frame_bytes;
     const std::string what =
         format_bounded(512, "frame %lld could not be read (%s)", static_cast<long long>(frame), failed->reason.c_str());
-    fail(st, "case IDC_SCAN", "Error: " + what + "; the scan of this file is incomplete.", what);
+    fail(st, caption_id::scan, "Error: " + what + "; the scan of this file is incomplete.", what);
     return true;
 }
 
@@ -166,9 +167,10 @@ void report_snapshot_failure(scan_state& st, const std::string& path, const std:
     st.outcome.failed = true;
     if (st.snapshot_failure_reported) return;
     st.snapshot_failure_reported = true;
-    const std::string text = "Error: the snapshot " + path + " could not be written (" + why +
-                             "). The frame is counted; later snapshots of this file may be missing too.";
-    st.hooks.say("write_snapshot", text);
+    const std::string what = "the snapshot " + path + " could not be written (" + why + ")";
+    st.hooks.say(engine_message::failure(
+        caption_id::snapshot,
+        "Error: " + what + ". The frame is counted; later snapshots of this file may be missing too.", what));
     st.outcome.add_problem("snapshots could not be written (" + why + ")");
 }
 
@@ -211,8 +213,9 @@ void rename_results_folder(scan_state& st) {
     const std::string why = st.fs->kind_of(new_name) != platform::entry_kind::missing
                                 ? new_name + " already exists (it is never replaced)"
                                 : renamed.reason();
-    st.hooks.say("case IDC_SCAN", "The results folder " + st.result_dir + " is not renamed to " + new_name + ": " +
-                                      why + ". The results of this scan are in " + st.result_dir + ".");
+    st.hooks.say(engine_message::note(
+        caption_id::scan, "The results folder " + st.result_dir + " is not renamed to " + new_name + ": " + why +
+                              ". The results of this scan are in " + st.result_dir + "."));
 }
 
 namespace {
@@ -293,7 +296,7 @@ void drive_scan(scan_state& st, pass_runner& runner) {
     const scan_settings& cfg = st.settings;
 
     if (st.reader == nullptr) {
-        fail(st, "case IDC_SCAN", "Error: no SER file is open for the scan.", "no SER file open");
+        fail(st, caption_id::scan, "Error: no SER file is open for the scan.", "no SER file open");
         return;
     }
     scan_settings as_loaded = cfg;
@@ -301,19 +304,19 @@ void drive_scan(scan_state& st, pass_runner& runner) {
     if (const platform::status runnable =
             scan_refusal(as_loaded, st.reader->frames_present(), highest_sample_of_depth(st.reader->depth()));
         !runnable) {
-        fail(st, "case IDC_SCAN", "Error: the file cannot be scanned: " + runnable.reason() + ".", runnable.reason());
+        fail(st, caption_id::scan, "Error: the file cannot be scanned: " + runnable.reason() + ".", runnable.reason());
         return;
     }
 
     // Set-up.
     if (!display::prep_for_display(st.disp, st.width(), st.height())) {
-        fail(st, "prep_for_display()", "Error: no memory for the display bitmap of the scan.",
+        fail(st, caption_id::display, "Error: no memory for the display bitmap of the scan.",
              "no memory for the display bitmap");
         return;
     }
     clip_to_image(st.settings, st.width(), st.height());
     if (!runner.prepare(st)) {
-        fail(st, "case IDC_SCAN", "Error: no memory for the statistics of the scan.", "no memory for the statistics");
+        fail(st, caption_id::scan, "Error: no memory for the statistics of the scan.", "no memory for the statistics");
         return;
     }
     st.det_frames = 0;
@@ -321,7 +324,7 @@ void drive_scan(scan_state& st, pass_runner& runner) {
 
     auto opened = summary_file::open(*st.fs, st.summary_path, platform::write_mode::append);
     if (!opened) {
-        fail(st, "case IDC_SCAN", "Error in fopen_s(&fp2, detect_result_path, \"a\")",
+        fail(st, caption_id::scan, "Error in fopen_s(&fp2, detect_result_path, \"a\")",
              "the summary file " + st.summary_path + " could not be opened for appending (" + opened.reason() + ")");
         return;
     }
@@ -376,8 +379,9 @@ void drive_scan(scan_state& st, pass_runner& runner) {
                                  ? format_bounded(256, "Max is %d, so no frame may hold detections", cfg.max_det_frames)
                                  : format_bounded(256, "the initial threshold %d is below the lowest threshold %d",
                                                   st.init_threshold, lowest_threshold);
-        st.hooks.say("case IDC_SCAN", "Error: no pass ran and no frame was read: " + st.outcome.no_pass +
-                                          ". The summary holds only the closing block.");
+        const std::string what = "no pass ran and no frame was read: " + st.outcome.no_pass;
+        st.hooks.say(engine_message::failure(caption_id::scan,
+                                             "Error: " + what + ". The summary holds only the closing block.", what));
     }
     if (cfg.complete && !scan_failed && !st.outcome.stopped && !st.outcome.read_failed && !st.outcome.passes.empty()) {
         scan_failed = run_complete_pass(st, runner, *summary) == run_end::failed;

@@ -97,6 +97,8 @@ struct scan_state {
 // Per-pixel mean and sample standard deviation over the packet_size frames from cur_frame.
 // Returns false (after a message through the hooks) when its work arrays cannot be had.
 bool compute_packet_stats(scan_state& st);
+// Tells the front end that a packet's work arrays could not be had (either scanner).
+void report_no_packet_memory(const scan_state& st);
 
 // Writes the mask value into sigma_map around bright and dark means, around the stars found in
 // the previous packet, and inside the four manual rectangles; then finds this packet's stars.

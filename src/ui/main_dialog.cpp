@@ -15,10 +15,6 @@ namespace {
 
 constexpr int column_right_edges[column_count - 1] = {20, 120, 185, 225, 280, 320, 360, 400, 440};
 
-constexpr const char* caption_add = "Add a file";
-constexpr const char* caption_show = "Show a file";
-constexpr const char* caption_batch = "Start scan";
-constexpr const char* caption_image = "Image window";
 constexpr int max_shift = 15; // the reader takes shifts 0..15
 
 std::string join_path(const std::string& folder, const std::string& name) {
@@ -160,7 +156,8 @@ bool main_dialog::list_folder(const std::string& dir, bool all_files) {
     std::string error;
     std::vector<dir_item> items;
     if (!folders_.read_dir(dir, items, &error) || !folders_.change_dir(dir, &error)) {
-        platform_.message_box(box_icon::error, "Open folder", "The folder cannot be listed:\n" + dir + "\n" + error);
+        platform_.message_box(box_icon::error, box_caption::open_folder,
+                              "The folder cannot be listed:\n" + dir + "\n" + error);
         return false;
     }
     const std::string listed = folders_.current_dir();
@@ -203,7 +200,7 @@ void main_dialog::folder_double_click(int index) {
     }
 }
 
-bool main_dialog::open_for_display(const std::string& path, const std::string& caption) {
+bool main_dialog::open_for_display(const std::string& path, box_caption caption) {
     fp1_.reset();
     auto file = fs_.open_read(path);
     if (!file) {
@@ -237,9 +234,11 @@ void main_dialog::init_image_window() {
     frame_buf_.assign(fp1_->samples_per_frame(), 0);
     close_image_window();
     image_window_ = platform_.create_image_window(view.client_w(), view.client_h());
-    if (!image_window_) platform_.message_box(box_icon::error, caption_image, "The image window cannot be opened.");
+    if (!image_window_)
+        platform_.message_box(box_icon::error, box_caption::image_window, "The image window cannot be opened.");
     if (!display::prep_for_display(disp_, w, h))
-        platform_.message_box(box_icon::error, caption_image, "There is no memory for the picture of the frame.");
+        platform_.message_box(box_icon::error, box_caption::image_window,
+                              "There is no memory for the picture of the frame.");
 }
 
 void main_dialog::close_image_window() {
@@ -287,7 +286,7 @@ void main_dialog::add_file() {
     const auto slot = static_cast<std::size_t>(table.list_file);
     const std::string path = join_path(fields.text(id::FOLDER_NAME), sel_name_);
     if (path.size() > max_path_chars) {
-        platform_.message_box(box_icon::error, caption_add,
+        platform_.message_box(box_icon::error, box_caption::add_file,
                               "The path of the file is longer than 259 characters:\n" + path);
         return;
     }
@@ -296,11 +295,11 @@ void main_dialog::add_file() {
         folder_selection_ < 0 || folder_entries_[static_cast<std::size_t>(folder_selection_)].kind == entry_kind::file;
     if (!is_file) { // a folder or root entry names no readable file
         fp1_.reset();
-        platform_.message_box(box_icon::error, caption_add,
+        platform_.message_box(box_icon::error, box_caption::add_file,
                               "Choose a file in the folder list first:\n" + path + " is a folder.");
         return;
     }
-    if (!open_for_display(path, caption_add)) return;
+    if (!open_for_display(path, box_caption::add_file)) return;
     fields.set_int(id::IMAGE_WIDTH, fp1_->width());
     fields.set_int(id::IMAGE_HEIGHT, fp1_->height());
     bit_shift_ = std::clamp(fields.get_int(id::BIT_SHIFT), 0, max_shift);
@@ -318,7 +317,7 @@ void main_dialog::add_file() {
         table.mark_row(table.list_file - 1);
         return;
     }
-    platform_.message_box(box_icon::warning, caption_add,
+    platform_.message_box(box_icon::warning, box_caption::add_file,
                           "The table already holds " + std::to_string(max_listed_files) +
                               " files, the most one scan takes.\nThis file is shown but will not be scanned.");
 }
@@ -403,7 +402,7 @@ void main_dialog::cell_double_click(int col, int row) {
 void main_dialog::show_file(int row) {
     if (row < 0 || row >= table.list_file) return;
     const std::string path = table.file_path[static_cast<std::size_t>(row)];
-    if (!open_for_display(path, caption_show)) return;
+    if (!open_for_display(path, box_caption::show_file)) return;
     fp1_->set_bit_shift(bit_shift_);
     init_image_window();
     fp1_->seek_frame(0);
@@ -428,14 +427,15 @@ void main_dialog::edit_value(int row, int col) {
 std::optional<batch_job> main_dialog::begin_batch() {
     for (int f : {id::FRAME_NO, id::READOUT_X, id::READOUT_Y, id::READOUT_VALUE}) fields.set_text(f, "");
     if (table.list_file == 0) {
-        platform_.message_box(box_icon::error, caption_batch, "There is no file to scan: add one first.");
+        platform_.message_box(box_icon::error, box_caption::start_scan, "There is no file to scan: add one first.");
         return std::nullopt;
     }
     std::vector<std::string> problems = field_problems(fields);
     for (int row = 0; row < table.list_file; ++row)
         if (std::string problem = row_problem(table, row, fields); !problem.empty()) problems.push_back(problem);
     if (!problems.empty()) {
-        platform_.message_box(box_icon::error, caption_batch, "The scan cannot start:\n" + join_lines(problems, "\n"));
+        platform_.message_box(box_icon::error, box_caption::start_scan,
+                              "The scan cannot start:\n" + join_lines(problems, "\n"));
         return std::nullopt;
     }
     // The image window keeps the frame last shown; each file of the run is opened by the run itself.
@@ -456,10 +456,18 @@ void main_dialog::batch_frame(std::int32_t frame) {
     fields.set_int(id::FRAME_NO, frame);
 }
 
-void main_dialog::batch_message(const std::string& text) {
-    std::string line = text;
+void main_dialog::batch_message(const detect::engine_message& m) {
+    // The panel's own closing box says how the run went, worded for a stopped run too.
+    if (m.kind == detect::message_kind::closing) return;
+    std::string line = m.text;
+    if (m.kind == detect::message_kind::failure && !m.reason.empty()) {
+        // A failure in plain words with its cause, after the name of the file it befell.
+        line = m.reason;
+        if (m.file >= 0 && m.file < table.list_file)
+            line = std::filesystem::path(table.file_path[static_cast<std::size_t>(m.file)]).filename().string() + ": " +
+                   line;
+    }
     std::replace(line.begin(), line.end(), '\n', ' ');
-    if (line.rfind("Error: ", 0) == 0) line.erase(0, 7);
     batch_notes_.push_back(line);
     status_line_ = line;
 }
@@ -475,7 +483,7 @@ void main_dialog::end_batch(const detect::batch_report& report, const std::vecto
     std::string text = status_line_ + ".";
     if (!batch_notes_.empty()) text += "\n\n" + join_lines(batch_notes_, "\n");
     const box_icon icon = !batch_notes_.empty() || !report.all_scanned() ? box_icon::warning : box_icon::information;
-    platform_.message_box(icon, report.stopped ? "Scan stopped" : "Scan finished", text);
+    platform_.message_box(icon, report.stopped ? box_caption::scan_stopped : box_caption::scan_finished, text);
     // The last file scanned is on display again, so "Show frame" and the steppers work at once.
     if (const int row = table.find_marked_row(); row >= 0) show_file(row);
 }

@@ -88,8 +88,9 @@ public:
     void batch_row_marked(int row);
     void batch_threshold(std::int32_t threshold);
     void batch_frame(std::int32_t frame);
-    // A file of the run has something to tell: it goes to the status line and the closing box.
-    void batch_message(const std::string& text);
+    // A file of the run has something to tell: it goes to the status line and the closing box
+    // (the run's closing message does not: the closing box says that in the panel's words).
+    void batch_message(const detect::engine_message& m);
     const std::vector<std::string>& batch_notes() const { return batch_notes_; }
     // The run ended: buffers released, one closing box with every note of the run, and the
     // marked row's file (the last one scanned) shown again at frame 0. `folders`: the results
@@ -161,7 +162,7 @@ private:
     void shut_down();
     void edit_value(int row, int col);
     // Opens a path as the file on display and reads its header; reports failures under caption.
-    bool open_for_display(const std::string& path, const std::string& caption);
+    bool open_for_display(const std::string& path, box_caption caption);
     // The image window's caption for the file on display.
     std::string image_caption(const std::string& path) const;
     // Sizes the view and buffers for the open file and replaces the image window.

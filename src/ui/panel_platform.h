@@ -1,6 +1,8 @@
 #pragma once
 // What the control panel's logic asks of the windowing layer. The Qt program implements it;
 // tests use a recording fake.
+#include "ui/captions.h"
+
 #include <functional>
 #include <optional>
 #include <string>
@@ -21,8 +23,8 @@ class panel_platform {
 public:
     virtual ~panel_platform() = default;
 
-    // A message box with an OK button only, a plain title and the icon's kind.
-    virtual void message_box(box_icon icon, const std::string& title, const std::string& text) = 0;
+    // A message box with an OK button only, the caption's plain title and the icon's kind.
+    virtual void message_box(box_icon icon, box_caption caption, const std::string& text) = 0;
     // The folder chooser; nothing when the user cancels.
     virtual std::optional<std::string> choose_folder(const std::string& title) = 0;
     // The modal "Enter a new value" dialog showing `text`; OK copies the edit into `text` and

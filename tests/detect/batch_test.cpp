@@ -45,7 +45,9 @@ struct batch_rig {
         batch_request req;
         req.jobs = jobs;
         req.fs = &fs;
-        req.hooks.message = [this](const std::string& c, const std::string& t) { messages.emplace_back(c, t); };
+        req.hooks.message = [this](const engine_message& m) {
+            messages.emplace_back(std::string(caption_text(m.caption)), m.text);
+        };
         req.hooks.row_marked = [this](int i) { marked.push_back(i); };
         req.clock = [] { return local_time{2026, 12, 7, 9, 5, 3, 0}; };
         return run_batch(req);

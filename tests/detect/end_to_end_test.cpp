@@ -203,7 +203,9 @@ protected:
         batch_request req;
         req.jobs = ui::jobs_from_table(table_, fields_, 0); // as "Start scan" takes them
         req.results_parent = root_;
-        req.hooks.message = [this](const std::string& c, const std::string& t) { messages_.push_back(c + ": " + t); };
+        req.hooks.message = [this](const engine_message& m) {
+            messages_.push_back(std::string(caption_text(m.caption)) + ": " + m.text);
+        };
         return run_batch(req);
     }
 

@@ -53,7 +53,9 @@ struct pass_rig {
         m.st.result_dir = dir;
         m.st.summary_path = summary_path;
         m.st.hooks.threshold_shown = [this](std::int32_t t) { shown.push_back(t); };
-        m.st.hooks.message = [this](const std::string& c, const std::string& t) { messages.emplace_back(c, t); };
+        m.st.hooks.message = [this](const engine_message& m) {
+            messages.emplace_back(std::string(caption_text(m.caption)), m.text);
+        };
         // A scan that would run away is stopped, so a failing test fails instead of hanging.
         m.st.hooks.stop_requested = [this] { return shown.size() > 40; };
     }

@@ -183,9 +183,10 @@ scan_outcome scan(const fuzz_case& c, const detect::file_scanner& scanner) {
     };
     if (c.reports) env.sinks = report::observation_sinks(observation);
     detect::engine_hooks hooks;
-    hooks.message = [&r](const std::string& caption, const std::string& text) {
-        r.said.push_back(caption);
-        r.said.push_back(text);
+    hooks.message = [&r](const detect::engine_message& m) {
+        r.said.emplace_back(detect::caption_text(m.caption));
+        r.said.push_back(m.text);
+        r.said.push_back(m.reason);
     };
     // A flat sky makes remainder frames stand out without bound, and each raise of the threshold
     // is one more pass: a run with too many passes is stopped and left uncompared.

@@ -1,3 +1,4 @@
+#include "detect/memory_fs.h"
 #include "panel_fakes.h"
 #include "ui/control_ids.h"
 
@@ -391,6 +392,60 @@ TEST(Steppers, FrameStepsAndBitShift) {
     EXPECT_EQ(p.dlg.table.cell(0, col_brt), "4"); // the row is not changed
 }
 
+// A file's failure reaches the closing box in plain words, with the system's reason and the
+// file's name, where the message box of the failed open says only which call failed.
+TEST(BatchNotes, AFailuresReasonReachesTheClosingBox) {
+    panel p;
+    p.put("m.ser", ser_file(24, 24, 16, 220));
+    p.start();
+    p.add("m.ser");
+    const auto job = p.dlg.begin_batch();
+    ASSERT_TRUE(job);
+    detect::testing::memory_fs fs;
+    fs.files = p.files.files;
+    fs.dirs.insert("/out");
+    int summary_opens = 0; // the header is written, then the passes cannot append to it
+    fs.refuse_create = [&](const std::string& path) { return path.ends_with("_summary.txt") && ++summary_opens == 2; };
+    detect::batch_request request;
+    request.jobs = job->jobs;
+    request.fs = &fs;
+    request.results_parent = "/out";
+    std::vector<detect::engine_message> told;
+    request.hooks.message = [&](const detect::engine_message& m) {
+        told.push_back(m);
+        p.dlg.batch_message(m);
+    };
+    const detect::batch_report report = detect::run_batch(request);
+    ASSERT_EQ(report.files.size(), 1U);
+    EXPECT_EQ(report.files[0].outcome, detect::file_outcome::failed);
+    ASSERT_EQ(told.size(), 2U); // the failure, then the closing message
+    EXPECT_EQ(told[0].text, "Error in fopen_s(&fp2, detect_result_path, \"a\")");
+    p.dlg.end_batch(report, {});
+    const std::string& box = p.platform.messages.back().second;
+    EXPECT_NE(box.find("m.ser: the summary file /out/Results_m/m_summary.txt could not be opened for appending "
+                       "(Permission denied)"),
+              std::string::npos)
+        << box;
+    EXPECT_EQ(box.find("fopen_s"), std::string::npos) << box;
+    EXPECT_EQ(box.find("Month_Day"), std::string::npos) << box; // the closing box is the panel's own
+}
+
+// The panel goes by a message's kind, never by its caption or words: the closing message under
+// any caption is no note, and a note under the closing message's caption is one.
+TEST(BatchNotes, KindNotCaptionDecides) {
+    panel p;
+    p.put("m.ser", ser_file(4, 4, 16, 220));
+    p.start();
+    p.add("m.ser");
+    ASSERT_TRUE(p.dlg.begin_batch());
+    p.dlg.batch_message(detect::engine_message::closing(detect::caption_id::scan, "Month_Day 12_07  09h05m03s"));
+    p.dlg.batch_message(detect::engine_message::note(detect::caption_id::completed, "a note\nof two lines"));
+    detect::engine_message failure = detect::engine_message::failure(detect::caption_id::completed, "Error: x", "why");
+    failure.file = 0;
+    p.dlg.batch_message(failure);
+    EXPECT_EQ(p.dlg.batch_notes(), (std::vector<std::string>{"a note of two lines", "m.ser: why"}));
+}
+
 TEST(BatchStart, RefusesWhatCannotBeScanned) {
     panel p;
     p.put("m.ser", ser_file(4, 4, 16, 300));
@@ -438,17 +493,19 @@ TEST(BatchStart, RefusesWhatCannotBeScanned) {
     report.files[0].det_frames = 2;
     const std::size_t boxes = p.platform.messages.size();
     // What files tell during the run goes to the status line, and all of it into one closing box.
-    p.dlg.batch_message("The results folder Results_m is not renamed to Results_m_s60_299:\nit already exists.");
-    p.dlg.batch_message("Error: something else.");
+    p.dlg.batch_message(detect::engine_message::note(
+        detect::caption_id::scan,
+        "The results folder Results_m is not renamed to Results_m_s60_299:\nit already exists."));
+    p.dlg.batch_message(detect::engine_message::failure(detect::caption_id::scan, "something else"));
     EXPECT_EQ(p.platform.messages.size(), boxes);
-    EXPECT_EQ(p.dlg.status_line(), "something else.");
+    EXPECT_EQ(p.dlg.status_line(), "something else");
     p.dlg.end_batch(report, {});
     ASSERT_EQ(p.platform.messages.size(), boxes + 1);
     EXPECT_EQ(p.platform.messages.back(),
               std::make_pair(std::string("Scan finished"),
                              std::string("Scan finished: 1 file, 2 frames with detections, 09:05:03 to 10:15:59.\n\n"
                                          "The results folder Results_m is not renamed to Results_m_s60_299: it "
-                                         "already exists.\nsomething else.")));
+                                         "already exists.\nsomething else")));
     EXPECT_EQ(p.platform.icons.back(), box_icon::warning);
     EXPECT_EQ(p.dlg.status_line(), "Scan finished: 1 file, 2 frames with detections, 09:05:03 to 10:15:59");
     EXPECT_EQ(p.dlg.status_line().find('\n'), std::string::npos);

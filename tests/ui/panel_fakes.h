@@ -29,9 +29,9 @@ struct fake_platform final : panel_platform {
     std::string caption;
     int repaints = 0;
 
-    void message_box(box_icon icon, const std::string& c, const std::string& t) override {
+    void message_box(box_icon icon, box_caption c, const std::string& t) override {
         icons.push_back(icon);
-        messages.emplace_back(c, t);
+        messages.emplace_back(std::string(caption_text(c)), t);
     }
     std::optional<std::string> choose_folder(const std::string&) override { return folder_choice; }
     bool edit_value(std::string& text, const value_rules& rules) override {

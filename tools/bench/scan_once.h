@@ -48,9 +48,9 @@ inline scan_result scan_once(const scan_job& job, const detect::file_scanner& sc
     env.png_encoder = job.png_encoder;
     detect::engine_hooks hooks;
     hooks.stop_requested = job.stop_requested;
-    hooks.message = [&r](const std::string& caption, const std::string& text) {
-        r.messages.push_back(caption);
-        r.messages.push_back(text);
+    hooks.message = [&r](const detect::engine_message& m) {
+        r.messages.emplace_back(detect::caption_text(m.caption));
+        r.messages.push_back(m.text);
     };
     r.report = detect::scan_file(file, env, hooks);
     r.ran = !r.report.passes.empty() || r.report.outcome == detect::file_outcome::scanned || !r.report.no_pass.empty();

@@ -7,11 +7,8 @@
 #include <QThread>
 
 namespace serflash::ui::qt {
-namespace {
-constexpr const char* completed_caption = "The scans of all SER files completed!";
-}
 
-batch_thread::batch_thread(QObject* parent) : QObject(parent) {}
+batch_thread::batch_thread(QObject* parent) : QObject(parent) { qRegisterMetaType<detect::engine_message>(); }
 
 batch_thread::~batch_thread() {
     request_stop();
@@ -36,17 +33,13 @@ void batch_thread::start(batch_job job) {
         report::observation_options observation;
         observation.moon = job_->moon;
         observation.observed = [this](const report::observation&, const std::string& problem) {
-            if (!problem.empty()) emit message(QString::fromStdString(problem));
+            if (!problem.empty())
+                emit message(detect::engine_message::failure(detect::caption_id::scan, problem, problem));
         };
         request.sinks = report::observation_sinks(observation);
         request.png_encoder = report::png_snapshot_encoder();
         auto& hooks = request.hooks;
-        hooks.message = [this](const std::string& caption, const std::string& text) {
-            // The panel shows the closing message itself once the run is over, worded for a
-            // stopped run too.
-            if (caption == completed_caption) return;
-            emit message(QString::fromStdString(text));
-        };
+        hooks.message = [this](const detect::engine_message& m) { emit message(m); };
         hooks.threshold_shown = [this](std::int32_t t) { emit threshold_shown(t); };
         hooks.frame_shown = [this](std::int32_t f) { emit frame_shown(f); };
         hooks.row_marked = [this](int row) { emit row_marked(row); };

@@ -16,6 +16,8 @@
 
 class QThread;
 
+Q_DECLARE_METATYPE(serflash::detect::engine_message)
+
 namespace serflash::ui::qt {
 
 class batch_thread final : public QObject {
@@ -39,8 +41,9 @@ public:
     const detect::batch_report& report() const { return report_; }
 
 signals:
-    // Something a file of the run tells (the panel gathers these for its closing box).
-    void message(const QString& text);
+    // Something the run tells, the closing message too (the panel gathers what it shows for its
+    // closing box).
+    void message(const serflash::detect::engine_message& m);
     void row_marked(int row);
     void threshold_shown(int threshold);
     void frame_shown(int frame);

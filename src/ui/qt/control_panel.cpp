@@ -91,8 +91,9 @@ control_panel::control_panel(folder_access& folders, platform::file_system& fs, 
     connect(&watcher_, &QFileSystemWatcher::directoryChanged, this, [this] { forward([this] { dlg_.relist(); }); });
 
     // What a file of the run tells goes to the status line and the closing box, not a box of its own.
-    connect(&runner_, &batch_thread::message, this, [this](const QString& text) {
-        dlg_.batch_message(text.toStdString());
+    connect(&runner_, &batch_thread::message, this, [this](const detect::engine_message& m) {
+        if (closing_) return; // a message still queued when the panel shuts down finds no status
+        dlg_.batch_message(m);
         show_status();
     });
     connect(&runner_, &batch_thread::row_marked, this, [this](int r) { forward([&] { dlg_.batch_row_marked(r); }); });
@@ -321,7 +322,8 @@ bool control_panel::eventFilter(QObject* watched, QEvent* event) {
     return QWidget::eventFilter(watched, event);
 }
 
-void control_panel::message_box(box_icon icon, const std::string& title, const std::string& text) {
+void control_panel::message_box(box_icon icon, box_caption caption, const std::string& text) {
+    const std::string title(caption_text(caption));
     show_status(); // the line beneath tells the same as the box, not what went before
     QMessageBox box(standard_icon(icon), QString::fromStdString(title), QString::fromStdString(text), QMessageBox::Ok,
                     this);
@@ -416,7 +418,7 @@ void control_panel::add_path(const std::string& path) {
                 return;
             }
         }
-        message_box(box_icon::error, "Add a file", "There is no such file:\n" + path);
+        message_box(box_icon::error, box_caption::add_file, "There is no such file:\n" + path);
     });
 }
 
@@ -434,7 +436,7 @@ void control_panel::add_dropped(const QStringList& paths) {
         }
     }
     if (!refused.isEmpty())
-        message_box(box_icon::warning, "Add a file",
+        message_box(box_icon::warning, box_caption::add_file,
                     "Only SER files (.ser) and folders can be dropped here. Not added:\n" +
                         refused.join(QLatin1Char('\n')).toStdString());
 }
@@ -573,9 +575,9 @@ void control_panel::ask_to_quit() {
         return;
     }
     // Not a nested loop: the scan's end can close the question, and an answer is taken then.
-    auto* box = new QMessageBox(QMessageBox::Question, QStringLiteral("Quit"),
-                                QStringLiteral("A scan is under way. Stop it and quit?"),
-                                QMessageBox::Yes | QMessageBox::No, this);
+    auto* box = new QMessageBox(
+        QMessageBox::Question, QString::fromStdString(std::string(caption_text(box_caption::quit))),
+        QStringLiteral("A scan is under way. Stop it and quit?"), QMessageBox::Yes | QMessageBox::No, this);
     box->setObjectName(QStringLiteral("confirm_quit"));
     box->setDefaultButton(QMessageBox::No);
     box->setWindowModality(Qt::ApplicationModal);

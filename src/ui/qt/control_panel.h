@@ -56,7 +56,7 @@ public:
     batch_thread& runner() { return runner_; }
 
     // panel_platform
-    void message_box(box_icon icon, const std::string& title, const std::string& text) override;
+    void message_box(box_icon icon, box_caption caption, const std::string& text) override;
     std::optional<std::string> choose_folder(const std::string& title) override;
     bool edit_value(std::string& text, const value_rules& rules) override;
     bool create_image_window(int client_w, int client_h) override;
