@@ -547,9 +547,9 @@ void fast_scanner::emit(const kept_frame& kf) {
 }
 
 // Writes the snapshots emitted so far, after the sweeps: the workers share them, each reading
-// its frame (one at a time through the reader), drawing, boxing and writing it, while the others
-// draw and write theirs. Snapshot files are independent, and two snapshots of one name hold the
-// same picture. At most two frames and bitmaps per worker are held at once; failures are
+// its frame, drawing, boxing and writing it, while the others draw and write theirs. Snapshot
+// files are independent, and two snapshots of one name hold the same picture. One frame and
+// bitmap per worker are held at once, the first of them the scan's own bitmap; failures are
 // reported in snapshot order.
 void fast_scanner::write_snapshots() {
     if (snapshots_.empty()) return;
@@ -560,13 +560,27 @@ void fast_scanner::write_snapshots() {
     const snapshot_output output = st_.snapshot_out();
     const std::size_t pixels = geom_.pixels();
     const bool parallel = st_.fs->concurrent_writes();
-    const std::size_t slots = parallel ? std::max<std::size_t>(pool_.parts() * 2, 1) : 1;
+    ser::ser_reader& reader = *st_.reader;
+    const bool concurrent_reads = reader.file().concurrent_reads();
     struct slot {
-        std::vector<std::uint16_t> frame;
+        bool made = false;
+        big_vector<std::uint16_t> frame; // the frame's samples as the scan reads them
+        std::vector<std::uint8_t> scratch;
         display::display_bitmap disp;
         platform::status failure;
     };
+    const std::size_t slots = parallel ? std::max<std::size_t>(pool_.parts(), 1) : 1;
     std::vector<slot> work(std::min(slots, snapshots_.size()));
+    // The scan's bitmap has the header and the size every snapshot needs: the first worker
+    // draws into it (lent for the while), the others into bitmaps of their own made alike.
+    const std::size_t bitmap_bytes = st_.disp.disp_buf.size();
+    struct lent_bitmap {
+        std::vector<std::uint8_t>& owner;
+        std::vector<std::uint8_t>& borrower;
+        ~lent_bitmap() { owner.swap(borrower); }
+    };
+    if (pixels > 0) work[0].disp.disp_buf.swap(st_.disp.disp_buf);
+    const lent_bitmap lent{st_.disp.disp_buf, work[0].disp.disp_buf};
     std::vector<std::string> paths;
     for (const saved_frame& f : snapshots_) paths.push_back(snapshot_name(st_.result_dir, f, output.format));
     std::mutex reader_mutex;
@@ -574,18 +588,27 @@ void fast_scanner::write_snapshots() {
         const std::size_t n = std::min(work.size(), snapshots_.size() - first);
         const auto draw_and_write = [&](unsigned k) {
             slot& s = work[k];
-            if (s.frame.size() != pixels) { // made by the worker that uses it
-                s.frame.resize(pixels);
-                s.disp = st_.disp; // the scan's bitmap: same header, same size
+            if (!s.made && pixels > 0) { // made by the worker that uses it
+                s.made = true;
+                s.frame.resize((geom_.frame_bytes() + 1) / 2);
+                s.disp.disp_info = st_.disp.disp_info;
+                if (k != 0) s.disp.disp_buf.resize(bitmap_bytes);
             }
-            {
+            auto* bytes = reinterpret_cast<std::uint8_t*>(s.frame.data());
+            const std::int32_t frame = snapshots_[first + k].frame;
+            if (concurrent_reads) {
+                reader.read_raw_rows(frame, 0, geom_.height, bytes, s.scratch);
+            } else {
                 const std::lock_guard<std::mutex> lock(reader_mutex);
-                st_.reader->seek_frame(snapshots_[first + k].frame);
-                st_.reader->read_frame(s.frame);
+                reader.read_raw_rows(frame, 0, geom_.height, bytes, s.scratch);
             }
             if (pixels > 0 && s.disp.disp_buf.size() >= pixels * 4 && s.disp.width() == geom_.width &&
-                s.disp.height() == geom_.height)
-                grey_.render(s.frame.data(), pixels, s.disp.disp_buf.data());
+                s.disp.height() == geom_.height) {
+                if (geom_.eight_bit)
+                    grey_.render(bytes, pixels, s.disp.disp_buf.data());
+                else
+                    grey_.render(s.frame.data(), pixels, s.disp.disp_buf.data());
+            }
             s.failure = write_frame_snapshot(*st_.fs, st_.result_dir, snapshots_[first + k], s.disp, output);
         };
         if (parallel)

@@ -175,6 +175,18 @@ void grey_table::render(const std::uint16_t* samples, std::size_t count, std::ui
     }
 }
 
+void grey_table::render(const std::uint8_t* samples, std::size_t count, std::uint8_t* out) const {
+    const auto put = [out](std::size_t i, std::uint32_t g) {
+        const std::uint32_t pixel = g * 0x010101U;
+        std::memcpy(out + 4 * i, &pixel, sizeof pixel);
+    };
+    if (clamp_only_) {
+        for (std::size_t i = 0; i < count; ++i) put(i, samples[i]);
+    } else {
+        for (std::size_t i = 0; i < count; ++i) put(i, levels_[samples[i]]);
+    }
+}
+
 void render_frame(display_bitmap& bmp, std::span<const std::uint16_t> frame_buf, const render_levels& levels,
                   bool marks, const std::function<void()>& repaint) {
     if (const std::size_t pixels = frame_pixels(bmp, frame_buf); pixels > 0) {

@@ -51,6 +51,8 @@ public:
     std::uint8_t operator[](std::uint16_t sample) const { return levels_[sample]; }
     // Writes (grey, grey, grey, 0) per sample into out: render_frame without marks.
     void render(const std::uint16_t* samples, std::size_t count, std::uint8_t* out) const;
+    // The same for 8-bit samples, as they are stored in the file.
+    void render(const std::uint8_t* samples, std::size_t count, std::uint8_t* out) const;
 
 private:
     std::vector<std::uint8_t> levels_;

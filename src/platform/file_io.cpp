@@ -11,6 +11,7 @@
 #include <string_view>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 namespace serflash::platform {
@@ -157,12 +158,16 @@ public:
             buffer_.insert(buffer_.end(), p, p + n);
             return true;
         }
-        if (!write_buffer()) return false;
         if (n < buffer_capacity) {
+            if (!write_buffer()) return false;
             buffer_.insert(buffer_.end(), p, p + n);
             return true;
         }
-        return write_all(p, n);
+        // A large piece goes out with what is buffered before it in one call: a snapshot's
+        // headers and pixels are one write.
+        const bool ok = write_all(buffer_.data(), buffer_.size(), p, n);
+        buffer_.clear();
+        return ok;
     }
     bool close() override {
         if (fd_ < 0) return !failed_;
@@ -181,16 +186,27 @@ private:
         failed_ = true;
         error_ = errno_text(err);
     }
-    bool write_all(const unsigned char* p, std::size_t n) {
-        while (n > 0) {
-            const ssize_t put = ::write(fd_, p, n);
+    // Writes the n bytes at p, then the m bytes at q (none by default), as few calls as the
+    // system takes them in.
+    bool write_all(const unsigned char* p, std::size_t n, const unsigned char* q = nullptr, std::size_t m = 0) {
+        while (n + m > 0) {
+            iovec parts[2];
+            int count = 0;
+            if (n > 0) parts[count++] = {const_cast<unsigned char*>(p), n};
+            if (m > 0) parts[count++] = {const_cast<unsigned char*>(q), m};
+            const ssize_t put = ::writev(fd_, parts, count);
             if (put < 0 && errno == EINTR) continue;
             if (put <= 0) {
                 fail(put < 0 ? errno : EIO);
                 return false;
             }
-            p += put;
-            n -= static_cast<std::size_t>(put);
+            auto done = static_cast<std::size_t>(put);
+            const std::size_t from_first = std::min(done, n);
+            p += from_first;
+            n -= from_first;
+            done -= from_first;
+            q += done;
+            m -= done;
         }
         return true;
     }

@@ -158,6 +158,14 @@ TEST(GreyTable, EverySampleAsTheGreyRuleAndAsRenderFrame) {
         table.render(all.data(), all.size(), got.data());
         render_frame(bmp, all, {brightness, 500, 3800}, false);
         EXPECT_EQ(got, bmp.disp_buf) << "brightness " << brightness;
+        // 8-bit samples as the file holds them draw as the same samples widened.
+        std::vector<std::uint8_t> bytes(all.size());
+        for (std::size_t s = 0; s < bytes.size(); ++s) bytes[s] = static_cast<std::uint8_t>(s * 7 % 256);
+        std::vector<std::uint16_t> widened(bytes.begin(), bytes.end());
+        std::vector<std::uint8_t> from_bytes(bytes.size() * 4, 9), from_samples(bytes.size() * 4, 3);
+        table.render(bytes.data(), bytes.size(), from_bytes.data());
+        table.render(widened.data(), widened.size(), from_samples.data());
+        EXPECT_EQ(from_bytes, from_samples) << "brightness " << brightness;
         for (std::size_t s = 0; s < all.size(); ++s) {
             const double v = std::clamp(static_cast<double>(s) * brightness / 1000.0, 0.0, 255.0);
             ASSERT_EQ(table[all[s]], static_cast<std::uint8_t>(v)) << "sample " << s << " brightness " << brightness;
