@@ -39,13 +39,20 @@ void read_ahead::loop() {
         wake_.wait(lock, [this] { return stop_ || pos_ < target_; });
         if (stop_) return;
         const std::int64_t pos = pos_;
-        const auto n =
-            static_cast<std::size_t>(std::min<std::int64_t>(target_ - pos, static_cast<std::int64_t>(block_bytes_)));
+        const auto block = static_cast<std::int64_t>(block_bytes_);
+        const auto n = static_cast<std::size_t>(std::min<std::int64_t>(target_ - pos, block));
+        const std::int64_t next = pos + static_cast<std::int64_t>(n);
+        const std::int64_t next_n = std::min<std::int64_t>(target_ - next, block);
         lock.unlock();
         // A block already cached (a warm file) is passed over; the others are fetched into the
         // cache, without a copy where the file allows it: a copy would only take a core from the
-        // workers.
-        const std::size_t got = file_.in_memory(pos, n) ? n : file_.fetch(pos, n, block_);
+        // workers. The block after it is asked for first, so that the disk has it queued while
+        // this one is waited for.
+        std::size_t got = n;
+        if (!file_.in_memory(pos, n)) {
+            if (next_n > 0) file_.will_need(next, next_n);
+            got = file_.fetch(pos, n, block_);
+        }
         lock.lock();
         total_ += static_cast<std::int64_t>(got);
         // The end of the file, or a read that failed: the scan's own reads will say so.

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
@@ -22,7 +23,10 @@ std::string errno_text(int err) { return std::strerror(err); }
 class native_input final : public input_file {
 public:
     native_input(int fd, std::int64_t size_at_open) : fd_(fd), size_at_open_(size_at_open) {}
-    ~native_input() override { ::close(fd_); }
+    ~native_input() override {
+        if (mapping_ != nullptr) ::munmap(const_cast<char*>(mapping_), static_cast<std::size_t>(size_at_open_));
+        ::close(fd_);
+    }
     native_input(const native_input&) = delete;
     native_input& operator=(const native_input&) = delete;
 
@@ -72,25 +76,25 @@ public:
     bool in_memory(std::int64_t pos, std::size_t n) const override {
         const long page_size = ::sysconf(_SC_PAGESIZE);
         if (pos < 0 || n == 0 || page_size <= 0) return false;
+        if (pos > size_at_open_ || static_cast<std::int64_t>(n) > size_at_open_ - pos) return false;
+        // The file is mapped once, without touching its pages, which reads nothing; mincore
+        // then tells which pages of a range are cached, a few thousand at a call.
+        const char* mapped = mapping();
+        if (mapped == nullptr) return false;
         const auto page = static_cast<std::size_t>(page_size);
-        const std::int64_t start = pos / page_size * page_size;
-        const auto length = static_cast<std::size_t>(pos - start) + n;
-        // Mapping without touching the pages reads nothing; mincore tells which are cached. A
-        // few pages spread over the range, the first and the last among them, stand for all:
-        // asking for every page of a large range costs more than a hint is worth.
-        void* mapped = ::mmap(nullptr, length, PROT_READ, MAP_SHARED, fd_, static_cast<off_t>(start));
-        if (mapped == MAP_FAILED) return false;
-        const std::size_t pages = (length + page - 1) / page;
-        constexpr std::size_t probes = 16;
-        const std::size_t stride = std::max<std::size_t>(1, (pages - 1) / (probes - 1));
-        bool all = true;
-        for (std::size_t k = 0; all; k = std::min(k + stride, pages - 1)) {
-            unsigned char resident = 0;
-            all = ::mincore(static_cast<char*>(mapped) + k * page, page, &resident) == 0 && (resident & 1U) != 0;
-            if (k == pages - 1) break;
+        const auto start = static_cast<std::size_t>(pos) / page * page;
+        const std::size_t end = static_cast<std::size_t>(pos) + n;
+        constexpr std::size_t pages_per_call = 4096;
+        unsigned char resident[pages_per_call];
+        for (std::size_t at = start; at < end;) {
+            const std::size_t length = std::min(end - at, pages_per_call * page);
+            if (::mincore(const_cast<char*>(mapped) + at, length, resident) != 0) return false;
+            const std::size_t pages = (length + page - 1) / page;
+            for (std::size_t k = 0; k < pages; ++k)
+                if ((resident[k] & 1U) == 0) return false;
+            at += length;
         }
-        ::munmap(mapped, length);
-        return all;
+        return true;
     }
     std::size_t fetch(std::int64_t pos, std::size_t n, std::vector<std::uint8_t>& /*scratch*/) override {
         const std::int64_t end = std::min(pos + static_cast<std::int64_t>(n), size());
@@ -103,9 +107,9 @@ public:
         return static_cast<std::size_t>(end - pos);
     }
     void will_need(std::int64_t pos, std::int64_t n) override {
-        // The system takes such a hint for a limited stretch at a time (its read-ahead size):
-        // a longer range goes in pieces.
-        constexpr std::int64_t piece = std::int64_t{128} << 10;
+        // The system takes such a hint for a limited stretch at a time (the larger of the
+        // device's read-ahead and its largest request): a longer range goes in pieces.
+        const std::int64_t piece = hint_piece();
         if (pos < 0) return;
         for (std::int64_t at = pos; at < pos + n; at += piece)
             ::posix_fadvise(fd_, static_cast<off_t>(at), static_cast<off_t>(std::min(piece, pos + n - at)),
@@ -134,11 +138,48 @@ private:
                                         ", but held " + std::to_string(size_at_open_) + " bytes when it was opened"};
     }
 
+    // The whole file mapped for reading (made at the first call; null when it cannot be).
+    const char* mapping() const {
+        std::call_once(mapping_made_, [this] {
+            if (size_at_open_ <= 0) return;
+            void* p = ::mmap(nullptr, static_cast<std::size_t>(size_at_open_), PROT_READ, MAP_SHARED, fd_, 0);
+            if (p != MAP_FAILED) mapping_ = static_cast<const char*>(p);
+        });
+        return mapping_;
+    }
+
+    // Bytes the system reads ahead for one hint on this file's device, from what the device
+    // tells of itself; 128 KiB, the usual read-ahead, when it tells nothing.
+    std::int64_t hint_piece() {
+        std::call_once(piece_found_, [this] {
+            struct stat st {};
+            if (::fstat(fd_, &st) != 0) return;
+            const std::string device = "/sys/dev/block/" + std::to_string(major(st.st_dev)) + ":" +
+                                       std::to_string(minor(st.st_dev));
+            std::int64_t kib = 0;
+            // A partition's queue is its disk's, one folder up.
+            for (const char* queue : {"/queue/", "/../queue/"})
+                for (const char* name : {"read_ahead_kb", "max_sectors_kb"}) {
+                    if (FILE* f = std::fopen((device + queue + name).c_str(), "r")) {
+                        long long v = 0;
+                        if (std::fscanf(f, "%lld", &v) == 1) kib = std::max<std::int64_t>(kib, v);
+                        std::fclose(f);
+                    }
+                }
+            if (kib > 128) piece_ = std::min<std::int64_t>(kib, std::int64_t{1} << 20) << 10;
+        });
+        return piece_;
+    }
+
     int fd_;
     std::int64_t size_at_open_;
     std::int64_t pos_ = 0;
     mutable std::mutex failure_mutex_;
     std::optional<read_failure> failure_;
+    mutable std::once_flag mapping_made_;
+    mutable const char* mapping_ = nullptr;
+    std::once_flag piece_found_;
+    std::int64_t piece_ = std::int64_t{128} << 10;
 };
 
 // Buffered writes straight to the descriptor, so that a failure keeps the system's reason.
