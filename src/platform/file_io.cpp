@@ -154,8 +154,8 @@ private:
         std::call_once(piece_found_, [this] {
             struct stat st {};
             if (::fstat(fd_, &st) != 0) return;
-            const std::string device = "/sys/dev/block/" + std::to_string(major(st.st_dev)) + ":" +
-                                       std::to_string(minor(st.st_dev));
+            const std::string device =
+                "/sys/dev/block/" + std::to_string(major(st.st_dev)) + ":" + std::to_string(minor(st.st_dev));
             std::int64_t kib = 0;
             // A partition's queue is its disk's, one folder up.
             for (const char* queue : {"/queue/", "/../queue/"})
