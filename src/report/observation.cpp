@@ -51,6 +51,15 @@ struct needs {
     std::map<std::int32_t, block> cuts;
     std::int32_t window_first = 0, window_last = -1, peak_frame = 0; // the peak's packet
     std::map<std::int32_t, block> windows;
+    // A candidate searched for a track: the frames searched around its peak, those around them
+    // its pixels' means and deviations are taken over, and the sums of those frames.
+    bool search = false;
+    std::int32_t search_half = 0;
+    std::int32_t search_first = 0, search_last = -1;
+    std::int32_t background_first = 0, background_last = -1;
+    std::map<std::int32_t, block> searched;
+    std::vector<double> sum, sum_sq;
+    std::int32_t background_frames = 0;
 
     bool wants_box(std::int32_t f) const {
         if (f >= curve_first && f <= curve_last) return true;
@@ -59,9 +68,29 @@ struct needs {
     }
     bool wants_cut(std::int32_t f) const { return f >= cut_first && f <= cut_last; }
     bool wants_window(std::int32_t f) const { return (f >= window_first && f <= window_last) || f == peak_frame; }
+    bool wants_search(std::int32_t f) const { return search && f >= background_first && f <= background_last; }
+
+    // A searched frame's block is kept; the others are summed.
+    void take_search_block(std::int32_t f, block b) {
+        if (f >= search_first && f <= search_last) {
+            searched[f] = std::move(b);
+            return;
+        }
+        if (sum.empty()) {
+            sum.assign(b.size(), 0.0);
+            sum_sq.assign(b.size(), 0.0);
+        }
+        for (std::size_t i = 0; i < b.size(); ++i) {
+            const double v = b[i];
+            sum[i] += v;
+            sum_sq[i] += v * v;
+        }
+        ++background_frames;
+    }
 };
 
-needs needs_of(const detect::candidate& c, std::int32_t frames_present, std::int32_t packet_size) {
+needs needs_of(const detect::candidate& c, std::int32_t frames_present, std::int32_t packet_size, bool search,
+               const vetting_limits& limits) {
     needs n;
     n.packet_size = packet_size;
     n.packets.insert(c.peak.packet_first_frame);
@@ -77,7 +106,44 @@ needs needs_of(const detect::candidate& c, std::int32_t frames_present, std::int
     n.window_first = c.peak.packet_first_frame;
     n.window_last = std::min(frames_present - 1, c.peak.packet_first_frame + packet_size - 1);
     n.peak_frame = peak;
+    if (search) {
+        const std::int32_t reach = limits.track_search_reach;
+        const std::int32_t beyond = reach + std::max(limits.track_search_background, 0);
+        n.search = true;
+        n.search_half = track_search_half(limits);
+        n.search_first = std::max(0, peak - reach);
+        n.search_last = std::min(frames_present - 1, peak + reach);
+        n.background_first = std::max(0, peak - beyond);
+        n.background_last = std::min(frames_present - 1, peak + beyond);
+    }
     return n;
+}
+
+// The searched frames' excess over the means of the frames around them, in pixel deviations.
+std::optional<track_search_data> search_data(const needs& n) {
+    if (!n.search || n.background_frames < 2) return std::nullopt;
+    const std::int32_t side = 2 * n.search_half + 1;
+    const std::size_t count = static_cast<std::size_t>(side) * static_cast<std::size_t>(side);
+    constexpr double none = std::numeric_limits<double>::quiet_NaN();
+    const double frames = n.background_frames;
+    track_search_data d;
+    d.peak_frame = n.peak_frame;
+    d.first_frame = n.search_first;
+    d.sigma = {n.search_half, std::vector<double>(count, none)};
+    std::vector<double> mean(count, none);
+    for (std::size_t i = 0; i < count; ++i) {
+        if (n.sum[i] < 0.0) continue; // outside the frame
+        mean[i] = n.sum[i] / frames;
+        d.sigma.v[i] = std::sqrt(std::max(0.0, (n.sum_sq[i] - frames * mean[i] * mean[i]) / (frames - 1.0)));
+    }
+    for (std::int32_t f = n.search_first; f <= n.search_last; ++f) {
+        window e{n.search_half, std::vector<double>(count, none)};
+        if (const auto it = n.searched.find(f); it != n.searched.end())
+            for (std::size_t i = 0; i < count; ++i)
+                if (it->second[i] >= 0) e.v[i] = it->second[i] - mean[i];
+        d.excess.push_back(std::move(e));
+    }
+    return d;
 }
 
 // The box's pixel means over one packet and the spread of its sum from frame to frame.
@@ -148,11 +214,13 @@ void measure_class(const detect::candidate& c, const needs& n, measured_candidat
     m.start_y = c.frames.empty() ? c.peak.det.y : first.y;
     m.end_x = c.frames.empty() ? c.peak.det.x : last.x;
     m.end_y = c.frames.empty() ? c.peak.det.y : last.y;
+    m.track_first_frame = c.first_frame;
+    m.track_last_frame = c.last_frame;
     if (c.last_frame > c.first_frame)
         m.speed = std::hypot(m.end_x - m.start_x, m.end_y - m.start_y) / (c.last_frame - c.first_frame);
 }
 
-measured_candidate measure(const detect::candidate& c, needs& n) {
+measured_candidate measure(const detect::candidate& c, needs& n, const vetting_limits& limits) {
     measured_candidate m;
     m.c = c;
     std::map<std::int32_t, packet_box> packets;
@@ -175,6 +243,8 @@ measured_candidate measure(const detect::candidate& c, needs& n) {
     m.curve.sigma = packets.at(c.peak.packet_first_frame).sum_sigma;
 
     measure_class(c, n, m);
+    if (const auto data = search_data(n)) m.searched = search_track(*data, c.peak.det.x, c.peak.det.y, limits);
+    n.searched.clear();
 
     for (auto& [frame, samples] : n.cuts) {
         cutout cut;
@@ -197,6 +267,7 @@ void read_blocks(ser::ser_reader& reader, const std::vector<detect::candidate>& 
         for (const std::int32_t first : n.packets)
             for (std::int32_t f = first; f < first + n.packet_size && f < present; ++f) frames.insert(f);
         frames.insert(n.peak_frame);
+        for (std::int32_t f = n.background_first; f <= n.background_last; ++f) frames.insert(f);
     }
     if (frames.empty() || !reader.check_geometry()) return;
     const std::int32_t w = reader.width();
@@ -211,9 +282,11 @@ void read_blocks(ser::ser_reader& reader, const std::vector<detect::candidate>& 
         // Only the rows the blocks of this frame lie in are read, each run of them once.
         spans.clear();
         for (std::size_t k = 0; k < all.size(); ++k) {
-            if (!all[k].wants_box(f) && !all[k].wants_cut(f) && !all[k].wants_window(f)) continue;
+            if (!all[k].wants_box(f) && !all[k].wants_cut(f) && !all[k].wants_window(f) && !all[k].wants_search(f))
+                continue;
             std::int32_t half = all[k].wants_box(f) ? box_half : 0;
             if (all[k].wants_window(f)) half = std::max(half, class_half);
+            if (all[k].wants_search(f)) half = std::max(half, all[k].search_half);
             if (all[k].wants_cut(f)) half = std::max(half, cutout_half);
             const std::int32_t y = candidates[k].peak.det.y;
             const std::int32_t top = std::max(y - half, 0), bottom = std::min(y + half, h - 1);
@@ -247,6 +320,7 @@ void read_blocks(ser::ser_reader& reader, const std::vector<detect::candidate>& 
             if (all[k].wants_box(f)) all[k].boxes[f] = cut(peak, box_half);
             if (all[k].wants_cut(f)) all[k].cuts[f] = cut(peak, cutout_half);
             if (all[k].wants_window(f)) all[k].windows[f] = cut(peak, class_half);
+            if (all[k].wants_search(f)) all[k].take_search_block(f, cut(peak, all[k].search_half));
         }
     }
 }
@@ -297,11 +371,14 @@ std::vector<measured_candidate> classed_candidates(ser::ser_reader& reader, cons
     o.scattered = records.scattered;
     o.limits = limits;
     const std::vector<detect::candidate> candidates = detect::group_candidates(records.frames);
+    const std::vector<char> search = track_searched(candidates, limits);
     std::vector<needs> all;
-    for (const detect::candidate& c : candidates)
-        all.push_back(needs_of(c, reader.frames_present(), std::max(1, job.settings.packet_size)));
+    for (std::size_t k = 0; k < candidates.size(); ++k)
+        all.push_back(needs_of(candidates[k], reader.frames_present(), std::max(1, job.settings.packet_size),
+                               search[k] != 0, limits));
     read_blocks(reader, candidates, all);
-    for (std::size_t k = 0; k < candidates.size(); ++k) o.candidates.push_back(measure(candidates[k], all[k]));
+    for (std::size_t k = 0; k < candidates.size(); ++k)
+        o.candidates.push_back(measure(candidates[k], all[k], limits));
     classify(o);
     return std::move(o.candidates);
 }

@@ -62,7 +62,10 @@ struct measured_candidate {
     // Where it was in its first and last frame, and how fast it moved (px per frame).
     std::int32_t start_x = 0, start_y = 0, end_x = 0, end_y = 0;
     double speed = 0.0;
+    // The frames of the start and end place: its first and last, or a track's found beyond them.
+    std::int32_t track_first_frame = 0, track_last_frame = 0;
     std::int32_t track_members = 1; // the candidates a track was made of
+    searched_track searched;        // the track searched for around a candidate seen in few frames
     // Candidates at least this significant that noise alone would give in the frames examined.
     double noise_expected = 0.0;
     candidate_brightness brightness;

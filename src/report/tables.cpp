@@ -157,7 +157,10 @@ json measures_json(const measured_candidate& m) {
             {"start_x", m.start_x},
             {"start_y", m.start_y},
             {"speed", number_or_null(m.speed)},
-            {"track_members", m.track_members}};
+            {"track_members", m.track_members},
+            {"track_frames_found", m.searched.frames_found},
+            {"track_first_frame", m.track_first_frame},
+            {"track_last_frame", m.track_last_frame}};
 }
 
 json noise_json(const noise_model& n) {

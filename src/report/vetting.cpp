@@ -101,16 +101,16 @@ struct place {
 };
 
 // The places of a chain of candidates, frame by frame.
-std::vector<place> places_of(const std::vector<measured_candidate>& all, const std::vector<std::size_t>& chain) {
+std::vector<place> places_of(const std::vector<detect::candidate>& all, const std::vector<std::size_t>& chain) {
     std::vector<place> out;
     for (const std::size_t k : chain)
-        for (const detect::candidate_frame& f : all[k].c.frames)
+        for (const detect::candidate_frame& f : all[k].frames)
             out.push_back({f.frame, static_cast<double>(f.x), static_cast<double>(f.y)});
     return out;
 }
 
 // Chains candidates in frames close after one another whose places move on steadily.
-std::vector<std::vector<std::size_t>> find_tracks(const std::vector<measured_candidate>& all,
+std::vector<std::vector<std::size_t>> find_tracks(const std::vector<detect::candidate>& all,
                                                   const vetting_limits& limits) {
     std::vector<std::vector<std::size_t>> tracks;
     std::vector<char> used(all.size(), 0);
@@ -131,7 +131,7 @@ std::vector<std::vector<std::size_t>> find_tracks(const std::vector<measured_can
             double best_miss = 0.0;
             for (std::size_t j = 0; j < all.size(); ++j) {
                 if (used[j] != 0 || j == i || std::find(chain.begin(), chain.end(), j) != chain.end()) continue;
-                const detect::candidate& next = all[j].c;
+                const detect::candidate& next = all[j];
                 const std::int32_t dt = next.first_frame - end.frame;
                 if (dt < 1 || dt > limits.track_frame_gap || next.frames.empty()) continue;
                 const double sx = next.frames.front().x, sy = next.frames.front().y;
@@ -163,8 +163,8 @@ std::vector<std::vector<std::size_t>> find_tracks(const std::vector<measured_can
     for (auto& track : tracks) {
         const std::vector<place> path = places_of(all, track);
         for (std::size_t j = 0; j < all.size(); ++j) {
-            if (used[j] != 0 || all[j].c.frames.empty()) continue;
-            const detect::candidate_frame& f = all[j].c.frames.front();
+            if (used[j] != 0 || all[j].frames.empty()) continue;
+            const detect::candidate_frame& f = all[j].frames.front();
             for (std::size_t k = 1; k < path.size(); ++k) {
                 const place& a = path[k - 1];
                 const place& b = path[k];
@@ -179,50 +179,167 @@ std::vector<std::vector<std::size_t>> find_tracks(const std::vector<measured_can
             }
         }
         std::sort(track.begin(), track.end(), [&](std::size_t p, std::size_t q) {
-            return all[p].c.first_frame != all[q].c.first_frame ? all[p].c.first_frame < all[q].c.first_frame : p < q;
+            return all[p].first_frame != all[q].first_frame ? all[p].first_frame < all[q].first_frame : p < q;
         });
     }
     return tracks;
 }
 
-// One candidate for a whole track: the strongest member's peak and measures, every member's
-// frames, detections and thresholds.
-measured_candidate join_track(const std::vector<measured_candidate>& all, const std::vector<std::size_t>& track) {
-    std::size_t strongest = track.front();
-    for (const std::size_t k : track)
-        if (all[k].c.peak.significance() > all[strongest].c.peak.significance()) strongest = k;
-    measured_candidate m = all[strongest];
-    const measured_candidate& first = all[track.front()];
-    std::size_t latest = track.back();
-    for (const std::size_t k : track)
-        if (all[k].c.last_frame > all[latest].c.last_frame) latest = k;
-    const measured_candidate& last = all[latest];
-    m.c.first_frame = first.c.first_frame;
-    m.c.last_frame = last.c.last_frame;
-    m.c.frames.clear();
-    m.c.detections = 0;
-    m.integrated_excess = 0.0;
-    std::set<std::int32_t> thresholds;
-    for (const std::size_t k : track) {
-        const measured_candidate& part = all[k];
-        m.c.frames.insert(m.c.frames.end(), part.c.frames.begin(), part.c.frames.end());
-        m.c.detections += part.c.detections;
-        m.integrated_excess += part.integrated_excess;
-        thresholds.insert(part.c.thresholds.begin(), part.c.thresholds.end());
-    }
-    m.c.thresholds.assign(thresholds.rbegin(), thresholds.rend());
+// Two moving candidates of one object as one: the stronger one's peak and measures, both
+// ones' frames, detections and thresholds, and the track from the earlier start to the later end
+// (the later candidate's on a tie).
+measured_candidate joined(const measured_candidate& a, const measured_candidate& b) {
+    measured_candidate m = b.c.peak.significance() > a.c.peak.significance() ? b : a;
+    m.c.first_frame = std::min(a.c.first_frame, b.c.first_frame);
+    m.c.last_frame = std::max(a.c.last_frame, b.c.last_frame);
+    m.c.frames = a.c.frames;
+    m.c.frames.insert(m.c.frames.end(), b.c.frames.begin(), b.c.frames.end());
     std::stable_sort(
         m.c.frames.begin(), m.c.frames.end(),
-        [](const detect::candidate_frame& a, const detect::candidate_frame& b) { return a.frame < b.frame; });
-    m.start_x = first.start_x;
-    m.start_y = first.start_y;
-    m.end_x = last.end_x;
-    m.end_y = last.end_y;
-    m.speed = m.c.last_frame > m.c.first_frame
-                  ? std::hypot(m.end_x - m.start_x, m.end_y - m.start_y) / (m.c.last_frame - m.c.first_frame)
-                  : 0.0;
-    m.track_members = static_cast<std::int32_t>(track.size());
+        [](const detect::candidate_frame& p, const detect::candidate_frame& q) { return p.frame < q.frame; });
+    m.c.detections = a.c.detections + b.c.detections;
+    m.integrated_excess = a.integrated_excess + b.integrated_excess;
+    std::set<std::int32_t> thresholds(a.c.thresholds.begin(), a.c.thresholds.end());
+    thresholds.insert(b.c.thresholds.begin(), b.c.thresholds.end());
+    m.c.thresholds.assign(thresholds.rbegin(), thresholds.rend());
+    const measured_candidate& from = b.track_first_frame < a.track_first_frame ? b : a;
+    const measured_candidate& to = b.track_last_frame >= a.track_last_frame ? b : a;
+    m.start_x = from.start_x;
+    m.start_y = from.start_y;
+    m.track_first_frame = from.track_first_frame;
+    m.end_x = to.end_x;
+    m.end_y = to.end_y;
+    m.track_last_frame = to.track_last_frame;
+    m.speed = m.track_last_frame > m.track_first_frame ? std::hypot(m.end_x - m.start_x, m.end_y - m.start_y) /
+                                                             (m.track_last_frame - m.track_first_frame)
+                                                       : 0.0;
+    m.track_members = a.track_members + b.track_members;
     m.cls = candidate_class::moving;
+    return m;
+}
+
+// One candidate for a whole track, its members joined in order.
+measured_candidate join_track(const std::vector<measured_candidate>& all, const std::vector<std::size_t>& track) {
+    measured_candidate m = all[track.front()];
+    m.cls = candidate_class::moving;
+    for (std::size_t k = 1; k < track.size(); ++k) m = joined(m, all[track[k]]);
+    return m;
+}
+
+// The candidate with the track its search found: moving, with the track's places, frames and speed.
+measured_candidate moving_by_search(measured_candidate m) {
+    const searched_track& t = m.searched;
+    m.cls = candidate_class::moving;
+    m.start_x = static_cast<std::int32_t>(std::lround(t.start_x));
+    m.start_y = static_cast<std::int32_t>(std::lround(t.start_y));
+    m.end_x = static_cast<std::int32_t>(std::lround(t.end_x));
+    m.end_y = static_cast<std::int32_t>(std::lround(t.end_y));
+    m.track_first_frame = t.first_frame;
+    m.track_last_frame = t.last_frame;
+    m.speed = std::hypot(t.vx, t.vy);
+    return m;
+}
+
+// Where a moving candidate's track is in a frame, carried on straight beyond its ends.
+std::pair<double, double> track_place(const measured_candidate& m, std::int32_t frame) {
+    const std::int32_t span = m.track_last_frame - m.track_first_frame;
+    const double t = span > 0 ? static_cast<double>(frame - m.track_first_frame) / span : 0.0;
+    return {m.start_x + (m.end_x - m.start_x) * t, m.start_y + (m.end_y - m.start_y) * t};
+}
+
+// Two moving candidates are one object when the later starts at most track_frame_gap frames
+// after the earlier ends (or before), each track leading to the other's near end within the
+// tolerance.
+bool continues(const measured_candidate& a, const measured_candidate& b, const vetting_limits& limits) {
+    const bool a_first = a.track_first_frame <= b.track_first_frame;
+    const measured_candidate& early = a_first ? a : b;
+    const measured_candidate& late = a_first ? b : a;
+    if (late.track_first_frame - early.track_last_frame > limits.track_frame_gap) return false;
+    const auto [fx, fy] = track_place(early, late.track_first_frame);
+    const auto [bx, by] = track_place(late, early.track_last_frame);
+    return std::hypot(fx - late.start_x, fy - late.start_y) <= limits.track_tolerance &&
+           std::hypot(bx - early.end_x, by - early.end_y) <= limits.track_tolerance;
+}
+
+// A spot of a searched frame, relative to the window's centre (sub-pixel).
+struct spot_at {
+    double x = 0.0, y = 0.0;
+};
+
+// The centroid of the positive excess of the 3 x 3 pixels around (cx, cy).
+spot_at centroid_at(const window& e, std::int32_t cx, std::int32_t cy) {
+    double sw = 0.0, sx = 0.0, sy = 0.0;
+    for (std::int32_t dy = -1; dy <= 1; ++dy)
+        for (std::int32_t dx = -1; dx <= 1; ++dx) {
+            const double v = e.at(cx + dx, cy + dy);
+            if (!(v > 0.0)) continue;
+            sw += v;
+            sx += v * dx;
+            sy += v * dy;
+        }
+    return sw > 0.0 ? spot_at{cx + sx / sw, cy + sy / sw} : spot_at{static_cast<double>(cx), static_cast<double>(cy)};
+}
+
+// The point-like spots of one frame within `reach` px of the centre: a pixel at least `bar` of
+// its standard deviation above its mean, the highest of its 3 x 3 neighbours, whose 3 x 3 sum
+// stands `bar` of that sum's deviation above the means too (a lone noisy pixel does not).
+std::vector<spot_at> spots_of(const window& e, const window& sigma, double reach, double bar) {
+    std::vector<spot_at> out;
+    const std::int32_t r = std::min(e.half - 1, static_cast<std::int32_t>(std::ceil(reach)));
+    for (std::int32_t dy = -r; dy <= r; ++dy)
+        for (std::int32_t dx = -r; dx <= r; ++dx) {
+            if (dx * dx + dy * dy > reach * reach) continue;
+            const double v = e.at(dx, dy);
+            const double s = sigma.at(dx, dy);
+            if (!(s > 0.0) || !(v >= bar * s)) continue;
+            bool highest = true;
+            double sum = 0.0, var = 0.0;
+            for (std::int32_t ny = -1; ny <= 1 && highest; ++ny)
+                for (std::int32_t nx = -1; nx <= 1; ++nx) {
+                    const double u = e.at(dx + nx, dy + ny);
+                    const double t = sigma.at(dx + nx, dy + ny);
+                    // Ties go to the first in row order; the frame's border is no place for one.
+                    if (!std::isfinite(u) || !std::isfinite(t) || u > v || (u == v && (ny < 0 || (ny == 0 && nx < 0)))) {
+                        highest = false;
+                        break;
+                    }
+                    sum += u;
+                    var += t * t;
+                }
+            if (highest && sum >= bar * std::sqrt(var)) out.push_back(centroid_at(e, dx, dy));
+        }
+    return out;
+}
+
+// The spots one motion (place `a` at the peak frame, velocity v) passes within the tolerance of:
+// for each searched frame the nearest, by index into the frames (the peak's own excluded).
+struct motion_fit {
+    double ax = 0.0, ay = 0.0, vx = 0.0, vy = 0.0;
+    std::vector<std::pair<std::int32_t, spot_at>> on; // frame offset from the peak, spot
+    double miss = 0.0;
+};
+
+motion_fit fit_motion(const std::vector<std::vector<spot_at>>& spots, std::int32_t peak_k, double ax, double ay,
+                      double vx, double vy, double tolerance) {
+    motion_fit m{ax, ay, vx, vy, {}, 0.0};
+    for (std::size_t j = 0; j < spots.size(); ++j) {
+        const std::int32_t k = static_cast<std::int32_t>(j) - peak_k;
+        if (k == 0) continue;
+        const double px = ax + vx * k, py = ay + vy * k;
+        double best = tolerance;
+        const spot_at* found = nullptr;
+        for (const spot_at& q : spots[j]) {
+            const double d = std::hypot(q.x - px, q.y - py);
+            if (d <= best) {
+                best = d;
+                found = &q;
+            }
+        }
+        if (found != nullptr) {
+            m.on.emplace_back(k, *found);
+            m.miss += best;
+        }
+    }
     return m;
 }
 
@@ -230,6 +347,17 @@ double median_of(std::vector<double> v) {
     if (v.empty()) return std::numeric_limits<double>::quiet_NaN();
     std::sort(v.begin(), v.end());
     return v.size() % 2 == 1 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2.0;
+}
+
+// Numbers from 1 in the order of the first frame, then the peak's row, column and frame.
+void renumber(std::vector<measured_candidate>& all) {
+    std::sort(all.begin(), all.end(), [](const measured_candidate& a, const measured_candidate& b) {
+        if (a.c.first_frame != b.c.first_frame) return a.c.first_frame < b.c.first_frame;
+        if (a.c.peak.det.y != b.c.peak.det.y) return a.c.peak.det.y < b.c.peak.det.y;
+        if (a.c.peak.det.x != b.c.peak.det.x) return a.c.peak.det.x < b.c.peak.det.x;
+        return a.c.peak.frame < b.c.peak.frame;
+    });
+    for (std::size_t k = 0; k < all.size(); ++k) all[k].c.number = static_cast<std::int32_t>(k + 1);
 }
 
 } // namespace
@@ -251,7 +379,9 @@ std::vector<std::size_t> review_order(const std::vector<measured_candidate>& can
 void classify(observation& o) {
     const vetting_limits& limits = o.limits;
     // Tracks first: their members become one candidate.
-    const auto tracks = find_tracks(o.candidates, limits);
+    std::vector<detect::candidate> detected;
+    for (const measured_candidate& m : o.candidates) detected.push_back(m.c);
+    const auto tracks = find_tracks(detected, limits);
     if (!tracks.empty()) {
         std::vector<char> in_track(o.candidates.size(), 0);
         std::vector<measured_candidate> joined;
@@ -261,14 +391,8 @@ void classify(observation& o) {
         }
         for (std::size_t k = 0; k < o.candidates.size(); ++k)
             if (in_track[k] == 0) joined.push_back(std::move(o.candidates[k]));
-        std::sort(joined.begin(), joined.end(), [](const measured_candidate& a, const measured_candidate& b) {
-            if (a.c.first_frame != b.c.first_frame) return a.c.first_frame < b.c.first_frame;
-            if (a.c.peak.det.y != b.c.peak.det.y) return a.c.peak.det.y < b.c.peak.det.y;
-            if (a.c.peak.det.x != b.c.peak.det.x) return a.c.peak.det.x < b.c.peak.det.x;
-            return a.c.peak.frame < b.c.peak.frame;
-        });
-        for (std::size_t k = 0; k < joined.size(); ++k) joined[k].c.number = static_cast<std::int32_t>(k + 1);
         o.candidates = std::move(joined);
+        renumber(o.candidates);
     }
 
     // The PSF from the sources of the packet mean under the candidates (stars), when there are any
@@ -310,12 +434,130 @@ void classify(observation& o) {
             m.cls = candidate_class::star;
         else if (x.gradient >= limits.edge_gradient)
             m.cls = candidate_class::edge;
+        else if (m.searched.frames_found >= limits.track_search_min_frames)
+            // On a track too faint elsewhere to be detected.
+            m = moving_by_search(m);
         else if (m.c.duration_frames() == 1 &&
                  (x.width < limits.sharp_width * psf || x.elongation >= limits.track_elongation))
             m.cls = candidate_class::cosmic_ray;
         else
             m.cls = candidate_class::flash;
     }
+
+    // The pieces of one moving object are one candidate: tracks apart by a gap, a track and a
+    // candidate searched beyond its end, and a candidate given another class (on a source in the
+    // packet mean, where the object's own light raises it) whose search found a track that
+    // continues a moving one.
+    bool merged = false;
+    for (std::size_t i = 0; i < o.candidates.size(); ++i) {
+        if (o.candidates[i].cls != candidate_class::moving) continue;
+        for (std::size_t j = 0; j < o.candidates.size();) {
+            const measured_candidate& other = o.candidates[j];
+            const bool piece =
+                j != i && (other.cls == candidate_class::moving ||
+                           (other.cls != candidate_class::scattered && other.searched.frames_found >= limits.track_search_min_frames));
+            const measured_candidate as_moving = piece && other.cls != candidate_class::moving ? moving_by_search(other) : measured_candidate{};
+            const measured_candidate& moving = other.cls == candidate_class::moving ? other : as_moving;
+            if (piece && continues(o.candidates[i], moving, limits)) {
+                o.candidates[i] = joined(o.candidates[i], moving);
+                o.candidates.erase(o.candidates.begin() + static_cast<std::ptrdiff_t>(j));
+                if (j < i) --i;
+                merged = true;
+                j = 0; // the longer track may reach candidates passed over
+            } else {
+                ++j;
+            }
+        }
+    }
+    if (merged) renumber(o.candidates);
+}
+
+std::vector<char> track_searched(const std::vector<detect::candidate>& candidates, const vetting_limits& limits) {
+    std::vector<char> out(candidates.size(), 0);
+    if (limits.track_search_reach <= 0) return out;
+    for (std::size_t k = 0; k < candidates.size(); ++k)
+        out[k] = candidates[k].duration_frames() <= limits.track_search_max_frames ? 1 : 0;
+    for (const auto& track : find_tracks(candidates, limits))
+        for (const std::size_t k : track) out[k] = 0;
+    return out;
+}
+
+std::int32_t track_search_half(const vetting_limits& limits) {
+    // The spots' neighbours lie one pixel beyond the reach.
+    return static_cast<std::int32_t>(
+               std::ceil(limits.track_search_reach * limits.track_max_speed + limits.track_search_tolerance)) +
+           1;
+}
+
+searched_track search_track(const track_search_data& data, std::int32_t x, std::int32_t y,
+                            const vetting_limits& limits) {
+    searched_track out;
+    const std::int32_t peak_k = data.peak_frame - data.first_frame;
+    if (peak_k < 0 || peak_k >= static_cast<std::int32_t>(data.excess.size())) return out;
+    const double tol = limits.track_search_tolerance;
+    std::vector<std::vector<spot_at>> spots(data.excess.size());
+    for (std::size_t j = 0; j < spots.size(); ++j) {
+        const std::int32_t k = static_cast<std::int32_t>(j) - peak_k;
+        if (k != 0)
+            spots[j] = spots_of(data.excess[j], data.sigma, std::abs(k) * limits.track_max_speed + tol,
+                                limits.track_search_sigma);
+    }
+    const spot_at own = centroid_at(data.excess[static_cast<std::size_t>(peak_k)], 0, 0);
+    const auto fast_enough = [&](double vx, double vy) {
+        const double speed = std::hypot(vx, vy);
+        return speed >= limits.track_search_min_speed && speed <= limits.track_max_speed;
+    };
+    const auto better = [](const motion_fit& a, const motion_fit& b) {
+        return a.on.size() > b.on.size() || (a.on.size() == b.on.size() && a.miss < b.miss);
+    };
+    motion_fit best;
+    for (std::size_t j = 0; j < spots.size(); ++j) {
+        const std::int32_t k = static_cast<std::int32_t>(j) - peak_k;
+        for (const spot_at& q : spots[j]) {
+            const double vx = (q.x - own.x) / k, vy = (q.y - own.y) / k;
+            if (!fast_enough(vx, vy)) continue;
+            motion_fit m = fit_motion(spots, peak_k, own.x, own.y, vx, vy, tol);
+            if (m.on.size() >= 2) {
+                // The line fitted through the candidate's place and the spots on it, once.
+                double n = 1.0, sk = 0.0, skk = 0.0, sx = own.x, sy = own.y, skx = 0.0, sky = 0.0;
+                for (const auto& [t, p] : m.on) {
+                    n += 1.0;
+                    sk += t;
+                    skk += static_cast<double>(t) * t;
+                    sx += p.x;
+                    sy += p.y;
+                    skx += t * p.x;
+                    sky += t * p.y;
+                }
+                const double det = n * skk - sk * sk;
+                if (det > 0.0) {
+                    const double fvx = (n * skx - sk * sx) / det, fvy = (n * sky - sk * sy) / det;
+                    const double fax = (sx - fvx * sk) / n, fay = (sy - fvy * sk) / n;
+                    if (fast_enough(fvx, fvy)) {
+                        motion_fit refined = fit_motion(spots, peak_k, fax, fay, fvx, fvy, tol);
+                        if (refined.on.size() >= m.on.size()) m = std::move(refined);
+                    }
+                }
+            }
+            if (best.on.empty() || better(m, best)) best = std::move(m);
+        }
+    }
+    if (best.on.empty()) return out;
+    std::int32_t lo = 0, hi = 0;
+    for (const auto& [t, p] : best.on) {
+        lo = std::min(lo, t);
+        hi = std::max(hi, t);
+    }
+    out.frames_found = static_cast<std::int32_t>(best.on.size());
+    out.first_frame = data.peak_frame + lo;
+    out.last_frame = data.peak_frame + hi;
+    out.vx = best.vx;
+    out.vy = best.vy;
+    out.start_x = x + best.ax + best.vx * lo;
+    out.start_y = y + best.ay + best.vy * lo;
+    out.end_x = x + best.ax + best.vx * hi;
+    out.end_y = y + best.ay + best.vy * hi;
+    return out;
 }
 
 std::string_view class_name(candidate_class c) { return names[static_cast<std::size_t>(c)]; }

@@ -2,10 +2,13 @@
 #include "report/noise_expected.h"
 #include "report/observation.h"
 #include "report/vetting.h"
+#include "ser/ser_reader.h"
+#include "synth/synth.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 
 namespace serflash::report {
 namespace {
@@ -57,6 +60,7 @@ measured_candidate at(std::int32_t frame, std::int32_t x, std::int32_t y, double
     m.c.frames = {{frame, packet, x, y}};
     m.start_x = m.end_x = x;
     m.start_y = m.end_y = y;
+    m.track_first_frame = m.track_last_frame = frame;
     m.measures.width = 0.8;
     m.measures.elongation = 1.0;
     m.measures.mean_excess = 0.0;
@@ -111,6 +115,118 @@ TEST(Vetting, ATrackIsOneMovingCandidateAndTheRestByTheirMeasures) {
     EXPECT_DOUBLE_EQ(moving->measures.psf_width, 1.1);
     // Flashes come first in the order of review.
     EXPECT_EQ(o.candidates[review_order(o.candidates).front()].cls, candidate_class::flash);
+}
+
+// A spot of the given peak (in pixel deviations of 1) at (x, y) of a window of noise.
+void add_spot(window& w, double x, double y, double peak) {
+    for (std::int32_t dy = -w.half; dy <= w.half; ++dy)
+        for (std::int32_t dx = -w.half; dx <= w.half; ++dx)
+            w.v[static_cast<std::size_t>((dy + w.half) * (2 * w.half + 1) + dx + w.half)] +=
+                peak * std::exp(-((dx - x) * (dx - x) + (dy - y) * (dy - y)) / (2.0 * 0.8 * 0.8));
+}
+
+TEST(TrackSearch, SpotsOnASteadyMotionThroughThePlaceAndNothingElse) {
+    const vetting_limits limits;
+    const std::int32_t half = track_search_half(limits);
+    const std::size_t count = static_cast<std::size_t>((2 * half + 1) * (2 * half + 1));
+    const auto data = [&](const auto& spots_in) {
+        track_search_data d;
+        d.peak_frame = 40;
+        d.first_frame = 37;
+        d.sigma = {half, std::vector<double>(count, 1.0)};
+        for (std::int32_t k = -3; k <= 3; ++k) {
+            window e{half, std::vector<double>(count, 0.0)};
+            spots_in(k, e);
+            d.excess.push_back(std::move(e));
+        }
+        return d;
+    };
+    // Faint in the frames around (6 deviations), bright in its own: found, with its velocity.
+    searched_track t = search_track(data([](std::int32_t k, window& e) {
+                                        add_spot(e, 7.0 * k, -2.5 * k, k == 0 ? 20.0 : 6.0);
+                                    }),
+                                    200, 100, limits);
+    EXPECT_EQ(t.frames_found, 6);
+    EXPECT_EQ(t.first_frame, 37);
+    EXPECT_EQ(t.last_frame, 43);
+    EXPECT_NEAR(t.vx, 7.0, 0.05);
+    EXPECT_NEAR(t.vy, -2.5, 0.05);
+    EXPECT_NEAR(t.start_x, 179.0, 0.2);
+    EXPECT_NEAR(t.end_y, 92.5, 0.2);
+    // Only after the peak, and too faint in one frame: two frames still make it.
+    t = search_track(data([](std::int32_t k, window& e) {
+                         if (k >= 0) add_spot(e, 4.0 * k, 3.0 * k, k == 2 ? 2.0 : 6.0);
+                     }),
+                     200, 100, limits);
+    EXPECT_EQ(t.frames_found, 2);
+    EXPECT_EQ(t.last_frame, 43);
+    // A flash fading where it rose, a spot elsewhere in each frame, and spots collinear with the
+    // place but not at equal steps: never two frames on one motion.
+    for (const auto& spots_in : std::vector<std::function<void(std::int32_t, window&)>>{
+             [](std::int32_t k, window& e) {
+                 if (k >= 0) add_spot(e, 0.2 * k, 0.0, 20.0 / (1 << k));
+             },
+             [](std::int32_t k, window& e) {
+                 if (k != 0) add_spot(e, 13.0 * k * k - 30.0, 20.0 - 9.0 * k, 8.0);
+             },
+             [](std::int32_t k, window& e) {
+                 if (k > 0) add_spot(e, 5.0 * k * k, 0.0, 8.0);
+             }})
+        EXPECT_LE(search_track(data(spots_in), 200, 100, limits).frames_found, 1);
+    // Too slow for a track: a star's wander.
+    EXPECT_LE(search_track(data([](std::int32_t k, window& e) { add_spot(e, 1.5 * k, 0.0, 8.0); }), 200, 100,
+                           limits)
+                  .frames_found,
+              1);
+}
+
+// The records of a detection of (x, y) in one frame, tested against the packet from frame 0.
+detect::saved_frame detected(std::int32_t frame, std::int32_t x, std::int32_t y) {
+    detect::saved_frame f;
+    f.threshold = 60;
+    f.frame = frame;
+    f.detection_count = 1;
+    f.detections = {{1, x, y, 1600, 1200.0, 20.0}};
+    return f;
+}
+
+TEST(TrackSearch, ASatelliteDetectedInOneFrameIsMovingAndAFadingFlashStaysAFlash) {
+    synth::params p = synth::default_params(16);
+    p.width = 320;
+    p.height = 240;
+    p.frames = 80;
+    p.stars = 0;
+    p.hot_pixels = 0;
+    p.bright_region = false;
+    p.dark_region = false;
+    p.gradient = 0.0;
+    // A satellite over frames 20 to 29 at (6, 3) px per frame, bright enough to be detected only in
+    // frame 24, faint but plain in the others; a flash at rest fading over three frames.
+    for (std::int32_t k = 0; k < 10; ++k) p.flashes.push_back({80 + 6 * k, 60 + 3 * k, 20 + k, k == 4 ? 500.0 : 160.0, 1});
+    p.flashes.push_back({250, 180, 50, 600.0, 1});
+    p.flashes.push_back({250, 180, 51, 300.0, 1});
+    p.flashes.push_back({250, 180, 52, 150.0, 1});
+    const std::vector<std::uint8_t> bytes = synth::make_ser_bytes(p);
+    ser::ser_reader reader(platform::make_memory_input(bytes));
+    reader.read_ser_header();
+    detect::scan_job job;
+    job.settings = detect::default_settings(reader.frames_present(), reader.depth(), 0);
+    scan_records records;
+    records.frames = {detected(24, 104, 72), detected(50, 250, 180), detected(51, 250, 180)};
+    const std::vector<measured_candidate> classed = classed_candidates(reader, job, records);
+    ASSERT_EQ(classed.size(), 2u);
+    const measured_candidate& satellite = classed[0];
+    EXPECT_EQ(satellite.cls, candidate_class::moving);
+    EXPECT_GE(satellite.searched.frames_found, 5);
+    EXPECT_EQ(satellite.searched.first_frame, 21);
+    EXPECT_EQ(satellite.searched.last_frame, 27);
+    EXPECT_NEAR(satellite.speed, std::hypot(6.0, 3.0), 0.3);
+    EXPECT_NEAR(satellite.start_x, 86, 1);
+    EXPECT_NEAR(satellite.end_y, 81, 1);
+    EXPECT_EQ(satellite.c.first_frame, 24); // its detections are what they were
+    const measured_candidate& flash = classed[1];
+    EXPECT_EQ(flash.cls, candidate_class::flash);
+    EXPECT_LE(flash.searched.frames_found, 1);
 }
 
 TEST(NoiseExpected, MirroredTailFittedBeyondItsCountsOrGaussianWhenTooFew) {

@@ -83,6 +83,7 @@ TEST(VetEval, CandidatesMatchTheEventTheySitOn) {
     EXPECT_EQ(e.table["satellite"]["flash"], 1u);
     EXPECT_EQ(e.table["satellite"]["moving"], 1u);
     EXPECT_EQ(e.satellites, 1u);
+    EXPECT_EQ(e.satellites_found, 1u);
     EXPECT_EQ(e.satellites_one_moving, 0u); // two candidates on it
     // The second flash had no candidate; the first was found.
     ASSERT_EQ(e.flashes, 2u);

@@ -64,7 +64,9 @@ protected:
 TEST_P(VettingNights, ClassesAgreeWithTheTruth) {
     const bool complete = GetParam();
     evaluation e;
-    for (std::uint64_t seed : {3u, 8u, 13u, 21u}) {
+    // Night 14's satellite was detected only in frames 202 and 208 (and 210 with every frame
+    // examined): apart by more than a track's gap, each alone in its frame.
+    for (std::uint64_t seed : {3u, 8u, 13u, 14u, 21u}) {
         scan_night(seed, complete, e);
         if (HasFatalFailure()) return;
     }
@@ -79,9 +81,11 @@ TEST_P(VettingNights, ClassesAgreeWithTheTruth) {
     const std::size_t on_stars = e.table.count("star") != 0 ? row_total(e.table.at("star")) : 0;
     ASSERT_GT(on_stars, 0u);
     EXPECT_GE(10 * cell(e, "star", "star"), 9 * on_stars);
-    // A satellite's frames are one moving candidate, and never a flash.
-    EXPECT_GT(e.satellites_one_moving, 0u);
-    EXPECT_EQ(cell(e, "satellite", "flash"), 0u);
+    // Each satellite found is one moving candidate: its frames seen alone are searched for the
+    // track, and the pieces of one track are joined.
+    ASSERT_GT(e.satellites_found, 0u);
+    EXPECT_EQ(e.satellites_one_moving, e.satellites_found);
+    EXPECT_EQ(cell(e, "satellite", "moving"), row_total(e.table.at("satellite")));
 }
 
 INSTANTIATE_TEST_SUITE_P(Passes, VettingNights, testing::Values(false, true),

@@ -183,6 +183,7 @@ void evaluation::add(const std::string& file, const synth::night_truth& t, const
         const auto& found = on_event[i];
         if (e.kind == event_kind::satellite) {
             ++satellites;
+            if (!found.empty()) ++satellites_found;
             if (found.size() == 1 && found.front()->cls == "moving") ++satellites_one_moving;
         }
         if (e.kind != event_kind::flash) continue;
@@ -253,7 +254,8 @@ std::string evaluation::report() const {
     if (others > 0)
         out << " (" << fixed(100.0 * static_cast<double>(others_as_confident_flash) / static_cast<double>(others), 1)
             << " %)";
-    out << "\nSatellites: " << satellites << ", each one candidate of class moving: " << satellites_one_moving << "\n";
+    out << "\nSatellites: " << satellites << ", with a candidate: " << satellites_found
+        << ", each one candidate of class moving: " << satellites_one_moving << "\n";
     if (!flashes_not_found_as_flash.empty()) {
         out << "\nFlashes not found as flash:\n";
         for (const missed_flash& m : flashes_not_found_as_flash)

@@ -64,7 +64,7 @@ struct evaluation {
     std::size_t flashes = 0, flashes_10_sigma = 0, flashes_10_sigma_as_flash = 0;
     std::size_t flashes_10_sigma_found = 0; // with any candidate on them: what the detection test let through
     std::size_t others = 0, others_as_confident_flash = 0; // not flashes; as flash with noise_expected < 1
-    std::size_t satellites = 0, satellites_one_moving = 0;
+    std::size_t satellites = 0, satellites_found = 0, satellites_one_moving = 0; // found: with any candidate
     std::vector<file_calibration> calibration;
     std::size_t files = 0;
 
