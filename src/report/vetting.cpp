@@ -240,25 +240,43 @@ measured_candidate moving_by_search(measured_candidate m) {
     return m;
 }
 
-// Where a moving candidate's track is in a frame, carried on straight beyond its ends.
-std::pair<double, double> track_place(const measured_candidate& m, std::int32_t frame) {
-    const std::int32_t span = m.track_last_frame - m.track_first_frame;
-    const double t = span > 0 ? static_cast<double>(frame - m.track_first_frame) / span : 0.0;
-    return {m.start_x + (m.end_x - m.start_x) * t, m.start_y + (m.end_y - m.start_y) * t};
-}
-
 // Two moving candidates are one object when the later starts at most track_frame_gap frames
-// after the earlier ends (or before), each track leading to the other's near end within the
-// tolerance.
+// after the earlier ends (or before), and one steady motion passes within the tolerance of both
+// ones' start and end places (the line fitted to the four over their frames).
 bool continues(const measured_candidate& a, const measured_candidate& b, const vetting_limits& limits) {
     const bool a_first = a.track_first_frame <= b.track_first_frame;
     const measured_candidate& early = a_first ? a : b;
     const measured_candidate& late = a_first ? b : a;
     if (late.track_first_frame - early.track_last_frame > limits.track_frame_gap) return false;
-    const auto [fx, fy] = track_place(early, late.track_first_frame);
-    const auto [bx, by] = track_place(late, early.track_last_frame);
-    return std::hypot(fx - late.start_x, fy - late.start_y) <= limits.track_tolerance &&
-           std::hypot(bx - early.end_x, by - early.end_y) <= limits.track_tolerance;
+    struct seen {
+        double t, x, y;
+    };
+    const std::array<seen, 4> points = {
+        seen{static_cast<double>(early.track_first_frame), static_cast<double>(early.start_x),
+             static_cast<double>(early.start_y)},
+        seen{static_cast<double>(early.track_last_frame), static_cast<double>(early.end_x),
+             static_cast<double>(early.end_y)},
+        seen{static_cast<double>(late.track_first_frame), static_cast<double>(late.start_x),
+             static_cast<double>(late.start_y)},
+        seen{static_cast<double>(late.track_last_frame), static_cast<double>(late.end_x),
+             static_cast<double>(late.end_y)}};
+    double mt = 0.0, mx = 0.0, my = 0.0;
+    for (const seen& p : points) {
+        mt += p.t / 4.0;
+        mx += p.x / 4.0;
+        my += p.y / 4.0;
+    }
+    double tt = 0.0, tx = 0.0, ty = 0.0;
+    for (const seen& p : points) {
+        tt += (p.t - mt) * (p.t - mt);
+        tx += (p.t - mt) * (p.x - mx);
+        ty += (p.t - mt) * (p.y - my);
+    }
+    if (!(tt > 0.0)) return false;
+    const double vx = tx / tt, vy = ty / tt;
+    return std::all_of(points.begin(), points.end(), [&](const seen& p) {
+        return std::hypot(p.x - (mx + vx * (p.t - mt)), p.y - (my + vy * (p.t - mt))) <= limits.track_tolerance;
+    });
 }
 
 // A spot of a searched frame, relative to the window's centre (sub-pixel).

@@ -180,6 +180,50 @@ TEST(TrackSearch, SpotsOnASteadyMotionThroughThePlaceAndNothingElse) {
               1);
 }
 
+// A track found around a candidate by its search, at (vx, 0) px per frame.
+searched_track found(std::int32_t frames, std::int32_t first, std::int32_t last, double x0, double vx) {
+    return {frames, first, last, x0, 40.0, x0 + vx * (last - first), 40.0, vx, 0.0};
+}
+
+TEST(Vetting, ThePiecesOfOneMovingObjectAreOneCandidate) {
+    observation o;
+    for (std::int32_t k = 0; k < 3; ++k) o.candidates.push_back(at(50 + k, 100 + 5 * k, 40)); // a track
+    // Alone in frame 60, its search found the track going on (8 frames after the track's end).
+    o.candidates.push_back(at(60, 150, 40, 12.0));
+    o.candidates.back().searched = found(3, 57, 61, 135.0, 5.0);
+    // On a source, where the object's own light raised the packet mean: a star, but its search
+    // found the same track.
+    o.candidates.push_back(at(64, 170, 40));
+    o.candidates.back().measures.mean_excess = 4.0;
+    o.candidates.back().source_width = 1.1;
+    o.candidates.back().searched = found(3, 62, 66, 160.0, 5.0);
+    // Another track elsewhere, and a flash whose search found too little.
+    o.candidates.push_back(at(200, 300, 40));
+    o.candidates.back().searched = found(4, 197, 203, 285.0, 5.0);
+    o.candidates.push_back(at(62, 150, 100));
+    o.candidates.back().searched = found(2, 60, 64, 140.0, 5.0);
+    std::sort(o.candidates.begin(), o.candidates.end(), [](const measured_candidate& a, const measured_candidate& b) {
+        return a.c.first_frame < b.c.first_frame;
+    });
+    classify(o);
+    ASSERT_EQ(o.candidates.size(), 3u);
+    const measured_candidate& object = o.candidates[0];
+    EXPECT_EQ(object.cls, candidate_class::moving);
+    EXPECT_EQ(object.track_members, 5);
+    EXPECT_EQ(object.c.first_frame, 50);
+    EXPECT_EQ(object.c.last_frame, 64);
+    EXPECT_EQ(object.c.peak.frame, 60); // the strongest
+    EXPECT_EQ(object.start_x, 100);
+    EXPECT_EQ(object.end_x, 180);
+    EXPECT_EQ(object.track_last_frame, 66);
+    EXPECT_DOUBLE_EQ(object.speed, 5.0);
+    EXPECT_EQ(o.candidates[1].cls, candidate_class::flash);
+    EXPECT_EQ(o.candidates[2].cls, candidate_class::moving);
+    EXPECT_EQ(o.candidates[2].start_x, 285);
+    EXPECT_EQ(o.candidates[2].track_first_frame, 197);
+    for (std::size_t k = 0; k < o.candidates.size(); ++k) EXPECT_EQ(o.candidates[k].c.number, static_cast<int>(k + 1));
+}
+
 // The records of a detection of (x, y) in one frame, tested against the packet from frame 0.
 detect::saved_frame detected(std::int32_t frame, std::int32_t x, std::int32_t y) {
     detect::saved_frame f;
