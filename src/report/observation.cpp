@@ -377,8 +377,7 @@ std::vector<measured_candidate> classed_candidates(ser::ser_reader& reader, cons
         all.push_back(needs_of(candidates[k], reader.frames_present(), std::max(1, job.settings.packet_size),
                                search[k] != 0, limits));
     read_blocks(reader, candidates, all);
-    for (std::size_t k = 0; k < candidates.size(); ++k)
-        o.candidates.push_back(measure(candidates[k], all[k], limits));
+    for (std::size_t k = 0; k < candidates.size(); ++k) o.candidates.push_back(measure(candidates[k], all[k], limits));
     classify(o);
     return std::move(o.candidates);
 }

@@ -210,9 +210,9 @@ measured_candidate joined(const measured_candidate& a, const measured_candidate&
     m.end_x = to.end_x;
     m.end_y = to.end_y;
     m.track_last_frame = to.track_last_frame;
-    m.speed = m.track_last_frame > m.track_first_frame ? std::hypot(m.end_x - m.start_x, m.end_y - m.start_y) /
-                                                             (m.track_last_frame - m.track_first_frame)
-                                                       : 0.0;
+    m.speed = m.track_last_frame > m.track_first_frame
+                  ? std::hypot(m.end_x - m.start_x, m.end_y - m.start_y) / (m.track_last_frame - m.track_first_frame)
+                  : 0.0;
     m.track_members = a.track_members + b.track_members;
     m.cls = candidate_class::moving;
     return m;
@@ -251,15 +251,14 @@ bool continues(const measured_candidate& a, const measured_candidate& b, const v
     struct seen {
         double t, x, y;
     };
-    const std::array<seen, 4> points = {
-        seen{static_cast<double>(early.track_first_frame), static_cast<double>(early.start_x),
-             static_cast<double>(early.start_y)},
-        seen{static_cast<double>(early.track_last_frame), static_cast<double>(early.end_x),
-             static_cast<double>(early.end_y)},
-        seen{static_cast<double>(late.track_first_frame), static_cast<double>(late.start_x),
-             static_cast<double>(late.start_y)},
-        seen{static_cast<double>(late.track_last_frame), static_cast<double>(late.end_x),
-             static_cast<double>(late.end_y)}};
+    const std::array<seen, 4> points = {seen{static_cast<double>(early.track_first_frame),
+                                             static_cast<double>(early.start_x), static_cast<double>(early.start_y)},
+                                        seen{static_cast<double>(early.track_last_frame),
+                                             static_cast<double>(early.end_x), static_cast<double>(early.end_y)},
+                                        seen{static_cast<double>(late.track_first_frame),
+                                             static_cast<double>(late.start_x), static_cast<double>(late.start_y)},
+                                        seen{static_cast<double>(late.track_last_frame),
+                                             static_cast<double>(late.end_x), static_cast<double>(late.end_y)}};
     double mt = 0.0, mx = 0.0, my = 0.0;
     for (const seen& p : points) {
         mt += p.t / 4.0;
@@ -317,7 +316,8 @@ std::vector<spot_at> spots_of(const window& e, const window& sigma, double reach
                     const double u = e.at(dx + nx, dy + ny);
                     const double t = sigma.at(dx + nx, dy + ny);
                     // Ties go to the first in row order; the frame's border is no place for one.
-                    if (!std::isfinite(u) || !std::isfinite(t) || u > v || (u == v && (ny < 0 || (ny == 0 && nx < 0)))) {
+                    if (!std::isfinite(u) || !std::isfinite(t) || u > v ||
+                        (u == v && (ny < 0 || (ny == 0 && nx < 0)))) {
                         highest = false;
                         break;
                     }
@@ -471,10 +471,11 @@ void classify(observation& o) {
         if (o.candidates[i].cls != candidate_class::moving) continue;
         for (std::size_t j = 0; j < o.candidates.size();) {
             const measured_candidate& other = o.candidates[j];
-            const bool piece =
-                j != i && (other.cls == candidate_class::moving ||
-                           (other.cls != candidate_class::scattered && other.searched.frames_found >= limits.track_search_min_frames));
-            const measured_candidate as_moving = piece && other.cls != candidate_class::moving ? moving_by_search(other) : measured_candidate{};
+            const bool piece = j != i && (other.cls == candidate_class::moving ||
+                                          (other.cls != candidate_class::scattered &&
+                                           other.searched.frames_found >= limits.track_search_min_frames));
+            const measured_candidate as_moving =
+                piece && other.cls != candidate_class::moving ? moving_by_search(other) : measured_candidate{};
             const measured_candidate& moving = other.cls == candidate_class::moving ? other : as_moving;
             if (piece && continues(o.candidates[i], moving, limits)) {
                 o.candidates[i] = joined(o.candidates[i], moving);

@@ -142,10 +142,8 @@ TEST(TrackSearch, SpotsOnASteadyMotionThroughThePlaceAndNothingElse) {
         return d;
     };
     // Faint in the frames around (6 deviations), bright in its own: found, with its velocity.
-    searched_track t = search_track(data([](std::int32_t k, window& e) {
-                                        add_spot(e, 7.0 * k, -2.5 * k, k == 0 ? 20.0 : 6.0);
-                                    }),
-                                    200, 100, limits);
+    searched_track t = search_track(
+        data([](std::int32_t k, window& e) { add_spot(e, 7.0 * k, -2.5 * k, k == 0 ? 20.0 : 6.0); }), 200, 100, limits);
     EXPECT_EQ(t.frames_found, 6);
     EXPECT_EQ(t.first_frame, 37);
     EXPECT_EQ(t.last_frame, 43);
@@ -163,19 +161,18 @@ TEST(TrackSearch, SpotsOnASteadyMotionThroughThePlaceAndNothingElse) {
     // A flash fading where it rose, a spot elsewhere in each frame, and spots collinear with the
     // place but not at equal steps: never two frames on one motion.
     for (const auto& spots_in : std::vector<std::function<void(std::int32_t, window&)>>{
-             [](std::int32_t k, window& e) {
+             [](std::int32_t k, window&e) {
                  if (k >= 0) add_spot(e, 0.2 * k, 0.0, 20.0 / (1 << k));
              },
-             [](std::int32_t k, window& e) {
+             [](std::int32_t k, window&e) {
                  if (k != 0) add_spot(e, 13.0 * k * k - 30.0, 20.0 - 9.0 * k, 8.0);
              },
-             [](std::int32_t k, window& e) {
+             [](std::int32_t k, window&e) {
                  if (k > 0) add_spot(e, 5.0 * k * k, 0.0, 8.0);
              }})
         EXPECT_LE(search_track(data(spots_in), 200, 100, limits).frames_found, 1);
     // Too slow for a track: a star's wander.
-    EXPECT_LE(search_track(data([](std::int32_t k, window& e) { add_spot(e, 1.5 * k, 0.0, 8.0); }), 200, 100,
-                           limits)
+    EXPECT_LE(search_track(data([](std::int32_t k, window& e) { add_spot(e, 1.5 * k, 0.0, 8.0); }), 200, 100, limits)
                   .frames_found,
               1);
 }
@@ -246,7 +243,8 @@ TEST(TrackSearch, ASatelliteDetectedInOneFrameIsMovingAndAFadingFlashStaysAFlash
     p.gradient = 0.0;
     // A satellite over frames 20 to 29 at (6, 3) px per frame, bright enough to be detected only in
     // frame 24, faint but plain in the others; a flash at rest fading over three frames.
-    for (std::int32_t k = 0; k < 10; ++k) p.flashes.push_back({80 + 6 * k, 60 + 3 * k, 20 + k, k == 4 ? 500.0 : 160.0, 1});
+    for (std::int32_t k = 0; k < 10; ++k)
+        p.flashes.push_back({80 + 6 * k, 60 + 3 * k, 20 + k, k == 4 ? 500.0 : 160.0, 1});
     p.flashes.push_back({250, 180, 50, 600.0, 1});
     p.flashes.push_back({250, 180, 51, 300.0, 1});
     p.flashes.push_back({250, 180, 52, 150.0, 1});
