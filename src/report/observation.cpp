@@ -60,6 +60,7 @@ struct needs {
     std::map<std::int32_t, block> searched;
     std::vector<double> sum, sum_sq;
     std::int32_t background_frames = 0;
+    searched_track found;
 
     bool wants_box(std::int32_t f) const {
         if (f >= curve_first && f <= curve_last) return true;
@@ -70,20 +71,32 @@ struct needs {
     bool wants_window(std::int32_t f) const { return (f >= window_first && f <= window_last) || f == peak_frame; }
     bool wants_search(std::int32_t f) const { return search && f >= background_first && f <= background_last; }
 
-    // A searched frame's block is kept; the others are summed.
-    void take_search_block(std::int32_t f, block b) {
+    // A frame's samples of the search window around (x, y): a searched frame's are kept, the
+    // others summed (-1 outside the frame, as in a block).
+    void take_search(std::int32_t f, const frame_rows& rows, std::int32_t x, std::int32_t y) {
+        const std::int32_t side = 2 * search_half + 1;
         if (f >= search_first && f <= search_last) {
-            searched[f] = std::move(b);
+            searched[f] = cut_block(rows, x - search_half, y - search_half, side, side);
             return;
         }
         if (sum.empty()) {
-            sum.assign(b.size(), 0.0);
-            sum_sq.assign(b.size(), 0.0);
+            sum.assign(static_cast<std::size_t>(side) * static_cast<std::size_t>(side), 0.0);
+            sum_sq.assign(sum.size(), 0.0);
         }
-        for (std::size_t i = 0; i < b.size(); ++i) {
-            const double v = b[i];
-            sum[i] += v;
-            sum_sq[i] += v * v;
+        for (std::int32_t r = 0; r < side; ++r) {
+            const std::int32_t row = y - search_half + r - rows.first_row;
+            const bool row_inside = row >= 0 && row < rows.rows;
+            for (std::int32_t c = 0; c < side; ++c) {
+                const std::int32_t col = x - search_half + c;
+                const double v =
+                    row_inside && col >= 0 && col < rows.width
+                        ? rows.samples[static_cast<std::size_t>(row) * static_cast<std::size_t>(rows.width) +
+                                       static_cast<std::size_t>(col)]
+                        : -1.0;
+                const std::size_t i = static_cast<std::size_t>(r * side + c);
+                sum[i] += v;
+                sum_sq[i] += v * v;
+            }
         }
         ++background_frames;
     }
@@ -220,7 +233,7 @@ void measure_class(const detect::candidate& c, const needs& n, measured_candidat
         m.speed = std::hypot(m.end_x - m.start_x, m.end_y - m.start_y) / (c.last_frame - c.first_frame);
 }
 
-measured_candidate measure(const detect::candidate& c, needs& n, const vetting_limits& limits) {
+measured_candidate measure(const detect::candidate& c, needs& n) {
     measured_candidate m;
     m.c = c;
     std::map<std::int32_t, packet_box> packets;
@@ -243,8 +256,7 @@ measured_candidate measure(const detect::candidate& c, needs& n, const vetting_l
     m.curve.sigma = packets.at(c.peak.packet_first_frame).sum_sigma;
 
     measure_class(c, n, m);
-    if (const auto data = search_data(n)) m.searched = search_track(*data, c.peak.det.x, c.peak.det.y, limits);
-    n.searched.clear();
+    m.searched = n.found;
 
     for (auto& [frame, samples] : n.cuts) {
         cutout cut;
@@ -258,7 +270,8 @@ measured_candidate measure(const detect::candidate& c, needs& n, const vetting_l
 }
 
 // Reads every frame some candidate needs once, in file order, and hands each its blocks.
-void read_blocks(ser::ser_reader& reader, const std::vector<detect::candidate>& candidates, std::vector<needs>& all) {
+void read_blocks(ser::ser_reader& reader, const std::vector<detect::candidate>& candidates, std::vector<needs>& all,
+                 const vetting_limits& limits) {
     std::set<std::int32_t> frames;
     const std::int32_t present = reader.frames_present();
     for (const needs& n : all) {
@@ -274,9 +287,9 @@ void read_blocks(ser::ser_reader& reader, const std::vector<detect::candidate>& 
     const std::int32_t h = reader.height();
     struct row_span {
         std::int32_t top = 0, bottom = 0; // rows, both inside the frame
-        std::vector<std::uint16_t> samples;
     };
     std::vector<row_span> spans;
+    std::vector<std::vector<std::uint16_t>> samples; // of each span, kept from frame to frame
     for (const std::int32_t f : frames) {
         if (f < 0 || f >= present) continue;
         // Only the rows the blocks of this frame lie in are read, each run of them once.
@@ -290,7 +303,7 @@ void read_blocks(ser::ser_reader& reader, const std::vector<detect::candidate>& 
             if (all[k].wants_cut(f)) half = std::max(half, cutout_half);
             const std::int32_t y = candidates[k].peak.det.y;
             const std::int32_t top = std::max(y - half, 0), bottom = std::min(y + half, h - 1);
-            if (top <= bottom) spans.push_back({top, bottom, {}});
+            if (top <= bottom) spans.push_back({top, bottom});
         }
         std::sort(spans.begin(), spans.end(), [](const row_span& a, const row_span& b) { return a.top < b.top; });
         std::size_t merged = 0;
@@ -301,26 +314,37 @@ void read_blocks(ser::ser_reader& reader, const std::vector<detect::candidate>& 
                 spans[merged++] = spans[k];
         }
         spans.resize(merged);
-        for (row_span& span : spans) {
-            const std::int32_t rows = span.bottom - span.top + 1;
-            span.samples.resize(static_cast<std::size_t>(rows) * static_cast<std::size_t>(w));
-            reader.read_rows(f, span.top, rows, span.samples);
+        if (samples.size() < spans.size()) samples.resize(spans.size());
+        for (std::size_t k = 0; k < spans.size(); ++k) {
+            const std::int32_t rows = spans[k].bottom - spans[k].top + 1;
+            samples[k].resize(static_cast<std::size_t>(rows) * static_cast<std::size_t>(w));
+            reader.read_rows(f, spans[k].top, rows, samples[k]);
         }
         // A block's rows inside the frame lie in the span of its centre row.
+        static const std::vector<std::uint16_t> nothing;
+        const auto rows_at = [&](std::int32_t y) -> frame_rows {
+            for (std::size_t k = 0; k < spans.size(); ++k)
+                if (y >= spans[k].top && y <= spans[k].bottom)
+                    return {samples[k], w, spans[k].top, spans[k].bottom - spans[k].top + 1};
+            return {nothing, w, 0, 0};
+        };
         const auto cut = [&](const detect::detection& peak, std::int32_t half) {
             const std::int32_t side = 2 * half + 1;
-            for (const row_span& span : spans)
-                if (peak.y >= span.top && peak.y <= span.bottom)
-                    return cut_block({span.samples, w, span.top, span.bottom - span.top + 1}, peak.x - half,
-                                     peak.y - half, side, side);
-            return block(static_cast<std::size_t>(side) * static_cast<std::size_t>(side), -1);
+            return cut_block(rows_at(peak.y), peak.x - half, peak.y - half, side, side);
         };
         for (std::size_t k = 0; k < all.size(); ++k) {
             const detect::detection& peak = candidates[k].peak.det;
             if (all[k].wants_box(f)) all[k].boxes[f] = cut(peak, box_half);
             if (all[k].wants_cut(f)) all[k].cuts[f] = cut(peak, cutout_half);
             if (all[k].wants_window(f)) all[k].windows[f] = cut(peak, class_half);
-            if (all[k].wants_search(f)) all[k].take_search_block(f, cut(peak, all[k].search_half));
+            if (all[k].wants_search(f)) all[k].take_search(f, rows_at(peak.y), peak.x, peak.y);
+            // The search is made as soon as its last frame is in, and its samples let go.
+            if (all[k].wants_search(f) && f == all[k].background_last) {
+                if (const auto data = search_data(all[k])) all[k].found = search_track(*data, peak.x, peak.y, limits);
+                all[k].searched.clear();
+                all[k].sum = {};
+                all[k].sum_sq = {};
+            }
         }
     }
 }
@@ -376,8 +400,8 @@ std::vector<measured_candidate> classed_candidates(ser::ser_reader& reader, cons
     for (std::size_t k = 0; k < candidates.size(); ++k)
         all.push_back(needs_of(candidates[k], reader.frames_present(), std::max(1, job.settings.packet_size),
                                search[k] != 0, limits));
-    read_blocks(reader, candidates, all);
-    for (std::size_t k = 0; k < candidates.size(); ++k) o.candidates.push_back(measure(candidates[k], all[k], limits));
+    read_blocks(reader, candidates, all, limits);
+    for (std::size_t k = 0; k < candidates.size(); ++k) o.candidates.push_back(measure(candidates[k], all[k]));
     classify(o);
     return std::move(o.candidates);
 }
