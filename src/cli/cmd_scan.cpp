@@ -54,8 +54,8 @@ void add_output_options(CLI::App* cmd, scan_cli& c) {
         ->required();
     cmd->add_option("--dir", c.request.dir, "Folder in which the results folders are made (default: current folder)");
     cmd->add_option("--jobs", c.request.jobs,
-                    "Scan this many files at once, each on a core of its own; every file's results are the same as "
-                    "when the files are scanned one after the other (default 1)")
+                    "Scan this many files at once (at most one per core), each on a core of its own; every file's "
+                    "results are the same as when the files are scanned one after the other (default 1)")
         ->check(whole_in(1, 256));
     cmd->add_option("--fps", c.request.fps,
                     "Frame rate for the frame times of files without usable time stamps: frame k is taken at the "

@@ -221,13 +221,13 @@ scan_run run_scan_request(const scan_request& request, std::ostream& out, std::o
             line.show(request.files[static_cast<std::size_t>(p.file_index)], p);
         };
     batch.hooks.stop_requested = stop_requested;
+    // The batch shares the machine's cores among the files it scans at once.
     batch.jobs_at_once = std::max(1U, request.jobs);
     if (request.reference) {
         batch.scanner = detect::run_scan;
     } else {
-        // The cores are shared among the files scanned at once.
         detect::fast_scan_options fast;
-        fast.threads = detect::threads_per_file(request.threads, batch.jobs_at_once);
+        fast.threads = request.threads;
         batch.scanner = detect::make_fast_scanner(fast);
     }
     // The candidates' files are written on the threads that scan; their lines and what went

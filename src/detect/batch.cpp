@@ -202,6 +202,7 @@ file_report scan_file(const scan_job& given, const scan_environment& env, const 
     st.reader = &reader;
     st.settings = job.settings;
     st.switches = job.switches;
+    st.cores = env.cores;
     st.init_threshold = st.settings.threshold;
     if (const platform::status runnable =
             scan_refusal(st.settings, reader.frames_present(), highest_sample_of_depth(reader.depth()));
@@ -231,7 +232,7 @@ file_report scan_file(const scan_job& given, const scan_environment& env, const 
     st.file_index = env.file_index;
     st.file_count = env.file_count;
     std::vector<std::unique_ptr<result_sink>> extra;
-    if (env.sinks) extra = env.sinks(job, result_dir, reader);
+    if (env.sinks) extra = env.sinks(job, result_dir, reader, env.cores);
     for (const auto& sink : extra) st.sinks.push_back(sink.get());
 
     if (env.scanner)
@@ -265,7 +266,7 @@ file_report scan_file(const scan_job& given, const scan_environment& env, const 
 
 namespace {
 
-scan_environment environment_of(const batch_request& request, int i) {
+scan_environment environment_of(const batch_request& request, int i, core_budget share) {
     scan_environment env;
     env.results_parent = request.results_parent;
     env.fs = request.fs;
@@ -273,13 +274,15 @@ scan_environment environment_of(const batch_request& request, int i) {
     env.sinks = request.sinks;
     env.complete_job = request.complete_job;
     env.png_encoder = request.png_encoder;
+    env.cores = share;
     env.file_index = i;
     env.file_count = static_cast<int>(request.jobs.size());
     return env;
 }
 
-void scan_one_file(const batch_request& request, const engine_hooks& hooks, int i, file_report& report) {
-    report = scan_file(request.jobs[static_cast<std::size_t>(i)], environment_of(request, i), hooks);
+void scan_one_file(const batch_request& request, core_budget share, const engine_hooks& hooks, int i,
+                   file_report& report) {
+    report = scan_file(request.jobs[static_cast<std::size_t>(i)], environment_of(request, i, share), hooks);
 }
 
 // What a file scanned on a worker thread tells the caller's thread.
@@ -402,25 +405,28 @@ private:
     bool front_marked_ = false;
 };
 
-// Scans the files on `jobs_at_once` threads, one chain of files per thread at a time.
-void scan_files_in_parallel(const batch_request& request, const engine_hooks& hooks,
+// Scans the files on `at_once` threads, one chain of files per thread at a time, each with its
+// share of the cores.
+void scan_files_in_parallel(const batch_request& request, unsigned at_once, const engine_hooks& hooks,
                             const std::function<void(int)>& file_done, batch_report& report) {
     const std::vector<std::vector<int>> chains = chains_by_results_folder(request.jobs);
     event_queue queue;
     std::atomic<bool> stop{false};
     std::atomic<std::size_t> next_chain{0};
+    const unsigned n = std::min<unsigned>(at_once, static_cast<unsigned>(chains.size()));
+    const core_budget share = request.cores.share(n);
 
     const auto worker = [&] {
         for (std::size_t c = next_chain++; c < chains.size(); c = next_chain++) {
             for (const int i : chains[c]) {
                 if (!stop.load())
-                    scan_one_file(request, posting_hooks(queue, stop, i), i, report.files[static_cast<std::size_t>(i)]);
+                    scan_one_file(request, share, posting_hooks(queue, stop, i), i,
+                                  report.files[static_cast<std::size_t>(i)]);
                 queue.post({batch_event::kind::done, i, {}, {}, 0});
             }
         }
     };
     std::vector<std::thread> threads;
-    const unsigned n = std::min<unsigned>(request.jobs_at_once, static_cast<unsigned>(chains.size()));
     for (unsigned t = 0; t < n; ++t) threads.emplace_back(worker);
 
     in_order_delivery delivery(hooks, report, file_done);
@@ -467,10 +473,10 @@ batch_report run_batch(const batch_request& request) {
     }
 
     report.files.resize(static_cast<std::size_t>(count));
-    if (request.jobs_at_once > 1 && count > 1) {
+    if (const unsigned at_once = request.cores.at_once(request.jobs_at_once); at_once > 1 && count > 1) {
         for (int i = 0; i < count; ++i)
             report.files[static_cast<std::size_t>(i)].path = request.jobs[static_cast<std::size_t>(i)].path;
-        scan_files_in_parallel(request, hooks, file_done, report);
+        scan_files_in_parallel(request, at_once, hooks, file_done, report);
         report.end = now();
         hooks.say(report.closing_message());
         return report;
@@ -480,7 +486,7 @@ batch_report run_batch(const batch_request& request) {
         file.path = request.jobs[static_cast<std::size_t>(i)].path;
         if (report.stopped) continue;
         if (hooks.row_marked) hooks.row_marked(i);
-        scan_one_file(request, hooks, i, file);
+        scan_one_file(request, request.cores, hooks, i, file);
         file_done(i);
         if (file.outcome == file_outcome::stopped || hooks.should_stop()) report.stopped = true;
     }

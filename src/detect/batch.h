@@ -1,6 +1,7 @@
 #pragma once
 // The batch run behind "Start scan": every listed file in table order, each into its own
 // results folder with a summary file, passes at successive thresholds and snapshots.
+#include "detect/core_budget.h"
 #include "detect/engine_hooks.h"
 #include "detect/result_sink.h"
 #include "detect/scan_state.h"
@@ -71,8 +72,9 @@ struct scan_job {
 // Extra result sinks for one file (beside the summary and the snapshots): made when its scan
 // starts, fed with its records, dropped when it ends.
 // They may read the file through the scan's own reader, which stays open until they are dropped.
+// `cores` is the file's share of the batch's cores.
 using sink_factory = std::function<std::vector<std::unique_ptr<result_sink>>(
-    const scan_job& job, const std::string& result_dir, ser::ser_reader& reader)>;
+    const scan_job& job, const std::string& result_dir, ser::ser_reader& reader, const core_budget& cores)>;
 // Fills in what a job leaves to its file's header, read by the scan (the file is opened once).
 using job_completion = std::function<void(scan_job& job, const ser::ser_reader& reader)>;
 
@@ -85,10 +87,14 @@ struct batch_request {
     sink_factory sinks;          // null: none
     job_completion complete_job; // null: the jobs are complete
     picture_encoder png_encoder; // null: PNG snapshots are refused
-    // Files scanned at once, each on a thread of its own (1: one after the other). Each file's
-    // results are the same either way; messages and row marks reach the hooks in table order,
-    // on the caller's thread, and files sharing a results folder are scanned in table order.
+    // Files scanned at once, each on a thread of its own (1: one after the other), never more
+    // than the cores. Each file's results are the same either way; messages and row marks reach
+    // the hooks in table order, on the caller's thread, and files sharing a results folder are
+    // scanned in table order.
     unsigned jobs_at_once = 1;
+    // The cores the whole batch may keep busy: each file scanned at once gets an equal share,
+    // which its scanner's workers, its reading thread and its sinks divide again.
+    core_budget cores = core_budget::machine();
     std::function<local_time()> clock; // null: the local wall clock
 };
 
@@ -115,6 +121,7 @@ struct scan_environment {
     sink_factory sinks;                  // null: none
     job_completion complete_job;         // null: the job is complete
     picture_encoder png_encoder;         // null: PNG snapshots are refused
+    core_budget cores;                   // the file's share of the batch's cores (no bound: alone)
     int file_index = 0;                  // for progress reports
     int file_count = 1;
 };

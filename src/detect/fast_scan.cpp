@@ -108,7 +108,7 @@ public:
     fast_scanner(scan_state& st, const fast_scan_options& options)
         : st_(st),
           cfg_(st.settings),
-          pool_(worker_count(options)),
+          pool_(work_pool::workers_for(st.cores.threads(options.threads))),
           chunk_bytes_(options.chunk_bytes),
           band_bytes_(options.band_bytes),
           kernel_(options.kernel),
@@ -126,8 +126,6 @@ public:
     }
 
 private:
-    static unsigned worker_count(const fast_scan_options& o) { return work_pool::workers_for(usable_cores(o.threads)); }
-
     bool prepare_arrays();
     run_end replay_pass();
     pass_trace* trace_for(std::int32_t threshold);
@@ -224,7 +222,7 @@ void fast_scanner::sum_packet(std::int32_t first_frame) {
         std::min<std::int64_t>(2 * std::int64_t{packet}, std::int64_t{cfg_.end_frame} + 1 - first_frame);
     const std::int64_t packet_pos = reader.frame_offset(first_frame);
     const std::int64_t ahead_bytes = std::max<std::int64_t>(ahead, packet) * reader.frame_bytes();
-    const bool concurrent = file.concurrent_reads();
+    const bool concurrent = file.concurrent_reads() && st_.cores.reader_thread();
     if (concurrent) {
         if (!ahead_) ahead_ = std::make_unique<read_ahead>(file);
         ahead_->want(packet_pos, packet_pos + ahead_bytes);
@@ -737,15 +735,6 @@ bool fast_scan_applies(const ser::ser_reader& reader, const scan_settings& setti
     // Packets whose sums need more than 32 bits, and sample depths whose frames the reader gives
     // as zeros, take the reference scan.
     return settings.packet_size <= fast::longest_tracked_packet && (reader.depth() == 8 || reader.depth() == 16);
-}
-
-unsigned threads_per_file(unsigned requested, unsigned jobs, unsigned cores) {
-    const unsigned share = std::max(1U, std::max(cores, 1U) / std::max(jobs, 1U));
-    return requested == 0 ? share : std::min(requested, share);
-}
-
-unsigned threads_per_file(unsigned requested, unsigned jobs) {
-    return threads_per_file(requested, jobs, std::thread::hardware_concurrency());
 }
 
 void fast_scan(scan_state& st, const fast_scan_options& options) {

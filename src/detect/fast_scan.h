@@ -17,7 +17,7 @@
 namespace serflash::detect {
 
 struct fast_scan_options {
-    unsigned threads = 0;                           // worker threads; 0: one per core
+    unsigned threads = 0; // worker threads, within the file's share of the cores; 0: the whole share
     std::size_t chunk_bytes = std::size_t{4} << 20; // frames read and tested together
     // Packets are summed band of rows by band, with about this many bytes of sums and of frames
     // per band at a time (to stay in a core's cache); 0 sums whole frames, chunk by chunk.
@@ -25,13 +25,6 @@ struct fast_scan_options {
     // Which summing kernel sums the bands (all give the same sums; a narrower one is for timing).
     fast::summing_kernel kernel = fast::summing_kernel::widest;
 };
-
-// Worker threads for each file when `jobs` files are scanned at once on `cores` cores: the
-// threads asked for (0: all cores), never more than the cores' share of one file, at least one.
-// So --jobs and --threads together never ask for more threads than there are cores.
-unsigned threads_per_file(unsigned requested, unsigned jobs, unsigned cores);
-// The same on this machine's cores.
-unsigned threads_per_file(unsigned requested, unsigned jobs);
 
 // Whether the fast scanner scans this file with these settings itself (every layout and byte
 // order of 8- and 16-bit files with packets it can sum), else it hands it to the reference scan.

@@ -1,6 +1,7 @@
 #pragma once
 // Everything one file's scan works on: the open SER stream and the settings, the work memory
 // of the straightforward scan, where the passes stand, and where the results go.
+#include "detect/core_budget.h"
 #include "detect/engine_hooks.h"
 #include "detect/records.h"
 #include "detect/result_sink.h"
@@ -57,6 +58,7 @@ struct scan_state {
     ser::ser_reader* reader = nullptr;
     scan_settings settings;
     mask_switches switches; // the job's, for the whole scan
+    core_budget cores;      // the cores this file's scan may keep busy (no bound: its own choice)
 
     // Work memory of the straightforward scan, made by its runner; disp is also what the image
     // window shows.

@@ -5,10 +5,6 @@
 
 namespace serflash::detect {
 
-unsigned usable_cores(unsigned requested) {
-    return requested != 0 ? requested : std::max(1U, std::thread::hardware_concurrency());
-}
-
 work_pool::work_pool(unsigned workers) {
     threads_.reserve(workers);
     for (unsigned i = 0; i < workers; ++i) threads_.emplace_back([this] { work(); });

@@ -11,9 +11,6 @@
 
 namespace serflash::detect {
 
-// The threads a job asking for `requested` runs on: every core of this machine for 0.
-unsigned usable_cores(unsigned requested);
-
 class work_pool {
 public:
     // workers == 0 runs every job on the caller's thread inside start().

@@ -272,7 +272,7 @@ std::string position_text(const observation& o, const measured_candidate& m) {
     return text;
 }
 
-std::string report_html(const observation& o, std::string_view extra_section) {
+std::string report_html(const observation& o, std::string_view extra_section, const detect::core_budget& cores) {
     std::string s = "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n<title>Flash candidates: " +
                     html_escape(o.name) + "</title>\n";
     s += "<style>body{font-family:sans-serif;margin:1.5em;color:#222}table{border-collapse:collapse;margin:.5em 0}"
@@ -358,7 +358,7 @@ std::string report_html(const observation& o, std::string_view extra_section) {
     std::vector<std::vector<std::uint8_t>> strips(count);
     std::vector<std::string> strip_errors(count);
     {
-        const auto threads = static_cast<unsigned>(std::min<std::size_t>(detect::usable_cores(0), count));
+        const auto threads = static_cast<unsigned>(std::min<std::size_t>(cores.threads(0), count));
         detect::work_pool pool(detect::work_pool::workers_for(threads));
         pool.run(static_cast<unsigned>(count),
                  [&](unsigned k) { strips[k] = encode_png(cutout_strip(o.candidates[k]), &strip_errors[k]); });

@@ -1,6 +1,7 @@
 #pragma once
 // The report page of one scanned file: a single HTML file with its images inside (data: URIs),
 // readable in a browser with no network.
+#include "detect/core_budget.h"
 #include "report/observation.h"
 #include "report/png_image.h"
 
@@ -20,6 +21,8 @@ image8 cutout_strip(const measured_candidate& m);
 std::string html_escape(std::string_view text);
 
 // extra_section: HTML placed after the coverage (the sensitivity of the scan, when measured).
-std::string report_html(const observation& o, std::string_view extra_section = {});
+// The cut-out strips are compressed on the budget's cores (no bound: every core).
+std::string report_html(const observation& o, std::string_view extra_section = {},
+                        const detect::core_budget& cores = {});
 
 } // namespace serflash::report

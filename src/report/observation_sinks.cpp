@@ -20,8 +20,13 @@ std::string base_of_folder(const std::string& result_dir, const std::string& pat
 
 class observation_sink final : public detect::result_sink {
 public:
-    observation_sink(observation_options options, detect::scan_job job, std::string result_dir, ser::ser_reader& reader)
-        : options_(std::move(options)), job_(std::move(job)), result_dir_(std::move(result_dir)), reader_(reader) {}
+    observation_sink(observation_options options, detect::scan_job job, std::string result_dir, ser::ser_reader& reader,
+                     detect::core_budget cores)
+        : options_(std::move(options)),
+          job_(std::move(job)),
+          result_dir_(std::move(result_dir)),
+          reader_(reader),
+          cores_(cores) {}
 
     void frame_saved(const detect::saved_frame& frame) override { records_.frames.push_back(frame); }
     void frame_scattered(const detect::scattered_frame& frame) override { records_.scattered.push_back(frame); }
@@ -38,7 +43,7 @@ public:
         };
         write(candidates_csv_path(result_dir_, base), candidates_csv(o));
         write(candidates_json_path(result_dir_, base), candidates_json(o));
-        write(report_html_path(result_dir_, base), report_html(o));
+        write(report_html_path(result_dir_, base), report_html(o, {}, cores_));
         tell(o, problem);
         problem_ = problem;
     }
@@ -52,7 +57,8 @@ private:
     observation_options options_;
     detect::scan_job job_;
     std::string result_dir_;
-    ser::ser_reader& reader_; // the scan's own, open until the sink is dropped
+    ser::ser_reader& reader_;   // the scan's own, open until the sink is dropped
+    detect::core_budget cores_; // the file's share of the batch's cores
     scan_records records_;
     std::string problem_;
 };
@@ -70,9 +76,10 @@ std::string report_html_path(const std::string& result_dir, const std::string& b
 }
 
 detect::sink_factory observation_sinks(const observation_options& options) {
-    return [options](const detect::scan_job& job, const std::string& result_dir, ser::ser_reader& reader) {
+    return [options](const detect::scan_job& job, const std::string& result_dir, ser::ser_reader& reader,
+                     const detect::core_budget& cores) {
         std::vector<std::unique_ptr<detect::result_sink>> sinks;
-        sinks.push_back(std::make_unique<observation_sink>(options, job, result_dir, reader));
+        sinks.push_back(std::make_unique<observation_sink>(options, job, result_dir, reader, cores));
         return sinks;
     };
 }

@@ -455,11 +455,13 @@ platform::result<file_sensitivity> measure_sensitivity(platform::file_system& gi
         reader.read_ser_header();
         samples = static_cast<std::int64_t>(reader.samples_per_frame());
     }
-    const unsigned cores = detect::usable_cores(options.threads);
+    // The runs at once and the threads of each divide one budget of cores.
+    const detect::core_budget cores =
+        options.threads == 0 ? detect::core_budget::machine() : detect::core_budget::of(options.threads);
     const auto by_memory = static_cast<unsigned>(
         std::clamp<std::int64_t>(runs_memory / (samples * run_bytes_per_sample + run_fixed_bytes), 1, 4096));
-    const unsigned at_once = std::max(1U, std::min({cores, by_memory, static_cast<unsigned>(runs.size())}));
-    const unsigned threads_each = std::max(1U, cores / at_once);
+    const unsigned at_once = std::min(cores.at_once(static_cast<unsigned>(runs.size())), by_memory);
+    const unsigned threads_each = cores.share(at_once).threads(0);
     std::vector<run_result> results(runs.size());
     std::mutex mutex;
     std::int32_t done = 0;

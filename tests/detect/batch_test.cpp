@@ -133,7 +133,7 @@ TEST(Batch, EachFileIsOpenedOnceAndItsJobCompletedFromItsHeader) {
         job.settings = default_settings(reader.frames_present(), reader.depth(), 0);
     };
     std::int32_t sink_saw = -1;
-    req.sinks = [&](const scan_job&, const std::string&, ser::ser_reader& reader) {
+    req.sinks = [&](const scan_job&, const std::string&, ser::ser_reader& reader, const core_budget&) {
         std::vector<std::unique_ptr<result_sink>> sinks;
         sinks.push_back(std::make_unique<frames_seen>(reader, sink_saw));
         return sinks;

@@ -342,14 +342,5 @@ TEST_F(ThreadedScan, StopWhileThreadsRun) {
     EXPECT_TRUE(closed);
 }
 
-TEST(ThreadsPerFile, NeverMoreThanTheCoresShare) {
-    EXPECT_EQ(threads_per_file(0, 1, 8), 8U);
-    EXPECT_EQ(threads_per_file(0, 3, 8), 2U);
-    EXPECT_EQ(threads_per_file(5, 1, 8), 5U);
-    EXPECT_EQ(threads_per_file(5, 2, 8), 4U);
-    EXPECT_EQ(threads_per_file(3, 16, 8), 1U);
-    EXPECT_EQ(threads_per_file(0, 1, 0), 1U); // cores unknown
-}
-
 } // namespace
 } // namespace serflash::detect

@@ -27,8 +27,8 @@ void batch_thread::start(batch_job job) {
     thread_ = QThread::create([this] {
         detect::batch_request request;
         request.jobs = job_->jobs;
-        // Every core scans (shared among the files scanned at once).
-        request.scanner = detect::make_fast_scanner({detect::threads_per_file(0, request.jobs_at_once)});
+        // Every core scans (the batch shares them among the files scanned at once).
+        request.scanner = detect::make_fast_scanner();
         // The candidates' table, document and page beside the summary.
         report::observation_options observation;
         observation.moon = job_->moon;
