@@ -5,8 +5,6 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
-#include <fcntl.h>
-#include <unistd.h>
 #include <thread>
 
 namespace serflash::detect {
@@ -74,50 +72,6 @@ TEST(ReadAhead, CachedBlocksAreNotReadAgain) {
         EXPECT_TRUE(settles_at(r, 65536));
     }
     EXPECT_EQ(file.read_.load(), 32768); // only the blocks that were not in memory
-}
-
-TEST(NativeFiles, AFileJustWrittenIsInMemory) {
-    char name[] = "/tmp/serflash_cached_XXXXXX";
-    const int fd = ::mkstemp(name);
-    ASSERT_GE(fd, 0);
-    const std::vector<char> bytes(1 << 16, 'x');
-    ASSERT_EQ(::write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-    ::close(fd);
-    auto in = platform::native_file_system().open_read(name);
-    ASSERT_TRUE(in);
-    EXPECT_TRUE(in.value()->in_memory(100, 30000));
-    EXPECT_FALSE(in.value()->in_memory(100, std::size_t{1} << 20)); // beyond the end of the file
-    EXPECT_FALSE(in.value()->in_memory(-1, 10));
-    ::unlink(name);
-}
-
-// A stretch the system let go of is fetched without being copied out: fetch asks for every page
-// and waits for the read of the last, so that page is in memory when it returns. Whether the
-// pages before it have arrived by then is the system's timing, and not asked here. A stretch
-// over the end of the file gives the bytes the file holds, past it nothing.
-TEST(NativeFiles, FetchReadsWithoutCopyingAndCountsTheBytesTheFileHolds) {
-    char name[] = "/tmp/serflash_fetch_XXXXXX";
-    const int fd = ::mkstemp(name);
-    ASSERT_GE(fd, 0);
-    const std::size_t size = std::size_t{3} << 20;
-    const std::vector<char> bytes(size, 'y');
-    ASSERT_EQ(::write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-    ASSERT_EQ(::fsync(fd), 0);
-    // Clean pages can be let go of by anyone; whether they are is the system's business.
-    ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
-    ::close(fd);
-    auto in = platform::native_file_system().open_read(name);
-    ASSERT_TRUE(in);
-    std::vector<std::uint8_t> scratch;
-    const std::size_t stretch = std::size_t{2} << 20;
-    EXPECT_EQ(in.value()->fetch(0, stretch, scratch), stretch);
-    EXPECT_TRUE(in.value()->in_memory(static_cast<std::int64_t>(stretch) - 1, 1)); // the page it waited for
-    EXPECT_TRUE(scratch.empty());                                                  // nothing was copied out
-    EXPECT_EQ(in.value()->fetch(static_cast<std::int64_t>(size) - 100, 4096, scratch), 100U);
-    EXPECT_EQ(in.value()->fetch(static_cast<std::int64_t>(size), 4096, scratch), 0U);
-    EXPECT_EQ(in.value()->fetch(-1, 4096, scratch), 0U);
-    EXPECT_TRUE(scratch.empty());
-    ::unlink(name);
 }
 
 TEST(ReadAhead, EndsWhileReading) {

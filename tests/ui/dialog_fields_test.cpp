@@ -1,3 +1,4 @@
+#include "ui/control_ids.h"
 #include "ui/dialog_fields.h"
 
 #include <gtest/gtest.h>
@@ -52,16 +53,19 @@ TEST(DialogFields, NonNumbersReadAsZeroAndReportIt) {
     EXPECT_EQ(f.get_uint(1089), 0U);
 }
 
+// One button of the group stays checked, and every button of it is reported as changed (the one
+// that was checked before too), so a mirror of the group never keeps two checked.
 TEST(DialogFields, RadioGroupKeepsOneChecked) {
     dialog_fields f;
-    int changes = 0;
-    f.on_change = [&](int) { ++changes; };
-    f.check_radio(1116, 1119, 1118);
-    EXPECT_TRUE(f.checked(1118));
-    f.check_radio(1116, 1119, 1116);
-    EXPECT_TRUE(f.checked(1116));
-    EXPECT_FALSE(f.checked(1118));
-    EXPECT_EQ(changes, 8);
+    std::vector<int> changed;
+    f.on_change = [&](int control) { changed.push_back(control); };
+    const std::vector<int> group = {id::ZOOM_100, id::ZOOM_50, id::ZOOM_33, id::ZOOM_25};
+    for (const int chosen : {id::ZOOM_33, id::ZOOM_100}) {
+        changed.clear();
+        f.check_radio(id::ZOOM_100, id::ZOOM_25, chosen);
+        for (const int b : group) EXPECT_EQ(f.checked(b), b == chosen) << b;
+        EXPECT_EQ(changed, group);
+    }
 }
 
 TEST(AtoiText, FollowsTheCLibrary) {

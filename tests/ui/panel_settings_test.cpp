@@ -138,15 +138,5 @@ TEST(MoonSetup, FieldsAreCheckedAsTheCommandLineChecksItsOptions) {
     EXPECT_FALSE(m.site.has_value() || m.rotation_deg.has_value());
 }
 
-TEST(MaskSwitches, FollowTheCheckBoxes) {
-    ui::dialog_fields f;
-    EXPECT_FALSE(ui::read_mask_switches(f).red);
-    f.set_checked(id::MASK_STARS_ON, true);
-    const auto sw = ui::read_mask_switches(f);
-    EXPECT_TRUE(sw.stars);
-    EXPECT_FALSE(sw.red);
-    EXPECT_FALSE(sw.blue);
-}
-
 } // namespace
 } // namespace serflash::detect
