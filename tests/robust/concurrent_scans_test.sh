@@ -30,7 +30,11 @@ for round in 1 2 3 4 5; do
   mkdir "r$round" && cd "r$round"
   pids=()
   for k in 1 2 3 4; do "$serflash" scan ../a.ser --max 50 >"out$k.txt" 2>&1 & pids+=($!); done
-  for pid in "${pids[@]}"; do wait "$pid" || fail "round $round: a scan failed"; done
+  k=0
+  for pid in "${pids[@]}"; do
+    k=$((k + 1))
+    wait "$pid" || { code=$?; cat "out$k.txt"; fail "round $round: scan $k failed with exit code $code"; }
+  done
   rm -f out*.txt
   check_folders 4
   cd ..
