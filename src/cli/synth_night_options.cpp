@@ -84,7 +84,8 @@ std::shared_ptr<night_options> add_night_options(CLI::App& cmd) {
     level("--drift", &synth::night_params::drift, "Slow drift of the image, pixels per frame (default 0.01)");
     level("--wobble", &synth::night_params::wobble, "Periodic tracking error, pixels (default 0.4, period 300 frames)");
     level("--psf", &synth::night_params::psf_sigma,
-          "Spot size of stars, flashes and satellites, Gaussian sigma in pixels (default 0.8)");
+          "Spot size of stars, flashes and satellites, Gaussian sigma in pixels (default: drawn per night from 0.8 to "
+          "1.6)");
     level("--seeing", &synth::night_params::seeing,
           "Variation of the spot size from frame to frame, fraction (default 0.1)");
     level("--full-scale", &synth::night_params::full_scale,
