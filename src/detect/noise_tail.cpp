@@ -18,49 +18,100 @@ struct event {
     std::size_t bin = 0;
 };
 
-// The largest sample whose mirror about the mean passes the main test at tail_first, or -1 when
-// none does. The mirror 2 x mean - sample falls as the sample rises, rounding included, so the
-// mirrored main test holds exactly for the samples at or below this limit.
-std::int32_t mirrored_limit(double mean, double sigma) {
-    const double bound = main_test_bound(mean, sigma, tail_first);
-    const auto passes = [&](std::int32_t s) { return passes_bound(2.0 * mean - static_cast<double>(s), bound); };
-    if (!passes(0)) return -1; // NaN statistics too
-    if (passes(65535)) return 65535;
-    std::int32_t good = 0, bad = 65535;
-    while (bad - good > 1) {
-        const std::int32_t mid = good + (bad - good) / 2;
-        if (passes(mid))
-            good = mid;
-        else
-            bad = mid;
-    }
-    return good;
+// A frame's whole-image shift against the packet mean, found by least squares on the mean's
+// gradient over a grid of unmasked inner pixels: frame(x) - mean(x) = -grad mean(x) . shift.
+struct frame_shift {
+    double dx = 0.0, dy = 0.0;
+};
+constexpr std::int32_t shift_grid = 2; // every second row and column is enough to measure it
+constexpr double largest_shift = 1.0;  // px: beyond this the mean's neighbourhood no longer bounds the mirror
+
+frame_shift measure_shift(const scan_state& st) {
+    const std::int32_t w = st.width();
+    const std::int32_t h = st.height();
+    const std::size_t uw = static_cast<std::size_t>(w);
+    double sxx = 0.0, sxy = 0.0, syy = 0.0, sxd = 0.0, syd = 0.0;
+    for (std::int32_t row = inner_margin; row < h - inner_margin; row += shift_grid)
+        for (std::int32_t col = inner_margin; col < w - inner_margin; col += shift_grid) {
+            const std::size_t i = static_cast<std::size_t>(row) * uw + static_cast<std::size_t>(col);
+            if (!(st.sigma_map[i] < mask_value)) continue;
+            const double gx = 0.5 * (st.mean_map[i + 1] - st.mean_map[i - 1]);
+            const double gy = 0.5 * (st.mean_map[i + uw] - st.mean_map[i - uw]);
+            const double d = static_cast<double>(st.frame_buf[i]) - st.mean_map[i];
+            sxx += gx * gx;
+            sxy += gx * gy;
+            syy += gy * gy;
+            sxd += gx * d;
+            syd += gy * d;
+        }
+    const double det = sxx * syy - sxy * sxy;
+    if (!(det > 0.0)) return {};
+    frame_shift s{-(syy * sxd - sxy * syd) / det, -(sxx * syd - sxy * sxd) / det};
+    if (!(std::abs(s.dx) <= largest_shift)) s.dx = std::clamp(s.dx, -largest_shift, largest_shift);
+    if (!(std::abs(s.dy) <= largest_shift)) s.dy = std::clamp(s.dy, -largest_shift, largest_shift);
+    if (!std::isfinite(s.dx) || !std::isfinite(s.dy)) return {};
+    return s;
 }
 
-// The mirrored limits of the packet's inner pixels, against its masked maps.
+// The mirror of each sample is taken about the packet mean moved with the frame, since the image
+// motion alone brightens the dark side of an edge in every frame that moves it there. With
+// shifts of at most a pixel that centre lies within the mean's 3 x 3 neighbourhood, so a sample
+// above the limit below fails the mirrored main test at tail_first whatever the shift.
 void mirrored_limits(const scan_state& st, std::vector<std::int32_t>& limits) {
     const std::int32_t w = st.width();
     const std::int32_t h = st.height();
+    const std::size_t uw = static_cast<std::size_t>(w);
     limits.assign(st.sigma_map.size(), -1);
     for (std::int32_t row = inner_margin; row < h - inner_margin; ++row)
         for (std::int32_t col = inner_margin; col < w - inner_margin; ++col) {
-            const std::size_t i =
-                static_cast<std::size_t>(row) * static_cast<std::size_t>(w) + static_cast<std::size_t>(col);
-            limits[i] = mirrored_limit(st.mean_map[i], st.sigma_map[i]);
+            const std::size_t i = static_cast<std::size_t>(row) * uw + static_cast<std::size_t>(col);
+            double highest = st.mean_map[i];
+            for (std::size_t j : {i - uw - 1, i - uw, i - uw + 1, i - 1, i + 1, i + uw - 1, i + uw, i + uw + 1})
+                highest = std::max(highest, st.mean_map[j]);
+            // The largest sample s with 2 x highest - s passing against the pixel's own statistics.
+            const double bound = main_test_bound(st.mean_map[i], st.sigma_map[i], tail_first);
+            const auto passes = [&](std::int32_t v) {
+                return passes_bound(2.0 * highest - static_cast<double>(v), bound);
+            };
+            std::int32_t& limit = limits[i];
+            if (!passes(0)) continue; // NaN statistics too
+            if (passes(65535)) {
+                limit = 65535;
+                continue;
+            }
+            std::int32_t good = 0, bad = 65535;
+            while (bad - good > 1) {
+                const std::int32_t mid = good + (bad - good) / 2;
+                (passes(mid) ? good : bad) = mid;
+            }
+            limit = good;
         }
 }
 
 // The mirrored test of every inner pixel of the frame in st.frame_buf: the sample reflected
-// about the pixel's mean, through the detector's own main and neighbour tests at tail_first.
-// Samples above the pixel's mirrored limit fail the main test and are passed over unreflected.
-// Events as close as a candidate's detections count once, at the strongest.
+// about the packet mean moved with the frame, through the detector's own main and neighbour
+// tests at tail_first against the pixel's statistics. Samples above the pixel's mirrored limit
+// fail the main test and are passed over unreflected. Events as close as a candidate's
+// detections count once, at the strongest; a frame gives at most as many as the detector lists.
 void count_frame(const scan_state& st, const std::vector<std::int32_t>& limits, mirrored_tail& tail,
                  std::vector<event>& kept) {
     kept.clear();
     const std::int32_t w = st.width();
     const std::int32_t h = st.height();
     const std::size_t uw = static_cast<std::size_t>(w);
-    const auto mirrored = [&](std::size_t i) { return 2.0 * st.mean_map[i] - static_cast<double>(st.frame_buf[i]); };
+    // The mean at (col - dx, row - dy), by bilinear weights that are the same for every pixel.
+    const frame_shift shift = measure_shift(st);
+    const double ox = std::floor(-shift.dx), oy = std::floor(-shift.dy);
+    const double fx = -shift.dx - ox, fy = -shift.dy - oy;
+    const std::ptrdiff_t offset =
+        static_cast<std::ptrdiff_t>(oy) * static_cast<std::ptrdiff_t>(w) + static_cast<std::ptrdiff_t>(ox);
+    const auto centre = [&](std::size_t i) {
+        const double* m = st.mean_map.data() + static_cast<std::ptrdiff_t>(i) + offset;
+        const double top = m[0] + (m[1] - m[0]) * fx;
+        const double bottom = m[uw] + (m[uw + 1] - m[uw]) * fx;
+        return top + (bottom - top) * fy;
+    };
+    const auto mirrored = [&](std::size_t i) { return 2.0 * centre(i) - static_cast<double>(st.frame_buf[i]); };
     for (std::int32_t row = inner_margin; row < h - inner_margin; ++row)
         for (std::int32_t col = inner_margin; col < w - inner_margin; ++col) {
             const std::size_t i = static_cast<std::size_t>(row) * uw + static_cast<std::size_t>(col);
@@ -95,6 +146,8 @@ void count_frame(const scan_state& st, const std::vector<std::int32_t>& limits, 
                 }
             if (!joined) kept.push_back({row, col, k});
         }
+    if (kept.size() > static_cast<std::size_t>(max_lines_per_frame))
+        kept.resize(static_cast<std::size_t>(max_lines_per_frame));
     for (const event& e : kept) ++tail.events[e.bin];
 }
 

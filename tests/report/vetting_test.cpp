@@ -1,4 +1,7 @@
 // The measures and rules that give each candidate its class, and the expected noise.
+#include "detect/memory_scan.h"
+#include "detect/noise_tail.h"
+#include "detect/rules.h"
 #include "report/noise_expected.h"
 #include "report/observation.h"
 #include "report/vetting.h"
@@ -9,6 +12,8 @@
 
 #include <cmath>
 #include <functional>
+#include <numeric>
+#include <random>
 
 namespace serflash::report {
 namespace {
@@ -39,7 +44,8 @@ TEST(Vetting, WidthElongationSourceAndGradientOfAPlace) {
     EXPECT_NEAR(m.gradient, 2.0, 1e-9);
     // A short track is elongated.
     window track = spot(0.0, 1.0, 0.0, 0.0);
-    for (std::int32_t dx = -2; dx <= 2; ++dx) track.v[static_cast<std::size_t>(class_half * 9 + class_half + dx)] = 500;
+    for (std::int32_t dx = -2; dx <= 2; ++dx)
+        track.v[static_cast<std::size_t>(class_half * (2 * class_half + 1) + class_half + dx)] = 500;
     EXPECT_GT(measure_place(track, flat, 20.0).elongation, 2.0);
     EXPECT_EQ(class_named("cosmic_ray"), candidate_class::cosmic_ray);
     EXPECT_EQ(class_name(candidate_class::hot_pixel), "hot_pixel");
@@ -311,6 +317,47 @@ TEST(NoiseExpected, MirroredTailFittedBeyondItsCountsOrGaussianWhenTooFew) {
     EXPECT_EQ(m.method, "gaussian");
     EXPECT_GT(m.expected(5.0), m.expected(6.0));
     EXPECT_LT(m.expected(10.0), 1e-12);
+}
+
+// A file whose image moves one way only now and then (a gust, a bump of the mount): a star's
+// flank brightens in those frames and never darkens. The mirror of each sample is taken about
+// the mean moved with the frame, so those rises are counted as the noise they are.
+TEST(NoiseTail, TheMirrorMovesWithTheImage) {
+    constexpr std::int32_t w = 64, h = 48, frames = 200;
+    const auto file_with_bumps = [&](bool bumps) {
+        std::mt19937 rng(7);
+        std::normal_distribution<double> noise(0.0, 8.0);
+        std::vector<std::vector<std::uint16_t>> all;
+        for (std::int32_t f = 0; f < frames; ++f) {
+            const double shift = bumps && f % 40 == 20 ? 1.0 : 0.0;
+            std::vector<std::uint16_t> frame(static_cast<std::size_t>(w * h));
+            for (std::int32_t y = 0; y < h; ++y)
+                for (std::int32_t x = 0; x < w; ++x) {
+                    const double dx = x - 32.0 - shift, dy = y - 24.0;
+                    const double v = 100.0 + 2000.0 * std::exp(-(dx * dx + dy * dy) / (2.0 * 1.5 * 1.5)) + noise(rng);
+                    frame[static_cast<std::size_t>(y * w + x)] = static_cast<std::uint16_t>(std::lround(v));
+                }
+            all.push_back(std::move(frame));
+        }
+        return detect::testing::ser_bytes(w, h, 16, all);
+    };
+    const auto tail_of = [&](bool bumps) {
+        ser::ser_reader reader(platform::make_memory_input(file_with_bumps(bumps)));
+        reader.read_ser_header();
+        detect::scan_settings s;
+        s.end_frame = frames - 1;
+        return detect::sweep_mirrored(reader, s, {}, std::vector<bool>(frames, true));
+    };
+    // Events at 5 sigma or more (the bins from 2 sigma above tail_first).
+    const auto strong = [](const detect::mirrored_tail& t) {
+        return std::accumulate(t.events.begin() + 20, t.events.end(), std::int64_t{0});
+    };
+    const detect::mirrored_tail still = tail_of(false), bumped = tail_of(true);
+    ASSERT_TRUE(still.read && bumped.read);
+    EXPECT_EQ(strong(still), 0);
+    // Five bumped frames, each with the flank's rise as at least one event.
+    EXPECT_GE(strong(bumped), 5);
+    EXPECT_LE(strong(bumped), 5 * static_cast<std::int64_t>(detect::max_lines_per_frame));
 }
 
 } // namespace
