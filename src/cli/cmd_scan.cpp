@@ -136,10 +136,12 @@ void add_detection_options(CLI::App* cmd, scan_cli& c) {
                   "Pass over a frame withdrawn for its scatter and go on with the next packet after it, so that every "
                   "frame of the range is examined (default: the pass is held at such a frame)")
         ->group(group_title(ui::setting_group::detection));
-    cmd->add_flag("--complete", s.complete,
-                  "After the passes, one more pass over every frame from start to stop at 4.5 sigma (or "
-                  "--complete-threshold): it passes over scattered frames and has no Max stop; its detections join "
-                  "the candidates, and the summary gets its block (the panel's \"Examine every frame\")")
+    cmd->add_flag(
+           "--complete", s.complete,
+           "After the passes, one more pass over every frame from start to stop at 4.5 sigma (or "
+           "--complete-threshold): a frame that scatters keeps the detections above a threshold raised until they "
+           "no longer scatter, and it has no Max stop; its detections join "
+           "the candidates, and the summary gets its block (the panel's \"Examine every frame\")")
         ->group(group_title(ui::setting_group::detection));
 
     const std::string masks = group_title(ui::setting_group::masks);

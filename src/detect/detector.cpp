@@ -1,6 +1,7 @@
 #include "detect/detector.h"
 
 #include "detect/batch_progress.h"
+#include "detect/fast_kernels.h"
 #include "detect/frame_hits.h"
 #include "detect/passes.h"
 #include "detect/snapshots.h"
@@ -21,6 +22,32 @@ frame_hits test_frame(const scan_state& st) {
         }
     }
     return hits;
+}
+
+// The detections of a scattered frame that stand above its disturbance (threshold_above_scatter),
+// none when no raised threshold leaves any.
+frame_hits hits_above_scatter(const scan_state& st) {
+    const std::int32_t w = st.width();
+    const std::int32_t h = st.height();
+    std::vector<ranked_hit> ranked;
+    std::vector<std::size_t> at;
+    for (std::int32_t row = inner_margin; row < h - inner_margin; ++row)
+        for (std::int32_t col = inner_margin; col < w - inner_margin; ++col) {
+            const std::size_t i =
+                static_cast<std::size_t>(row) * static_cast<std::size_t>(w) + static_cast<std::size_t>(col);
+            if (!is_detection(st, i)) continue;
+            ranked.push_back({row, col, fast::top_threshold(st.frame_buf[i], st.mean_map[i], st.sigma_map[i])});
+            at.push_back(i);
+        }
+    frame_hits above;
+    const std::int32_t raised = threshold_above_scatter(ranked, st.threshold, st.settings);
+    if (raised == 0) return above;
+    above.raised_threshold = raised;
+    for (std::size_t k = 0; k < ranked.size(); ++k)
+        if (ranked[k].top_threshold >= raised)
+            above.add(ranked[k].row, ranked[k].col, static_cast<std::int32_t>(st.frame_buf[at[k]]), st.mean_map[at[k]],
+                      st.sigma_map[at[k]]);
+    return above;
 }
 
 void report_progress(const scan_state& st) {
@@ -71,10 +98,15 @@ run_end detect_in_packet(scan_state& st, std::int32_t n) {
         if (hits.count() > 0) {
             hits.record.frame = st.cur_frame;
             if (is_scattered(hits.count(), hits.extent, cfg)) {
-                withdraw_scattered_frame(st, hits.count(), hits.extent, hits.all_recur);
-                return run_end::went_on;
+                frame_hits above = st.every_frame_pass ? hits_above_scatter(st) : frame_hits{};
+                if (above.count() == 0) {
+                    withdraw_scattered_frame(st, hits.count(), hits.extent, hits.all_recur);
+                    return run_end::went_on;
+                }
+                above.record.frame = st.cur_frame;
+                hits = std::move(above);
             }
-            const saved_frame& saved = save_frame(st, std::move(hits.record), hits.any_recurs, hits.all_recur);
+            const saved_frame& saved = save_frame(st, std::move(hits));
             if (const platform::status written =
                     write_frame_snapshot(*st.fs, st.result_dir, saved, st.disp, st.snapshot_out());
                 !written)

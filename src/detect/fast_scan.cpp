@@ -62,6 +62,7 @@ struct pass_trace {
     hit_extent scatter_extent;
     std::int32_t packets_after = -1; // whole packets left after the scattered frame's; -1: none, remainder
     std::shared_ptr<const carried_state> carried;
+    bool keeps_above_scatter = false; // the pass over every frame: see threshold_above_scatter
 
     bool running() const { return end == trace_end::running; }
 
@@ -76,7 +77,22 @@ struct pass_trace {
         if (count == 0) return false;
         kf.record.frame = frame;
         kf.record.packet_first_frame = packet_first;
-        const bool scattered = is_scattered(count, kf.extent, cfg);
+        bool scattered = is_scattered(count, kf.extent, cfg);
+        if (scattered && keeps_above_scatter) {
+            std::vector<ranked_hit> ranked;
+            for (const candidate& c : cands)
+                if (c.top_threshold >= threshold) ranked.push_back({c.row, c.col, c.top_threshold});
+            if (const std::int32_t raised = threshold_above_scatter(ranked, threshold, cfg); raised > 0) {
+                kept_frame above;
+                above.raised_threshold = raised;
+                for (const candidate& c : cands)
+                    if (c.top_threshold >= raised) above.add(c.row, c.col, c.sample, c.mean, c.sigma);
+                above.record.frame = frame;
+                above.record.packet_first_frame = packet_first;
+                kf = std::move(above);
+                scattered = false;
+            }
+        }
         if (scattered && cfg.continue_after_scatter && in_remainder) {
             kf.withdrawn = true;
             saved.push_back(std::move(kf));
@@ -526,6 +542,7 @@ pass_trace* fast_scanner::trace_for(std::int32_t threshold) {
         auto trace = std::make_unique<pass_trace>();
         trace->threshold = t;
         trace->cap = cfg_.max_det_frames;
+        trace->keeps_above_scatter = st_.every_frame_pass;
         list.push_back(trace.get());
         traces_[t] = std::move(trace);
     }
@@ -541,7 +558,7 @@ pass_trace* fast_scanner::trace_for(std::int32_t threshold) {
 void fast_scanner::emit(const kept_frame& kf) {
     // The packet is the one the straightforward scan would have in its maps at this frame.
     st_.packet_first_frame = kf.record.packet_first_frame;
-    snapshots_.push_back(save_frame(st_, kf.record, kf.any_recurs, kf.all_recur));
+    snapshots_.push_back(save_frame(st_, kf));
 }
 
 // Writes the snapshots emitted so far, after the sweeps: the workers share them, each reading
@@ -676,6 +693,7 @@ run_end fast_scanner::replay_pass() {
         auto next = std::make_unique<pass_trace>();
         next->threshold = st_.threshold;
         next->cap = cfg_.max_det_frames - st_.det_frames;
+        next->keeps_above_scatter = trace->keeps_above_scatter;
         plan.start = trace->carried.get();
         const std::shared_ptr<const carried_state> keep = trace->carried;
         sweep(plan, {next.get()}, true);

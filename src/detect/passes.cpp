@@ -131,8 +131,10 @@ const char* pass_end_name(pass_end e) {
     return "";
 }
 
-const saved_frame& save_frame(scan_state& st, saved_frame frame, bool any_recurs, bool all_recur) {
-    frame.threshold = st.threshold;
+const saved_frame& save_frame(scan_state& st, frame_hits hits) {
+    saved_frame& frame = hits.record;
+    const bool any_recurs = hits.any_recurs, all_recur = hits.all_recur;
+    frame.threshold = hits.raised_threshold > 0 ? hits.raised_threshold : st.threshold;
     frame.index = st.det_frames;
     frame.packet_first_frame = st.packet_first_frame;
     std::int32_t number = st.det_count;

@@ -1,5 +1,6 @@
 #pragma once
 // The threshold passes over one file and the pieces of them that other scanners share.
+#include "detect/frame_hits.h"
 #include "detect/scan_state.h"
 
 #include <cstdint>
@@ -70,7 +71,7 @@ void run_scan(scan_state& st);
 // A frame the pass keeps: numbers its listed detections after those before it, hands it to the
 // sinks, counts it and keeps its record. any_recurs / all_recur: whether one / all of its
 // detections have sigma 0 (for the raise rule). Returns the record kept.
-const saved_frame& save_frame(scan_state& st, saved_frame frame, bool any_recurs, bool all_recur);
+const saved_frame& save_frame(scan_state& st, frame_hits hits);
 
 // A frame withdrawn for its scatter (see is_scattered): recorded, handed to the sinks, and the
 // pass's flags updated; its detections do not count. frame_number is st.cur_frame's frame.

@@ -66,7 +66,8 @@ struct scan_settings {
     bool continue_after_scatter = false;
     snapshot_format snapshots = snapshot_format::bmp;
     // After the passes, one more over every frame at complete_threshold (tenths of a sigma): it
-    // passes over scattered frames and never stops at max_det_frames.
+    // keeps of a scattered frame what stands above its scatter (threshold_above_scatter) and
+    // never stops at max_det_frames.
     bool complete = false;
     std::int32_t complete_threshold = 45;
 

@@ -2,6 +2,7 @@
 // each pass is held there; with continue_after_scatter the passes go on past it.
 #include "bench/scan_once.h"
 #include "detect/fast_scan.h"
+#include "detect/frame_hits.h"
 #include "detect/passes.h"
 #include "synth/synth.h"
 
@@ -31,19 +32,30 @@ protected:
         p.burst_frame = 280;
         path_ = (root_ / "night.ser").string();
         EXPECT_TRUE(synth::write_ser(platform::native_file_system(), path_, p).ok);
+        // The same night with a shower of faint points (about 6 sigma each) in frame 280, and in it
+        // a flash (a single frame scores about 10 sigma against its 100-frame packet).
+        p.burst_amplitude = 170.0;
+        p.flashes.push_back({50, 25, 280, 3000.0, 1});
+        faint_path_ = (root_ / "faint.ser").string();
+        EXPECT_TRUE(synth::write_ser(platform::native_file_system(), faint_path_, p).ok);
     }
     void TearDown() override { fs::remove_all(root_); }
 
-    bench::scan_result scan(bool go_on, bool fast, const std::string& where) {
+    bench::scan_result scan(bool go_on, bool fast, const std::string& where, bool complete = false) {
+        return scan_file(path_, go_on, fast, where, complete);
+    }
+    bench::scan_result scan_file(const std::string& path, bool go_on, bool fast, const std::string& where,
+                                 bool complete) {
         bench::scan_job job;
-        job.ser_path = path_;
-        auto in = platform::native_file_system().open_read(path_);
+        job.ser_path = path;
+        auto in = platform::native_file_system().open_read(path);
         ser::ser_reader reader(std::move(in.value()));
         reader.read_ser_header();
         job.settings = bench::default_settings(reader);
         job.settings.packet_size = 100;
         job.settings.max_det_frames = 1000; // no pass ends on the limit
         job.settings.continue_after_scatter = go_on;
+        job.settings.complete = complete;
         job.results_parent = (root_ / where).string();
         fs::create_directories(job.results_parent);
         return bench::scan_once(job, fast ? make_fast_scanner({2, 1 << 20, 1 << 16}) : file_scanner(run_scan));
@@ -56,7 +68,7 @@ protected:
     }
 
     fs::path root_;
-    std::string path_;
+    std::string path_, faint_path_;
 };
 
 TEST_F(ScatterTest, ByDefaultEveryPassIsHeldAtTheScatteredFrame) {
@@ -104,6 +116,55 @@ TEST_F(ScatterTest, BothScannersAgreeInBothModes) {
         for (std::size_t k = 0; k < ref.report.frames.size(); ++k)
             EXPECT_EQ(fast.report.frames[k].packet_first_frame, ref.report.frames[k].packet_first_frame) << tag;
     }
+}
+
+TEST_F(ScatterTest, EveryFrameExaminedKeepsWhatStandsAboveTheScatter) {
+    const bench::scan_result ref = scan_file(faint_path_, false, false, "ref_complete", true);
+    const bench::scan_result fast = scan_file(faint_path_, false, true, "fast_complete", true);
+    EXPECT_EQ(bench::compare_trees((root_ / "ref_complete").string(), (root_ / "fast_complete").string()), "");
+    // The pass over every frame saves frame 280 with the flash alone, at a threshold raised until
+    // its detections no longer scatter and the flash stands well above the shower.
+    const saved_frame* kept = nullptr;
+    for (const saved_frame& f : ref.report.frames)
+        if (f.frame == 280) kept = &f;
+    ASSERT_NE(kept, nullptr);
+    ASSERT_EQ(kept->detection_count, 1);
+    EXPECT_EQ(kept->detections[0].x, 50);
+    EXPECT_EQ(kept->detections[0].y, 25);
+    EXPECT_GT(kept->threshold, 45);
+    EXPECT_EQ((kept->threshold - 45) % scan_settings{}.threshold_step, 0) << "raised by whole steps";
+    for (const scattered_frame& s : ref.report.scattered) EXPECT_FALSE(s.every_frame && s.frame == 280);
+    EXPECT_TRUE(saved(ref.report, 290));
+    // A shower of equal points thins out gradually: nothing of it is kept.
+    const bench::scan_result shower = scan(false, false, "shower", true);
+    for (const saved_frame& f : shower.report.frames) EXPECT_NE(f.frame, 280);
+}
+
+TEST(ThresholdAboveScatter, TheLowestWholeStepAtWhichTheRestNoLongerScatter) {
+    scan_settings cfg;
+    cfg.threshold_step = 5;
+    cfg.scatter_h = cfg.scatter_v = 20;
+    std::vector<ranked_hit> hits;
+    for (std::int32_t k = 0; k < 12; ++k) hits.push_back({10 + 10 * k, 10 + 10 * k, 50 + k}); // spread
+    // 12 spread hits with tops 50..61 thin out gradually: none stands out.
+    EXPECT_EQ(threshold_above_scatter(hits, 45, cfg), 0);
+    // One far above them does, once the raised threshold has left all of them out.
+    hits.push_back({5, 300, 90});
+    EXPECT_EQ(threshold_above_scatter(hits, 45, cfg), 65);
+    hits.back().top_threshold = 80; // 19 tenths above the strongest of the rest
+    EXPECT_EQ(threshold_above_scatter(hits, 45, cfg), 0);
+    // Hits that pass at every threshold cannot be thinned out.
+    std::vector<ranked_hit> recurring(11, ranked_hit{0, 0, std::numeric_limits<std::int32_t>::max()});
+    for (std::int32_t k = 0; k < 11; ++k) recurring[static_cast<std::size_t>(k)].row = 30 * k;
+    EXPECT_EQ(threshold_above_scatter(recurring, 45, cfg), 0);
+    // Eleven close together do not scatter once the spread one falls out.
+    std::vector<ranked_hit> close(11, ranked_hit{5, 5, 300});
+    close.push_back({200, 200, 47});
+    EXPECT_EQ(threshold_above_scatter(close, 45, cfg), 50);
+    cfg.threshold_step = 3; // whole steps from the pass's threshold: 48 is the first above 47
+    EXPECT_EQ(threshold_above_scatter(close, 45, cfg), 48);
+    cfg.threshold_step = 0;
+    EXPECT_EQ(threshold_above_scatter(hits, 45, cfg), 0);
 }
 
 } // namespace
