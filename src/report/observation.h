@@ -41,8 +41,10 @@ struct cutout {
     std::vector<std::int32_t> samples; // (2 cutout_half + 1)^2, -1 outside the frame
 };
 
-// Half the side of the window (9 x 9) the class of a candidate is measured in.
-inline constexpr std::int32_t class_half = 4;
+// Half the side of the window (15 x 15) the class of a candidate is measured in: wide enough that
+// a source a few pixels off the detection (a wide star whose flank the image motion swings) lies
+// well inside the ring its surroundings are fitted on.
+inline constexpr std::int32_t class_half = 7;
 // How bright a candidate was, when the scan was given a zero point (NaN otherwise).
 struct candidate_brightness {
     double peak_mag = std::numeric_limits<double>::quiet_NaN();

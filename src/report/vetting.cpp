@@ -10,6 +10,10 @@
 namespace serflash::report {
 namespace {
 
+// A source of the packet mean this far (px) from the detection, in x and in y, is the one it sits
+// on: the image motion swings a wide star's flank as much as its core.
+constexpr std::int32_t source_reach = 3;
+
 constexpr std::array<std::string_view, 7> names = {"flash",     "star", "moving",   "cosmic_ray",
                                                    "hot_pixel", "edge", "scattered"};
 
@@ -423,6 +427,10 @@ void classify(observation& o) {
     const double measured_psf = median_of(widths);
     const bool psf_measured = std::isfinite(measured_psf);
     const double psf = psf_measured ? measured_psf : limits.default_psf_width;
+    // The stars of the packet mean are widened by the image motion, so their width bounds the
+    // optics' spot from above: a hit on the sensor is told by being sharper than the smaller of
+    // it and the default spot.
+    const double sharp_limit = limits.sharp_width * std::min(psf, limits.default_psf_width);
 
     // The pass over every frame runs at the lowest threshold, where a night's image motion makes
     // many frames scatter: its withdrawals say little about what the described passes found.
@@ -443,20 +451,19 @@ void classify(observation& o) {
             std::any_of(m.c.frames.begin(), m.c.frames.end(),
                         [&](const detect::candidate_frame& f) { return scattered.count(f.frame) > 0; });
         const bool source = x.mean_excess >= limits.star_excess;
-        if (on_scatter)
-            m.cls = candidate_class::scattered;
-        else if (packets_at[{m.c.peak.det.x, m.c.peak.det.y}].size() >= 2 ||
-                 (source && m.source_width < limits.sharp_width * psf))
+        // A source under the candidate explains it better than its frame's scatter does.
+        if (packets_at[{m.c.peak.det.x, m.c.peak.det.y}].size() >= 2 || (source && m.source_width < sharp_limit))
             m.cls = candidate_class::hot_pixel;
         else if (source)
             m.cls = candidate_class::star;
+        else if (on_scatter)
+            m.cls = candidate_class::scattered;
         else if (x.gradient >= limits.edge_gradient)
             m.cls = candidate_class::edge;
         else if (m.searched.frames_found >= limits.track_search_min_frames)
             // On a track too faint elsewhere to be detected.
             m = moving_by_search(m);
-        else if (m.c.duration_frames() == 1 &&
-                 (x.width < limits.sharp_width * psf || x.elongation >= limits.track_elongation))
+        else if (m.c.duration_frames() == 1 && (x.width < sharp_limit || x.elongation >= limits.track_elongation))
             m.cls = candidate_class::cosmic_ray;
         else
             m.cls = candidate_class::flash;
@@ -600,8 +607,8 @@ class_measures measure_place(const window& excess, const window& mean, double si
     if (sigma > 0.0) {
         const window source = above_ring(mean);
         double top = source.at(0, 0);
-        for (std::int32_t dy = -1; dy <= 1; ++dy)
-            for (std::int32_t dx = -1; dx <= 1; ++dx) top = std::max(top, source.at(dx, dy));
+        for (std::int32_t dy = -source_reach; dy <= source_reach; ++dy)
+            for (std::int32_t dx = -source_reach; dx <= source_reach; ++dx) top = std::max(top, source.at(dx, dy));
         m.mean_excess = top / sigma;
         const double gx = (mean.at(1, 0) - mean.at(-1, 0)) / 2.0;
         const double gy = (mean.at(0, 1) - mean.at(0, -1)) / 2.0;
@@ -613,8 +620,8 @@ class_measures measure_place(const window& excess, const window& mean, double si
 double source_width(const window& mean) {
     const window source = above_ring(mean);
     std::int32_t bx = 0, by = 0;
-    for (std::int32_t dy = -1; dy <= 1; ++dy)
-        for (std::int32_t dx = -1; dx <= 1; ++dx)
+    for (std::int32_t dy = -source_reach; dy <= source_reach; ++dy)
+        for (std::int32_t dx = -source_reach; dx <= source_reach; ++dx)
             if (source.at(dx, dy) > source.at(bx, by)) bx = dx, by = dy;
     return width_of_ratio(neighbour_ratio(source, bx, by, 0.0));
 }
