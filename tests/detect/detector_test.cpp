@@ -38,8 +38,8 @@ struct detector_rig {
         m.st.threshold = 60;
         m.st.fs = &fs;
         m.st.result_dir = "R";
-        m.st.hooks.message = [this](const engine_message& m) {
-            messages.emplace_back(std::string(caption_text(m.caption)), m.text);
+        m.st.hooks.message = [this](const engine_message& msg) {
+            messages.emplace_back(std::string(caption_text(msg.caption)), msg.text);
         };
         EXPECT_TRUE(display::prep_for_display(m.st.disp, w, h));
         summary = std::move(summary_file::open(fs, summary_path, platform::write_mode::truncate).value());

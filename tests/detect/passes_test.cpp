@@ -53,8 +53,8 @@ struct pass_rig {
         m.st.result_dir = dir;
         m.st.summary_path = summary_path;
         m.st.hooks.threshold_shown = [this](std::int32_t t) { shown.push_back(t); };
-        m.st.hooks.message = [this](const engine_message& m) {
-            messages.emplace_back(std::string(caption_text(m.caption)), m.text);
+        m.st.hooks.message = [this](const engine_message& msg) {
+            messages.emplace_back(std::string(caption_text(msg.caption)), msg.text);
         };
         // A scan that would run away is stopped, so a failing test fails instead of hanging.
         m.st.hooks.stop_requested = [this] { return shown.size() > 40; };
