@@ -30,7 +30,9 @@ TEST(CoreBudget, JobsTimesThreadsStayWithinTheCores) {
                 const unsigned threads = share.threads(requested);
                 EXPECT_GE(threads, 1U);
                 EXPECT_LE(at_once * threads, cores) << cores << " cores, " << jobs << " jobs, " << requested;
-                if (requested != 0) EXPECT_LE(threads, requested);
+                if (requested != 0) {
+                    EXPECT_LE(threads, requested);
+                }
             }
             EXPECT_GT(at_once * share.threads(0), cores - at_once); // what is left over is less than a job
             EXPECT_EQ(share.reader_thread(), share.cores() > 1);
