@@ -170,12 +170,13 @@ struct column_sums {
     }
 };
 
-// The four largest samples of L columns over frames, the frames of the first three, and the
-// neighbours of the largest.
+// The four largest samples of L columns over frames and the frames of the first three. The
+// neighbours of the largest are taken once the frames of a block have gone by (see
+// take_neighbours), from the frame the largest came from.
 template <std::size_t L, typename T>
 struct column_peaks {
     using u16 = typename lanes<L>::u16;
-    u16 m1{}, m2{}, m3{}, m4{}, f1{}, f2{}, f3{}, nl{}, nr{}, nu{}, nd{};
+    u16 m1{}, m2{}, m3{}, m4{}, f1{}, f2{}, f3{};
 
     SERFLASH_INLINE void load(const track_arrays& t) {
         m1 = load_vec<u16>(t.m1);
@@ -185,14 +186,9 @@ struct column_peaks {
         f1 = load_vec<u16>(t.f1);
         f2 = load_vec<u16>(t.f2);
         f3 = load_vec<u16>(t.f3);
-        nl = load_vec<u16>(t.nl);
-        nr = load_vec<u16>(t.nr);
-        nu = load_vec<u16>(t.nu);
-        nd = load_vec<u16>(t.nd);
     }
-    SERFLASH_INLINE void add(const T* p, std::size_t w, std::uint16_t index) {
+    SERFLASH_INLINE void add(const T* p, const u16& frame) {
         const u16 x = load_samples<L>(p);
-        const u16 frame = u16{} + index;
         const auto over1 = x > m1;
         const auto over2 = x > m2;
         const auto over3 = x > m3;
@@ -203,10 +199,30 @@ struct column_peaks {
         f3 = over2 ? f2 : (over3 ? frame : f3);
         f2 = over1 ? f1 : (over2 ? frame : f2);
         f1 = over1 ? frame : f1;
-        nl = over1 ? load_samples<L>(p - 1) : nl;
-        nr = over1 ? load_samples<L>(p + 1) : nr;
-        nu = over1 ? load_samples<L>(p - w) : nu;
-        nd = over1 ? load_samples<L>(p + w) : nd;
+    }
+    // The neighbours of the lanes whose largest sample came in the block just added (its frames
+    // from `first`, the first numbered first_index): the samples around it in that frame. The
+    // others keep theirs (none yet: zeros). Before store: t.m1 still holds the largest before
+    // the block.
+    SERFLASH_INLINE void take_neighbours(const T* first, std::size_t frame_stride, std::size_t w,
+                                         std::uint16_t first_index, bool fresh, const track_arrays& t) const {
+        const u16 before = fresh ? u16{} : load_vec<u16>(t.m1);
+        const u16 changed = m1 > before ? u16{} + 1 : u16{};
+        if (fresh)
+            for (std::uint16_t* a : {t.nl, t.nr, t.nu, t.nd}) store_vec(a, u16{});
+        std::uint16_t moved[L], frame[L];
+        store_vec(moved, changed);
+        store_vec(frame, f1);
+        std::uint32_t bits = 0;
+        for (std::size_t j = 0; j < L; ++j) bits |= static_cast<std::uint32_t>(moved[j]) << j;
+        for (; bits != 0; bits &= bits - 1) {
+            const auto j = static_cast<std::size_t>(__builtin_ctz(bits));
+            const T* q = first + static_cast<std::size_t>(frame[j] - first_index) * frame_stride + j;
+            t.nl[j] = q[-1];
+            t.nr[j] = q[1];
+            t.nu[j] = q[-static_cast<std::ptrdiff_t>(w)];
+            t.nd[j] = q[w];
+        }
     }
     SERFLASH_INLINE void store(const track_arrays& t) const {
         store_vec(t.m1, m1);
@@ -216,10 +232,6 @@ struct column_peaks {
         store_vec(t.f1, f1);
         store_vec(t.f2, f2);
         store_vec(t.f3, f3);
-        store_vec(t.nl, nl);
-        store_vec(t.nr, nr);
-        store_vec(t.nu, nu);
-        store_vec(t.nd, nd);
     }
 };
 
@@ -231,6 +243,7 @@ template <std::size_t L, typename T>
 SERFLASH_INLINE void add_block(const T* first, std::size_t frame_stride, std::size_t w, std::int32_t count,
                                std::uint16_t first_index, bool tracked, std::uint32_t* sum, std::uint32_t* lo,
                                std::uint32_t* hi, const track_arrays& t) {
+    using u16 = typename lanes<L>::u16;
     constexpr bool one_sweep = L == 32;
     const bool fresh = first_index == 0;
     column_sums<L, T> sums;
@@ -239,20 +252,24 @@ SERFLASH_INLINE void add_block(const T* first, std::size_t frame_stride, std::si
     if (!fresh && tracked) peaks.load(t);
     const T* p = first;
     if (one_sweep && tracked) {
-        for (std::int32_t k = 0; k < count; ++k, p += frame_stride) {
+        u16 frame = u16{} + first_index;
+        for (std::int32_t k = 0; k < count; ++k, p += frame_stride, frame += 1) {
             sums.add(p);
-            peaks.add(p, w, static_cast<std::uint16_t>(first_index + k));
+            peaks.add(p, frame);
         }
     } else {
         for (std::int32_t k = 0; k < count; ++k, p += frame_stride) sums.add(p);
         if (tracked) {
             p = first;
-            for (std::int32_t k = 0; k < count; ++k, p += frame_stride)
-                peaks.add(p, w, static_cast<std::uint16_t>(first_index + k));
+            u16 frame = u16{} + first_index;
+            for (std::int32_t k = 0; k < count; ++k, p += frame_stride, frame += 1) peaks.add(p, frame);
         }
     }
     sums.store(sum, lo, hi);
-    if (tracked) peaks.store(t);
+    if (tracked) {
+        peaks.take_neighbours(first, frame_stride, w, first_index, fresh, t);
+        peaks.store(t);
+    }
 }
 
 // Rows [row_begin, row_end) of `count` frames: L columns at a time, then 16, then one by one.
