@@ -84,8 +84,6 @@ platform::result<std::string> claim_results_folder(platform::file_system& fs, co
         join_path(parent, results_folder_name(base_name, "-" + std::to_string(last_tried))).c_str(), last_tried));
 }
 
-std::string file_report::problem_text() const { return join_texts(problems, "; "); }
-
 std::string file_report::examined_text() const {
     // A pass that went to the end leaves cur_frame one past the stop frame.
     std::int32_t last = -1, first = 0;
@@ -240,24 +238,16 @@ file_report scan_file(const scan_job& given, const scan_environment& env, const 
     else
         run_scan(st);
 
-    report.result_dir = st.outcome.final_dir.empty() ? result_dir : st.outcome.final_dir;
+    static_cast<scan_outcome&>(report) = std::move(st.outcome);
+    if (report.result_dir.empty()) report.result_dir = result_dir;
     report.final_threshold = st.threshold;
     report.last_frame = st.cur_frame;
     report.end_frame = st.settings.end_frame;
-    report.det_frames = st.outcome.det_frames;
-    report.det_count = st.outcome.det_count;
-    report.raise_withheld = st.outcome.raise_withheld;
-    report.problems = st.outcome.problems;
-    report.incomplete = st.outcome.incomplete;
-    report.no_pass = st.outcome.no_pass;
-    report.frames = std::move(st.outcome.frames);
-    report.scattered = std::move(st.outcome.scattered);
-    report.passes = std::move(st.outcome.passes);
-    if (st.outcome.failed)
+    if (report.failed)
         report.outcome = file_outcome::failed;
-    else if (st.outcome.stopped)
+    else if (report.stopped)
         report.outcome = file_outcome::stopped;
-    else if (!st.outcome.no_pass.empty())
+    else if (!report.no_pass.empty())
         report.outcome = file_outcome::failed;
     else
         report.outcome = file_outcome::scanned;
@@ -268,12 +258,7 @@ namespace {
 
 scan_environment environment_of(const batch_request& request, int i, core_budget share) {
     scan_environment env;
-    env.results_parent = request.results_parent;
-    env.fs = request.fs;
-    env.scanner = request.scanner;
-    env.sinks = request.sinks;
-    env.complete_job = request.complete_job;
-    env.png_encoder = request.png_encoder;
+    static_cast<scan_tools&>(env) = request;
     env.cores = share;
     env.file_index = i;
     env.file_count = static_cast<int>(request.jobs.size());

@@ -25,33 +25,17 @@ struct local_time {
 
 enum class file_outcome { scanned, skipped_depth, failed, stopped, not_reached };
 
-struct file_report {
+// What the scan of one listed file came to: the scan's own outcome (only the problem and the
+// folder when the file was refused before its passes) and what the batch adds.
+struct file_report : scan_outcome {
     std::string path;
     file_outcome outcome = file_outcome::not_reached;
-    std::string result_dir; // the folder the results are in after the scan (renamed or not)
     // The folder first tried when it already held files (or was no folder of this run's own) and
     // another was used instead; empty otherwise.
     std::string folder_taken;
-    std::int32_t final_threshold = 0;
-    std::int32_t last_frame = 0; // cur_frame at the end (one past the stop frame after a whole pass)
-    std::int32_t end_frame = -1; // the stop frame of the scan
-    std::int32_t det_frames = 0; // as written in the closing block
-    std::int32_t det_count = 0;
-    std::vector<std::string> problems; // why the file was not (fully) scanned
-    // The scan ran and its results folder holds its summary, but not every output could be
-    // written (the outcome is then failed, and the summary says the scan is incomplete).
-    bool incomplete = false;
-    // Why no pass ran (an initial threshold below the lowest, a Max of 0): the summary and the
-    // folder are as described, but the file counts as failed, as a refused row does.
-    std::string no_pass;
-    bool raise_withheld = false;    // the threshold was not raised again: it would repeat for ever
+    std::int32_t end_frame = -1;    // the stop frame of the scan
     std::string byte_order_warning; // the samples look byte-swapped (ser::byte_order_warning)
-    // What the scan found, in the order it was found.
-    std::vector<saved_frame> frames;
-    std::vector<scattered_frame> scattered;
-    std::vector<pass_report> passes;
 
-    std::string problem_text() const; // the problems joined by "; "
     // "frames 0 to 1499 examined": the frames the passes reached.
     std::string examined_text() const;
 };
@@ -78,23 +62,36 @@ using sink_factory = std::function<std::vector<std::unique_ptr<result_sink>>(
 // Fills in what a job leaves to its file's header, read by the scan (the file is opened once).
 using job_completion = std::function<void(scan_job& job, const ser::ser_reader& reader)>;
 
-struct batch_request {
-    std::vector<scan_job> jobs;          // scanned in this order
+// What every file of a run is scanned with.
+struct scan_tools {
     std::string results_parent = ".";    // where the results folders are created
     platform::file_system* fs = nullptr; // null: the machine's file system
+    file_scanner scanner;                // null: run_scan
+    sink_factory sinks;                  // null: none
+    job_completion complete_job;         // null: the jobs are complete
+    picture_encoder png_encoder;         // null: PNG snapshots are refused
+    // The cores the scan may keep busy. Of a file: its share of the batch's (no bound: it is
+    // scanned alone). Of a batch: the whole batch's; each file scanned at once gets an equal
+    // share, which its scanner's workers, its reading thread and its sinks divide again.
+    core_budget cores;
+};
+
+// What one file is scanned with: the run's tools, with its own share of the cores.
+struct scan_environment : scan_tools {
+    int file_index = 0; // for progress reports
+    int file_count = 1;
+};
+
+struct batch_request : scan_tools {
+    batch_request() { cores = core_budget::machine(); }
+
+    std::vector<scan_job> jobs; // scanned in this order
     engine_hooks hooks;
-    file_scanner scanner;        // null: run_scan
-    sink_factory sinks;          // null: none
-    job_completion complete_job; // null: the jobs are complete
-    picture_encoder png_encoder; // null: PNG snapshots are refused
     // Files scanned at once, each on a thread of its own (1: one after the other), never more
     // than the cores. Each file's results are the same either way; messages and row marks reach
     // the hooks in table order, on the caller's thread, and files sharing a results folder are
     // scanned in table order.
     unsigned jobs_at_once = 1;
-    // The cores the whole batch may keep busy: each file scanned at once gets an equal share,
-    // which its scanner's workers, its reading thread and its sinks divide again.
-    core_budget cores = core_budget::machine();
     std::function<local_time()> clock; // null: the local wall clock
 };
 
@@ -112,19 +109,6 @@ struct batch_report {
 };
 
 batch_report run_batch(const batch_request& request);
-
-// What every file of a run is scanned with.
-struct scan_environment {
-    std::string results_parent = ".";
-    platform::file_system* fs = nullptr; // null: the machine's file system
-    file_scanner scanner;                // null: run_scan
-    sink_factory sinks;                  // null: none
-    job_completion complete_job;         // null: the job is complete
-    picture_encoder png_encoder;         // null: PNG snapshots are refused
-    core_budget cores;                   // the file's share of the batch's cores (no bound: alone)
-    int file_index = 0;                  // for progress reports
-    int file_count = 1;
-};
 
 // Scans one file as the batch does: results folder, summary header, the scan command.
 file_report scan_file(const scan_job& job, const scan_environment& env, const engine_hooks& hooks);

@@ -202,14 +202,14 @@ void finish_scan(scan_state& st) {
     st.outcome.det_count = st.det_count;
     if (st.hooks.frame_shown) st.hooks.frame_shown(st.cur_frame);
     st.det_frames = 0;
-    st.outcome.final_dir = st.result_dir;
+    st.outcome.result_dir = st.result_dir;
 }
 
 void rename_results_folder(scan_state& st) {
     const std::string new_name = final_folder_name(st.result_dir, st.threshold, st.cur_frame);
     const platform::status renamed = st.fs->rename_no_replace(st.result_dir, new_name);
     if (renamed) {
-        st.outcome.final_dir = new_name;
+        st.outcome.result_dir = new_name;
         return;
     }
     const std::string why = st.fs->kind_of(new_name) != platform::entry_kind::missing
@@ -292,7 +292,7 @@ run_end run_complete_pass(scan_state& st, pass_runner& runner, summary_file& sum
 void drive_scan(scan_state& st, pass_runner& runner) {
     if (st.fs == nullptr) st.fs = &platform::native_file_system();
     st.outcome = {};
-    st.outcome.final_dir = st.result_dir;
+    st.outcome.result_dir = st.result_dir;
     st.snapshot_failure_reported = false;
     st.summary_failure_reported = false;
     const scan_settings& cfg = st.settings;

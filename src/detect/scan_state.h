@@ -36,7 +36,9 @@ struct pass_flags {
 struct scan_outcome {
     std::int32_t det_frames = 0; // the counts of the closing block
     std::int32_t det_count = 0;
-    std::string final_dir;             // where the results are after the scan (renamed or not)
+    std::int32_t final_threshold = 0;  // of the last described pass
+    std::int32_t last_frame = 0;       // where it ended (one past the stop frame after a whole pass)
+    std::string result_dir;            // where the results are after the scan (renamed or not)
     bool stopped = false;              // the user asked to stop; the scan ended after that frame
     bool raise_withheld = false;       // a raise was not made because it would repeat for ever
     bool failed = false;               // the scan could not be carried out (see problems)

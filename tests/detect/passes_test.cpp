@@ -93,7 +93,7 @@ TEST(Passes, LowerFromSixtyToFortyFiveWhenNothingIsFound) {
     run_scan(r.st());
     EXPECT_EQ(r.shown, (std::vector<std::int32_t>{60, 57, 54, 51, 48, 45}));
     const std::string final_dir = "Results_t_s45_10";
-    EXPECT_EQ(r.st().outcome.final_dir, final_dir);
+    EXPECT_EQ(r.st().outcome.result_dir, final_dir);
     EXPECT_TRUE(r.fs.dirs.count(final_dir));
     const std::string text = r.summary(final_dir);
     EXPECT_EQ(pass_thresholds(text), (std::vector<int>{60, 57, 54, 51, 48, 45}));
@@ -110,13 +110,13 @@ TEST(Passes, NoPassBelowFortyFiveOrWithoutLimit) {
     pass_rig low(flat_frames(10), 5, 3, 44);
     run_scan(low.st());
     EXPECT_TRUE(low.shown.empty());
-    EXPECT_EQ(low.st().outcome.final_dir, "Results_t_s47_0");
+    EXPECT_EQ(low.st().outcome.result_dir, "Results_t_s47_0");
     EXPECT_EQ(low.summary("Results_t_s47_0"), closing(0, 0));
 
     pass_rig none(flat_frames(10), 5, 0);
     run_scan(none.st());
     EXPECT_TRUE(none.shown.empty());
-    EXPECT_EQ(none.st().outcome.final_dir, "Results_t_s63_0");
+    EXPECT_EQ(none.st().outcome.result_dir, "Results_t_s63_0");
 }
 
 // A spike of one frame in a whole packet of n stands (n - 1) / sqrt(n) deviations above its
@@ -205,7 +205,7 @@ TEST(Passes, AScatteredFrameRestartsThePacketsAndCutsThePassShort) {
     pass_rig r(f, 30, 10, 45, w);
     run_scan(r.st());
     EXPECT_EQ(r.shown, (std::vector<std::int32_t>{45}));
-    EXPECT_EQ(r.st().outcome.final_dir, "Results_t_s45_5");
+    EXPECT_EQ(r.st().outcome.result_dir, "Results_t_s45_5");
     EXPECT_EQ(r.summary("Results_t_s45_5").find("\r\n1         "), std::string::npos);
     EXPECT_EQ(r.st().outcome.det_count, 0);
 }
@@ -229,7 +229,7 @@ TEST(Passes, RenameNeverReplacesAFolder) {
     pass_rig r(flat_frames(10), 5, 3);
     r.fs.dirs.insert("Results_t_s45_10");
     run_scan(r.st());
-    EXPECT_EQ(r.st().outcome.final_dir, dir);
+    EXPECT_EQ(r.st().outcome.result_dir, dir);
     EXPECT_TRUE(ends_with(r.summary(dir), closing(0, 0)));
 }
 
@@ -296,7 +296,7 @@ TEST(Passes, RandomFilesAlwaysEnd) {
         EXPECT_FALSE(r.st().outcome.stopped) << "round " << round;
         EXPECT_FALSE(r.st().outcome.failed) << "round " << round;
         withheld += r.st().outcome.raise_withheld ? 1 : 0;
-        raised += r.raise_blocks(r.summary(r.st().outcome.final_dir)) > 0 ? 1 : 0;
+        raised += r.raise_blocks(r.summary(r.st().outcome.result_dir)) > 0 ? 1 : 0;
     }
     // The mix holds scans that would run away without the rule and scans that raise.
     EXPECT_GT(withheld, 5);
