@@ -72,6 +72,7 @@ struct lanes;
 template <>
 struct lanes<16> {
     using u16 = std::uint16_t __attribute__((vector_size(32)));
+    using s16 = std::int16_t __attribute__((vector_size(32)));
     using u32 = std::uint32_t __attribute__((vector_size(32))); // half of the lanes, widened
     using u16_half = std::uint16_t __attribute__((vector_size(16)));
     using u8 = std::uint8_t __attribute__((vector_size(16)));
@@ -79,6 +80,7 @@ struct lanes<16> {
 template <>
 struct lanes<32> {
     using u16 = std::uint16_t __attribute__((vector_size(64)));
+    using s16 = std::int16_t __attribute__((vector_size(64)));
     using u32 = std::uint32_t __attribute__((vector_size(64)));
     using u16_half = std::uint16_t __attribute__((vector_size(32)));
     using u8 = std::uint8_t __attribute__((vector_size(32)));
@@ -172,23 +174,31 @@ struct column_sums {
 
 // The four largest samples of L columns over frames and the frames of the first three. The
 // neighbours of the largest are taken once the frames of a block have gone by (see
-// take_neighbours), from the frame the largest came from.
+// take_neighbours), from the frame the largest came from. The samples are ordered as signed
+// 16-bit numbers, which 256-bit vectors compare in one step: 16-bit samples with their top bit
+// flipped, bytes as they are.
 template <std::size_t L, typename T>
 struct column_peaks {
     using u16 = typename lanes<L>::u16;
-    u16 m1{}, m2{}, m3{}, m4{}, f1{}, f2{}, f3{};
+    using s16 = typename lanes<L>::s16;
+    static constexpr std::uint16_t flip = sizeof(T) == 2 ? 0x8000 : 0;
+    s16 m1 = ordered(u16{}), m2 = m1, m3 = m1, m4 = m1;
+    u16 f1{}, f2{}, f3{};
+
+    static SERFLASH_INLINE s16 ordered(const u16& x) { return reinterpret_cast<s16>(x ^ flip); }
+    static SERFLASH_INLINE u16 unordered(const s16& x) { return reinterpret_cast<u16>(x) ^ flip; }
 
     SERFLASH_INLINE void load(const track_arrays& t) {
-        m1 = load_vec<u16>(t.m1);
-        m2 = load_vec<u16>(t.m2);
-        m3 = load_vec<u16>(t.m3);
-        m4 = load_vec<u16>(t.m4);
+        m1 = ordered(load_vec<u16>(t.m1));
+        m2 = ordered(load_vec<u16>(t.m2));
+        m3 = ordered(load_vec<u16>(t.m3));
+        m4 = ordered(load_vec<u16>(t.m4));
         f1 = load_vec<u16>(t.f1);
         f2 = load_vec<u16>(t.f2);
         f3 = load_vec<u16>(t.f3);
     }
     SERFLASH_INLINE void add(const T* p, const u16& frame) {
-        const u16 x = load_samples<L>(p);
+        const s16 x = ordered(load_samples<L>(p));
         const auto over1 = x > m1;
         const auto over2 = x > m2;
         const auto over3 = x > m3;
@@ -207,7 +217,7 @@ struct column_peaks {
     SERFLASH_INLINE void take_neighbours(const T* first, std::size_t frame_stride, std::size_t w,
                                          std::uint16_t first_index, bool fresh, const track_arrays& t) const {
         const u16 before = fresh ? u16{} : load_vec<u16>(t.m1);
-        const u16 changed = m1 > before ? u16{} + 1 : u16{};
+        const u16 changed = unordered(m1) > before ? u16{} + 1 : u16{};
         if (fresh)
             for (std::uint16_t* a : {t.nl, t.nr, t.nu, t.nd}) store_vec(a, u16{});
         std::uint16_t moved[L], frame[L];
@@ -225,10 +235,10 @@ struct column_peaks {
         }
     }
     SERFLASH_INLINE void store(const track_arrays& t) const {
-        store_vec(t.m1, m1);
-        store_vec(t.m2, m2);
-        store_vec(t.m3, m3);
-        store_vec(t.m4, m4);
+        store_vec(t.m1, unordered(m1));
+        store_vec(t.m2, unordered(m2));
+        store_vec(t.m3, unordered(m3));
+        store_vec(t.m4, unordered(m4));
         store_vec(t.f1, f1);
         store_vec(t.f2, f2);
         store_vec(t.f3, f3);
@@ -236,15 +246,16 @@ struct column_peaks {
 };
 
 // The L columns from pixel i of `count` frames (the first at `first`), their state held in
-// registers while the frames go by. With 32 vector registers (512-bit cores) the sums and the
-// largest samples fit together and the frames are read once; with 16, the largest samples are
-// found in a second sweep over the same frames, still in the cache.
+// registers while the frames go by. With 32 vector registers (512-bit cores), or the sums of
+// bytes (no upper halves of squares), the sums and the largest samples fit together and the
+// frames are read once; else the largest samples are found in a second sweep over the same
+// frames, still in the cache.
 template <std::size_t L, typename T>
 SERFLASH_INLINE void add_block(const T* first, std::size_t frame_stride, std::size_t w, std::int32_t count,
                                std::uint16_t first_index, bool tracked, std::uint32_t* sum, std::uint32_t* lo,
                                std::uint32_t* hi, const track_arrays& t) {
     using u16 = typename lanes<L>::u16;
-    constexpr bool one_sweep = L == 32;
+    constexpr bool one_sweep = L == 32 || sizeof(T) == 1;
     const bool fresh = first_index == 0;
     column_sums<L, T> sums;
     column_peaks<L, T> peaks;
