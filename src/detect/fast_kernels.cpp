@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 // The hot loops are built for several instruction sets and picked at run time.
 // (Not under the thread sanitizer: its run time is not ready when the choice is made.)
@@ -104,23 +105,13 @@ SERFLASH_INLINE typename lanes<L>::u16 load_samples(const T* p) {
     else
         return __builtin_convertvector(load_vec<typename lanes<L>::u8>(p), typename lanes<L>::u16);
 }
-// L samples widened to 32 bits, in two halves. (Bytes go through 16 bits: the compiler
-// widens bytes to 32 bits one by one.)
-template <std::size_t L, typename T>
-SERFLASH_INLINE void load_wide(const T* p, typename lanes<L>::u32& low, typename lanes<L>::u32& high) {
+// L 16-bit samples widened to 32 bits, in two halves.
+template <std::size_t L>
+SERFLASH_INLINE void load_wide(const std::uint16_t* p, typename lanes<L>::u32& low, typename lanes<L>::u32& high) {
     using half = typename lanes<L>::u16_half;
     using u32 = typename lanes<L>::u32;
-    if constexpr (sizeof(T) == 2) {
-        low = __builtin_convertvector(load_vec<half>(p), u32);
-        high = __builtin_convertvector(load_vec<half>(p + L / 2), u32);
-    } else {
-        const typename lanes<L>::u16 x = load_samples<L>(p);
-        half h;
-        std::memcpy(&h, &x, sizeof h);
-        low = __builtin_convertvector(h, u32);
-        std::memcpy(&h, reinterpret_cast<const char*>(&x) + sizeof h, sizeof h);
-        high = __builtin_convertvector(h, u32);
-    }
+    low = __builtin_convertvector(load_vec<half>(p), u32);
+    high = __builtin_convertvector(load_vec<half>(p + L / 2), u32);
 }
 template <typename V>
 SERFLASH_INLINE V vmax(V a, V b) {
@@ -131,7 +122,8 @@ SERFLASH_INLINE V vmin(V a, V b) {
     return a < b ? a : b;
 }
 
-// The sums of L columns over frames: of the samples, and of their squares in two halves.
+// The sums of L columns over frames: of the samples, and of their squares in two halves (for
+// 16-bit samples; bytes below).
 template <std::size_t L, typename T>
 struct column_sums {
     using u32 = typename lanes<L>::u32;
@@ -152,15 +144,10 @@ struct column_sums {
         const u32 pa = a * a, pb = b * b;
         s[0] += a;
         s[1] += b;
-        if constexpr (sizeof(T) == 1) { // squares of bytes stay below 65536
-            lo[0] += pa;
-            lo[1] += pb;
-        } else {
-            lo[0] += pa & 0xFFFFU;
-            lo[1] += pb & 0xFFFFU;
-            hi[0] += pa >> 16;
-            hi[1] += pb >> 16;
-        }
+        lo[0] += pa & 0xFFFFU;
+        lo[1] += pb & 0xFFFFU;
+        hi[0] += pa >> 16;
+        hi[1] += pb >> 16;
     }
     SERFLASH_INLINE void store(std::uint32_t* sum, std::uint32_t* sq_lo, std::uint32_t* sq_hi) const {
         store_vec(sum, s[0]);
@@ -169,6 +156,73 @@ struct column_sums {
         store_vec(sq_lo + half, lo[1]);
         store_vec(sq_hi, hi[0]);
         store_vec(sq_hi + half, hi[1]);
+    }
+};
+
+// Lane i of a vector of N lanes: zip(i) takes lanes alternately from two vectors' halves from
+// `from` (a[from], b[from], a[from + 1], ...); unzip(i) every other lane of two vectors from
+// `from` (0: the even lanes, 1: the odd ones).
+template <typename V, std::size_t... I>
+constexpr V zip_lanes(std::size_t from, std::index_sequence<I...>) {
+    constexpr std::size_t n = sizeof...(I);
+    return V{static_cast<std::uint32_t>(I % 2 == 0 ? from + I / 2 : n + from + I / 2)...};
+}
+template <typename V, std::size_t... I>
+constexpr V unzip_lanes(std::size_t from, std::index_sequence<I...>) {
+    return V{static_cast<std::uint32_t>(2 * I + from)...};
+}
+
+// The sums of bytes: the squares stay below 65536, so they are made with 16-bit products, and
+// up to 256 samples add up in 16 bits before they join the 32-bit sums. The 32-bit sums are
+// held split into the even and the odd columns, as 16-bit lanes widen into 32-bit ones without
+// moving across lanes; they are put back in column order when stored.
+template <std::size_t L>
+struct column_sums<L, std::uint8_t> {
+    using u16 = typename lanes<L>::u16;
+    using u32 = typename lanes<L>::u32;
+    static constexpr std::size_t half = L / 2;
+    static constexpr u32 even_lanes = unzip_lanes<u32>(0, std::make_index_sequence<half>{});
+    static constexpr u32 odd_lanes = unzip_lanes<u32>(1, std::make_index_sequence<half>{});
+    static constexpr u32 low_zip = zip_lanes<u32>(0, std::make_index_sequence<half>{});
+    static constexpr u32 high_zip = zip_lanes<u32>(half / 2, std::make_index_sequence<half>{});
+    u32 s_even{}, s_odd{}, lo_even{}, lo_odd{};
+    u16 recent{}; // the samples of the last `recent_frames` frames
+    int recent_frames = 0;
+
+    SERFLASH_INLINE void load(const std::uint32_t* sum, const std::uint32_t* sq_lo, const std::uint32_t*) {
+        const u32 s0 = load_vec<u32>(sum), s1 = load_vec<u32>(sum + half);
+        const u32 q0 = load_vec<u32>(sq_lo), q1 = load_vec<u32>(sq_lo + half);
+        s_even = __builtin_shuffle(s0, s1, even_lanes);
+        s_odd = __builtin_shuffle(s0, s1, odd_lanes);
+        lo_even = __builtin_shuffle(q0, q1, even_lanes);
+        lo_odd = __builtin_shuffle(q0, q1, odd_lanes);
+    }
+    SERFLASH_INLINE void add(const std::uint8_t* p) {
+        const u16 x = load_samples<L>(p);
+        const auto sq = reinterpret_cast<u32>(x * x);
+        lo_even += sq & 0xFFFFU;
+        lo_odd += sq >> 16;
+        recent += x;
+        if (++recent_frames == 256) {
+            take_recent(s_even, s_odd);
+            recent = u16{};
+            recent_frames = 0;
+        }
+    }
+    SERFLASH_INLINE void take_recent(u32& even, u32& odd) const {
+        const auto r = reinterpret_cast<u32>(recent);
+        even += r & 0xFFFFU;
+        odd += r >> 16;
+    }
+    SERFLASH_INLINE void store(std::uint32_t* sum, std::uint32_t* sq_lo, std::uint32_t* sq_hi) const {
+        u32 even = s_even, odd = s_odd;
+        take_recent(even, odd);
+        store_vec(sum, __builtin_shuffle(even, odd, low_zip));
+        store_vec(sum + half, __builtin_shuffle(even, odd, high_zip));
+        store_vec(sq_lo, __builtin_shuffle(lo_even, lo_odd, low_zip));
+        store_vec(sq_lo + half, __builtin_shuffle(lo_even, lo_odd, high_zip));
+        store_vec(sq_hi, u32{}); // squares of bytes have no upper halves
+        store_vec(sq_hi + half, u32{});
     }
 };
 

@@ -220,3 +220,45 @@ TEST(FastKernels, BandAccumulatorSumsAndFourLargestSamplesOfEveryInnerPixel) {
 
 } // namespace
 } // namespace serflash::detect::fast
+
+namespace serflash::detect::fast {
+namespace {
+
+// Bytes near 255 over hundreds of frames in one call (and split across calls): the sums of many
+// bright samples exceed 16 bits, and each kernel's sums stay exact.
+TEST(FastKernels, BandAccumulatorSumsHundredsOfBrightBytesExactly) {
+    const std::int32_t w = 61, h = 24;
+    const frame_geometry g{w, h, true};
+    std::mt19937 rng(3);
+    for (const std::int32_t frames : {600, 257}) {
+        std::vector<std::uint8_t> bytes(g.pixels() * static_cast<std::size_t>(frames));
+        for (auto& b : bytes) b = static_cast<std::uint8_t>(rng() % 4 == 0 ? 255 - rng() % 3 : 255);
+        for (const summing_kernel kernel : kernels_here()) {
+            for (const std::int32_t first_call : {frames, 300, 1}) {
+                band_accumulator acc(kernel);
+                acc.start(g, 0, h);
+                const std::int32_t n = std::min(first_call, frames);
+                acc.add(bytes.data(), n, 0, 0, h);
+                if (n < frames) acc.add(bytes.data() + g.pixels() * static_cast<std::size_t>(n), frames - n, n, 0, h);
+                std::vector<double> mean(g.pixels()), sigma(g.pixels());
+                std::vector<pixel_peaks> peaks;
+                acc.finish(frames, mean.data(), sigma.data(), peaks);
+                for (std::size_t i = 0; i < g.pixels(); ++i) {
+                    std::int64_t sum = 0, sq = 0;
+                    for (std::int32_t f = 0; f < frames; ++f) {
+                        const std::int64_t x = bytes[static_cast<std::size_t>(f) * g.pixels() + i];
+                        sum += x;
+                        sq += x * x;
+                    }
+                    const double fn = frames, d = frames - 1;
+                    const double m = static_cast<double>(sum) / fn;
+                    ASSERT_EQ(mean[i], m) << kernel_isa(kernel) << " pixel " << i;
+                    ASSERT_EQ(sigma[i], std::sqrt((static_cast<double>(sq) - (fn * m) * m) / d)) << i;
+                }
+            }
+        }
+    }
+}
+
+} // namespace
+} // namespace serflash::detect::fast
