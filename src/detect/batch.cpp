@@ -196,14 +196,8 @@ file_report scan_file(const scan_job& given, const scan_environment& env, const 
     if (env.complete_job) env.complete_job(job, reader);
     report.byte_order_warning = ser::byte_order_warning(reader);
 
-    scan_state st;
-    st.reader = &reader;
-    st.settings = job.settings;
-    st.switches = job.switches;
-    st.cores = env.cores;
-    st.init_threshold = st.settings.threshold;
     if (const platform::status runnable =
-            scan_refusal(st.settings, reader.frames_present(), highest_sample_of_depth(reader.depth()));
+            scan_refusal(job.settings, reader.frames_present(), highest_sample_of_depth(reader.depth()));
         !runnable) {
         refuse(file_outcome::failed, runnable.reason(), true);
         return report;
@@ -216,33 +210,31 @@ file_report scan_file(const scan_job& given, const scan_environment& env, const 
         return report;
     }
     const std::unique_ptr<summary_file> header = std::move(opened.value());
-    write_summary_header(*header, reader.header_text(), st.settings, job.switches, job.swap_bytes);
+    write_summary_header(*header, reader.header_text(), job.settings, job.switches, job.swap_bytes);
     if (!header->close()) {
         refuse(file_outcome::failed, "its summary file " + summary_path + " cannot be written", true);
         return report;
     }
 
-    st.result_dir = result_dir;
-    st.summary_path = summary_path;
-    st.fs = &fs;
-    st.png_encoder = env.png_encoder;
-    st.hooks = hooks;
-    st.file_index = env.file_index;
-    st.file_count = env.file_count;
+    scan_context ctx;
+    ctx.reader = &reader;
+    ctx.settings = job.settings;
+    ctx.switches = job.switches;
+    ctx.cores = env.cores;
+    ctx.fs = &fs;
+    ctx.result_dir = result_dir;
+    ctx.summary_path = summary_path;
+    ctx.hooks = hooks;
+    ctx.png_encoder = env.png_encoder;
+    ctx.file_index = env.file_index;
+    ctx.file_count = env.file_count;
     std::vector<std::unique_ptr<result_sink>> extra;
     if (env.sinks) extra = env.sinks(job, result_dir, reader, env.cores);
-    for (const auto& sink : extra) st.sinks.push_back(sink.get());
+    for (const auto& sink : extra) ctx.sinks.push_back(sink.get());
 
-    if (env.scanner)
-        env.scanner(st);
-    else
-        run_scan(st);
-
-    static_cast<scan_outcome&>(report) = std::move(st.outcome);
+    static_cast<scan_outcome&>(report) = env.scanner ? env.scanner(ctx) : run_scan(ctx);
     if (report.result_dir.empty()) report.result_dir = result_dir;
-    report.final_threshold = st.threshold;
-    report.last_frame = st.cur_frame;
-    report.end_frame = st.settings.end_frame;
+    report.end_frame = job.settings.end_frame;
     if (report.failed)
         report.outcome = file_outcome::failed;
     else if (report.stopped)

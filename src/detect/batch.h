@@ -4,7 +4,7 @@
 #include "detect/core_budget.h"
 #include "detect/engine_hooks.h"
 #include "detect/result_sink.h"
-#include "detect/scan_state.h"
+#include "detect/scan_context.h"
 #include "platform/file_io.h"
 
 #include <cstdint>
@@ -17,7 +17,7 @@ namespace serflash::detect {
 
 // Runs the threshold passes over one opened, prepared file (the scan command). The reference
 // implementation is run_scan; faster ones with identical output can be plugged in.
-using file_scanner = std::function<void(scan_state&)>;
+using file_scanner = std::function<scan_outcome(const scan_context&)>;
 
 struct local_time {
     int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, millisecond = 0;

@@ -1,6 +1,6 @@
 #include "detect/fast_kernels.h"
 
-#include "detect/scan_state.h"
+#include "detect/packet_buffers.h"
 
 #include <algorithm>
 #include <cmath>

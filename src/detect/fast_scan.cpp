@@ -3,6 +3,7 @@
 #include "detect/batch_progress.h"
 #include "detect/fast_kernels.h"
 #include "detect/frame_hits.h"
+#include "detect/packet_buffers.h"
 #include "detect/passes.h"
 #include "detect/read_ahead.h"
 #include "detect/rules.h"
@@ -121,22 +122,22 @@ struct sweep_plan {
 
 class fast_scanner final : public pass_runner {
 public:
-    fast_scanner(scan_state& st, const fast_scan_options& options)
-        : st_(st),
-          cfg_(st.settings),
-          pool_(work_pool::workers_for(st.cores.threads(options.threads))),
+    fast_scanner(const scan_context& ctx, const fast_scan_options& options)
+        : ctx_(ctx),
+          pool_(work_pool::workers_for(ctx.cores.threads(options.threads))),
           chunk_bytes_(options.chunk_bytes),
           band_bytes_(options.band_bytes),
           kernel_(options.kernel),
-          grey_(st.settings.brightness) {}
+          grey_(ctx.settings.brightness) {}
 
-    void run();
+    scan_outcome run();
 
-    bool prepare(scan_state& st) override;
-    run_end run_pass(scan_state& st) override;
-    void before_closing(scan_state& st) override;
+    display::display_bitmap& picture() override { return disp_; }
+    bool prepare(scan_run& run) override;
+    run_end run_pass(scan_run& run) override;
+    void before_closing(scan_run& run) override;
     // The traces were recorded with the settings before: the next pass is swept afresh, alone.
-    void settings_changed(scan_state&) override {
+    void settings_changed(scan_run&) override {
         traces_.clear();
         only_asked_ = true;
     }
@@ -159,15 +160,19 @@ private:
     std::shared_ptr<const carried_state> carry(bool with_maps);
     void progress(std::int32_t frame);
 
-    scan_state& st_;
-    const scan_settings& cfg_;
+    // The settings in force.
+    const scan_settings& cfg() const { return run_->settings; }
+
+    const scan_context& ctx_;
+    scan_run* run_ = nullptr; // the scan under way, from prepare on
     work_pool pool_;
     std::size_t chunk_bytes_;
     std::size_t band_bytes_;
     fast::summing_kernel kernel_;
 
     fast::frame_geometry geom_;
-    display::grey_table grey_; // snapshots are drawn without level marks
+    display::grey_table grey_;     // snapshots are drawn without level marks
+    display::display_bitmap disp_; // the header and size of every snapshot's bitmap
     big_vector<double> mean_, sigma_;
     big_vector<std::uint16_t> limits_;           // made when whole frames are tested
     bool limits_ready_ = false;                  // limits_ follow the maps
@@ -192,18 +197,18 @@ private:
 };
 
 void fast_scanner::progress(std::int32_t frame) {
-    if (!st_.hooks.progress) return;
+    if (!run_->hooks().progress) return;
     scan_progress p;
-    p.file_index = st_.file_index;
-    p.file_count = st_.file_count;
-    p.threshold = st_.threshold;
+    p.file_index = run_->ctx.file_index;
+    p.file_count = run_->ctx.file_count;
+    p.threshold = run_->cursor.threshold;
     p.frame = frame;
-    p.start_frame = cfg_.start_frame;
-    p.end_frame = cfg_.end_frame;
-    p.pass = static_cast<std::int32_t>(st_.outcome.passes.size()) + 1;
+    p.start_frame = cfg().start_frame;
+    p.end_frame = cfg().end_frame;
+    p.pass = static_cast<std::int32_t>(run_->outcome.passes.size()) + 1;
     // The first sweep reads the range once for every pass; the batch keeps the furthest point.
     p.file_fraction = file_fraction_of_sweep(frame, p.start_frame, p.end_frame);
-    st_.hooks.progress(p);
+    run_->hooks().progress(p);
 }
 
 std::uint8_t* fast_scanner::chunk_buffer(std::size_t frames) {
@@ -215,8 +220,8 @@ std::uint8_t* fast_scanner::chunk_buffer(std::size_t frames) {
 
 void fast_scanner::read_frames(std::int32_t first, std::int32_t count, std::uint8_t* dst) {
     for (std::int32_t k = 0; k < count; ++k)
-        st_.reader->read_raw_rows(first + k, 0, geom_.height, dst + static_cast<std::size_t>(k) * geom_.frame_bytes(),
-                                  scratch_);
+        run_->reader().read_raw_rows(first + k, 0, geom_.height,
+                                     dst + static_cast<std::size_t>(k) * geom_.frame_bytes(), scratch_);
 }
 
 // Sums the packet of packet_size frames from first_frame band of rows by band: each worker takes
@@ -225,20 +230,20 @@ void fast_scanner::read_frames(std::int32_t first, std::int32_t count, std::uint
 // cache into small buffers. A finished band leaves its rows of the maps and its pixels worth a
 // closer look.
 void fast_scanner::sum_packet(std::int32_t first_frame) {
-    const std::int32_t packet = cfg_.packet_size;
+    const std::int32_t packet = cfg().packet_size;
     const std::int32_t h = geom_.height;
     const std::size_t row_bytes = geom_.frame_bytes() / static_cast<std::size_t>(h); // of the plane examined
-    ser::ser_reader& reader = *st_.reader;
+    ser::ser_reader& reader = run_->reader();
     platform::input_file& file = reader.file();
     // Read-ahead: this packet and the next one are fetched in file order while the workers sum,
     // so that the disk never waits for the arithmetic and no worker waits for the disk in frame
     // order (the bands read a packet's frames out of file order). Files that cannot be read
     // from several threads get the hint only.
     const std::int64_t ahead =
-        std::min<std::int64_t>(2 * std::int64_t{packet}, std::int64_t{cfg_.end_frame} + 1 - first_frame);
+        std::min<std::int64_t>(2 * std::int64_t{packet}, std::int64_t{cfg().end_frame} + 1 - first_frame);
     const std::int64_t packet_pos = reader.frame_offset(first_frame);
     const std::int64_t ahead_bytes = std::max<std::int64_t>(ahead, packet) * reader.frame_bytes();
-    const bool concurrent = file.concurrent_reads() && st_.cores.reader_thread();
+    const bool concurrent = file.concurrent_reads() && run_->ctx.cores.reader_thread();
     if (concurrent) {
         if (!ahead_) ahead_ = std::make_unique<read_ahead>(file);
         ahead_->want(packet_pos, packet_pos + ahead_bytes);
@@ -304,7 +309,7 @@ void fast_scanner::sum_packet(std::int32_t first_frame) {
 void fast_scanner::finish_packet() {
     const unsigned parts = pool_.parts();
     const std::int32_t h = geom_.height;
-    const mask_switches sw = st_.switches;
+    const mask_switches sw = run_->ctx.switches;
     const std::size_t pixels = geom_.pixels();
     if ((sw.red || sw.blue || sw.stars) && marks_.size() != pixels) marks_.assign(pixels, 0);
     if (sw.stars && stars_.size() != pixels) stars_.assign(pixels, 0);
@@ -320,24 +325,24 @@ void fast_scanner::finish_packet() {
             }
     };
     if (sw.red) {
-        mark_inner([&](std::size_t i) { return red_marked(mean_[i], cfg_); });
-        fast::dilate_marks(geom_, marks_.data(), cfg_.red_mask_half, sigma_.data());
+        mark_inner([&](std::size_t i) { return red_marked(mean_[i], cfg()); });
+        fast::dilate_marks(geom_, marks_.data(), cfg().red_mask_half, sigma_.data());
     }
     if (sw.blue) {
-        mark_inner([&](std::size_t i) { return blue_marked(mean_[i], cfg_); });
-        fast::dilate_marks(geom_, marks_.data(), cfg_.blue_mask_half, sigma_.data());
+        mark_inner([&](std::size_t i) { return blue_marked(mean_[i], cfg()); });
+        fast::dilate_marks(geom_, marks_.data(), cfg().blue_mask_half, sigma_.data());
     }
     if (sw.stars) {
         mark_inner([&](std::size_t i) { return stars_[i] != 0; });
-        fast::dilate_marks(geom_, marks_.data(), cfg_.star_mask_half, sigma_.data());
+        fast::dilate_marks(geom_, marks_.data(), cfg().star_mask_half, sigma_.data());
         pool_.run(parts, [&](unsigned part) {
             const auto [r0, r1] = part_rows(part, parts, h);
-            fast::find_stars(geom_, cfg_, mean_.data(), new_stars_.data(), r0, r1);
+            fast::find_stars(geom_, cfg(), mean_.data(), new_stars_.data(), r0, r1);
         });
         stars_.swap(new_stars_);
     }
     for (std::size_t k = 0; k < 4; ++k) {
-        const pixel_rect r = rect_bounds(cfg_.mask_ul[k], cfg_.mask_lr[k], geom_.width, geom_.height);
+        const pixel_rect r = rect_bounds(cfg().mask_ul[k], cfg().mask_lr[k], geom_.width, geom_.height);
         for (std::int32_t y = r.y0; y <= r.y1; ++y)
             std::fill_n(sigma_.data() + static_cast<std::size_t>(y) * w + static_cast<std::size_t>(r.x0),
                         r.x1 - r.x0 + 1, mask_value);
@@ -371,8 +376,8 @@ void fast_scanner::test_frames(std::int32_t first_frame, std::int32_t count, std
         pool_.run(static_cast<unsigned>(n), [&, frames, done](unsigned k) {
             auto& list = out[static_cast<std::size_t>(done) + k];
             list.clear();
-            fast::test_frame(geom_, cfg_, frames + k * geom_.frame_bytes(), mean_.data(), sigma_.data(), limits_.data(),
-                             list);
+            fast::test_frame(geom_, cfg(), frames + k * geom_.frame_bytes(), mean_.data(), sigma_.data(),
+                             limits_.data(), list);
         });
         done += n;
     }
@@ -381,7 +386,7 @@ void fast_scanner::test_frames(std::int32_t first_frame, std::int32_t count, std
 // The candidates of every frame of the packet just finished: from the largest samples where
 // they tell everything, else by testing the frames again.
 void fast_scanner::collect_candidates(std::int32_t first_frame) {
-    const std::int32_t packet = cfg_.packet_size;
+    const std::int32_t packet = cfg().packet_size;
     packet_cands_.resize(static_cast<std::size_t>(packet));
     for (auto& list : packet_cands_) list.clear();
     if (!geom_.has_inner()) return;
@@ -430,7 +435,8 @@ void fast_scanner::collect_candidates(std::int32_t first_frame) {
             const std::uint16_t f = p.frame[0];
             if (retest[f] != 0) continue;
             candidate cand;
-            if (fast::make_candidate(geom_, cfg_, mean_.data(), sigma_.data(), p.index, p.sample[0], p.neighbour, cand))
+            if (fast::make_candidate(geom_, cfg(), mean_.data(), sigma_.data(), p.index, p.sample[0], p.neighbour,
+                                     cand))
                 packet_cands_[f].push_back(cand);
         }
     }
@@ -468,20 +474,20 @@ bool fast_scanner::sweep(const sweep_plan& plan, const std::vector<pass_trace*>&
     bool stopped = false;
     for (std::int32_t k = 0; k < plan.whole_packets && any_running() && !stopped; ++k) {
         sum_packet(frame);
-        if (report_progress) progress(frame + cfg_.packet_size - 1);
+        if (report_progress) progress(frame + cfg().packet_size - 1);
         packet_first_ = frame;
         finish_packet();
         collect_candidates(frame);
         const bool last = k == plan.whole_packets - 1;
         std::shared_ptr<const carried_state> carried;
-        for (std::int32_t f = 0; f < cfg_.packet_size; ++f) {
+        for (std::int32_t f = 0; f < cfg().packet_size; ++f) {
             for (pass_trace* t : traces) {
                 if (!t->running()) continue;
-                if (t->take(frame + f, packet_first_, packet_cands_[static_cast<std::size_t>(f)], cfg_, false)) {
+                if (t->take(frame + f, packet_first_, packet_cands_[static_cast<std::size_t>(f)], cfg(), false)) {
                     // The frames after this packet are examined against its maps when no whole
                     // packet follows the place the pass goes on from.
-                    const bool maps_needed = cfg_.continue_after_scatter
-                                                 ? std::int64_t{cfg_.end_frame} - (frame + f) < cfg_.packet_size
+                    const bool maps_needed = cfg().continue_after_scatter
+                                                 ? std::int64_t{cfg().end_frame} - (frame + f) < cfg().packet_size
                                                  : last && plan.remainder != 0;
                     if (!carried || (maps_needed && carried->mean_map.empty())) carried = carry(maps_needed);
                     t->carried = carried;
@@ -489,21 +495,22 @@ bool fast_scanner::sweep(const sweep_plan& plan, const std::vector<pass_trace*>&
                 }
             }
         }
-        frame += cfg_.packet_size;
-        if (st_.hooks.should_stop()) stopped = true;
+        frame += cfg().packet_size;
+        if (run_->hooks().should_stop()) stopped = true;
     }
     if (!stopped && plan.remainder > 0 && any_running()) {
         std::vector<std::vector<candidate>> cands;
         for (std::int32_t done = 0; done < plan.remainder && any_running() && !stopped;) {
-            const std::int32_t n = std::min(plan.remainder - done, std::max(cfg_.packet_size, 1));
+            const std::int32_t n = std::min(plan.remainder - done, std::max(cfg().packet_size, 1));
             test_frames(frame, n, cands);
             for (std::int32_t f = 0; f < n; ++f)
                 for (pass_trace* t : traces)
-                    if (t->running()) t->take(frame + f, packet_first_, cands[static_cast<std::size_t>(f)], cfg_, true);
+                    if (t->running())
+                        t->take(frame + f, packet_first_, cands[static_cast<std::size_t>(f)], cfg(), true);
             frame += n;
             done += n;
             if (report_progress) progress(frame - 1);
-            if (st_.hooks.should_stop()) stopped = true;
+            if (run_->hooks().should_stop()) stopped = true;
         }
     }
     for (pass_trace* t : traces) {
@@ -519,7 +526,7 @@ bool fast_scanner::sweep(const sweep_plan& plan, const std::vector<pass_trace*>&
 pass_trace* fast_scanner::trace_for(std::int32_t threshold) {
     if (auto it = traces_.find(threshold); it != traces_.end()) return it->second.get();
     std::vector<std::int32_t> wanted;
-    const std::int64_t step = cfg_.threshold_step;
+    const std::int64_t step = cfg().threshold_step;
     const auto want = [&](std::int64_t t) {
         if (t >= lowest_threshold && t <= int32_max && traces_.find(static_cast<std::int32_t>(t)) == traces_.end())
             wanted.push_back(static_cast<std::int32_t>(t));
@@ -541,24 +548,24 @@ pass_trace* fast_scanner::trace_for(std::int32_t threshold) {
     for (std::int32_t t : wanted) {
         auto trace = std::make_unique<pass_trace>();
         trace->threshold = t;
-        trace->cap = cfg_.max_det_frames;
-        trace->keeps_above_scatter = st_.every_frame_pass;
+        trace->cap = cfg().max_det_frames;
+        trace->keeps_above_scatter = run_->cursor.every_frame_pass;
         list.push_back(trace.get());
         traces_[t] = std::move(trace);
     }
-    const std::int32_t range = cfg_.end_frame - cfg_.start_frame + 1;
+    const std::int32_t range = cfg().end_frame - cfg().start_frame + 1;
     sweep_plan plan;
-    plan.first_frame = cfg_.start_frame;
-    plan.whole_packets = range / cfg_.packet_size;
-    plan.remainder = range % cfg_.packet_size;
+    plan.first_frame = cfg().start_frame;
+    plan.whole_packets = range / cfg().packet_size;
+    plan.remainder = range % cfg().packet_size;
     sweep(plan, list, true);
     return traces_[threshold].get();
 }
 
 void fast_scanner::emit(const kept_frame& kf) {
     // The packet is the one the straightforward scan would have in its maps at this frame.
-    st_.packet_first_frame = kf.record.packet_first_frame;
-    snapshots_.push_back(save_frame(st_, kf));
+    run_->cursor.packet_first_frame = kf.record.packet_first_frame;
+    snapshots_.push_back(save_frame(*run_, kf));
 }
 
 // Writes the snapshots emitted so far, after the sweeps: the workers share them, each reading
@@ -568,14 +575,14 @@ void fast_scanner::emit(const kept_frame& kf) {
 // reported in snapshot order.
 void fast_scanner::write_snapshots() {
     if (snapshots_.empty()) return;
-    if (cfg_.snapshots == snapshot_format::none) {
+    if (cfg().snapshots == snapshot_format::none) {
         snapshots_.clear();
         return;
     }
-    const snapshot_output output = st_.snapshot_out();
+    const snapshot_output output = run_->snapshot_out();
     const std::size_t pixels = geom_.pixels();
-    const bool parallel = st_.fs->concurrent_writes();
-    ser::ser_reader& reader = *st_.reader;
+    const bool parallel = run_->fs.concurrent_writes();
+    ser::ser_reader& reader = run_->reader();
     const bool concurrent_reads = reader.file().concurrent_reads();
     struct slot {
         bool made = false;
@@ -588,16 +595,16 @@ void fast_scanner::write_snapshots() {
     std::vector<slot> work(std::min(slots, snapshots_.size()));
     // The scan's bitmap has the header and the size every snapshot needs: the first worker
     // draws into it (lent for the while), the others into bitmaps of their own made alike.
-    const std::size_t bitmap_bytes = st_.disp.disp_buf.size();
+    const std::size_t bitmap_bytes = disp_.disp_buf.size();
     struct lent_bitmap {
         std::vector<std::uint8_t>& owner;
         std::vector<std::uint8_t>& borrower;
         ~lent_bitmap() { owner.swap(borrower); }
     };
-    if (pixels > 0) work[0].disp.disp_buf.swap(st_.disp.disp_buf);
-    const lent_bitmap lent{st_.disp.disp_buf, work[0].disp.disp_buf};
+    if (pixels > 0) work[0].disp.disp_buf.swap(disp_.disp_buf);
+    const lent_bitmap lent{disp_.disp_buf, work[0].disp.disp_buf};
     std::vector<std::string> paths;
-    for (const saved_frame& f : snapshots_) paths.push_back(snapshot_name(st_.result_dir, f, output.format));
+    for (const saved_frame& f : snapshots_) paths.push_back(snapshot_name(run_->ctx.result_dir, f, output.format));
     std::mutex reader_mutex;
     for (std::size_t first = 0; first < snapshots_.size(); first += work.size()) {
         const std::size_t n = std::min(work.size(), snapshots_.size() - first);
@@ -606,7 +613,7 @@ void fast_scanner::write_snapshots() {
             if (!s.made && pixels > 0) { // made by the worker that uses it
                 s.made = true;
                 s.frame.resize((geom_.frame_bytes() + 1) / 2);
-                s.disp.disp_info = st_.disp.disp_info;
+                s.disp.disp_info = disp_.disp_info;
                 if (k != 0) s.disp.disp_buf.resize(bitmap_bytes);
             }
             auto* bytes = reinterpret_cast<std::uint8_t*>(s.frame.data());
@@ -624,75 +631,75 @@ void fast_scanner::write_snapshots() {
                 else
                     grey_.render(s.frame.data(), pixels, s.disp.disp_buf.data());
             }
-            s.failure = write_frame_snapshot(*st_.fs, st_.result_dir, snapshots_[first + k], s.disp, output);
+            s.failure = write_frame_snapshot(run_->fs, run_->ctx.result_dir, snapshots_[first + k], s.disp, output);
         };
         if (parallel)
             pool_.run(static_cast<unsigned>(n), draw_and_write);
         else
             for (unsigned k = 0; k < n; ++k) draw_and_write(k);
         for (std::size_t k = 0; k < n; ++k) {
-            if (st_.hooks.repaint) st_.hooks.repaint();
-            if (!work[k].failure) report_snapshot_failure(st_, paths[first + k], work[k].failure.reason());
+            if (run_->hooks().repaint) run_->hooks().repaint();
+            if (!work[k].failure) report_snapshot_failure(*run_, paths[first + k], work[k].failure.reason());
         }
     }
     snapshots_.clear();
 }
 
-// One pass at st.threshold from start_frame: what detect_in_packet over its packets and the
+// One pass at the cursor's threshold from start_frame: what detect_in_packet over its packets and the
 // remainder would have written.
 run_end fast_scanner::replay_pass() {
-    pass_trace* trace = trace_for(st_.threshold);
+    pass_trace* trace = trace_for(run_->cursor.threshold);
     std::unique_ptr<pass_trace> going_on;
     for (;;) {
         for (const kept_frame& kf : trace->saved) {
             if (kf.withdrawn) {
-                st_.cur_frame = kf.record.frame;
-                withdraw_scattered_frame(st_, kf.record.detection_count, kf.extent, kf.all_recur);
+                run_->cursor.cur_frame = kf.record.frame;
+                withdraw_scattered_frame(*run_, kf.record.detection_count, kf.extent, kf.all_recur);
                 continue;
             }
             emit(kf);
             progress(kf.record.frame);
-            if (st_.det_frames >= cfg_.max_det_frames) {
-                st_.cur_frame = kf.record.frame;
+            if (run_->cursor.det_frames >= cfg().max_det_frames) {
+                run_->cursor.cur_frame = kf.record.frame;
                 return run_end::max_det_frames;
             }
         }
         switch (trace->end) {
             case trace_end::running:
             case trace_end::finished:
-                st_.cur_frame = trace->end_frame;
+                run_->cursor.cur_frame = trace->end_frame;
                 return run_end::went_on;
             case trace_end::stopped:
-                st_.cur_frame = trace->end_frame;
-                st_.outcome.stopped = true;
+                run_->cursor.cur_frame = trace->end_frame;
+                run_->outcome.stopped = true;
                 return run_end::went_on;
             case trace_end::capped:
                 // A trace is capped at the frames left before max_det_frames: never reached here.
-                st_.cur_frame = trace->saved.empty() ? cfg_.start_frame : trace->saved.back().record.frame;
+                run_->cursor.cur_frame = trace->saved.empty() ? cfg().start_frame : trace->saved.back().record.frame;
                 return run_end::max_det_frames;
             case trace_end::scattered:
                 break;
         }
-        st_.cur_frame = trace->end_frame;
-        withdraw_scattered_frame(st_, trace->scatter_points, trace->scatter_extent, trace->scatter_all_recur);
+        run_->cursor.cur_frame = trace->end_frame;
+        withdraw_scattered_frame(*run_, trace->scatter_points, trace->scatter_extent, trace->scatter_all_recur);
         sweep_plan plan;
-        if (cfg_.continue_after_scatter) {
+        if (cfg().continue_after_scatter) {
             // The next packet starts after the withdrawn frame.
             plan.first_frame = trace->end_frame + 1;
-            const std::int32_t left = cfg_.end_frame - trace->end_frame;
-            plan.whole_packets = left / cfg_.packet_size;
-            plan.remainder = left % cfg_.packet_size;
+            const std::int32_t left = cfg().end_frame - trace->end_frame;
+            plan.whole_packets = left / cfg().packet_size;
+            plan.remainder = left % cfg().packet_size;
         } else {
             if (trace->packets_after < 0) return run_end::went_on;
             // The next packet starts at the withdrawn frame.
             plan.first_frame = trace->end_frame;
             plan.whole_packets = trace->packets_after;
-            plan.remainder = (cfg_.end_frame - cfg_.start_frame + 1) % cfg_.packet_size;
+            plan.remainder = (cfg().end_frame - cfg().start_frame + 1) % cfg().packet_size;
         }
         // Compute the rest of this pass afresh.
         auto next = std::make_unique<pass_trace>();
-        next->threshold = st_.threshold;
-        next->cap = cfg_.max_det_frames - st_.det_frames;
+        next->threshold = run_->cursor.threshold;
+        next->cap = cfg().max_det_frames - run_->cursor.det_frames;
         next->keeps_above_scatter = trace->keeps_above_scatter;
         plan.start = trace->carried.get();
         const std::shared_ptr<const carried_state> keep = trace->carried;
@@ -703,11 +710,11 @@ run_end fast_scanner::replay_pass() {
 }
 
 bool fast_scanner::prepare_arrays() {
-    const std::int32_t w = st_.width();
-    const std::int32_t h = st_.height();
+    const std::int32_t w = run_->ctx.width();
+    const std::int32_t h = run_->ctx.height();
     geom_.width = w;
     geom_.height = h;
-    geom_.eight_bit = st_.reader->scan_sample_bytes() == 1;
+    geom_.eight_bit = run_->reader().scan_sample_bytes() == 1;
     const std::size_t pixels = geom_.pixels();
     try {
         // Every packet writes both maps in full, band by band on the workers.
@@ -719,31 +726,31 @@ bool fast_scanner::prepare_arrays() {
     return true;
 }
 
-void fast_scanner::run() {
-    if (st_.reader == nullptr || !fast_scan_applies(*st_.reader, cfg_)) {
-        run_scan(st_);
-        return;
-    }
-    drive_scan(st_, *this);
+scan_outcome fast_scanner::run() {
+    if (ctx_.reader == nullptr || !fast_scan_applies(*ctx_.reader, ctx_.settings)) return run_scan(ctx_);
+    return drive_scan(ctx_, *this);
 }
 
-bool fast_scanner::prepare(scan_state& /*st*/) { return prepare_arrays(); }
+bool fast_scanner::prepare(scan_run& run) {
+    run_ = &run;
+    return prepare_arrays();
+}
 
-run_end fast_scanner::run_pass(scan_state& st) {
+run_end fast_scanner::run_pass(scan_run& run) {
     try {
         return replay_pass();
     } catch (const std::bad_alloc&) {
         // As when the straightforward scan cannot have the work arrays of a packet.
-        report_no_packet_memory(st);
+        report_no_packet_memory(run.hooks());
         return run_end::failed;
     }
 }
 
-void fast_scanner::before_closing(scan_state& st) {
+void fast_scanner::before_closing(scan_run& run) {
     try {
         write_snapshots();
     } catch (const std::bad_alloc&) {
-        report_snapshot_failure(st, st.result_dir, "no memory");
+        report_snapshot_failure(run, run.ctx.result_dir, "no memory");
     }
 }
 
@@ -755,13 +762,13 @@ bool fast_scan_applies(const ser::ser_reader& reader, const scan_settings& setti
     return settings.packet_size <= fast::longest_tracked_packet && (reader.depth() == 8 || reader.depth() == 16);
 }
 
-void fast_scan(scan_state& st, const fast_scan_options& options) {
-    fast_scanner scanner(st, options);
-    scanner.run();
+scan_outcome fast_scan(const scan_context& ctx, const fast_scan_options& options) {
+    fast_scanner scanner(ctx, options);
+    return scanner.run();
 }
 
 file_scanner make_fast_scanner(const fast_scan_options& options) {
-    return [options](scan_state& st) { fast_scan(st, options); };
+    return [options](const scan_context& ctx) { return fast_scan(ctx, options); };
 }
 
 } // namespace serflash::detect

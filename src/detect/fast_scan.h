@@ -10,7 +10,7 @@
 // frame withdrawn for its scatter goes on from that frame with packets computed afresh.
 #include "detect/batch.h"
 #include "detect/fast_kernels.h"
-#include "detect/scan_state.h"
+#include "detect/scan_context.h"
 
 #include <cstddef>
 
@@ -30,7 +30,7 @@ struct fast_scan_options {
 // order of 8- and 16-bit files with packets it can sum), else it hands it to the reference scan.
 bool fast_scan_applies(const ser::ser_reader& reader, const scan_settings& settings);
 
-void fast_scan(scan_state& st, const fast_scan_options& options = {});
+scan_outcome fast_scan(const scan_context& ctx, const fast_scan_options& options = {});
 
 file_scanner make_fast_scanner(const fast_scan_options& options = {});
 

@@ -1,4 +1,4 @@
-#include "detect/scan_state.h"
+#include "detect/packet_buffers.h"
 
 #include <algorithm>
 #include <cmath>
@@ -10,32 +10,28 @@ namespace {
 struct inner_area {
     std::int32_t first_row, last_row, first_col, last_col;
 };
-inner_area inner(const scan_state& st) {
-    return {inner_margin, st.height() - inner_margin - 1, inner_margin, st.width() - inner_margin - 1};
-}
-
-std::size_t at(const scan_state& st, std::int32_t row, std::int32_t col) {
-    return static_cast<std::size_t>(row) * static_cast<std::size_t>(st.width()) + static_cast<std::size_t>(col);
+inner_area inner(const packet_buffers& buf) {
+    return {inner_margin, buf.height - inner_margin - 1, inner_margin, buf.width - inner_margin - 1};
 }
 
 } // namespace
 
-void mask_square(scan_state& st, std::int32_t row, std::int32_t col, std::int32_t half) {
+void mask_square(packet_buffers& buf, std::int32_t row, std::int32_t col, std::int32_t half) {
     if (half < 0) return;
     // 64-bit bounds: a huge half size is clipped to the image, never looped over.
     const std::int64_t r0 = std::max<std::int64_t>(0, std::int64_t{row} - half);
-    const std::int64_t r1 = std::min<std::int64_t>(st.height() - 1, std::int64_t{row} + half);
+    const std::int64_t r1 = std::min<std::int64_t>(buf.height - 1, std::int64_t{row} + half);
     const std::int64_t c0 = std::max<std::int64_t>(0, std::int64_t{col} - half);
-    const std::int64_t c1 = std::min<std::int64_t>(st.width() - 1, std::int64_t{col} + half);
+    const std::int64_t c1 = std::min<std::int64_t>(buf.width - 1, std::int64_t{col} + half);
     for (std::int64_t r = r0; r <= r1; ++r)
         for (std::int64_t c = c0; c <= c1; ++c)
-            st.sigma_map[at(st, static_cast<std::int32_t>(r), static_cast<std::int32_t>(c))] = mask_value;
+            buf.sigma_map[buf.at(static_cast<std::int32_t>(r), static_cast<std::int32_t>(c))] = mask_value;
 }
 
-void mask_rect(scan_state& st, packed_point ul, packed_point lr) {
-    const pixel_rect r = rect_bounds(ul, lr, st.width(), st.height());
+void mask_rect(packet_buffers& buf, packed_point ul, packed_point lr) {
+    const pixel_rect r = rect_bounds(ul, lr, buf.width, buf.height);
     for (std::int32_t y = r.y0; y <= r.y1; ++y)
-        for (std::int32_t x = r.x0; x <= r.x1; ++x) st.sigma_map[at(st, y, x)] = mask_value;
+        for (std::int32_t x = r.x0; x <= r.x1; ++x) buf.sigma_map[buf.at(y, x)] = mask_value;
 }
 
 int star_test(const double* mean_map, std::int32_t w, std::int32_t h, const scan_settings& cfg, std::int32_t row,
@@ -88,38 +84,37 @@ namespace {
 // reaches past every edge from any pixel covers the whole image: it is masked once, which gives
 // the same map without looping over the image for every marked pixel.
 template <class Marked>
-void mask_around(scan_state& st, const inner_area& a, std::int32_t half, Marked marked) {
-    const bool covers_image = half >= std::max(st.width(), st.height());
+void mask_around(packet_buffers& buf, const inner_area& a, std::int32_t half, Marked marked) {
+    const bool covers_image = half >= std::max(buf.width, buf.height);
     for (std::int32_t j = a.first_row; j <= a.last_row; ++j)
         for (std::int32_t c = a.first_col; c <= a.last_col; ++c) {
-            if (!marked(at(st, j, c))) continue;
+            if (!marked(buf.at(j, c))) continue;
             if (covers_image) {
-                std::fill(st.sigma_map.begin(), st.sigma_map.end(), mask_value);
+                std::fill(buf.sigma_map.begin(), buf.sigma_map.end(), mask_value);
                 return;
             }
-            mask_square(st, j, c, half);
+            mask_square(buf, j, c, half);
         }
 }
 
 } // namespace
 
-int is_star(const scan_state& st, std::int32_t row, std::int32_t col) {
-    return star_test(st.mean_map.data(), st.width(), st.height(), st.settings, row, col);
+int is_star(const packet_buffers& buf, const scan_settings& cfg, std::int32_t row, std::int32_t col) {
+    return star_test(buf.mean_map.data(), buf.width, buf.height, cfg, row, col);
 }
 
-void apply_masks(scan_state& st, const mask_switches& sw) {
-    const inner_area a = inner(st);
-    const scan_settings& cfg = st.settings;
-    if (sw.red) mask_around(st, a, cfg.red_mask_half, [&](std::size_t i) { return red_marked(st.mean_map[i], cfg); });
+void apply_masks(packet_buffers& buf, const scan_settings& cfg, const mask_switches& sw) {
+    const inner_area a = inner(buf);
+    if (sw.red) mask_around(buf, a, cfg.red_mask_half, [&](std::size_t i) { return red_marked(buf.mean_map[i], cfg); });
     if (sw.blue)
-        mask_around(st, a, cfg.blue_mask_half, [&](std::size_t i) { return blue_marked(st.mean_map[i], cfg); });
+        mask_around(buf, a, cfg.blue_mask_half, [&](std::size_t i) { return blue_marked(buf.mean_map[i], cfg); });
     if (sw.stars) {
-        mask_around(st, a, cfg.star_mask_half, [&](std::size_t i) { return st.star_map[i] != 0; });
+        mask_around(buf, a, cfg.star_mask_half, [&](std::size_t i) { return buf.star_map[i] != 0; });
         for (std::int32_t j = a.first_row; j <= a.last_row; ++j)
             for (std::int32_t c = a.first_col; c <= a.last_col; ++c)
-                st.star_map[at(st, j, c)] = is_star(st, j, c) != 0 ? 1 : 0;
+                buf.star_map[buf.at(j, c)] = is_star(buf, cfg, j, c) != 0 ? 1 : 0;
     }
-    for (std::size_t k = 0; k < 4; ++k) mask_rect(st, cfg.mask_ul[k], cfg.mask_lr[k]);
+    for (std::size_t k = 0; k < 4; ++k) mask_rect(buf, cfg.mask_ul[k], cfg.mask_lr[k]);
 }
 
 } // namespace serflash::detect

@@ -3,7 +3,7 @@
 #include "detect/candidates.h"
 #include "detect/passes.h"
 #include "detect/rules.h"
-#include "detect/scan_state.h"
+#include "detect/packet_buffers.h"
 
 #include <algorithm>
 #include <cmath>
@@ -26,18 +26,18 @@ struct frame_shift {
 constexpr std::int32_t shift_grid = 2; // every second row and column is enough to measure it
 constexpr double largest_shift = 1.0;  // px: beyond this the mean's neighbourhood no longer bounds the mirror
 
-frame_shift measure_shift(const scan_state& st) {
-    const std::int32_t w = st.width();
-    const std::int32_t h = st.height();
+frame_shift measure_shift(const packet_buffers& buf) {
+    const std::int32_t w = buf.width;
+    const std::int32_t h = buf.height;
     const std::size_t uw = static_cast<std::size_t>(w);
     double sxx = 0.0, sxy = 0.0, syy = 0.0, sxd = 0.0, syd = 0.0;
     for (std::int32_t row = inner_margin; row < h - inner_margin; row += shift_grid)
         for (std::int32_t col = inner_margin; col < w - inner_margin; col += shift_grid) {
             const std::size_t i = static_cast<std::size_t>(row) * uw + static_cast<std::size_t>(col);
-            if (!(st.sigma_map[i] < mask_value)) continue;
-            const double gx = 0.5 * (st.mean_map[i + 1] - st.mean_map[i - 1]);
-            const double gy = 0.5 * (st.mean_map[i + uw] - st.mean_map[i - uw]);
-            const double d = static_cast<double>(st.frame_buf[i]) - st.mean_map[i];
+            if (!(buf.sigma_map[i] < mask_value)) continue;
+            const double gx = 0.5 * (buf.mean_map[i + 1] - buf.mean_map[i - 1]);
+            const double gy = 0.5 * (buf.mean_map[i + uw] - buf.mean_map[i - uw]);
+            const double d = static_cast<double>(buf.frame_buf[i]) - buf.mean_map[i];
             sxx += gx * gx;
             sxy += gx * gy;
             syy += gy * gy;
@@ -57,19 +57,19 @@ frame_shift measure_shift(const scan_state& st) {
 // motion alone brightens the dark side of an edge in every frame that moves it there. With
 // shifts of at most a pixel that centre lies within the mean's 3 x 3 neighbourhood, so a sample
 // above the limit below fails the mirrored main test at tail_first whatever the shift.
-void mirrored_limits(const scan_state& st, std::vector<std::int32_t>& limits) {
-    const std::int32_t w = st.width();
-    const std::int32_t h = st.height();
+void mirrored_limits(const packet_buffers& buf, std::vector<std::int32_t>& limits) {
+    const std::int32_t w = buf.width;
+    const std::int32_t h = buf.height;
     const std::size_t uw = static_cast<std::size_t>(w);
-    limits.assign(st.sigma_map.size(), -1);
+    limits.assign(buf.sigma_map.size(), -1);
     for (std::int32_t row = inner_margin; row < h - inner_margin; ++row)
         for (std::int32_t col = inner_margin; col < w - inner_margin; ++col) {
             const std::size_t i = static_cast<std::size_t>(row) * uw + static_cast<std::size_t>(col);
-            double highest = st.mean_map[i];
+            double highest = buf.mean_map[i];
             for (std::size_t j : {i - uw - 1, i - uw, i - uw + 1, i - 1, i + 1, i + uw - 1, i + uw, i + uw + 1})
-                highest = std::max(highest, st.mean_map[j]);
+                highest = std::max(highest, buf.mean_map[j]);
             // The largest sample s with 2 x highest - s passing against the pixel's own statistics.
-            const double bound = main_test_bound(st.mean_map[i], st.sigma_map[i], tail_first);
+            const double bound = main_test_bound(buf.mean_map[i], buf.sigma_map[i], tail_first);
             const auto passes = [&](std::int32_t v) {
                 return passes_bound(2.0 * highest - static_cast<double>(v), bound);
             };
@@ -88,46 +88,45 @@ void mirrored_limits(const scan_state& st, std::vector<std::int32_t>& limits) {
         }
 }
 
-// The mirrored test of every inner pixel of the frame in st.frame_buf: the sample reflected
+// The mirrored test of every inner pixel of the frame in buf.frame_buf: the sample reflected
 // about the packet mean moved with the frame, through the detector's own main and neighbour
 // tests at tail_first against the pixel's statistics. Samples above the pixel's mirrored limit
 // fail the main test and are passed over unreflected. Events as close as a candidate's
 // detections count once, at the strongest; a frame gives at most as many as the detector lists.
-void count_frame(const scan_state& st, const std::vector<std::int32_t>& limits, mirrored_tail& tail,
-                 std::vector<event>& kept) {
+void count_frame(const packet_buffers& buf, const scan_settings& cfg, const std::vector<std::int32_t>& limits,
+                 mirrored_tail& tail, std::vector<event>& kept) {
     kept.clear();
-    const std::int32_t w = st.width();
-    const std::int32_t h = st.height();
+    const std::int32_t w = buf.width;
+    const std::int32_t h = buf.height;
     const std::size_t uw = static_cast<std::size_t>(w);
     // The mean at (col - dx, row - dy), by bilinear weights that are the same for every pixel.
-    const frame_shift shift = measure_shift(st);
+    const frame_shift shift = measure_shift(buf);
     const double ox = std::floor(-shift.dx), oy = std::floor(-shift.dy);
     const double fx = -shift.dx - ox, fy = -shift.dy - oy;
     const std::ptrdiff_t offset =
         static_cast<std::ptrdiff_t>(oy) * static_cast<std::ptrdiff_t>(w) + static_cast<std::ptrdiff_t>(ox);
     const auto centre = [&](std::size_t i) {
-        const double* m = st.mean_map.data() + static_cast<std::ptrdiff_t>(i) + offset;
+        const double* m = buf.mean_map.data() + static_cast<std::ptrdiff_t>(i) + offset;
         const double top = m[0] + (m[1] - m[0]) * fx;
         const double bottom = m[uw] + (m[uw + 1] - m[uw]) * fx;
         return top + (bottom - top) * fy;
     };
-    const auto mirrored = [&](std::size_t i) { return 2.0 * centre(i) - static_cast<double>(st.frame_buf[i]); };
+    const auto mirrored = [&](std::size_t i) { return 2.0 * centre(i) - static_cast<double>(buf.frame_buf[i]); };
     for (std::int32_t row = inner_margin; row < h - inner_margin; ++row)
         for (std::int32_t col = inner_margin; col < w - inner_margin; ++col) {
             const std::size_t i = static_cast<std::size_t>(row) * uw + static_cast<std::size_t>(col);
-            const double sigma = st.sigma_map[i];
+            const double sigma = buf.sigma_map[i];
             if (!(sigma < mask_value)) continue;
             ++tail.trials;
-            if (static_cast<std::int32_t>(st.frame_buf[i]) > limits[i]) continue;
+            if (static_cast<std::int32_t>(buf.frame_buf[i]) > limits[i]) continue;
             const double s = mirrored(i);
-            const double m = st.mean_map[i];
+            const double m = buf.mean_map[i];
             if (!main_test(s, m, sigma, tail_first)) continue;
             // The neighbour tests in the detector's order: left, right, above, below.
             const double rise = s - m;
             const auto neighbour_ok = [&](std::size_t j, std::int32_t pct) {
-                return neighbour_test(mirrored(j), st.mean_map[j], rise, pct);
+                return neighbour_test(mirrored(j), buf.mean_map[j], rise, pct);
             };
-            const scan_settings& cfg = st.settings;
             if (!(neighbour_ok(i - 1, cfg.pct_left) && neighbour_ok(i + 1, cfg.pct_right) &&
                   neighbour_ok(i - uw, cfg.pct_top) && neighbour_ok(i + uw, cfg.pct_bottom)))
                 continue;
@@ -157,12 +156,10 @@ mirrored_tail sweep_mirrored(ser::ser_reader& reader, scan_settings settings, co
                              const std::vector<bool>& examined) {
     mirrored_tail tail;
     if (!reader.check_geometry() || settings.packet_size < 1) return tail;
-    scan_state st;
-    st.reader = &reader;
     clip_to_image(settings, reader.width(), reader.height());
-    st.settings = settings;
+    packet_buffers buf;
     try {
-        st.star_map.assign(reader.samples_per_frame(), 0);
+        buf.star_map.assign(reader.samples_per_frame(), 0);
     } catch (const std::bad_alloc&) {
         return tail;
     }
@@ -178,22 +175,22 @@ mirrored_tail sweep_mirrored(ser::ser_reader& reader, scan_settings settings, co
         for (std::int32_t f = from; f < from + count; ++f) {
             if (!wanted(f)) continue;
             reader.seek_frame(f);
-            reader.read_frame(st.frame_buf);
-            count_frame(st, limits, tail, kept);
+            reader.read_frame(buf.frame_buf);
+            count_frame(buf, settings, limits, tail, kept);
         }
     };
     for (std::int32_t p = 0; p < npackets; ++p) {
-        st.cur_frame = first + p * settings.packet_size;
+        const std::int32_t packet_first = first + p * settings.packet_size;
         bool any = false;
-        for (std::int32_t f = st.cur_frame; f < st.cur_frame + settings.packet_size; ++f) any = any || wanted(f);
+        for (std::int32_t f = packet_first; f < packet_first + settings.packet_size; ++f) any = any || wanted(f);
         const bool last = p + 1 == npackets;
         if (last)
-            for (std::int32_t f = st.cur_frame + settings.packet_size; f < first + range; ++f) any = any || wanted(f);
+            for (std::int32_t f = packet_first + settings.packet_size; f < first + range; ++f) any = any || wanted(f);
         if (!any) break; // the passes examined no frame from here on
-        if (!compute_packet_stats(st)) return tail;
-        apply_masks(st, switches);
-        mirrored_limits(st, limits);
-        sweep(st.cur_frame, last ? first + range - st.cur_frame : settings.packet_size);
+        if (!compute_packet_stats(buf, reader, settings.packet_size, packet_first, {})) return tail;
+        apply_masks(buf, settings, switches);
+        mirrored_limits(buf, limits);
+        sweep(packet_first, last ? first + range - packet_first : settings.packet_size);
     }
     tail.read = true;
     return tail;

@@ -4,7 +4,7 @@
 #include "detect/fast_scan.h"
 #include "detect/passes.h"
 #include "detect/rules.h"
-#include "detect/scan_state.h"
+#include "detect/packet_buffers.h"
 #include "detect/work_pool.h"
 #include "report/observation.h"
 
@@ -236,14 +236,10 @@ platform::result<injection_plan> plan_injections(platform::file_system& reads, c
     }
     const std::vector<detect::candidate> plain_candidates = detect::group_candidates(plain.frames);
 
-    detect::scan_state st;
-    st.reader = &reader;
-    st.settings = s;
-    st.switches = job.switches;
-    st.hooks = hooks;
+    detect::packet_buffers buf;
     const std::int32_t w = reader.width();
     const std::int32_t h = reader.height();
-    st.star_map.assign(reader.samples_per_frame(), 0);
+    buf.star_map.assign(reader.samples_per_frame(), 0);
     const std::int32_t inner_w = std::max(0, w - 2 * detect::inner_margin);
     const std::int32_t inner_h = std::max(0, h - 2 * detect::inner_margin);
     double masked_sum = 0.0;
@@ -254,13 +250,10 @@ platform::result<injection_plan> plan_injections(platform::file_system& reads, c
         if (hooks.should_stop()) return status::failure("stopped");
         const std::int32_t pf = s.start_frame + k * packet;
         const std::int32_t pl = packet_last(k); // the last tests the remainder too
-        st.cur_frame = pf;
-        if (!detect::compute_packet_stats(st)) return status::failure("there is no memory for the packet statistics");
-        detect::apply_masks(st, job.switches);
-        const auto sigma_at = [&](std::int32_t x, std::int32_t y) {
-            return st
-                .sigma_map[static_cast<std::size_t>(y) * static_cast<std::size_t>(w) + static_cast<std::size_t>(x)];
-        };
+        if (!detect::compute_packet_stats(buf, reader, packet, pf, hooks))
+            return status::failure("there is no memory for the packet statistics");
+        detect::apply_masks(buf, s, job.switches);
+        const auto sigma_at = [&](std::int32_t x, std::int32_t y) { return buf.sigma_map[buf.at(y, x)]; };
         std::int64_t masked = 0;
         for (std::int32_t y = detect::inner_margin; y < h - detect::inner_margin; ++y)
             for (std::int32_t x = detect::inner_margin; x < w - detect::inner_margin; ++x)

@@ -65,15 +65,16 @@ TEST(CoreBudget, TheBatchDividesItsCoresAmongTheFilesScannedAtOnce) {
         std::mutex mutex;
         unsigned running = 0, most_busy = 0;
         const file_scanner fast = make_fast_scanner({threads});
-        req.scanner = [&](scan_state& st) {
+        req.scanner = [&](const scan_context& ctx) {
             {
                 const std::lock_guard lock(mutex);
                 ++running;
-                most_busy = std::max(most_busy, running * st.cores.threads(threads));
+                most_busy = std::max(most_busy, running * ctx.cores.threads(threads));
             }
-            fast(st);
+            scan_outcome outcome = fast(ctx);
             const std::lock_guard lock(mutex);
             --running;
+            return outcome;
         };
         ASSERT_TRUE(run_batch(req).all_scanned());
         EXPECT_GE(most_busy, 1U);

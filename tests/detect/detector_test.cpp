@@ -23,30 +23,31 @@ constexpr char summary_path[] = "R/s.txt";
 struct detector_rig {
     memory_fs fs;
     memory_scan m;
+    scan_run run;
     std::unique_ptr<summary_file> summary;
     std::unique_ptr<summary_sink> summary_writer;
     std::vector<std::pair<std::string, std::string>> messages;
 
-    detector_rig(int w, int h, const frames_t& frames, double level = 100.0, double sigma = 10.0) : m(w, h, frames) {
+    detector_rig(int w, int h, const frames_t& frames, double level = 100.0, double sigma = 10.0)
+        : m(w, h, frames), run(m.ctx, fs) {
         fs.dirs.insert("R");
-        std::fill(m.st.mean_map.begin(), m.st.mean_map.end(), level);
-        std::fill(m.st.sigma_map.begin(), m.st.sigma_map.end(), sigma);
-        auto& s = m.st.settings;
+        std::fill(m.buf.mean_map.begin(), m.buf.mean_map.end(), level);
+        std::fill(m.buf.sigma_map.begin(), m.buf.sigma_map.end(), sigma);
+        auto& s = run.settings;
         s.pct_left = s.pct_right = s.pct_top = s.pct_bottom = 0;
         s.max_det_frames = 100;
         s.brightness = 1000;
-        m.st.threshold = 60;
-        m.st.fs = &fs;
-        m.st.result_dir = "R";
-        m.st.hooks.message = [this](const engine_message& msg) {
+        run.cursor.threshold = 60;
+        m.ctx.result_dir = "R";
+        m.ctx.hooks.message = [this](const engine_message& msg) {
             messages.emplace_back(std::string(caption_text(msg.caption)), msg.text);
         };
-        EXPECT_TRUE(display::prep_for_display(m.st.disp, w, h));
+        EXPECT_TRUE(display::prep_for_display(m.buf.disp, w, h));
         summary = std::move(summary_file::open(fs, summary_path, platform::write_mode::truncate).value());
         summary_writer = std::make_unique<summary_sink>(*summary);
-        m.st.sinks.push_back(summary_writer.get());
+        run.sinks.push_back(summary_writer.get());
     }
-    scan_state& st() { return m.st; }
+    run_end detect(std::int32_t n) { return detect_in_packet(run, m.buf, n); }
     std::string text() {
         summary->close();
         return fs.text(summary_path);
@@ -70,10 +71,10 @@ TEST(DetectInPacket, MainTestIsStrict) {
     put(f[0], 40, 20, 21, 161);
     put(f[1], 40, 20, 21, 160); // 160 x 10 == 60 x 10 + 100 x 10
     detector_rig r(40, 40, f);
-    EXPECT_EQ(detect_in_packet(r.st(), 2), run_end::went_on);
-    EXPECT_EQ(r.st().det_count, 1);
-    EXPECT_EQ(r.st().det_frames, 1);
-    EXPECT_EQ(r.st().cur_frame, 2);
+    EXPECT_EQ(r.detect(2), run_end::went_on);
+    EXPECT_EQ(r.run.cursor.det_count, 1);
+    EXPECT_EQ(r.run.cursor.det_frames, 1);
+    EXPECT_EQ(r.run.cursor.cur_frame, 2);
     EXPECT_EQ(r.text(), line(1, 0, 21, 20, 161, 100, 10));
     EXPECT_EQ(r.fs.names_in("R"), (std::vector<std::string>{"0000_t60_000000.bmp", "s.txt"}));
 }
@@ -98,23 +99,23 @@ TEST(DetectInPacket, NeighbourPercentagesInEachDirection) {
     f.push_back(below);
 
     detector_rig r(w, w, f);
-    auto& s = r.st().settings;
+    auto& s = r.run.settings;
     s.pct_left = pct[0];
     s.pct_right = pct[1];
     s.pct_top = pct[2];
     s.pct_bottom = pct[3];
-    detect_in_packet(r.st(), static_cast<std::int32_t>(f.size()));
+    r.detect(static_cast<std::int32_t>(f.size()));
     EXPECT_EQ(r.text(), line(1, 0, 20, 20, 200, 100, 10)); // only the frame where all four hold
 }
 
 TEST(DetectInPacket, NaNAndMaskedSigmaNeverDetect) {
     frames_t f(1, flat_frame(40, 40, 65535));
     detector_rig r(40, 40, f, 0.0, std::numeric_limits<double>::quiet_NaN());
-    r.st().sigma_map[static_cast<std::size_t>(20 * 40 + 20)] = mask_value;
-    r.st().mean_map[static_cast<std::size_t>(20 * 40 + 20)] = 0.0;
-    r.st().threshold = 10;
-    EXPECT_EQ(detect_in_packet(r.st(), 1), run_end::went_on);
-    EXPECT_EQ(r.st().det_count, 0);
+    r.m.buf.sigma_map[static_cast<std::size_t>(20 * 40 + 20)] = mask_value;
+    r.m.buf.mean_map[static_cast<std::size_t>(20 * 40 + 20)] = 0.0;
+    r.run.cursor.threshold = 10;
+    EXPECT_EQ(r.detect(1), run_end::went_on);
+    EXPECT_EQ(r.run.cursor.det_count, 0);
     EXPECT_EQ(r.text(), "");
 }
 
@@ -138,16 +139,16 @@ TEST(DetectInPacket, ScatterRejectionOnlyBeyondTenDetections) {
     frames_t f = {hits(w, ten_far), hits(w, span20), hits(w, cols15), hits(w, span21), hits(w, ten_far)};
     f.push_back(hits(w, cols16));
     detector_rig r(w, w, f);
-    r.st().settings.scatter_v = 20;
-    r.st().settings.scatter_h = 15;
-    EXPECT_EQ(detect_in_packet(r.st(), 5), run_end::went_on);
-    EXPECT_EQ(r.st().cur_frame, 3); // stops at the scattered frame
-    EXPECT_EQ(r.st().det_frames, 3);
-    EXPECT_EQ(r.st().det_count, 32);
-    r.st().settings.scatter_v = 100;
-    EXPECT_EQ(detect_in_packet(r.st(), 3), run_end::went_on); // frame 3 is now accepted, frame 5 is not
-    EXPECT_EQ(r.st().cur_frame, 5);
-    EXPECT_EQ(r.st().det_count, 32 + 11 + 10);
+    r.run.settings.scatter_v = 20;
+    r.run.settings.scatter_h = 15;
+    EXPECT_EQ(r.detect(5), run_end::went_on);
+    EXPECT_EQ(r.run.cursor.cur_frame, 3); // stops at the scattered frame
+    EXPECT_EQ(r.run.cursor.det_frames, 3);
+    EXPECT_EQ(r.run.cursor.det_count, 32);
+    r.run.settings.scatter_v = 100;
+    EXPECT_EQ(r.detect(3), run_end::went_on); // frame 3 is now accepted, frame 5 is not
+    EXPECT_EQ(r.run.cursor.cur_frame, 5);
+    EXPECT_EQ(r.run.cursor.det_count, 32 + 11 + 10);
     EXPECT_EQ(r.fs.names_in("R").size(), 6u); // five snapshots and the summary
 }
 
@@ -158,15 +159,15 @@ TEST(DetectInPacket, CrowdedFrameKeepsTenLinesAndBoxesButCountsAll) {
         for (int col = 20; col <= 24; ++col) cluster.emplace_back(row, col);
     frames_t f = {hits(w, cluster), hits(w, {{30, 30}})};
     detector_rig r(w, w, f);
-    r.st().det_count = 7;
-    r.st().settings.max_det_frames = 1;
-    EXPECT_EQ(detect_in_packet(r.st(), 2), run_end::max_det_frames);
-    EXPECT_EQ(r.st().det_count, 22);
+    r.run.cursor.det_count = 7;
+    r.run.settings.max_det_frames = 1;
+    EXPECT_EQ(r.detect(2), run_end::max_det_frames);
+    EXPECT_EQ(r.run.cursor.det_count, 22);
     std::string expected;
     for (int k = 0; k < 10; ++k) expected += line(8 + k, 0, 20 + k % 5, 20 + k / 5, 500, 100, 10);
     EXPECT_EQ(r.text(), expected);
 
-    const auto& px = r.st().disp.disp_buf;
+    const auto& px = r.m.buf.disp.disp_buf;
     const auto pixel = [&](int row, int col) {
         const auto at = static_cast<std::size_t>((row * w + col) * 4);
         return std::array<int, 4>{px[at], px[at + 1], px[at + 2], px[at + 3]};
@@ -187,7 +188,7 @@ TEST(DetectInPacket, NumberingContinuesAfterUnlistedDetections) {
     for (int k = 0; k < 15; ++k) cluster.emplace_back(20, 15 + k);
     frames_t f = {hits(w, cluster), hits(w, {{30, 30}})};
     detector_rig r(w, w, f);
-    detect_in_packet(r.st(), 2);
+    r.detect(2);
     const std::string t = r.text();
     EXPECT_NE(t.find(line(16, 1, 30, 30, 500, 100, 10)), std::string::npos);
     EXPECT_EQ(t.find(line(11, 0, 25, 20, 500, 100, 10)), std::string::npos);
@@ -197,15 +198,15 @@ TEST(DetectInPacket, LimitReachedOnLastFrameKeepsThatFrame) {
     const int w = 40;
     frames_t f = {flat_frame(w, w), hits(w, {{20, 20}}), hits(w, {{21, 21}})};
     detector_rig r(w, w, f);
-    r.st().settings.max_det_frames = 2;
-    EXPECT_EQ(detect_in_packet(r.st(), 3), run_end::max_det_frames);
-    EXPECT_EQ(r.st().cur_frame, 2);
-    EXPECT_EQ(r.st().det_frames, 2);
+    r.run.settings.max_det_frames = 2;
+    EXPECT_EQ(r.detect(3), run_end::max_det_frames);
+    EXPECT_EQ(r.run.cursor.cur_frame, 2);
+    EXPECT_EQ(r.run.cursor.det_frames, 2);
 
     detector_rig early(w, w, {hits(w, {{20, 20}}), hits(w, {{20, 20}}), hits(w, {{20, 20}})});
-    early.st().settings.max_det_frames = 2;
-    EXPECT_EQ(detect_in_packet(early.st(), 3), run_end::max_det_frames);
-    EXPECT_EQ(early.st().cur_frame, 1);
+    early.run.settings.max_det_frames = 2;
+    EXPECT_EQ(early.detect(3), run_end::max_det_frames);
+    EXPECT_EQ(early.run.cursor.cur_frame, 1);
     EXPECT_EQ(early.fs.names_in("R"),
               (std::vector<std::string>{"0000_t60_000000.bmp", "0001_t60_000001.bmp", "s.txt"}));
 }
@@ -213,19 +214,19 @@ TEST(DetectInPacket, LimitReachedOnLastFrameKeepsThatFrame) {
 TEST(DetectInPacket, NoFramesAndNoInnerArea) {
     const int w = 40;
     detector_rig r(w, w, {hits(w, {{20, 20}})});
-    r.st().cur_frame = 0;
-    EXPECT_EQ(detect_in_packet(r.st(), 0), run_end::went_on);
-    EXPECT_EQ(r.st().cur_frame, 0);
-    EXPECT_EQ(detect_in_packet(r.st(), -3), run_end::went_on);
-    EXPECT_EQ(r.st().det_count, 0);
+    r.run.cursor.cur_frame = 0;
+    EXPECT_EQ(r.detect(0), run_end::went_on);
+    EXPECT_EQ(r.run.cursor.cur_frame, 0);
+    EXPECT_EQ(r.detect(-3), run_end::went_on);
+    EXPECT_EQ(r.run.cursor.det_count, 0);
 
     // 20 rows: nothing to examine, but the frame is read, rendered and passed.
     std::vector<std::uint16_t> thin(static_cast<std::size_t>(40 * 20), 9000);
     detector_rig t(40, 20, {thin, thin});
-    EXPECT_EQ(detect_in_packet(t.st(), 2), run_end::went_on);
-    EXPECT_EQ(t.st().cur_frame, 2);
-    EXPECT_EQ(t.st().det_count, 0);
-    EXPECT_EQ(t.st().disp.disp_buf[0], 255);
+    EXPECT_EQ(t.detect(2), run_end::went_on);
+    EXPECT_EQ(t.run.cursor.cur_frame, 2);
+    EXPECT_EQ(t.run.cursor.det_count, 0);
+    EXPECT_EQ(t.m.buf.disp.disp_buf[0], 255);
 }
 
 TEST(Snapshot, LayoutAndSize) {
@@ -233,8 +234,8 @@ TEST(Snapshot, LayoutAndSize) {
     auto fr = std::vector<std::uint16_t>(static_cast<std::size_t>(w * h), 100);
     put(fr, w, 15, 20, 500);
     detector_rig r(w, h, {fr});
-    r.st().cur_frame = 0;
-    detect_in_packet(r.st(), 1);
+    r.run.cursor.cur_frame = 0;
+    r.detect(1);
     const auto& b = r.fs.files.at("R/0000_t60_000000.bmp");
     ASSERT_EQ(b.size(), 54u + 4u * w * h);
     const auto u32 = [&](std::size_t at) {
@@ -270,11 +271,11 @@ TEST(Snapshot, FailureIsReportedOnceAndTheFrameStillCounts) {
     const int w = 40;
     detector_rig r(w, w, {hits(w, {{20, 20}}), hits(w, {{20, 20}})});
     r.fs.refuse_create = [](const std::string& p) { return p.size() > 4 && p.substr(p.size() - 4) == ".bmp"; };
-    detect_in_packet(r.st(), 2);
-    EXPECT_EQ(r.st().det_frames, 2);
+    r.detect(2);
+    EXPECT_EQ(r.run.cursor.det_frames, 2);
     ASSERT_EQ(r.messages.size(), 1u);
     EXPECT_NE(r.messages[0].second.find("R/0000_t60_000000.bmp"), std::string::npos);
-    EXPECT_FALSE(r.st().outcome.problems.empty());
+    EXPECT_FALSE(r.run.outcome.problems.empty());
     EXPECT_EQ(r.text(), line(1, 0, 20, 20, 500, 100, 10) + line(2, 1, 20, 20, 500, 100, 10));
 }
 
@@ -282,11 +283,11 @@ TEST(DetectInPacket, StopsAfterTheCurrentFrameWhenAsked) {
     const int w = 40;
     detector_rig r(w, w, {flat_frame(w, w), flat_frame(w, w), flat_frame(w, w)});
     int progress_calls = 0;
-    r.st().hooks.progress = [&](const scan_progress&) { ++progress_calls; };
-    r.st().hooks.stop_requested = [&] { return progress_calls >= 2; };
-    EXPECT_EQ(detect_in_packet(r.st(), 3), run_end::went_on);
-    EXPECT_TRUE(r.st().outcome.stopped);
-    EXPECT_EQ(r.st().cur_frame, 2);
+    r.m.ctx.hooks.progress = [&](const scan_progress&) { ++progress_calls; };
+    r.m.ctx.hooks.stop_requested = [&] { return progress_calls >= 2; };
+    EXPECT_EQ(r.detect(3), run_end::went_on);
+    EXPECT_TRUE(r.run.outcome.stopped);
+    EXPECT_EQ(r.run.cursor.cur_frame, 2);
     EXPECT_EQ(progress_calls, 2);
 }
 

@@ -73,14 +73,14 @@ TEST(FastKernels, DilationMasksWhatSquaresAroundEachMarkMask) {
                 for (std::int32_t c = 10; c < w - 10; ++c)
                     if (static_cast<int>(rng() % 100) < density) {
                         marks[ms.at(r, c)] = 1;
-                        mask_square(ms.st, r, c, half);
+                        mask_square(ms.buf, r, c, half);
                     }
-            ms.st.sigma_map.assign(g.pixels(), 1.0);
+            ms.buf.sigma_map.assign(g.pixels(), 1.0);
             for (std::int32_t r = 0; r < h; ++r)
                 for (std::int32_t c = 0; c < w; ++c)
-                    if (marks[ms.at(r, c)] != 0) mask_square(ms.st, r, c, half);
+                    if (marks[ms.at(r, c)] != 0) mask_square(ms.buf, r, c, half);
             dilate_marks(g, marks.data(), half, sigma.data());
-            EXPECT_EQ(sigma, ms.st.sigma_map) << "half " << half << " density " << density;
+            EXPECT_EQ(sigma, ms.buf.sigma_map) << "half " << half << " density " << density;
         }
     }
 }
@@ -90,24 +90,24 @@ TEST(FastKernels, StarFinderAgreesWithTheOnePixelStarTest) {
     std::mt19937 rng(17);
     testing::memory_scan ms(w, h, {std::vector<std::uint16_t>(static_cast<std::size_t>(w * h), 0)});
     std::normal_distribution<double> noise(100.0, 3.0);
-    for (double& m : ms.st.mean_map) m = std::round(noise(rng) * 200.0) / 200.0;
+    for (double& m : ms.buf.mean_map) m = std::round(noise(rng) * 200.0) / 200.0;
     // Spots a few pixels wide, some near the edges so that rings leave the image.
     for (const auto& [r, c] : std::vector<std::pair<int, int>>{{25, 35}, {12, 12}, {40, 60}, {11, 58}, {30, 11}})
         for (int dr = -2; dr <= 2; ++dr)
-            for (int dc = -2; dc <= 2; ++dc) ms.st.mean_map[ms.at(r + dr, c + dc)] += 80.0 / (1.0 + dr * dr + dc * dc);
+            for (int dc = -2; dc <= 2; ++dc) ms.buf.mean_map[ms.at(r + dr, c + dc)] += 80.0 / (1.0 + dr * dr + dc * dc);
     const frame_geometry g{w, h, false};
     int stars = 0;
     for (const std::int32_t half_width : {-1, 0, 1, 2, 3, 10, 12, 30}) {
         for (const std::int32_t pct : {25, 0, -10}) {
-            ms.st.settings.star_half_width = half_width;
-            ms.st.settings.star_threshold = 30;
-            ms.st.settings.pct_left = ms.st.settings.pct_right = ms.st.settings.pct_top = ms.st.settings.pct_bottom =
-                pct;
+            ms.ctx.settings.star_half_width = half_width;
+            ms.ctx.settings.star_threshold = 30;
+            ms.ctx.settings.pct_left = ms.ctx.settings.pct_right = ms.ctx.settings.pct_top =
+                ms.ctx.settings.pct_bottom = pct;
             std::vector<std::int32_t> found(g.pixels(), 0);
-            find_stars(g, ms.st.settings, ms.st.mean_map.data(), found.data(), 0, h);
+            find_stars(g, ms.ctx.settings, ms.buf.mean_map.data(), found.data(), 0, h);
             for (std::int32_t r = 10; r < h - 10; ++r)
                 for (std::int32_t c = 10; c < w - 10; ++c) {
-                    ASSERT_EQ(found[ms.at(r, c)], is_star(ms.st, r, c))
+                    ASSERT_EQ(found[ms.at(r, c)], is_star(ms.buf, ms.ctx.settings, r, c))
                         << "half width " << half_width << " pct " << pct << " at " << r << "," << c;
                     stars += found[ms.at(r, c)];
                 }

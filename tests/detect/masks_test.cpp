@@ -11,24 +11,24 @@ namespace {
 
 using testing::memory_scan;
 
-// A W x H state with every mean at `level` and nothing masked.
+// W x H buffers with every mean at `level` and nothing masked.
 memory_scan flat(int w, int h, double level = 1000.0) {
     memory_scan m(w, h, {});
-    std::fill(m.st.mean_map.begin(), m.st.mean_map.end(), level);
-    std::fill(m.st.sigma_map.begin(), m.st.sigma_map.end(), 1.0);
+    std::fill(m.buf.mean_map.begin(), m.buf.mean_map.end(), level);
+    std::fill(m.buf.sigma_map.begin(), m.buf.sigma_map.end(), 1.0);
     return m;
 }
 
 int masked_count(const memory_scan& m) {
-    return static_cast<int>(std::count(m.st.sigma_map.begin(), m.st.sigma_map.end(), mask_value));
+    return static_cast<int>(std::count(m.buf.sigma_map.begin(), m.buf.sigma_map.end(), mask_value));
 }
 
 // The masked pixels as a rectangle, or all -1 when the mask is not one rectangle.
 std::array<int, 4> masked_box(const memory_scan& m) {
     int r0 = INT_MAX, r1 = -1, c0 = INT_MAX, c1 = -1;
-    for (int r = 0; r < m.st.height(); ++r)
-        for (int c = 0; c < m.st.width(); ++c)
-            if (m.st.sigma_map[m.at(r, c)] == mask_value) {
+    for (int r = 0; r < m.buf.height; ++r)
+        for (int c = 0; c < m.buf.width; ++c)
+            if (m.buf.sigma_map[m.at(r, c)] == mask_value) {
                 r0 = std::min(r0, r);
                 r1 = std::max(r1, r);
                 c0 = std::min(c0, c);
@@ -40,62 +40,62 @@ std::array<int, 4> masked_box(const memory_scan& m) {
 
 TEST(ApplyMasks, AllOffStillMasksTheOriginPixel) {
     auto m = flat(64, 48);
-    apply_masks(m.st, {});
+    apply_masks(m.buf, m.ctx.settings, {});
     EXPECT_EQ(masked_count(m), 1);
-    EXPECT_EQ(m.st.sigma_map[0], mask_value);
+    EXPECT_EQ(m.buf.sigma_map[0], mask_value);
 }
 
 TEST(ApplyMasks, BrightSquareAndLevelIsStrict) {
     auto m = flat(64, 48);
-    m.st.settings.red_level = 3800;
-    m.st.mean_map[m.at(10, 10)] = 3800.5;
-    m.st.mean_map[m.at(30, 40)] = 3800.0; // equal: not masked
-    m.st.settings.red_mask_half = 10;
-    apply_masks(m.st, {true, false, false});
+    m.ctx.settings.red_level = 3800;
+    m.buf.mean_map[m.at(10, 10)] = 3800.5;
+    m.buf.mean_map[m.at(30, 40)] = 3800.0; // equal: not masked
+    m.ctx.settings.red_mask_half = 10;
+    apply_masks(m.buf, m.ctx.settings, {true, false, false});
     EXPECT_EQ(masked_box(m), (std::array<int, 4>{0, 20, 0, 20}));
 
     auto clipped = flat(64, 48);
-    clipped.st.mean_map[clipped.at(10, 10)] = 5000.0;
-    clipped.st.settings.red_mask_half = 15;
-    apply_masks(clipped.st, {true, false, false});
+    clipped.buf.mean_map[clipped.at(10, 10)] = 5000.0;
+    clipped.ctx.settings.red_mask_half = 15;
+    apply_masks(clipped.buf, clipped.ctx.settings, {true, false, false});
     EXPECT_EQ(masked_box(clipped), (std::array<int, 4>{0, 25, 0, 25}));
 }
 
 TEST(ApplyMasks, HalfSizeZeroAndNegative) {
     auto m = flat(64, 48);
-    m.st.settings.blue_level = 500;
-    m.st.mean_map[m.at(20, 30)] = 499.9;
-    m.st.settings.blue_mask_half = 0;
-    apply_masks(m.st, {false, true, false});
+    m.ctx.settings.blue_level = 500;
+    m.buf.mean_map[m.at(20, 30)] = 499.9;
+    m.ctx.settings.blue_mask_half = 0;
+    apply_masks(m.buf, m.ctx.settings, {false, true, false});
     EXPECT_EQ(masked_count(m), 2); // the dark pixel and the origin
-    EXPECT_EQ(m.st.sigma_map[m.at(20, 30)], mask_value);
+    EXPECT_EQ(m.buf.sigma_map[m.at(20, 30)], mask_value);
 
     auto neg = flat(64, 48);
-    neg.st.mean_map[neg.at(20, 30)] = 0.0;
-    neg.st.settings.blue_mask_half = -1;
-    apply_masks(neg.st, {false, true, false});
+    neg.buf.mean_map[neg.at(20, 30)] = 0.0;
+    neg.ctx.settings.blue_mask_half = -1;
+    apply_masks(neg.buf, neg.ctx.settings, {false, true, false});
     EXPECT_EQ(masked_count(neg), 1);
 }
 
 TEST(ApplyMasks, OnlyTheInnerAreaIsExamined) {
     auto m = flat(64, 48);
-    m.st.mean_map[m.at(9, 30)] = 60000.0;  // border row
-    m.st.mean_map[m.at(30, 54)] = 60000.0; // column W - 10
-    m.st.settings.red_mask_half = 2;
-    apply_masks(m.st, {true, false, false});
+    m.buf.mean_map[m.at(9, 30)] = 60000.0;  // border row
+    m.buf.mean_map[m.at(30, 54)] = 60000.0; // column W - 10
+    m.ctx.settings.red_mask_half = 2;
+    apply_masks(m.buf, m.ctx.settings, {true, false, false});
     EXPECT_EQ(masked_count(m), 1);
 
     auto tiny = flat(40, 20, 60000.0); // 20 rows: no inner area
-    apply_masks(tiny.st, {true, true, true});
+    apply_masks(tiny.buf, tiny.ctx.settings, {true, true, true});
     EXPECT_EQ(masked_count(tiny), 1);
-    EXPECT_EQ(std::count(tiny.st.star_map.begin(), tiny.st.star_map.end(), 1), 0);
+    EXPECT_EQ(std::count(tiny.buf.star_map.begin(), tiny.buf.star_map.end(), 1), 0);
 }
 
 TEST(ApplyMasks, HugeHalfSizeIsClippedNotLoopedOver) {
     auto m = flat(64, 48);
-    m.st.mean_map[m.at(20, 20)] = 60000.0;
-    m.st.settings.red_mask_half = INT_MAX;
-    apply_masks(m.st, {true, false, false});
+    m.buf.mean_map[m.at(20, 20)] = 60000.0;
+    m.ctx.settings.red_mask_half = INT_MAX;
+    apply_masks(m.buf, m.ctx.settings, {true, false, false});
     EXPECT_EQ(masked_count(m), 64 * 48);
 }
 
@@ -113,9 +113,9 @@ class ManualMask : public ::testing::TestWithParam<rect_case> {};
 TEST_P(ManualMask, ClampsAndOrdersCorners) {
     const auto& c = GetParam();
     auto m = flat(64, 48);
-    m.st.settings.mask_ul[2] = pack_point(c.ulx, c.uly);
-    m.st.settings.mask_lr[2] = pack_point(c.lrx, c.lry);
-    mask_rect(m.st, m.st.settings.mask_ul[2], m.st.settings.mask_lr[2]);
+    m.ctx.settings.mask_ul[2] = pack_point(c.ulx, c.uly);
+    m.ctx.settings.mask_lr[2] = pack_point(c.lrx, c.lry);
+    mask_rect(m.buf, m.ctx.settings.mask_ul[2], m.ctx.settings.mask_lr[2]);
     EXPECT_EQ(masked_box(m), c.box);
 }
 
@@ -133,68 +133,68 @@ void star_scene(memory_scan& m, double centre, double left, double right, double
     for (int r = 18; r <= 22; ++r)
         for (int c = 18; c <= 22; ++c) {
             if (r != 18 && r != 22 && c != 18 && c != 22) continue;
-            m.st.mean_map[m.at(r, c)] = split_ring ? (i % 2 == 0 ? 90.0 : 110.0) : 100.0;
+            m.buf.mean_map[m.at(r, c)] = split_ring ? (i % 2 == 0 ? 90.0 : 110.0) : 100.0;
             ++i;
         }
-    m.st.mean_map[m.at(20, 20)] = centre;
-    m.st.mean_map[m.at(20, 19)] = left;
-    m.st.mean_map[m.at(20, 21)] = right;
-    m.st.mean_map[m.at(19, 20)] = top;
-    m.st.mean_map[m.at(21, 20)] = bottom;
+    m.buf.mean_map[m.at(20, 20)] = centre;
+    m.buf.mean_map[m.at(20, 19)] = left;
+    m.buf.mean_map[m.at(20, 21)] = right;
+    m.buf.mean_map[m.at(19, 20)] = top;
+    m.buf.mean_map[m.at(21, 20)] = bottom;
 }
 
 TEST(IsStar, FlatRingExamples) {
     auto m = flat(48, 48, 100.0);
-    m.st.settings.star_half_width = 2;
-    m.st.settings.star_threshold = 30;
+    m.ctx.settings.star_half_width = 2;
+    m.ctx.settings.star_threshold = 30;
     star_scene(m, 200, 150, 150, 150, 150, false);
-    EXPECT_EQ(is_star(m.st, 20, 20), 1);
+    EXPECT_EQ(is_star(m.buf, m.ctx.settings, 20, 20), 1);
     star_scene(m, 200, 150, 150, 120, 150, false); // top ratio 20
-    EXPECT_EQ(is_star(m.st, 20, 20), 0);
+    EXPECT_EQ(is_star(m.buf, m.ctx.settings, 20, 20), 0);
 }
 
 TEST(IsStar, RingWithSpread) {
     auto m = flat(48, 48, 100.0);
-    m.st.settings.star_half_width = 2;
-    m.st.settings.star_threshold = 30;
+    m.ctx.settings.star_half_width = 2;
+    m.ctx.settings.star_threshold = 30;
     star_scene(m, 140, 115, 115, 115, 115, true); // excess 40 > 30.98
-    EXPECT_EQ(is_star(m.st, 20, 20), 1);
+    EXPECT_EQ(is_star(m.buf, m.ctx.settings, 20, 20), 1);
     star_scene(m, 130, 115, 115, 115, 115, true); // excess 30
-    EXPECT_EQ(is_star(m.st, 20, 20), 0);
+    EXPECT_EQ(is_star(m.buf, m.ctx.settings, 20, 20), 0);
 }
 
 TEST(IsStar, NeighboursOnTheRingAndDegenerateWidths) {
     auto m = flat(48, 48, 100.0);
-    m.st.mean_map[m.at(20, 20)] = 500.0;
-    m.st.settings.star_half_width = 1;
-    EXPECT_EQ(is_star(m.st, 20, 20), 0);
-    m.st.settings.pct_left = m.st.settings.pct_right = m.st.settings.pct_top = m.st.settings.pct_bottom = 0;
-    EXPECT_EQ(is_star(m.st, 20, 20), 1);
-    m.st.settings.star_half_width = 0;
-    EXPECT_EQ(is_star(m.st, 20, 20), 0);
-    m.st.settings.star_half_width = INT_MAX; // ring wholly outside the image
-    EXPECT_EQ(is_star(m.st, 20, 20), 0);
+    m.buf.mean_map[m.at(20, 20)] = 500.0;
+    m.ctx.settings.star_half_width = 1;
+    EXPECT_EQ(is_star(m.buf, m.ctx.settings, 20, 20), 0);
+    m.ctx.settings.pct_left = m.ctx.settings.pct_right = m.ctx.settings.pct_top = m.ctx.settings.pct_bottom = 0;
+    EXPECT_EQ(is_star(m.buf, m.ctx.settings, 20, 20), 1);
+    m.ctx.settings.star_half_width = 0;
+    EXPECT_EQ(is_star(m.buf, m.ctx.settings, 20, 20), 0);
+    m.ctx.settings.star_half_width = INT_MAX; // ring wholly outside the image
+    EXPECT_EQ(is_star(m.buf, m.ctx.settings, 20, 20), 0);
 }
 
 TEST(ApplyMasks, StarsAreMaskedOnePacketLate) {
     auto m = flat(48, 48, 100.0);
-    m.st.settings.star_half_width = 2;
-    m.st.settings.star_threshold = 30;
-    m.st.settings.star_mask_half = 3;
+    m.ctx.settings.star_half_width = 2;
+    m.ctx.settings.star_threshold = 30;
+    m.ctx.settings.star_mask_half = 3;
     star_scene(m, 200, 150, 150, 150, 150, false);
-    apply_masks(m.st, {false, false, true});
+    apply_masks(m.buf, m.ctx.settings, {false, false, true});
     EXPECT_EQ(masked_count(m), 1); // found, not yet masked
-    EXPECT_EQ(m.st.star_map[m.at(20, 20)], 1);
+    EXPECT_EQ(m.buf.star_map[m.at(20, 20)], 1);
 
-    std::fill(m.st.sigma_map.begin(), m.st.sigma_map.end(), 1.0); // the next packet's statistics
-    apply_masks(m.st, {false, false, true});
-    EXPECT_EQ(m.st.sigma_map[m.at(17, 17)], mask_value);
-    EXPECT_EQ(m.st.sigma_map[m.at(23, 23)], mask_value);
-    EXPECT_EQ(m.st.sigma_map[m.at(24, 20)], 1.0);
+    std::fill(m.buf.sigma_map.begin(), m.buf.sigma_map.end(), 1.0); // the next packet's statistics
+    apply_masks(m.buf, m.ctx.settings, {false, false, true});
+    EXPECT_EQ(m.buf.sigma_map[m.at(17, 17)], mask_value);
+    EXPECT_EQ(m.buf.sigma_map[m.at(23, 23)], mask_value);
+    EXPECT_EQ(m.buf.sigma_map[m.at(24, 20)], 1.0);
 
     // With the switch off the map is left as it was.
-    apply_masks(m.st, {});
-    EXPECT_EQ(m.st.star_map[m.at(20, 20)], 1);
+    apply_masks(m.buf, m.ctx.settings, {});
+    EXPECT_EQ(m.buf.star_map[m.at(20, 20)], 1);
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #pragma once
-// A scan state over a small SER file held in memory, for engine tests.
-#include "detect/scan_state.h"
+// A scan context and work buffers over a small SER file held in memory, for engine tests.
+#include "detect/packet_buffers.h"
+#include "detect/scan_context.h"
 #include "platform/file_io.h"
 #include "ser/ser_reader.h"
 
@@ -36,20 +37,23 @@ inline std::vector<std::uint8_t> ser_bytes(std::int32_t w, std::int32_t h, std::
 
 struct memory_scan {
     std::unique_ptr<ser::ser_reader> reader;
-    scan_state st;
+    scan_context ctx;   // reading the frames, with default settings
+    packet_buffers buf; // of the frames' size, all zeros
 
     memory_scan(std::int32_t w, std::int32_t h, const std::vector<std::vector<std::uint16_t>>& frames,
                 std::int32_t depth = 16) {
         reader = std::make_unique<ser::ser_reader>(platform::make_memory_input(ser_bytes(w, h, depth, frames)));
         reader->read_ser_header();
-        st.reader = reader.get();
+        ctx.reader = reader.get();
         const auto n = static_cast<std::size_t>(w) * static_cast<std::size_t>(h);
-        st.frame_buf.assign(n, 0);
-        st.mean_map.assign(n, 0.0);
-        st.sigma_map.assign(n, 0.0);
-        st.star_map.assign(n, 0);
+        buf.width = w;
+        buf.height = h;
+        buf.frame_buf.assign(n, 0);
+        buf.mean_map.assign(n, 0.0);
+        buf.sigma_map.assign(n, 0.0);
+        buf.star_map.assign(n, 0);
     }
-    std::size_t at(int row, int col) const { return static_cast<std::size_t>(row * st.width() + col); }
+    std::size_t at(int row, int col) const { return buf.at(row, col); }
 };
 
 } // namespace serflash::detect::testing

@@ -40,7 +40,7 @@ struct pass_rig {
     pass_rig(const frames_t& frames, int packet, int max_det, int init = 60, int w = W) : m(w, w, frames) {
         fs.dirs.insert(dir);
         fs.files[summary_path];
-        auto& s = m.st.settings;
+        auto& s = m.ctx.settings;
         s.start_frame = 0;
         s.end_frame = static_cast<std::int32_t>(frames.size()) - 1;
         s.packet_size = packet;
@@ -48,18 +48,18 @@ struct pass_rig {
         s.threshold = init;
         s.threshold_step = 3;
         s.brightness = 1000;
-        m.st.init_threshold = init;
-        m.st.fs = &fs;
-        m.st.result_dir = dir;
-        m.st.summary_path = summary_path;
-        m.st.hooks.threshold_shown = [this](std::int32_t t) { shown.push_back(t); };
-        m.st.hooks.message = [this](const engine_message& msg) {
+        m.ctx.fs = &fs;
+        m.ctx.result_dir = dir;
+        m.ctx.summary_path = summary_path;
+        m.ctx.hooks.threshold_shown = [this](std::int32_t t) { shown.push_back(t); };
+        m.ctx.hooks.message = [this](const engine_message& msg) {
             messages.emplace_back(std::string(caption_text(msg.caption)), msg.text);
         };
         // A scan that would run away is stopped, so a failing test fails instead of hanging.
-        m.st.hooks.stop_requested = [this] { return shown.size() > 40; };
+        m.ctx.hooks.stop_requested = [this] { return shown.size() > 40; };
     }
-    scan_state& st() { return m.st; }
+    scan_outcome outcome; // of the last scan
+    void scan() { outcome = run_scan(m.ctx); }
     std::string summary(const std::string& in) const { return fs.text(in + "/t_summary.txt"); }
     int raise_blocks(const std::string& text) const {
         int n = 0;
@@ -90,10 +90,10 @@ bool ends_with(const std::string& s, const std::string& tail) {
 
 TEST(Passes, LowerFromSixtyToFortyFiveWhenNothingIsFound) {
     pass_rig r(flat_frames(10), 5, 3);
-    run_scan(r.st());
+    r.scan();
     EXPECT_EQ(r.shown, (std::vector<std::int32_t>{60, 57, 54, 51, 48, 45}));
     const std::string final_dir = "Results_t_s45_10";
-    EXPECT_EQ(r.st().outcome.result_dir, final_dir);
+    EXPECT_EQ(r.outcome.result_dir, final_dir);
     EXPECT_TRUE(r.fs.dirs.count(final_dir));
     const std::string text = r.summary(final_dir);
     EXPECT_EQ(pass_thresholds(text), (std::vector<int>{60, 57, 54, 51, 48, 45}));
@@ -103,20 +103,22 @@ TEST(Passes, LowerFromSixtyToFortyFiveWhenNothingIsFound) {
                    0),
         0u);
     EXPECT_TRUE(ends_with(text, closing(0, 0)));
-    EXPECT_EQ(r.st().det_frames, 0);
+    EXPECT_EQ(r.outcome.det_frames, 0);
+    EXPECT_EQ(r.outcome.final_threshold, 45);
+    EXPECT_EQ(r.outcome.last_frame, 10);
 }
 
 TEST(Passes, NoPassBelowFortyFiveOrWithoutLimit) {
     pass_rig low(flat_frames(10), 5, 3, 44);
-    run_scan(low.st());
+    low.scan();
     EXPECT_TRUE(low.shown.empty());
-    EXPECT_EQ(low.st().outcome.result_dir, "Results_t_s47_0");
+    EXPECT_EQ(low.outcome.result_dir, "Results_t_s47_0");
     EXPECT_EQ(low.summary("Results_t_s47_0"), closing(0, 0));
 
     pass_rig none(flat_frames(10), 5, 0);
-    run_scan(none.st());
+    none.scan();
     EXPECT_TRUE(none.shown.empty());
-    EXPECT_EQ(none.st().outcome.result_dir, "Results_t_s63_0");
+    EXPECT_EQ(none.outcome.result_dir, "Results_t_s63_0");
 }
 
 // A spike of one frame in a whole packet of n stands (n - 1) / sqrt(n) deviations above its
@@ -125,7 +127,7 @@ TEST(Passes, RaiseOnceThenLowerAgain) {
     auto f = flat_frames(41);
     plus(f, 7, 15, 15, 400);
     pass_rig r(f, 41, 1);
-    run_scan(r.st());
+    r.scan();
     EXPECT_EQ(r.shown, (std::vector<std::int32_t>{60, 63, 60}));
     const std::string text = r.summary("Results_t_s60_7");
     EXPECT_EQ(r.raise_blocks(text), 1);
@@ -135,7 +137,8 @@ TEST(Passes, RaiseOnceThenLowerAgain) {
                         "------The threshold is increased, and the file is scanned again.----\r\n"),
               std::string::npos);
     EXPECT_TRUE(ends_with(text, closing(1, 1)));
-    EXPECT_EQ(r.st().init_threshold, 63);
+    EXPECT_EQ(r.outcome.final_threshold, 60); // the pass after the raise to 63 lowered it again
+    EXPECT_EQ(r.outcome.last_frame, 7);
     // The snapshot of the first pass stays; numbering restarts after the raise.
     EXPECT_EQ(r.fs.names_in("Results_t_s60_7"), (std::vector<std::string>{"0000_t60_000007.bmp", "t_summary.txt"}));
 }
@@ -144,10 +147,10 @@ TEST(Passes, RaiseTwice) {
     auto f = flat_frames(42);
     plus(f, 3, 15, 15, 400);
     pass_rig r(f, 42, 1);
-    run_scan(r.st());
+    r.scan();
     EXPECT_EQ(r.shown, (std::vector<std::int32_t>{60, 63, 66, 63}));
     EXPECT_EQ(r.raise_blocks(r.summary("Results_t_s63_3")), 2);
-    EXPECT_FALSE(r.st().outcome.raise_withheld);
+    EXPECT_FALSE(r.outcome.raise_withheld);
 }
 
 // Two packets of 4 frames, then one frame tested against the second packet's statistics.
@@ -160,7 +163,7 @@ frames_t remainder_file() {
 
 TEST(Passes, RemainderFramesUseTheLastPacketsStatistics) {
     pass_rig r(remainder_file(), 4, 100);
-    run_scan(r.st());
+    r.scan();
     EXPECT_EQ(r.shown, (std::vector<std::int32_t>{60, 57, 54, 51, 48, 45}));
     const std::string text = r.summary("Results_t_s45_9");
     // Sigma 0 there: found in every pass, with the second packet's mean.
@@ -171,10 +174,10 @@ TEST(Passes, RemainderFramesUseTheLastPacketsStatistics) {
 
 TEST(Passes, ARaiseThatWouldRepeatForEverIsWithheld) {
     pass_rig r(remainder_file(), 4, 1);
-    run_scan(r.st());
+    r.scan();
     EXPECT_EQ(r.shown, (std::vector<std::int32_t>{60}));
-    EXPECT_TRUE(r.st().outcome.raise_withheld);
-    EXPECT_FALSE(r.st().outcome.stopped);
+    EXPECT_TRUE(r.outcome.raise_withheld);
+    EXPECT_FALSE(r.outcome.stopped);
     const std::string text = r.summary("Results_t_s60_8");
     EXPECT_EQ(r.raise_blocks(text), 0);
     EXPECT_TRUE(ends_with(text, closing(1, 1)));
@@ -203,11 +206,11 @@ TEST(Passes, AScatteredFrameRestartsThePacketsAndCutsThePassShort) {
     for (int k = 0; k < 11; ++k) plus(f, 5, 12 + 4 * k, 12 + 4 * k, 400, w); // rows 12..52
     plus(f, 40, 30, 30, 400, w); // a genuine flash the shortened pass never reaches
     pass_rig r(f, 30, 10, 45, w);
-    run_scan(r.st());
+    r.scan();
     EXPECT_EQ(r.shown, (std::vector<std::int32_t>{45}));
-    EXPECT_EQ(r.st().outcome.result_dir, "Results_t_s45_5");
+    EXPECT_EQ(r.outcome.result_dir, "Results_t_s45_5");
     EXPECT_EQ(r.summary("Results_t_s45_5").find("\r\n1         "), std::string::npos);
-    EXPECT_EQ(r.st().outcome.det_count, 0);
+    EXPECT_EQ(r.outcome.det_count, 0);
 }
 
 TEST(Passes, SummaryThatCannotBeOpenedSkipsTheFile) {
@@ -215,12 +218,12 @@ TEST(Passes, SummaryThatCannotBeOpenedSkipsTheFile) {
     pass_rig r(f, 5, 3);
     r.fs.refuse_create = [](const std::string& p) { return p == summary_path; };
     const std::string before = r.fs.text(summary_path);
-    run_scan(r.st());
+    r.scan();
     ASSERT_EQ(r.messages.size(), 1u);
     EXPECT_EQ(r.messages[0].first, "case IDC_SCAN");
     EXPECT_EQ(r.messages[0].second, "Error in fopen_s(&fp2, detect_result_path, \"a\")");
     EXPECT_TRUE(r.shown.empty());
-    EXPECT_TRUE(r.st().outcome.failed);
+    EXPECT_TRUE(r.outcome.failed);
     EXPECT_TRUE(r.fs.dirs.count(dir)); // not renamed
     EXPECT_EQ(r.fs.text(summary_path), before);
 }
@@ -228,8 +231,8 @@ TEST(Passes, SummaryThatCannotBeOpenedSkipsTheFile) {
 TEST(Passes, RenameNeverReplacesAFolder) {
     pass_rig r(flat_frames(10), 5, 3);
     r.fs.dirs.insert("Results_t_s45_10");
-    run_scan(r.st());
-    EXPECT_EQ(r.st().outcome.result_dir, dir);
+    r.scan();
+    EXPECT_EQ(r.outcome.result_dir, dir);
     EXPECT_TRUE(ends_with(r.summary(dir), closing(0, 0)));
 }
 
@@ -257,8 +260,8 @@ TEST(Passes, UnsoundSettingsAreRefusedBeforeAnyPass) {
     EXPECT_FALSE(scan_refusal(bad, 100).ok());
 
     pass_rig r(flat_frames(10), 0, 3);
-    run_scan(r.st());
-    EXPECT_TRUE(r.st().outcome.failed);
+    r.scan();
+    EXPECT_TRUE(r.outcome.failed);
     EXPECT_TRUE(r.shown.empty());
     EXPECT_EQ(r.fs.text(summary_path), "");
 }
@@ -289,14 +292,14 @@ TEST(Passes, RandomFilesAlwaysEnd) {
         const int packet = 10 + next(frames - 9);
         pass_rig r(f, packet, 1 + next(3), 45 + next(25));
         // Remainder frames against a packet's small deviations may need a few hundred raises.
-        r.m.st.hooks.stop_requested = [&r] { return r.shown.size() > 3000; };
-        r.st().settings.scatter_v = next(12);
-        r.st().settings.scatter_h = next(12);
-        run_scan(r.st());
-        EXPECT_FALSE(r.st().outcome.stopped) << "round " << round;
-        EXPECT_FALSE(r.st().outcome.failed) << "round " << round;
-        withheld += r.st().outcome.raise_withheld ? 1 : 0;
-        raised += r.raise_blocks(r.summary(r.st().outcome.result_dir)) > 0 ? 1 : 0;
+        r.m.ctx.hooks.stop_requested = [&r] { return r.shown.size() > 3000; };
+        r.m.ctx.settings.scatter_v = next(12);
+        r.m.ctx.settings.scatter_h = next(12);
+        r.scan();
+        EXPECT_FALSE(r.outcome.stopped) << "round " << round;
+        EXPECT_FALSE(r.outcome.failed) << "round " << round;
+        withheld += r.outcome.raise_withheld ? 1 : 0;
+        raised += r.raise_blocks(r.summary(r.outcome.result_dir)) > 0 ? 1 : 0;
     }
     // The mix holds scans that would run away without the rule and scans that raise.
     EXPECT_GT(withheld, 5);

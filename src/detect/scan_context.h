@@ -1,6 +1,6 @@
 #pragma once
-// Everything one file's scan works on: the open SER stream and the settings, the work memory
-// of the straightforward scan, where the passes stand, and where the results go.
+// What one file's scan is given (the context, never changed by it), where its passes stand
+// (the cursor, the pass driver's own) and what it leaves (the outcome).
 #include "detect/core_budget.h"
 #include "detect/engine_hooks.h"
 #include "detect/records.h"
@@ -8,7 +8,6 @@
 #include "detect/rules.h"
 #include "detect/scan_settings.h"
 #include "detect/snapshots.h"
-#include "display/render.h"
 #include "platform/file_io.h"
 #include "ser/ser_reader.h"
 
@@ -18,7 +17,6 @@
 
 namespace serflash::detect {
 
-// What one pass met, for the rule that ends repeated raises (see passes.h).
 // How a run of frames (a packet, or a whole pass) came to an end.
 enum class run_end {
     went_on,        // every frame examined, a frame withdrawn for its scatter, or the user stopped it
@@ -26,6 +24,7 @@ enum class run_end {
     failed,         // it could not be carried out (reported through the hooks already)
 };
 
+// What one pass met, for the rule that ends repeated raises (see passes.h).
 struct pass_flags {
     bool scattered_frame = false;         // a frame was withdrawn for its scatter
     bool every_saved_frame_recurs = true; // each saved frame held a detection with sigma 0
@@ -55,63 +54,36 @@ struct scan_outcome {
     std::string problem_text() const; // the problems joined by "; "
 };
 
-struct scan_state {
-    // What is scanned, and with what.
+// What a file's scan is given: the open SER stream and the settings, and where the results go.
+// The scan never changes it.
+struct scan_context {
     ser::ser_reader* reader = nullptr;
-    scan_settings settings;
-    mask_switches switches; // the job's, for the whole scan
-    core_budget cores;      // the cores this file's scan may keep busy (no bound: its own choice)
+    scan_settings settings;              // as the job gives them (the initial threshold among them)
+    mask_switches switches;              // the job's, for the whole scan
+    core_budget cores;                   // the cores this file's scan may keep busy (no bound: its own choice)
+    platform::file_system* fs = nullptr; // null: the machine's file system
+    std::string result_dir;
+    std::string summary_path; // appended to by the passes
+    engine_hooks hooks;
+    std::vector<result_sink*> sinks; // fed with every record; the summary's is added by the scan
+    picture_encoder png_encoder;     // for PNG snapshots
+    int file_index = 0;              // for progress reports
+    int file_count = 1;
 
-    // Work memory of the straightforward scan, made by its runner; disp is also what the image
-    // window shows.
-    std::vector<std::uint16_t> frame_buf;
-    std::vector<double> mean_map;
-    std::vector<double> sigma_map;
-    std::vector<std::int32_t> star_map;
-    display::display_bitmap disp;
+    std::int32_t width() const { return reader->width(); }
+    std::int32_t height() const { return reader->height(); }
+};
 
-    // Where the passes stand.
+// Where the passes stand.
+struct pass_cursor {
     std::int32_t cur_frame = 0;
     std::int32_t det_count = 0;
     std::int32_t det_frames = 0;
     std::int32_t threshold = 0;
     std::int32_t init_threshold = 0;
-    std::int32_t packet_first_frame = 0; // of the statistics in the maps
+    std::int32_t packet_first_frame = 0; // of the packet the frame under test is tested against
     pass_flags pass;
     bool every_frame_pass = false; // the pass under way is the one over every frame
-
-    // Where the results go.
-    std::string result_dir;
-    std::string summary_path; // appended to by the passes
-    platform::file_system* fs = nullptr;
-    picture_encoder png_encoder; // for PNG snapshots
-    engine_hooks hooks;
-    std::vector<result_sink*> sinks; // fed with every record; the summary's is added by the scan
-    int file_index = 0;              // for progress reports
-    int file_count = 1;
-    scan_outcome outcome;
-    bool snapshot_failure_reported = false;
-    bool summary_failure_reported = false;
-
-    snapshot_output snapshot_out() const { return {settings.snapshots, &png_encoder}; }
-    std::int32_t width() const { return reader->width(); }
-    std::int32_t height() const { return reader->height(); }
 };
-
-// Per-pixel mean and sample standard deviation over the packet_size frames from cur_frame.
-// Returns false (after a message through the hooks) when its work arrays cannot be had.
-bool compute_packet_stats(scan_state& st);
-// Tells the front end that a packet's work arrays could not be had (either scanner).
-void report_no_packet_memory(const scan_state& st);
-
-// Writes the mask value into sigma_map around bright and dark means, around the stars found in
-// the previous packet, and inside the four manual rectangles; then finds this packet's stars.
-void apply_masks(scan_state& st, const mask_switches& sw);
-void mask_square(scan_state& st, std::int32_t row, std::int32_t col, std::int32_t half);
-void mask_rect(scan_state& st, packed_point ul, packed_point lr);
-int is_star(const scan_state& st, std::int32_t row, std::int32_t col);
-// The star test on any mean map of w x h (what is_star computes on the state's map).
-int star_test(const double* mean_map, std::int32_t w, std::int32_t h, const scan_settings& cfg, std::int32_t row,
-              std::int32_t col);
 
 } // namespace serflash::detect
