@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <set>
 #include <tuple>
 
@@ -25,6 +26,21 @@ constexpr const char* file_column = "file";
 constexpr const char* folder_column = "folder";
 constexpr const char* time_column = "utc_first_frame";
 constexpr const char* report_column = "report";
+// How many files of the same camera hold a candidate at the candidate's pixel.
+constexpr const char* same_pixel_column = "same_pixel_files";
+
+// The camera a file was taken with, as far as its header tells: a hot pixel stays on its sensor
+// from file to file. Empty when the document carries no header.
+std::string camera_of(const json& file) {
+    if (!file.is_object() || !file.contains("header") || !file["header"].is_object()) return {};
+    const json& h = file["header"];
+    const auto text = [&](const char* key) { return h.contains(key) ? h[key].dump() : std::string("null"); };
+    return text("Instrument") + "|" + text("ImageWidth") + "|" + text("ImageHeight") + "|" + text("ColorID");
+}
+
+std::size_t column_index(const std::vector<std::string>& columns, std::string_view name) {
+    return static_cast<std::size_t>(std::find(columns.begin(), columns.end(), name) - columns.begin());
+}
 
 bool ends_with(std::string_view s, std::string_view tail) {
     return s.size() >= tail.size() && s.substr(s.size() - tail.size()) == tail;
@@ -75,6 +91,7 @@ public:
     }
 
     catalog finish() {
+        mark_hot_pixels();
         // By the time of the file's first frame, then by file, folder and candidate: the same
         // order however the folders were found.
         std::sort(cat_.rows.begin(), cat_.rows.end(), [](const catalog_row& a, const catalog_row& b) {
@@ -85,6 +102,32 @@ public:
     }
 
 private:
+    // A point-like candidate at a pixel where another file of the same camera also has one is a
+    // hot pixel: a flash or a cosmic ray never comes back to the same pixel of the sensor.
+    void mark_hot_pixels() {
+        const std::vector<std::string>& columns = cat_.columns;
+        const std::size_t cls = column_index(columns, "class"), x = column_index(columns, "x"),
+                          y = column_index(columns, "y"), same = column_index(columns, same_pixel_column);
+        using place = std::tuple<std::string, json, json>;
+        const auto place_of = [&](const catalog_row& row) -> std::optional<place> {
+            const std::string& camera = cameras_[row.folder];
+            if (camera.empty() || row.values[cls] == "moving" || !row.values[x].is_number_integer() ||
+                !row.values[y].is_number_integer())
+                return std::nullopt;
+            return place{camera, row.values[x], row.values[y]};
+        };
+        std::map<place, std::set<std::size_t>> files_at;
+        for (const catalog_row& row : cat_.rows)
+            if (const auto p = place_of(row)) files_at[*p].insert(row.folder);
+        for (catalog_row& row : cat_.rows) {
+            const auto p = place_of(row);
+            const std::size_t files = p ? files_at[*p].size() : 1;
+            row.values[same] = files;
+            if (files >= 2 && (row.values[cls] == "flash" || row.values[cls] == "cosmic_ray"))
+                row.values[cls] = "hot_pixel";
+        }
+    }
+
     // True when `dir` is a results folder (read, or passed over with the reason).
     bool visit(const std::string& dir) {
         std::vector<std::string> candidate_files;
@@ -157,17 +200,20 @@ private:
                 const auto it = candidate.find(column.name);
                 row.values.push_back(it == candidate.end() ? json() : *it);
             }
+            row.values.emplace_back(); // same_pixel_files, once every folder is read
             row.values.push_back(folder.report.empty() ? json() : json(folder.name + "/" + folder.report));
             cat_.rows.push_back(std::move(row));
             ++folder.candidates;
         }
         cat_.folders.push_back(std::move(folder));
+        cameras_.push_back(camera_of(file));
     }
 
     void skip(const std::string& path, const std::string& reason) { cat_.skipped.push_back({path, reason}); }
 
     platform::file_system& files_;
     catalog cat_;
+    std::vector<std::string> cameras_; // of each folder, as camera_of gives it
     std::set<std::string> seen_;
 };
 
@@ -208,6 +254,7 @@ std::vector<std::string> catalog_columns() {
     std::vector<std::string> names = {file_column, folder_column, time_column};
     for (const candidate_column& column : candidate_table())
         if (std::string_view(column.name) != file_column) names.emplace_back(column.name);
+    names.emplace_back(same_pixel_column);
     names.emplace_back(report_column);
     return names;
 }

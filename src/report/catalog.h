@@ -43,7 +43,10 @@ struct catalog {
 };
 
 // The catalogue's columns: the file, its results folder and the UTC time of its first frame,
-// then every column of the candidate record, then the report page's path within the folder.
+// then every column of the candidate record, then how many files of the same camera (the
+// header's instrument, size and colour) hold a candidate at the candidate's pixel, then the report
+// page's path within the folder. A flash or cosmic ray at a pixel found in two files or more is a
+// hot pixel in the catalogue, whatever each file alone could tell.
 std::vector<std::string> catalog_columns();
 
 // The text of a value in a column, as the CSV table has it (the candidate record's own rule for
