@@ -84,6 +84,23 @@ noise_model fit_noise(const detect::mirrored_tail& tail, const std::vector<std::
     return m;
 }
 
+void expect_noise(std::vector<measured_candidate>& candidates, const noise_model& noise) {
+    const auto on_source = [](const measured_candidate& m) {
+        return m.cls == candidate_class::star || m.cls == candidate_class::hot_pixel;
+    };
+    std::vector<double> sources;
+    for (const measured_candidate& m : candidates)
+        if (on_source(m)) sources.push_back(m.c.peak.significance());
+    for (measured_candidate& m : candidates) {
+        const double sigma = m.c.peak.significance();
+        m.noise_from_sources = on_source(m);
+        m.noise_expected = m.noise_from_sources
+                               ? static_cast<double>(std::count_if(sources.begin(), sources.end(),
+                                                                   [&](double s) { return s >= sigma; }))
+                               : noise.expected(sigma);
+    }
+}
+
 double noise_model::tail(double sigma) const {
     if (method == "gaussian") {
         double p = upper_gaussian(sigma);

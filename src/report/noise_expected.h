@@ -43,6 +43,15 @@ struct noise_model {
 std::vector<std::int32_t> lowest_threshold_by_frame(const std::vector<detect::pass_report>& passes,
                                                     const detect::scan_settings& settings);
 
+struct measured_candidate;
+
+// Sets each candidate's noise_expected. A candidate on a source of the packet mean or on a hot
+// pixel is counted among the file's candidates of those classes: the source's own twinkling and
+// wander are its noise, and the mirror cannot see them (a frame is sharper than the mean it is
+// mirrored about, so a star's excess mirrors into a dip). Every other candidate gets the noise
+// model's expectation.
+void expect_noise(std::vector<measured_candidate>& candidates, const noise_model& noise);
+
 noise_model fit_noise(const detect::mirrored_tail& tail, const std::vector<std::int32_t>& lowest,
                       const detect::scan_settings& settings);
 

@@ -430,7 +430,7 @@ observation observe(ser::ser_reader& reader, const detect::scan_job& job, const 
     std::vector<bool> examined(lowest.size());
     for (std::size_t f = 0; f < lowest.size(); ++f) examined[f] = lowest[f] > 0;
     o.noise = fit_noise(detect::sweep_mirrored(reader, job.settings, job.switches, examined), lowest, o.settings);
-    for (measured_candidate& m : o.candidates) m.noise_expected = o.noise.expected(m.c.peak.significance());
+    expect_noise(o.candidates, o.noise);
     o.moon = observe_moon(reader, o.times, job.settings.start_frame, job.settings.packet_size, moon);
     for (measured_candidate& m : o.candidates) m.position = position_on_moon(o.moon, m.c, o.times);
     return o;

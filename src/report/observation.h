@@ -70,6 +70,7 @@ struct measured_candidate {
     searched_track searched;        // the track searched for around a candidate seen in few frames
     // Candidates at least this significant that noise alone would give in the frames examined.
     double noise_expected = 0.0;
+    bool noise_from_sources = false; // counted among the candidates on sources (see expect_noise)
     candidate_brightness brightness;
     candidate_position position; // on the Moon, or why not (nothing when the Moon was not looked for)
 };

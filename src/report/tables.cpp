@@ -160,7 +160,8 @@ json measures_json(const measured_candidate& m) {
             {"track_members", m.track_members},
             {"track_frames_found", m.searched.frames_found},
             {"track_first_frame", m.track_first_frame},
-            {"track_last_frame", m.track_last_frame}};
+            {"track_last_frame", m.track_last_frame},
+            {"noise_from", m.noise_from_sources ? "sources" : "noise model"}};
 }
 
 json noise_json(const noise_model& n) {

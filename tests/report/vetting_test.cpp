@@ -277,6 +277,32 @@ TEST(TrackSearch, ASatelliteDetectedInOneFrameIsMovingAndAFadingFlashStaysAFlash
     EXPECT_LE(flash.searched.frames_found, 1);
 }
 
+// On a source or a hot pixel the noise is the source's own swing, which the mirror cannot see:
+// such a candidate is counted among the file's candidates on sources at least as significant,
+// however unlikely the mirrored noise makes it; every other candidate takes the noise model's.
+TEST(NoiseExpected, CandidatesOnSourcesAreCountedAmongTheSources) {
+    noise_model model;
+    model.method = "gaussian";
+    model.trials = 1'000'000;
+    model.shares = {{45, 1.0}};
+    std::vector<measured_candidate> cs = {at(10, 5, 5, 30.0), at(20, 6, 6, 8.0), at(30, 7, 7, 12.0), at(40, 8, 8, 12.0),
+                                          at(50, 9, 9, 30.0)};
+    cs[0].cls = candidate_class::star;
+    cs[1].cls = candidate_class::star;
+    cs[2].cls = candidate_class::hot_pixel;
+    cs[3].cls = candidate_class::flash;
+    cs[4].cls = candidate_class::edge;
+    expect_noise(cs, model);
+    EXPECT_EQ(cs[0].noise_expected, 1.0); // the strongest of the three on sources
+    EXPECT_EQ(cs[2].noise_expected, 2.0);
+    EXPECT_EQ(cs[1].noise_expected, 3.0);
+    EXPECT_TRUE(cs[0].noise_from_sources && cs[1].noise_from_sources && cs[2].noise_from_sources);
+    EXPECT_FALSE(cs[3].noise_from_sources || cs[4].noise_from_sources);
+    EXPECT_EQ(cs[3].noise_expected, model.expected(12.0));
+    EXPECT_EQ(cs[4].noise_expected, model.expected(30.0));
+    EXPECT_LT(cs[3].noise_expected, 1e-20); // the model takes a 12 sigma flash for no noise at all
+}
+
 TEST(NoiseExpected, MirroredTailFittedBeyondItsCountsOrGaussianWhenTooFew) {
     detect::scan_settings s;
     s.start_frame = 0;

@@ -39,10 +39,11 @@ protected:
     void TearDown() override { fs::remove_all(dir_); }
 
     // The night of this seed, scanned by the command line; its candidates joined to e.
-    void scan_night(std::uint64_t seed, bool complete, evaluation& e) {
+    void scan_night(std::uint64_t seed, bool complete, evaluation& e, bool noise_only = false) {
         synth::night_truth truth;
-        const std::vector<std::uint8_t> bytes = synth::make_night_bytes(synth::night_preset(seed), &truth);
-        truth.ser_file = "n" + std::to_string(seed) + ".ser";
+        const std::vector<std::uint8_t> bytes =
+            synth::make_night_bytes(noise_only ? synth::noise_only_preset(seed) : synth::night_preset(seed), &truth);
+        truth.ser_file = (noise_only ? "z" : "n") + std::to_string(seed) + ".ser";
         const fs::path ser = dir_ / truth.ser_file;
         std::ofstream(ser, std::ios::binary)
             .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
@@ -86,6 +87,27 @@ TEST_P(VettingNights, ClassesAgreeWithTheTruth) {
     ASSERT_GT(e.satellites_found, 0u);
     EXPECT_EQ(e.satellites_one_moving, e.satellites_found);
     EXPECT_EQ(cell(e, "satellite", "moving"), row_total(e.table.at("satellite")));
+}
+
+// On nights of noise alone the candidates whose expected noise is at most x come to about x per
+// file: image motion over texture, the limb and the terminator, with every frame examined.
+TEST_P(VettingNights, NoiseAloneGivesAsManyCandidatesAsItsExpectedNoiseSays) {
+    evaluation e;
+    const std::uint64_t seeds[] = {1, 5, 12, 16};
+    for (std::uint64_t seed : seeds) {
+        scan_night(seed, GetParam(), e, true);
+        if (HasFatalFailure()) return;
+    }
+    SCOPED_TRACE(e.report());
+    ASSERT_EQ(e.calibration.size(), std::size(seeds));
+    const double files = static_cast<double>(std::size(seeds));
+    // The limits 1, 3 and 10 (below 1 a handful of files gives too few to judge).
+    for (std::size_t k = 2; k < calibration_limits.size(); ++k) {
+        std::size_t total = 0;
+        for (const file_calibration& c : e.calibration) total += c.at_most[k];
+        EXPECT_GE(2.0 * static_cast<double>(total), calibration_limits[k] * files) << "x = " << calibration_limits[k];
+        EXPECT_LE(static_cast<double>(total), 2.0 * calibration_limits[k] * files) << "x = " << calibration_limits[k];
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Passes, VettingNights, testing::Values(false, true),
