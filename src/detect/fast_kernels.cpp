@@ -97,6 +97,22 @@ template <typename V>
 SERFLASH_INLINE void store_vec(void* p, const V& v) {
     std::memcpy(p, &v, sizeof v);
 }
+// Lane i of the result is lane mask[i] of a and b laid end to end. Clang has no two-vector
+// shuffle by a mask vector, so its builds (the fuzzers) take the lanes one by one.
+template <typename V>
+SERFLASH_INLINE V shuffle_lanes(const V& a, const V& b, const V& mask) {
+#if defined(__clang__)
+    constexpr std::size_t n = sizeof(V) / sizeof(a[0]);
+    V out{};
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::size_t k = mask[i];
+        out[i] = k < n ? a[k] : b[k - n];
+    }
+    return out;
+#else
+    return __builtin_shuffle(a, b, mask);
+#endif
+}
 // L samples widened to 16 bits.
 template <std::size_t L, typename T>
 SERFLASH_INLINE typename lanes<L>::u16 load_samples(const T* p) {
@@ -192,10 +208,10 @@ struct column_sums<L, std::uint8_t> {
     SERFLASH_INLINE void load(const std::uint32_t* sum, const std::uint32_t* sq_lo, const std::uint32_t*) {
         const u32 s0 = load_vec<u32>(sum), s1 = load_vec<u32>(sum + half);
         const u32 q0 = load_vec<u32>(sq_lo), q1 = load_vec<u32>(sq_lo + half);
-        s_even = __builtin_shuffle(s0, s1, even_lanes);
-        s_odd = __builtin_shuffle(s0, s1, odd_lanes);
-        lo_even = __builtin_shuffle(q0, q1, even_lanes);
-        lo_odd = __builtin_shuffle(q0, q1, odd_lanes);
+        s_even = shuffle_lanes(s0, s1, even_lanes);
+        s_odd = shuffle_lanes(s0, s1, odd_lanes);
+        lo_even = shuffle_lanes(q0, q1, even_lanes);
+        lo_odd = shuffle_lanes(q0, q1, odd_lanes);
     }
     SERFLASH_INLINE void add(const std::uint8_t* p) {
         const u16 x = load_samples<L>(p);
@@ -217,10 +233,10 @@ struct column_sums<L, std::uint8_t> {
     SERFLASH_INLINE void store(std::uint32_t* sum, std::uint32_t* sq_lo, std::uint32_t* sq_hi) const {
         u32 even = s_even, odd = s_odd;
         take_recent(even, odd);
-        store_vec(sum, __builtin_shuffle(even, odd, low_zip));
-        store_vec(sum + half, __builtin_shuffle(even, odd, high_zip));
-        store_vec(sq_lo, __builtin_shuffle(lo_even, lo_odd, low_zip));
-        store_vec(sq_lo + half, __builtin_shuffle(lo_even, lo_odd, high_zip));
+        store_vec(sum, shuffle_lanes(even, odd, low_zip));
+        store_vec(sum + half, shuffle_lanes(even, odd, high_zip));
+        store_vec(sq_lo, shuffle_lanes(lo_even, lo_odd, low_zip));
+        store_vec(sq_lo + half, shuffle_lanes(lo_even, lo_odd, high_zip));
         store_vec(sq_hi, u32{}); // squares of bytes have no upper halves
         store_vec(sq_hi + half, u32{});
     }
