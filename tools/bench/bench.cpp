@@ -14,6 +14,7 @@
 #include "detect/fast_kernels.h"
 #include "detect/fast_scan.h"
 #include "detect/passes.h"
+#include "ser/ser_reader.h"
 #include "synth/synth.h"
 
 #include <fcntl.h>
@@ -75,19 +76,27 @@ synth::params clip_params(std::int32_t depth, std::int32_t frames) {
     return p;
 }
 
-std::string clip_path(const options& o, std::int32_t depth, std::int32_t frames) {
-    return o.data + "/clip" + std::to_string(depth) + "_640x480_" + std::to_string(frames) + ".ser";
+enum class clip_layout { mono, rgb, swapped };
+
+std::string clip_path(const options& o, std::int32_t depth, std::int32_t frames, clip_layout layout) {
+    const char* kind = layout == clip_layout::rgb ? "rgb" : layout == clip_layout::swapped ? "swapped" : "";
+    return o.data + "/clip" + std::to_string(depth) + kind + "_640x480_" + std::to_string(frames) + ".ser";
 }
 
-std::string ensure_clip(const options& o, std::int32_t depth, std::int32_t frames) {
-    const std::string path = clip_path(o, depth, frames);
-    const std::int64_t size = 178 + std::int64_t{640} * 480 * (depth == 8 ? 1 : 2) * frames;
+std::string ensure_clip(const options& o, std::int32_t depth, std::int32_t frames,
+                        clip_layout layout = clip_layout::mono) {
+    const std::string path = clip_path(o, depth, frames, layout);
+    const std::int64_t planes = layout == clip_layout::rgb ? 3 : 1;
+    const std::int64_t size = 178 + std::int64_t{640} * 480 * planes * (depth == 8 ? 1 : 2) * frames;
     std::error_code ec;
     if (fs::exists(path, ec) && static_cast<std::int64_t>(fs::file_size(path, ec)) == size) return path;
     fs::create_directories(o.data, ec);
     std::printf("generating %s ...\n", path.c_str());
     std::fflush(stdout);
-    const synth::result r = synth::write_ser(platform::native_file_system(), path, clip_params(depth, frames));
+    synth::params p = clip_params(depth, frames);
+    if (layout == clip_layout::rgb) p.color_id = ser::color_rgb;
+    p.swap_bytes = layout == clip_layout::swapped;
+    const synth::result r = synth::write_ser(platform::native_file_system(), path, p);
     if (!r.ok) {
         std::fprintf(stderr, "bench: cannot write %s: %s\n", path.c_str(), r.error.c_str());
         std::exit(2);
@@ -488,36 +497,48 @@ int main(int argc, char** argv) {
                 "peak MiB", "identical");
 
     bool all_identical = true;
+    // A case's fast run against the straightforward one, its line of the table; false when the
+    // results differ.
+    const auto table_row = [&](const std::string& name, const bench::scan_job& job, double floor_s) {
+        const timed_run fast = best_fast(job, work + "/fast", o.repeat);
+        std::string identical = "-";
+        double ref_ratio = 0.0;
+        if (o.reference) {
+            fs::remove_all(work + "/ref");
+            fs::create_directories(work + "/ref");
+            bench::scan_job j = job;
+            j.results_parent = work + "/ref";
+            const timed_run ref = in_child([&] { return bench::scan_once(j, detect::run_scan).ran; });
+            ref_ratio = ref.seconds / fast.seconds;
+            const std::string diff = bench::compare_trees(work + "/ref", work + "/fast");
+            identical = diff.empty() ? "yes" : "NO";
+            if (!diff.empty()) {
+                all_identical = false;
+                std::printf("  difference: %s\n", diff.c_str());
+            }
+        }
+        std::printf("%-22s %10.0f %10.0f %12.2f %12.1f %10.1f %10s\n", name.c_str(),
+                    frames_per_second(o.frames, fast.seconds), frames_per_second(o.frames, floor_s),
+                    fast.seconds / floor_s, ref_ratio, static_cast<double>(fast.peak_kib) / 1024.0, identical.c_str());
+        return fast.seconds / floor_s;
+    };
     double eight_bit_ratio = 0.0; // 8-bit default settings, fast scan / warm read
     for (const std::int32_t depth : {16, 8}) {
         const std::string path = ensure_clip(o, depth, o.frames);
         const double floor_s = floor_seconds(path, o.repeat);
         for (const bool masks : {false, true}) {
             const std::string name = std::to_string(depth) + "-bit " + (masks ? "all masks" : "default");
-            const bench::scan_job job = job_for(path, "", masks);
-            const timed_run fast = best_fast(job, work + "/fast", o.repeat);
-            std::string identical = "-";
-            double ref_ratio = 0.0;
-            if (o.reference) {
-                fs::remove_all(work + "/ref");
-                fs::create_directories(work + "/ref");
-                bench::scan_job j = job;
-                j.results_parent = work + "/ref";
-                const timed_run ref = in_child([&] { return bench::scan_once(j, detect::run_scan).ran; });
-                ref_ratio = ref.seconds / fast.seconds;
-                const std::string diff = bench::compare_trees(work + "/ref", work + "/fast");
-                identical = diff.empty() ? "yes" : "NO";
-                if (!diff.empty()) {
-                    all_identical = false;
-                    std::printf("  difference: %s\n", diff.c_str());
-                }
-            }
-            if (depth == 8 && !masks) eight_bit_ratio = fast.seconds / floor_s;
-            std::printf("%-22s %10.0f %10.0f %12.2f %12.1f %10.1f %10s\n", name.c_str(),
-                        frames_per_second(o.frames, fast.seconds), frames_per_second(o.frames, floor_s),
-                        fast.seconds / floor_s, ref_ratio, static_cast<double>(fast.peak_kib) / 1024.0,
-                        identical.c_str());
+            const double ratio = table_row(name, job_for(path, "", masks), floor_s);
+            if (depth == 8 && !masks) eight_bit_ratio = ratio;
         }
+    }
+    // Colour and byte-swapped files take the fast scanner too (the plane it examines is read for
+    // every layout and byte order).
+    for (const bool colour : {true, false}) {
+        const std::string path = ensure_clip(o, 16, o.frames, colour ? clip_layout::rgb : clip_layout::swapped);
+        bench::scan_job job = job_for(path, "", false);
+        job.swap_bytes = !colour;
+        table_row(colour ? "16-bit RGB default" : "16-bit swapped default", job, floor_seconds(path, o.repeat));
     }
 
     // Both clips hold the same number of samples. The two depths, and masks off and on, are also
