@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <type_traits>
 #include <utility>
 
 // The hot loops are built for several instruction sets and picked at run time.
@@ -242,21 +243,34 @@ struct column_sums<L, std::uint8_t> {
     }
 };
 
-// The four largest samples of L columns over frames and the frames of the first three. The
-// neighbours of the largest are taken once the frames of a block have gone by (see
-// take_neighbours), from the frame the largest came from. The samples are ordered as signed
-// 16-bit numbers, which 256-bit vectors compare in one step: 16-bit samples with their top bit
+// The four largest samples of L columns over frames, the frames of the first three, and the
+// neighbours of the largest: with `blend`, kept in registers and replaced at every frame with a
+// new largest sample; else taken once the frames of a block have gone by (see take_neighbours),
+// from the frame the largest came from. On 256-bit vectors, which compare only signed 16-bit
+// numbers in one step, the samples are ordered as such: 16-bit samples with their top bit
 // flipped, bytes as they are.
-template <std::size_t L, typename T>
+template <std::size_t L, typename T, bool blend>
 struct column_peaks {
     using u16 = typename lanes<L>::u16;
-    using s16 = typename lanes<L>::s16;
-    static constexpr std::uint16_t flip = sizeof(T) == 2 ? 0x8000 : 0;
+    static constexpr bool signed_order = L == 16;
+    using s16 = std::conditional_t<signed_order, typename lanes<L>::s16, u16>;
+    static constexpr std::uint16_t flip = signed_order && sizeof(T) == 2 ? 0x8000 : 0;
     s16 m1 = ordered(u16{}), m2 = m1, m3 = m1, m4 = m1;
     u16 f1{}, f2{}, f3{};
+    u16 nl{}, nr{}, nu{}, nd{}; // with blend
 
-    static SERFLASH_INLINE s16 ordered(const u16& x) { return reinterpret_cast<s16>(x ^ flip); }
-    static SERFLASH_INLINE u16 unordered(const s16& x) { return reinterpret_cast<u16>(x) ^ flip; }
+    static SERFLASH_INLINE s16 ordered(const u16& x) {
+        if constexpr (flip == 0)
+            return reinterpret_cast<s16>(x);
+        else
+            return reinterpret_cast<s16>(x ^ flip);
+    }
+    static SERFLASH_INLINE u16 unordered(const s16& x) {
+        if constexpr (flip == 0)
+            return reinterpret_cast<u16>(x);
+        else
+            return reinterpret_cast<u16>(x) ^ flip;
+    }
 
     SERFLASH_INLINE void load(const track_arrays& t) {
         m1 = ordered(load_vec<u16>(t.m1));
@@ -266,8 +280,14 @@ struct column_peaks {
         f1 = load_vec<u16>(t.f1);
         f2 = load_vec<u16>(t.f2);
         f3 = load_vec<u16>(t.f3);
+        if constexpr (blend) {
+            nl = load_vec<u16>(t.nl);
+            nr = load_vec<u16>(t.nr);
+            nu = load_vec<u16>(t.nu);
+            nd = load_vec<u16>(t.nd);
+        }
     }
-    SERFLASH_INLINE void add(const T* p, const u16& frame) {
+    SERFLASH_INLINE void add(const T* p, std::size_t w, const u16& frame) {
         const s16 x = ordered(load_samples<L>(p));
         const auto over1 = x > m1;
         const auto over2 = x > m2;
@@ -279,6 +299,12 @@ struct column_peaks {
         f3 = over2 ? f2 : (over3 ? frame : f3);
         f2 = over1 ? f1 : (over2 ? frame : f2);
         f1 = over1 ? frame : f1;
+        if constexpr (blend) {
+            nl = over1 ? load_samples<L>(p - 1) : nl;
+            nr = over1 ? load_samples<L>(p + 1) : nr;
+            nu = over1 ? load_samples<L>(p - w) : nu;
+            nd = over1 ? load_samples<L>(p + w) : nd;
+        }
     }
     // The neighbours of the lanes whose largest sample came in the block just added (its frames
     // from `first`, the first numbered first_index): the samples around it in that frame. The
@@ -312,6 +338,12 @@ struct column_peaks {
         store_vec(t.f1, f1);
         store_vec(t.f2, f2);
         store_vec(t.f3, f3);
+        if constexpr (blend) {
+            store_vec(t.nl, nl);
+            store_vec(t.nr, nr);
+            store_vec(t.nu, nu);
+            store_vec(t.nd, nd);
+        }
     }
 };
 
@@ -326,9 +358,12 @@ SERFLASH_INLINE void add_block(const T* first, std::size_t frame_stride, std::si
                                std::uint32_t* hi, const track_arrays& t) {
     using u16 = typename lanes<L>::u16;
     constexpr bool one_sweep = L == 32 || sizeof(T) == 1;
+    // The neighbours of 16-bit samples at every frame; those of bytes after the block, as the
+    // largest of bytes changes less often than the sweep blends.
+    constexpr bool blend = sizeof(T) == 2;
     const bool fresh = first_index == 0;
     column_sums<L, T> sums;
-    column_peaks<L, T> peaks;
+    column_peaks<L, T, blend> peaks;
     if (!fresh) sums.load(sum, lo, hi);
     if (!fresh && tracked) peaks.load(t);
     const T* p = first;
@@ -336,19 +371,19 @@ SERFLASH_INLINE void add_block(const T* first, std::size_t frame_stride, std::si
         u16 frame = u16{} + first_index;
         for (std::int32_t k = 0; k < count; ++k, p += frame_stride, frame += 1) {
             sums.add(p);
-            peaks.add(p, frame);
+            peaks.add(p, w, frame);
         }
     } else {
         for (std::int32_t k = 0; k < count; ++k, p += frame_stride) sums.add(p);
         if (tracked) {
             p = first;
             u16 frame = u16{} + first_index;
-            for (std::int32_t k = 0; k < count; ++k, p += frame_stride, frame += 1) peaks.add(p, frame);
+            for (std::int32_t k = 0; k < count; ++k, p += frame_stride, frame += 1) peaks.add(p, w, frame);
         }
     }
     sums.store(sum, lo, hi);
     if (tracked) {
-        peaks.take_neighbours(first, frame_stride, w, first_index, fresh, t);
+        if constexpr (!blend) peaks.take_neighbours(first, frame_stride, w, first_index, fresh, t);
         peaks.store(t);
     }
 }
