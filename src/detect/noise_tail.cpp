@@ -153,7 +153,7 @@ void count_frame(const packet_buffers& buf, const scan_settings& cfg, const std:
 } // namespace
 
 mirrored_tail sweep_mirrored(ser::ser_reader& reader, scan_settings settings, const mask_switches& switches,
-                             const std::vector<bool>& examined) {
+                             const std::vector<bool>& examined, const passed_over_pixels& passed_over) {
     mirrored_tail tail;
     if (!reader.check_geometry() || settings.packet_size < 1) return tail;
     clip_to_image(settings, reader.width(), reader.height());
@@ -189,6 +189,11 @@ mirrored_tail sweep_mirrored(ser::ser_reader& reader, scan_settings settings, co
         if (!any) break; // the passes examined no frame from here on
         if (!compute_packet_stats(buf, reader, settings.packet_size, packet_first, {})) return tail;
         apply_masks(buf, settings, switches);
+        if (passed_over) {
+            const std::vector<bool> over = passed_over(buf.mean_map, buf.sigma_map, reader.width(), reader.height());
+            for (std::size_t i = 0; i < over.size() && i < buf.sigma_map.size(); ++i)
+                if (over[i]) buf.sigma_map[i] = mask_value;
+        }
         mirrored_limits(buf, limits);
         sweep(packet_first, last ? first + range - packet_first : settings.packet_size);
     }

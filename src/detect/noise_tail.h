@@ -7,6 +7,7 @@
 #include "ser/ser_reader.h"
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 namespace serflash::detect {
@@ -27,7 +28,13 @@ struct mirrored_tail {
 // Sweeps the frames for which examined[f - start_frame] is true, each against the statistics and
 // masks of the packet a pass tests it against (packets from start_frame; the frames after the
 // last whole packet against that one).
+// The pixels of a packet whose mirrored events stand for no candidate the passes can give
+// there (a source's own swing, which mirrors into a dip), given its mean and standard deviation
+// maps of w x h; true: passed over.
+using passed_over_pixels = std::function<std::vector<bool>(
+    const std::vector<double>& mean, const std::vector<double>& sigma, std::int32_t w, std::int32_t h)>;
+
 mirrored_tail sweep_mirrored(ser::ser_reader& reader, scan_settings settings, const mask_switches& switches,
-                             const std::vector<bool>& examined);
+                             const std::vector<bool>& examined, const passed_over_pixels& passed_over = {});
 
 } // namespace serflash::detect

@@ -429,7 +429,12 @@ observation observe(ser::ser_reader& reader, const detect::scan_job& job, const 
     const std::vector<std::int32_t> lowest = lowest_threshold_by_frame(o.passes, o.settings);
     std::vector<bool> examined(lowest.size());
     for (std::size_t f = 0; f < lowest.size(); ++f) examined[f] = lowest[f] > 0;
-    o.noise = fit_noise(detect::sweep_mirrored(reader, job.settings, job.switches, examined), lowest, o.settings);
+    // A candidate on a source has its noise counted among the sources (expect_noise), so their
+    // pixels are left out of the mirror.
+    const auto sources = [&](const std::vector<double>& mean, const std::vector<double>& sigma, std::int32_t w,
+                             std::int32_t h) { return source_pixels(mean, sigma, w, h, limits.star_excess); };
+    o.noise =
+        fit_noise(detect::sweep_mirrored(reader, job.settings, job.switches, examined, sources), lowest, o.settings);
     expect_noise(o.candidates, o.noise);
     o.moon = observe_moon(reader, o.times, job.settings.start_frame, job.settings.packet_size, moon);
     for (measured_candidate& m : o.candidates) m.position = position_on_moon(o.moon, m.c, o.times);

@@ -1,5 +1,6 @@
 #include "report/vetting.h"
 
+#include "detect/rules.h"
 #include "report/observation.h"
 
 #include <algorithm>
@@ -24,13 +25,15 @@ struct plane {
     double at(std::int32_t dx, std::int32_t dy) const { return a + b * dx + c * dy; }
 };
 
-plane ring_plane(const window& w) {
+// `at(dx, dy)`: the value at that offset from the place, NaN outside the frame.
+template <typename At>
+plane ring_plane_of(At at, std::int32_t half) {
     // The ring is symmetric about the place: the three sums decouple.
     double s = 0.0, sx = 0.0, sy = 0.0, xx = 0.0, yy = 0.0, n = 0.0;
-    for (std::int32_t dy = -w.half; dy <= w.half; ++dy)
-        for (std::int32_t dx = -w.half; dx <= w.half; ++dx) {
-            if (std::abs(dx) != w.half && std::abs(dy) != w.half) continue;
-            const double v = w.at(dx, dy);
+    for (std::int32_t dy = -half; dy <= half; ++dy)
+        for (std::int32_t dx = -half; dx <= half; ++dx) {
+            if (std::abs(dx) != half && std::abs(dy) != half) continue;
+            const double v = at(dx, dy);
             if (!std::isfinite(v)) continue;
             s += v;
             sx += v * dx;
@@ -45,6 +48,20 @@ plane ring_plane(const window& w) {
     p.b = xx > 0.0 ? sx / xx : 0.0;
     p.c = yy > 0.0 ? sy / yy : 0.0;
     return p;
+}
+
+plane ring_plane(const window& w) {
+    return ring_plane_of([&](std::int32_t dx, std::int32_t dy) { return w.at(dx, dy); }, w.half);
+}
+
+// How far the packet mean rises above the plane of its ring within source_reach of the place.
+template <typename At>
+double source_excess_of(At at, std::int32_t half) {
+    const plane p = ring_plane_of(at, half);
+    double top = at(0, 0) - p.at(0, 0);
+    for (std::int32_t dy = -source_reach; dy <= source_reach; ++dy)
+        for (std::int32_t dx = -source_reach; dx <= source_reach; ++dx) top = std::max(top, at(dx, dy) - p.at(dx, dy));
+    return top;
 }
 
 // The window less the plane of its ring.
@@ -605,11 +622,8 @@ class_measures measure_place(const window& excess, const window& mean, double si
     m.width = width_of_ratio(neighbour_ratio(excess, 0, 0, 0.0));
     m.elongation = elongation_of(excess);
     if (sigma > 0.0) {
-        const window source = above_ring(mean);
-        double top = source.at(0, 0);
-        for (std::int32_t dy = -source_reach; dy <= source_reach; ++dy)
-            for (std::int32_t dx = -source_reach; dx <= source_reach; ++dx) top = std::max(top, source.at(dx, dy));
-        m.mean_excess = top / sigma;
+        m.mean_excess =
+            source_excess_of([&](std::int32_t dx, std::int32_t dy) { return mean.at(dx, dy); }, mean.half) / sigma;
         const double gx = (mean.at(1, 0) - mean.at(-1, 0)) / 2.0;
         const double gy = (mean.at(0, 1) - mean.at(0, -1)) / 2.0;
         m.gradient = std::sqrt(gx * gx + gy * gy) / sigma;
@@ -624,6 +638,25 @@ double source_width(const window& mean) {
         for (std::int32_t dx = -source_reach; dx <= source_reach; ++dx)
             if (source.at(dx, dy) > source.at(bx, by)) bx = dx, by = dy;
     return width_of_ratio(neighbour_ratio(source, bx, by, 0.0));
+}
+
+std::vector<bool> source_pixels(const std::vector<double>& mean, const std::vector<double>& sigma, std::int32_t w,
+                                std::int32_t h, double star_excess) {
+    std::vector<bool> out(mean.size(), false);
+    const std::size_t uw = static_cast<std::size_t>(w);
+    for (std::int32_t row = 0; row < h; ++row)
+        for (std::int32_t col = 0; col < w; ++col) {
+            const std::size_t i = static_cast<std::size_t>(row) * uw + static_cast<std::size_t>(col);
+            if (!(sigma[i] > 0.0 && sigma[i] < detect::mask_value)) continue;
+            const auto at = [&](std::int32_t dx, std::int32_t dy) {
+                const std::int32_t x = col + dx, y = row + dy;
+                return x < 0 || y < 0 || x >= w || y >= h
+                           ? std::numeric_limits<double>::quiet_NaN()
+                           : mean[static_cast<std::size_t>(y) * uw + static_cast<std::size_t>(x)];
+            };
+            out[i] = source_excess_of(at, class_half) / sigma[i] >= star_excess;
+        }
+    return out;
 }
 
 } // namespace serflash::report

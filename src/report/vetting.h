@@ -126,5 +126,9 @@ void classify(observation& o);
 class_measures measure_place(const window& excess, const window& mean, double sigma);
 // The width of the source in the packet mean (the PSF when it is a star).
 double source_width(const window& mean);
+// The pixels of a packet mean (w x h, with each pixel's standard deviation) where a candidate
+// would be on a source: its mean_excess at least `star_excess`.
+std::vector<bool> source_pixels(const std::vector<double>& mean, const std::vector<double>& sigma, std::int32_t w,
+                                std::int32_t h, double star_excess);
 
 } // namespace serflash::report
