@@ -44,9 +44,32 @@ plane ring_plane_of(At at, std::int32_t half) {
         }
     plane p;
     if (n == 0.0) return p;
-    p.a = s / n;
-    p.b = xx > 0.0 ? sx / xx : 0.0;
-    p.c = yy > 0.0 ? sy / yy : 0.0;
+    if (n == static_cast<double>(8 * half)) {
+        p.a = s / n;
+        p.b = xx > 0.0 ? sx / xx : 0.0;
+        p.c = yy > 0.0 ? sy / yy : 0.0;
+        return p;
+    }
+    // Cut by the frame's border: the ring is no longer symmetric, so the plane is fitted by
+    // least squares in full (otherwise a slope would pass for a source there).
+    double x = 0.0, y = 0.0, xy = 0.0;
+    for (std::int32_t dy = -half; dy <= half; ++dy)
+        for (std::int32_t dx = -half; dx <= half; ++dx) {
+            if (std::abs(dx) != half && std::abs(dy) != half) continue;
+            if (!std::isfinite(at(dx, dy))) continue;
+            x += dx;
+            y += dy;
+            xy += static_cast<double>(dx * dy);
+        }
+    // The normal equations [n x y; x xx xy; y xy yy] (a b c) = (s sx sy), by Cramer's rule.
+    const double det = n * (xx * yy - xy * xy) - x * (x * yy - xy * y) + y * (x * xy - xx * y);
+    if (!(std::abs(det) > 1e-9)) {
+        p.a = s / n;
+        return p;
+    }
+    p.a = (s * (xx * yy - xy * xy) - x * (sx * yy - xy * sy) + y * (sx * xy - xx * sy)) / det;
+    p.b = (n * (sx * yy - xy * sy) - s * (x * yy - xy * y) + y * (x * sy - sx * y)) / det;
+    p.c = (n * (xx * sy - sx * xy) - x * (x * sy - sx * y) + s * (x * xy - xx * y)) / det;
     return p;
 }
 

@@ -51,6 +51,42 @@ TEST(Vetting, WidthElongationSourceAndGradientOfAPlace) {
     EXPECT_EQ(class_name(candidate_class::hot_pixel), "hot_pixel");
 }
 
+// The pixels of a whole packet mean on a source are the places whose mean_excess makes a star:
+// within 3 px of a star, not on a slope however steep, and the same figure as for one place.
+TEST(Vetting, SourcePixelsOfAPacketAreThePlacesThatMakeAStar) {
+    constexpr std::int32_t w = 48, h = 40;
+    std::vector<double> mean(w * h), sigma(w * h, 20.0);
+    for (std::int32_t y = 0; y < h; ++y)
+        for (std::int32_t x = 0; x < w; ++x) {
+            const double dx = x - 30.0, dy = y - 20.0;
+            mean[static_cast<std::size_t>(y * w + x)] =
+                100.0 + 40.0 * x + 200.0 * std::exp(-(dx * dx + dy * dy) / (2.0 * 1.2 * 1.2));
+        }
+    sigma[static_cast<std::size_t>(20 * w + 10)] = detect::mask_value; // masked: never a source
+    const std::vector<bool> on = source_pixels(mean, sigma, w, h, 1.5);
+    for (std::int32_t y = 0; y < h; ++y)
+        for (std::int32_t x = 0; x < w; ++x) {
+            const bool near = std::abs(x - 30) <= 3 && std::abs(y - 20) <= 3;
+            const bool far = std::abs(x - 30) > 8 || std::abs(y - 20) > 8;
+            if (near || far) {
+                EXPECT_EQ(on[static_cast<std::size_t>(y * w + x)], near) << x << "," << y;
+            }
+        }
+    // One place measured on its own window gives the same answer.
+    for (const auto& [x, y] : {std::pair{30, 20}, {33, 23}, {35, 20}, {10, 10}}) {
+        window win;
+        win.half = class_half;
+        for (std::int32_t dy = -class_half; dy <= class_half; ++dy)
+            for (std::int32_t dx = -class_half; dx <= class_half; ++dx) {
+                const std::int32_t xx = x + dx, yy = y + dy;
+                win.v.push_back(xx < 0 || yy < 0 || xx >= w || yy >= h ? std::nan("")
+                                                                       : mean[static_cast<std::size_t>(yy * w + xx)]);
+            }
+        const class_measures m = measure_place(win, win, 20.0);
+        EXPECT_EQ(on[static_cast<std::size_t>(y * w + x)], m.mean_excess >= 1.5) << x << "," << y;
+    }
+}
+
 measured_candidate at(std::int32_t frame, std::int32_t x, std::int32_t y, double sigma = 8.0, std::int32_t packet = 0) {
     measured_candidate m;
     m.c.first_frame = m.c.last_frame = frame;
