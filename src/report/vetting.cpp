@@ -490,7 +490,9 @@ void classify(observation& o) {
         const bool on_scatter =
             std::any_of(m.c.frames.begin(), m.c.frames.end(),
                         [&](const detect::candidate_frame& f) { return scattered.count(f.frame) > 0; });
-        const bool source = x.mean_excess >= limits.star_excess;
+        const bool broad_and_outrisen = m.source_width > limits.broad_source * psf &&
+                                        m.c.peak.significance() > limits.broad_source_rise * x.mean_excess;
+        const bool source = x.mean_excess >= limits.star_excess && !broad_and_outrisen;
         // A source under the candidate explains it better than its frame's scatter does.
         if (packets_at[{m.c.peak.det.x, m.c.peak.det.y}].size() >= 2 || (source && m.source_width < sharp_limit))
             m.cls = candidate_class::hot_pixel;

@@ -29,6 +29,13 @@ struct vetting_limits {
     // The packet mean at the place stands this many of the pixel's standard deviations above its
     // surroundings: a source is there (a star, a bright feature).
     double star_excess = 1.5;
+    // A source wider than this many PSFs is a feature of the surface (texture, a crater), which
+    // the image motion swings by about its own relief: a detection rising more than
+    // broad_source_rise times the source's excess (both in the pixel's standard deviations) is
+    // not explained by it. Stars measure 0.9 to 1.1 PSFs; on made-up nights the swings of broad
+    // features rose at most 2.7 times their excess, flashes on them 3.1 to 6.
+    double broad_source = 1.4;
+    double broad_source_rise = 3.0;
     // The packet mean falls by this many of the pixel's standard deviations per pixel: a motion of
     // a pixel or less explains the detection.
     double edge_gradient = 1.0;

@@ -167,6 +167,30 @@ void add_spot(window& w, double x, double y, double peak) {
                 peak * std::exp(-((dx - x) * (dx - x) + (dy - y) * (dy - y)) / (2.0 * 0.8 * 0.8));
 }
 
+// A star explains what rises on it, however far; a broad feature of the surface only what the
+// image motion can swing, about its own relief: a spot rising far above that is not its doing.
+TEST(Vetting, ABroadSourceExplainsOnlyASwingOfAboutItsOwnExcess) {
+    observation o;
+    const auto on_source = [&](std::int32_t frame, std::int32_t x, double sigma, double excess, double width) {
+        o.candidates.push_back(at(frame, x, 40, sigma));
+        o.candidates.back().measures.mean_excess = excess;
+        o.candidates.back().source_width = width;
+    };
+    on_source(10, 10, 8.0, 4.0, 1.0); // stars, which give the PSF: 1 px
+    on_source(20, 20, 8.0, 4.0, 1.0);
+    on_source(30, 30, 12.0, 3.0, 1.1); // a star rising four times its excess
+    on_source(40, 40, 12.0, 3.0, 4.0); // a broad feature outrisen four times: a flash on it
+    on_source(50, 50, 6.0, 3.0, 4.0);  // a broad feature swung by twice its excess
+    classify(o);
+    ASSERT_EQ(o.candidates.size(), 5u);
+    std::map<std::int32_t, candidate_class> by_frame;
+    for (const measured_candidate& m : o.candidates) by_frame[m.c.peak.frame] = m.cls;
+    EXPECT_EQ(by_frame[10], candidate_class::star);
+    EXPECT_EQ(by_frame[30], candidate_class::star);
+    EXPECT_EQ(by_frame[40], candidate_class::flash);
+    EXPECT_EQ(by_frame[50], candidate_class::star);
+}
+
 TEST(TrackSearch, SpotsOnASteadyMotionThroughThePlaceAndNothingElse) {
     const vetting_limits limits;
     const std::int32_t half = track_search_half(limits);
