@@ -116,9 +116,10 @@ private:
                 return std::nullopt;
             return place{camera, row.values[x], row.values[y]};
         };
-        std::map<place, std::set<std::size_t>> files_at;
+        // Files, not folders: a file scanned twice (Results_m1, Results_m1-2) is one file.
+        std::map<place, std::set<std::string>> files_at;
         for (const catalog_row& row : cat_.rows)
-            if (const auto p = place_of(row)) files_at[*p].insert(row.folder);
+            if (const auto p = place_of(row)) files_at[*p].insert(file_ids_[row.folder]);
         for (catalog_row& row : cat_.rows) {
             const auto p = place_of(row);
             const std::size_t files = p ? files_at[*p].size() : 1;
@@ -207,13 +208,15 @@ private:
         }
         cat_.folders.push_back(std::move(folder));
         cameras_.push_back(camera_of(file));
+        file_ids_.push_back(cat_.folders.back().file + "|" + first_utc.dump());
     }
 
     void skip(const std::string& path, const std::string& reason) { cat_.skipped.push_back({path, reason}); }
 
     platform::file_system& files_;
     catalog cat_;
-    std::vector<std::string> cameras_; // of each folder, as camera_of gives it
+    std::vector<std::string> cameras_;  // of each folder, as camera_of gives it
+    std::vector<std::string> file_ids_; // of each folder: the file's name and first frame's time
     std::set<std::string> seen_;
 };
 

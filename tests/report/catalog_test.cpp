@@ -73,6 +73,9 @@ TEST_F(CatalogTest, APointAtThePixelOfAnotherFileOfTheSameCameraIsAHotPixel) {
     folder("c", "other camera", {{10, 20, "flash"}, {30, 30, "flash"}});
     folder("d", nullptr, {{40, 40, "flash"}});
     folder("e", nullptr, {{40, 40, "flash"}});
+    // The same file scanned twice: one file, its flash no hot pixel.
+    folder("f", "cam", {{20, 10, "flash"}});
+    fs::copy(root_ / "Results_f", root_ / "Results_f-2", fs::copy_options::recursive);
     const auto r = rows();
     using cell = std::pair<std::string, std::size_t>;
     // Both of one camera's point-like candidates at (10, 20) are the same hot pixel.
@@ -90,6 +93,7 @@ TEST_F(CatalogTest, APointAtThePixelOfAnotherFileOfTheSameCameraIsAHotPixel) {
     // Files whose header is unknown are not taken for one camera.
     EXPECT_EQ(r.at({"d.ser", 40, 40}), cell("flash", 1));
     EXPECT_EQ(r.at({"e.ser", 40, 40}), cell("flash", 1));
+    EXPECT_EQ(r.at({"f.ser", 20, 10}), cell("flash", 1));
 }
 
 } // namespace
